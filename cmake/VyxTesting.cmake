@@ -1,0 +1,22 @@
+# vyx_test(<name> LIBS <target>... [CONCURRENCY])
+#
+# One GoogleTest executable per subsystem, made of every *.cpp below the
+# calling folder. It is registered with ctest as <name>. With CONCURRENCY the
+# suites whose names end in "Concurrency" are registered once more as
+# <name>_concurrency, labelled "concurrency", which scripts/test also runs
+# under ThreadSanitizer.
+function(vyx_test name)
+    cmake_parse_arguments(T "CONCURRENCY" "" "LIBS" ${ARGN})
+    file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+    add_executable(${name} ${sources})
+    target_link_libraries(${name} PRIVATE ${T_LIBS} vyx_testsupport GTest::gmock GTest::gtest_main)
+    add_test(NAME ${name} COMMAND ${name})
+    set_tests_properties(${name} PROPERTIES LABELS "unit" TIMEOUT 900)
+    if(T_CONCURRENCY)
+        add_test(NAME ${name}_concurrency COMMAND ${name} --gtest_filter=*Concurrency.*:*Concurrency/*)
+        set_tests_properties(${name}_concurrency PROPERTIES LABELS "concurrency" TIMEOUT 900)
+        add_dependencies(concurrency_tests ${name})
+    endif()
+endfunction()
+
+add_custom_target(concurrency_tests)

@@ -1,0 +1,194 @@
+#include "msl/merror/merrtracecontext.h"
+#include "platform/trace/merrlog.h"
+#include "platform/trace/merrtrace.h"
+#include "platform/trace/mtrace.h"
+#include "platform/trace/tracecapture.h"
+#include "tests/support/testsupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+using vyx::trace::TraceCapture;
+
+namespace {
+
+bool Fail(const char* what) {
+    MERRTRACE("Inner(): %s failed", what);
+    return false;
+}
+
+bool Middle() {
+    if (!Fail("open"))
+        MERRTRACE("Middle(): could not go on");
+    return false;
+}
+
+} // namespace
+
+TEST(Trace, LevelsFilterMessages) {
+    TraceCapture capture(3);
+    MTRACE(2, "two %d", 2);
+    MTRACE(3, "three");
+    MTRACE(4, "four");
+    MTRACE_LEVEL(5, "five");
+    MTRACE_LEVEL(1, "one");
+    auto lines = capture.Trace();
+    ASSERT_EQ(lines.size(), 3u) << capture.Dump();
+    EXPECT_EQ(lines[0].text, "two 2");
+    EXPECT_EQ(lines[0].level, 2);
+    EXPECT_EQ(lines[1].text, "three");
+    EXPECT_EQ(lines[2].text, "one");
+    EXPECT_EQ(lines[2].level, 1);
+    EXPECT_TRUE(_MTrace_TestLevel("default", 3));
+    EXPECT_FALSE(_MTrace_TestLevel("default", 4));
+    EXPECT_FALSE(_MTrace_TestLevel("default", 0)); // level 0 is never a message level
+}
+
+TEST(Trace, ChannelsHaveTheirOwnLevels) {
+    TraceCapture capture(1);
+    _MTrace_SetLevel("other", 5);
+    EXPECT_TRUE(_MTrace_TestLevel("other", 5));
+    EXPECT_FALSE(_MTrace_TestLevel("default", 2));
+    _MTrace_SetLevel("other", 0);
+}
+
+TEST(Trace, CaptureRestoresTheLevel) {
+    _MTrace_SetLevel("default", 2);
+    {
+        TraceCapture capture(5);
+        EXPECT_EQ(MTrace_GetLevel("default"), 5);
+    }
+    EXPECT_EQ(MTrace_GetLevel("default"), 2);
+    _MTrace_SetLevel("default", 0);
+}
+
+TEST(ErrTrace, ChainReadsFromInnermostCauseOutward) {
+    TraceCapture capture;
+    MErrTrace_BeginContext();
+    Middle();
+    MERRTRACE("Outer(): failed");
+    EXPECT_EQ(MErrTrace_GetContextLines(),
+              (std::vector<std::string>{"Inner(): open failed", "Middle(): could not go on",
+                                        "Outer(): failed"}));
+    _MErrTrace_DumpContextToMErrLog("Top(): %s", "giving up");
+    EXPECT_TRUE(MErrTrace_GetContextLines().empty());
+    MErrTrace_EndContext();
+    EXPECT_EQ(capture.ErrLog(),
+              (std::vector<std::string>{"Top(): giving up", "Inner(): open failed",
+                                        "Middle(): could not go on", "Outer(): failed"}));
+    EXPECT_EQ(capture.ErrTrace().size(), 3u);
+}
+
+TEST(ErrTrace, NestedContextHandsItsLinesOutward) {
+    TraceCapture capture;
+    MErrTrace_BeginContext();
+    MERRTRACE("outer line");
+    MErrTrace_BeginContext();
+    EXPECT_EQ(MErrTrace_GetDepth(), 2);
+    EXPECT_TRUE(MErrTrace_GetContextLines().empty()); // the inner context starts empty
+    MERRTRACE("inner line");
+    MErrTrace_EndContext();
+    EXPECT_EQ(MErrTrace_GetContextLines(),
+              (std::vector<std::string>{"outer line", "inner line"}));
+    MErrTrace_ClearContext();
+    EXPECT_TRUE(MErrTrace_GetContextLines().empty());
+    MErrTrace_EndContext();
+    EXPECT_EQ(MErrTrace_GetDepth(), 0);
+    EXPECT_TRUE(capture.ErrLog().empty());
+}
+
+TEST(ErrTrace, ContextObjectDumpsUnderItsHeadline) {
+    TraceCapture capture;
+    {
+        MErrTraceContext context(__FILE__);
+        EXPECT_EQ(MErrTrace_GetDepth(), 1);
+        Fail("read");
+        context.DumpToMErrLog(__LINE__, "NewMMachProbeDefineCommand(): %d", 16);
+    }
+    EXPECT_EQ(MErrTrace_GetDepth(), 0);
+    EXPECT_EQ(capture.ErrLog(), (std::vector<std::string>{"NewMMachProbeDefineCommand(): 16",
+                                                          "Inner(): read failed"}));
+}
+
+TEST(ErrTrace, ContextObjectShortensTooLongHeadlines) {
+    TraceCapture capture;
+    std::string exact(254, 'a');
+    std::string tooLong(300, 'b');
+    {
+        MErrTraceContext context(__FILE__);
+        context.DumpToMErrLog(__LINE__, "%s", exact.c_str());
+        context.DumpToMErrLog(__LINE__, "%s", tooLong.c_str());
+    }
+    auto log = capture.ErrLog();
+    ASSERT_EQ(log.size(), 3u) << capture.Dump();
+    EXPECT_EQ(log[0], exact); // 254 characters still fit
+    EXPECT_EQ(log[1], "MErrTraceContext::DumpToMErrLog(): output string too long !");
+    EXPECT_EQ(log[2], std::string(254, 'b'));
+}
+
+TEST(ErrLog, WritesDirectly) {
+    TraceCapture capture;
+    MERRLOG("Save(): m_inidata not opened");
+    EXPECT_EQ(capture.CountErrLog("Save(): m_inidata not opened"), 1);
+    EXPECT_TRUE(capture.ErrTrace().empty());
+}
+
+TEST(TraceConcurrency, ContextsArePerThread) {
+    TraceCapture capture;
+    constexpr int kThreads = 4;
+    std::vector<std::vector<std::string>> seen(kThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([t, &seen] {
+            MErrTraceContext context(__FILE__);
+            for (int i = 0; i < 50; ++i) {
+                MERRTRACE("thread %d line %d", t, i);
+                MTRACE(4, "thread %d trace %d", t, i);
+            }
+            seen[t] = MErrTrace_GetContextLines();
+            MErrTrace_ClearContext();
+        });
+    }
+    for (auto& thread : threads)
+        thread.join();
+    for (int t = 0; t < kThreads; ++t) {
+        ASSERT_EQ(seen[t].size(), 50u);
+        EXPECT_EQ(seen[t][0], "thread " + std::to_string(t) + " line 0");
+        EXPECT_EQ(seen[t][49], "thread " + std::to_string(t) + " line 49");
+    }
+    EXPECT_EQ(capture.Trace().size(), static_cast<size_t>(kThreads * 50));
+}
+
+// The file output is configured from the environment when the process first traces, so it
+// is checked in a child process that starts with the variables set.
+TEST(TraceFile, LinesCarryTimeStampAndLevel) {
+    if (std::getenv("VYX_TRACE_TEST_CHILD") != nullptr) {
+        MTRACE(3, "hello from level %d", 3);
+        MTRACE(4, "filtered out");
+        MERRLOG("logged %s", "once");
+        return;
+    }
+    vyx::test::TempDir dir;
+    std::string trace = dir.File("trace.log"), errlog = dir.File("err.log");
+    std::string command = "VYX_TRACE_TEST_CHILD=1 VYX_TRACE_LEVEL=3 VYX_TRACE_FILE=" + trace +
+                          " VYX_ERRLOG_FILE=" + errlog +
+                          " " + std::filesystem::read_symlink("/proc/self/exe").string() +
+                          " --gtest_filter=TraceFile.LinesCarryTimeStampAndLevel"
+                          " >/dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    std::string traced = vyx::test::ReadFileBytes(trace);
+    std::string logged = vyx::test::ReadFileBytes(errlog);
+    EXPECT_NE(traced.find(" T3 hello from level 3 (trace_test.cpp:"), std::string::npos) << traced;
+    EXPECT_EQ(traced.find("filtered out"), std::string::npos);
+    EXPECT_NE(logged.find(" ERR logged once"), std::string::npos) << logged;
+    // "YYYY-MM-DD hh:mm:ss.uuuuuu" starts every line.
+    ASSERT_GE(traced.size(), 26u);
+    EXPECT_EQ(traced[4], '-');
+    EXPECT_EQ(traced[10], ' ');
+    EXPECT_EQ(traced[19], '.');
+}

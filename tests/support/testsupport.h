@@ -1,0 +1,38 @@
+#pragma once
+// Helpers shared by the test executables.
+
+#include <string>
+
+namespace vyx::test {
+
+// A fresh empty folder under the system's temporary folder, removed with its contents
+// when the object goes.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& Path() const { return path; }
+    // Path() + "/" + name
+    std::string File(const std::string& name) const;
+
+private:
+    std::string path;
+};
+
+// A name no other test process uses at the same time: prefix, process id and a counter.
+// Good for shared-memory segments, which are visible system-wide.
+std::string UniqueName(const std::string& prefix);
+
+// Whole file as bytes; empty when it cannot be read.
+std::string ReadFileBytes(const std::string& path);
+
+// Writes bytes to a file (created or truncated); false on failure.
+bool WriteFileBytes(const std::string& path, const std::string& bytes);
+
+// True when the path exists (file or folder).
+bool PathExists(const std::string& path);
+
+} // namespace vyx::test
