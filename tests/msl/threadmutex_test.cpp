@@ -5,14 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <mutex>
-#include <vector>
 
 namespace {
-
-struct Shared {
-    varn::ThreadMutex mutex;
-    long counter = 0;
-};
 
 std::uint32_t TryFromOtherThread(void* mutex) {
     return static_cast<varn::Lockable*>(mutex)->TryLock() ? 1 : 0;
@@ -53,23 +47,4 @@ TEST(ThreadMutexConcurrency, RecursiveForTheOwnerExclusiveForOthers) {
     ASSERT_EQ(MThread_Join(thread), 1);
     EXPECT_TRUE(lock.TryLock());
     lock.Unlock();
-}
-
-TEST(ThreadMutexConcurrency, SerialisesIncrements) {
-    Shared shared;
-    std::vector<int> threads;
-    for (int i = 0; i < 4; ++i)
-        threads.push_back(MThread_Create(
-            [](void* argument) -> std::uint32_t {
-                auto* s = static_cast<Shared*>(argument);
-                for (int n = 0; n < 20000; ++n) {
-                    std::lock_guard<varn::Lockable> guard(s->mutex);
-                    ++s->counter;
-                }
-                return 0;
-            },
-            &shared));
-    for (int thread : threads)
-        ASSERT_EQ(MThread_Join(thread), 1);
-    EXPECT_EQ(shared.counter, 4 * 20000);
 }
