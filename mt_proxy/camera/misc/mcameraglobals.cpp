@@ -8,8 +8,8 @@ namespace {
 // Set on the server's command thread, read by the camera code on other threads.
 std::mutex configDirLock;
 std::string& ConfigDir() {
-    static std::string* directory = new std::string; // outlives static destructors
-    return *directory;
+    static std::string directory;
+    return directory;
 }
 
 std::atomic<double> counterFrequency{0.0};
