@@ -109,7 +109,11 @@ bool Inspect(const Segment& segment, RingInfo* ring, std::string* why) {
         return false;
     }
     size_t header, word;
-    if (base[0] == rb::kSizeofSizeT64 && size >= rb::kHeaderSize64) {
+    if (base[0] == rb::kSizeofSizeT64 && size < rb::kHeaderSize64) {
+        *why = "the segment is smaller than a ring buffer header";
+        return false;
+    }
+    if (base[0] == rb::kSizeofSizeT64) {
         rb::Header64 h;
         std::memcpy(&h, base, sizeof h);
         *ring = {64, h.active, h.block_size, h.num_entries, h.write_index, h.locked_array_offset};
