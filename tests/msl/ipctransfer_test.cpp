@@ -1,62 +1,27 @@
 // Images and measurand lines between processes, the way the camera machine hands them to a
 // client: blocks of a ring buffer in one segment, their numbers in a line FIFO in another.
 
-#include "msl/mipc/mmemblockringbuffer.h"
 #include "msl/mipc/mmemlinefifo.h"
 #include "msl/mipc/msharedmem.h"
 #include "tests/msl/childprocess.h"
+#include "tests/msl/ringvariants.h"
 #include "tests/support/testsupport.h"
 
 #include <chrono>
-#include <cstdint>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <thread>
+#include <vector>
 
 using vyx::test::ChildProcess;
 using vyx::test::Pipe;
 using vyx::test::UniqueName;
+using vyx::test::Variant;
 
 namespace {
 
-struct Ring {
-    size_t (*calc)(size_t, size_t);
-    int (*create)(void*, size_t, size_t);
-    int (*link)(void*);
-    void* (*write)(void*);
-    size_t (*index)(void*, const void*);
-    void* (*read)(void*, size_t);
-    int (*release)(void*, size_t);
-    size_t (*used)(void*);
-};
-
-const Ring kWide = {
-    MMemBlockRingBuffer_CalcMaxEntries,
-    [](void* b, size_t n, size_t s) { return MMemBlockRingBuffer_Create(b, n, s); },
-    MMemBlockRingBuffer_Link,
-    MMemBlockRingBuffer_GetWritePointer,
-    MMemBlockRingBuffer_GetIndex,
-    MMemBlockRingBuffer_GetReadPointer,
-    MMemBlockRingBuffer_Release,
-    MMemBlockRingBuffer_GetNumUsed,
-};
-
-const Ring kNarrow = {
-    [](size_t size, size_t s) -> size_t {
-        return MMemBlockRingBuffer32_CalcMaxEntries(size, uint32_t(s));
-    },
-    [](void* b, size_t n, size_t s) {
-        return MMemBlockRingBuffer32_Create(b, uint32_t(n), uint32_t(s));
-    },
-    MMemBlockRingBuffer32_Link,
-    MMemBlockRingBuffer32_GetWritePointer,
-    [](void* b, const void* a) -> size_t { return MMemBlockRingBuffer32_GetIndex(b, a); },
-    [](void* b, size_t n) { return MMemBlockRingBuffer32_GetReadPointer(b, uint32_t(n)); },
-    [](void* b, size_t n) { return MMemBlockRingBuffer32_Release(b, uint32_t(n)); },
-    [](void* b) -> size_t { return MMemBlockRingBuffer32_GetNumUsed(b); },
-};
-
 constexpr size_t kBlockSize = 1024;
+constexpr size_t kLine = 2 * sizeof(uint64_t); // sequence number, block number
 
 void Fill(void* block, uint64_t seq) {
     auto* bytes = static_cast<uint8_t*>(block);
@@ -66,6 +31,8 @@ void Fill(void* block, uint64_t seq) {
 }
 
 bool Holds(const void* block, uint64_t seq) {
+    if (block == nullptr)
+        return false;
     const auto* bytes = static_cast<const uint8_t*>(block);
     uint64_t stored;
     std::memcpy(&stored, bytes, sizeof stored);
@@ -86,9 +53,43 @@ template <class Condition> bool SpinUntil(Condition ready) {
     return true;
 }
 
-class TransferConcurrency : public testing::TestWithParam<const Ring*> {
+// The camera's side: fills `count` blocks and publishes each one's number. False on a stall.
+bool WriteBlocks(const Variant& ring, void* rb, void* fifo, uint64_t count) {
+    for (uint64_t seq = 0; seq < count; ++seq) {
+        void* block = nullptr;
+        if (!SpinUntil([&] { return (block = ring.write(rb)) != nullptr; }))
+            return false;
+        Fill(block, seq);
+        auto* line = static_cast<uint64_t*>(MMemLineFifo_GetWritePointer(fifo));
+        line[0] = seq;
+        line[1] = ring.index(rb, block);
+        if (!SpinUntil([&] { return MMemLineFifo_IncWritePointer(fifo) == 1; }))
+            return false;
+    }
+    return true;
+}
+
+// The client's side: takes `count` lines in order, checks and releases their blocks. Returns
+// the number of lines that were missing, out of order or whose block was not intact.
+uint64_t ReadBlocks(const Variant& ring, void* rb, void* fifo, uint64_t count) {
+    uint64_t bad = 0;
+    for (uint64_t seq = 0; seq < count; ++seq) {
+        uint64_t* line = nullptr;
+        if (!SpinUntil([&] {
+                return (line = static_cast<uint64_t*>(MMemLineFifo_GetReadPointer(fifo))) !=
+                       nullptr;
+            }))
+            return bad + count - seq;
+        bad +=
+            line[0] != seq || !Holds(ring.read(rb, line[1]), seq) || ring.release(rb, line[1]) != 1;
+        MMemLineFifo_IncReadPointer(fifo);
+    }
+    return bad;
+}
+
+class TransferConcurrency : public testing::TestWithParam<const Variant*> {
 protected:
-    const Ring& ring = *GetParam();
+    const Variant& ring = *GetParam();
 };
 
 } // namespace
@@ -100,26 +101,17 @@ TEST_P(TransferConcurrency, EveryBlockArrivesIntactAndIsReleased) {
     Pipe ready;
     ChildProcess writer([&] {
         void* rb = MSharedMem_Create(ringName.c_str(), ringSize);
-        void* fifo = MSharedMem_Create(fifoName.c_str(), 64 + 9 * 16);
+        void* fifo = MSharedMem_Create(fifoName.c_str(), 64 + 9 * kLine);
         if (rb == nullptr || fifo == nullptr)
             return 1;
         if (ring.create(rb, ring.calc(ringSize, kBlockSize), kBlockSize) != 1 ||
-            MMemLineFifo_Create(fifo, 8, 16) != 1)
+            MMemLineFifo_Create(fifo, 8, kLine) != 1)
             return 2;
         ready.Send('r');
-        for (uint64_t seq = 0; seq < kBlocks; ++seq) {
-            void* block = nullptr;
-            if (!SpinUntil([&] { return (block = ring.write(rb)) != nullptr; }))
-                return 3;
-            Fill(block, seq);
-            auto* line = static_cast<uint64_t*>(MMemLineFifo_GetWritePointer(fifo));
-            line[0] = seq;
-            line[1] = ring.index(rb, block);
-            if (!SpinUntil([&] { return MMemLineFifo_IncWritePointer(fifo) == 1; }))
-                return 4;
-        }
+        if (!WriteBlocks(ring, rb, fifo, kBlocks))
+            return 3;
         // Our names go with us; the reader keeps its views.
-        return MSharedMem_Unlink(rb) == 1 && MSharedMem_Unlink(fifo) == 1 ? 0 : 5;
+        return MSharedMem_Unlink(rb) == 1 && MSharedMem_Unlink(fifo) == 1 ? 0 : 4;
     });
     char byte;
     ASSERT_TRUE(ready.Receive(&byte));
@@ -130,25 +122,29 @@ TEST_P(TransferConcurrency, EveryBlockArrivesIntactAndIsReleased) {
     ASSERT_EQ(ring.link(rb), 1);
     ASSERT_EQ(MMemLineFifo_Link(fifo), 1);
 
-    uint64_t bad = 0;
-    for (uint64_t seq = 0; seq < kBlocks; ++seq) {
-        uint64_t* line = nullptr;
-        ASSERT_TRUE(SpinUntil([&] {
-            return (line = static_cast<uint64_t*>(MMemLineFifo_GetReadPointer(fifo))) != nullptr;
-        })) << "line "
-            << seq << " never came";
-        ASSERT_EQ(line[0], seq);
-        void* block = ring.read(rb, line[1]);
-        ASSERT_NE(block, nullptr) << "block " << line[1] << " of line " << seq << " is free";
-        bad += !Holds(block, seq);
-        ASSERT_EQ(ring.release(rb, line[1]), 1);
-        MMemLineFifo_IncReadPointer(fifo);
-    }
-    EXPECT_EQ(bad, 0u);
+    EXPECT_EQ(ReadBlocks(ring, rb, fifo, kBlocks), 0u);
     EXPECT_EQ(ring.used(rb), 0u);
     EXPECT_EQ(writer.Wait(), 0);
     EXPECT_EQ(MSharedMem_Unlink(rb), 1);
     EXPECT_EQ(MSharedMem_Unlink(fifo), 1);
+}
+
+TEST_P(TransferConcurrency, ThreadsHandBlocksOverThroughTheLineFifo) {
+    // The same hand-over between two threads, where ThreadSanitizer checks the orderings.
+    constexpr uint64_t kBlocks = 5000;
+    const size_t ringSize = 71 + 4 * (kBlockSize + 8);
+    std::vector<uint64_t> ringArea(ringSize / 8 + 1), fifoArea((64 + 5 * kLine) / 8);
+    void* rb = ringArea.data();
+    void* fifo = fifoArea.data();
+    ASSERT_EQ(ring.create(rb, ring.calc(ringSize, kBlockSize), kBlockSize), 1);
+    ASSERT_EQ(MMemLineFifo_Create(fifo, 4, kLine), 1);
+    ASSERT_EQ(MMemLineFifo_Link(fifo), 1);
+    bool written = false;
+    std::thread writer([&] { written = WriteBlocks(ring, rb, fifo, kBlocks); });
+    EXPECT_EQ(ReadBlocks(ring, rb, fifo, kBlocks), 0u);
+    writer.join();
+    EXPECT_TRUE(written);
+    EXPECT_EQ(ring.used(rb), 0u);
 }
 
 TEST_P(TransferConcurrency, KilledReaderLeavesItsBlocksInUse) {
@@ -203,45 +199,8 @@ TEST_P(TransferConcurrency, KilledReaderLeavesItsBlocksInUse) {
     EXPECT_EQ(MSharedMem_Unlink(rb), 1);
 }
 
-TEST_P(TransferConcurrency, ThreadsHandBlocksOverThroughTheLineFifo) {
-    // Same hand-over between two threads of one process, where ThreadSanitizer can check the
-    // memory orderings.
-    constexpr uint64_t kBlocks = 5000;
-    const size_t ringSize = 71 + 4 * (kBlockSize + 8);
-    std::vector<uint64_t> ringArea(ringSize / 8 + 1), fifoArea((64 + 5 * 16) / 8);
-    void* rb = ringArea.data();
-    void* fifo = fifoArea.data();
-    ASSERT_EQ(ring.create(rb, ring.calc(ringSize, kBlockSize), kBlockSize), 1);
-    ASSERT_EQ(MMemLineFifo_Create(fifo, 4, 16), 1);
-    ASSERT_EQ(MMemLineFifo_Link(fifo), 1);
-    std::thread writer([&] {
-        for (uint64_t seq = 0; seq < kBlocks; ++seq) {
-            void* block = nullptr;
-            SpinUntil([&] { return (block = ring.write(rb)) != nullptr; });
-            Fill(block, seq);
-            auto* line = static_cast<uint64_t*>(MMemLineFifo_GetWritePointer(fifo));
-            line[0] = seq;
-            line[1] = ring.index(rb, block);
-            SpinUntil([&] { return MMemLineFifo_IncWritePointer(fifo) == 1; });
-        }
-    });
-    uint64_t bad = 0;
-    for (uint64_t seq = 0; seq < kBlocks; ++seq) {
-        uint64_t* line = nullptr;
-        if (!SpinUntil([&] {
-                return (line = static_cast<uint64_t*>(MMemLineFifo_GetReadPointer(fifo))) !=
-                       nullptr;
-            }))
-            break;
-        void* block = ring.read(rb, line[1]);
-        bad += line[0] != seq || block == nullptr || !Holds(block, seq);
-        ring.release(rb, line[1]);
-        MMemLineFifo_IncReadPointer(fifo);
-    }
-    writer.join();
-    EXPECT_EQ(bad, 0u);
-    EXPECT_EQ(ring.used(rb), 0u);
-}
-
-INSTANTIATE_TEST_SUITE_P(BothLayouts, TransferConcurrency, testing::Values(&kWide, &kNarrow),
-                         [](const auto& info) { return info.param == &kWide ? "Wide" : "Narrow"; });
+INSTANTIATE_TEST_SUITE_P(BothLayouts, TransferConcurrency,
+                         testing::Values(&vyx::test::kWide, &vyx::test::kNarrow),
+                         [](const auto& info) {
+                             return info.param->word == 8 ? "Wide" : "Narrow";
+                         });

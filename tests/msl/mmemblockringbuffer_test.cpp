@@ -1,71 +1,17 @@
-#include "msl/mipc/mmemblockringbuffer.h"
 #include "platform/trace/tracecapture.h"
+#include "tests/msl/ringvariants.h"
 
 #include <cstdint>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <vector>
 
+using vyx::test::kNarrow;
+using vyx::test::kWide;
+using vyx::test::Variant;
 using vyx::trace::TraceCapture;
 
 namespace {
-
-// The two variants behind one face, so every case runs on both layouts.
-struct Variant {
-    const char* name;
-    size_t header;
-    size_t word;
-    int (*create)(void*, size_t, size_t);
-    int (*link)(void*);
-    void (*deactivate)(void*);
-    void* (*write)(void*);
-    void* (*read)(void*, size_t);
-    int (*release)(void*, size_t);
-    size_t (*index)(void*, const void*);
-    int (*isUsed)(void*, size_t);
-    size_t (*used)(void*);
-    size_t (*free)(void*);
-    void (*reset)(void*);
-    int (*resize)(void*, size_t);
-};
-
-const Variant kWide = {
-    "MMemBlockRingBuffer",
-    64,
-    8,
-    [](void* b, size_t n, size_t s) { return MMemBlockRingBuffer_Create(b, n, s); },
-    MMemBlockRingBuffer_Link,
-    MMemBlockRingBuffer_Deactivate,
-    MMemBlockRingBuffer_GetWritePointer,
-    MMemBlockRingBuffer_GetReadPointer,
-    MMemBlockRingBuffer_Release,
-    MMemBlockRingBuffer_GetIndex,
-    MMemBlockRingBuffer_IsUsed,
-    MMemBlockRingBuffer_GetNumUsed,
-    MMemBlockRingBuffer_GetNumFree,
-    MMemBlockRingBuffer_Reset,
-    MMemBlockRingBuffer_Resize,
-};
-
-const Variant kNarrow = {
-    "MMemBlockRingBuffer32",
-    32,
-    4,
-    [](void* b, size_t n, size_t s) {
-        return MMemBlockRingBuffer32_Create(b, uint32_t(n), uint32_t(s));
-    },
-    MMemBlockRingBuffer32_Link,
-    MMemBlockRingBuffer32_Deactivate,
-    MMemBlockRingBuffer32_GetWritePointer,
-    [](void* b, size_t n) { return MMemBlockRingBuffer32_GetReadPointer(b, uint32_t(n)); },
-    [](void* b, size_t n) { return MMemBlockRingBuffer32_Release(b, uint32_t(n)); },
-    [](void* b, const void* a) -> size_t { return MMemBlockRingBuffer32_GetIndex(b, a); },
-    [](void* b, size_t n) { return MMemBlockRingBuffer32_IsUsed(b, uint32_t(n)); },
-    [](void* b) -> size_t { return MMemBlockRingBuffer32_GetNumUsed(b); },
-    [](void* b) -> size_t { return MMemBlockRingBuffer32_GetNumFree(b); },
-    MMemBlockRingBuffer32_Reset,
-    [](void* b, size_t n) { return MMemBlockRingBuffer32_Resize(b, uint32_t(n)); },
-};
 
 class RingBuffer : public testing::TestWithParam<const Variant*> {
 protected:

@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <cstring>
 #include <gtest/gtest.h>
-#include <thread>
 #include <vector>
 
 using vyx::trace::TraceCapture;
@@ -163,37 +162,4 @@ TEST(LineFifo, CreationChecksSizeAndAlignment) {
         misaligned,
     };
     EXPECT_EQ(capture.ErrTrace(), expected);
-}
-
-TEST(LineFifoConcurrency, ThreadsPassEveryLineOnceInOrder) {
-    constexpr uint64_t kLines = 200000;
-    Area area(64 + 4 * 32);
-    void* base = area.Base();
-    ASSERT_EQ(MMemLineFifo_Create(base, 3, 32), 1);
-    ASSERT_EQ(MMemLineFifo_Link(base), 1);
-    std::thread writer([base] {
-        for (uint64_t i = 0; i < kLines; ++i) {
-            auto* line = static_cast<uint64_t*>(MMemLineFifo_GetWritePointer(base));
-            for (int k = 0; k < 4; ++k)
-                line[k] = i * 4 + k;
-            while (MMemLineFifo_IncWritePointer(base) == 0)
-                std::this_thread::yield();
-        }
-    });
-    uint64_t next = 0;
-    bool intact = true;
-    while (next < kLines) {
-        auto* line = static_cast<uint64_t*>(MMemLineFifo_GetReadPointer(base));
-        if (line == nullptr) {
-            std::this_thread::yield();
-            continue;
-        }
-        for (int k = 0; k < 4; ++k)
-            intact = intact && line[k] == next * 4 + k;
-        MMemLineFifo_IncReadPointer(base);
-        ++next;
-    }
-    writer.join();
-    EXPECT_TRUE(intact);
-    EXPECT_EQ(MMemLineFifo_GetNumLines(base), 0u);
 }
