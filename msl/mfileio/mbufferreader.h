@@ -12,6 +12,8 @@ class MBufferReader : public MFastFileReader {
 public:
     MBufferReader(const void* data, std::size_t size);
     explicit MBufferReader(const std::string& data);
+    // A temporary would be gone before the first read.
+    explicit MBufferReader(std::string&& data) = delete;
     virtual ~MBufferReader();
 
 protected:
