@@ -100,34 +100,45 @@ namespace {
 
 // CR LF and lone CR become LF, in place; returns the new length.
 std::uint64_t LineEndsToLf(char* text, std::uint64_t size) {
-    std::uint64_t out = 0;
-    for (std::uint64_t in = 0; in < size; ++in) {
-        char c = text[in];
-        if (c == '\r') {
-            if (in + 1 < size && text[in + 1] == '\n')
-                ++in;
-            c = '\n';
-        }
-        text[out++] = c;
+    if (size == 0)
+        return 0;
+    const char* in = text;
+    const char* end = text + size;
+    char* out = text;
+    for (;;) {
+        const char* cr = static_cast<const char*>(std::memchr(in, '\r', std::size_t(end - in)));
+        const char* stop = cr != nullptr ? cr : end;
+        if (out != in)
+            std::memmove(out, in, std::size_t(stop - in));
+        out += stop - in;
+        if (cr == nullptr)
+            return std::uint64_t(out - text);
+        *out++ = '\n';
+        in = cr + 1;
+        if (in < end && *in == '\n')
+            ++in;
     }
-    return out;
 }
 
 // LF, lone CR and CR LF become CR LF; `out` holds twice the input. Returns the output length.
 std::uint64_t LineEndsToCrLf(const char* text, std::uint64_t size, char* out) {
-    std::uint64_t n = 0;
-    for (std::uint64_t in = 0; in < size; ++in) {
-        char c = text[in];
-        if (c == '\r' || c == '\n') {
-            if (c == '\r' && in + 1 < size && text[in + 1] == '\n')
-                ++in;
-            out[n++] = '\r';
-            out[n++] = '\n';
-        } else {
-            out[n++] = c;
-        }
+    if (size == 0)
+        return 0;
+    const char* in = text;
+    const char* end = text + size;
+    char* start = out;
+    for (;;) {
+        const char* stop = mfastfile::FindLineEnd(in, end);
+        std::memcpy(out, in, std::size_t(stop - in));
+        out += stop - in;
+        if (stop == end)
+            return std::uint64_t(out - start);
+        in = stop + 1;
+        if (*stop == '\r' && in < end && *in == '\n')
+            ++in;
+        *out++ = '\r';
+        *out++ = '\n';
     }
-    return n;
 }
 
 } // namespace
@@ -215,7 +226,7 @@ std::int64_t MFastFile_WriteAtOnce(const char* name, const void* data, std::uint
         flush = true;
         safe = true;
         if (!file_dirname(name, dir))
-            dir = ".";
+            dir.assign(1, '.'); // the current directory
         handle = os::CreateTemp(dir, "ffw", name, tempName);
         if (handle == os::kInvalidHandle) {
             MERRTRACE("MFastFile_WriteAtOnce(): GetTempFileName() failed:%d", os::LastError());

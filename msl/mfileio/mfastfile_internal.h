@@ -5,6 +5,7 @@
 #include "msl/mfileio/mfileio_os.h"
 
 #include <cstdint>
+#include <cstring>
 
 namespace mfastfile {
 
@@ -17,5 +18,30 @@ mfileio_os::Handle openwritefile(const char* name, int mode);
 // tells how many were moved. False on a system error.
 bool read64(mfileio_os::Handle handle, void* data, std::uint64_t size, std::uint64_t& done);
 bool write64(mfileio_os::Handle handle, const void* data, std::uint64_t size, std::uint64_t& done);
+
+inline bool IsLineEnd(char c) {
+    // Most bytes are above CR: one comparison settles them.
+    return static_cast<unsigned char>(c) <= '\r' && (c == '\r' || c == '\n');
+}
+
+// The first CR or LF in [p, end), or end. Tests eight bytes at a time: text lines are long
+// compared with a word, and the INI files are read through here.
+inline const char* FindLineEnd(const char* p, const char* end) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+    constexpr std::uint64_t kHighs = 0x8080808080808080ull;
+    while (end - p >= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p, 8);
+        std::uint64_t lf = word ^ (kOnes * '\n');
+        std::uint64_t cr = word ^ (kOnes * '\r');
+        // Non-zero exactly when some byte of lf or cr is zero.
+        if ((((lf - kOnes) & ~lf) | ((cr - kOnes) & ~cr)) & kHighs)
+            break;
+        p += 8;
+    }
+    while (p < end && !IsLineEnd(*p))
+        ++p;
+    return p;
+}
 
 } // namespace mfastfile

@@ -8,14 +8,7 @@
 
 namespace os = mfileio_os;
 
-namespace {
-
-inline bool IsLineEnd(char c) {
-    // Most bytes are above CR: one comparison settles them.
-    return static_cast<unsigned char>(c) <= '\r' && (c == '\r' || c == '\n');
-}
-
-} // namespace
+using mfastfile::IsLineEnd;
 
 MFastFileReader::MFastFileReader() : floor(buffer) {}
 
@@ -89,9 +82,7 @@ bool MFastFileReader::ReadLine(std::string& line) {
         return false;
     }
     for (;;) {
-        char* p = pos;
-        while (p < end && !IsLineEnd(*p))
-            ++p;
+        char* p = const_cast<char*>(mfastfile::FindLineEnd(pos, end));
         if (p < end) {
             line.append(pos, static_cast<std::size_t>(p - pos));
             pos = p + 1;
