@@ -22,17 +22,28 @@ std::string Content(std::size_t size, unsigned salt) {
     return bytes;
 }
 
+// Kills the child when a failed assertion leaves the round early.
+struct ChildGuard {
+    pid_t pid;
+    ~ChildGuard() {
+        if (pid > 0) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+    }
+};
+
 constexpr int kSafeReplace = MFASTFILE_MODE_OVERWRITE | MFASTFILE_MODE_SAFE;
 
 // Saves `first`, then alternates between the two contents, until killed. Writes one byte
-// to `ready` before its first save.
+// to `progress` before its first save and one after each save.
 [[noreturn]] void SaveForever(const std::string& target, const std::string& first,
-                              const std::string& second, int ready) {
+                              const std::string& second, int progress) {
     char byte = 'r';
-    if (::write(ready, &byte, 1) != 1)
-        ::_exit(3);
     // Bounded so that an orphaned child ends by itself.
     for (int k = 0; k < 100000; ++k) {
+        if (::write(progress, &byte, 1) != 1)
+            ::_exit(3);
         const std::string& data = (k % 2 == 0) ? first : second;
         if (MFastFile_WriteAtOnce(target.c_str(), data.data(), data.size(), kSafeReplace) < 0)
             ::_exit(2);
@@ -61,7 +72,6 @@ TEST(SafeSaveConcurrency, KilledWriterLeavesOldOrNewFile) {
     }
 
     std::mt19937_64 rng(std::random_device{}());
-    const auto range = std::chrono::duration_cast<std::chrono::microseconds>(save * 5 / 2);
     const int kKills = 50;
     int sawA = 0, sawB = 0, killedMidSave = 0;
     bool currentIsA = true;
@@ -76,18 +86,30 @@ TEST(SafeSaveConcurrency, KilledWriterLeavesOldOrNewFile) {
             SaveForever(target, currentIsA ? b : a, currentIsA ? a : b, fds[1]);
         }
         ::close(fds[1]);
+        ChildGuard guard{pid};
+        // Let the child start and finish 0, 1 or 2 saves, then kill it somewhere inside the
+        // next one or two: the kill lands before, during and after renames.
+        const int finished = int(rng() % 3);
         char byte = 0;
-        ASSERT_EQ(::read(fds[0], &byte, 1), 1) << "the saving child did not start";
-        ::close(fds[0]);
+        auto started = Clock::now();
+        for (int i = 0; i <= finished; ++i) {
+            ASSERT_EQ(::read(fds[0], &byte, 1), 1) << "the saving child stopped";
+            if (i == 0)
+                started = Clock::now();
+        }
+        if (finished > 0) // the child may save slower than this process did
+            save = std::max(save, (Clock::now() - started) / finished);
 
         // Spinning, not sleeping: the wait only picks the kill point, it orders nothing.
-        auto delay = std::chrono::microseconds(rng() % (range.count() + 1));
-        auto until = Clock::now() + delay;
+        auto range = std::chrono::duration_cast<std::chrono::microseconds>(save * 3 / 2);
+        auto until = Clock::now() + std::chrono::microseconds(rng() % (range.count() + 1));
         while (Clock::now() < until) {
         }
         ASSERT_EQ(::kill(pid, SIGKILL), 0);
         int status = 0;
         ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        guard.pid = 0;
+        ::close(fds[0]); // only now: an earlier close would end the child with SIGPIPE
         ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
             << "the child ended by itself with status " << status << " (a save failed)";
 
