@@ -2,6 +2,7 @@
 #include "msl/mfileio/mfastfile.h"
 #include "msl/mfileio/mfastfilereader.h"
 #include "msl/mfileio/mfastfilewriter.h"
+#include "platform/trace/merrtrace.h"
 #include "platform/trace/tracecapture.h"
 #include "tests/msl/fileio_testutil.h"
 #include "tests/support/testsupport.h"
@@ -516,4 +517,39 @@ TEST(MFastFileWholeFile, CopyFile) {
     EXPECT_FALSE(MFastFile_CopyFile(missing.c_str(), target.c_str(), 2));
     EXPECT_EQ(capture.CountErrTrace("MFastFile_CopyFile(): file_size(\"" + missing + "\") failed"),
               1);
+}
+
+// Failures of the system calls themselves: a read error (reading a process's memory from
+// address 0) and a full disk (/dev/full).
+TEST(MFastFile, SystemReadAndWriteErrors) {
+    TraceCapture capture;
+    MFastFileReader reader("/proc/self/mem");
+    ASSERT_TRUE(reader.IsOpen()) << capture.Dump();
+    std::string line;
+    EXPECT_FALSE(reader.ReadLine(line));
+    EXPECT_EQ(capture.ErrTrace(), (Lines{"read64(): ReadFile() failed: 5",
+                                         "MFastFileReader::fill_buffer(): read64() failed",
+                                         "MFastFileReader::ReadLine(STL): fill_buffer() failed"}));
+    capture.Clear();
+    // IsEOF logs the failed refill, discards the chain and reports end of file.
+    EXPECT_TRUE(reader.IsEOF());
+    EXPECT_EQ(capture.ErrLog(), Lines{"MFastFileReader::IsEOF(): fill_buffer() failed"});
+    EXPECT_TRUE(MErrTrace_GetContextLines().empty());
+    capture.Clear();
+
+    MFastFileWriter writer("/dev/full", MFASTFILE_MODE_OVERWRITE);
+    ASSERT_TRUE(writer.IsOpen()) << capture.Dump();
+    EXPECT_EQ(writer.WriteString("fits in the buffer"), 18);
+    EXPECT_FALSE(writer.Flush());
+    EXPECT_EQ(capture.ErrTrace(),
+              (Lines{"write64(): WriteFile() failed: 28",
+                     "MFastFileWriter::write_to_disk(): wrote only 0 bytes instead of 18 bytes"}));
+    capture.Clear();
+    EXPECT_EQ(writer.WriteString(std::string(3 * MFastFile::kBufferSize, 'x')), -1);
+    EXPECT_EQ(capture.CountErrTrace("wrote only 0 bytes instead of 8192 bytes"), 1);
+    capture.Clear();
+
+    EXPECT_EQ(MFastFile_WriteAtOnce("/dev/full", "abc", 3, MFASTFILE_MODE_OVERWRITE), -1);
+    EXPECT_EQ(capture.ErrTrace(), (Lines{"write64(): WriteFile() failed: 28",
+                                         "MFastFile_WriteAtOnce(): write64() failed"}));
 }
