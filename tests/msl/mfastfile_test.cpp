@@ -12,6 +12,7 @@
 #include <cstring>
 #include <random>
 #include <sys/stat.h>
+#include <tuple>
 
 using vyx::test::ReadFileBytes;
 using vyx::test::TempDir;
@@ -204,30 +205,20 @@ TEST(MFastFileWriter, BinaryValuesRoundTrip) {
     TempDir dir;
     std::string path = dir.File("values.bin");
     {
-        MFastFileWriter writer(path.c_str(), MFASTFILE_MODE_NEW);
-        EXPECT_EQ(writer.WriteInt(-123456), 4);
-        EXPECT_EQ(writer.WriteShort(-2), 2);
-        EXPECT_EQ(writer.WriteLong(0x7fffffff), 4);
-        EXPECT_EQ(writer.WriteFloat(1.5f), 4);
-        EXPECT_EQ(writer.WriteDouble(-0.1), 8);
+        MFastFileWriter w(path.c_str(), MFASTFILE_MODE_NEW);
+        EXPECT_EQ(w.WriteInt(-123456) + w.WriteShort(-2) + w.WriteLong(0x7fffffff) +
+                      w.WriteFloat(1.5f) + w.WriteDouble(-0.1),
+                  22);
     }
-    EXPECT_EQ(ReadFileBytes(path).size(), 22u);
-    MFastFileReader reader(path.c_str());
+    MFastFileReader r(path.c_str());
     std::int32_t i = 0, l = 0;
     std::int16_t s = 0;
     float f = 0;
     double d = 0;
-    EXPECT_EQ(reader.ReadInt(i), 4);
-    EXPECT_EQ(reader.ReadShort(s), 2);
-    EXPECT_EQ(reader.ReadLong(l), 4);
-    EXPECT_EQ(reader.ReadFloat(f), 4);
-    EXPECT_EQ(reader.ReadDouble(d), 8);
-    EXPECT_EQ(i, -123456);
-    EXPECT_EQ(s, -2);
-    EXPECT_EQ(l, 0x7fffffff);
-    EXPECT_EQ(f, 1.5f);
-    EXPECT_EQ(d, -0.1);
-    EXPECT_EQ(reader.ReadInt(i), 0);
+    EXPECT_EQ(r.ReadInt(i) + r.ReadShort(s) + r.ReadLong(l) + r.ReadFloat(f) + r.ReadDouble(d), 22);
+    EXPECT_EQ(std::make_tuple(i, s, l, f, d),
+              std::make_tuple(-123456, std::int16_t(-2), 0x7fffffff, 1.5f, -0.1));
+    EXPECT_EQ(r.ReadInt(i), 0);
 }
 
 TEST(MFastFileWriter, TextAndLineEnds) {
