@@ -1,0 +1,235 @@
+// Probe database: limits, listing, activation, deletion, component data, loading older and
+// broken files, and what a failed save leaves behind.
+
+#include "csensor/probedb/mtessorprobedb.h"
+#include "msl/mutil/minidata.h"
+#include "platform/trace/tracecapture.h"
+#include "tests/csensor/probedb/probedbtest.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <pwd.h>
+
+using namespace probedbtest;
+using vyx::test::ReadFileBytes;
+using vyx::test::TempDir;
+using vyx::test::WriteFileBytes;
+
+namespace {
+
+struct OpenDB {
+    TempDir dir;
+    std::string file = dir.File("sys_1.ini");
+    MTessorProbeDB db;
+    OpenDB() { EXPECT_TRUE(db.Open(file)); }
+    std::string Volatile() const { return ReadFileBytes(dir.File("volatile_sys_1.ini")); }
+};
+
+} // namespace
+
+TEST(MTessorProbeDB, NumberLimitsAndDuplicates) {
+    OpenDB t;
+    vyx::trace::TraceCapture capture;
+    EXPECT_TRUE(t.db.DefineProbe(Tip(1000, 200, 1, 2, 3, 4)));
+    const std::string before = ReadFileBytes(t.file);
+    EXPECT_FALSE(t.db.DefineProbe(Tip(1001, 1)));
+    EXPECT_FALSE(t.db.DefineProbe(Tip(1, 201)));
+    EXPECT_FALSE(t.db.DefineProbe(Tip(1000, 200, 9)));
+    EXPECT_EQ(capture.CountErrTrace("DefineProbe(): probe id too large"), 1);
+    EXPECT_EQ(capture.CountErrTrace("DefineProbe(): tip id too large"), 1);
+    EXPECT_EQ(capture.CountErrTrace("DefineProbe(): probe/tip 1000 200 already defined"), 1);
+    EXPECT_EQ(ReadFileBytes(t.file), before);
+    EXPECT_EQ(Text(t.db.ListProbes(0, 0)), "1000/200 1 2 3 4\n");
+
+    // A tip at the origin with size 0 has nothing but its component data.
+    EXPECT_TRUE(t.db.DefineProbe(Tip(3, 1)));
+    MIniData ini;
+    ASSERT_TRUE(ini.Open(t.file));
+    std::vector<std::string> entries;
+    ini.GetEntryNames("Probe_3_Tip_1", entries);
+    EXPECT_EQ(entries, std::vector<std::string>{"probe.tip"});
+    EXPECT_EQ(Text(t.db.ListProbes(3, 0)), "3/1 0 0 0 0\n");
+}
+
+TEST(MTessorProbeDB, ListActivateDelete) {
+    OpenDB t;
+    for (auto [p, tip] : {std::pair{2u, 5u}, {1u, 2u}, {2u, 1u}, {1u, 1u}})
+        ASSERT_TRUE(t.db.DefineProbe(Tip(p, tip, p, tip)));
+    EXPECT_EQ(Text(t.db.ListProbes(0, 0)), "1/1 1 1 0 0\n1/2 1 2 0 0\n2/1 2 1 0 0\n2/5 2 5 0 0\n");
+    EXPECT_EQ(Text(t.db.ListProbes(2, 0)), "2/1 2 1 0 0\n2/5 2 5 0 0\n");
+    EXPECT_EQ(Text(t.db.ListProbes(0, 1)), "1/1 1 1 0 0\n2/1 2 1 0 0\n");
+    EXPECT_EQ(Text(t.db.ListProbes(1, 2)), "1/2 1 2 0 0\n");
+
+    vyx::trace::TraceCapture capture;
+    EXPECT_FALSE(t.db.SetActiveProbe(3, 1));
+    EXPECT_FALSE(t.db.SetActiveProbe(1, 0)); // one number 0 is checked like any pair
+    EXPECT_EQ(capture.CountErrTrace("SetActiveProbe(): probe/tip 3 1 not defined"), 1);
+    EXPECT_TRUE(t.db.SetActiveProbe(0, 0));
+    EXPECT_EQ(t.Volatile(), "[Global]\r\nActProbe=0\r\nActTip=0\r\n");
+    EXPECT_TRUE(t.db.SetActiveProbe(2, 5));
+    EXPECT_EQ(t.Volatile(), "[Global]\r\nActProbe=2\r\nActTip=5\r\n");
+
+    // Deleting the active tip leaves no active tip; the deletion is traced at any level.
+    EXPECT_TRUE(t.db.DeleteProbe(2, 5));
+    EXPECT_EQ(t.db.GetActiveProbe() + t.db.GetActiveTip(), 0u);
+    EXPECT_EQ(capture.CountTrace("MTessorProbeDB::DeleteProbe(): Deleted section Probe_2_Tip_5 "
+                                 "from " +
+                                 t.file + ", probe 2 5"),
+              1);
+    EXPECT_TRUE(t.db.DeleteProbe(2, 1));
+    EXPECT_FALSE(t.db.IsProbeDefined(2));
+    EXPECT_FALSE(t.db.DeleteProbe(2, 1));
+    EXPECT_FALSE(t.db.DeleteProbe(1, 9));
+    EXPECT_EQ(capture.CountErrTrace("DeleteProbe(): probe 2 not defined"), 1);
+    EXPECT_EQ(capture.CountErrTrace("DeleteProbe(): tip 9 not defined for probe 1"), 1);
+
+    // All tips of the active probe, then everything.
+    EXPECT_TRUE(t.db.SetActiveProbe(1, 2));
+    EXPECT_TRUE(t.db.DeleteProbe(1, 0));
+    EXPECT_FALSE(t.db.IsProbeDefined(1));
+    EXPECT_EQ(t.db.GetActiveProbe(), 0u);
+    EXPECT_FALSE(t.db.DeleteProbe(1, 0));
+    EXPECT_EQ(capture.CountErrTrace("clear_tips(): probe 1 not defined"), 1);
+    ASSERT_TRUE(t.db.DefineProbe(Tip(4, 1)));
+    ASSERT_TRUE(t.db.SetActiveProbe(4, 1));
+    EXPECT_TRUE(t.db.DeleteProbe(0, 0));
+    EXPECT_TRUE(t.db.ListProbes(0, 0).empty());
+    EXPECT_EQ(ReadFileBytes(t.file), "");
+    EXPECT_EQ(t.Volatile(), "[Global]\r\nActProbe=0\r\nActTip=0\r\n");
+}
+
+TEST(MTessorProbeDB, ComponentData) {
+    MTessorProbeDB never_opened;
+    std::string text;
+    EXPECT_TRUE(never_opened.GetComponentData(text, 0, 0));
+    EXPECT_EQ(text, "[Geometry]\nx0=0.\ny0=0.\nz0=0.\n");
+
+    OpenDB t;
+    ASSERT_TRUE(t.db.DefineProbe(Tip(1, 1, 1.5, 0, -0.25, 2)));
+    ASSERT_TRUE(t.db.GetComponentData(text, 1, 1));
+    EXPECT_EQ(text, "[Geometry]\nx0=1.5\ny0=0\nz0=-0.25\nD=2\nTipType=SPHERE\nnever_sent=1\n");
+
+    const std::string before = ReadFileBytes(t.file);
+    EXPECT_TRUE(t.db.SetComponentData("[GENERAL]\nSave=0\n[Geometry]\nD=7\n", 1, 1));
+    EXPECT_EQ(ReadFileBytes(t.file), before);
+    EXPECT_TRUE(t.db.SetComponentData("[GENERAL]\nSave=x\n[Geometry]\nD=7\n", 1, 1));
+    ASSERT_TRUE(t.db.GetComponentData(text, 1, 1));
+    EXPECT_EQ(text, "[GENERAL]\nSave=x\n[Geometry]\nD=7\n");
+
+    vyx::trace::TraceCapture capture;
+    EXPECT_FALSE(t.db.SetComponentData("x=1\n", 1, 1));
+    EXPECT_FALSE(t.db.SetComponentData("[A]\n", 7, 7));
+    EXPECT_FALSE(t.db.GetComponentData(text, 7, 7));
+    EXPECT_EQ(capture.CountErrTrace("SetComponentData(): SetContentString() failed"), 1);
+    EXPECT_EQ(capture.CountErrTrace("SetComponentData(): section Probe_7_Tip_7 does not exist"), 1);
+    EXPECT_EQ(capture.CountErrTrace("GetComponentData(): failed to get entry [Probe_7_Tip_7] "
+                                    "probe.tip"),
+              1);
+}
+
+TEST(MTessorProbeDB, OpenMovesOldGlobalAndRefusesBrokenFiles) {
+    TempDir dir;
+    const std::string file = dir.File("old.ini");
+    ASSERT_TRUE(WriteFileBytes(file, "[Global]\r\nActProbe=1\r\nActTip=2\r\n[Probe_1_Tip_2]\r\n"
+                                     "x=1\r\n[Probe_01_Tip_2]\r\nx=5\r\n"));
+    MTessorProbeDB db;
+    ASSERT_TRUE(db.Open(file));
+    EXPECT_EQ(db.GetActiveProbe() * 10 + db.GetActiveTip(), 12u);
+    EXPECT_EQ(Text(db.ListProbes(0, 0)), "1/2 5 0 0 0\n"); // the first section wins
+    EXPECT_EQ(ReadFileBytes(file), "[Probe_01_Tip_2]\r\nx=5\r\n[Probe_1_Tip_2]\r\nx=1\r\n");
+    EXPECT_EQ(ReadFileBytes(dir.File("volatile_old.ini")),
+              "[Global]\r\nActProbe=1\r\nActTip=2\r\n");
+
+    // A file that does not load leaves the database closed: nothing can overwrite it.
+    vyx::trace::TraceCapture capture;
+    const std::string bad = dir.File("bad.ini");
+    ASSERT_TRUE(WriteFileBytes(bad, "[Probe_1]\r\nx=1\r\n"));
+    EXPECT_FALSE(db.Open(bad));
+    EXPECT_EQ(capture.CountErrTrace("ini2cache(): failed to parse section Probe_1"), 1);
+    EXPECT_TRUE(db.ListProbes(0, 0).empty());
+    EXPECT_FALSE(db.DefineProbe(Tip(2, 2)));
+    EXPECT_EQ(ReadFileBytes(bad), "[Probe_1]\r\nx=1\r\n");
+
+    // A volatile file naming a tip the database does not have.
+    ASSERT_TRUE(WriteFileBytes(dir.File("volatile_old.ini"), "[Global]\nActProbe=5\nActTip=5\n"));
+    EXPECT_FALSE(db.Open(file));
+    EXPECT_EQ(capture.CountErrTrace("MTessorProbeDB::ini2cache(): SetActiveProbe(5, 5) failed"), 1);
+}
+
+TEST(MTessorProbeDB, FailedSavesLeaveMemoryAsTheFiles) {
+    OpenDB t;
+    ASSERT_TRUE(t.db.DefineProbe(Tip(1, 1, 1)));
+    ASSERT_TRUE(t.db.DefineProbe(Tip(1, 2, 2)));
+    ASSERT_TRUE(t.db.DefineProbe(Tip(2, 1, 3)));
+    ASSERT_TRUE(t.db.SetActiveProbe(1, 1));
+    const std::string list = Text(t.db.ListProbes(0, 0));
+    const auto files = Snapshot(t.dir.Path());
+    {
+        BlockedFolder blocked(t.dir.Path());
+        vyx::trace::TraceCapture capture;
+        EXPECT_FALSE(t.db.DefineProbe(Tip(3, 1)));
+        EXPECT_FALSE(t.db.DeleteProbe(1, 2));
+        EXPECT_FALSE(t.db.DeleteProbe(1, 1)); // the active tip
+        EXPECT_FALSE(t.db.DeleteProbe(1, 0));
+        EXPECT_FALSE(t.db.DeleteProbe(2, 0));
+        EXPECT_FALSE(t.db.DeleteProbe(0, 0));
+        EXPECT_FALSE(t.db.SetActiveProbe(2, 1));
+        EXPECT_FALSE(t.db.SetComponentData("[A]\nk=v\n", 1, 1));
+        EXPECT_EQ(capture.CountErrTrace("DefineProbe(): failed to save ini file"), 1);
+        EXPECT_EQ(capture.CountErrTrace("DeleteProbe(): failed to save ini file"), 1);
+        EXPECT_EQ(capture.CountErrTrace("clear_tips(): failed to save ini file"), 1);
+        EXPECT_EQ(capture.CountErrTrace("SetActiveProbe(): failed to save inifile"), 4);
+        EXPECT_EQ(Text(t.db.ListProbes(0, 0)), list);
+        EXPECT_EQ(t.db.GetActiveProbe() * 10 + t.db.GetActiveTip(), 11u);
+    }
+    EXPECT_EQ(Snapshot(t.dir.Path()), files);
+    // The next successful save must not bring back any of the failed changes.
+    ASSERT_TRUE(t.db.DefineProbe(Tip(9, 9)));
+    MTessorProbeDB again;
+    ASSERT_TRUE(again.Open(t.file));
+    EXPECT_EQ(Text(again.ListProbes(0, 0)), list + "9/9 0 0 0 0\n");
+    EXPECT_EQ(again.GetActiveProbe() * 10 + again.GetActiveTip(), 11u);
+    std::string text;
+    ASSERT_TRUE(again.GetComponentData(text, 1, 1));
+    EXPECT_EQ(text.rfind("[Geometry]\nx0=1\n", 0), 0u);
+}
+
+// The plain case of a failing save: a folder the process may not write to. Root may write
+// anywhere, so the child gives up its rights first.
+TEST(MTessorProbeDB, ReadOnlyFolderInAChildWithoutRights) {
+    OpenDB t;
+    ASSERT_TRUE(t.db.DefineProbe(Tip(1, 1, 1)));
+    const passwd* nobody = getpwnam("nobody");
+    if (getuid() == 0) {
+        ASSERT_NE(nobody, nullptr);
+        for (const auto& [name, bytes] : Snapshot(t.dir.Path()))
+            ASSERT_EQ(chown(t.dir.File(name).c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+        ASSERT_EQ(chown(t.dir.Path().c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+    }
+    ASSERT_EQ(chmod(t.dir.Path().c_str(), 0555), 0);
+    const auto files = Snapshot(t.dir.Path());
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (getuid() == 0 && (setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0))
+            _exit(10);
+        MTessorProbeDB db;
+        if (!db.Open(t.file))
+            _exit(11);
+        if (db.DefineProbe(Tip(2, 2)) || db.DeleteProbe(1, 1))
+            _exit(12); // the writes did not fail: the test proves nothing
+        if (Text(db.ListProbes(0, 0)) != "1/1 1 0 0 0\n")
+            _exit(13);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    chmod(t.dir.Path().c_str(), 0755);
+    EXPECT_EQ(Snapshot(t.dir.Path()), files);
+}

@@ -1,0 +1,195 @@
+// Probesystem database: defining with the probe database files, activation across Open,
+// deleting, listing, types, component data, and what a failed change leaves behind.
+
+#include "csensor/probedb/mtessorprobesystemdb.h"
+#include "msl/mutil/minidata.h"
+#include "platform/trace/tracecapture.h"
+#include "tests/csensor/probedb/probedbtest.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+using namespace probedbtest;
+using vyx::test::PathExists;
+using vyx::test::ReadFileBytes;
+using vyx::test::TempDir;
+using vyx::test::WriteFileBytes;
+
+namespace {
+
+struct OpenSystems {
+    TempDir dir;
+    MTessorProbesystemDB db{dir.Path(), "probesystemdb.ini"};
+    OpenSystems() { EXPECT_TRUE(db.Open()); }
+    std::string File(const std::string& name) const { return ReadFileBytes(dir.File(name)); }
+};
+
+} // namespace
+
+TEST(MTessorProbesystemDB, DefineWritesSectionAndProbeFile) {
+    OpenSystems t;
+    ASSERT_TRUE(t.db.DefineProbesystem(System("R85Q", 1, 0, 0, 2.5, 0, 90)));
+    MIniData ini;
+    ASSERT_TRUE(ini.Open(t.dir.File("probesystemdb.ini")));
+    std::vector<std::string> entries;
+    ini.GetEntryNames("R85Q_1", entries);
+    EXPECT_EQ(entries,
+              (std::vector<std::string>{"beta", "probe.system", "probesystemdb.ini", "z"}));
+    std::string value;
+    EXPECT_TRUE(ini.GetStringEntry("R85Q_1", "probesystemdb.ini", value));
+    EXPECT_EQ(value, "R85Q_1.ini");
+    EXPECT_EQ(t.File("R85Q_1.ini"), "[Global]\r\nActProbe=0\r\nActTip=0\r\n");
+    std::string text;
+    ASSERT_TRUE(t.db.GetComponentData(text, "R85Q", 1));
+    EXPECT_EQ(text, "[Geometry]\nProbeType=R85Q\nx0=0\ny0=0\nz0=2.5\nalpha=0\nbeta=90\ngamma=0\n"
+                    "never_sent=1\n");
+
+    // File names: the first colon becomes '_', long names are cut to 40 characters.
+    ASSERT_TRUE(t.db.DefineProbesystem(System("A:B", 3)));
+    EXPECT_TRUE(PathExists(t.dir.File("A_B_3.ini")));
+    const std::string longName(45, 'L');
+    ASSERT_TRUE(t.db.DefineProbesystem(System(longName, 1)));
+    EXPECT_TRUE(PathExists(t.dir.File(std::string(40, 'L') + "_1.ini")));
+    ASSERT_TRUE(ini.Reload());
+    EXPECT_TRUE(ini.HasSection(std::string(40, 'L') + "_1"));
+
+    vyx::trace::TraceCapture capture;
+    EXPECT_FALSE(t.db.DefineProbesystem(System("R85Q", 1)));
+    EXPECT_EQ(capture.CountErrTrace("MTessorProbesystemDB::DefineProbe(R85Q, 1, ...): id already "
+                                    "defined"),
+              1);
+}
+
+TEST(MTessorProbesystemDB, ActivationSurvivesOpenAndDeletion) {
+    OpenSystems t;
+    EXPECT_EQ(t.File("volatile_probesystemdb.ini"), "[Global]\r\nActSystem=\r\nActId=0\r\n");
+    vyx::trace::TraceCapture capture;
+    EXPECT_TRUE(t.db.SetActiveProbesystem("", 0));
+    EXPECT_FALSE(t.db.SetActiveProbesystem("", 1));
+    EXPECT_EQ(capture.CountErrTrace("MTessorProbesystemDB::SetActiveProbesystem(, 1): no such id"),
+              1);
+    EXPECT_EQ(t.db.GetActiveProbeIniName(), "");
+    ASSERT_TRUE(t.db.DefineProbesystem(System("R85Q", 2)));
+    ASSERT_TRUE(t.db.SetActiveProbesystem("R85Q", 2));
+    EXPECT_EQ(t.db.GetActiveProbeIniName(), "R85Q_2.ini");
+
+    MTessorProbesystemDB again(t.dir.Path(), "probesystemdb.ini");
+    ASSERT_TRUE(again.Open());
+    EXPECT_EQ(again.GetActiveProbesystem() + "/" + std::to_string(again.GetActiveProbesystemId()),
+              "R85Q/2");
+
+    // Deleting the active one: no active probesystem, the probe file goes, its volatile stays.
+    ASSERT_TRUE(WriteFileBytes(t.dir.File("volatile_R85Q_2.ini"), "[Global]\r\n"));
+    ASSERT_TRUE(again.DeleteProbesystem("R85Q", 2));
+    EXPECT_FALSE(again.HasActiveProbesystem());
+    EXPECT_FALSE(PathExists(t.dir.File("R85Q_2.ini")));
+    EXPECT_TRUE(PathExists(t.dir.File("volatile_R85Q_2.ini")));
+    EXPECT_FALSE(again.IsProbesystemDefined("R85Q"));
+    EXPECT_FALSE(again.DeleteProbesystem("R85Q", 2));
+
+    // A volatile file naming a deleted probesystem: Open works, nothing is active.
+    ASSERT_TRUE(WriteFileBytes(t.dir.File("volatile_probesystemdb.ini"),
+                               "[Global]\r\nActSystem=R85Q\r\nActId=2\r\n"));
+    ASSERT_TRUE(again.Open());
+    EXPECT_FALSE(again.HasActiveProbesystem());
+    EXPECT_EQ(capture.CountTrace("MTessorProbesystemDB::Open(): active probesystem (R85Q,2) not "
+                                 "defined. Resetting probesystem and id to 0."),
+              1);
+
+    // An older database file keeps the selection itself; Open moves it out.
+    ASSERT_TRUE(WriteFileBytes(t.dir.File("probesystemdb.ini"),
+                               "[Global]\r\nActSystem=X\r\nActId=4\r\n[X_4]\r\nx=1\r\n"));
+    ASSERT_TRUE(again.Open());
+    EXPECT_EQ(again.GetActiveProbesystem(), "X");
+    EXPECT_EQ(t.File("probesystemdb.ini"), "[X_4]\r\nx=1\r\n");
+    EXPECT_EQ(t.File("volatile_probesystemdb.ini"), "[Global]\r\nActSystem=X\r\nActId=4\r\n");
+}
+
+TEST(MTessorProbesystemDB, ListsAndTypes) {
+    OpenSystems t;
+    ASSERT_TRUE(t.db.DefineProbesystem(System("B", 2, 1)));
+    ASSERT_TRUE(t.db.DefineProbesystem(System("B", 1, 0, 0, 0, 0, 0, 3)));
+    ASSERT_TRUE(t.db.DefineProbesystem(System("A", 7)));
+    EXPECT_EQ(Text(t.db.ListProbesystems("*", 0)),
+              "A/7 0 0 0 0 0 0\nB/1 0 0 0 0 0 3\nB/2 1 0 0 0 0 0\n");
+    EXPECT_EQ(Text(t.db.ListProbesystems("B", 2)), "B/2 1 0 0 0 0 0\n");
+    EXPECT_EQ(Text(t.db.ListProbesystems("*", 1)), "B/1 0 0 0 0 0 3\n");
+    vyx::trace::TraceCapture capture;
+    EXPECT_TRUE(t.db.ListProbesystems("X", 0).empty());
+    EXPECT_EQ(capture.CountTrace("MTessorProbesystemDB::ListProbesystems() no probesystem X"), 1);
+
+    EXPECT_EQ(t.db.FirstProbesystemType(), nullptr);
+    EXPECT_EQ(t.db.SetProbesystemTypes("Z A"), 1); // the last name has no blank after it
+    EXPECT_TRUE(t.db.IsProbesystemTypeDefined("Z"));
+    EXPECT_FALSE(t.db.IsProbesystemTypeDefined("A"));
+    EXPECT_EQ(t.db.SetProbesystemTypes(" M A "), 3); // a leading blank gives an empty name
+    std::vector<std::string> types;
+    for (const char* type = t.db.FirstProbesystemType(); type != nullptr;
+         type = t.db.NextProbesystemType())
+        types.push_back(type);
+    EXPECT_EQ(types, (std::vector<std::string>{"", "A", "M", "Z"}));
+    EXPECT_EQ(t.db.NextProbesystemType(), nullptr);
+}
+
+TEST(MTessorProbesystemDB, ComponentDataOfTheActiveProbesystem) {
+    OpenSystems t;
+    vyx::trace::TraceCapture capture;
+    EXPECT_FALSE(t.db.SetComponentData("[A]\nk=v\n")); // none active
+    ASSERT_TRUE(t.db.DefineProbesystem(System("R85Q", 1)));
+    ASSERT_TRUE(t.db.SetActiveProbesystem("R85Q", 1));
+    ASSERT_TRUE(t.db.SetComponentData("[A]\nk=v\n"));
+    std::string text;
+    ASSERT_TRUE(t.db.GetComponentData(text, "R85Q", 1));
+    EXPECT_EQ(text, "[A]\nk=v\n");
+    const std::string before = t.File("probesystemdb.ini");
+    EXPECT_TRUE(t.db.SetComponentData("[GENERAL]\nSave=0\n"));
+    EXPECT_EQ(t.File("probesystemdb.ini"), before);
+    EXPECT_FALSE(t.db.GetComponentData(text, "R85Q", 2));
+    EXPECT_EQ(capture.CountErrTrace("MTessorProbesystemDB::GetComponentData(): no such id "
+                                    "R85Q:2"),
+              1);
+}
+
+TEST(MTessorProbesystemDB, FailedChangesLeaveMemoryAsTheFiles) {
+    OpenSystems t;
+    ASSERT_TRUE(t.db.DefineProbesystem(System("R85Q", 1, 1)));
+    ASSERT_TRUE(t.db.DefineProbesystem(System("R85Q", 2, 2)));
+    ASSERT_TRUE(t.db.SetActiveProbesystem("R85Q", 1));
+    const std::string list = Text(t.db.ListProbesystems("*", 0));
+    const auto files = Snapshot(t.dir.Path());
+    std::string data;
+    ASSERT_TRUE(t.db.GetComponentData(data, "R85Q", 1));
+    {
+        BlockedFolder blocked(t.dir.Path());
+        vyx::trace::TraceCapture capture;
+        EXPECT_FALSE(t.db.DefineProbesystem(System("R85Q", 3)));
+        EXPECT_FALSE(t.db.DeleteProbesystem("R85Q", 2));
+        EXPECT_FALSE(t.db.SetComponentData("[A]\nk=v\n"));
+        EXPECT_EQ(Text(t.db.ListProbesystems("*", 0)), list);
+        std::string now;
+        ASSERT_TRUE(t.db.GetComponentData(now, "R85Q", 1));
+        EXPECT_EQ(now, data);
+        // The one exception: the machine has switched already, so memory follows it.
+        EXPECT_FALSE(t.db.SetActiveProbesystem("R85Q", 2));
+        EXPECT_EQ(t.db.GetActiveProbesystemId(), 2u);
+        EXPECT_EQ(capture.CountErrTrace("MTessorProbesystemDB::def_id_in_ini(): inidata.Save() "
+                                        "failed"),
+                  1);
+        EXPECT_EQ(capture.CountErrTrace("MTessorProbesystemDB::delete_id(): inidata.Save() failed"),
+                  1);
+    }
+    EXPECT_EQ(Snapshot(t.dir.Path()), files);
+
+    // The probe database file cannot be made (a folder has its name): the new section is
+    // taken out of the database file again.
+    std::filesystem::create_directory(t.dir.File("R85Q_3.ini"));
+    EXPECT_FALSE(t.db.DefineProbesystem(System("R85Q", 3)));
+    EXPECT_FALSE(t.db.IsProbesystemIdDefined("R85Q", 3));
+    EXPECT_EQ(t.File("probesystemdb.ini"), files.at("probesystemdb.ini"));
+
+    ASSERT_TRUE(t.db.DefineProbesystem(System("S", 1)));
+    MTessorProbesystemDB again(t.dir.Path(), "probesystemdb.ini");
+    ASSERT_TRUE(again.Open());
+    EXPECT_EQ(Text(again.ListProbesystems("*", 0)), list + "S/1 0 0 0 0 0 0\n");
+}
