@@ -181,6 +181,17 @@ TEST(MTessorProbesystemDB, FailedChangesLeaveMemoryAsTheFiles) {
     }
     EXPECT_EQ(Snapshot(t.dir.Path()), files);
 
+    // Only the database file cannot be replaced (a folder stands in its place): the probes of
+    // the probesystem that stays defined must stay too.
+    const std::string dbFile = t.dir.File("probesystemdb.ini");
+    std::filesystem::rename(dbFile, dbFile + ".aside");
+    std::filesystem::create_directories(dbFile + "/in-the-way");
+    EXPECT_FALSE(t.db.DeleteProbesystem("R85Q", 2));
+    EXPECT_EQ(t.File("R85Q_2.ini"), files.at("R85Q_2.ini"));
+    EXPECT_TRUE(t.db.IsProbesystemIdDefined("R85Q", 2));
+    std::filesystem::remove_all(dbFile);
+    std::filesystem::rename(dbFile + ".aside", dbFile);
+
     // The probe database file cannot be made (a folder has its name): the new section is
     // taken out of the database file again.
     std::filesystem::create_directory(t.dir.File("R85Q_3.ini"));
