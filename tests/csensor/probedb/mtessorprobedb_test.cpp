@@ -8,12 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <pwd.h>
-
 using namespace probedbtest;
 using vyx::test::ReadFileBytes;
 using vyx::test::TempDir;
@@ -196,39 +190,4 @@ TEST(MTessorProbeDB, FailedSavesLeaveMemoryAsTheFiles) {
     std::string text;
     ASSERT_TRUE(again.GetComponentData(text, 1, 1));
     EXPECT_EQ(text.rfind("[Geometry]\nx0=1\n", 0), 0u);
-}
-
-// The plain case of a failing save: a folder the process may not write to. Root may write
-// anywhere, so the child gives up its rights first.
-TEST(MTessorProbeDB, ReadOnlyFolderInAChildWithoutRights) {
-    OpenDB t;
-    ASSERT_TRUE(t.db.DefineProbe(Tip(1, 1, 1)));
-    const passwd* nobody = getpwnam("nobody");
-    if (getuid() == 0) {
-        ASSERT_NE(nobody, nullptr);
-        for (const auto& [name, bytes] : Snapshot(t.dir.Path()))
-            ASSERT_EQ(chown(t.dir.File(name).c_str(), nobody->pw_uid, nobody->pw_gid), 0);
-        ASSERT_EQ(chown(t.dir.Path().c_str(), nobody->pw_uid, nobody->pw_gid), 0);
-    }
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        if (getuid() == 0 && (setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0))
-            _exit(10);
-        MTessorProbeDB db;
-        if (!db.Open(t.file)) // Open writes the active pair, so the folder is still writable
-            _exit(11);
-        const auto files = Snapshot(t.dir.Path());
-        if (chmod(t.dir.Path().c_str(), 0555) != 0)
-            _exit(12);
-        if (db.DefineProbe(Tip(2, 2)) || db.DeleteProbe(1, 1) || db.SetActiveProbe(1, 1))
-            _exit(13); // the writes did not fail: the test proves nothing
-        if (Text(db.ListProbes(0, 0)) != "1/1 1 0 0 0\n" || db.GetActiveProbe() != 0)
-            _exit(14);
-        _exit(Snapshot(t.dir.Path()) == files ? 0 : 15);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
