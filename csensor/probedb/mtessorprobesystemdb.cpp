@@ -489,6 +489,12 @@ bool MTessorProbesystemDB::DefineProbesystem(const ProbesystemRecord& record) {
                   record.name.c_str(), static_cast<int>(record.id));
         return false;
     }
+    // The name becomes a file name in the configuration directory; it must not lead out of
+    // it. The empty name means "no probesystem".
+    if (record.name.empty() || record.name.find_first_of("/\\") != std::string::npos) {
+        MERRTRACE("%s(): illegal probesystem name \"%.40s\"", kDefine, record.name.c_str());
+        return false;
+    }
     if (!def_id_in_mem(m_probesystems, record)) {
         MERRTRACE("%s(): def_id_in_mem(%.40s,%d,%f,%f,%f,%f,%f,%f) failed", kDefine,
                   record.name.c_str(), static_cast<int>(record.id), record.x, record.y, record.z,

@@ -59,6 +59,12 @@ TEST(MTessorProbesystemDB, DefineWritesSectionAndProbeFile) {
     EXPECT_EQ(capture.CountErrTrace("MTessorProbesystemDB::DefineProbe(R85Q, 1, ...): id already "
                                     "defined"),
               1);
+    EXPECT_FALSE(t.db.DefineProbesystem(System("../up", 1)));
+    EXPECT_FALSE(t.db.DefineProbesystem(System("", 1)));
+    EXPECT_EQ(capture.CountErrTrace("MTessorProbesystemDB::DefineProbesystem(): illegal "
+                                    "probesystem name"),
+              2);
+    EXPECT_FALSE(PathExists(t.dir.Path() + "/../up_1.ini"));
 }
 
 TEST(MTessorProbesystemDB, ActivationSurvivesOpenAndDeletion) {
