@@ -165,9 +165,11 @@ void SimAcquisition::Freeze() {
         CancelRequest();
     }
     m_wake.notify_all();
-    // Wait for a frame that is being delivered (on the acquisition thread the
-    // lock is ours already and the loop stops at the next receiver).
+    // Wait for a frame that is being delivered. On the acquisition thread the
+    // lock is ours already: the frame goes to no further receiver.
     std::lock_guard<std::recursive_mutex> delivery(m_deliveryMutex);
+    if (m_delivering)
+        m_frozenByCallback = true;
 }
 
 bool SimAcquisition::Grabbing() const {
@@ -397,10 +399,6 @@ void SimAcquisition::Run() {
             lock.unlock();
             delivered = Deliver(job);
             lock.lock();
-            if (delivered) {
-                ++m_stats.delivered;
-                m_stats.lastCounter = job.counter;
-            }
         }
         if (ticket != 0 && m_doneTicket < ticket) {
             m_requestResult = delivered;
@@ -448,8 +446,9 @@ bool SimAcquisition::Deliver(const Job& job) {
     }
 
     m_delivering = true;
+    m_frozenByCallback = false;
     // By index: a callback may add receivers, which may move the vector.
-    for (size_t i = 0; i < m_receivers.size() && m_deliverable.load(); ++i) {
+    for (size_t i = 0; i < m_receivers.size() && !m_frozenByCallback; ++i) {
         Receiver receiver = m_receivers[i];
         if (receiver.callback != nullptr)
             receiver.callback(receiver.context, &record, job.flags);
@@ -459,6 +458,11 @@ bool SimAcquisition::Deliver(const Job& job) {
         std::erase_if(m_receivers, [](const Receiver& r) { return r.callback == nullptr; });
         m_receiversDirty = false;
     }
+    // Counted before the delivery lock goes, so that a Freeze that waited for
+    // this frame finds it counted.
+    std::lock_guard<std::mutex> lock(m_mutex);
+    ++m_stats.delivered;
+    m_stats.lastCounter = job.counter;
     return true;
 }
 

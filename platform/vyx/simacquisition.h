@@ -147,6 +147,7 @@ private:
     std::vector<Receiver> m_receivers;
     bool m_accepting = false; // receivers may be added
     bool m_delivering = false;
+    bool m_frozenByCallback = false; // a callback froze the camera: stop this frame
     bool m_receiversDirty = false;
     std::array<CImgBuffer, RecordCount> m_records;
     size_t m_nextRecord = 0;

@@ -192,18 +192,22 @@ int CSimCamera::InitializeFrom(const char* configFile) {
         Fail("Initialize(): out of memory for %ux%u frames", config.width, config.height);
         return -4;
     }
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_config = config;
-    m_settings = settings;
-    m_configFiles = files;
-    m_acquisition.SetTimeStampKind(config.timeStampKind);
-    m_acquisition.SetFrameRate(settings.frameRate);
-    m_acquisition.SetTemperature(config.temperatureSensor, config.temperature);
-    m_acquisition.SetMode(config.mode);
-    for (const FaultRule& rule : config.faults)
-        m_acquisition.AddFault(rule, false);
-    PublishGeometry();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_config = config;
+        m_settings = settings;
+        m_configFiles = files;
+        m_acquisition.SetTimeStampKind(config.timeStampKind);
+        m_acquisition.SetFrameRate(settings.frameRate);
+        m_acquisition.SetTemperature(config.temperatureSensor, config.temperature);
+        m_acquisition.SetMode(config.mode);
+        for (const FaultRule& rule : config.faults)
+            m_acquisition.AddFault(rule, false);
+        PublishGeometry();
+    }
+    // Outside m_mutex: callbacks take the delivery lock first and m_mutex second.
     m_acquisition.Start(&m_pattern);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_initialised = true;
     return 1;
 }

@@ -118,8 +118,10 @@ TEST_F(SimRealTimeConcurrency, FreeRunDeliversAsFastAsReceiversTakeFrames) {
     EXPECT_GE(count.load(), 2000u);
     EXPECT_EQ(gaps.load(), 0u);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+    // Frames are made only for takers: at most the one in hand when it left.
     uint64_t made = SimControl::GetStats().exposures;
-    EXPECT_EQ(made, count.load());
+    EXPECT_GE(made, count.load());
+    EXPECT_LE(made, count.load() + 1u);
 }
 
 namespace {
