@@ -1,5 +1,6 @@
 #include "platform/vyx/simcamera.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -143,12 +144,17 @@ int CSimCamera::InitializeFrom(const char* configFile) {
     std::string files, error;
     std::error_code ec;
     if (configFile != nullptr && *configFile != '\0') {
-        if (!ReadSimConfig(configFile, false, config, error)) {
+        std::string path = configFile;
+#if !defined(_WIN32)
+        // Callers written for Windows join folder and file with a backslash.
+        std::replace(path.begin(), path.end(), '\\', '/');
+#endif
+        if (!ReadSimConfig(path, false, config, error)) {
             Fail("Initialize(): %s", error.c_str());
             return -2;
         }
-        if (std::filesystem::exists(configFile, ec))
-            files = configFile;
+        if (std::filesystem::exists(path, ec))
+            files = path;
     }
     // The environment's file refines the machine's, key by key.
     const char* overrides = getenv("VYX_SIMCAMERA_INI");

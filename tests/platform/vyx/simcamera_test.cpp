@@ -112,6 +112,14 @@ TEST_F(SimCameraTest, EnvironmentFileRefinesTheMachineFile) {
     EXPECT_EQ(SimControl::GetState().configFile, machine + ";" + overrides);
     camera->Uninitialize(0);
 
+    // A Windows-style path to the machine file works too.
+    std::string windows = dir.Path() + "\\machine.ini";
+    unsetenv("VYX_SIMCAMERA_INI");
+    ASSERT_EQ(camera->Initialize(windows.c_str(), 0), 1);
+    ASSERT_TRUE(camera->GetImageInfo(&info, 0));
+    EXPECT_EQ(info.imageWidth, 640u);
+    camera->Uninitialize(0);
+
     // A machine file that does not exist is no error; a named override that does not is.
     EXPECT_EQ(camera->Initialize(dir.File("absent.ini").c_str(), 0), 1);
     camera->Uninitialize(0);

@@ -161,6 +161,20 @@ TEST_F(SimCameraTest, ConfiguredFaultsArriveInOrder) {
     EXPECT_EQ(f[f.size() - 1].counter, 5u); // exposure 3 was not dropped any more
 }
 
+TEST_F(SimCameraTest, EveryNthExposureDropped) {
+    ASSERT_NE(Open("Mode = manual\nDropEvery = 4\n"), nullptr);
+    FrameSink sink;
+    ASSERT_TRUE(camera->RegisterImgStreamInput(&sink, FrameSink::Callback, 0));
+    ASSERT_TRUE(camera->Grab(0));
+    for (int i = 0; i < 7; ++i)
+        ASSERT_TRUE(SimControl::EmitFrame());
+    std::vector<SeenFrame> f = sink.Frames();
+    const uint32_t counters[] = {1, 2, 3, 5, 6, 7, 9};
+    ASSERT_EQ(f.size(), 7u);
+    for (size_t i = 0; i < 7; ++i)
+        EXPECT_EQ(f[i].counter, counters[i]);
+}
+
 TEST_F(SimCameraTest, WiderPixelsFollowTheirPattern) {
     struct Format {
         const char* config;
