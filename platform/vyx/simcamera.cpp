@@ -163,7 +163,9 @@ int CSimCamera::InitializeFrom(const char* configFile) {
             Fail("Initialize(): %s", error.c_str());
             return -2;
         }
-        files += (files.empty() ? "" : ";") + std::string(overrides);
+        if (!files.empty())
+            files += ';';
+        files += overrides;
     }
     if (!FinishSimConfig(config, error)) {
         Fail("Initialize(): configuration %s: %s", files.empty() ? "(defaults)" : files.c_str(),
