@@ -83,7 +83,7 @@ bool CSensorSystemData::ReadProbetype(CSensorIniReader& reader, std::string_view
             known = true;
         }
     probeSystem = reader.Text(kProbeSystem, "ProbeSystem", probeType);
-    probeChannel = reader.Long(kProbeSystem, "ProbeChannel", 1, 0, 64);
+    probeChannel = reader.Long(kProbeSystem, "ProbeChannel", 0, 0, 64);
     probeSign = reader.Long(kProbeSystem, "ProbeSign", features.ProbeSign, -1, 1);
     serialNo = reader.Text(kProbeSystem, "SerialNo", "0000");
     transparent = reader.Long(kProbeSystem, "Transparent", 0, 0, 1);
