@@ -111,10 +111,10 @@ bool CSensorBase::SupportMovezeroDirection(double dx, double dy, double dz) {
 }
 
 const char* CSensorBase::GetErrorText(uint32_t code) {
-    // One buffer for all sensors, as the protocol side expects; see csensor.h.
-    static std::string text;
-    text = CSensor_FormatErrorText(GetName(), code);
-    return text.c_str();
+    // One buffer for all sensors, overwritten by the next call; see csensor.h.
+    static char buffer[512];
+    std::snprintf(buffer, sizeof(buffer), "%s", CSensor_FormatErrorText(GetName(), code).c_str());
+    return buffer;
 }
 
 // ---- Documents ----

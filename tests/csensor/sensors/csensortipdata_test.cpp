@@ -162,6 +162,14 @@ TEST_F(SensorTip, CalibrationIntervalAndState) {
     EXPECT_EQ(Entry(doc, "Range_1", "Interval"), "90");
     EXPECT_EQ(Entry(doc, "Range_1", "Calibrated"), "0");
 
+    // 41 days after the date: an interval of 41 holds, one of 40 has run out.
+    doc.SetContentString("[Range_1]\nCalibrated=1\nInterval=41\nDate=10.01.2024\n");
+    sensor.ReadSectionCalibrationState(doc, "Range_1");
+    EXPECT_EQ(Entry(doc, "Range_1", "Calibrated"), "1");
+    doc.SetContentString("[Range_1]\nCalibrated=1\nInterval=40\nDate=10.01.2024\n");
+    sensor.ReadSectionCalibrationState(doc, "Range_1");
+    EXPECT_EQ(Entry(doc, "Range_1", "Calibrated"), "0");
+
     // Interval 0 never runs out.
     doc.SetContentString("[Range_1]\nCalibrated=1\nInterval=0\nDate=01.01.2000\n");
     sensor.ReadSectionCalibrationState(doc, "Range_1");
