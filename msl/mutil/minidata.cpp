@@ -1,11 +1,13 @@
 #include "msl/mutil/minidata.h"
 
 #include "msl/merror/merrtracecontext.h"
+#include "msl/mfileio/mfastfile.h"
+#include "msl/mfileio/mfastfilereader.h"
+#include "msl/mfileio/mfileops.h"
+#include "msl/mutil/bom.h"
+#include "msl/mutil/stlstring.h"
 #include "platform/trace/merrtrace.h"
 
-#include <cerrno>
-#include <climits>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 
@@ -23,24 +25,6 @@ const char kSetDoubleEntry[] = "MIniDataT<struct MIniDataCaseSensitiveCompare>::
 const char kSetLongEntry[] = "MIniDataT<struct MIniDataCaseSensitiveCompare>::SetLongEntry";
 const char kSetStringEntry[] = "MIniDataT<struct MIniDataCaseSensitiveCompare>::SetStringEntry";
 const char kRenameSection[] = "MIniDataT<struct MIniDataCaseSensitiveCompare>::RenameSection";
-
-std::string format_text(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string format_text(const char* format, ...) {
-    char small[256];
-    va_list args;
-    va_start(args, format);
-    int length = std::vsnprintf(small, sizeof small, format, args);
-    va_end(args);
-    if (length < 0)
-        return std::string();
-    if (static_cast<size_t>(length) < sizeof small)
-        return std::string(small, length);
-    std::string text(length, '\0');
-    va_start(args, format);
-    std::vsnprintf(text.data(), text.size() + 1, format, args);
-    va_end(args);
-    return text;
-}
 
 bool starts_as_comment(std::string_view name) {
     size_t first = MIniData_FirstNonBlank(name);
@@ -157,8 +141,8 @@ template <class Compare> bool MIniDataT<Compare>::parse_line(std::string_view li
         return true;
     }
     if (!current_section) {
-        message = format_text("Possible entry \"%s\" found before first section",
-                              std::string(line).c_str());
+        message = stl_string_format("Possible entry \"%s\" found before first section",
+                                    std::string(line).c_str());
         MINIDATA_ERRTRACE("MIniData::parse_line(): %.70s", message.c_str());
         return false;
     }
@@ -175,23 +159,28 @@ template <class Compare> void MIniDataT<Compare>::append_plain_line(std::string_
 template <class Compare> bool MIniDataT<Compare>::parse_header(std::string_view line) {
     size_t close = line.find(']', 1);
     if (close == std::string_view::npos) {
-        message = format_text("no matching ']' found in \"%.50s\"", std::string(line).c_str());
+        message =
+            stl_string_format("no matching ']' found in \"%.50s\"", std::string(line).c_str());
         MINIDATA_ERRTRACE("MIniData::parse_line(): %.70s", message.c_str());
         return false;
     }
-    std::string name(line.substr(1, close - 1));
-    auto existing = sections.find(name);
-    if (existing != sections.end()) {
+    std::string_view name = line.substr(1, close - 1);
+    // One search serves both the duplicate check and the insertion (files are often sorted,
+    // and large ones have thousands of sections).
+    auto place = sections.lower_bound(name);
+    if (place != sections.end() && place->first == name) {
         if (!(flags & MINIDATA_REPLACE_SECTIONS)) {
-            message = format_text("Section [%s] seen twice", name.c_str());
+            message = stl_string_format("Section [%s] seen twice", std::string(name).c_str());
             MINIDATA_ERRTRACE("MIniData::parse_line(): %.70s", message.c_str());
             return false;
         }
-        erase_section(existing);
+        if (place->second.get() == current_section)
+            current_section = nullptr;
+        place = sections.erase(place);
     }
     auto section = std::make_unique<Section>(line);
     current_section = section.get();
-    sections.emplace(std::move(name), std::move(section));
+    sections.emplace_hint(place, std::string(name), std::move(section));
     return true;
 }
 
@@ -203,7 +192,8 @@ bool MIniDataT<Compare>::parse_entry(std::string_view line, size_t firstNonBlank
     size_t equals = line.find('=');
     if (equals == std::string_view::npos) {
         if (!lenient) {
-            message = format_text("No '=' found in \"%.50s\" in section %s",
+            message =
+                stl_string_format("No '=' found in \"%.50s\" in section %s",
                                   std::string(line).c_str(), current_section->GetText().c_str());
             MINIDATA_ERRTRACE("MIniData::parse_line(): %.70s", message.c_str());
             return false;
@@ -211,7 +201,8 @@ bool MIniDataT<Compare>::parse_entry(std::string_view line, size_t firstNonBlank
         name = MIniData_TrimTrailingBlanks(line.substr(firstNonBlank)); // value is the whole line
     } else {
         if (equals <= firstNonBlank && !lenient) {
-            message = format_text("No entry name found before '=' in \"%s\" in section %s",
+            message =
+                stl_string_format("No entry name found before '=' in \"%s\" in section %s",
                                   std::string(line).c_str(), current_section->GetText().c_str());
             MINIDATA_ERRTRACE("MIniData::parse_line(): %.70s", message.c_str());
             return false;
@@ -223,13 +214,14 @@ bool MIniDataT<Compare>::parse_entry(std::string_view line, size_t firstNonBlank
     if (current_section->FindEntry(name)) {
         std::string shown(name);
         if (!(flags & MINIDATA_REPLACE_ENTRIES)) {
-            message = format_text("Entry \"%s\" seen twice in section %s", shown.c_str(),
-                                  current_section->GetText().c_str());
+            message = stl_string_format("Entry \"%s\" seen twice in section %s", shown.c_str(),
+                                        current_section->GetText().c_str());
             MINIDATA_ERRTRACE("MIniData::parse_line(): %.70s", message.c_str());
             return false;
         }
         if (!current_section->DeleteEntry(name)) {
-            message = format_text("Entry \"%s\" deleting previous version failed", shown.c_str());
+            message =
+                stl_string_format("Entry \"%s\" deleting previous version failed", shown.c_str());
             MINIDATA_ERRTRACE("MIniData::parse_line(): DeleteEntry() failed");
             return false;
         }
@@ -347,7 +339,7 @@ template <class Compare>
 typename MIniDataT<Compare>::Section*
 MIniDataT<Compare>::add_new_section(std::string_view section) {
     if (!MIniData_IsWritableSectionName(section)) {
-        message = format_text("invalid section name \"%s\"", std::string(section).c_str());
+        message = stl_string_format("invalid section name \"%s\"", std::string(section).c_str());
         MINIDATA_ERRTRACE("MIniData::add_new_section(): invalid section name \"%.40s\"",
                           std::string(section).c_str());
         return nullptr;
@@ -390,14 +382,14 @@ bool MIniDataT<Compare>::check_entry_name(std::string_view section, std::string_
                                           const char* operation, const std::string& shownValue) {
     std::string name(entry);
     if (starts_as_comment(entry)) {
-        message = format_text("cannot add comment as an entry: \"%s=%s\"", name.c_str(),
-                              shownValue.c_str());
+        message = stl_string_format("cannot add comment as an entry: \"%s=%s\"", name.c_str(),
+                                    shownValue.c_str());
         MINIDATA_ERRTRACE("%s(): cannot add comment as an entry: \"%s=%s\"", operation,
                           name.c_str(), shownValue.c_str());
         return false;
     }
     if (!find_entry(section, entry) && !MIniData_IsWritableEntryName(entry)) {
-        message = format_text("invalid entry name \"%s\"", name.c_str());
+        message = stl_string_format("invalid entry name \"%s\"", name.c_str());
         MINIDATA_ERRTRACE("%s(): invalid entry name \"%s\"", operation, name.c_str());
         return false;
     }
@@ -407,7 +399,7 @@ bool MIniDataT<Compare>::check_entry_name(std::string_view section, std::string_
 template <class Compare>
 bool MIniDataT<Compare>::SetDoubleEntry(std::string_view section, std::string_view entry,
                                         double value) {
-    if (!check_entry_name(section, entry, kSetDoubleEntry, format_text("%g", value)))
+    if (!check_entry_name(section, entry, kSetDoubleEntry, stl_string_format("%g", value)))
         return false;
     Section* target = section_for_setter(section, "MIniData::SetDoubleEntry");
     if (!target || !target->SetDoubleEntry(entry, value))
@@ -420,7 +412,7 @@ template <class Compare>
 bool MIniDataT<Compare>::SetLongEntry(std::string_view section, std::string_view entry,
                                       int32_t value) {
     if (!check_entry_name(section, entry, kSetLongEntry,
-                          format_text("%ld", static_cast<long>(value))))
+                          stl_string_format("%ld", static_cast<long>(value))))
         return false;
     Section* target = section_for_setter(section, "MIniData::SetLongEntry");
     if (!target || !target->SetLongEntry(entry, value))
@@ -432,7 +424,7 @@ bool MIniDataT<Compare>::SetLongEntry(std::string_view section, std::string_view
 template <class Compare>
 bool MIniDataT<Compare>::SetLongLongEntry(std::string_view section, std::string_view entry,
                                           long long value) {
-    if (!check_entry_name(section, entry, kSetLongEntry, format_text("%lld", value)))
+    if (!check_entry_name(section, entry, kSetLongEntry, stl_string_format("%lld", value)))
         return false;
     Section* target = section_for_setter(section, "MIniData::SetLongLongEntry");
     if (!target || !target->SetLongLongEntry(entry, value))
@@ -513,22 +505,85 @@ bool MIniDataT<Compare>::RenameSection(std::string_view from, std::string_view t
     return true;
 }
 
-// --- Files (wired to the file I/O library once it lands) ---
+// --- Files ---
 
 template <class Compare> bool MIniDataT<Compare>::Open(const std::string& fileName) {
     Close();
     file_name = fileName;
-    return false;
+    if (!file_exists(file_name.c_str())) {
+        open = true;
+        new_file = true;
+        in_sync = false;
+        return true;
+    }
+    return read_file();
+}
+
+template <class Compare> bool MIniDataT<Compare>::read_file() {
+    MFastFileReader reader;
+    if (!reader.Open(file_name.c_str())) {
+        MINIDATA_ERRTRACE("MIniData::Open(): MFastFileReader::Open() failed");
+        return false;
+    }
+    current_section = nullptr;
+    new_file = false;
+    std::string line;
+    bool firstLine = true;
+    while (!reader.IsEOF()) {
+        if (!reader.ReadLine(line)) {
+            MINIDATA_ERRTRACE("MIniData::Open(): MFastFileReader::ReadLine() failed");
+            return false;
+        }
+        std::string_view text(line);
+        if (firstLine) {
+            firstLine = false;
+            int bom = detect_bom(text.data(), text.size());
+            if (bom == BOM_UTF8) {
+                text.remove_prefix(bom_bytes(BOM_UTF8).size());
+            } else if (bom != BOM_NONE) {
+                message = "UTF16/32 Unicode format not supported.";
+                MINIDATA_ERRTRACE(
+                    "MIniData::Open(\"%.80s\"): UTF16/32 Unicode format not supported",
+                    file_name.c_str());
+                return false;
+            }
+        }
+        // Empty lines are not kept from files (whitespace-only lines are).
+        if (text.empty() || text[0] == '\0')
+            continue;
+        if (!parse_line(text)) {
+            MINIDATA_ERRTRACE("MIniData::Open(): parse_line(%.60s) failed",
+                              std::string(text).c_str());
+            return false;
+        }
+    }
+    open = true;
+    in_sync = true;
+    return true;
 }
 
 template <class Compare> bool MIniDataT<Compare>::Reload() {
     if (!open)
         return false;
-    std::string name = file_name;
+    std::string name = file_name; // Open starts by forgetting the stored name
     return Open(name);
 }
 
 template <class Compare> bool MIniDataT<Compare>::Save() {
-    return false;
+    const std::string text = GetContentString();
+    int mode = MFASTFILE_MODE_OVERWRITE;
+    if (flags & MINIDATA_FLUSH_ON_SAVE)
+        mode |= MFASTFILE_MODE_FLUSH;
+    if (flags & MINIDATA_SAFE_SAVE)
+        mode |= MFASTFILE_MODE_SAFE;
+    if (MFastFile_WriteLinesAtOnce(file_name.c_str(), text.data(), text.size(), mode) < 0) {
+        MINIDATA_ERRTRACE("MIniData::Save(): MFastFile_WriteLinesAtOnce(\"%.40s\") failed",
+                          file_name.c_str());
+        return false;
+    }
+    new_file = false;
+    in_sync = true;
+    return true;
 }
+
 template class MIniDataT<MIniDataCaseSensitiveCompare>;
