@@ -1,12 +1,28 @@
 // The module's three entry points; everything else stays inside the module.
 
+#include "lintel/server/machine/mmachabstract.h"
+#include "mt_proxy/camera/mmachabstract/mcameramachabstract.h"
 #include "platform/trace/mtrace.h"
+
+#include <cstdint>
+#include <string>
 
 #define VYX_EXPORT extern "C" __attribute__((visibility("default")))
 
-VYX_EXPORT bool IsProxy() { return false; }
+class MClientNotifier;
+class MOutputChannel;
 
-VYX_EXPORT void SetDefaultTracelevel(int level) { _MTrace_SetLevel("default", level); }
+VYX_EXPORT bool IsProxy() {
+    return false;
+}
 
-// The machine itself lands with the machine framework.
-VYX_EXPORT void* NewMMachAbstract() { return nullptr; }
+// The server owns the machine and deletes it through the virtual destructor; `channel` and
+// `notifier` stay the server's.
+VYX_EXPORT MMachAbstract* NewMMachAbstract(const std::string& name, const std::string& directory,
+                                           MOutputChannel* channel, MClientNotifier* notifier) {
+    return new MCameraMachAbstract(name, directory, channel, notifier);
+}
+
+VYX_EXPORT void SetDefaultTracelevel(int32_t level) {
+    _MTrace_SetLevel("default", level);
+}

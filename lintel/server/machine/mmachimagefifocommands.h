@@ -1,0 +1,78 @@
+#pragma once
+// The image FIFO commands "imagefifo create", "imagefifo delete", "imagefifo reset" and
+// "imagefifo select".
+//
+// Create, delete and reset are the framework's own commands: they do their work in IsDone,
+// against the machine's image FIFO map. Their IsDone lands together with the image FIFOs
+// themselves; until then these three classes stay abstract. Select carries only the name: the
+// machine switches the active FIFO in its factory.
+
+#include "lintel/server/machine/mmachcommand.h"
+
+#include <cstdint>
+#include <string>
+
+class MMachAbstract;
+
+class MMachImagefifoCreateCommand : public MMachCommand {
+public:
+    static constexpr const char* ClassName = "MMachImagefifoCreateCommand";
+
+    // `always64` asks for the 64-bit ring buffer even when the size would allow the 32-bit one.
+    MMachImagefifoCreateCommand(MOutputChannel* out, MMachAbstract* machine,
+                                const std::string& name, uint64_t size, bool always64)
+        : MMachCommand(out), machine(machine), name(name), size(size), always64(always64) {}
+    void Abort() override;
+    const char* GetName() const override;
+
+protected:
+    bool done = false;
+    MMachAbstract* machine;
+    std::string name;
+    uint64_t size; // requested; the segment's actual size once created
+    bool always64;
+};
+
+class MMachImagefifoDeleteCommand : public MMachCommand {
+public:
+    static constexpr const char* ClassName = "MMachImagefifoDeleteCommand";
+
+    MMachImagefifoDeleteCommand(MOutputChannel* out, MMachAbstract* machine,
+                                const std::string& name)
+        : MMachCommand(out), machine(machine), name(name) {}
+    void Abort() override;
+    const char* GetName() const override;
+
+protected:
+    bool done = false;
+    MMachAbstract* machine;
+    std::string name;
+};
+
+class MMachImagefifoResetCommand : public MMachCommand {
+public:
+    static constexpr const char* ClassName = "MMachImagefifoResetCommand";
+
+    MMachImagefifoResetCommand(MOutputChannel* out, MMachAbstract* machine)
+        : MMachCommand(out), machine(machine) {}
+    void Abort() override;
+    const char* GetName() const override;
+
+protected:
+    MMachAbstract* machine;
+    bool done = false;
+};
+
+class MMachImagefifoSelectCommand : public MMachCommand {
+public:
+    static constexpr const char* ClassName = "MMachImagefifoSelectCommand";
+
+    MMachImagefifoSelectCommand(MOutputChannel* out, const std::string& name)
+        : MMachCommand(out), name(name) {}
+    const char* GetName() const override;
+
+    const std::string& GetFifoName() const { return name; }
+
+protected:
+    std::string name;
+};

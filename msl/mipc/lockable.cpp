@@ -1,0 +1,7 @@
+#include "msl/mipc/lockable.h"
+
+namespace varn {
+
+Lockable::~Lockable() = default;
+
+} // namespace varn

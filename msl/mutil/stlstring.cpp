@@ -1,0 +1,177 @@
+#include "msl/mutil/stlstring.h"
+
+#include "platform/trace/merrlog.h"
+#include "platform/trace/merrtrace.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+// Formats into a stack buffer first; a text of 1024 characters or more is measured and
+// formatted again into a buffer of exactly its size. -1 on a formatting error.
+int FormatInto(std::string& target, const char* format, va_list args) {
+    char buffer[1024];
+    va_list again;
+    va_copy(again, args);
+    int n = std::vsnprintf(buffer, sizeof buffer, format, args);
+    if (n < 0) {
+        va_end(again);
+        return -1;
+    }
+    if (static_cast<std::size_t>(n) < sizeof buffer) {
+        va_end(again);
+        target.assign(buffer, static_cast<std::size_t>(n));
+        return n;
+    }
+    auto big = std::make_unique<char[]>(static_cast<std::size_t>(n) + 1);
+    int m = std::vsnprintf(big.get(), static_cast<std::size_t>(n) + 1, format, again);
+    va_end(again);
+    if (m != n)
+        return -1;
+    target.assign(big.get(), static_cast<std::size_t>(n));
+    return n;
+}
+
+bool IsQuoteSpecial(char c) {
+    return c == '"' || c == '\\' || c == ' ';
+}
+
+} // namespace
+
+std::string stl_string_format(const char* format, ...) {
+    std::string text;
+    va_list args;
+    va_start(args, format);
+    int n = FormatInto(text, format, args);
+    int error = errno;
+    va_end(args);
+    if (n < 0) {
+        MERRLOG("%s(): stl_string_format() failed: %s", "stl_string_format", std::strerror(error));
+        return std::string();
+    }
+    return text;
+}
+
+int stl_string_format(std::string& target, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    int n = FormatInto(target, format, args);
+    va_end(args);
+    return n;
+}
+
+std::string stl_string_format_va(const char* format, va_list args) {
+    std::string text;
+    va_list copy;
+    va_copy(copy, args);
+    int n = FormatInto(text, format, copy);
+    int error = errno;
+    va_end(copy);
+    if (n < 0) {
+        MERRLOG("%s(): stl_string_format_va() failed: %s", "stl_string_format_va",
+                std::strerror(error));
+        return std::string();
+    }
+    return text;
+}
+
+void stl_string_append_int(std::string& s, std::int32_t value) {
+    char text[16];
+    auto result = std::to_chars(text, text + sizeof text, value);
+    s.append(text, result.ptr);
+}
+
+void stl_string_append_double(std::string& s, double value, int digits) {
+    std::string text;
+    if (stl_string_format(text, "%.*lf", digits, value) < 0)
+        return;
+    std::size_t point = text.find('.');
+    if (point != std::string::npos) {
+        std::size_t end = text.find_last_not_of('0');
+        if (end == point)
+            --end;
+        text.resize(end + 1);
+    }
+    s += text;
+}
+
+std::size_t stl_string_replace_all(std::string& s, std::string_view search,
+                                   std::string_view replacement) {
+    if (search.empty())
+        return 0;
+    // Built aside, so that `search` or `replacement` may point into `s`.
+    std::string result;
+    std::size_t count = 0;
+    std::size_t from = 0;
+    for (std::size_t at = s.find(search); at != std::string::npos; at = s.find(search, from)) {
+        result.append(s, from, at - from);
+        result.append(replacement);
+        from = at + search.size();
+        ++count;
+    }
+    if (count == 0)
+        return 0;
+    result.append(s, from, std::string::npos);
+    s.swap(result);
+    return count;
+}
+
+void stl_string_quote_space(std::string& s) {
+    bool special = false, space = false;
+    for (char c : s) {
+        special = special || IsQuoteSpecial(c);
+        space = space || c == ' ';
+    }
+    if (!special)
+        return;
+    std::string result;
+    result.reserve(s.size() + 8);
+    if (space)
+        result += '"';
+    for (char c : s) {
+        if (c == '"' || c == '\\')
+            result += '\\';
+        result += c;
+    }
+    if (space)
+        result += '"';
+    s.swap(result);
+}
+
+bool stl_string_unquote_space(std::string& s) {
+    std::size_t first = 0;
+    while (first < s.size() && !IsQuoteSpecial(s[first]))
+        ++first;
+    if (first == s.size())
+        return true;
+    if (s[first] == ' ') {
+        MERRTRACE("stl_string_unquote_space(): found unquoted space");
+        return false;
+    }
+    std::string result(s, 0, first);
+    bool quoted = false;
+    for (std::size_t i = first; i < s.size(); ++i) {
+        char c = s[i];
+        if (c == '"') {
+            quoted = !quoted;
+        } else if (c == '\\') {
+            if (i + 1 == s.size() || (s[i + 1] != '"' && s[i + 1] != '\\')) {
+                MERRTRACE("stl_string_unquote_space(): can't unquote a lonely backslash");
+                return false;
+            }
+            result += s[++i];
+        } else {
+            result += c;
+        }
+    }
+    if (quoted) {
+        MERRTRACE("stl_string_unquote_space(): no closing quote found");
+        return false;
+    }
+    s.swap(result);
+    return true;
+}
