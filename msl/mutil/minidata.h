@@ -32,7 +32,9 @@ constexpr uint32_t MINIDATA_REPLACE_SECTIONS = 0x02;
 constexpr uint32_t MINIDATA_FLUSH_ON_SAVE = 0x08;
 // Save writes a temporary file beside the target and renames it over the target.
 constexpr uint32_t MINIDATA_SAFE_SAVE = 0x10;
-// An entry name repeated within a section replaces the earlier entry.
+// An entry name repeated within a section replaces the earlier entry. The earlier line is
+// found by its text, so a lenient line without '=' or without a name before it in the section
+// stops the replacement, and with it the load.
 constexpr uint32_t MINIDATA_REPLACE_ENTRIES = 0x20;
 
 template <class Compare> class MIniDataT {
