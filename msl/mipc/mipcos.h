@@ -1,0 +1,49 @@
+#pragma once
+// Operating-system layer of the shared-memory segments and the named event: named memory
+// objects, their mappings and waiting on a 32-bit word in shared memory. Internal to msl/mipc;
+// every function that can fail returns 0 or the system error code.
+
+#include <cstddef>
+#include <cstdint>
+
+namespace msl::ipcos {
+
+using Handle = intptr_t;
+inline constexpr Handle kNoHandle = -1;
+
+// Why `name` cannot name an object here, or null when it can. The name is not empty.
+const char* NameProblem(const char* name);
+
+// Creates a new object of `size` bytes; fails with an error for which AlreadyExists is true
+// when the name is taken.
+int CreateObject(const char* name, size_t size, Handle* handle);
+
+// Opens an existing object for reading and writing.
+int OpenObject(const char* name, Handle* handle);
+
+int ObjectSize(Handle handle, size_t* size);
+int MapObject(Handle handle, size_t size, void** address);
+int UnmapObject(void* address, size_t size);
+int CloseObject(Handle handle);
+
+// Removes the name; objects still mapped stay valid until their last mapping goes.
+int RemoveName(const char* name);
+
+bool AlreadyExists(int error);
+bool NotFound(int error);
+
+// An error code that stands for "this is not what we expected to find".
+int InvalidObjectError();
+
+// Blocks while *word equals `expected`, at most `timeoutNs` nanoseconds (negative: no limit).
+// Returns 0 when woken (or the word differed), else the error (time-out, interruption);
+// callers re-check the word in any case.
+int WaitOnWord(uint32_t* word, uint32_t expected, int64_t timeoutNs);
+
+// Wakes every process and thread waiting on `word`.
+int WakeAllOnWord(uint32_t* word);
+
+// Monotonic clock in nanoseconds.
+int64_t MonotonicNs();
+
+} // namespace msl::ipcos

@@ -1,0 +1,206 @@
+// Images and measurand lines between processes, the way the camera machine hands them to a
+// client: blocks of a ring buffer in one segment, their numbers in a line FIFO in another.
+
+#include "msl/mipc/mmemlinefifo.h"
+#include "msl/mipc/msharedmem.h"
+#include "tests/msl/childprocess.h"
+#include "tests/msl/ringvariants.h"
+#include "tests/support/testsupport.h"
+
+#include <chrono>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <thread>
+#include <vector>
+
+using vyx::test::ChildProcess;
+using vyx::test::Pipe;
+using vyx::test::UniqueName;
+using vyx::test::Variant;
+
+namespace {
+
+constexpr size_t kBlockSize = 1024;
+constexpr size_t kLine = 2 * sizeof(uint64_t); // sequence number, block number
+
+void Fill(void* block, uint64_t seq) {
+    auto* bytes = static_cast<uint8_t*>(block);
+    for (size_t i = 0; i < kBlockSize; ++i)
+        bytes[i] = static_cast<uint8_t>(seq * 31 + i);
+    std::memcpy(bytes, &seq, sizeof seq);
+}
+
+bool Holds(const void* block, uint64_t seq) {
+    if (block == nullptr)
+        return false;
+    const auto* bytes = static_cast<const uint8_t*>(block);
+    uint64_t stored;
+    std::memcpy(&stored, bytes, sizeof stored);
+    for (size_t i = sizeof seq; i < kBlockSize; ++i)
+        if (bytes[i] != static_cast<uint8_t>(seq * 31 + i))
+            return false;
+    return stored == seq;
+}
+
+// Spins on a condition for at most two minutes; false when it never came true.
+template <class Condition> bool SpinUntil(Condition ready) {
+    auto limit = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+    while (!ready()) {
+        if (std::chrono::steady_clock::now() > limit)
+            return false;
+        std::this_thread::yield();
+    }
+    return true;
+}
+
+// The camera's side: fills `count` blocks and publishes each one's number. False on a stall.
+bool WriteBlocks(const Variant& ring, void* rb, void* fifo, uint64_t count) {
+    for (uint64_t seq = 0; seq < count; ++seq) {
+        void* block = nullptr;
+        if (!SpinUntil([&] { return (block = ring.write(rb)) != nullptr; }))
+            return false;
+        Fill(block, seq);
+        auto* line = static_cast<uint64_t*>(MMemLineFifo_GetWritePointer(fifo));
+        line[0] = seq;
+        line[1] = ring.index(rb, block);
+        if (!SpinUntil([&] { return MMemLineFifo_IncWritePointer(fifo) == 1; }))
+            return false;
+    }
+    return true;
+}
+
+// The client's side: takes `count` lines in order, checks and releases their blocks. Returns
+// the number of lines that were missing, out of order or whose block was not intact.
+uint64_t ReadBlocks(const Variant& ring, void* rb, void* fifo, uint64_t count) {
+    uint64_t bad = 0;
+    for (uint64_t seq = 0; seq < count; ++seq) {
+        uint64_t* line = nullptr;
+        if (!SpinUntil([&] {
+                return (line = static_cast<uint64_t*>(MMemLineFifo_GetReadPointer(fifo))) !=
+                       nullptr;
+            }))
+            return bad + count - seq;
+        bad +=
+            line[0] != seq || !Holds(ring.read(rb, line[1]), seq) || ring.release(rb, line[1]) != 1;
+        MMemLineFifo_IncReadPointer(fifo);
+    }
+    return bad;
+}
+
+class TransferConcurrency : public testing::TestWithParam<const Variant*> {
+protected:
+    const Variant& ring = *GetParam();
+};
+
+} // namespace
+
+TEST_P(TransferConcurrency, EveryBlockArrivesIntactAndIsReleased) {
+    constexpr uint64_t kBlocks = 20000;
+    const size_t ringSize = 71 + 8 * (kBlockSize + 8);
+    std::string ringName = UniqueName("ring"), fifoName = UniqueName("fifo");
+    Pipe ready;
+    ChildProcess writer([&] {
+        void* rb = MSharedMem_Create(ringName.c_str(), ringSize);
+        void* fifo = MSharedMem_Create(fifoName.c_str(), 64 + 9 * kLine);
+        if (rb == nullptr || fifo == nullptr)
+            return 1;
+        if (ring.create(rb, ring.calc(ringSize, kBlockSize), kBlockSize) != 1 ||
+            MMemLineFifo_Create(fifo, 8, kLine) != 1)
+            return 2;
+        ready.Send('r');
+        if (!WriteBlocks(ring, rb, fifo, kBlocks))
+            return 3;
+        // Our names go with us; the reader keeps its views.
+        return MSharedMem_Unlink(rb) == 1 && MSharedMem_Unlink(fifo) == 1 ? 0 : 4;
+    });
+    char byte;
+    ASSERT_TRUE(ready.Receive(&byte));
+    void* rb = MSharedMem_Link(ringName.c_str());
+    void* fifo = MSharedMem_Link(fifoName.c_str());
+    ASSERT_NE(rb, nullptr);
+    ASSERT_NE(fifo, nullptr);
+    ASSERT_EQ(ring.link(rb), 1);
+    ASSERT_EQ(MMemLineFifo_Link(fifo), 1);
+
+    EXPECT_EQ(ReadBlocks(ring, rb, fifo, kBlocks), 0u);
+    EXPECT_EQ(ring.used(rb), 0u);
+    EXPECT_EQ(writer.Wait(), 0);
+    EXPECT_EQ(MSharedMem_Unlink(rb), 1);
+    EXPECT_EQ(MSharedMem_Unlink(fifo), 1);
+}
+
+TEST_P(TransferConcurrency, ThreadsHandBlocksOverThroughTheLineFifo) {
+    // The same hand-over between two threads, where ThreadSanitizer checks the orderings.
+    constexpr uint64_t kBlocks = 5000;
+    const size_t ringSize = 71 + 4 * (kBlockSize + 8);
+    std::vector<uint64_t> ringArea(ringSize / 8 + 1), fifoArea((64 + 5 * kLine) / 8);
+    void* rb = ringArea.data();
+    void* fifo = fifoArea.data();
+    ASSERT_EQ(ring.create(rb, ring.calc(ringSize, kBlockSize), kBlockSize), 1);
+    ASSERT_EQ(MMemLineFifo_Create(fifo, 4, kLine), 1);
+    ASSERT_EQ(MMemLineFifo_Link(fifo), 1);
+    bool written = false;
+    std::thread writer([&] { written = WriteBlocks(ring, rb, fifo, kBlocks); });
+    EXPECT_EQ(ReadBlocks(ring, rb, fifo, kBlocks), 0u);
+    writer.join();
+    EXPECT_TRUE(written);
+    EXPECT_EQ(ring.used(rb), 0u);
+}
+
+TEST_P(TransferConcurrency, KilledReaderLeavesItsBlocksInUse) {
+    const size_t ringSize = 71 + 4 * (kBlockSize + 8);
+    std::string ringName = UniqueName("ring");
+    Pipe goFirst, goSecond, back;
+    // Both readers are forked before the segment exists, so each links it by name.
+    ChildProcess doomed([&] {
+        char byte;
+        void* rb = goFirst.Receive(&byte) ? MSharedMem_Link(ringName.c_str()) : nullptr;
+        if (rb == nullptr || ring.link(rb) != 1)
+            return 1;
+        if (!Holds(ring.read(rb, 1), 1) || !Holds(ring.read(rb, 2), 2))
+            return 2;
+        back.Send('h');
+        goFirst.Receive(&byte, 600000); // holds blocks 1 and 2 until it is killed
+        return 3;
+    });
+    ChildProcess rescuer([&] {
+        char byte;
+        void* rb = goSecond.Receive(&byte) ? MSharedMem_Link(ringName.c_str()) : nullptr;
+        if (rb == nullptr || ring.link(rb) != 1)
+            return 1;
+        if (!Holds(ring.read(rb, 1), 1) || ring.release(rb, 1) != 1 || ring.release(rb, 2) != 1)
+            return 2;
+        return 0;
+    });
+
+    void* rb = MSharedMem_Create(ringName.c_str(), ringSize);
+    ASSERT_NE(rb, nullptr);
+    ASSERT_EQ(ring.create(rb, ring.calc(ringSize, kBlockSize), kBlockSize), 1);
+    for (uint64_t seq = 1; seq <= 2; ++seq) {
+        void* block = ring.write(rb);
+        ASSERT_EQ(ring.index(rb, block), seq);
+        Fill(block, seq);
+    }
+    goFirst.Send('g');
+    char byte;
+    ASSERT_TRUE(back.Receive(&byte));
+    doomed.Kill();
+
+    EXPECT_EQ(ring.used(rb), 2u) << "the dead reader's blocks stay in use";
+    EXPECT_EQ(ring.index(rb, ring.write(rb)), 3u);
+    EXPECT_EQ(ring.index(rb, ring.write(rb)), 4u);
+    EXPECT_EQ(ring.write(rb), nullptr) << "every block is in use";
+
+    goSecond.Send('g');
+    EXPECT_EQ(rescuer.Wait(), 0);
+    EXPECT_EQ(ring.used(rb), 2u);
+    EXPECT_EQ(ring.index(rb, ring.write(rb)), 1u) << "the writer carries on";
+    EXPECT_EQ(ring.index(rb, ring.write(rb)), 2u);
+    EXPECT_EQ(MSharedMem_Unlink(rb), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(BothLayouts, TransferConcurrency,
+                         testing::Values(&vyx::test::kWide, &vyx::test::kNarrow),
+                         [](const auto& info) {
+                             return info.param->word == 8 ? "Wide" : "Narrow";
+                         });

@@ -1,0 +1,546 @@
+#include "msl/mfileio/mbufferreader.h"
+#include "msl/mfileio/mfastfile.h"
+#include "msl/mfileio/mfastfilereader.h"
+#include "msl/mfileio/mfastfilewriter.h"
+#include "platform/trace/merrtrace.h"
+#include "platform/trace/tracecapture.h"
+#include "tests/msl/fileio_testutil.h"
+#include "tests/support/testsupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <sys/stat.h>
+#include <tuple>
+
+using vyx::test::ReadFileBytes;
+using vyx::test::TempDir;
+using vyx::test::WriteFileBytes;
+using vyx::trace::TraceCapture;
+
+namespace {
+
+std::vector<std::string> ReadAllLines(MFastFileReader& reader) {
+    std::vector<std::string> lines;
+    std::string line;
+    while (!reader.IsEOF()) {
+        EXPECT_TRUE(reader.ReadLine(line));
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::vector<std::string> ReadFileLines(const std::string& path) {
+    MFastFileReader reader(path.c_str());
+    EXPECT_TRUE(reader.IsOpen()) << path;
+    return ReadAllLines(reader);
+}
+
+using Lines = std::vector<std::string>;
+
+std::string RandomBytes(std::size_t size, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::string bytes(size, '\0');
+    for (char& c : bytes)
+        c = static_cast<char>(rng());
+    return bytes;
+}
+
+} // namespace
+
+TEST(MFastFileReader, EveryLineEndEndsOneLine) {
+    TempDir dir;
+    const struct {
+        const char* text;
+        Lines lines;
+    } cases[] = {
+        {"a\r\nb\nc", {"a", "b", "c"}},      // mixed, last line without end
+        {"a\rb\r\nc\n", {"a", "b", "c"}},    // final LF adds no line
+        {"a\n\rb", {"a", "", "b"}},          // LF CR ends two lines
+        {"", {}},                            // empty file
+        {"\n", {""}},                        //
+        {"\r\r\n\n", {"", "", ""}},          //
+        {"x\r", {"x"}},                      // CR as the very last byte
+        {" tab\there \r\n", {" tab\there "}} // blanks are kept
+    };
+    for (const auto& c : cases) {
+        std::string path = dir.File("lines.txt");
+        ASSERT_TRUE(WriteFileBytes(path, c.text));
+        EXPECT_EQ(ReadFileLines(path), c.lines) << "text: " << c.text;
+        MBufferReader memory(c.text, std::strlen(c.text));
+        EXPECT_EQ(ReadAllLines(memory), c.lines) << "memory text: " << c.text;
+    }
+}
+
+TEST(MFastFileReader, LinesCrossingBufferLoads) {
+    TempDir dir;
+    const std::size_t B = MFastFile::kBufferSize;
+    // A CR as the last byte of one load and its LF as the first byte of the next.
+    std::string split(B - 1, 'a');
+    ASSERT_TRUE(WriteFileBytes(dir.File("split"), split + "\r\nb"));
+    EXPECT_EQ(ReadFileLines(dir.File("split")), (Lines{split, "b"}));
+    // A lone CR at the end of a load, the next line starting the next load.
+    ASSERT_TRUE(WriteFileBytes(dir.File("lone"), split + "\rb"));
+    EXPECT_EQ(ReadFileLines(dir.File("lone")), (Lines{split, "b"}));
+
+    // Lines of lengths around and far beyond the buffer, with every line end.
+    const std::size_t lengths[] = {0, 1, B - 2, B - 1, B, B + 1, 3 * B + 5, 100000, 7};
+    const char* ends[] = {"\r\n", "\n", "\r"};
+    std::string text;
+    Lines expected;
+    for (std::size_t i = 0; i < std::size(lengths); ++i) {
+        std::string line(lengths[i], static_cast<char>('a' + i));
+        if (!line.empty())
+            line[line.size() / 2] = 'X';
+        expected.push_back(line);
+        text += line + ends[i % 3];
+    }
+    text += "tail";
+    expected.push_back("tail");
+    ASSERT_TRUE(WriteFileBytes(dir.File("long"), text));
+    EXPECT_EQ(ReadFileLines(dir.File("long")), expected);
+}
+
+TEST(MFastFileReader, LineIntoCharBufferComesInPieces) {
+    TempDir dir;
+    ASSERT_TRUE(WriteFileBytes(dir.File("f"), "abcdefgh\r\nabc\r\nxy\rz"));
+    MFastFileReader reader(dir.File("f").c_str());
+    char buf[4];
+    std::vector<std::string> pieces;
+    while (!reader.IsEOF()) {
+        std::int64_t n = reader.ReadLine(buf, sizeof buf);
+        ASSERT_GE(n, 0);
+        EXPECT_EQ(std::strlen(buf), static_cast<std::size_t>(n));
+        pieces.push_back(buf);
+    }
+    // "abc" fits exactly and takes its CR LF along: no empty piece follows it.
+    EXPECT_EQ(pieces, (Lines{"abc", "def", "gh", "abc", "xy", "z"}));
+
+    TraceCapture capture;
+    EXPECT_EQ(reader.ReadLine(buf, 1), -1);
+    EXPECT_EQ(capture.CountErrTrace("MFastFileReader::ReadLine(): buffer of 1 bytes too small"), 1);
+}
+
+TEST(MFastFileReader, DelimitedStringsAndSingleBytes) {
+    const std::string list = "one,two,,three";
+    MBufferReader strings(list);
+    char buf[16];
+    EXPECT_EQ(strings.ReadString(buf, sizeof buf, ','), 3);
+    EXPECT_STREQ(buf, "one");
+    EXPECT_EQ(strings.ReadString(buf, sizeof buf, ','), 3);
+    EXPECT_EQ(strings.ReadString(buf, sizeof buf, ','), 0);
+    EXPECT_EQ(strings.ReadString(buf, 4, ','), 3); // "thr" of "three"
+    EXPECT_STREQ(buf, "thr");
+    EXPECT_EQ(strings.ReadString(buf, sizeof buf, ','), 2);
+    EXPECT_STREQ(buf, "ee");
+    EXPECT_TRUE(strings.IsEOF());
+
+    // ReadCharNL: CR LF and lone CR each come out as one LF.
+    std::string text = "a\r\nb\rc\r";
+    MBufferReader chars(text);
+    std::string got;
+    char c;
+    int r;
+    while ((r = chars.ReadCharNL(c)) == 1)
+        got += c;
+    EXPECT_EQ(r, 0);
+    EXPECT_EQ(got, "a\nb\nc\n");
+
+    const std::string xy = "xy";
+    MBufferReader rewind(xy);
+    TraceCapture capture;
+    EXPECT_FALSE(rewind.UnReadChar());
+    EXPECT_EQ(capture.CountErrTrace("MFastFileReader::UnReadChar(): can't rewind"), 1);
+    ASSERT_EQ(rewind.ReadChar(c), 1);
+    ASSERT_EQ(rewind.ReadChar(c), 1);
+    EXPECT_TRUE(rewind.UnReadChar());
+    ASSERT_EQ(rewind.ReadChar(c), 1);
+    EXPECT_EQ(c, 'y');
+}
+
+TEST(MFastFileReader, ReadCharNLAcrossBufferLoad) {
+    TempDir dir;
+    const std::size_t B = MFastFile::kBufferSize;
+    // The CR closes one load; the byte after it, put back, opens the next.
+    ASSERT_TRUE(WriteFileBytes(dir.File("f"), std::string(B - 1, '.') + "\rz"));
+    MFastFileReader reader(dir.File("f").c_str());
+    char c = 0;
+    for (std::size_t i = 0; i < B - 1; ++i)
+        ASSERT_EQ(reader.ReadCharNL(c), 1);
+    ASSERT_EQ(reader.ReadCharNL(c), 1);
+    EXPECT_EQ(c, '\n');
+    ASSERT_EQ(reader.ReadCharNL(c), 1);
+    EXPECT_EQ(c, 'z');
+    EXPECT_EQ(reader.ReadCharNL(c), 0);
+}
+
+TEST(MFastFileReader, BlockReadsSmallAndLarge) {
+    TempDir dir;
+    std::string data = RandomBytes(50000, 1);
+    ASSERT_TRUE(WriteFileBytes(dir.File("bin"), data));
+    MFastFileReader reader(dir.File("bin").c_str());
+    std::string got(data.size() + 10, '\0');
+    std::size_t at = 0;
+    // buffered, straight past the buffer, one refill, and a short read at the end
+    for (std::size_t size : {10, 30000, 100, 8191, 20000}) {
+        std::int64_t n = reader.Read(got.data() + at, size);
+        ASSERT_GE(n, 0);
+        at += static_cast<std::size_t>(n);
+    }
+    EXPECT_EQ(at, data.size());
+    got.resize(at);
+    EXPECT_EQ(got, data);
+    EXPECT_EQ(reader.Read(got.data(), 5), 0);
+    EXPECT_TRUE(reader.IsEOF());
+
+    // In memory, a large read gives what the block holds.
+    MBufferReader memory(data);
+    std::string all(60000, '\0');
+    EXPECT_EQ(memory.Read(all.data(), all.size()), 50000);
+    EXPECT_EQ(all.substr(0, 50000), data);
+}
+
+TEST(MFastFileWriter, BinaryValuesRoundTrip) {
+    TempDir dir;
+    std::string path = dir.File("values.bin");
+    {
+        MFastFileWriter w(path.c_str(), MFASTFILE_MODE_NEW);
+        EXPECT_EQ(w.WriteInt(-123456) + w.WriteShort(-2) + w.WriteLong(0x7fffffff) +
+                      w.WriteFloat(1.5f) + w.WriteDouble(-0.1),
+                  22);
+    }
+    MFastFileReader r(path.c_str());
+    std::int32_t i = 0, l = 0;
+    std::int16_t s = 0;
+    float f = 0;
+    double d = 0;
+    EXPECT_EQ(r.ReadInt(i) + r.ReadShort(s) + r.ReadLong(l) + r.ReadFloat(f) + r.ReadDouble(d), 22);
+    EXPECT_EQ(std::make_tuple(i, s, l, f, d),
+              std::make_tuple(-123456, std::int16_t(-2), 0x7fffffff, 1.5f, -0.1));
+    EXPECT_EQ(r.ReadInt(i), 0);
+}
+
+TEST(MFastFileWriter, TextAndLineEnds) {
+    TempDir dir;
+    std::string path = dir.File("text.txt");
+    MFastFileWriter writer(path.c_str(), MFASTFILE_MODE_OVERWRITE);
+    EXPECT_EQ(writer.WriteChar('x'), 1);
+    EXPECT_EQ(writer.WriteCharNL('\n'), 2);
+    EXPECT_EQ(writer.WriteString("raw\n"), 4);
+    EXPECT_EQ(writer.WriteStringNL("a\nb\n"), 6);
+    EXPECT_EQ(writer.WriteLine("line"), 6);
+    EXPECT_EQ(writer.WriteLineNL("p\nq"), 6);
+    {
+        TraceCapture capture;
+        EXPECT_EQ(writer.WriteLine("bad\nline"), -1);
+        EXPECT_EQ(capture.ErrTrace(),
+                  Lines{"MFastFileWriter::WriteLine(): EOL detected in string at pos 3"});
+    }
+    EXPECT_TRUE(writer.Close());
+    EXPECT_EQ(ReadFileBytes(path), "x\r\nraw\na\r\nb\r\nline\r\np\r\nq\r\n");
+}
+
+TEST(MFastFileWriter, BufferingKeepsEveryByteInOrder) {
+    TempDir dir;
+    std::string path = dir.File("chunks.bin");
+    const std::size_t B = MFastFile::kBufferSize;
+    // Sizes that fill the buffer exactly, overflow it by a little (rebuffered) and by a lot
+    // (written straight through), and straddle the rebuffer limit.
+    std::vector<std::size_t> sizes = {1, B - 1, 300, B - 32, 1, B - 31, 9000, B, 3 * B + 7, 0, 5};
+    std::mt19937 rng(7);
+    for (int i = 0; i < 40; ++i)
+        sizes.push_back(rng() % (3 * B));
+    std::string expected;
+    MFastFileWriter writer(path.c_str(), MFASTFILE_MODE_NEW);
+    unsigned seed = 100;
+    for (std::size_t size : sizes) {
+        std::string chunk = RandomBytes(size, seed++);
+        ASSERT_EQ(writer.WriteString(chunk), static_cast<std::int64_t>(size));
+        expected += chunk;
+    }
+    EXPECT_TRUE(writer.Flush());
+    EXPECT_EQ(ReadFileBytes(path), expected); // flushed: on disk before Close
+    EXPECT_TRUE(writer.Close());
+    EXPECT_EQ(ReadFileBytes(path), expected);
+}
+
+TEST(MFastFileWriter, ModesAndTheirFailures) {
+    TempDir dir;
+    std::string path = dir.File("m.txt");
+    ASSERT_TRUE(WriteFileBytes(path, "old"));
+    {
+        TraceCapture capture;
+        MFastFileWriter writer(path.c_str(), MFASTFILE_MODE_NEW);
+        EXPECT_FALSE(writer.IsOpen());
+        EXPECT_EQ(capture.ErrTrace(),
+                  (Lines{"openwritefile(): CreateFile(\"" + path + "\") failed: 17",
+                         "MFastFileWriter::Open(): openwritefile(" + path + ", 0) failed",
+                         "MFastFileWriter::MFastFileWriter(): Open(\"" + path + "\",0) failed"}));
+    }
+    {
+        MFastFileWriter writer(path.c_str(), MFASTFILE_MODE_APPEND);
+        EXPECT_EQ(writer.WriteString("+more"), 5);
+    }
+    EXPECT_EQ(ReadFileBytes(path), "old+more");
+    {
+        MFastFileWriter writer(path.c_str(), MFASTFILE_MODE_OVERWRITE | MFASTFILE_MODE_FLUSH);
+        EXPECT_EQ(writer.WriteString("new"), 3);
+    }
+    EXPECT_EQ(ReadFileBytes(path), "new");
+
+    TraceCapture capture;
+    MFastFileWriter writer;
+    EXPECT_FALSE(writer.Open(path.c_str(), 3));
+    EXPECT_EQ(capture.ErrTrace(),
+              (Lines{"openwritefile(): unknown mode 3 for " + path,
+                     "MFastFileWriter::Open(): openwritefile(" + path + ", 3) failed"}));
+    EXPECT_EQ(ReadFileBytes(path), "new");
+}
+
+TEST(MFastFile, ClosedObjectsRefuseWithTheirMessages) {
+    TempDir dir;
+    std::string missing = dir.File("missing.txt");
+    TraceCapture capture;
+    MFastFileReader reader(missing.c_str());
+    EXPECT_FALSE(reader.IsOpen());
+    EXPECT_EQ(capture.ErrTrace(),
+              (Lines{"openfile(): CreateFile(\"" + missing + "\") failed: 2",
+                     "MFastFileReader::Open(): openfile(\"" + missing + "\") failed: 2",
+                     "MFastFileReader::MFastFileReader(): Open(\"" + missing + "\") failed"}));
+    capture.Clear();
+
+    char c;
+    std::string line;
+    EXPECT_EQ(reader.Read(&c, 1), -1);
+    EXPECT_EQ(reader.ReadChar(c), -1);
+    EXPECT_FALSE(reader.ReadLine(line));
+    EXPECT_TRUE(reader.IsEOF());
+    EXPECT_EQ(capture.ErrTrace(), (Lines{"MFastFileReader::read_from_buffer(): no open file",
+                                         "MFastFileReader::read_char_from_buffer(): no open file",
+                                         "MFastFileReader::ReadLine(): no open file"}));
+    EXPECT_EQ(capture.ErrLog(), Lines{"MFastFileReader::IsEOF(): no open file"});
+    capture.Clear();
+
+    MFastFileWriter writer;
+    EXPECT_EQ(writer.WriteChar('a'), -1);
+    EXPECT_EQ(writer.WriteString("abc"), -1);
+    EXPECT_FALSE(writer.Flush());
+    EXPECT_TRUE(writer.Close()); // nothing to do
+    EXPECT_EQ(capture.ErrTrace(), (Lines{"MFastFileWriter::WriteChar(): no open file",
+                                         "MFastFileWriter::write_to_buffer(): no open file",
+                                         "MFastFileWriter::Flush(): no open file"}));
+}
+
+TEST(MFastFileWholeFile, LineEndConversions) {
+    TempDir dir;
+    std::string path = dir.File("lines.txt");
+    const std::string text = "a\nb\rc\r\n\n\rd";
+    EXPECT_EQ(MFastFile_WriteLinesAtOnce(path.c_str(), text.data(), text.size(),
+                                         MFASTFILE_MODE_OVERWRITE),
+              14);
+    EXPECT_EQ(ReadFileBytes(path), "a\r\nb\r\nc\r\n\r\n\r\nd");
+    const std::string empty;
+    EXPECT_EQ(MFastFile_WriteLinesAtOnce(path.c_str(), empty.data(), 0, 2), 0);
+    EXPECT_EQ(ReadFileBytes(path), "");
+
+    ASSERT_TRUE(WriteFileBytes(path, "a\r\nb\rc\n\r\r\nd\r"));
+    std::string read;
+    EXPECT_EQ(MFastFile_ReadLinesAtOnce(path.c_str(), read), 10);
+    EXPECT_EQ(read, "a\nb\nc\n\n\nd\n");
+    char buffer[64];
+    EXPECT_EQ(MFastFile_ReadLinesAtOnce(path.c_str(), buffer, 5), 4); // "a\r\nb\r" cut
+    EXPECT_EQ(std::string(buffer, 4), "a\nb\n");
+}
+
+TEST(MFastFileWholeFile, ReadsAndTheirFailures) {
+    TempDir dir;
+    std::string data = RandomBytes(70000, 3);
+    std::string path = dir.File("data.bin");
+    ASSERT_TRUE(WriteFileBytes(path, data));
+    std::string read = "stale";
+    EXPECT_EQ(MFastFile_ReadAtOnce(path.c_str(), read), 70000);
+    EXPECT_EQ(read, data);
+    std::string part(100, '\0');
+    EXPECT_EQ(MFastFile_ReadAtOnce(path.c_str(), part.data(), part.size()), 100);
+    EXPECT_EQ(part, data.substr(0, 100));
+
+    std::string missing = dir.File("missing");
+    TraceCapture capture;
+    EXPECT_EQ(MFastFile_ReadAtOnce(missing.c_str(), read), -1);
+    EXPECT_TRUE(read.empty());
+    EXPECT_EQ(capture.ErrTrace(),
+              Lines{"MFastFile_ReadAtOnce(): file_size(\"" + missing + "\") returned -1"});
+    capture.Clear();
+    EXPECT_EQ(MFastFile_ReadAtOnce(missing.c_str(), part.data(), part.size()), -1);
+    EXPECT_EQ(capture.ErrTrace(),
+              (Lines{"openfile(): CreateFile(\"" + missing + "\") failed: 2",
+                     "MFastFile_ReadAtOnce(): openfile(\"" + missing + "\") failed."}));
+    capture.Clear();
+    // A directory has size 0 but cannot be read as a file.
+    EXPECT_EQ(MFastFile_ReadAtOnce(dir.Path().c_str(), read), -1);
+    EXPECT_EQ(capture.CountErrTrace("MFastFile_ReadAtOnce(): MFastFile_ReadAtOnce(\"" + dir.Path() +
+                                    "\",..,0) failed"),
+              1);
+    capture.Clear();
+    EXPECT_EQ(MFastFile_ReadLinesAtOnce(missing.c_str(), read), -1);
+    EXPECT_EQ(capture.ErrTrace(),
+              Lines{"MFastFile_ReadLinesAtOnce(): file_size(\"" + missing + "\") returned -1"});
+}
+
+TEST(MFastFileWholeFile, WriteModes) {
+    TempDir dir;
+    std::string path = dir.File("w.txt");
+    EXPECT_EQ(MFastFile_WriteAtOnce(path.c_str(), "first", 5, MFASTFILE_MODE_NEW), 5);
+    {
+        TraceCapture capture;
+        EXPECT_EQ(MFastFile_WriteAtOnce(path.c_str(), "again", 5, MFASTFILE_MODE_NEW), -1);
+        EXPECT_EQ(capture.ErrTrace(),
+                  (Lines{"openwritefile(): CreateFile(\"" + path + "\") failed: 17",
+                         "MFastFile_WriteAtOnce(): openwritefile(" + path + ", 0) failed"}));
+    }
+    EXPECT_EQ(MFastFile_WriteAtOnce(path.c_str(), "+", 1, MFASTFILE_MODE_APPEND), 1);
+    EXPECT_EQ(ReadFileBytes(path), "first+");
+    EXPECT_EQ(MFastFile_WriteAtOnce(path.c_str(), "xy", 2, 6), 2);
+    EXPECT_EQ(ReadFileBytes(path), "xy");
+
+    // Safe replace: same folder, the file's permissions kept, no temporary file left.
+    ::chmod(path.c_str(), 0640);
+    std::string big = RandomBytes(300000, 5);
+    for (int mode : {10, 14}) {
+        EXPECT_EQ(MFastFile_WriteAtOnce(path.c_str(), big.data(), big.size(), mode),
+                  static_cast<std::int64_t>(big.size()));
+        EXPECT_EQ(ReadFileBytes(path), big);
+        EXPECT_EQ(fileio_test::PermissionBits(path), 0640u);
+        EXPECT_EQ(fileio_test::ListNames(dir.Path()), Lines{"w.txt"});
+        big[0] ^= 1;
+    }
+    // A new file through the safe replace gets the mode of a plain create.
+    std::string fresh = dir.File("fresh.txt");
+    std::string plain = dir.File("plain.txt");
+    ASSERT_EQ(MFastFile_WriteAtOnce(fresh.c_str(), "n", 1, 10), 1);
+    ASSERT_EQ(MFastFile_WriteAtOnce(plain.c_str(), "n", 1, 2), 1);
+    EXPECT_EQ(fileio_test::PermissionBits(fresh), fileio_test::PermissionBits(plain));
+}
+
+TEST(MFastFileWholeFile, FailedSafeReplaceKeepsTheTarget) {
+    TempDir dir;
+    // The target is a non-empty folder: the rename fails, the temporary file goes away.
+    std::string target = dir.File("target");
+    ASSERT_EQ(::mkdir(target.c_str(), 0755), 0);
+    ASSERT_TRUE(WriteFileBytes(target + "/inside", "keep"));
+    TraceCapture capture;
+    EXPECT_EQ(MFastFile_WriteAtOnce(target.c_str(), "data", 4, 10), -1);
+    std::vector<std::string> lines = capture.ErrTrace();
+    ASSERT_EQ(lines.size(), 2u) << capture.Dump();
+    const std::string head = "file_rename(): MoveFileEx(";
+    ASSERT_EQ(lines[0].compare(0, head.size(), head), 0) << lines[0];
+    std::string tempName = lines[0].substr(head.size(), lines[0].find(',') - head.size());
+    EXPECT_EQ(tempName.compare(0, dir.Path().size() + 4, dir.Path() + "/ffw"), 0) << tempName;
+    EXPECT_EQ(lines[0], head + tempName + "," + target + ") failed: 21");
+    EXPECT_EQ(lines[1], "MFastFile_WriteAtOnce(): file_rename(" + tempName + "," + target +
+                            ") failed: Is a directory");
+    EXPECT_EQ(fileio_test::ListNames(dir.Path()), Lines{"target"});
+    EXPECT_EQ(ReadFileBytes(target + "/inside"), "keep");
+    capture.Clear();
+
+    // No folder to put the temporary file in.
+    std::string lost = dir.File("no/such/file");
+    EXPECT_EQ(MFastFile_WriteAtOnce(lost.c_str(), "x", 1, 10), -1);
+    EXPECT_EQ(capture.ErrTrace(), Lines{"MFastFile_WriteAtOnce(): GetTempFileName() failed:2"});
+    capture.Clear();
+    const std::string text = "x\n";
+    EXPECT_EQ(MFastFile_WriteLinesAtOnce(lost.c_str(), text.data(), text.size(), 2), -1);
+    EXPECT_EQ(capture.CountErrTrace("MFastFile_WriteLinesAtOnce(): MFastFile_WriteAtOnce(\"" +
+                                    lost + "\",..,3,2) failed"),
+              1);
+}
+
+TEST(MFastFileWholeFile, UnwritableFolder) {
+    TempDir dir;
+    std::string folder = dir.File("ro");
+    std::string path = folder + "/f.txt";
+    ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+    ASSERT_TRUE(WriteFileBytes(path, "old"));
+    ASSERT_EQ(::chmod(folder.c_str(), 0555), 0);
+    ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+    ASSERT_EQ(::chmod(dir.Path().c_str(), 0755), 0); // reachable for an unprivileged child
+    std::string result = fileio_test::RunUnprivileged([&] {
+        TraceCapture capture;
+        std::int64_t safe = MFastFile_WriteAtOnce(path.c_str(), "new", 3, 14);
+        std::int64_t plain = MFastFile_WriteAtOnce(path.c_str(), "new", 3, 2);
+        return std::to_string(safe) + " " + std::to_string(plain) + "\n" +
+               fileio_test::Join(capture.ErrTrace());
+    });
+    EXPECT_EQ(result, "-1 -1\n"
+                      "MFastFile_WriteAtOnce(): GetTempFileName() failed:13\n"
+                      "openwritefile(): CreateFile(\"" +
+                          path +
+                          "\") failed: 13\n"
+                          "MFastFile_WriteAtOnce(): openwritefile(" +
+                          path + ", 2) failed\n");
+    ::chmod(folder.c_str(), 0755);
+    EXPECT_EQ(ReadFileBytes(path), "old");
+    EXPECT_EQ(fileio_test::ListNames(folder), Lines{"f.txt"});
+}
+
+TEST(MFastFileWholeFile, CopyFile) {
+    TempDir dir;
+    std::string source = dir.File("src.bin");
+    std::string target = dir.File("dst.bin");
+    std::string data = RandomBytes(12345, 9);
+    ASSERT_TRUE(WriteFileBytes(source, data));
+    EXPECT_TRUE(MFastFile_CopyFile(source.c_str(), target.c_str(), MFASTFILE_MODE_NEW));
+    EXPECT_EQ(ReadFileBytes(target), data);
+
+    ASSERT_TRUE(WriteFileBytes(source, ""));
+    EXPECT_TRUE(MFastFile_CopyFile(source.c_str(), target.c_str(), MFASTFILE_MODE_OVERWRITE));
+    EXPECT_TRUE(vyx::test::PathExists(target));
+    EXPECT_EQ(ReadFileBytes(target), "");
+
+    ASSERT_TRUE(WriteFileBytes(source, "abc"));
+    TraceCapture capture;
+    EXPECT_FALSE(MFastFile_CopyFile(source.c_str(), target.c_str(), MFASTFILE_MODE_NEW));
+    EXPECT_EQ(capture.CountErrTrace("MFastFile_CopyFile(): MFastFile_WriteAtOnce(\"" + target +
+                                    "\",..,3,0) failed"),
+              1);
+    std::string missing = dir.File("missing");
+    EXPECT_FALSE(MFastFile_CopyFile(missing.c_str(), target.c_str(), 2));
+    EXPECT_EQ(capture.CountErrTrace("MFastFile_CopyFile(): file_size(\"" + missing + "\") failed"),
+              1);
+}
+
+// Failures of the system calls themselves: a read error (reading a process's memory from
+// address 0) and a full disk (/dev/full).
+TEST(MFastFile, SystemReadAndWriteErrors) {
+    TraceCapture capture;
+    MFastFileReader reader("/proc/self/mem");
+    ASSERT_TRUE(reader.IsOpen()) << capture.Dump();
+    std::string line;
+    EXPECT_FALSE(reader.ReadLine(line));
+    EXPECT_EQ(capture.ErrTrace(), (Lines{"read64(): ReadFile() failed: 5",
+                                         "MFastFileReader::fill_buffer(): read64() failed",
+                                         "MFastFileReader::ReadLine(STL): fill_buffer() failed"}));
+    capture.Clear();
+    // IsEOF logs the failed refill, discards the chain and reports end of file.
+    EXPECT_TRUE(reader.IsEOF());
+    EXPECT_EQ(capture.ErrLog(), Lines{"MFastFileReader::IsEOF(): fill_buffer() failed"});
+    EXPECT_TRUE(MErrTrace_GetContextLines().empty());
+    capture.Clear();
+
+    MFastFileWriter writer("/dev/full", MFASTFILE_MODE_OVERWRITE);
+    ASSERT_TRUE(writer.IsOpen()) << capture.Dump();
+    EXPECT_EQ(writer.WriteString("fits in the buffer"), 18);
+    EXPECT_FALSE(writer.Flush());
+    EXPECT_EQ(capture.ErrTrace(),
+              (Lines{"write64(): WriteFile() failed: 28",
+                     "MFastFileWriter::write_to_disk(): wrote only 0 bytes instead of 18 bytes"}));
+    capture.Clear();
+    EXPECT_EQ(writer.WriteString(std::string(3 * MFastFile::kBufferSize, 'x')), -1);
+    EXPECT_EQ(capture.CountErrTrace("wrote only 0 bytes instead of 8192 bytes"), 1);
+    capture.Clear();
+
+    EXPECT_EQ(MFastFile_WriteAtOnce("/dev/full", "abc", 3, MFASTFILE_MODE_OVERWRITE), -1);
+    EXPECT_EQ(capture.ErrTrace(), (Lines{"write64(): WriteFile() failed: 28",
+                                         "MFastFile_WriteAtOnce(): write64() failed"}));
+}
