@@ -557,6 +557,12 @@ template <class Compare> bool MIniDataT<Compare>::read_file() {
             return false;
         }
     }
+    // IsEOF reports a failed refill as the end of the file; a half-read document must not
+    // pass for the whole file.
+    if (reader.HasReadError()) {
+        MINIDATA_ERRTRACE("MIniData::Open(): MFastFileReader::ReadLine() failed");
+        return false;
+    }
     open = true;
     in_sync = true;
     return true;

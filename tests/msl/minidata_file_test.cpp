@@ -149,6 +149,13 @@ TEST(MIniDataFileFailure, OpenReportsItsCause) {
                   "MIniData::parse_line(): No '=' found in \"no equals sign\" in section [A]",
                   "MIniData::Open(): parse_line(no equals sign) failed"}));
     EXPECT_EQ(ini.GetContentString(), "[A]\n"); // what parsed before the failure stays
+
+    // A read error is not an end of file: reading this process's memory at offset 0 fails.
+    capture.Clear();
+    EXPECT_FALSE(ini.Open("/proc/self/mem"));
+    EXPECT_FALSE(ini.IsOpen());
+    EXPECT_EQ(capture.ErrTrace().back(), "MIniData::Open(): MFastFileReader::ReadLine() failed")
+        << capture.Dump();
 }
 
 TEST(MIniDataFileFailure, ConstructorLogsAFailedOpenAndStaysUsable) {
