@@ -752,10 +752,11 @@ bool CSensorBase::ProcessUserData(std::string_view text, bool flag) {
 
     double value = 0.0;
     int range = 1;
-    if (GetPropertyValue("range", &value) && value >= 1.0)
+    // Asked only where the channels exist: camera sensors answer unknown names with an error.
+    if (HasProperty("range") && GetPropertyValue("range", &value) && value >= 1.0)
         range = static_cast<int>(std::lround(value));
     double forcedir = 0.0;
-    if (!GetPropertyValue("forcedir", &forcedir))
+    if (!HasProperty("forcedir") || !GetPropertyValue("forcedir", &forcedir))
         forcedir = 0.0;
     m_forcedirZero = std::fabs(forcedir) < kEpsilon;
 
