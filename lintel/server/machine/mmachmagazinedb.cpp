@@ -169,8 +169,8 @@ std::string MMachMagazineDB::GetChangeProgram(uint32_t fromSlot, uint32_t toSlot
     const MMachMagazineSlot* to = FindSlot(toSlot);
     if (to == nullptr)
         return std::string();
-    // Two quoted programs joined give '"unload";"load"'; the quotes of the whole go, and a
-    // pair of quotes meeting in the middle becomes the separator.
+    // Quotes around the joined text go like those around a single program; the first
+    // doubled quote left inside then separates commands, as the ';' does.
     std::string program = remove_quotes(from->unloadProgram + ";" + to->loadProgram);
     if (program.size() >= 2) {
         size_t pair = program.find("\"\"");

@@ -299,6 +299,20 @@ TEST_F(Magazine, FailedChangeLeavesTheFileAndReadsMemoryBackFromIt) {
     EXPECT_EQ(Active(), fromFile);
     EXPECT_EQ(magazine.GetSlots("Optic", 1), (Slots{{1, 5}}));
     EXPECT_EQ(magazine.GetSlots("my_probe", 1), Slots{});
+
+    // A file that no longer reads to its end is never saved back from the part that was read.
+    const std::string garbled = "[Optic_2_slot1]\nload.program=L\nunload.program=U\n[broken\n";
+    ASSERT_TRUE(WriteFileBytes(path, garbled));
+    {
+        WritesFail fail;
+        results[0] = magazine.SetSlot(1, 8);
+    }
+    EXPECT_EQ(results[0], 0);
+    EXPECT_EQ(capture.CountErrTrace("MMachMagazineDB::resync_inifile(): inidata.Reload() failed"),
+              1);
+    EXPECT_EQ(Active(), Slots{});
+    EXPECT_FALSE(magazine.SetSlot(1, 9));
+    EXPECT_EQ(ReadFileBytes(path), garbled);
 }
 
 TEST_F(Magazine, SendReplacesTheFileOnlyWithAValidMagazine) {
