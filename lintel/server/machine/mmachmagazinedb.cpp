@@ -174,8 +174,10 @@ std::string MMachMagazineDB::GetChangeProgram(uint32_t fromSlot, uint32_t toSlot
     std::string program = remove_quotes(from->unloadProgram + ";" + to->loadProgram);
     if (program.size() >= 2) {
         size_t pair = program.find("\"\"");
-        if (pair != std::string::npos)
-            program.replace(pair, 2, ";");
+        if (pair != std::string::npos) {
+            program[pair] = ';';
+            program.erase(pair + 1, 1);
+        }
     }
     return program;
 }
