@@ -59,6 +59,8 @@ std::string remove_quotes(std::string text) {
 
 } // namespace
 
+// Saved through a temporary file renamed over the old one: a failed save leaves the old file
+// whole, which the resynchronisation after a failed change reads back.
 MMachMagazineDB::MMachMagazineDB(const std::string& path, MMachAbstract& machine)
     : path(path), inidata(MINIDATA_FLUSH_ON_SAVE | MINIDATA_SAFE_SAVE), machine(&machine) {}
 
