@@ -35,6 +35,7 @@ bool MFastFileReader::Open(const char* name) {
     hFile = handle;
     state = kOnFile;
     pos = end = floor = buffer;
+    readFailed = false;
     filename = name;
     return true;
 }
@@ -57,6 +58,7 @@ bool MFastFileReader::Close() {
 bool MFastFileReader::fill_buffer() {
     std::uint64_t got = 0;
     if (!mfastfile::read64(hFile, buffer, kBufferSize, got)) {
+        readFailed = true;
         MERRTRACE("MFastFileReader::fill_buffer(): read64() failed");
         return false;
     }

@@ -52,6 +52,10 @@ public:
     // problem to the error log and counts as at end.
     bool IsEOF();
 
+    // True once a refill has failed since Open: lets a caller that loops on IsEOF tell a
+    // read error from a real end of file.
+    bool HasReadError() const { return readFailed; }
+
 protected:
     // Refills the buffer from the file; at end of file the buffer stays empty.
     virtual bool fill_buffer();
@@ -60,6 +64,8 @@ protected:
     char* floor;
 
 private:
+    bool readFailed = false;
+
     std::int64_t read_from_buffer(void* data, std::size_t size);
     int read_char_from_buffer(char& c);
     // Reads the byte after a CR and consumes it when it is the LF of a CR LF pair.

@@ -191,8 +191,8 @@ TEST(MMachAbstract, PassThroughsWithoutDatabasesAnswerDefaults) {
 TEST(MMachAbstract, PassThroughsForwardArgumentsAndResults) {
     StrictMock<MockProbeDB> probes;
     StrictMock<MockProbesystemDB> probesystems;
-    MMachMagazineDB magazine;
     TestMachine machine;
+    MMachMagazineDB magazine("magazine.ini", machine); // never opened: no slots
     machine.Attach(&probes, &probesystems, &magazine);
     EXPECT_TRUE(machine.HasProbeDB());
     EXPECT_TRUE(machine.HasProbesystemDB());
@@ -244,8 +244,8 @@ TEST(MMachAbstract, PassThroughsForwardArgumentsAndResults) {
 TEST(MMachAbstract, PresenceQueriesOverriddenToFalseHideAttachedDatabases) {
     StrictMock<MockProbeDB> probes; // any call fails the test
     StrictMock<MockProbesystemDB> probesystems;
-    MMachMagazineDB magazine;
     HidingMachine machine;
+    MMachMagazineDB magazine("magazine.ini", machine);
     machine.Attach(&probes, &probesystems, &magazine);
 
     EXPECT_FALSE(machine.IsProbeDefined(1));

@@ -1,0 +1,121 @@
+#include "csensor/sensors/csensorinireader.h"
+
+namespace {
+
+bool is_blank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+} // namespace
+
+std::string CSensor_TrimValue(std::string_view value) {
+    size_t begin = 0;
+    while (begin < value.size() && is_blank(value[begin]))
+        ++begin;
+    value.remove_prefix(begin);
+    size_t cut = value.find(';');
+    if (cut != std::string_view::npos)
+        value = value.substr(0, cut);
+    while (!value.empty() && is_blank(value.back()))
+        value.remove_suffix(1);
+    return std::string(value);
+}
+
+std::string CSensorIniReader::Text(std::string_view section, std::string_view key,
+                                   std::string_view def) {
+    std::string raw;
+    if (m_doc.GetStringEntry(section, key, raw))
+        return CSensor_TrimValue(raw);
+    m_doc.SetStringEntry(section, key, def);
+    count();
+    return std::string(def);
+}
+
+double CSensorIniReader::Double(std::string_view section, std::string_view key, double def,
+                                double min, double max) {
+    double value = 0.0;
+    if (!m_doc.GetDoubleEntry(section, key, value)) {
+        m_doc.SetDoubleEntry(section, key, def);
+        count();
+        return def;
+    }
+    if (min < max && (value < min || value > max)) {
+        value = value < min ? min : max;
+        m_doc.SetDoubleEntry(section, key, value);
+        count();
+    }
+    return value;
+}
+
+int32_t CSensorIniReader::Long(std::string_view section, std::string_view key, int32_t def,
+                               int32_t min, int32_t max) {
+    int32_t value = 0;
+    if (!m_doc.GetLongEntry(section, key, value)) {
+        m_doc.SetLongEntry(section, key, def);
+        count();
+        return def;
+    }
+    if (min < max && (value < min || value > max)) {
+        value = value < min ? min : max;
+        m_doc.SetLongEntry(section, key, value);
+        count();
+    }
+    return value;
+}
+
+bool CSensorIniReader::OptionalText(std::string_view section, std::string_view key,
+                                    std::string& value) const {
+    std::string raw;
+    if (!m_doc.GetStringEntry(section, key, raw))
+        return false;
+    value = CSensor_TrimValue(raw);
+    return true;
+}
+
+bool CSensorIniReader::OptionalDouble(std::string_view section, std::string_view key,
+                                      double& value) const {
+    double read = 0.0;
+    if (!m_doc.GetDoubleEntry(section, key, read))
+        return false;
+    value = read;
+    return true;
+}
+
+bool CSensorIniReader::OptionalFlag(std::string_view section, std::string_view key,
+                                    uint8_t& value) {
+    int32_t read = 0;
+    if (!m_doc.GetLongEntry(section, key, read))
+        return false;
+    if (read < 0 || read > 1) {
+        read = read < 0 ? 0 : 1;
+        m_doc.SetLongEntry(section, key, read);
+        count();
+    }
+    value = static_cast<uint8_t>(read);
+    return true;
+}
+
+void CSensorIniReader::SetText(std::string_view section, std::string_view key,
+                               std::string_view value) {
+    std::string old;
+    if (m_doc.GetStringEntry(section, key, old) && old == value)
+        return;
+    m_doc.SetStringEntry(section, key, value);
+    count();
+}
+
+void CSensorIniReader::SetDouble(std::string_view section, std::string_view key, double value) {
+    double old = 0.0;
+    if (m_doc.GetDoubleEntry(section, key, old) && old == value)
+        return;
+    m_doc.SetDoubleEntry(section, key, value);
+    count();
+}
+
+void CSensorIniReader::SetLong(std::string_view section, std::string_view key, int32_t value) {
+    int32_t old = 0;
+    if (m_doc.GetLongEntry(section, key, old) && old == value)
+        return;
+    m_doc.SetLongEntry(section, key, value);
+    count();
+}

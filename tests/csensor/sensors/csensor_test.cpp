@@ -1,0 +1,461 @@
+#include "csensor/sensors/csensordefaults.h"
+#include "csensor/sensors/csensorerrors.h"
+#include "platform/trace/tracecapture.h"
+#include "sensortestutil.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+using sensortest::Entry;
+using sensortest::PlainSensor;
+
+namespace {
+
+CSensorChannelDesc Desc(const CSensor& sensor, const char* name) {
+    auto it = sensor.GetPropertyTable().find(name);
+    EXPECT_NE(it, sensor.GetPropertyTable().end()) << name;
+    return it == sensor.GetPropertyTable().end() ? CSensorChannelDesc() : it->second;
+}
+
+std::vector<std::string> Names(const CSensor& sensor) {
+    std::vector<std::string> names;
+    for (const auto& entry : sensor.GetPropertyTable())
+        names.push_back(entry.first);
+    return names;
+}
+
+} // namespace
+
+TEST(SensorChannels, DefaultTableIsThatOfATactileProbeSystem) {
+    PlainSensor sensor;
+    EXPECT_EQ(sensor.GetState(), CSENSOR_STATE_READY);
+    EXPECT_TRUE(sensor.IsInitialised());
+    EXPECT_STREQ(sensor.GetName(), "CSensor");
+    EXPECT_STREQ(sensor.GetSerialNo(), "0000");
+    EXPECT_STREQ(sensor.GetVersion(), "0.00-0");
+    EXPECT_EQ(sensor.GetPropertyCount(), 48u);
+    // Byte order: upper case first.
+    EXPECT_EQ(sensor.GetPropertyIndex("Correction.Settings"), 0u);
+    EXPECT_EQ(sensor.GetPropertyIndex("z"), 47u);
+
+    CSensorChannelDesc x = Desc(sensor, "x");
+    EXPECT_EQ(x.access, CSENSOR_ACCESS_I);
+    EXPECT_EQ(x.min, -2000.0);
+    EXPECT_EQ(x.max, 2000.0);
+    EXPECT_EQ(x.step, 0.000001);
+    EXPECT_STREQ(x.link, "x");
+    EXPECT_EQ(x.is_child, 0);
+
+    CSensorChannelDesc range = Desc(sensor, "range");
+    EXPECT_EQ(range.min, 1.0);
+    EXPECT_EQ(range.max, 3.0);
+    EXPECT_EQ(range.default_value, 1.0);
+    EXPECT_EQ(range.step, 1.0);
+    EXPECT_EQ(range.accuracy, 1.0);
+    EXPECT_STREQ(range.link, "range");
+
+    EXPECT_EQ(Desc(sensor, "c").max, 3.6e10);
+    EXPECT_EQ(Desc(sensor, "probe_t2").min, -3.6e10);
+    EXPECT_EQ(Desc(sensor, "hz").min, -1000.0);
+    EXPECT_EQ(Desc(sensor, "sw1").max, 360.0);
+    EXPECT_EQ(Desc(sensor, "strokelimit").min, 0.0);
+    EXPECT_EQ(Desc(sensor, "strokelimit").max, 1.0);
+    EXPECT_EQ(Desc(sensor, "probe_tcmd").step, 1.0);
+
+    CSensorChannelDesc damping = Desc(sensor, "damping");
+    EXPECT_EQ(damping.min, -1.0);
+    EXPECT_EQ(damping.max, 1.0);
+    EXPECT_EQ(damping.accuracy, 0.000001);
+    EXPECT_EQ(damping.flags, 0);
+    EXPECT_STREQ(damping.link, "");
+    // [Default] lacks Master and UpdateInClock: they are written back.
+    std::string processed = sensor.Processed();
+    EXPECT_EQ(Entry(processed, "Default", "Master"), "0");
+    EXPECT_EQ(Entry(processed, "Default", "UpdateInClock"), "0");
+}
+
+TEST(SensorChannels, ListItemsAreCleaned) {
+    EXPECT_EQ(CSensor_SplitChannelList(" gain ; comment"), std::vector<std::string>{"gain"});
+    EXPECT_EQ(CSensor_SplitChannelList("a, b\t,,c // d, e"),
+              (std::vector<std::string>{"a", "b", "c"}));
+    EXPECT_EQ(CSensor_SplitChannelList("a,/* b,c */ d"), std::vector<std::string>{"a"});
+    EXPECT_EQ(CSensor_SplitChannelList("x/y,g a i n"), (std::vector<std::string>{"x/y", "gain"}));
+    std::string longName(40, 'n');
+    EXPECT_EQ(CSensor_SplitChannelList(longName + ",b")[0], std::string(31, 'n'));
+
+    PlainSensor sensor;
+    ASSERT_TRUE(sensor.Install("[General]\nChannels= gain ;comment\n"));
+    EXPECT_EQ(Names(sensor), std::vector<std::string>{"gain"});
+}
+
+TEST(SensorChannels, MissingDefaultsAreWrittenBackAndTracedOnce) {
+    PlainSensor sensor;
+    vyx::trace::TraceCapture capture;
+    ASSERT_TRUE(sensor.Install("[General]\nChannels=a,b,c\n"));
+    EXPECT_EQ(capture.CountTrace("CSensor::ProcessConfigData(): Configuration data changed or "
+                                 "extended"),
+              1)
+        << capture.Dump();
+    std::string processed = sensor.Processed();
+    const char* expected[][2] = {{"Access", "R"},   {"Min", "0"},          {"Max", "1"},
+                                 {"Step", "0.001"}, {"Accuracy", "0.001"}, {"A_Max", "0"},
+                                 {"V_Max", "0"},    {"Default", "0"},      {"Keypad", "0"},
+                                 {"Master", "0"},   {"UpdateInClock", "0"}};
+    for (const auto& kv : expected)
+        EXPECT_EQ(Entry(processed, "Default", kv[0]), kv[1]) << kv[0];
+    CSensorChannelDesc a = Desc(sensor, "a");
+    EXPECT_EQ(a.access, CSENSOR_ACCESS_R);
+    EXPECT_EQ(a.max, 1.0);
+    EXPECT_EQ(a.step, 0.001);
+
+    // The processed data is complete: installing it again changes nothing.
+    capture.Clear();
+    ASSERT_TRUE(sensor.Install(processed));
+    EXPECT_EQ(capture.CountTrace("changed or extended"), 0) << capture.Dump();
+    EXPECT_EQ(sensor.Processed(), processed);
+}
+
+TEST(SensorChannels, FlagsAreNormalisedAndWrittenBack) {
+    PlainSensor sensor;
+    ASSERT_TRUE(sensor.Install("[General]\nChannels=a,b,c\n[Default]\nMaster=5\n"
+                               "[a]\nKeypad=7\n[b]\nKeypad=-2\nUpdateInClock=1\n"));
+    EXPECT_EQ(Desc(sensor, "a").keypad, 1);
+    EXPECT_EQ(Desc(sensor, "b").keypad, 0);
+    EXPECT_EQ(Desc(sensor, "b").update_in_clock, 1);
+    EXPECT_EQ(Desc(sensor, "c").master, 1);
+    std::string processed = sensor.Processed();
+    EXPECT_EQ(Entry(processed, "a", "Keypad"), "1");
+    EXPECT_EQ(Entry(processed, "b", "Keypad"), "0");
+    EXPECT_EQ(Entry(processed, "Default", "Master"), "1");
+}
+
+TEST(SensorChannels, SectionsOverrideDefaultsAndSetFlags) {
+    PlainSensor sensor;
+    ASSERT_TRUE(sensor.Install(
+        "[General]\nChannels=a,b,c,d,e,f,g,h,i\n[Default]\nAccess=RW ; all writable\n"
+        "[a]\nAccess= R \n[b]\nAccess=W\n[c]\nAccess=B\n[d]\nAccess=I\n[e]\nAccess=D\n"
+        "[f]\nAccess=rw\nType=COMPONENT\nMove=TARGET\n"
+        "[g]\nMin=-5\nMax=5\nStep=0.5\nAccuracy=0.1\nA_Max=2\nV_Max=3\nDefault=1.5\n"
+        "[h]\nType=NUMBER\nMove=NOM\n"));
+    EXPECT_EQ(Desc(sensor, "a").access, CSENSOR_ACCESS_R);
+    EXPECT_EQ(Desc(sensor, "b").access, CSENSOR_ACCESS_W);
+    EXPECT_EQ(Desc(sensor, "c").access, CSENSOR_ACCESS_B);
+    EXPECT_EQ(Desc(sensor, "d").access, CSENSOR_ACCESS_I);
+    EXPECT_EQ(Desc(sensor, "e").access, CSENSOR_ACCESS_D);
+    EXPECT_EQ(Desc(sensor, "f").access, CSENSOR_ACCESS_D); // letters are case-sensitive
+    EXPECT_EQ(Desc(sensor, "f").flags, CSENSOR_FLAG_COMPONENT | CSENSOR_FLAG_TARGET);
+    EXPECT_EQ(Desc(sensor, "h").flags, 0);
+    EXPECT_EQ(Desc(sensor, "i").access, CSENSOR_ACCESS_RW);
+    CSensorChannelDesc g = Desc(sensor, "g");
+    EXPECT_EQ(g.min, -5.0);
+    EXPECT_EQ(g.max, 5.0);
+    EXPECT_EQ(g.step, 0.5);
+    EXPECT_EQ(g.accuracy, 0.1);
+    EXPECT_EQ(g.a_max, 2.0);
+    EXPECT_EQ(g.v_max, 3.0);
+    EXPECT_EQ(g.default_value, 1.5);
+}
+
+TEST(SensorChannels, UnknownTypeOrMoveSkipsOnlyThatChannel) {
+    PlainSensor sensor;
+    vyx::trace::TraceCapture capture;
+    ASSERT_TRUE(sensor.Install("[General]\nChannels=a,b,c\n[a]\nType=STRING\n[c]\nMove=FAST\n"));
+    EXPECT_EQ(Names(sensor), std::vector<std::string>{"b"});
+    EXPECT_EQ(capture.CountErrLog("ProcessConfigData(): Type 'STRING' not supported"), 1);
+    EXPECT_EQ(capture.CountErrLog("ProcessConfigData(): Type 'FAST' not supported"), 1);
+}
+
+TEST(SensorChannels, LaterDataOnlyRedefinesKnownChannels) {
+    PlainSensor sensor;
+    ASSERT_TRUE(sensor.Install("[General]\nChannels=a,b\n"));
+    vyx::trace::TraceCapture capture;
+    EXPECT_FALSE(sensor.SetPropertyData("[General]\nChannels=a,zz\n[a]\nMax=5\n"));
+    EXPECT_EQ(Desc(sensor, "a").max, 5.0);
+    EXPECT_FALSE(sensor.HasProperty("zz"));
+    EXPECT_EQ(sensor.GetPropertyCount(), 2u);
+    EXPECT_EQ(capture.CountErrTrace("ProcessConfigData(): channel 'zz' not supported"), 1);
+    EXPECT_EQ(capture.CountErrTrace("CSensor::SetPropertyData(): ProcessConfigData() failed"), 1);
+    EXPECT_EQ(sensor.PopCode(), CSENSOR_ERR_PROCESS_CONFIG);
+    // The failed data did not become the processed property data.
+    EXPECT_EQ(Entry(sensor.Processed(), "a", "Max"), "<missing>");
+}
+
+TEST(SensorChannels, BrokenDataIsRefused) {
+    PlainSensor sensor;
+    vyx::trace::TraceCapture capture;
+    EXPECT_FALSE(sensor.Install("[General]\nChannel=a\n"));
+    EXPECT_EQ(capture.CountErrTrace(
+                  "ProcessConfigData(): item 'Channels' not found in section [General]"),
+              1);
+    EXPECT_EQ(sensor.PopCode(), CSENSOR_ERR_PROCESS_CONFIG);
+    EXPECT_FALSE(sensor.Install("[General]\nChannels=a\n[General]\n"));
+    EXPECT_EQ(sensor.PopCode(), CSENSOR_ERR_PROCESS_CONFIG);
+    EXPECT_EQ(sensor.PopCode(), 0u);
+}
+
+TEST(SensorChannels, IndexFollowsNameOrder) {
+    PlainSensor sensor;
+    ASSERT_TRUE(sensor.Install("[General]\nChannels=x,c,range\n"));
+    EXPECT_EQ(sensor.GetPropertyIndex("c"), 0u);
+    EXPECT_EQ(sensor.GetPropertyIndex("range"), 1u);
+    EXPECT_EQ(sensor.GetPropertyIndex("x"), 2u);
+    EXPECT_EQ(sensor.GetPropertyIndex("y"), 4294967295u);
+    EXPECT_EQ(sensor.GetPropertyIndex(nullptr), 4294967295u);
+}
+
+TEST(SensorChannels, ParentsAndChildrenLinkEachOther) {
+    PlainSensor sensor;
+    // The child comes first; its parent keeps the link when it is read afterwards.
+    ASSERT_TRUE(sensor.Install("[General]\nChannels=child,parent,self,orphan\n"
+                               "[child]\nParent=parent\n[self]\nParent=self\n"
+                               "[orphan]\nParent=ghost\n"));
+    CSensorChannelDesc child = Desc(sensor, "child");
+    EXPECT_STREQ(child.link, "parent");
+    EXPECT_EQ(child.is_child, 1);
+    CSensorChannelDesc parent = Desc(sensor, "parent");
+    EXPECT_STREQ(parent.link, "child");
+    EXPECT_EQ(parent.is_child, 0);
+    EXPECT_STREQ(Desc(sensor, "self").link, "self");
+    EXPECT_EQ(Desc(sensor, "self").is_child, 0);
+    // A parent that is no channel of the list is still entered, empty but for its link.
+    CSensorChannelDesc ghost = Desc(sensor, "ghost");
+    EXPECT_STREQ(ghost.link, "orphan");
+    EXPECT_EQ(sensor.GetPropertyCount(), 5u);
+
+    // Redefining the parent alone keeps its child.
+    ASSERT_TRUE(sensor.SetPropertyData("[General]\nChannels=parent\n[parent]\nMax=9\n"));
+    EXPECT_STREQ(Desc(sensor, "parent").link, "child");
+}
+
+TEST(SensorChannels, DescriptionsByNameAndIndex) {
+    PlainSensor sensor;
+    ASSERT_TRUE(sensor.Install("[General]\nChannels=b,a\n"));
+    CSensorChannelDesc desc;
+    ASSERT_TRUE(sensor.GetPropertyData(1, &desc));
+    EXPECT_STREQ(desc.name, "b");
+    desc.max = 42.0;
+    ASSERT_TRUE(sensor.SetPropertyData("b", &desc));
+    desc.max = 43.0;
+    ASSERT_TRUE(sensor.SetPropertyData(1, &desc));
+    ASSERT_TRUE(sensor.GetPropertyData("b", &desc));
+    EXPECT_EQ(desc.max, 43.0);
+
+    EXPECT_FALSE(sensor.GetPropertyData("zz", &desc));
+    EXPECT_FALSE(sensor.GetPropertyData("a", nullptr));
+    EXPECT_FALSE(sensor.GetPropertyData(2, &desc));
+    EXPECT_FALSE(sensor.SetPropertyData(-1, &desc));
+    EXPECT_FALSE(sensor.SetPropertyData("a", nullptr));
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(sensor.PopCode(), CSENSOR_ERR_INVALID_ARGUMENT) << i;
+    EXPECT_EQ(sensor.PopCode(), 0u);
+}
+
+TEST(SensorChannels, PropertyListChangeDetection) {
+    PlainSensor sensor;
+    ASSERT_TRUE(sensor.Install("[General]\nChannels=a,b\n"));
+    EXPECT_TRUE(sensor.IsPropertyListChanged()); // nothing handed out yet
+
+    uint32_t count = 0;
+    ASSERT_TRUE(sensor.GetPropertyList(&count, nullptr));
+    EXPECT_EQ(count, 2u);
+    EXPECT_TRUE(sensor.IsPropertyListChanged()); // a count alone takes no snapshot
+
+    std::vector<CSensorChannelDesc> descs(count);
+    ASSERT_TRUE(sensor.GetPropertyList(&count, descs.data()));
+    EXPECT_STREQ(descs[0].name, "a");
+    EXPECT_STREQ(descs[1].name, "b");
+    EXPECT_FALSE(sensor.IsPropertyListChanged());
+
+    CSensorChannelDesc changed = descs[1];
+    changed.min = -3.0;
+    ASSERT_TRUE(sensor.SetPropertyData("b", &changed));
+    EXPECT_TRUE(sensor.IsPropertyListChanged());
+    ASSERT_TRUE(sensor.GetPropertyList(nullptr, descs.data()));
+    EXPECT_FALSE(sensor.IsPropertyListChanged());
+
+    EXPECT_FALSE(sensor.GetPropertyList(nullptr, nullptr));
+    EXPECT_EQ(sensor.PopCode(), CSENSOR_ERR_INVALID_ARGUMENT);
+}
+
+TEST(SensorDocuments, ComponentDataOnlyForRegisteredNames) {
+    PlainSensor sensor;
+    vyx::trace::TraceCapture capture;
+    std::string text;
+    EXPECT_FALSE(sensor.SetComponentData("probe.tip", "[A]\nk=v\n"));
+    EXPECT_EQ(capture.CountErrTrace("SetComponentData(): unknown component name 'probe.tip'"), 1);
+    EXPECT_FALSE(sensor.GetComponentData("probe.tip", text));
+    EXPECT_EQ(
+        capture.CountErrTrace("GetComponentData(): unknown component name 'probe.tip' [CSensor]"),
+        1);
+
+    sensor.Register("probe.tip");
+    EXPECT_FALSE(sensor.SetComponentData("probe.tip", "k=v\n"));
+    EXPECT_EQ(capture.CountErrTrace("SetComponentData(): invalid ini format in 'probe.tip'"), 1);
+    ASSERT_TRUE(sensor.SetComponentData("probe.tip", "[A]\nk=v\n"));
+    ASSERT_TRUE(sensor.GetComponentData("probe.tip", text));
+    EXPECT_EQ(text, "[A]\nk=v\n");
+    EXPECT_EQ(sensor.PopCode(), CSENSOR_ERR_INVALID_ARGUMENT);
+    EXPECT_EQ(sensor.PopCode(), CSENSOR_ERR_INVALID_ARGUMENT);
+    EXPECT_EQ(sensor.PopCode(), CSENSOR_ERR_PROCESS_CONFIG);
+}
+
+TEST(SensorDocuments, InvalidTextLeavesDocumentUnchanged) {
+    PlainSensor sensor;
+    ASSERT_TRUE(sensor.SetConfigData("[Geometry]\nx0=1\n"));
+    EXPECT_TRUE(sensor.IsConfigDataSet());
+    EXPECT_FALSE(sensor.SetConfigData("x0=2\n"));
+    EXPECT_FALSE(sensor.SetGeometryData("[A]\n[A]\n"));
+    EXPECT_FALSE(sensor.SetHardwareProperties("broken\n"));
+    EXPECT_FALSE(sensor.SetUserData("[B\n"));
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(sensor.PopCode(), CSENSOR_ERR_PROCESS_CONFIG);
+
+    std::string text;
+    ASSERT_TRUE(sensor.GetConfigData(text));
+    EXPECT_EQ(Entry(text, "Geometry", "x0"), "1");
+    // The component vector names are computed and marked so.
+    EXPECT_EQ(Entry(text, "ProbeSystem", "LintelChannel_ca"), "           // Readonly");
+    EXPECT_EQ(Entry(text, "ProbeSystem", "LintelChannel_cb"), "vec_b           // Readonly");
+
+    ASSERT_TRUE(sensor.GetHardwareData(text));
+    EXPECT_FALSE(sensor.IsConfigDataSet());
+    EXPECT_EQ(text, "[Probe]\nType=Form\nDampingTime_s=0.05\n[TSK]\nMax_1=1.0\nMin_1=-1.0\n"
+                    "Max_2=1.0\nMin_2=-1.0\n");
+}
+
+TEST(SensorDocuments, ControlParametersFromUserData) {
+    PlainSensor sensor;
+    CSensorControlParameters params;
+    EXPECT_FALSE(sensor.GetControlParameters(&params));
+    ASSERT_TRUE(sensor.SetUserData("[MovezeroControlPara]\nInputFilterWidth=4\n"
+                                   "ProportionalFactor=0.5\nTargetWindow_mm=0.01\n"
+                                   "[TrackingControlPara]\nFullSpeedCorridorPercent=80\n"
+                                   "IntegralSumCeiling=3\n"));
+    EXPECT_TRUE(sensor.HasControlParameters());
+    ASSERT_TRUE(sensor.GetControlParameters(&params));
+    EXPECT_EQ(params.movezero.InputFilterWidth, 4);
+    EXPECT_EQ(params.movezero.ProportionalFactor, 0.5);
+    EXPECT_EQ(params.movezero.TargetWindow_mm, 0.01);
+    EXPECT_EQ(params.movezero.IntegralFactor, -1.0);
+    EXPECT_EQ(params.movezero.ContactDetectionDeviation_mm, -1000.0);
+    EXPECT_EQ(params.tracking.FullSpeedCorridorPercent, 80.0);
+    EXPECT_EQ(params.tracking.IntegralSumCeiling, 3.0);
+    EXPECT_EQ(params.tracking.InputFilterWidth, 0);
+    EXPECT_EQ(params.tracking.TrackMinSpeedOverridePercent, -1.0);
+
+    // New user data without the sections: back to the defaults, none read.
+    ASSERT_TRUE(sensor.SetUserData("[Other]\nTargetWindow_mm=5\n"));
+    EXPECT_FALSE(sensor.HasControlParameters());
+    EXPECT_EQ(sensor.GetControlParameterRecord().movezero.TargetWindow_mm, -1.0);
+    EXPECT_EQ(sensor.GetControlParameterRecord().movezero.InputFilterWidth, 0);
+}
+
+TEST(SensorQueues, EntriesAreKeyedByNameAndPoppedInNameOrder) {
+    PlainSensor sensor;
+    EXPECT_FALSE(sensor.HasSiblingValue());
+    sensor.PushSiblingValue("z", 1.0);
+    sensor.PushSiblingValue("a", 2.0);
+    sensor.PushSiblingValue("z", 3.0); // replaces
+    std::string name;
+    double value = 0.0;
+    ASSERT_TRUE(sensor.PopSiblingValue(name, value));
+    EXPECT_EQ(name, "a");
+    EXPECT_EQ(value, 2.0);
+    EXPECT_TRUE(sensor.HasSiblingValue());
+    ASSERT_TRUE(sensor.PopSiblingValue(name, value));
+    EXPECT_EQ(name, "z");
+    EXPECT_EQ(value, 3.0);
+    EXPECT_FALSE(sensor.HasSiblingValue());
+    EXPECT_FALSE(sensor.PopSiblingValue(name, value));
+
+    sensor.PushOutputValue("v", 7.0);
+    EXPECT_TRUE(sensor.HasOutputValue());
+    EXPECT_FALSE(sensor.HasSiblingValue());
+    ASSERT_TRUE(sensor.PopOutputValue(name, value));
+    EXPECT_EQ(value, 7.0);
+    EXPECT_FALSE(sensor.HasOutputValue());
+
+    std::string text;
+    sensor.PushOutputMessage("m", "first");
+    sensor.PushOutputMessage("m", "second");
+    ASSERT_TRUE(sensor.HasOutputMessage());
+    ASSERT_TRUE(sensor.PopOutputMessage(name, text));
+    EXPECT_EQ(text, "second");
+    EXPECT_FALSE(sensor.HasOutputMessage());
+}
+
+TEST(SensorValues, MapIsSetInNameOrderAndAllEntriesAreTried) {
+    PlainSensor sensor;
+    ASSERT_TRUE(sensor.Install("[General]\nChannels=a,c\n"));
+    EXPECT_FALSE(sensor.SetPropertyValue(CSensorValueMap{{"c", 3}, {"b", 2}, {"a", 1}}));
+    EXPECT_EQ(sensor.lastSet, "a=1;b=2;c=3;");
+    sensor.lastSet.clear();
+    EXPECT_TRUE(sensor.SetPropertyValue(CSensorValueMap{{"c", 3}, {"a", 1}}));
+}
+
+TEST(SensorErrors, TextsCarryTheSensorNameAndLineUp) {
+    PlainSensor plain;
+    EXPECT_STREQ(plain.GetErrorText(31), "Neither errors nor warnings");
+
+    sensortest::BaseSensor sensor;
+    std::string t31 = sensor.GetErrorText(31);
+    EXPECT_EQ(t31, "CSensor: Failed to initialize" + std::string(39, ' '));
+    EXPECT_EQ(t31.size(), strlen("CSensor: ") + 59);
+    EXPECT_EQ(std::string(sensor.GetErrorText(37)),
+              "CSensor: Invalid probe system type [Use probe.list to determine type]");
+    EXPECT_EQ(std::string(sensor.GetErrorText(38)), "CSensor: No message available");
+    EXPECT_EQ(std::string(sensor.GetErrorText(43)),
+              "CSensor: Command 'movezero' not possible with 'forcedir=0' and 'deflection=0' "
+              "[Enter appropriate values]");
+    for (uint32_t code = 31; code <= 44; ++code) {
+        std::string text = sensor.GetErrorText(code);
+        bool padded = (code <= 36) || (code >= 39 && code <= 41);
+        if (padded) {
+            EXPECT_EQ(text.size(), strlen("CSensor: ") + 59) << code;
+        }
+        EXPECT_NE(text.find(CSensor_GetErrorMessage(code)), std::string::npos) << code;
+    }
+    // One shared buffer: the next call overwrites the text.
+    const char* first = sensor.GetErrorText(32);
+    sensor.GetErrorText(33);
+    EXPECT_EQ(first, sensor.GetErrorText(34));
+}
+
+TEST(SensorErrors, QueueIsDrainedOldestFirst) {
+    sensortest::BaseSensor sensor;
+    EXPECT_FALSE(sensor.HasErrors());
+    EXPECT_EQ(sensor.GetErrorCode(), 0u);
+    sensor.GetPropertyValue(-1, nullptr);        // 41
+    sensor.SetComponentData("nothing", "[A]\n"); // 39
+    EXPECT_TRUE(sensor.HasErrors());
+    EXPECT_EQ(sensor.GetErrorCode(), 41u);
+    EXPECT_EQ(sensor.GetErrorCode(), 39u);
+    EXPECT_FALSE(sensor.HasErrors());
+}
+
+TEST(SensorDefaults, ReplacedDefaultConfigurationAppliesToNewSensors) {
+    CSensor_SetDefaultConfigData("[General]\nChannels=q\n");
+    PlainSensor replaced;
+    CSensor_SetDefaultConfigData("");
+    PlainSensor builtin;
+    EXPECT_EQ(Names(replaced), std::vector<std::string>{"q"});
+    EXPECT_EQ(builtin.GetPropertyCount(), 48u);
+
+    // A default that does not process leaves the sensor not ready.
+    CSensor_SetDefaultConfigData("[General]\n");
+    PlainSensor broken;
+    CSensor_SetDefaultConfigData("");
+    EXPECT_EQ(broken.GetState(), CSENSOR_STATE_NONE);
+    EXPECT_FALSE(broken.IsInitialised());
+}
+
+TEST(SensorDocuments, AccessSettingsOfTheHardwareProperties) {
+    PlainSensor sensor;
+    ASSERT_TRUE(sensor.SetHardwareProperties("[Access]\nx=RW ; writable\ny=R\nnone=W\n"));
+    EXPECT_EQ(sensor.ReadAccessSettings(), 2);
+    EXPECT_EQ(Desc(sensor, "x").access, CSENSOR_ACCESS_RW);
+    EXPECT_EQ(Desc(sensor, "y").access, CSENSOR_ACCESS_R);
+    EXPECT_EQ(Desc(sensor, "z").access, CSENSOR_ACCESS_I);
+}

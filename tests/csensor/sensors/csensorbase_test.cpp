@@ -1,0 +1,275 @@
+#include "csensor/sensors/csensorerrors.h"
+#include "platform/trace/tracecapture.h"
+#include "sensortestutil.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using sensortest::BaseSensor;
+using sensortest::Entry;
+
+namespace {
+
+const char kChannels[] = "[General]\n"
+                         "Channels=x,h,i,lk,ch,par,m,lock,range,strokelimit,forcedir,u,off\n"
+                         "[Default]\nAccess=RW\nMin=-10\nMax=10\nStep=0.001\n"
+                         "[x]\nMin=-2000\nMax=2000\n"
+                         "[h]\nStep=0.5\n"
+                         "[i]\nAccess=I\n"
+                         "[lk]\nParent=lk\n"
+                         "[ch]\nParent=par\n"
+                         "[par]\nMin=-1\nMax=1\n"
+                         "[m]\nParent=m\nMaster=1\n"
+                         "[range]\nMin=1\nMax=3\nStep=1\nDefault=1\n"
+                         "[off]\nAccess=D\n";
+
+class SensorBaseValues : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(sensor.Install(kChannels)) << sensor.Codes(); }
+    BaseSensor sensor;
+};
+
+} // namespace
+
+TEST_F(SensorBaseValues, ClampedToLimitsWithTrace) {
+    vyx::trace::TraceCapture capture;
+    ASSERT_TRUE(sensor.SetPropertyValue("x", 2500.0));
+    EXPECT_EQ(sensor.Value("x"), 2000.0);
+    EXPECT_EQ(capture.CountTrace("SetPropertyValue(): x=2500 limited to max=2000"), 1);
+    ASSERT_TRUE(sensor.SetPropertyValue("x", -2000.0000000005)); // within the tolerance
+    EXPECT_DOUBLE_EQ(sensor.Value("x"), -2000.0);
+    ASSERT_TRUE(sensor.SetPropertyValue("x", -3000.0));
+    EXPECT_EQ(capture.CountTrace("SetPropertyValue(): x=-3000 limited to min=-2000"), 1);
+    // Access "I" is never clamped.
+    ASSERT_TRUE(sensor.SetPropertyValue("i", 50.0));
+    EXPECT_DOUBLE_EQ(sensor.Value("i"), 50.0);
+}
+
+TEST_F(SensorBaseValues, RoundedToTheStep) {
+    const double cases[][2] = {{1.3, 1.5}, {1.2, 1.0}, {-1.3, -1.5}, {1.25, 1.5}, {10.2, 10.0}};
+    for (const auto& c : cases) {
+        ASSERT_TRUE(sensor.SetPropertyValue("h", c[0]));
+        EXPECT_EQ(sensor.Value("h"), c[1]) << c[0];
+    }
+}
+
+TEST_F(SensorBaseValues, UnchangedValueIsObsolete) {
+    vyx::trace::TraceCapture capture;
+    ASSERT_TRUE(sensor.SetPropertyValue("x", 5.0));
+    EXPECT_TRUE(sensor.IsPropertyValueUpdated());
+    EXPECT_EQ(capture.CountTrace("SetPropertyValue(): x=5 done"), 1);
+    ASSERT_TRUE(sensor.SetPropertyValue("x", 5.0000000001));
+    EXPECT_FALSE(sensor.IsPropertyValueUpdated());
+    EXPECT_EQ(capture.CountTrace("SetPropertyValue(): x=5 obsolete"), 1);
+    EXPECT_EQ(capture.CountTrace("SetPropertyValue(): x=5 done"), 1);
+}
+
+TEST_F(SensorBaseValues, LinkedChannelsQueueForTheirSibling) {
+    double slot = -1.0;
+    ASSERT_TRUE(sensor.SetPropertyFifoAddress("lk", &slot));
+    vyx::trace::TraceCapture capture;
+    // Linked and not a master: not clamped, not published, queued.
+    ASSERT_TRUE(sensor.SetPropertyValue("lk", 50.0));
+    EXPECT_EQ(slot, -1.0);
+    std::string name;
+    double value = 0.0;
+    ASSERT_TRUE(sensor.PopSiblingValue(name, value));
+    EXPECT_EQ(name, "lk");
+    EXPECT_DOUBLE_EQ(value, 50.0);
+    EXPECT_EQ(capture.CountTrace("SetPropertyValue(): send to sibling lk=50"), 1);
+
+    // A master is clamped even though it is linked.
+    ASSERT_TRUE(sensor.SetPropertyValue("m", 50.0));
+    ASSERT_TRUE(sensor.PopSiblingValue(name, value));
+    EXPECT_EQ(name, "m");
+    EXPECT_EQ(value, 10.0);
+
+    // A value coming back from the sibling is taken, not echoed.
+    ASSERT_TRUE(sensor.SetPropertyValueFromLink("lk", 4.0));
+    EXPECT_FALSE(sensor.HasSiblingValue());
+    EXPECT_DOUBLE_EQ(sensor.Value("lk"), 4.0);
+    EXPECT_EQ(capture.CountTrace("SetPropertyValue(): read from sibling lk=4"), 1);
+
+    // A child is neither clamped nor passed on.
+    ASSERT_TRUE(sensor.SetPropertyValue("ch", 30.0));
+    EXPECT_DOUBLE_EQ(sensor.Value("ch"), 30.0);
+    EXPECT_FALSE(sensor.HasSiblingValue());
+}
+
+TEST_F(SensorBaseValues, OffsetsAndPublishing) {
+    double slot = 0.0;
+    ASSERT_TRUE(sensor.SetPropertyFifoAddress("x", &slot));
+    EXPECT_EQ(sensor.GetPropertyValueAddress("x"), &slot);
+    EXPECT_NE(sensor.GetPropertyRawAddress("x"), &slot);
+    uint32_t count = 0;
+    std::vector<CSensorChannelDesc> descs(sensor.GetPropertyCount());
+    ASSERT_TRUE(sensor.GetPropertyList(&count, descs.data()));
+    ASSERT_FALSE(sensor.IsPropertyListChanged());
+
+    ASSERT_TRUE(sensor.SetPropertyOffset("x", 1.0));
+    EXPECT_TRUE(sensor.IsPropertyListChanged());
+    ASSERT_TRUE(sensor.SetPropertyValue("x", 7.0));
+    EXPECT_DOUBLE_EQ(slot, 6.0); // the raw value is published
+    EXPECT_DOUBLE_EQ(*sensor.GetPropertyRawAddress("x"), 6.0);
+    EXPECT_DOUBLE_EQ(sensor.Value("x"), 7.0);
+    double offset = 0.0;
+    ASSERT_TRUE(sensor.GetPropertyOffset("x", &offset));
+    EXPECT_EQ(offset, 1.0);
+
+    // New property data: offsets and values start over, the place in the FIFO stays.
+    ASSERT_TRUE(sensor.SetPropertyData(kChannels));
+    EXPECT_EQ(sensor.GetPropertyValueAddress("x"), &slot);
+    EXPECT_EQ(sensor.Value("x"), 0.0);
+    EXPECT_EQ(sensor.Value("range"), 1.0);
+}
+
+TEST_F(SensorBaseValues, BadIndicesNamesAndPointers) {
+    vyx::trace::TraceCapture capture;
+    double value = 0.0;
+    EXPECT_FALSE(sensor.SetPropertyValue(99, 1.0));
+    EXPECT_FALSE(sensor.GetPropertyValue(-1, &value));
+    EXPECT_FALSE(sensor.GetPropertyValue(0, nullptr));
+    EXPECT_FALSE(sensor.SetPropertyValue("nothing", 1.0));
+    EXPECT_FALSE(sensor.SetPropertyFifoAddress("x", nullptr));
+    EXPECT_FALSE(sensor.GetPropertyOffset(13, &value));
+    EXPECT_EQ(sensor.GetPropertyValueAddress(-1), nullptr);
+    EXPECT_EQ(capture.CountErrLog("GetPropertyValueAddress(): Invalid index #-1"), 1);
+    EXPECT_EQ(sensor.Codes(), "41,41,41,41,41,41,41");
+
+    EXPECT_EQ(sensor.GetPropertyValueAddress("nothing"), nullptr);
+    EXPECT_EQ(sensor.Codes(), "41");
+    double elsewhere = 0.0;
+    sensor.SetValueAddressLookup(
+        [&](const char* name) { return std::string(name) == "nothing" ? &elsewhere : nullptr; });
+    EXPECT_EQ(sensor.GetPropertyValueAddress("nothing"), &elsewhere);
+    EXPECT_EQ(sensor.Codes(), "");
+
+    // "lock" is accepted and left alone.
+    EXPECT_TRUE(sensor.SetPropertyValue("lock", 5.0));
+    EXPECT_EQ(sensor.Value("lock"), 0.0);
+}
+
+TEST_F(SensorBaseValues, UpdateRestoresActivity) {
+    ASSERT_TRUE(sensor.SetActive(true));
+    ASSERT_TRUE(sensor.SetPropertyValue("x", 3.0));
+    EXPECT_TRUE(sensor.IsActive());
+    ASSERT_TRUE(sensor.SetPropertyValue("x", 3.0)); // obsolete path too
+    EXPECT_TRUE(sensor.IsActive());
+    ASSERT_TRUE(sensor.SetActive(false));
+    ASSERT_TRUE(sensor.SetPropertyValue("x", 4.0));
+    EXPECT_FALSE(sensor.IsActive());
+
+    ASSERT_TRUE(sensor.SetPropertyValue("forcedir", 1.0));
+    ASSERT_TRUE(sensor.SetPropertyValue("forcedir", 0.0000000001));
+    EXPECT_TRUE(sensor.IsForcedirZero());
+    ASSERT_TRUE(sensor.SetPropertyValue("forcedir", 2.0));
+    EXPECT_FALSE(sensor.IsForcedirZero());
+
+    EXPECT_FALSE(sensor.IsMeasuring());
+    sensor.SetMeasurement(true);
+    EXPECT_TRUE(sensor.IsMeasuring());
+}
+
+TEST_F(SensorBaseValues, QuickAccessFollowsThePublishPointers) {
+    EXPECT_EQ(sensor.GetQuickAccess(CSensorBase::kU), sensor.GetPropertyValueAddress("u"));
+    EXPECT_EQ(sensor.GetQuickAccess(CSensorBase::kV), nullptr);
+    double slot = 0.0;
+    ASSERT_TRUE(sensor.SetPropertyFifoAddress("u", &slot));
+    ASSERT_TRUE(sensor.Activate());
+    EXPECT_EQ(sensor.GetQuickAccess(CSensorBase::kU), &slot);
+}
+
+TEST_F(SensorBaseValues, FifoValuesAreExchangedWithTheInstance) {
+    double x = 0.0, lk = 0.0, ch = 0.0, off = 0.0;
+    ASSERT_TRUE(sensor.SetPropertyFifoAddress("x", &x));
+    ASSERT_TRUE(sensor.SetPropertyFifoAddress("lk", &lk));
+    ASSERT_TRUE(sensor.SetPropertyFifoAddress("ch", &ch));
+    ASSERT_TRUE(sensor.SetPropertyFifoAddress("off", &off));
+    ASSERT_TRUE(sensor.SetPropertyValue("x", 3.0));
+    x = 99.0;   // an unlinked channel: the instance wins
+    lk = 50.0;  // linked: the FIFO wins, limited to the channel
+    ch = 5.0;   // child: limited to its parent as well
+    off = 77.0; // access D: untouched
+    vyx::trace::TraceCapture capture;
+    sensor.UpdatePropertyFifoValues();
+    EXPECT_DOUBLE_EQ(x, 3.0);
+    EXPECT_EQ(sensor.Value("lk"), 10.0);
+    EXPECT_EQ(lk, 10.0);
+    EXPECT_EQ(ch, 1.0);
+    EXPECT_EQ(sensor.Value("ch"), 1.0);
+    EXPECT_EQ(off, 77.0);
+    std::string name;
+    double value = 0.0;
+    ASSERT_TRUE(sensor.PopSiblingValue(name, value));
+    EXPECT_EQ(name, "lk");
+    EXPECT_EQ(value, 10.0);
+    ASSERT_TRUE(sensor.PopSiblingValue(name, value));
+    EXPECT_EQ(name, "par");
+    EXPECT_EQ(value, 1.0);
+    EXPECT_EQ(capture.CountTrace("UpdatePropertyFifoValues(): Fifo aus Instanz x=3"), 1);
+    EXPECT_EQ(capture.CountTrace("UpdatePropertyFifoValues(): Instanz aus Fifo lk=10"), 1);
+
+    // A parent entered only through its child is not in the channel list.
+    ASSERT_TRUE(sensor.Install("[General]\nChannels=kid\n[kid]\nParent=ghost\n"));
+    capture.Clear();
+    sensor.UpdatePropertyFifoValues();
+    EXPECT_EQ(capture.CountTrace("UpdatePropertyFifoValues(): channel ghost not supported by "
+                                 "CSensor"),
+              1);
+}
+
+TEST(SensorBaseMovezero, DirectionAndDeflectionChecks) {
+    BaseSensor sensor;
+    vyx::trace::TraceCapture capture;
+    EXPECT_FALSE(sensor.SupportMovezeroDirection(1.0, 0.0, 0.0));
+    EXPECT_EQ(sensor.Codes(), "44");
+    EXPECT_EQ(capture.CountErrLog("SupportMovezeroDirection(): probe direction not suitable for "
+                                  "movezero command (1/0/0) vs. (0/0/1)"),
+              1);
+    EXPECT_TRUE(sensor.SupportMovezeroDirection(0.0, 0.0, -1.0));
+    EXPECT_TRUE(sensor.SupportMovezeroDirection(0.0, 0.6, 0.8));
+
+    sensor.DeflectionTest(true);
+    EXPECT_FALSE(sensor.SupportMovezero());
+    EXPECT_EQ(sensor.Codes(), "43");
+    EXPECT_EQ(capture.CountErrLog(
+                  "SupportMovezero(): movezero not possible with 'forcedir=0' and 'deflection=0'"),
+              1);
+    EXPECT_FALSE(sensor.SupportMovezeroDirection(0.0, 0.0, 1.0));
+    EXPECT_EQ(capture.CountErrLog("SupportMovezeroDirection(): SupportMovezero() failed"), 1);
+    ASSERT_TRUE(sensor.SetPropertyValue("forcedir", 0.5));
+    sensor.Codes();
+    EXPECT_TRUE(sensor.SupportMovezero());
+
+    ASSERT_TRUE(sensor.Install("[General]\nChannels=x\n"));
+    EXPECT_FALSE(sensor.SupportMovezero());
+    EXPECT_EQ(capture.CountErrLog("movezero not possible as 'forcedir' or 'deflection' could not "
+                                  "be determined"),
+              1);
+}
+
+TEST(SensorBaseDocuments, FailedPropertyDataQueuesReadAndInitErrors) {
+    BaseSensor sensor;
+    EXPECT_FALSE(sensor.SetPropertyData("[General]\nChannels=unknown\n"));
+    EXPECT_EQ(sensor.Codes(), "32,33,40");
+    EXPECT_EQ(sensor.GetPropertyCount(), 48u);
+    // Empty text installs nothing but rebuilds the values.
+    EXPECT_TRUE(sensor.SetPropertyData(""));
+}
+
+TEST(SensorBaseDocuments, SearchComponentNeedsAFunction) {
+    BaseSensor sensor;
+    vyx::trace::TraceCapture capture;
+    std::string data;
+    EXPECT_EQ(sensor.SearchComponent("probe.arm", data), 0);
+    EXPECT_EQ(capture.CountErrLog("CSensorBase::SearchComponent(): Function pointer not set, "
+                                  "components search is skipped"),
+              1);
+    sensor.SetComponentSearch([](const char* name, std::string& out) {
+        out = name;
+        return 2;
+    });
+    EXPECT_EQ(sensor.SearchComponent("probe.arm", data), 2);
+    EXPECT_EQ(data, "probe.arm");
+}

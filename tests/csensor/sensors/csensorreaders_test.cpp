@@ -1,0 +1,199 @@
+#include "csensor/sensors/csensorerrors.h"
+#include "platform/trace/tracecapture.h"
+#include "sensortestutil.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <ctime>
+
+using sensortest::BaseSensor;
+using sensortest::Entry;
+
+namespace {
+
+std::string ConfigOf(BaseSensor& sensor) {
+    std::string text;
+    sensor.GetConfigData(text);
+    return text;
+}
+
+std::string HardwareOf(BaseSensor& sensor) {
+    std::string text;
+    sensor.GetHardwareData(text);
+    return text;
+}
+
+void ExpectDirection(BaseSensor& sensor, double x, double y, double z) {
+    double d[3] = {9, 9, 9};
+    ASSERT_TRUE(sensor.GetProbeDirection(&d[0], &d[1], &d[2]));
+    EXPECT_NEAR(d[0], x, 1e-12);
+    EXPECT_NEAR(d[1], y, 1e-12);
+    EXPECT_NEAR(d[2], z, 1e-12);
+}
+
+const char kMcDescription[] = "[GENERAL]\nInput=2\n"
+                              "[Input_1]\ntype=Form,QPD\nzeroshift_mm=1.\nrange=2\n"
+                              "range_1_mm=1.0\nrange_2_mm=0.1\nCompVectorName=va, vb\n"
+                              "[Input_2]\ntype=Form\n"
+                              "[Input_3]\ntype=SwitchingProbe\ndamping_s=0.05\n";
+
+} // namespace
+
+TEST(SensorConfigReaders, MissingKeysAreWrittenBackOnce) {
+    BaseSensor sensor;
+    vyx::trace::TraceCapture capture;
+    ASSERT_TRUE(sensor.SetConfigData("[Geometry]\nProbeType=R85Q\n")) << sensor.Codes();
+    EXPECT_EQ(capture.CountTrace("SetConfigData() [CSensor]: Data changed or extended"), 1);
+    std::string config = ConfigOf(sensor);
+    for (const char* key : {"x0", "y0", "z0", "alpha", "beta", "gamma"})
+        EXPECT_EQ(Entry(config, "Geometry", key), "0") << key;
+    const char* expected[][2] = {{"ProbeSystem", "R85Q"},
+                                 {"ProbeChannel", "0"},
+                                 {"ProbeSign", "1"},
+                                 {"SerialNo", "0000"},
+                                 {"Transparent", "0"},
+                                 {"TypeLever", "0"},
+                                 {"DefaultStylusLength_mm", "50"},
+                                 {"Range", "1"},
+                                 {"RangeTSK", "1"},
+                                 {"dE_Faktor", "1"},
+                                 {"LockLimitMaxPercent", "100"},
+                                 {"LockLimitMinPercent", "100"},
+                                 {"Mtx_a11", "1"},
+                                 {"Mtx_a12", "0"},
+                                 {"Mtx_a33", "1"}};
+    for (const auto& kv : expected)
+        EXPECT_EQ(Entry(config, "ProbeSystem", kv[0]), kv[1]) << kv[0];
+    EXPECT_EQ(Entry(HardwareOf(sensor), "Probe", "Type"), "R85Q");
+    EXPECT_EQ(sensor.GetProbeType(), "R85Q");
+    EXPECT_EQ(sensor.GetSystemData().typeCode, 1);
+
+    // Complete data is read without a change.
+    capture.Clear();
+    ASSERT_TRUE(sensor.SetConfigData(config));
+    EXPECT_EQ(capture.CountTrace("Data changed or extended"), 0) << capture.Dump();
+}
+
+TEST(SensorConfigReaders, ValuesLimitsAndUnknownTypes) {
+    BaseSensor sensor;
+    sensor.Accept("R85Q:1 TS640:7");
+    ASSERT_TRUE(sensor.SetConfigData("[Geometry]\nProbeType=TS640\n[ProbeSystem]\n"
+                                     "Range=2\nRangeTSK=0.5\nLockLimitMaxPercent=150\n"
+                                     "LockLimitMinPercent=40\nSerialNo=A-17 ; label\n"));
+    EXPECT_EQ(sensor.GetSystemData().typeCode, 7);
+    EXPECT_STREQ(sensor.GetSerialNo(), "A-17");
+    std::string config = ConfigOf(sensor);
+    EXPECT_EQ(Entry(config, "ProbeSystem", "LockLimitMaxPercent"), "100");
+    // Collision limits: range times the lock limits, per measuring range.
+    std::string hardware = HardwareOf(sensor);
+    EXPECT_EQ(Entry(hardware, "TSK", "Max_1"), "2");
+    EXPECT_EQ(Entry(hardware, "TSK", "Min_1"), "-0.80000000000000004");
+    EXPECT_EQ(Entry(hardware, "TSK", "Max_2"), "0.5");
+    EXPECT_EQ(Entry(hardware, "TSK", "Min_2"), "-0.20000000000000001");
+
+    EXPECT_FALSE(sensor.SetConfigData("[Geometry]\nProbeType=XYZ\n"));
+    EXPECT_EQ(sensor.Codes(), "37");
+    EXPECT_FALSE(sensor.SetConfigData("ProbeType=R85Q\n"));
+    EXPECT_EQ(sensor.Codes(), "32");
+}
+
+TEST(SensorConfigReaders, MatrixAndAnglesTurnTheProbeDirection) {
+    BaseSensor sensor;
+    ExpectDirection(sensor, 0.0, 0.0, 1.0);
+    // Matrix: a quarter turn about x.
+    ASSERT_TRUE(sensor.SetConfigData("[Geometry]\nProbeType=R85Q\n[ProbeSystem]\n"
+                                     "Mtx_a22=0\nMtx_a23=-1\nMtx_a32=1\nMtx_a33=0\n"));
+    EXPECT_TRUE(sensor.IsProbeDirectionChanged());
+    ExpectDirection(sensor, 0.0, -1.0, 0.0);
+    EXPECT_FALSE(sensor.IsProbeDirectionChanged());
+
+    // Geometry data: beta 90 of the mounting.
+    vyx::trace::TraceCapture capture;
+    ASSERT_TRUE(sensor.SetConfigData("[Geometry]\nProbeType=R85Q\n"));
+    ASSERT_TRUE(sensor.SetGeometryData("[Geometry]\nbeta=90\n"));
+    EXPECT_EQ(capture.CountTrace("SetGeometryData() [CSensor]: Data changed or extended"), 1);
+    ExpectDirection(sensor, 1.0, 0.0, 0.0);
+    std::string geometry;
+    sensor.GetGeometryData(geometry);
+    EXPECT_EQ(Entry(geometry, "Geometry", "gamma"), "0");
+}
+
+TEST(SensorConfigReaders, HardwareInputsAndComponentVectors) {
+    BaseSensor sensor;
+    EXPECT_EQ(sensor.GetMcCompVectorName(0), ""); // no inputs yet
+    vyx::trace::TraceCapture capture;
+    ASSERT_TRUE(sensor.SetHardwareProperties(kMcDescription));
+    EXPECT_EQ(capture.CountTrace("SetHardwareProperties() [CSensor]: Data changed or extended"), 1);
+    EXPECT_EQ(capture.Trace().back().level, 2);
+    const CSensorHardwareInputs* inputs = sensor.GetHardwareInputs();
+    ASSERT_NE(inputs, nullptr);
+    ASSERT_EQ(inputs->nInput, 2u);
+    EXPECT_EQ(inputs->inputs[0].type, "Form,QPD");
+    EXPECT_EQ(inputs->inputs[0].range_mm, (std::vector<double>{1.0, 0.1}));
+    EXPECT_EQ(inputs->inputs[1].range_mm, (std::vector<double>{1.0}));
+    std::string properties;
+    sensor.GetHardwareProperties(properties);
+    EXPECT_EQ(Entry(properties, "Input_2", "zeroshift_mm"), "0");
+    EXPECT_EQ(Entry(properties, "Input_2", "range_1_mm"), "1");
+    EXPECT_EQ(Entry(properties, "Input_2", "CompVectorName"), "<missing>");
+    EXPECT_EQ(Entry(properties, "Input_3", "range"), "<missing>"); // beyond Input=2
+
+    ASSERT_TRUE(sensor.SetConfigData("[Geometry]\nProbeType=R85Q\n"));
+    EXPECT_EQ(sensor.GetMcInputNo(), 0u); // no input configured
+    EXPECT_EQ(sensor.GetMcCompVectorName(CSENSOR_COMPVECTOR_CA), "");
+    ASSERT_TRUE(sensor.SetConfigData("[Geometry]\nProbeType=R85Q\n[ProbeSystem]\n"
+                                     "ProbeChannel=1\n"));
+    EXPECT_EQ(sensor.GetMcInputNo(), 1u);
+    EXPECT_EQ(sensor.GetMcCompVectorName(CSENSOR_COMPVECTOR_CA), "va");
+    EXPECT_EQ(sensor.GetMcCompVectorName(CSENSOR_COMPVECTOR_CB), "vb");
+    EXPECT_EQ(sensor.GetMcCompVectorName(CSENSOR_COMPVECTOR_CC), "");
+    std::string config = ConfigOf(sensor);
+    EXPECT_EQ(Entry(config, "ProbeSystem", "LintelChannel_cb"), "vb           // Readonly");
+
+    ASSERT_TRUE(sensor.SetConfigData("[Geometry]\nProbeType=R85Q\n[ProbeSystem]\n"
+                                     "ProbeChannel=5\n"));
+    capture.Clear();
+    EXPECT_EQ(sensor.GetMcCompVectorName(0), "");
+    EXPECT_EQ(capture.CountErrLog("CSensorBase::GetMcCompVectorName(): channelno=5, "
+                                  "m_MCHardware.nInput=2--> using default empty string"),
+              1);
+}
+
+TEST(SensorConfigReaders, FeaturesAreTheDefaultsOfTheReaders) {
+    BaseSensor sensor;
+    ASSERT_TRUE(sensor.SetFeatures("[ProbeSystem]\nRange=2.5\nDefaultStylusLength_mm=80\n"
+                                   "SensorTypeMC=QPD\n"));
+    ASSERT_TRUE(sensor.SetConfigData("[Geometry]\nProbeType=R85Q\n"));
+    std::string config = ConfigOf(sensor);
+    EXPECT_EQ(Entry(config, "ProbeSystem", "Range"), "2.5");
+    EXPECT_EQ(Entry(config, "ProbeSystem", "DefaultStylusLength_mm"), "80");
+    std::string features;
+    ASSERT_TRUE(sensor.GetFeatures(features));
+    EXPECT_EQ(Entry(features, "ProbeSystem", "SensorTypeMC"), "QPD");
+    EXPECT_EQ(Entry(features, "ProbeSystem", "RangeTSK"), "1");
+    EXPECT_FALSE(sensor.SetFeatures("Range=1\n"));
+    EXPECT_EQ(sensor.Codes(), "32");
+}
+
+TEST(SensorConfigReaders, ProbesystemUnloadNeedsInputsAndAType) {
+    BaseSensor sensor;
+    EXPECT_FALSE(sensor.ProbesystemUnload("[Geometry]\n"));
+    ASSERT_TRUE(sensor.SetHardwareProperties(kMcDescription));
+    EXPECT_FALSE(sensor.ProbesystemUnload("[Geometry]\n"));
+    ASSERT_TRUE(sensor.SetConfigData("[Geometry]\nProbeType=R85Q\n[ProbeSystem]\nRange=3\n"));
+    EXPECT_EQ(Entry(HardwareOf(sensor), "TSK", "Max_1"), "3");
+
+    vyx::trace::TraceCapture capture;
+    ASSERT_TRUE(sensor.ProbesystemUnload("[Geometry]\nprobesystem_load=next\n"));
+    EXPECT_EQ(capture.CountTrace("CSensorBase::ProbesystemUnload(): unload probesystem 'CSensor' "
+                                 "on 'R85Q'"),
+              1);
+    std::string hardware = HardwareOf(sensor);
+    EXPECT_EQ(Entry(hardware, "Probe", "Type"), "None");
+    EXPECT_EQ(Entry(hardware, "TSK", "Max_1"), "1");
+    std::string name, text;
+    ASSERT_TRUE(sensor.PopOutputMessage(name, text));
+    EXPECT_EQ(name, "CSensor");
+    EXPECT_EQ(text, hardware);
+}

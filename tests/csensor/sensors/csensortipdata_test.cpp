@@ -1,0 +1,307 @@
+#include "csensor/sensors/csensorcalibration.h"
+#include "csensor/sensors/csensorerrors.h"
+#include "platform/trace/tracecapture.h"
+#include "sensortestutil.h"
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+
+using sensortest::BaseSensor;
+using sensortest::Entry;
+
+namespace {
+
+std::time_t LocalDay(int day, int month, int year) {
+    std::tm t = {};
+    t.tm_mday = day;
+    t.tm_mon = month - 1;
+    t.tm_year = year - 1900;
+    t.tm_hour = 12;
+    t.tm_isdst = -1;
+    return std::mktime(&t);
+}
+
+std::string UserOf(BaseSensor& sensor) {
+    std::string text;
+    sensor.GetUserData(text);
+    return text;
+}
+
+class SensorTip : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(sensor.SetConfigData("[Geometry]\nProbeType=R85Q\n"));
+        sensor.SetCalibrationClock([] { return LocalDay(20, 2, 2024); });
+    }
+    BaseSensor sensor;
+};
+
+} // namespace
+
+TEST_F(SensorTip, GeometryIsReadAndCompleted) {
+    vyx::trace::TraceCapture capture;
+    ASSERT_TRUE(sensor.SetUserData("[General]\nTipName=ruby 2mm\n[Geometry]\nx0=100\n"
+                                   "alpha=400\n[ProbeTipsOffsets]\nOffset_Z_mm=0.5\n"));
+    const CSensorTipData& tip = sensor.GetTipData();
+    EXPECT_FALSE(tip.unloaded);
+    EXPECT_EQ(sensor.GetTipName(), "ruby 2mm");
+    EXPECT_EQ(sensor.GetArmName(), "unknown probe arm name");
+    EXPECT_EQ(sensor.GetTipComponentName(), "probe.tip");
+    EXPECT_EQ(sensor.GetTipLength(), 100.0);
+    EXPECT_EQ(tip.alpha, 359.0);
+    std::string user = UserOf(sensor);
+    EXPECT_EQ(Entry(user, "Geometry", "alpha"), "359");
+    EXPECT_EQ(Entry(user, "Geometry", "z0"), "0");
+    EXPECT_EQ(Entry(user, "ProbeTipsOffsets", "Offset_X_mm"), "0");
+    // Tip 100 mm long, default stylus 50 mm, range 1: 10 mm/s.
+    EXPECT_EQ(Entry(user, "MovezeroControlPara", "MaxMovezeroSpeed_mm_s"), "10");
+    EXPECT_EQ(Entry(user, "MovezeroControlPara", "MaxMovezeroAccel_mm_s2"), "40");
+    EXPECT_EQ(Entry(user, "ProbeTip", "TipType"), "SPHERE");
+    EXPECT_EQ(capture.CountTrace("SetUserData(): tip loaded"), 1);
+    EXPECT_EQ(capture.CountTrace("SetUserData() [CSensor]: Data changed or extended"), 1);
+
+    double offset[3];
+    ASSERT_TRUE(sensor.GetTipOffset(&offset[0], &offset[1], &offset[2]));
+    EXPECT_EQ(offset[0], 100.0);
+    EXPECT_EQ(offset[2], 0.5);
+    std::string component;
+    ASSERT_TRUE(sensor.GetComponentData("probe.tip", component));
+    EXPECT_EQ(Entry(component, "Geometry", "x0"), "100");
+}
+
+TEST_F(SensorTip, BetaFollowsTheTipVector) {
+    ASSERT_TRUE(sensor.ProcessUserData("[Geometry]\nx0=100\n", true));
+    EXPECT_EQ(sensor.GetTipData().beta, -90.0);
+    double x = 0, y = 0, z = 0;
+    ASSERT_TRUE(sensor.GetProbeDirection(&x, &y, &z));
+    EXPECT_NEAR(x, -1.0, 1e-12);
+    EXPECT_NEAR(z, 0.0, 1e-12);
+    // A straight tip downwards keeps beta 0.
+    ASSERT_TRUE(sensor.ProcessUserData("[Geometry]\nz0=-80\n", true));
+    EXPECT_EQ(sensor.GetTipData().beta, 0.0);
+    // Without the flag: angles as given, length of the default stylus.
+    ASSERT_TRUE(sensor.ProcessUserData("[Geometry]\nx0=100\n", false));
+    EXPECT_EQ(sensor.GetTipData().beta, 0.0);
+    EXPECT_EQ(sensor.GetTipLength(), 50.0);
+}
+
+TEST_F(SensorTip, UnloadedTips) {
+    vyx::trace::TraceCapture capture;
+    ASSERT_TRUE(sensor.SetUserData("[Geometry]\nx0=0\n"));
+    EXPECT_TRUE(sensor.GetTipData().unloaded);
+    EXPECT_EQ(capture.CountTrace("ReadTipGeometry(): CSensor with tip unloaded due to len=0"), 1);
+    EXPECT_EQ(capture.CountTrace("SetUserData(): tip unloaded"), 1);
+    EXPECT_EQ(sensor.Codes(), "");
+
+    ASSERT_TRUE(sensor.SetUserData("[Geometry]\nD=2\n"));
+    EXPECT_EQ(capture.CountErrLog("ReadTipGeometry(): Invalid tip geometry for CSensor: x=0, y=0, "
+                                  "z=0"),
+              1);
+    EXPECT_EQ(sensor.Codes(), "42");
+
+    ASSERT_TRUE(sensor.SetUserData("[Geometry]\nz0=-50\nUnloadedWithGeometry=1\n"));
+    EXPECT_TRUE(sensor.GetTipData().unloaded);
+    EXPECT_EQ(capture.CountTrace("CSensorBase::ReadTipGeometry: Faking probearm geometry"), 1);
+
+    EXPECT_FALSE(sensor.SetUserData("[Geometry\n"));
+    EXPECT_EQ(sensor.Codes(), "32");
+}
+
+TEST_F(SensorTip, CalibrationValuesOfTheRange) {
+    MIniData doc;
+    doc.SetContentString("[Range_2]\nE_1=2.5\nE_3=25\nE_3_default=3\nM0_2=0.1\n");
+    vyx::trace::TraceCapture capture;
+    EXPECT_EQ(sensor.ReadTipCalibrationValues(doc, "Range_2", 2), 5);
+    const CSensorTipCalibration& c = sensor.GetTipCalibration();
+    EXPECT_EQ(c.range, 2);
+    EXPECT_EQ(c.E[0], 2.5);
+    EXPECT_EQ(c.E[1], 1.0); // missing: its default
+    EXPECT_EQ(c.E[2], 3.0); // out of (0.1, 20): its default, error 35
+    EXPECT_EQ(c.M0[1], 0.1);
+    EXPECT_EQ(sensor.Codes(), "35");
+    EXPECT_EQ(capture.CountErrLog("invalid probe tip gain E_3=25 in [Range_2]"), 1);
+    EXPECT_EQ(Entry(doc, "Range_2", "E_2"), "1");
+    EXPECT_EQ(Entry(doc, "Range_2", "E_1_default"), "1");
+    EXPECT_EQ(Entry(doc, "Range_2", "M0_3"), "0");
+    EXPECT_EQ(Entry(doc, "Range_2", "E_3"), "25"); // kept for whoever recalibrates
+}
+
+TEST_F(SensorTip, CalibrationIntervalAndState) {
+    MIniData doc;
+    doc.SetContentString("[Range_1]\nCalibrated=1\nInterval=30\nDate=10.01.2024\n");
+    vyx::trace::TraceCapture capture;
+    EXPECT_EQ(sensor.ReadSectionCalibrationState(doc, "Range_1"), 0);
+    EXPECT_EQ(capture.CountTrace("ReadSectionCalibrationState(): calibration interval surpassed "
+                                 "in Range_1 by 11 days"),
+              1);
+    EXPECT_EQ(Entry(doc, "Range_1", "Calibrated"), "0");
+    EXPECT_EQ(Entry(doc, "Calibration", "Range_1"), "0");
+    EXPECT_EQ(Entry(doc, "Calibration", "Calibrated"), "0");
+    EXPECT_EQ(Entry(doc, "Range_1", "Message"), "");
+    EXPECT_EQ(capture.CountTrace("CSensor has calibration necessary in section 'Range_1'"), 1);
+
+    // Within the interval; [Calibration] "Calibrated" 7 becomes 1 once all ranges are fine.
+    doc.SetContentString("[Calibration]\nCalibrated=7\nRange_2=1\n"
+                         "[Range_1]\nCalibrated=3\nInterval=60\nDate=10.01.2024\n");
+    EXPECT_EQ(sensor.ReadSectionCalibrationState(doc, "Range_1"), 1);
+    EXPECT_EQ(Entry(doc, "Range_1", "Calibrated"), "1");
+    EXPECT_EQ(Entry(doc, "Calibration", "Calibrated"), "1");
+    EXPECT_EQ(Entry(doc, "Calibration", "Range_1"), "1");
+
+    // Another range uncalibrated: the overall state stays as it was.
+    doc.SetContentString("[Calibration]\nCalibrated=0\nRange_2=0\n"
+                         "[Range_1]\nCalibrated=1\nInterval=60\nDate=10.01.2024\n");
+    sensor.ReadSectionCalibrationState(doc, "Range_1");
+    EXPECT_EQ(Entry(doc, "Calibration", "Calibrated"), "0");
+
+    // No date: the old default date is far past any interval.
+    doc.SetContentString("[Range_1]\nCalibrated=1\n");
+    EXPECT_EQ(sensor.ReadSectionCalibrationState(doc, "Range_1"), 1); // Interval
+    EXPECT_EQ(Entry(doc, "Range_1", "Date"), "01.01.2014");
+    EXPECT_EQ(Entry(doc, "Range_1", "Interval"), "90");
+    EXPECT_EQ(Entry(doc, "Range_1", "Calibrated"), "0");
+
+    // 41 days after the date: an interval of 41 holds, one of 40 has run out.
+    doc.SetContentString("[Range_1]\nCalibrated=1\nInterval=41\nDate=10.01.2024\n");
+    sensor.ReadSectionCalibrationState(doc, "Range_1");
+    EXPECT_EQ(Entry(doc, "Range_1", "Calibrated"), "1");
+    doc.SetContentString("[Range_1]\nCalibrated=1\nInterval=40\nDate=10.01.2024\n");
+    sensor.ReadSectionCalibrationState(doc, "Range_1");
+    EXPECT_EQ(Entry(doc, "Range_1", "Calibrated"), "0");
+
+    // Interval 0 never runs out.
+    doc.SetContentString("[Range_1]\nCalibrated=1\nInterval=0\nDate=01.01.2000\n");
+    sensor.ReadSectionCalibrationState(doc, "Range_1");
+    EXPECT_EQ(Entry(doc, "Range_1", "Calibrated"), "1");
+}
+
+TEST(SensorCalibration, OldRecordsMoveIntoTheRangeSections) {
+    MIniData doc;
+    doc.SetContentString("[Calibration]\nCalibration=1\nDate=01.02.2024\nOperator=Bob\n"
+                         "[Range_1]\nE_1=1\n[Range_2]\nDate=05.02.2024\n");
+    EXPECT_EQ(CSensor_UpdateCalibrationSections(doc), 3);
+    EXPECT_EQ(Entry(doc, "Calibration", "Calibrated"), "1");
+    EXPECT_EQ(Entry(doc, "Calibration", "Date"), "<missing>");
+    EXPECT_EQ(Entry(doc, "Range_1", "Date"), "01.02.2024");
+    EXPECT_EQ(Entry(doc, "Range_2", "Date"), "05.02.2024");
+    EXPECT_EQ(Entry(doc, "Range_2", "Operator"), "Bob");
+    EXPECT_EQ(CSensor_UpdateCalibrationSections(doc), 0);
+
+    long days = 0;
+    EXPECT_FALSE(CSensor_DaysSinceDate("2024-01-10", LocalDay(20, 2, 2024), days));
+    ASSERT_TRUE(CSensor_DaysSinceDate("10.01.2024", LocalDay(20, 2, 2024), days));
+    EXPECT_EQ(days, 41);
+}
+
+TEST_F(SensorTip, RangeChannelSelectsTheCalibrationSection) {
+    ASSERT_TRUE(sensor.Install("[General]\nChannels=range\n[range]\nMin=1\nMax=3\nStep=1\n"
+                               "Default=1\n"));
+    ASSERT_TRUE(sensor.SetUserData("[Geometry]\nz0=-50\n[Range_1]\nCalibrated=1\n"
+                                   "Date=01.02.2024\n"));
+    EXPECT_EQ(Entry(UserOf(sensor), "Range_2", "Calibrated"), "<missing>");
+    // A new range re-applies the tip data, now for Range_2.
+    ASSERT_TRUE(sensor.SetPropertyValue("range", 2.0));
+    std::string user = UserOf(sensor);
+    EXPECT_EQ(Entry(user, "Range_2", "Calibrated"), "0");
+    EXPECT_EQ(Entry(user, "Range_2", "E_1"), "1");
+    EXPECT_EQ(Entry(user, "Calibration", "Range_1"), "1");
+    EXPECT_EQ(Entry(user, "Calibration", "Range_2"), "0");
+    EXPECT_EQ(sensor.GetTipCalibration().range, 2);
+}
+
+TEST_F(SensorTip, CapabilitiesChangeOnlyPlainChannels) {
+    ASSERT_TRUE(sensor.Install("[General]\nChannels=gain,gi,gv\n[Default]\nAccess=RW\nMax=10\n"
+                               "[gi]\nAccess=I\n[gv]\nV_Max=5\n"));
+    MIniData doc;
+    doc.SetContentString("[capabilities]\ngain.max=20\ngain.min=2\ngain.default=50\n"
+                         "gi.max=20\ngv.max=20\n");
+    vyx::trace::TraceCapture capture;
+    EXPECT_EQ(sensor.ReadCapabilities(doc), 1);
+    CSensorChannelDesc desc;
+    ASSERT_TRUE(sensor.GetPropertyData("gain", &desc));
+    EXPECT_EQ(desc.max, 20.0);
+    EXPECT_EQ(desc.min, 2.0);
+    ASSERT_TRUE(sensor.GetPropertyData("gi", &desc));
+    EXPECT_EQ(desc.max, 10.0);
+    ASSERT_TRUE(sensor.GetPropertyData("gv", &desc));
+    EXPECT_EQ(desc.max, 10.0);
+    EXPECT_EQ(sensor.Value("gain"), 20.0);
+    EXPECT_EQ(Entry(doc, "capabilities", "gain.default"), "20");
+    std::string processed;
+    sensor.GetPropertyData(processed);
+    EXPECT_EQ(Entry(processed, "gain", "Max"), "20");
+    EXPECT_EQ(capture.CountTrace("CSensorBase::ReadCapabilities: changed gain.max=20"), 1);
+}
+
+TEST_F(SensorTip, HeadCurve) {
+    MIniData doc;
+    CSensorHeadCurve curve;
+    doc.SetContentString("[force]\nmin=0\nmax=1\nstep=0.25\ny0=0\ny1=1\ny2=2\ny3=3\ny4=5\n");
+    ASSERT_TRUE(sensor.ReadHeadCurve(doc, curve, 1.0));
+    EXPECT_TRUE(curve.valid);
+    EXPECT_EQ(curve.values, (std::vector<double>{0, 1, 2, 3, 5}));
+    double deflection = 0.0;
+    ASSERT_TRUE(curve.DeflectionForForce(4.0, deflection));
+    EXPECT_DOUBLE_EQ(deflection, 0.875);
+
+    vyx::trace::TraceCapture capture;
+    doc.SetContentString("[force]\nmin=0\nmax=1\nstep=0.25\ny0=0\ny1=1\ny3=-3\ny4=5\n");
+    EXPECT_FALSE(sensor.ReadHeadCurve(doc, curve, 1.0));
+    EXPECT_FALSE(curve.valid);
+    EXPECT_EQ(Entry(doc, "force", "y2"), "1");
+    EXPECT_EQ(Entry(doc, "force", "y3"), "0"); // below the bound of a positive direction
+    EXPECT_EQ(capture.CountErrLog("ReadHeadCurve(): CSensor - Section [force]: ivalid value y2"),
+              1);
+    EXPECT_EQ(capture.CountErrLog("ReadHeadCurve(): CSensor - Section [force] read failed"), 1);
+    EXPECT_EQ(sensor.Codes(), "32");
+
+    doc.SetContentString("[force]\nmin=0\nmax=1\n");
+    EXPECT_FALSE(sensor.ReadHeadCurve(doc, curve, 0.0));
+    EXPECT_EQ(capture.CountErrLog("ReadHeadCurve(): CSensor - Section [force]: missing 'step'"), 1);
+    doc.SetContentString("[force]\nmin=1\nmax=1\nstep=1\n");
+    EXPECT_FALSE(sensor.ReadHeadCurve(doc, curve, 0.0));
+    EXPECT_EQ(capture.CountErrLog("ReadHeadCurve(): CSensor - Section [force]: min >= max"), 1);
+    doc.SetContentString("[force]\nmin=0\nmax=1\nstep=0\n");
+    EXPECT_FALSE(sensor.ReadHeadCurve(doc, curve, 0.0));
+    EXPECT_EQ(capture.CountErrLog("Section [force]: malloc() failed"), 1);
+    doc.SetContentString("[other]\n");
+    EXPECT_TRUE(sensor.ReadHeadCurve(doc, curve, 0.0));
+    EXPECT_FALSE(curve.valid);
+}
+
+TEST_F(SensorTip, HeadCurveLimitsTheForce) {
+    ASSERT_TRUE(sensor.Install("[General]\nChannels=force,forcetol,forcedir,deflection\n"
+                               "[Default]\nAccess=RW\nMin=0\nMax=10\n"));
+    ASSERT_TRUE(sensor.SetPropertyValue("force", 8.0));
+    ASSERT_TRUE(sensor.SetPropertyValue("forcetol", 2.0));
+    EXPECT_EQ(sensor.Value("forcetol"), 0.0); // no simulation: always 0
+    vyx::trace::TraceCapture capture;
+    ASSERT_TRUE(sensor.SetUserData("[Geometry]\nz0=-50\n[force]\nmin=0\nmax=1\nstep=0.5\n"
+                                   "y0=0\ny1=2\ny2=4\n"));
+    EXPECT_TRUE(sensor.GetHeadCurve().valid);
+    EXPECT_EQ(sensor.Value("force"), 4.0);
+    CSensorChannelDesc desc;
+    ASSERT_TRUE(sensor.GetPropertyData("force", &desc));
+    EXPECT_EQ(desc.max, 4.0);
+    EXPECT_EQ(capture.CountTrace("max. force value reduced to 4 instead of 10 due to possible "
+                                 "deflection"),
+              1);
+}
+
+TEST_F(SensorTip, DeflectionSimulationSettings) {
+    vyx::trace::TraceCapture capture;
+    MIniData doc;
+    doc.SetContentString("[Simulation]\nMode=SINE\nAmplitude=0.2\n");
+    EXPECT_EQ(sensor.ReadDeflectionSimulation(doc), 6);
+    EXPECT_TRUE(sensor.GetSimulation().on);
+    EXPECT_EQ(sensor.GetSimulation().amplitude, 0.2);
+    EXPECT_EQ(Entry(doc, "Simulation", "DutyCycle"), "50");
+    EXPECT_EQ(capture.CountTrace("ReadDeflectionSimulation(): Simulation der Tastereingaenge "
+                                 "T1..Tn\n"),
+              1);
+    doc.SetContentString("[Geometry]\n");
+    EXPECT_EQ(sensor.ReadDeflectionSimulation(doc), 0);
+    EXPECT_FALSE(sensor.GetSimulation().on);
+    EXPECT_EQ(capture.CountTrace("Keine Simulation der Tastereingaenge T1..Tn\n"), 1);
+}

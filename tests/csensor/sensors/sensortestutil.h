@@ -1,0 +1,118 @@
+#pragma once
+// Concrete sensors for the tests: CSensor and CSensorBase are abstract.
+
+#include "csensor/sensors/csensor.h"
+#include "csensor/sensors/csensorbase.h"
+#include "msl/mutil/minidata.h"
+
+#include <string>
+#include <string_view>
+
+namespace sensortest {
+
+// CSensor with the abstract operations answered trivially, and its protected helpers open.
+class PlainSensor : public CSensor {
+public:
+    int SearchComponent(const char*, std::string&) override { return 0; }
+    std::string GetMcCompVectorName(size_t index) const override {
+        return index == CSENSOR_COMPVECTOR_CB ? "vec_b" : "";
+    }
+    uint32_t GetMcInputNo() const override { return 0; }
+    std::string GetTipComponentName() const override { return ""; }
+    std::string GetCompensationName() const override { return ""; }
+    std::string GetArmName() const override { return ""; }
+    std::string GetTipName() const override { return ""; }
+    std::string GetProbeType() const override { return ""; }
+    double GetTipLength() const override { return 0.0; }
+    bool SetFeatures(std::string_view) override { return true; }
+    bool GetFeatures(std::string&) override { return true; }
+    bool SetHardwareData(std::string_view) override { return true; }
+    bool GetProbeDirection(double*, double*, double*) override { return false; }
+    bool GetTipOffset(double*, double*, double*) override { return false; }
+    bool GetPropertyValue(const char*, double*) override { return false; }
+    bool GetPropertyValue(int, double*) override { return false; }
+    using CSensor::SetPropertyValue;
+    bool SetPropertyValue(const char* name, double value) override {
+        lastSet += std::string(name) + "=" + std::to_string(static_cast<int>(value)) + ";";
+        return HasProperty(name);
+    }
+    bool SetPropertyValue(int, double) override { return false; }
+    bool GetPropertyOffset(const char*, double*) override { return false; }
+    bool GetPropertyOffset(int, double*) override { return false; }
+    bool SetPropertyOffset(const char*, double) override { return false; }
+    bool SetPropertyOffset(int, double) override { return false; }
+    bool SetPropertyFifoAddress(const char*, double*) override { return false; }
+    bool SetPropertyFifoAddress(int, double*) override { return false; }
+    double* GetPropertyRawAddress(const char*) override { return nullptr; }
+    double* GetPropertyRawAddress(int) override { return nullptr; }
+    bool Activate() override {
+        SetActiveFlag(true);
+        return true;
+    }
+    bool Deactivate() override {
+        SetActiveFlag(false);
+        return true;
+    }
+    void SetObjectLock(MBitmap2Double*) override {}
+
+    // Starts over with another channel set.
+    bool Install(std::string_view text) {
+        ClearPropertyTable();
+        return SetPropertyData(text);
+    }
+    void Register(const char* name) { RegisterComponent(name, ""); }
+    uint32_t PopCode() { return PopErrorCode(); }
+    std::string Processed() {
+        std::string text;
+        GetPropertyData(text);
+        return text;
+    }
+
+    std::string lastSet;
+};
+
+// CSensorBase as the simplest concrete sensor.
+class BaseSensor : public CSensorBase {
+public:
+    int32_t GetInterfaceLevel() const override { return 2; }
+    const char* GetSensorTypeList() const override { return "R85Q:1"; }
+
+    bool Install(std::string_view text) {
+        ClearPropertyTable();
+        return SetPropertyData(text);
+    }
+    void Accept(std::string_view types) { SetAcceptedTypes(types); }
+    void DeflectionTest(bool on) { m_deflectionTest = on; }
+    bool IsDeflectionTestRequired() const override { return m_deflectionTest; }
+    MIniData& User() { return UserData(); }
+    MIniData& Hardware() { return HardwareData(); }
+
+    // Drains the error queue into a text such as "41,41".
+    std::string Codes() {
+        std::string codes;
+        while (HasErrors())
+            codes += (codes.empty() ? "" : ",") + std::to_string(GetErrorCode());
+        return codes;
+    }
+    double Value(const char* name) {
+        double v = -12345.0;
+        GetPropertyValue(name, &v);
+        return v;
+    }
+
+private:
+    bool m_deflectionTest = false;
+};
+
+inline std::string Entry(const MIniData& doc, const char* section, const char* key) {
+    std::string value;
+    return doc.GetStringEntry(section, key, value) ? value : "<missing>";
+}
+
+inline std::string Entry(const std::string& text, const char* section, const char* key) {
+    MIniData doc;
+    doc.SetContentString(text);
+    return Entry(doc, section, key);
+}
+
+} // namespace sensortest

@@ -1,0 +1,331 @@
+#include "lintel/server/machine/mmachabstract.h"
+#include "lintel/server/machine/mmachmagazinedb.h"
+#include "platform/trace/tracecapture.h"
+#include "tests/support/testsupport.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <set>
+#include <sys/resource.h>
+
+using vyx::test::ReadFileBytes;
+using vyx::test::WriteFileBytes;
+using Slots = std::map<uint32_t, uint32_t>;
+using Lines = std::vector<std::string>;
+
+namespace {
+
+struct Probesystems : MMachProbesystemDB {
+    std::set<std::pair<std::string, uint32_t>> defined{{"Optic", 1}, {"Optic", 2}, {"my_probe", 1}};
+    std::pair<std::string, uint32_t> active{"Optic", 2};
+
+    bool IsProbesystemDefined(const std::string& name) override {
+        auto it = defined.lower_bound({name, 0});
+        return it != defined.end() && it->first == name;
+    }
+    bool IsProbesystemIdDefined(const std::string& name, uint32_t id) override {
+        return defined.count({name, id}) != 0;
+    }
+    bool HasActiveProbesystem() override { return !active.first.empty(); }
+    std::string GetActiveProbesystem() override { return active.first; }
+    uint32_t GetActiveProbesystemId() override { return active.second; }
+    bool SetActiveProbesystem(const std::string&, uint32_t) override { return false; }
+    bool IsProbesystemTypeDefined(const std::string&) override { return false; }
+    const char* FirstProbesystemType() override { return nullptr; }
+    const char* NextProbesystemType() override { return nullptr; }
+    std::vector<ProbesystemRecord> ListProbesystems(const std::string&, uint32_t) override {
+        return {};
+    }
+    bool DefineProbesystem(const ProbesystemRecord&) override { return false; }
+    bool DeleteProbesystem(const std::string&, uint32_t) override { return false; }
+};
+
+struct Machine : MMachAbstract {
+    Machine(MMachProbesystemDB* systems) : MMachAbstract(nullptr, nullptr, "m", "/") {
+        probesystemDB = systems;
+    }
+    void Attach(MMachMagazineDB* magazine) { magazineDB = magazine; }
+    bool Open() override { return true; }
+    bool Close() override { return true; }
+    void PollAsyncErrors() override {}
+    std::string GetSensorName() override { return {}; }
+    std::string GetVersion() override { return {}; }
+    std::string GetSensorSerialNo() override { return {}; }
+    const MMachAxis* FindAxis(const std::string&) override { return nullptr; }
+    const MMachAxis* FirstAxis() override { return nullptr; }
+    const MMachAxis* NextAxis() override { return nullptr; }
+    double GetAxisValue(const std::string&) override { return 0.0; }
+    bool NotProvided97() override { return true; }
+};
+
+// Every file write of this process fails while it lives (reads still work). Check results
+// after it has gone, so that failure output written meanwhile is not lost.
+struct WritesFail {
+    rlimit saved{};
+    WritesFail() {
+        ::getrlimit(RLIMIT_FSIZE, &saved);
+        rlimit none{0, saved.rlim_max};
+        std::signal(SIGXFSZ, SIG_IGN);
+        ::setrlimit(RLIMIT_FSIZE, &none);
+    }
+    ~WritesFail() { ::setrlimit(RLIMIT_FSIZE, &saved); }
+};
+
+const std::string kMagazine =
+    "[HISTORY]\nchanged=by hand\n"
+    "[Optic_1_slot1]\nprobe=5\nload.program=L\nunload.program=U\n"
+    "[Optic_2_slot1]\nprobe=5\nload.program=\"LOAD 1\"\n"
+    "unload.program=\"UNLOAD 1\"\nchange_to_3.program=\"C 1 3\"\n"
+    "change_to_9.program=C 1 9\nchange_to_x.program=ignored\n"
+    "[Optic_2_slot2]\nprobe = 7\nload.program=\"L2\nunload.program=U2\"\n"
+    "[Optic_2_slot3]\nload.program=LOAD 3; G1 X0 \nunload.program=UNLOAD 3\n"
+    "[my_probe_1_slot4]\nprobe=5\nload.program=\"\"\nunload.program=\"\n";
+const Slots kOptic2{{1, 5}, {2, 7}, {3, 0}};
+
+class Magazine : public ::testing::Test {
+protected:
+    bool Load(const std::string& text) { return WriteFileBytes(path, text) && magazine.Open(); }
+    Slots Active() { return magazine.GetSlots("", 0); }
+
+    vyx::trace::TraceCapture capture;
+    vyx::test::TempDir dir;
+    std::string path = dir.File("magazine.ini");
+    Probesystems systems;
+    Machine machine{&systems};
+    MMachMagazineDB magazine{path, machine};
+};
+
+std::string Split(const std::string& section) {
+    std::string name = "?";
+    uint32_t id = 0, slot = 0;
+    if (!MMachMagazineDB::split_section_name(section, name, id, slot))
+        return "refused";
+    return name + "|" + std::to_string(id) + "|" + std::to_string(slot);
+}
+
+} // namespace
+
+TEST(MagazineSectionName, SplitsAtTheLastTwoUnderscores) {
+    vyx::trace::TraceCapture capture;
+    EXPECT_EQ(Split("Optic_2_slot3"), "Optic|2|3");
+    EXPECT_EQ(Split("my_probe_1_slot4"), "my_probe|1|4");
+    EXPECT_EQ(Split("_4294967295_slot0"), "|4294967295|0");
+    EXPECT_EQ(Split("Optic"), "refused");
+    EXPECT_EQ(Split("Optic_slot3"), "refused");
+    EXPECT_EQ(Split("Optic_2_x"), "refused");
+    EXPECT_EQ(capture.ErrTrace(), (Lines{"split_section_name(): no '_' found in Optic",
+                                         "split_section_name(): no second '_' found in Optic_slot3",
+                                         "split_section_name(): could not parse '%u_slot%u' in "
+                                         "Optic_2_x"}));
+    // What would not be written back under the same name is refused: a change of such a
+    // slot would land in another section.
+    for (const char* bad :
+         {"Optic_2_slot", "Optic__slot3", "Optic_-2_slot3", "Optic_ 2_slot3", "Optic_+2_slot3",
+          "Optic_02_slot3", "Optic_2_slot3 ", "Optic_2_Slot3", "Optic_4294967296_slot1"})
+        EXPECT_EQ(Split(bad), "refused") << bad;
+}
+
+TEST_F(Magazine, AnswersForTheActiveProbesystem) {
+    ASSERT_TRUE(Load(kMagazine)) << capture.Dump();
+    EXPECT_EQ(Active(), kOptic2);
+    EXPECT_EQ(magazine.GetSlotOfProbe(5), 1u);
+    EXPECT_EQ(magazine.GetSlotOfProbe(0), 3u); // the first empty slot
+    EXPECT_EQ(magazine.GetSlotOfProbe(8), 0u);
+    EXPECT_EQ(magazine.FindSlot(4), nullptr); // slot 4 belongs to my_probe
+    EXPECT_EQ(magazine.GetLoadProgram(1), "LOAD 1");
+    EXPECT_EQ(magazine.GetUnloadProgram(1), "UNLOAD 1");
+    EXPECT_EQ(magazine.GetLoadProgram(2), "\"L2"); // one quote only: unchanged
+    EXPECT_EQ(magazine.GetUnloadProgram(2), "U2\"");
+    EXPECT_EQ(magazine.GetLoadProgram(3), "LOAD 3; G1 X0 "); // no comment stripping or trimming
+    EXPECT_EQ(magazine.GetLoadProgram(4), "");
+    EXPECT_EQ(magazine.FindSlot(1)->changePrograms,
+              (std::map<uint32_t, std::string>{{3, "\"C 1 3\""}, {9, "C 1 9"}}));
+    EXPECT_EQ(magazine.GetSlots("Optic", 1), (Slots{{1, 5}}));
+    EXPECT_EQ(magazine.GetSlots("my_probe", 1), (Slots{{4, 5}}));
+    EXPECT_EQ(magazine.GetSlots("Tactile", 1), Slots{});
+    EXPECT_EQ(magazine.GetSlots("", 2), Slots{});
+
+    systems.active = {"my_probe", 1};
+    EXPECT_EQ(magazine.GetSlotOfProbe(5), 4u);
+    EXPECT_EQ(magazine.GetLoadProgram(4), "");     // '""' loses its quotes
+    EXPECT_EQ(magazine.GetUnloadProgram(4), "\""); // a lone quote is no pair
+    systems.active = {"", 0};
+    EXPECT_EQ(magazine.GetSlotOfProbe(0), 0u);
+    EXPECT_EQ(Active(), Slots{});
+    EXPECT_TRUE(capture.ErrTrace().empty()) << capture.Dump();
+}
+
+TEST_F(Magazine, ChangeProgramIsTheSlotsOwnOrUnloadThenLoad) {
+    ASSERT_TRUE(Load(kMagazine)) << capture.Dump();
+    EXPECT_EQ(magazine.GetChangeProgram(1, 3), "C 1 3");
+    EXPECT_EQ(magazine.GetChangeProgram(1, 9), "C 1 9"); // its own program needs no slot 9
+    EXPECT_EQ(magazine.GetChangeProgram(3, 9), "");
+    EXPECT_EQ(magazine.GetChangeProgram(9, 1), "");
+    // Quotes go only when the joined text both starts and ends with one.
+    EXPECT_EQ(magazine.GetChangeProgram(3, 1), "UNLOAD 3;\"LOAD 1\"");
+    EXPECT_EQ(magazine.GetChangeProgram(1, 2), "\"UNLOAD 1\";\"L2");
+
+    ASSERT_TRUE(magazine.Send("[Optic_2_slot1]\nload.program=L1\nunload.program=U1\n"
+                              "[Optic_2_slot2]\nload.program=\"L2\"\nunload.program=\"A\"\"B\"\n"
+                              "[Optic_2_slot3]\nload.program=L3\nunload.program=X\"\"Y\"\"Z\n"
+                              "[Optic_2_slot4]\nload.program=\"L4\"\nunload.program=\"U4\"\n"))
+        << capture.Dump();
+    EXPECT_EQ(magazine.GetChangeProgram(1, 3), "U1;L3");
+    EXPECT_EQ(magazine.GetChangeProgram(4, 2), "U4\";\"L2");
+    // The first doubled quote left becomes ';', and only the first.
+    EXPECT_EQ(magazine.GetChangeProgram(2, 2), "A;B\";\"L2");
+    EXPECT_EQ(magazine.GetChangeProgram(2, 1), "\"A;B\";L1");
+    EXPECT_EQ(magazine.GetChangeProgram(3, 2), "X;Y\"\"Z;\"L2\"");
+}
+
+TEST_F(Magazine, OpenRefusesAnInvalidMagazineAndKnowsNoSlot) {
+    const std::string a = std::string(100, 'n') + "a", b = std::string(100, 'n') + "b";
+    systems.defined.insert({{a, 1}, {b, 1}}); // alike in their first 100 characters
+    const std::string prog = "load.program=L\nunload.program=U\n";
+    const std::string analyse = "MMachMagazineDB::analyse_inifile(): ";
+    const std::pair<std::string, Lines> cases[] = {
+        {"[Optic_2_x]\n",
+         {"split_section_name(): could not parse '%u_slot%u' in Optic_2_x",
+          analyse + "split_section_name(\"Optic_2_x\") failed"}},
+        {"[Tactile_1_slot1]\n" + prog, {analyse + "Probesystem \"Tactile\" not defined"}},
+        {"[Optic_7_slot1]\n" + prog, {analyse + "Probesystem id 7 not defined for \"Optic\""}},
+        {"[Optic_2_slot5]\nunload.program=U\n",
+         {analyse + "Entry load.program is missing in section \"Optic_2_slot5\""}},
+        {"[Optic_2_slot5]\nload.program=L\n",
+         {analyse + "Entry unload.program is missing in section \"Optic_2_slot5\""}},
+        {"[" + a + "_1_slot1]\n" + prog + "[" + b + "_1_slot1]\n" + prog,
+         {analyse + "Slot 1 exists more than once for \"" + b.substr(0, 50) + "\" 1"}},
+    };
+    for (const auto& [extra, lines] : cases) {
+        ASSERT_TRUE(Load(kMagazine));
+        capture.Clear();
+        EXPECT_FALSE(Load(kMagazine + extra)) << extra;
+        Lines expected = lines;
+        expected.push_back("MMachMagazineDB::Open(): analyse_inifile() failed");
+        EXPECT_EQ(capture.ErrTrace(), expected);
+        EXPECT_EQ(Active(), Slots{}) << extra; // also the slots read before the fault
+    }
+
+    ASSERT_TRUE(Load(kMagazine));
+    EXPECT_FALSE(Load("probe=1\n" + kMagazine));
+    EXPECT_EQ(capture.CountErrTrace("MMachMagazineDB::Open(): inidata.Open(\"" +
+                                    path.substr(0, 50) + "\") failed"),
+              1);
+    EXPECT_EQ(Active(), Slots{});
+    std::filesystem::remove(path);
+    EXPECT_TRUE(magazine.Open()); // no file yet: an empty magazine
+}
+
+TEST_F(Magazine, ChangesAreSavedAtOnceOnlyWhereTheyBelong) {
+    ASSERT_TRUE(Load(kMagazine));
+    machine.Attach(&magazine);
+    MMachAbstract& server = machine; // the machine's operations reach the magazine
+    EXPECT_TRUE(server.FindSlot(3));
+    EXPECT_TRUE(server.SetSlot(3, 8));
+    EXPECT_EQ(server.GetSlotOfProbe(8), 3u);
+    EXPECT_EQ(server.GetLoadProgram(1) + server.GetUnloadProgram(3), "LOAD 1UNLOAD 3");
+    EXPECT_EQ(server.GetChangeProgram(1, 3), "C 1 3");
+    EXPECT_TRUE(magazine.SetSlot(1, 4000000000u));
+    EXPECT_EQ(magazine.DeleteProbe(7), 1);
+    EXPECT_EQ(magazine.DeleteProbe(6), 1); // held nowhere: nothing to do
+    EXPECT_EQ(magazine.DeleteProbesystem("my_probe", 1), 1);
+    EXPECT_EQ(magazine.DeleteProbesystem("Tactile", 1), 1);
+    EXPECT_TRUE(capture.ErrTrace().empty()) << capture.Dump();
+
+    const Slots optic2{{1, 4000000000u}, {2, 0}, {3, 8}};
+    EXPECT_EQ(server.GetSlots("", 0), optic2);
+    EXPECT_EQ(server.GetSlots("Optic", 1), (Slots{{1, 5}}));
+    EXPECT_EQ(server.GetSlots("my_probe", 1), Slots{});
+    const std::string file = ReadFileBytes(path);
+    for (const char* part : {"[HISTORY]\r\nchanged=by hand\r\n", "[Optic_2_slot2]\r\nprobe =0\r\n",
+                             "unload.program=UNLOAD 3\r\nprobe=8\r\n"})
+        EXPECT_NE(file.find(part), std::string::npos) << part << "\n" << file;
+    EXPECT_EQ(file.find("my_probe"), std::string::npos) << file;
+    MMachMagazineDB other(path, machine);
+    ASSERT_TRUE(other.Open());
+    EXPECT_EQ(other.GetSlots("", 0), optic2);
+
+    EXPECT_FALSE(magazine.SetSlot(4, 1));
+    systems.active = {"", 0};
+    EXPECT_FALSE(magazine.SetSlot(1, 1));
+    EXPECT_EQ(capture.ErrTrace(), (Lines{"MMachMagazineDB::SetSlot(): slot number 4 not found",
+                                         "MMachMagazineDB::SetSlot(): probesystem _0 not found"}));
+    EXPECT_EQ(ReadFileBytes(path), file);
+}
+
+TEST_F(Magazine, FailedChangeLeavesTheFileAndReadsMemoryBackFromIt) {
+    ASSERT_TRUE(Load(kMagazine));
+    // Someone else changed the file meanwhile: memory must follow the file, not the past.
+    const std::string edited = kMagazine + "[Optic_2_slot6]\nload.program=L\nunload.program=U\n";
+    ASSERT_TRUE(WriteFileBytes(path, edited));
+    int results[4];
+    Slots after[4];
+    {
+        WritesFail fail;
+        results[0] = magazine.SetSlot(1, 8);
+        after[0] = Active();
+        results[1] = magazine.DeleteProbe(7);
+        after[1] = Active();
+        results[2] = magazine.DeleteProbesystem("Optic", 2);
+        after[2] = Active();
+        results[3] = magazine.Send("[Optic_2_slot1]\nload.program=L\nunload.program=U\n");
+        after[3] = Active();
+    }
+    const Slots fromFile{{1, 5}, {2, 7}, {3, 0}, {6, 0}};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(results[i], 0) << i;
+        EXPECT_EQ(after[i], fromFile) << i;
+    }
+    for (const char* line : {"SetSlot(): inidata.Save()", "DeleteProbe(): inidata.Save()",
+                             "DeleteProbesystem(): inidata.Save()", "Send(): Save()"})
+        EXPECT_EQ(capture.CountErrTrace(std::string("MMachMagazineDB::") + line + " failed"), 1)
+            << line;
+    EXPECT_EQ(capture.CountErrTrace("resync_inifile"), 0);
+    EXPECT_EQ(ReadFileBytes(path), edited);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
+
+    // A file that no longer analyses keeps the slots read before the bad section (in name
+    // order Optic_* comes before Optic_2_x, my_probe after it).
+    ASSERT_TRUE(WriteFileBytes(path, edited + "[Optic_2_x]\n"));
+    {
+        WritesFail fail;
+        results[0] = magazine.SetSlot(1, 8);
+    }
+    EXPECT_EQ(results[0], 0);
+    EXPECT_EQ(capture.CountErrTrace("MMachMagazineDB::resync_inifile(): analyse_inifile() failed"),
+              1);
+    EXPECT_EQ(Active(), fromFile);
+    EXPECT_EQ(magazine.GetSlots("Optic", 1), (Slots{{1, 5}}));
+    EXPECT_EQ(magazine.GetSlots("my_probe", 1), Slots{});
+
+    // A file that no longer reads to its end is never saved back from the part that was read.
+    const std::string garbled = "[Optic_2_slot1]\nload.program=L\nunload.program=U\n[broken\n";
+    ASSERT_TRUE(WriteFileBytes(path, garbled));
+    {
+        WritesFail fail;
+        results[0] = magazine.SetSlot(1, 8);
+    }
+    EXPECT_EQ(results[0], 0);
+    EXPECT_EQ(capture.CountErrTrace("MMachMagazineDB::resync_inifile(): inidata.Reload() failed"),
+              1);
+    EXPECT_EQ(Active(), Slots{});
+    EXPECT_FALSE(magazine.SetSlot(1, 9));
+    EXPECT_EQ(ReadFileBytes(path), garbled);
+}
+
+TEST_F(Magazine, SendReplacesTheFileOnlyWithAValidMagazine) {
+    ASSERT_TRUE(Load(kMagazine));
+    EXPECT_FALSE(magazine.Send("[Tactile_1_slot1]\nload.program=L\nunload.program=U\n"));
+    EXPECT_FALSE(magazine.Send("[Optic_2_slot1\n"));
+    EXPECT_EQ(capture.CountErrTrace("MMachMagazineDB::Send(): analyse_inifile() failed"), 1);
+    EXPECT_EQ(capture.CountErrTrace("MMachMagazineDB::Send(): SetContentString() failed"), 1);
+    EXPECT_EQ(ReadFileBytes(path), kMagazine);
+    EXPECT_EQ(Active(), kOptic2);
+
+    ASSERT_TRUE(magazine.Send("[Optic_2_slot2]\nprobe=3\nload.program=L\nunload.program=U\n"));
+    EXPECT_EQ(ReadFileBytes(path), "[Optic_2_slot2]\r\nprobe=3\r\nload.program=L\r\n"
+                                   "unload.program=U\r\n");
+    EXPECT_EQ(Active(), (Slots{{2, 3}}));
+}

@@ -1,0 +1,191 @@
+// INI documents on disk: Open, Reload, Close, Save, the open, new-file and in-sync states,
+// and the failures of each.
+
+#include "msl/mutil/minidata.h"
+#include "platform/trace/tracecapture.h"
+#include "tests/support/testsupport.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+
+namespace {
+
+using vyx::test::ReadFileBytes;
+using vyx::test::WriteFileBytes;
+
+TEST(MIniDataFile, MissingFileOpensAsNewAndSaveCreatesIt) {
+    vyx::test::TempDir dir;
+    const std::string path = dir.File("new.ini");
+    MIniData ini;
+    ASSERT_TRUE(ini.Open(path));
+    EXPECT_TRUE(ini.IsOpen());
+    EXPECT_TRUE(ini.IsNewFile());
+    EXPECT_FALSE(ini.IsInSync());
+    EXPECT_EQ(ini.GetFileName(), path);
+    EXPECT_FALSE(vyx::test::PathExists(path)); // opening creates nothing
+
+    ASSERT_TRUE(ini.SetStringEntry("New", "k", "v"));
+    ASSERT_TRUE(ini.Save());
+    EXPECT_EQ(ReadFileBytes(path), "[New]\r\nk=v\r\n");
+    EXPECT_FALSE(ini.IsNewFile());
+    EXPECT_TRUE(ini.IsInSync());
+}
+
+TEST(MIniDataFile, EmptyLinesAreDroppedFromFilesButKeptFromStrings) {
+    vyx::test::TempDir dir;
+    const std::string path = dir.File("a.ini");
+    const std::string text = "[A]\nx=1\n\ny=2\n";
+    ASSERT_TRUE(WriteFileBytes(path, text));
+    MIniData fromFile, fromString;
+    ASSERT_TRUE(fromFile.Open(path));
+    ASSERT_TRUE(fromString.SetContentString(text));
+    EXPECT_EQ(fromFile.GetContentString(), "[A]\nx=1\ny=2\n");
+    EXPECT_EQ(fromString.GetContentString(), text);
+}
+
+TEST(MIniDataFile, EveryChangeClearsInSyncButLookupsAndRefusalsDoNot) {
+    vyx::test::TempDir dir;
+    const std::string path = dir.File("a.ini");
+    ASSERT_TRUE(WriteFileBytes(path, "[A]\r\nx=1\r\n[B]\r\n"));
+    using Op = std::function<bool(MIniData&)>;
+    const std::vector<std::pair<Op, bool>> ops = {
+        {[](MIniData& d) { return d.SetContentString("[A]\n"); }, false},
+        {[](MIniData& d) { return d.AddSection("C"); }, false},
+        {[](MIniData& d) { return d.SetDoubleEntry("A", "x", 1); }, false},
+        {[](MIniData& d) { return d.SetLongEntry("A", "y", 1); }, false},
+        {[](MIniData& d) { return d.SetLongLongEntry("C", "x", 1); }, false},
+        {[](MIniData& d) { return d.SetStringEntry("A", "x", "1"); }, false},
+        {[](MIniData& d) { return d.DeleteSection("B"); }, false},
+        {[](MIniData& d) { return d.DeleteEntry("A", "x"); }, false},
+        {[](MIniData& d) { return d.RenameSection("B", "C"); }, false},
+        {[](MIniData& d) { return d.AddSection("A"); }, true},
+        {[](MIniData& d) { return !d.SetStringEntry("A", ";x", "1"); }, true},
+        {[](MIniData& d) { return !d.DeleteEntry("A", "y"); }, true},
+        {[](MIniData& d) { return !d.RenameSection("A", "B"); }, true},
+        {[](MIniData& d) {
+             std::string v;
+             return d.GetStringEntry("A", "x", v) && d.HasEntry("A", "x");
+         },
+         true},
+    };
+    for (size_t i = 0; i < ops.size(); ++i) {
+        MIniData ini;
+        ASSERT_TRUE(ini.Open(path));
+        ASSERT_TRUE(ini.IsInSync());
+        EXPECT_TRUE(ops[i].first(ini)) << "operation " << i;
+        EXPECT_EQ(ini.IsInSync(), ops[i].second) << "operation " << i;
+    }
+}
+
+TEST(MIniDataFile, ReloadSeesOtherWritersAndCloseForgetsTheFile) {
+    vyx::test::TempDir dir;
+    const std::string path = dir.File("a.ini");
+    MIniData reader;
+    EXPECT_FALSE(reader.Reload()); // not open: no message either
+    EXPECT_EQ(reader.GetMessage(), "");
+    ASSERT_TRUE(reader.Open(path));
+
+    MIniData writer;
+    ASSERT_TRUE(writer.Open(path));
+    ASSERT_TRUE(writer.SetLongEntry("A", "n", 5));
+    ASSERT_TRUE(writer.Save());
+    EXPECT_FALSE(reader.HasEntry("A", "n"));
+    ASSERT_TRUE(reader.Reload());
+    EXPECT_TRUE(reader.HasEntry("A", "n"));
+    EXPECT_FALSE(reader.IsNewFile());
+
+    ASSERT_TRUE(reader.Close());
+    EXPECT_FALSE(reader.IsOpen());
+    EXPECT_TRUE(reader.IsNewFile());
+    EXPECT_TRUE(reader.IsInSync()); // Close leaves it as it was
+    EXPECT_EQ(reader.GetFileName(), "");
+    EXPECT_EQ(reader.GetContentString(), "");
+}
+
+TEST(MIniDataFile, CopyTakesFileNameAndStates) {
+    vyx::test::TempDir dir;
+    const std::string path = dir.File("a.ini");
+    ASSERT_TRUE(WriteFileBytes(path, "[A]\r\nx=1\r\n"));
+    MIniData source(MINIDATA_SAFE_SAVE);
+    ASSERT_TRUE(source.Open(path));
+    MIniData copy = source;
+    EXPECT_TRUE(copy.IsOpen());
+    EXPECT_TRUE(copy.IsInSync());
+    EXPECT_FALSE(copy.IsNewFile());
+    EXPECT_EQ(copy.GetFileName(), path);
+    ASSERT_TRUE(copy.SetLongEntry("A", "x", 2));
+    ASSERT_TRUE(copy.Save());
+    // A safe save leaves nothing but the target behind.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()),
+                            std::filesystem::directory_iterator()),
+              1);
+    ASSERT_TRUE(source.Reload());
+    EXPECT_EQ(source.GetContentString(), "[A]\nx=2\n");
+}
+
+TEST(MIniDataFileFailure, OpenReportsItsCause) {
+    vyx::test::TempDir dir;
+    vyx::trace::TraceCapture capture;
+    MIniData ini;
+    EXPECT_FALSE(ini.Open(dir.Path())); // exists, but cannot be read as a file
+    EXPECT_FALSE(ini.IsOpen());
+    EXPECT_EQ(capture.ErrTrace().back(), "MIniData::Open(): MFastFileReader::Open() failed");
+
+    const std::string path = dir.File("utf16.ini");
+    ASSERT_TRUE(WriteFileBytes(path, std::string("\xFF\xFE[\0A\0]\0", 8)));
+    capture.Clear();
+    EXPECT_FALSE(ini.Open(path));
+    EXPECT_EQ(capture.ErrTrace(),
+              std::vector<std::string>{"MIniData::Open(\"" + path +
+                                       "\"): UTF16/32 Unicode format not supported"});
+
+    ASSERT_TRUE(WriteFileBytes(path, "[A]\r\nno equals sign\r\n"));
+    capture.Clear();
+    EXPECT_FALSE(ini.Open(path));
+    EXPECT_EQ(capture.ErrTrace(),
+              (std::vector<std::string>{
+                  "MIniData::parse_line(): No '=' found in \"no equals sign\" in section [A]",
+                  "MIniData::Open(): parse_line(no equals sign) failed"}));
+    EXPECT_EQ(ini.GetContentString(), "[A]\n"); // what parsed before the failure stays
+
+    // A read error is not an end of file: reading this process's memory at offset 0 fails.
+    capture.Clear();
+    EXPECT_FALSE(ini.Open("/proc/self/mem"));
+    EXPECT_FALSE(ini.IsOpen());
+    EXPECT_EQ(capture.ErrTrace().back(), "MIniData::Open(): MFastFileReader::ReadLine() failed")
+        << capture.Dump();
+}
+
+TEST(MIniDataFileFailure, ConstructorLogsAFailedOpenAndStaysUsable) {
+    vyx::test::TempDir dir;
+    const std::string path = dir.File("bad.ini");
+    ASSERT_TRUE(WriteFileBytes(path, "x=1\r\n"));
+    vyx::trace::TraceCapture capture;
+    MIniData ini(path);
+    EXPECT_FALSE(ini.IsOpen());
+    EXPECT_EQ(capture.CountErrLog("MIniData::MIniData(): Open(\"" + path + "\") failed"), 1)
+        << capture.Dump();
+    EXPECT_TRUE(ini.SetStringEntry("A", "k", "v"));
+
+    MIniData good(dir.File("missing.ini"));
+    EXPECT_TRUE(good.IsOpen());
+    EXPECT_TRUE(good.IsNewFile());
+}
+
+TEST(MIniDataFileFailure, FailedSaveKeepsStatesAndSaysWhere) {
+    vyx::test::TempDir dir;
+    const std::string path = dir.File("no/such/folder/a.ini");
+    vyx::trace::TraceCapture capture;
+    MIniData ini;
+    ASSERT_TRUE(ini.Open(path));
+    ASSERT_TRUE(ini.AddSection("A"));
+    EXPECT_FALSE(ini.Save());
+    EXPECT_TRUE(ini.IsNewFile());
+    EXPECT_FALSE(ini.IsInSync());
+    EXPECT_EQ(capture.ErrTrace().back(), "MIniData::Save(): MFastFile_WriteLinesAtOnce(\"" +
+                                             path.substr(0, 40) + "\") failed");
+}
+
+} // namespace

@@ -1,0 +1,376 @@
+#include "tests/platform/vyx/simtestsupport.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <string>
+
+using namespace Vyx;
+using vyx::test::SimCameraTest;
+
+namespace {
+
+std::string InfoItem(const std::string& xml, const wchar_t* key) {
+    std::wstring wide(xml.begin(), xml.end()); // the tests' identities are ASCII
+    CXmlNode root;
+    if (root.LoadFromString(wide.c_str()) != 0)
+        return "<unparsable>";
+    CXmlNode item;
+    std::wstring value;
+    std::wstring xpath = std::wstring(L"/Info/Item[@key='") + key + L"']";
+    if (root.GetNode(xpath.c_str(), item) != 0 || item.GetValue(L"value", value) != 0)
+        return "<missing>";
+    return std::string(value.begin(), value.end());
+}
+
+} // namespace
+
+TEST_F(SimCameraTest, DefaultsLifecycleAndIdentity) {
+    camera = CImgSensors::GetInstance();
+    ASSERT_NE(camera, nullptr);
+    double value = 0;
+    EXPECT_FALSE(camera->GetGain(&value, 0)); // not initialised yet
+    EXPECT_STREQ(camera->GetLastErrorText(0), "GetGain(): camera not initialised");
+    EXPECT_FALSE(camera->Uninitialize(0));
+
+    ASSERT_EQ(camera->Initialize(nullptr, 0), 1);
+    EXPECT_EQ(camera->Initialize(nullptr, 0), 0); // already
+    CImageInfo info;
+    ASSERT_TRUE(camera->GetImageInfo(&info, 0));
+    EXPECT_EQ(info.imageWidth, 1280u);
+    EXPECT_EQ(info.imageHeight, 1024u);
+    EXPECT_EQ(info.memoryWidth, 1280u);
+    EXPECT_EQ(info.memoryHeight, 1024u);
+    EXPECT_EQ(info.clipWidth, 1280u);
+    EXPECT_EQ(info.clipHeight, 1024u);
+    EXPECT_EQ(info.memoryBytesPerPixel, 1u);
+    EXPECT_EQ(info.pixelFormat, 2u);
+    ASSERT_TRUE(camera->GetFrameRate(&value, 0));
+    EXPECT_EQ(value, 50.0);
+
+    std::string xml;
+    ASSERT_TRUE(camera->GetCameraInfo(&xml, 0));
+    EXPECT_EQ(InfoItem(xml, L"manufacturer"), "Vyx");
+    EXPECT_NE(InfoItem(xml, L"devicename"), "KR7700");
+    for (const wchar_t* key : {L"productversion", L"serialnumber", L"dllversion", L"driverversion",
+                               L"cpldversion", L"bootloaderversion", L"fpgaversion"})
+        EXPECT_NE(InfoItem(xml, key), "<missing>");
+    std::set<int32_t> caps;
+    ASSERT_TRUE(camera->GetImageMemoryCaps(&caps, 0));
+    EXPECT_EQ(caps.count(ImgCap_TemperatureSensor), 1u);
+    EXPECT_EQ(caps.count(ImgCap_SmartParams), 0u);
+
+    EXPECT_TRUE(camera->Uninitialize(0));
+    EXPECT_FALSE(camera->Grab(0));
+}
+
+TEST_F(SimCameraTest, FibreIdentityAndGeometryFromTheFile) {
+    ASSERT_NE(Open("Model = fibre\n"
+                   "SerialNumber = F-42\n"
+                   "FpgaVersion =\n"
+                   "InfoOmit = cpldversion, bootloaderversion\n"
+                   "Width = 640\nHeight = 480\nPixelFormat = 6\n"
+                   "PixelWidthMm = 0.01 ; ten microns\n"
+                   "TemperatureSensor = 0\n"),
+              nullptr);
+    std::string xml;
+    ASSERT_TRUE(camera->GetCameraInfo(&xml, 0));
+    EXPECT_EQ(InfoItem(xml, L"manufacturer"), "ABS");
+    EXPECT_EQ(InfoItem(xml, L"devicename"), "KR7700");
+    EXPECT_EQ(InfoItem(xml, L"serialnumber"), "F-42");
+    EXPECT_EQ(InfoItem(xml, L"fpgaversion"), "");
+    EXPECT_EQ(InfoItem(xml, L"cpldversion"), "<missing>");
+    EXPECT_EQ(InfoItem(xml, L"bootloaderversion"), "<missing>");
+
+    CImageInfo info;
+    ASSERT_TRUE(camera->GetImageInfo(&info, 0));
+    EXPECT_EQ(info.imageWidth, 640u);
+    EXPECT_EQ(info.memoryHeight, 480u);
+    EXPECT_EQ(info.memoryBytesPerPixel, 2u);
+    EXPECT_EQ(info.pixelFormat, 6u);
+    double w = 0, h = 0;
+    EXPECT_EQ(camera->GetPixelSize(&w, &h, 0), 1);
+    EXPECT_EQ(w, 0.01);
+    EXPECT_EQ(h, 0.005859375); // the fibre preset's
+    std::set<int32_t> caps = {ImgCap_TemperatureSensor};
+    ASSERT_TRUE(camera->GetImageMemoryCaps(&caps, 0));
+    EXPECT_EQ(caps.count(ImgCap_TemperatureSensor), 0u);
+    EXPECT_EQ(caps.count(ImgCap_SmartParams), 1u);
+}
+
+TEST_F(SimCameraTest, EnvironmentFileRefinesTheMachineFile) {
+    std::string machine = WriteIni("machine.ini", "Width = 640\nHeight = 480\nFrameRate = 25\n");
+    std::string overrides = WriteIni("env.ini", "FrameRate = 30\n");
+    setenv("VYX_SIMCAMERA_INI", overrides.c_str(), 1);
+    camera = CImgSensors::GetInstance();
+    ASSERT_EQ(camera->Initialize(machine.c_str(), 0), 1) << camera->GetLastErrorText(0);
+    CImageInfo info;
+    double rate = 0;
+    ASSERT_TRUE(camera->GetImageInfo(&info, 0));
+    ASSERT_TRUE(camera->GetFrameRate(&rate, 0));
+    EXPECT_EQ(info.imageWidth, 640u);
+    EXPECT_EQ(rate, 30.0);
+    EXPECT_EQ(SimControl::GetState().configFile, machine + ";" + overrides);
+    camera->Uninitialize(0);
+
+    // A Windows-style path to the machine file works too.
+    std::string windows = dir.Path() + "\\machine.ini";
+    unsetenv("VYX_SIMCAMERA_INI");
+    ASSERT_EQ(camera->Initialize(windows.c_str(), 0), 1);
+    ASSERT_TRUE(camera->GetImageInfo(&info, 0));
+    EXPECT_EQ(info.imageWidth, 640u);
+    camera->Uninitialize(0);
+
+    // A machine file that does not exist is no error; a named override that does not is.
+    EXPECT_EQ(camera->Initialize(dir.File("absent.ini").c_str(), 0), 1);
+    camera->Uninitialize(0);
+    setenv("VYX_SIMCAMERA_INI", dir.File("absent.ini").c_str(), 1);
+    EXPECT_LT(camera->Initialize(nullptr, 0), 0);
+    EXPECT_NE(std::string(camera->GetLastErrorText(0)).find("absent.ini: file not found"),
+              std::string::npos);
+    EXPECT_FALSE(SimControl::GetState().initialised);
+}
+
+TEST_F(SimCameraTest, BadConfigurationIsRefusedWithTheReason) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"FrameRate = fast\n", "FrameRate"},
+        {"Width = 0\n", "Width"},
+        {"Colour = red\n", "unknown key Colour"},
+        {"Model = zoom\n", "Model"},
+        {"FrameRate = 500\n", "FrameRate is outside"},
+        {"GainMin = 5\nGainMax = 1\n", "GainMin is above"},
+        {"PixelFormat = 99\nBytesPerPixel = 7\n", "BytesPerPixel"},
+        {"ClipWidthInc = 7\n", "multiple of ClipWidthInc"},
+        {"ClipX = 4\nClipWidth = 640\n", "steps"},
+        {"DropFrames = 3-1\n", "bad range"},
+        {"Stall = 5\n", "exposure:milliseconds"},
+        {"DropEvery = 1\n", "DropEvery"},
+        {"Model = fibre\nCIFMode = 9\n", "CIFMode"},
+        {"just text\n", "not an entry"},
+    };
+    camera = CImgSensors::GetInstance();
+    for (const auto& [section, reason] : cases) {
+        std::string path = WriteIni("bad.ini", section);
+        EXPECT_LT(camera->Initialize(path.c_str(), 0), 0) << section;
+        EXPECT_NE(std::string(camera->GetLastErrorText(0)).find(reason), std::string::npos)
+            << section << " gave: " << camera->GetLastErrorText(0);
+        EXPECT_FALSE(SimControl::GetState().initialised);
+    }
+}
+
+TEST_F(SimCameraTest, SettingsReadBackWithinLimits) {
+    ASSERT_NE(Open("GainMax = 12\nExposureMax = 100\nFrameRateMax = 120\nLightMax = 80\n"
+                   "TriggerModeMax = 5\n"),
+              nullptr);
+    double value = 0;
+    int32_t mode = 0;
+    struct Setting {
+        bool (CImgSensors::*set)(double, int);
+        bool (CImgSensors::*get)(double*, int);
+        double good, tooLow, tooHigh;
+    };
+    const Setting settings[] = {
+        {&CImgSensors::SetGain, &CImgSensors::GetGain, 6.5, -0.5, 12.5},
+        {&CImgSensors::SetExposure, &CImgSensors::GetExposure, 2.25, 0.001, 101},
+        {&CImgSensors::SetFrameRate, &CImgSensors::GetFrameRate, 33.3, 0.5, 121},
+    };
+    for (const Setting& s : settings) {
+        EXPECT_TRUE((camera->*s.set)(s.good, 0));
+        EXPECT_FALSE((camera->*s.set)(s.tooLow, 0));
+        EXPECT_FALSE((camera->*s.set)(s.tooHigh, 0));
+        EXPECT_FALSE((camera->*s.set)(std::nan(""), 0));
+        ASSERT_TRUE((camera->*s.get)(&value, 0));
+        EXPECT_EQ(value, s.good); // refused values leave the setting alone
+    }
+    EXPECT_NE(std::string(camera->GetLastErrorText(0)).find("outside"), std::string::npos);
+
+    EXPECT_TRUE(camera->SetLightIntensity(0, 42.5, 0));
+    EXPECT_FALSE(camera->SetLightIntensity(0, 80.5, 0));
+    EXPECT_FALSE(camera->SetLightIntensity(1, 10, 0)); // one light channel
+    ASSERT_TRUE(camera->GetLightIntensity(0, &value, 0));
+    EXPECT_EQ(value, 42.5);
+    EXPECT_TRUE(camera->SetTriggerMode(0, 5, 0));
+    EXPECT_FALSE(camera->SetTriggerMode(0, 6, 0));
+    EXPECT_FALSE(camera->SetTriggerMode(0, -1, 0));
+    ASSERT_TRUE(camera->GetTriggerMode(0, &mode, 0));
+    EXPECT_EQ(mode, 5);
+    EXPECT_FALSE(camera->GetTriggerMode(1, &mode, 0));
+
+    EXPECT_TRUE(camera->SetScanningMode(ScanMode_Partial, 0));
+    EXPECT_FALSE(camera->SetScanningMode(3, 0));
+    EXPECT_TRUE(camera->SetDataTransferVolume(3, 0));
+    EXPECT_FALSE(camera->SetDataTransferVolume(4, 0));
+    SimState state = SimControl::GetState();
+    EXPECT_EQ(state.scanningMode, ScanMode_Partial);
+    EXPECT_EQ(state.transferVolume, 3);
+}
+
+TEST_F(SimCameraTest, ClippingFollowsTheLimits) {
+    ASSERT_NE(Open(""), nullptr);
+    int32_t lo = 0, hi = 0, step = 0;
+    const int32_t expected[4][3] = {{0, 1264, 8}, {0, 1016, 2}, {16, 1280, 8}, {8, 1024, 2}};
+    for (int32_t axis = 0; axis < 4; ++axis) {
+        ASSERT_EQ(camera->GetClippingLimits(axis, &lo, &hi, &step, 0), 1);
+        EXPECT_EQ(lo, expected[axis][0]);
+        EXPECT_EQ(hi, expected[axis][1]);
+        EXPECT_EQ(step, expected[axis][2]);
+    }
+    EXPECT_EQ(camera->GetClippingLimits(4, &lo, &hi, &step, 0), 0);
+
+    ASSERT_TRUE(camera->SetClippingRegion(320, 256, 640, 480, 0));
+    CImageInfo info;
+    ASSERT_TRUE(camera->GetImageInfo(&info, 0));
+    EXPECT_EQ(info.clipX, 320);
+    EXPECT_EQ(info.clipY, 256);
+    EXPECT_EQ(info.clipWidth, 640u);
+    EXPECT_EQ(info.clipHeight, 480u);
+    EXPECT_EQ(info.imageWidth, 1280u); // the sensor stays what it is
+
+    // Off the sensor, negative, too small, off the steps: refused, region kept.
+    const int32_t bad[][4] = {{648, 0, 640, 480}, {-8, 0, 640, 480}, {0, 0, 8, 480},
+                              {4, 0, 640, 480},   {0, 0, 644, 480},  {0, 1, 640, 480},
+                              {0, 0, 1288, 1024}, {0, 546, 640, 480}};
+    for (const auto& r : bad) {
+        EXPECT_FALSE(camera->SetClippingRegion(r[0], r[1], static_cast<uint32_t>(r[2]),
+                                               static_cast<uint32_t>(r[3]), 0))
+            << r[0] << "," << r[1] << " " << r[2] << "x" << r[3];
+    }
+    ASSERT_TRUE(camera->GetImageInfo(&info, 0));
+    EXPECT_EQ(info.clipX, 320);
+    EXPECT_EQ(info.clipWidth, 640u);
+
+    ASSERT_TRUE(camera->SetClippingRegion(0, 0, 0, 0, 0)); // 0: full frame
+    ASSERT_TRUE(camera->GetImageInfo(&info, 0));
+    EXPECT_EQ(info.clipWidth, 1280u);
+    EXPECT_EQ(info.clipHeight, 1024u);
+}
+
+TEST_F(SimCameraTest, ParameterBlockOnlyOnTheFibreCamera) {
+    ASSERT_NE(Open(""), nullptr);
+    CParamKR7700 block;
+    EXPECT_FALSE(camera->GetSmartParam(&block, 0));
+    EXPECT_FALSE(camera->SetSmartParam(&block, 0));
+    camera->Uninitialize(0);
+
+    ASSERT_NE(Open("Model = fibre\nCIFMode = 6\nQLimit = 0.25\n"), nullptr);
+    ASSERT_TRUE(camera->GetSmartParam(&block, 0));
+    EXPECT_EQ(block.CIFMode, 6);
+    EXPECT_EQ(block.QLimit, 0.25f);
+    EXPECT_EQ(block.LUT[2047], 1.0f);
+
+    block.light = 0.000474f;
+    block.ErrMaxCnt = 65535;
+    block.LUT[1000] = -3.5f;
+    block.DeltaZ = 0.125f;
+    ASSERT_TRUE(camera->SetSmartParam(&block, 0));
+    CParamKR7700 back;
+    ASSERT_TRUE(camera->GetSmartParam(&back, 0));
+    EXPECT_EQ(back.light, 0.000474f);
+    EXPECT_EQ(back.ErrMaxCnt, 65535);
+    EXPECT_EQ(back.LUT[1000], -3.5f);
+    EXPECT_EQ(back.DeltaZ, 0.125f);
+
+    CParamKR7700 bad = back;
+    bad.light = 2;
+    EXPECT_FALSE(camera->SetSmartParam(&bad, 0));
+    bad = back;
+    bad.DACRngMin = 2, bad.DACRngMax = 1;
+    EXPECT_FALSE(camera->SetSmartParam(&bad, 0));
+    bad = back;
+    bad.LUT[5] = std::nanf("");
+    EXPECT_FALSE(camera->SetSmartParam(&bad, 0));
+    EXPECT_FALSE(camera->SetSmartParam(nullptr, 0));
+    ASSERT_TRUE(camera->GetSmartParam(&back, 0));
+    EXPECT_EQ(back.light, 0.000474f); // unchanged by the refused blocks
+    EXPECT_EQ(back.LUT[5], block.LUT[5]);
+}
+
+TEST_F(SimCameraTest, FlashedSettingsArePowerOnSettings) {
+    // Without a flash file the camera remembers them for the process.
+    ASSERT_NE(Open("SerialNumber = MEM-1\n"), nullptr);
+    ASSERT_TRUE(camera->SetGain(3.5, 0));
+    ASSERT_TRUE(camera->FlashSettings(0));
+    ASSERT_TRUE(camera->SetGain(7, 0)); // not flashed
+    camera->Uninitialize(0);
+    ASSERT_NE(Open("SerialNumber = MEM-1\n"), nullptr);
+    double gain = 0;
+    ASSERT_TRUE(camera->GetGain(&gain, 0));
+    EXPECT_EQ(gain, 3.5);
+    camera->Uninitialize(0);
+
+    // With a flash file they survive the process, parameter block included.
+    std::string flash = dir.File("flash.ini");
+    std::string section = "Model = fibre\nFlashFile = " + flash + "\n";
+    ASSERT_NE(Open(section), nullptr);
+    CParamKR7700 block;
+    ASSERT_TRUE(camera->GetSmartParam(&block, 0));
+    block.LUT[17] = 0.123456789f;
+    block.CIFMode = 2;
+    ASSERT_TRUE(camera->SetSmartParam(&block, 0));
+    ASSERT_TRUE(camera->SetClippingRegion(16, 8, 320, 240, 0));
+    ASSERT_TRUE(camera->SetExposure(0.5, 0));
+    ASSERT_TRUE(camera->FlashSettings(0));
+    EXPECT_NE(vyx::test::ReadFileBytes(flash).find("Exposure=0.5"), std::string::npos);
+    camera->Uninitialize(0);
+    ASSERT_NE(Open(section), nullptr);
+    CParamKR7700 back;
+    ASSERT_TRUE(camera->GetSmartParam(&back, 0));
+    EXPECT_EQ(back.LUT[17], 0.123456789f);
+    EXPECT_EQ(back.CIFMode, 2);
+    CImageInfo info;
+    ASSERT_TRUE(camera->GetImageInfo(&info, 0));
+    EXPECT_EQ(info.clipX, 16);
+    EXPECT_EQ(info.clipWidth, 320u);
+    double exposure = 0;
+    ASSERT_TRUE(camera->GetExposure(&exposure, 0));
+    EXPECT_EQ(exposure, 0.5);
+    camera->Uninitialize(0);
+
+    // A damaged flash file stops the camera with the reason.
+    std::string text = vyx::test::ReadFileBytes(flash);
+    ASSERT_TRUE(vyx::test::WriteFileBytes(flash, text.substr(0, text.size() - 100)));
+    EXPECT_LT(camera->Initialize(dir.File("vyxcamera.ini").c_str(), 0), 0);
+    EXPECT_NE(std::string(camera->GetLastErrorText(0)).find("LUT"), std::string::npos);
+
+    // A flash that cannot be written fails and leaves nothing behind.
+    ASSERT_NE(Open("FlashFile = " + dir.File("no/such/folder/flash.ini") + "\n"), nullptr);
+    EXPECT_FALSE(camera->FlashSettings(0));
+    EXPECT_FALSE(vyx::test::PathExists(dir.File("no")));
+}
+
+TEST_F(SimCameraTest, MissingCameraAndInjectedFailures) {
+    SimControl::SetConnected(false);
+    EXPECT_EQ(CImgSensors::GetInstance(), nullptr);
+    SimControl::SetConnected(true);
+    camera = CImgSensors::GetInstance();
+    std::string off = WriteIni("off.ini", "Connected = 0\n");
+    EXPECT_LT(camera->Initialize(off.c_str(), 0), 0);
+    EXPECT_STREQ(camera->GetLastErrorText(0), "Initialize(): no camera connected");
+
+    SimControl::SetCallFailure(SimCall::Initialize, true);
+    EXPECT_LT(camera->Initialize(nullptr, 0), 0);
+    SimControl::SetCallFailure(SimCall::Initialize, false);
+
+    ASSERT_NE(Open("Model = fibre\n"), nullptr);
+    SimControl::SetCallFailure(SimCall::GetImageInfo, true);
+    SimControl::SetCallFailure(SimCall::GetCameraInfo, true);
+    SimControl::SetCallFailure(SimCall::GetSmartParam, true);
+    CImageInfo info;
+    std::string xml;
+    CParamKR7700 block;
+    EXPECT_FALSE(camera->GetImageInfo(&info, 0));
+    EXPECT_STREQ(camera->GetLastErrorText(0),
+                 "GetImageInfo(): failure injected by the test interface");
+    EXPECT_FALSE(camera->GetCameraInfo(&xml, 0));
+    EXPECT_FALSE(camera->GetSmartParam(&block, 0));
+    double gain = 0;
+    EXPECT_TRUE(camera->GetGain(&gain, 0)); // the others still work
+    SimControl::SetCallFailure(SimCall::GetImageInfo, false);
+    SimControl::SetCallFailure(SimCall::GetCameraInfo, false);
+    EXPECT_TRUE(camera->GetImageInfo(&info, 0));
+    camera->Uninitialize(0);
+
+    // A self-description that is not XML, for the reader's error path.
+    ASSERT_NE(Open("CameraInfo = <Info><Item key=\"manufacturer\"\n"), nullptr);
+    ASSERT_TRUE(camera->GetCameraInfo(&xml, 0));
+    EXPECT_EQ(InfoItem(xml, L"manufacturer"), "<unparsable>");
+}

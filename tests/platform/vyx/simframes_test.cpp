@@ -1,0 +1,213 @@
+// Frames in manual mode: exactly the frames a test asks for, no timing involved.
+
+#include "tests/platform/vyx/simtestsupport.h"
+
+using namespace Vyx;
+using vyx::test::FrameSink;
+using vyx::test::Pattern8;
+using vyx::test::SeenFrame;
+using vyx::test::SimCameraTest;
+
+namespace {
+
+// Every clipped pixel of an 8-bit frame is the pattern at its place on the sensor.
+void ExpectPattern8(const SeenFrame& frame, uint64_t phase) {
+    ASSERT_EQ(frame.clip.size(), frame.clipWidth * frame.clipHeight);
+    size_t wrong = 0;
+    for (uint64_t y = 0; y < frame.clipHeight; ++y)
+        for (uint64_t x = 0; x < frame.clipWidth; ++x)
+            wrong += frame.clip[y * frame.clipWidth + x] !=
+                     Pattern8(phase, frame.rowPitch, frame.offsetX + x, frame.offsetY + y);
+    EXPECT_EQ(wrong, 0u) << "frame " << frame.counter;
+}
+
+constexpr uint64_t kPeriodNs = 20000000; // 50 fps
+
+} // namespace
+
+TEST_F(SimCameraTest, ManualFramesCarryClippingPatternTimeAndTemperature) {
+    ASSERT_NE(Open("Mode = manual\nTemperature = 31.5\n"), nullptr);
+    FrameSink sink(true), second;
+    ASSERT_TRUE(camera->RegisterImgStreamInput(&sink, FrameSink::Callback, 0));
+    ASSERT_TRUE(camera->RegisterImgStreamInput(&second, FrameSink::Callback, 0));
+    ASSERT_TRUE(camera->SetClippingRegion(64, 32, 320, 240, 0));
+    EXPECT_FALSE(SimControl::EmitFrame()); // not grabbing
+    ASSERT_TRUE(camera->Grab(0));
+    ASSERT_TRUE(SimControl::EmitFrame());
+    ASSERT_TRUE(SimControl::EmitFrame());
+    SimControl::SetTemperature(40.25);
+    ASSERT_TRUE(camera->SetClippingRegion(0, 2, 1280, 1022, 0));
+    ASSERT_TRUE(SimControl::EmitFrame());
+
+    std::vector<SeenFrame> frames = sink.Frames();
+    ASSERT_EQ(frames.size(), 3u); // EmitFrame returns once every receiver had it
+    EXPECT_EQ(second.Count(), 3u);
+    for (size_t i = 0; i < frames.size(); ++i) {
+        const SeenFrame& f = frames[i];
+        EXPECT_EQ(f.counter, i + 1);
+        EXPECT_TRUE(f.pixels);
+        EXPECT_EQ(f.flags, 0u);
+        EXPECT_EQ(f.rowPitch, 1280u);
+        EXPECT_EQ(f.rows, 1024u);
+        EXPECT_EQ(f.bytesPerPixel, 1u);
+        EXPECT_EQ(f.timeStampKind, TimeStamp_Nanoseconds);
+        EXPECT_TRUE(f.hasTemperature);
+        ExpectPattern8(f, f.counter);
+        if (i > 0) {
+            EXPECT_EQ(f.timeStamp - frames[i - 1].timeStamp, kPeriodNs);
+        }
+    }
+    EXPECT_EQ(frames[0].offsetX, 64u);
+    EXPECT_EQ(frames[0].offsetY, 32u);
+    EXPECT_EQ(frames[0].clipWidth, 320u);
+    EXPECT_EQ(frames[0].clipHeight, 240u);
+    EXPECT_EQ(frames[2].offsetY, 2u);
+    EXPECT_EQ(frames[2].clipHeight, 1022u);
+    EXPECT_EQ(frames[0].temperature, 31.5);
+    EXPECT_EQ(frames[2].temperature, 40.25);
+    // The pattern moves: the same place differs from frame to frame.
+    EXPECT_NE(frames[0].clip[0], frames[1].clip[0]);
+    EXPECT_EQ(SimControl::PatternPixel(7, 10, 3), Pattern8(7, 1280, 10, 3));
+
+    // After Freeze no frame comes, and the counter starts again with the next Grab.
+    ASSERT_TRUE(camera->Freeze(0));
+    EXPECT_FALSE(SimControl::EmitFrame());
+    ASSERT_TRUE(camera->UnregisterImgStreamInput(&second, FrameSink::Callback, 0));
+    EXPECT_FALSE(camera->UnregisterImgStreamInput(&second, FrameSink::Callback, 0));
+    ASSERT_TRUE(camera->Grab(0));
+    ASSERT_TRUE(SimControl::EmitFrame());
+    EXPECT_EQ(sink.Frames().back().counter, 1u);
+    EXPECT_EQ(second.Count(), 3u);
+}
+
+TEST_F(SimCameraTest, ManualFramesExactlyAsAsked) {
+    ASSERT_NE(Open("Mode = manual\nTemperatureSensor = 0\nTimeStampUnit = us\n"), nullptr);
+    FrameSink sink(true);
+    ASSERT_TRUE(camera->RegisterImgStreamInput(&sink, FrameSink::Callback, 0));
+    ASSERT_TRUE(camera->Grab(0));
+    SimFrame frame;
+    frame.counter = 0xFFFFFFFF;
+    frame.timeStamp = 123;
+    ASSERT_TRUE(SimControl::EmitFrame(frame));
+    ASSERT_TRUE(SimControl::EmitFrame()); // the counter wraps past 0
+    ASSERT_TRUE(SimControl::EmitFrame(SimFrame{0, false, 0}));
+    ASSERT_TRUE(SimControl::EmitFrame(SimFrame{0, true, 0}));
+
+    std::vector<SeenFrame> f = sink.Frames();
+    ASSERT_EQ(f.size(), 4u);
+    EXPECT_EQ(f[0].counter, 0xFFFFFFFFu);
+    EXPECT_EQ(f[0].timeStamp, 123u);
+    EXPECT_EQ(f[0].timeStampKind, TimeStamp_Microseconds);
+    EXPECT_FALSE(f[0].hasTemperature);
+    ExpectPattern8(f[0], 0xFFFFFFFFu);
+    EXPECT_EQ(f[1].counter, 1u);
+    EXPECT_EQ(f[3].timeStamp - f[1].timeStamp, 2 * kPeriodNs / 1000);
+    EXPECT_EQ(f[2].counter, 0u); // broken
+    EXPECT_FALSE(f[2].pixels);
+    EXPECT_EQ(f[2].flags, static_cast<uint32_t>(ImgFlag_NoPixels));
+    EXPECT_EQ(f[3].counter, 0u); // invalid, with pixels of its exposure
+    EXPECT_TRUE(f[3].pixels);
+    ExpectPattern8(f[3], 4);
+    SimStats stats = SimControl::GetStats();
+    EXPECT_EQ(stats.broken, 1u);
+    EXPECT_EQ(stats.counterZero, 1u);
+    EXPECT_EQ(stats.delivered, 4u);
+}
+
+TEST_F(SimCameraTest, ConfiguredFaultsArriveInOrder) {
+    ASSERT_NE(Open("Mode = manual\nDropFrames = 3, 10-11\nBrokenFrames = 5\n"
+                   "CounterZeroFrames = 6\nStall = 8:500\n"),
+              nullptr);
+    FrameSink sink;
+    ASSERT_TRUE(camera->RegisterImgStreamInput(&sink, FrameSink::Callback, 0));
+    ASSERT_TRUE(camera->Grab(0));
+    for (int i = 0; i < 8; ++i)
+        ASSERT_TRUE(SimControl::EmitFrame());
+    std::vector<SeenFrame> f = sink.Frames();
+    ASSERT_EQ(f.size(), 8u);
+    const uint32_t counters[] = {1, 2, 4, 0, 0, 7, 8, 9};
+    for (size_t i = 0; i < 8; ++i)
+        EXPECT_EQ(f[i].counter, counters[i]) << i;
+    EXPECT_EQ(f[2].flags, static_cast<uint32_t>(ImgFlag_FramesLost));
+    EXPECT_FALSE(f[3].pixels);
+    EXPECT_TRUE(f[4].pixels);
+    EXPECT_EQ(f[6].flags, static_cast<uint32_t>(ImgFlag_AfterStall));
+    EXPECT_EQ(f[6].timeStamp - f[5].timeStamp, kPeriodNs + 500000000u);
+    EXPECT_EQ(f[2].timeStamp - f[1].timeStamp, 2 * kPeriodNs); // the dropped one's slot
+
+    // Exposures 10 and 11 are dropped; the next frame is 12.
+    ASSERT_TRUE(SimControl::EmitFrame());
+    EXPECT_EQ(sink.Frames().back().counter, 12u);
+    SimStats stats = SimControl::GetStats();
+    EXPECT_EQ(stats.exposures, 12u);
+    EXPECT_EQ(stats.dropped, 3u);
+    EXPECT_EQ(stats.stalls, 1u);
+    EXPECT_EQ(stats.lastCounter, 12u);
+
+    // The configured faults come again with every Grab; injected ones add to them.
+    ASSERT_TRUE(camera->Freeze(0));
+    ASSERT_TRUE(camera->Grab(0));
+    ASSERT_TRUE(SimControl::InjectFault(SimFault::Drop, 0, 1));
+    ASSERT_TRUE(SimControl::EmitFrame());
+    EXPECT_EQ(sink.Frames().back().counter, 2u);
+    SimControl::ClearFaults();
+    ASSERT_TRUE(SimControl::InjectFault(SimFault::Broken, 0, 2));
+    ASSERT_TRUE(SimControl::EmitFrame());
+    ASSERT_TRUE(SimControl::EmitFrame());
+    ASSERT_TRUE(SimControl::EmitFrame());
+    f = sink.Frames();
+    EXPECT_EQ(f[f.size() - 3].counter, 0u);
+    EXPECT_EQ(f[f.size() - 2].counter, 0u);
+    EXPECT_EQ(f[f.size() - 1].counter, 5u); // exposure 3 was not dropped any more
+}
+
+TEST_F(SimCameraTest, EveryNthExposureDropped) {
+    ASSERT_NE(Open("Mode = manual\nDropEvery = 4\n"), nullptr);
+    FrameSink sink;
+    ASSERT_TRUE(camera->RegisterImgStreamInput(&sink, FrameSink::Callback, 0));
+    ASSERT_TRUE(camera->Grab(0));
+    for (int i = 0; i < 7; ++i)
+        ASSERT_TRUE(SimControl::EmitFrame());
+    std::vector<SeenFrame> f = sink.Frames();
+    const uint32_t counters[] = {1, 2, 3, 5, 6, 7, 9};
+    ASSERT_EQ(f.size(), 7u);
+    for (size_t i = 0; i < 7; ++i)
+        EXPECT_EQ(f[i].counter, counters[i]);
+}
+
+TEST_F(SimCameraTest, WiderPixelsFollowTheirPattern) {
+    struct Format {
+        const char* config;
+        uint64_t bytes;
+        uint32_t modulus;
+    };
+    const Format formats[] = {{"PixelFormat = 4\n", 2, 1021},
+                              {"PixelFormat = 200\n", 2, 4093},
+                              {"PixelFormat = 21\n", 3, 251}};
+    for (const Format& format : formats) {
+        ASSERT_NE(Open(std::string("Mode = manual\nWidth = 64\nHeight = 32\n") + format.config),
+                  nullptr);
+        FrameSink sink(true);
+        ASSERT_TRUE(camera->RegisterImgStreamInput(&sink, FrameSink::Callback, 0));
+        ASSERT_TRUE(camera->SetClippingRegion(8, 4, 32, 16, 0));
+        ASSERT_TRUE(camera->Grab(0));
+        ASSERT_TRUE(SimControl::EmitFrame(SimFrame{1000, true, 0}));
+        SeenFrame f = sink.Frames().at(0);
+        ASSERT_EQ(f.bytesPerPixel, format.bytes);
+        ASSERT_EQ(f.clip.size(), 32u * 16u * format.bytes);
+        size_t wrong = 0;
+        for (uint64_t y = 0; y < 16; ++y)
+            for (uint64_t x = 0; x < 32; ++x) {
+                uint32_t v = static_cast<uint32_t>(((4 + y) * 64 + 8 + x + 1000 % format.modulus) %
+                                                   format.modulus);
+                const uint8_t* p = &f.clip[(y * 32 + x) * format.bytes];
+                if (format.bytes == 2)
+                    wrong += static_cast<uint32_t>(p[0] | p[1] << 8) != v;
+                else
+                    for (uint32_t k = 0; k < 3; ++k)
+                        wrong += p[k] != ((v + 85 * k) & 0xFF);
+            }
+        EXPECT_EQ(wrong, 0u) << format.config;
+        camera->Uninitialize(0);
+    }
+}
