@@ -1,0 +1,144 @@
+#include "csensor/sensors/cprobeconfigdb.h"
+#include "csensor/sensors/mbitmap2double.h"
+#include "platform/trace/tracecapture.h"
+#include "tests/support/testsupport.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+using vyx::test::ReadFileBytes;
+using vyx::test::TempDir;
+using vyx::test::WriteFileBytes;
+
+TEST(ProbeConfigDB, NewFileGetsGeneralEntriesOnceAndBlobsRoundTrip) {
+    TempDir dir;
+    const std::string path = dir.File("camprobedb.ini");
+    {
+        CProbeConfigDB db(dir.Path(), "camprobedb.ini");
+        ASSERT_TRUE(db.Open());
+        EXPECT_EQ(ReadFileBytes(path),
+                  "[GENERAL]\r\nTarget=prbcfgdb.ini\r\nComponent=probe.configdb\r\n");
+        const std::string blob = "[Camera]\ngain=2\n\n; comment\n";
+        ASSERT_TRUE(db.WriteData("Camera", "PROPERTIES", blob));
+        std::string line;
+        ASSERT_TRUE(db.GetStringEntry("Camera", "PROPERTIES", line));
+        EXPECT_EQ(line, "W0NhbWVyYV0KZ2Fpbj0yCgo7IGNvbW1lbnQK"); // one line, saved at once
+        EXPECT_NE(ReadFileBytes(path).find(line), std::string::npos);
+    }
+    // Written with LF only: a second Open that saved anything would turn them into CR LF.
+    const std::string existing = ReadFileBytes(path);
+    std::string lf = existing;
+    for (size_t p; (p = lf.find('\r')) != std::string::npos;)
+        lf.erase(p, 1);
+    ASSERT_TRUE(WriteFileBytes(path, lf));
+    CProbeConfigDB db(dir.Path(), "camprobedb.ini");
+    ASSERT_TRUE(db.Open());
+    EXPECT_EQ(ReadFileBytes(path), lf);
+    std::string text;
+    ASSERT_TRUE(db.ReadData("Camera", "PROPERTIES", text));
+    EXPECT_EQ(text, "[Camera]\ngain=2\n\n; comment\n");
+}
+
+TEST(ProbeConfigDB, MissingBlobIsQuietAndBrokenBlobIsReported) {
+    TempDir dir;
+    ASSERT_TRUE(WriteFileBytes(dir.File("db.ini"),
+                               "[GENERAL]\nTarget=x\nComponent=y\n[Camera]\nPROPERTIES=YW!j\n"
+                               "GEOMETRY= YWJj \n"));
+    CProbeConfigDB db(dir.Path(), "db.ini");
+    ASSERT_TRUE(db.Open());
+    vyx::trace::TraceCapture capture;
+    std::string text = "untouched";
+    EXPECT_FALSE(db.ReadData("Camera", "MISSING", text));
+    EXPECT_TRUE(capture.ErrLog().empty() && capture.ErrTrace().empty()) << capture.Dump();
+    EXPECT_FALSE(db.ReadData("Camera", "PROPERTIES", text));
+    EXPECT_EQ(text, "untouched");
+    EXPECT_EQ(capture.CountErrTrace(
+                  "CProbeConfigDB::ReadData(): stl_decode_base64() failed at [Camera] PROPERTIES="),
+              1)
+        << capture.Dump();
+    EXPECT_EQ(capture.CountTrace("ReadData(): special config data found for [Camera]-PROPERTIES."),
+              1);
+    ASSERT_TRUE(db.ReadData("Camera", "GEOMETRY", text)); // blanks of a hand edit are no harm
+    EXPECT_EQ(text, "abc");
+}
+
+TEST(ProbeConfigDB, EveryOperationNeedsOpen) {
+    TempDir dir;
+    ASSERT_TRUE(WriteFileBytes(dir.File("db.ini"), "[A]\n[A]\n")); // does not load
+    CProbeConfigDB db(dir.Path(), "db.ini");
+    vyx::trace::TraceCapture capture;
+    EXPECT_FALSE(db.Open());
+    EXPECT_EQ(
+        capture.CountErrTrace("Open(): m_inidata.Open(\"" + dir.File("db.ini") + "\") failed"), 1);
+    std::string s;
+    double d = 0;
+    int32_t l = 0;
+    const std::pair<bool, const char*> calls[] = {
+        {db.Save(), "Save(): m_inidata not opened"},
+        {db.ReadData("a", "b", s), "ReadData(): m_inidata not opened"},
+        {db.WriteData("a", "b", "c"), "WriteData(): m_inidata not opened"},
+        {db.SetFileContent("[a]\n"), "SetFileContent(): m_inidata not opened"},
+        {db.GetFileContent(s), "GetFileContent(): m_inidata not opened"},
+        {db.GetDoubleEntry("a", "b", d), "GetDoubleEntry(): m_inidata not opened"},
+        {db.GetLongEntry("a", "b", l), "GetLongEntry(): m_inidata not opened"},
+        {db.GetStringEntry("a", "b", s), "GetStringEntry(): m_inidata not opened"},
+        {db.SetDoubleEntry("a", "b", 1), "SetDoubleEntry(): m_inidata not opened"},
+        {db.SetLongEntry("a", "b", 1), "SetLongEntry(): m_inidata not opened"},
+        {db.SetStringEntry("a", "b", "c"), "SetStringEntry(): m_inidata not opened"},
+    };
+    for (const auto& [result, message] : calls) {
+        EXPECT_FALSE(result) << message;
+        EXPECT_EQ(capture.CountErrLog(message) + capture.CountErrTrace(message), 1) << message;
+    }
+    EXPECT_EQ(ReadFileBytes(dir.File("db.ini")), "[A]\n[A]\n"); // nothing written over it
+}
+
+TEST(ProbeConfigDB, RefusedContentAndFailedSavesLoseNothing) {
+    TempDir dir;
+    const std::string sub = dir.File("sub");
+    std::filesystem::create_directory(sub);
+    CProbeConfigDB db(sub, "db.ini");
+    ASSERT_TRUE(db.Open());
+    ASSERT_TRUE(db.SetFileContent("[GENERAL]\nTarget=t\n[ProbeSystem]\nprobesystem.list=A:1 \n"));
+    vyx::trace::TraceCapture capture;
+    EXPECT_FALSE(db.SetFileContent("[X]\nno equals sign\n"));
+    EXPECT_EQ(capture.CountErrLog("SetFileContent(): m_inidata.SetContentString() failed"), 1);
+    std::string content;
+    ASSERT_TRUE(db.GetFileContent(content));
+    EXPECT_EQ(content, "[GENERAL]\nTarget=t\n[ProbeSystem]\nprobesystem.list=A:1 \n");
+
+    ASSERT_TRUE(db.WriteData("S", "K", "old"));
+    std::filesystem::remove_all(sub); // every later save fails
+    EXPECT_FALSE(db.WriteData("S", "K", "new"));
+    EXPECT_FALSE(db.WriteData("S", "K2", "new"));
+    EXPECT_EQ(capture.CountErrTrace("WriteData(): m_inidata.Save() failed"), 2);
+    EXPECT_EQ(capture.CountErrLog("Save(): failed to save m_inidata to " + sub + "/db.ini"), 2);
+    std::string text;
+    ASSERT_TRUE(db.ReadData("S", "K", text));
+    EXPECT_EQ(text, "old");
+    EXPECT_FALSE(db.ReadData("S", "K2", text));
+    EXPECT_FALSE(db.SetFileContent("[New]\n"));
+    EXPECT_EQ(capture.CountErrLog("SetFileContent(): m_inidata.Save() failed"), 1);
+    ASSERT_TRUE(db.GetFileContent(content));
+    EXPECT_EQ(content.find("[New]"), std::string::npos);
+}
+
+TEST(ProbeConfigDB, LockBitOnADouble) {
+    double word = 5.0;
+    auto bit = MBitmap2Double_Create(&word);
+    ASSERT_TRUE(bit);
+    EXPECT_FALSE(MBitmap2Double_Create(nullptr));
+    EXPECT_FALSE(bit->Test());
+    EXPECT_TRUE(bit->SetState(true));
+    EXPECT_EQ(word, 7.0);
+    EXPECT_TRUE(bit->Test());
+    EXPECT_FALSE(bit->SetState(true)); // already on: nothing changes
+    EXPECT_TRUE(bit->SetState(false));
+    EXPECT_EQ(word, 5.0);
+    bit->SetMask(4);
+    EXPECT_TRUE(bit->Test());
+    bit->Reset();
+    EXPECT_EQ(bit->GetMask(), 2u);
+    EXPECT_FALSE(bit->GetState());
+}

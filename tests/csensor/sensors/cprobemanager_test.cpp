@@ -1,0 +1,436 @@
+#include "csensor/sensors/cprobeconfigdb.h"
+#include "csensor/sensors/cprobemanager.h"
+#include "csensor/sensors/csensorbase.h"
+#include "csensor/sensors/csensordefaults.h"
+#include "csensor/sensors/csensorregistry.h"
+#include "platform/trace/tracecapture.h"
+#include "sensortestutil.h"
+#include "tests/support/testsupport.h"
+
+#include <gtest/gtest.h>
+
+using sensortest::Entry;
+using vyx::test::TempDir;
+
+namespace {
+
+// What a factory builds: class name, type list and channel set of a test sensor.
+struct Spec {
+    std::string cls;
+    std::string types;
+    std::string channels;
+    bool failFifo = false;
+};
+
+std::map<std::string, Spec>& specs() {
+    static std::map<std::string, Spec> table;
+    return table;
+}
+
+class TestSensor : public CSensorBase {
+public:
+    explicit TestSensor(const Spec& spec) : failFifo(spec.failFifo), m_spec(spec) {
+        SetSensorName(spec.cls);
+        if (!spec.channels.empty()) {
+            ClearPropertyTable();
+            SetPropertyData(std::string_view(spec.channels));
+        }
+    }
+    const char* GetSensorClass() const override { return m_spec.cls.c_str(); }
+    int32_t GetInterfaceLevel() const override { return 2; }
+    const char* GetSensorTypeList() const override { return m_spec.types.c_str(); }
+    // Stored only: the probe-type readers of CSensorBase are not what is tested here.
+    bool SetConfigData(std::string_view text) override {
+        return !failConfig && CSensor::SetConfigData(text);
+    }
+    using CSensorBase::SetPropertyFifoAddress;
+    bool SetPropertyFifoAddress(int index, double* address) override {
+        return !failFifo && CSensorBase::SetPropertyFifoAddress(index, address);
+    }
+    std::string Text(bool (CSensor::*get)(std::string&)) {
+        std::string text;
+        (this->*get)(text);
+        return text;
+    }
+    bool failFifo;
+    bool failConfig = false;
+
+private:
+    Spec m_spec;
+};
+
+std::unique_ptr<CSensor> make(const char* key) {
+    return std::make_unique<TestSensor>(specs()[key]);
+}
+
+const std::map<std::string, CSensorFactory> kFactories = {
+    {"A", [] { return make("A"); }},
+    {"B", [] { return make("B"); }},
+    {"unloaded", [] { return make("unloaded"); }},
+    {"Null", []() -> std::unique_ptr<CSensor> { return nullptr; }},
+};
+
+const char kChannels[] = "[General]\nChannels=x,m,q\n"
+                         "[Default]\nAccess=RW\nMin=-100\nMax=100\nStep=0.001\n[m]\nMaster=1\n";
+
+class ProbeManager : public ::testing::Test {
+protected:
+    void SetUp() override {
+        clear_registry();
+        Register("A", {"TestA", "A:1", kChannels});
+        Register("B", {"TestB", "B:2 B:3", "[General]\nChannels=x,y\n[Default]\nAccess=R\n"});
+        Register("unloaded", {"unloaded", "unloaded", "[General]\nChannels=\n"});
+    }
+    void TearDown() override {
+        manager.Close();
+        clear_registry();
+        CSensor_SetDefaultConfigData("");
+    }
+    static void clear_registry() {
+        for (const auto& entry : CSensorRegistry_GetEntries())
+            CSensorRegistry_Unregister(entry.first);
+    }
+    void Register(const std::string& name, const Spec& spec) {
+        specs()[name] = spec;
+        CSensorRegistry_Register(name, kFactories.at(name));
+    }
+    bool Open() { return manager.Open(dir.Path(), "camprobedb.ini", 0.001); }
+    TestSensor* Sensor(const std::string& type) {
+        return dynamic_cast<TestSensor*>(manager.FindSensor(type));
+    }
+    std::string Db(const char* section, const char* key) {
+        std::string text;
+        return manager.ConfigDBRead(section, key, text) ? text : "<missing>";
+    }
+
+    TempDir dir;
+    CProbeManager manager;
+};
+
+std::string codes(CProbeManager& manager) {
+    std::string text;
+    while (manager.HasErrors())
+        text += std::to_string(manager.GetErrorCode()) + ",";
+    return text;
+}
+
+} // namespace
+
+TEST_F(ProbeManager, OpensEmptyDirectory) {
+    vyx::trace::TraceCapture capture;
+    ASSERT_TRUE(Open()) << capture.Dump();
+    const std::vector<CSensor*> sensors = manager.GetSensors();
+    ASSERT_EQ(sensors.size(), 3u); // registry name order
+    EXPECT_STREQ(sensors[0]->GetSensorClass(), "TestA");
+    EXPECT_STREQ(sensors[2]->GetSensorClass(), "unloaded");
+    EXPECT_EQ(manager.GetSensor(), sensors[2]);
+    EXPECT_EQ(manager.GetTypeList(), "A:1 B:2 B:3 ");
+    EXPECT_EQ(manager.FindSensor(" B:3 "), sensors[1]);
+    EXPECT_EQ(manager.FindSensor("unloaded"), sensors[2]);
+    for (CSensor* s : sensors) {
+        auto* base = dynamic_cast<CSensorBase*>(s);
+        EXPECT_EQ(base->GetObjectLock(), manager.GetObjectLock());
+        EXPECT_EQ(base->GetMachineValue(), 0.001);
+        EXPECT_EQ(base->GetHardwareInputs()->nInput, 2u);
+    }
+    EXPECT_EQ(capture.CountTrace("CProbeManager::Open(): sensor TestB initialised"), 1);
+    // The default input description is stored with the defaults the first sensor added.
+    const std::string mc = Db("HARDWARE", "MC");
+    EXPECT_EQ(Entry(mc, "Input_3", "damping_s"),
+              "0.05 ; Daempfung in sec fuer schaltende Eingaenge");
+    std::string list;
+    ASSERT_TRUE(manager.GetProbesystemList(list));
+    EXPECT_EQ(list, "A:1 B:2 B:3 ");
+    const std::string file = vyx::test::ReadFileBytes(dir.File("camprobedb.ini"));
+    EXPECT_NE(file.find("probesystem.total=A:1 B:2 B:3 \r\n"), std::string::npos) << file;
+    EXPECT_NE(file.find("probesystem.list=A:1 B:2 B:3 \r\n"), std::string::npos) << file;
+    EXPECT_TRUE(Open()); // open already: nothing happens
+    EXPECT_EQ(manager.GetSensors(), sensors);
+}
+
+TEST_F(ProbeManager, StoredDataInitialisesSensors) {
+    {
+        CProbeConfigDB db(dir.Path(), "camprobedb.ini");
+        ASSERT_TRUE(db.Open());
+        db.WriteData("TestA", "PROPERTIES", "[General]\nChannels=x\n[x]\nMax=7\n");
+        db.WriteData("TestA", "GEOMETRY", "[Geometry]\nalpha=90\n");
+        db.SetStringEntry("TestA", "PROBESYSTEM", "?");
+        db.WriteData("TestB", "PROBESYSTEM", "[ProbeSystem]\nRange=0.25\n");
+        db.WriteData("HARDWARE", "MC", "[GENERAL]\nInput=1\n[Input_1]\ntype=Camera\n");
+        db.WriteData("CSensor", "PROPERTIES", "[General]\nChannels=only\n");
+        db.SetStringEntry("unloaded", "PROPERTIES", "###"); // broken: reported, not applied
+        ASSERT_TRUE(db.Save());
+    }
+    vyx::trace::TraceCapture capture;
+    ASSERT_TRUE(Open());
+    EXPECT_EQ(Sensor("A:1")->GetPropertyTable().at("x").max, 7.0);
+    EXPECT_EQ(Entry(Sensor("A:1")->Text(&CSensor::GetGeometryData), "Geometry", "alpha"), "90");
+    EXPECT_EQ(Entry(Db("TestA", "PROBESYSTEM"), "ProbeSystem", "Range"),
+              Entry(Sensor("A:1")->Text(&CSensor::GetFeatures), "ProbeSystem", "Range"));
+    EXPECT_EQ(Sensor("B:2")->GetFeatureDefaults().Range, 0.25);
+    EXPECT_EQ(Sensor("B:2")->GetHardwareInputs()->nInput, 1u);
+    EXPECT_EQ(
+        capture.CountErrTrace(
+            "CProbeConfigDB::ReadData(): stl_decode_base64() failed at [unloaded] PROPERTIES="),
+        1);
+    // The stored default channel table is the one sensors built from now on start from.
+    TestSensor fresh(Spec{"Fresh", "F:1", ""});
+    EXPECT_EQ(fresh.GetPropertyCount(), 1u);
+    EXPECT_TRUE(fresh.HasProperty("only"));
+}
+
+TEST_F(ProbeManager, SensorTypeLists) {
+    std::string longest;
+    for (int i = 0; longest.size() + 8 <= 511; ++i)
+        longest += "T" + std::to_string(100 + i) + ":1 ";
+    longest.append(511 - longest.size(), 'Z');
+    Register("A", {"Longest", longest, kChannels});
+    Register("B", {"TooLong", longest + "Z", kChannels});
+    Register("Null", {});
+    Register("unloaded", {"unloaded", " ", ""}); // no types at all
+    vyx::trace::TraceCapture capture;
+    ASSERT_TRUE(Open());
+    EXPECT_STREQ(manager.GetSensor()->GetSensorClass(), "Longest");
+    EXPECT_EQ(manager.GetTypeList(), longest + " ");
+    EXPECT_EQ(capture.CountErrLog(
+                  "UpdateSensorList(): failed to read full sensor list from sensor TooLong"),
+              1);
+    EXPECT_EQ(capture.CountTrace("CProbeManager::UpdateSensorList(): no sensor list available "
+                                 "from sensor \"unloaded\" due to missing hardware capabilities, "
+                                 "perhaps not supported"),
+              1);
+    EXPECT_EQ(capture.CountTrace("CProbeManager::Open(): sensor \"TooLong\" couldn't be "
+                                 "initialized, perhaps is is not supported"),
+              1);
+    EXPECT_EQ(capture.CountErrTrace("CProbeManager::InitSensors(): failed to get instance of Null"),
+              1);
+    EXPECT_EQ(codes(manager), "31,");
+
+    // No sensor that can serve anything: no current sensor, and no database either.
+    manager.Close();
+    CSensorRegistry_Unregister("A");
+    EXPECT_FALSE(Open());
+    EXPECT_FALSE(manager.IsOpen());
+    EXPECT_EQ(manager.GetSensor(), nullptr);
+}
+
+TEST_F(ProbeManager, ProbesystemListInUse) {
+    {
+        CProbeConfigDB db(dir.Path(), "camprobedb.ini");
+        ASSERT_TRUE(db.Open());
+        db.SetStringEntry("ProbeSystem", "probesystem.list", "B:3 X:9 unloaded");
+        ASSERT_TRUE(db.Save());
+    }
+    vyx::trace::TraceCapture capture;
+    ASSERT_TRUE(Open());
+    std::string list;
+    ASSERT_TRUE(manager.GetProbesystemList(list));
+    EXPECT_EQ(list, "B:3 ");
+    EXPECT_EQ(manager.FindSensor("A:1"), nullptr);
+    EXPECT_EQ(manager.FindSensor("B:2"), nullptr);
+    EXPECT_NE(manager.FindSensor("unloaded"), nullptr);
+    EXPECT_GE(capture.CountTrace("GetProbesystemList(): don't use probesystem 'X:9'"), 1);
+    EXPECT_EQ(
+        capture.CountTrace(
+            "CProbeManager::DefineProbesystemList(): removed sensor from probesystem list: A:1"),
+        1);
+    std::string content;
+    ASSERT_TRUE(manager.GetConfigDB()->GetFileContent(content));
+    EXPECT_EQ(Entry(content, "ProbeSystem", "probesystem.list"), "B:3 X:9 unloaded");
+    EXPECT_EQ(Entry(content, "ProbeSystem", "probesystem.total"), "A:1 B:2 B:3 ");
+
+    ASSERT_TRUE(manager.GetConfigDB()->SetFileContent("[ProbeSystem]\nprobesystem.list=\n"));
+    ASSERT_TRUE(manager.GetProbesystemList(list));
+    EXPECT_EQ(list, "A:1 B:2 B:3 ");
+    EXPECT_EQ(capture.CountTrace("GetProbesystemList(): using default probe list due to empty item "
+                                 "'probesystem.list'"),
+              1);
+}
+
+TEST_F(ProbeManager, SwitchesProbesystems) {
+    ASSERT_TRUE(Open());
+    CSensor* placeholder = manager.GetSensor();
+    TestSensor* a = Sensor("A:1");
+    vyx::trace::TraceCapture capture;
+    ASSERT_TRUE(manager.SetProbetip("[Tip]\nk=1\n"));
+    ASSERT_TRUE(manager.SetProbesystem("[Geometry]\nProbeType= A:1 \nx0=0\n"));
+    EXPECT_EQ(manager.GetSensor(), a);
+    EXPECT_TRUE(a->IsActive());
+    EXPECT_EQ(Entry(a->Text(&CSensor::GetConfigData), "Geometry", "ProbeType"), " A:1 ");
+    EXPECT_EQ(a->Text(&CSensor::GetUserData).find("[Tip]"), std::string::npos);
+
+    ASSERT_TRUE(manager.SetProbesystem("[Geometry]\nx0=0\n"));
+    EXPECT_EQ(manager.GetSensor(), placeholder);
+
+    struct Bad {
+        const char* data;
+        const char* log;
+        const char* code;
+    } const bad[] = {
+        {"[Geometry]\ny0=1\n", "GetNewSensor(): failed to find Geometry - ProbeType", "32,"},
+        {"[Geometry]\nProbeType=Z:1\n", "GetNewSensor(): unknown sensor Z:1", "37,"},
+        {"ProbeType=A:1\n", "GetNewSensor(): invalid format of sensor data", "32,"},
+    };
+    for (const Bad& b : bad) {
+        EXPECT_FALSE(manager.SetProbesystem(b.data));
+        EXPECT_EQ(capture.CountErrLog(b.log), 1) << b.data;
+        EXPECT_EQ(codes(manager), b.code);
+        EXPECT_EQ(manager.GetSensor(), placeholder);
+        EXPECT_TRUE(placeholder->IsActive());
+    }
+    EXPECT_EQ(capture.CountErrTrace("SetProbesystem(): GetNewSensor() failed"), 3);
+
+    // Refused configuration: the sensor is current all the same, without a tip.
+    ASSERT_TRUE(manager.SetProbetip("[Tip]\nk=1\n"));
+    a->failConfig = true;
+    EXPECT_FALSE(manager.SetProbesystem("[Geometry]\nProbeType=A:1\n"));
+    EXPECT_EQ(capture.CountErrTrace("SetProbesystem(): SetConfigData() failed"), 1);
+    EXPECT_EQ(manager.GetSensor(), a);
+    EXPECT_TRUE(a->IsActive());
+    EXPECT_EQ(a->Text(&CSensor::GetUserData).find("[Tip]"), std::string::npos);
+}
+
+TEST_F(ProbeManager, ChannelOffsetsFollowTheProbesystem) {
+    ASSERT_TRUE(Open());
+    vyx::trace::TraceCapture capture;
+    EXPECT_TRUE(manager.SetChannelOffset("x", 2.0)); // the placeholder has no "x"
+    double offset = -1;
+    ASSERT_TRUE(manager.GetChannelOffset("x", &offset));
+    EXPECT_EQ(offset, 0.0);
+
+    ASSERT_TRUE(manager.SetProbesystem("[Geometry]\nProbeType=A:1\n"));
+    TestSensor* a = Sensor("A:1");
+    ASSERT_TRUE(manager.SetPropertyValue("x", 10.0));
+    ASSERT_TRUE(manager.SetPropertyValue("m", 10.0));
+    EXPECT_TRUE(manager.SetChannelOffset("x", 2.0));
+    EXPECT_TRUE(manager.SetChannelOffset("m", 3.0));
+    double x = 0, m = 0;
+    a->GetPropertyValue("x", &x);
+    a->GetPropertyValue("m", &m);
+    EXPECT_EQ(x, 12.0);
+    EXPECT_EQ(m, 10.0); // a master keeps its visible value
+    EXPECT_EQ(capture.CountTrace("SetChannelOffset(): ignore offset m=3"), 1);
+
+    // Back on "A" after the placeholder: the offsets are applied again.
+    ASSERT_TRUE(manager.SetProbesystem("[Geometry]\nx0=0\n"));
+    a->SetPropertyOffset("x", 0.0);
+    ASSERT_TRUE(manager.SetProbesystem("[Geometry]\nProbeType=A:1\n"));
+    a->GetPropertyOffset("x", &offset);
+    EXPECT_EQ(offset, 2.0);
+    EXPECT_EQ(capture.CountTrace("SetProbesystem(): x=12 offset=2"), 1) << capture.Dump();
+}
+
+TEST_F(ProbeManager, FifoAddressesReachEverySensor) {
+    specs()["A"].failFifo = true;
+    ASSERT_TRUE(Open());
+    double slot = 0;
+    vyx::trace::TraceCapture capture;
+    EXPECT_FALSE(manager.SetPropertyFifoAddress(0, &slot));
+    EXPECT_EQ(capture.CountErrLog("SetPropertyFifoAddress(): failed to set address of index #0 "
+                                  "for 'TestA'"),
+              1);
+    EXPECT_EQ(capture.CountErrLog("SetPropertyFifoAddress(): failed to set address of index #0 "
+                                  "for 'unloaded'"),
+              1); // it has no channel 0
+    EXPECT_EQ(Sensor("B:2")->GetPropertyValueAddress(0), &slot);
+    EXPECT_EQ(codes(manager), "31,31,41,"); // the manager's, then the current sensor's
+    EXPECT_FALSE(manager.SetPropertyFifoAddress("y", &slot));
+    EXPECT_EQ(Sensor("B:2")->GetPropertyValueAddress("y"), &slot);
+}
+
+TEST_F(ProbeManager, ForwardsProbeData) {
+    ASSERT_TRUE(Open());
+    ASSERT_TRUE(manager.SetProbesystem("[Geometry]\nProbeType=A:1\n"));
+    TestSensor* a = Sensor("A:1");
+    vyx::trace::TraceCapture capture;
+    ASSERT_TRUE(manager.SetProbetip("[Tip]\nk=1\n"));
+    ASSERT_TRUE(manager.SetProbeGeometry("[Geometry]\nbeta=45\n"));
+    EXPECT_EQ(Entry(a->Text(&CSensor::GetGeometryData), "Geometry", "beta"), "45");
+    // New properties keep the tip and the configuration.
+    ASSERT_TRUE(manager.SetProbeProperties("[General]\nChannels=x\n[x]\nMin=-5\n"));
+    EXPECT_EQ(a->GetPropertyTable().at("x").min, -5.0);
+    EXPECT_EQ(Entry(a->Text(&CSensor::GetUserData), "Tip", "k"), "1");
+    EXPECT_EQ(Entry(a->Text(&CSensor::GetConfigData), "Geometry", "ProbeType"), "A:1");
+    EXPECT_TRUE(a->IsActive());
+
+    EXPECT_FALSE(manager.SetProbeProperties("not ini"));
+    EXPECT_EQ(capture.CountErrTrace("CProbeManager::SetProbeProperties(): failed to set geometry "
+                                    "data"),
+              1);
+    EXPECT_FALSE(manager.SetProbetip("not ini"));
+    EXPECT_EQ(capture.CountErrLog("SetProbetip(): failed to set probe tip data"), 1);
+    EXPECT_FALSE(manager.SetProbeGeometry("not ini"));
+    EXPECT_EQ(capture.CountErrLog("SetProbeGeometry(): failed to set geometry data"), 1);
+    EXPECT_TRUE(a->IsActive());
+
+    EXPECT_FALSE(manager.SetHardwareProperties("not ini"));
+    EXPECT_EQ(capture.CountErrLog("SetHardwareProperties(): no MIniData format"), 1);
+    ASSERT_TRUE(manager.SetHardwareProperties("[GENERAL]\nInput=0\n"));
+    EXPECT_EQ(Db("HARDWARE", "MC"), "[GENERAL]\nInput=0\n");
+
+    std::string text;
+    ASSERT_TRUE(manager.GetHardwareData(text, "B:3"));
+    EXPECT_EQ(Entry(text, "Probe", "DampingTime_s"), "0.05");
+    EXPECT_FALSE(manager.GetHardwareData(text, "Q:1"));
+    EXPECT_EQ(capture.CountErrTrace("GetHardwareData(): unknown sensor: Q:1"), 1);
+    CSensorChannelTable table;
+    ASSERT_TRUE(manager.GetPropertyTable(table));
+    EXPECT_EQ(table.size(), 3u);
+    EXPECT_FALSE(manager.SetPropertyValue("nope", 1.0));
+    EXPECT_EQ(capture.CountErrLog("SetPropertyValue(): failed to set value nope=1"), 1);
+    EXPECT_FALSE(manager.SetPropertyValue(7, 1.5));
+    EXPECT_EQ(capture.CountErrLog("SetPropertyValue(): failed to set value #7=1.5"), 1);
+    EXPECT_FALSE(manager.SetPropertyOffset("nope", 1.0));
+    EXPECT_EQ(capture.CountErrLog("SetPropertyOffset(): failed to set value nope=1"), 1);
+    // The manager's own code first, then the sensor's for the data it refused.
+    EXPECT_EQ(codes(manager), "32,32,33,40,32,32,41,41,41,");
+}
+
+TEST_F(ProbeManager, PlaceholderChannelsAlignedAndShellPreferred) {
+    Register("unloaded", {"unloaded", "unloaded",
+                          "[General]\nChannels=a,b,c\n[Default]\nAccess=I\n[c]\nType=COMPONENT\n"});
+    Register("B", {"TestB", "B:2 SHELL:0", "[General]\nChannels=x,y,z\n[y]\nAccess=I\n"});
+    CSensorRegistry_Unregister("A");
+    ASSERT_TRUE(Open());
+    const CSensorChannelTable& table = manager.FindSensor("unloaded")->GetPropertyTable();
+    EXPECT_EQ(table.at("a").access, CSENSOR_ACCESS_D); // "x" is readable
+    EXPECT_EQ(table.at("b").access, CSENSOR_ACCESS_I); // "y" is internal too
+    EXPECT_EQ(table.at("c").access, CSENSOR_ACCESS_I); // a component channel keeps its access
+    EXPECT_EQ(manager.GetSensor(), manager.FindSensor("SHELL:0"));
+}
+
+TEST_F(ProbeManager, OperationsBeforeOpenFailCleanly) {
+    vyx::trace::TraceCapture capture;
+    std::string text;
+    EXPECT_FALSE(manager.SetProbesystem("[Geometry]\nx0=0\n"));
+    EXPECT_FALSE(manager.SetProbetip(""));
+    EXPECT_FALSE(manager.SetProbeGeometry(""));
+    EXPECT_FALSE(manager.SetProbeProperties(""));
+    EXPECT_FALSE(manager.SetPropertyValue("x", 1));
+    EXPECT_FALSE(manager.GetHardwareData(text));
+    EXPECT_FALSE(manager.GetProbesystemList(text));
+    EXPECT_FALSE(manager.ConfigDBWrite("Camera", "PROPERTIES", "[x]\n"));
+    EXPECT_FALSE(manager.SetHardwareProperties("[GENERAL]\n"));
+    CSensorChannelTable table;
+    EXPECT_FALSE(manager.GetPropertyTable(table));
+    EXPECT_TRUE(manager.SetChannelOffset("x", 1.0));
+    double offset = -1;
+    EXPECT_TRUE(manager.GetChannelOffset("x", &offset));
+    EXPECT_EQ(offset, 0.0);
+    EXPECT_EQ(capture.CountErrTrace("SetProbesystem(): Deactivate() failed"), 1);
+    EXPECT_EQ(capture.CountErrLog("SetProbetip(): failed to deactivate sensor"), 1);
+    EXPECT_EQ(capture.CountErrLog("GetProbesystemList(): no probesystem list available"), 1);
+    EXPECT_EQ(codes(manager), "40,40,40,40,");
+    EXPECT_FALSE(vyx::test::PathExists(dir.File("camprobedb.ini")));
+
+    // Sensors made ahead of Open are the ones Open initialises; Close lets them go.
+    manager.InitSensors(0.5);
+    const std::vector<CSensor*> early = manager.GetSensors();
+    ASSERT_TRUE(Open());
+    EXPECT_EQ(manager.GetSensors(), early);
+    EXPECT_EQ(dynamic_cast<CSensorBase*>(early[0])->GetMachineValue(), 0.5);
+    manager.Close();
+    EXPECT_TRUE(manager.GetSensors().empty());
+    EXPECT_EQ(manager.GetSensor(), nullptr);
+    EXPECT_EQ(manager.GetObjectLock(), nullptr);
+}
