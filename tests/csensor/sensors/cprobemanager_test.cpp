@@ -426,3 +426,15 @@ TEST_F(ProbeManager, OperationsBeforeOpenFailCleanly) {
     EXPECT_TRUE(manager.GetSensors().empty());
     EXPECT_EQ(manager.GetSensor(), nullptr);
 }
+
+TEST_F(ProbeManager, UnreadableDatabaseIsLeftAlone) {
+    const std::string broken = "[GENERAL]\nTarget=x\n[GENERAL]\n";
+    ASSERT_TRUE(vyx::test::WriteFileBytes(dir.File("camprobedb.ini"), broken));
+    vyx::trace::TraceCapture capture;
+    ASSERT_TRUE(Open()); // the sensors work with their defaults
+    EXPECT_EQ(capture.CountErrLog("Open(): m_ProbeConfigDB.Open() failed "), 1);
+    EXPECT_EQ(Sensor("A:1")->GetHardwareInputs()->nInput, 2u);
+    EXPECT_NE(Sensor("B:2"), nullptr); // no list to thin the types with
+    EXPECT_FALSE(manager.SetHardwareProperties("[GENERAL]\nInput=1\n"));
+    EXPECT_EQ(vyx::test::ReadFileBytes(dir.File("camprobedb.ini")), broken);
+}
