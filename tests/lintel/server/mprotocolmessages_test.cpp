@@ -32,11 +32,6 @@ TEST(MProtocolMessages, TablesWordForWord) {
         EXPECT_EQ(MProtocol_WarningText(code), warnings[code - 10000]);
         EXPECT_EQ(MProtocol_WarningCode(warnings[code - 10000]), code);
     }
-    // Samples, so that a failure above points somewhere.
-    EXPECT_EQ(MProtocol_ErrorText(15), "error \"transaction: command unknown\"");
-    EXPECT_EQ(MProtocol_ErrorText(50), "error \"no imagefifo active\"");
-    EXPECT_EQ(MProtocol_BareEventText(62), "lumora: there is data to read from application");
-    EXPECT_EQ(MProtocol_BareEventText(96), "start/stop");
     for (int32_t number = 0; number <= 96; ++number)
         EXPECT_EQ(MProtocol_EventText(number), "event \"" + MProtocol_BareEventText(number) + "\"");
 }
