@@ -23,16 +23,13 @@ public:
     bool ReadNextLine(std::vector<double>&) override { return false; }
 };
 
-template <typename Command, typename... Args>
-void ExpectNames(const char* keyword, const char* className, Args&&... args) {
-    Command command(nullptr, std::forward<Args>(args)...);
-    EXPECT_STREQ(command.GetName(), keyword) << className;
-    EXPECT_STREQ(Command::ClassName, className);
-}
-
 // The class name is the class's own identifier, so a typo in either shows.
 #define EXPECT_NAMES(Wrapper, Class, keyword, ...)                                                 \
-    ExpectNames<Wrapper<Class>>(keyword, #Class __VA_OPT__(, ) __VA_ARGS__)
+    {                                                                                              \
+        Wrapper<Class> command(nullptr __VA_OPT__(, ) __VA_ARGS__);                                \
+        EXPECT_STREQ(command.GetName(), keyword);                                                  \
+        EXPECT_STREQ(Class::ClassName, #Class);                                                    \
+    }
 
 } // namespace
 

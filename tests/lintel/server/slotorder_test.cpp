@@ -31,54 +31,49 @@ size_t Position(size_t slot, size_t destructor) {
     return slot > destructor ? slot - 1 : slot;
 }
 
-// Every operation of the machine in its order; position 2 is the destructor.
+// Every operation of the machine in its order; position 2 is the destructor. N and F are
+// the placeholders and the factories not provided, by number.
 #define M(name) Slot(&MMachAbstract::name)
+#define N(number) M(NotProvided##number)
+#define F(number) M(NewMMachCommand##number)
 // clang-format off
 const size_t kMachineSlots[] = {
     /* 0 */ M(EnableCommand), M(DisableCommand), M(Open), M(Close), M(WakeUpClients),
     /* 6 */ M(IsNotifierSet), M(PollAsyncErrors), M(IsCommandEnabled), M(GetSensorName),
     /* 10 */ M(GetVersion), M(GetSensorSerialNo), M(FindComponent), M(FirstComponent),
-    /* 14 */ M(NextComponent), M(NotProvided15), M(NotProvided16), M(FindAxis), M(FirstAxis),
-    /* 19 */ M(NextAxis), M(GetAxisValue), M(GetDefaultTimeout), M(IsTimeOnly), M(NotProvided23),
-    /* 24 */ M(NotProvided24), M(NotProvided25), M(NotProvided26), M(NotProvided27),
-    /* 28 */ M(NotProvided28), M(NotProvided29), M(NotProvided30), M(NotProvided31),
-    /* 32 */ M(NotProvided32), M(NotProvided33), M(NotProvided34), M(NotProvided35),
-    /* 36 */ M(NotProvided36), M(NotProvided37), M(NotProvided38), M(NotProvided39),
-    /* 40 */ M(NotProvided40), M(HasAutoinfo), M(StartAutoinfo), M(StopAutoinfo), M(GetAutoinfo),
-    /* 45 */ M(IsAutoinfoRunning), M(NotProvided46), M(NotProvided47), M(NotProvided48),
-    /* 49 */ M(NotProvided49), M(NotProvided50), M(HasPreview), M(StartPreview), M(StopPreview),
-    /* 54 */ M(UpdatePreview), M(IsPreviewRunning), M(HasPreviewMemory), M(StartPreviewMemory),
-    /* 58 */ M(StopPreviewMemory), M(IsPreviewMemoryRunning), M(UpdatePreviewMemory),
-    /* 61 */ M(HasProbesystemDB), M(IsProbesystemDefined), M(FirstProbesystemType),
-    /* 64 */ M(NextProbesystemType), M(IsProbesystemIdDefined), M(ListProbesystems),
-    /* 67 */ M(HasActiveProbesystem), M(IsProbesystemTypeDefined), M(GetActiveProbesystem),
-    /* 70 */ M(GetActiveProbesystemId), M(GetActiveProbesystemType), M(HasImageFifos),
-    /* 73 */ M(GetActiveImageFifo), M(FindImageFifo), M(FirstImageFifo), M(NextImageFifo),
-    /* 77 */ M(GetProbesystemImageInfo), M(HasProbeDB), M(IsProbeDefined), M(IsTipDefined),
-    /* 81 */ M(ListProbes), M(GetMaxProbeNumber), M(GetMaxTipNumber), M(GetActiveProbe),
-    /* 85 */ M(GetActiveTip), M(HasMagazineDB), M(GetSlotOfProbe), M(FindSlot), M(SetSlot),
-    /* 90 */ M(GetLoadProgram), M(GetUnloadProgram), M(GetChangeProgram), M(GetSlots),
-    /* 94 */ M(NotProvided94), M(NotProvided95), M(NotProvided96), M(NotProvided97),
-    /* 98 */ M(NotProvided98), M(NotProvided99), M(NotProvided100), M(NotProvided101),
-    /* 102 */ M(NotProvided102), M(NotProvided103), M(NewMMachGetCommand), M(NewMMachInitCommand),
-    /* 106 */ M(NewMMachCommand106), M(NewMMachCommand107), M(NewMMachCommand108),
-    /* 109 */ M(NewMMachCommand109), M(NewMMachCommand110), M(NewMMachCommand111),
-    /* 112 */ M(NewMMachCommand112), M(NewMMachCommand113), M(NewMMachCommand114),
-    /* 115 */ M(NewMMachCommand115), M(NewMMachReceiveCommand), M(NewMMachSendCommand),
-    /* 118 */ M(NewMMachSetCommand), M(NewMMachScanCommand), M(NewMMachCommand120),
-    /* 121 */ M(NewMMachCommand121), M(NewMMachCommand122), M(NewMMachProbesystemLoadCommand),
-    /* 124 */ M(NewMMachProbesystemUnloadCommand), M(NewMMachProbesystemDefineCommand),
-    /* 126 */ M(NewMMachProbesystemDeleteCommand), M(NewMMachProbeLoadCommand),
-    /* 128 */ M(NewMMachProbeDeleteCommand), M(NewMMachProbeDefineCommand),
-    /* 130 */ M(NewMMachProbeUnloadCommand), M(NewMMachProbeChangeCommand), M(NewMMachCommand132),
-    /* 133 */ M(NewMMachCommand133), M(NewMMachCommand134), M(NewMMachCommand135),
-    /* 136 */ M(NewMMachCommand136), M(NewMMachScandataCommand), M(NewMMachCommand138),
-    /* 139 */ M(NewMMachScanpointCommand), M(NewMMachCommand140), M(NewMMachCommand141),
+    /* 14 */ M(NextComponent), N(15), N(16), M(FindAxis), M(FirstAxis), M(NextAxis),
+    /* 20 */ M(GetAxisValue), M(GetDefaultTimeout), M(IsTimeOnly), N(23), N(24), N(25), N(26),
+    /* 27 */ N(27), N(28), N(29), N(30), N(31), N(32), N(33), N(34), N(35), N(36), N(37), N(38),
+    /* 39 */ N(39), N(40), M(HasAutoinfo), M(StartAutoinfo), M(StopAutoinfo), M(GetAutoinfo),
+    /* 45 */ M(IsAutoinfoRunning), N(46), N(47), N(48), N(49), N(50), M(HasPreview),
+    /* 52 */ M(StartPreview), M(StopPreview), M(UpdatePreview), M(IsPreviewRunning),
+    /* 56 */ M(HasPreviewMemory), M(StartPreviewMemory), M(StopPreviewMemory),
+    /* 59 */ M(IsPreviewMemoryRunning), M(UpdatePreviewMemory), M(HasProbesystemDB),
+    /* 62 */ M(IsProbesystemDefined), M(FirstProbesystemType), M(NextProbesystemType),
+    /* 65 */ M(IsProbesystemIdDefined), M(ListProbesystems), M(HasActiveProbesystem),
+    /* 68 */ M(IsProbesystemTypeDefined), M(GetActiveProbesystem), M(GetActiveProbesystemId),
+    /* 71 */ M(GetActiveProbesystemType), M(HasImageFifos), M(GetActiveImageFifo),
+    /* 74 */ M(FindImageFifo), M(FirstImageFifo), M(NextImageFifo), M(GetProbesystemImageInfo),
+    /* 78 */ M(HasProbeDB), M(IsProbeDefined), M(IsTipDefined), M(ListProbes),
+    /* 82 */ M(GetMaxProbeNumber), M(GetMaxTipNumber), M(GetActiveProbe), M(GetActiveTip),
+    /* 86 */ M(HasMagazineDB), M(GetSlotOfProbe), M(FindSlot), M(SetSlot), M(GetLoadProgram),
+    /* 91 */ M(GetUnloadProgram), M(GetChangeProgram), M(GetSlots), N(94), N(95), N(96), N(97),
+    /* 98 */ N(98), N(99), N(100), N(101), N(102), N(103), M(NewMMachGetCommand),
+    /* 105 */ M(NewMMachInitCommand), F(106), F(107), F(108), F(109), F(110), F(111), F(112),
+    /* 113 */ F(113), F(114), F(115), M(NewMMachReceiveCommand), M(NewMMachSendCommand),
+    /* 118 */ M(NewMMachSetCommand), M(NewMMachScanCommand), F(120), F(121), F(122),
+    /* 123 */ M(NewMMachProbesystemLoadCommand), M(NewMMachProbesystemUnloadCommand),
+    /* 125 */ M(NewMMachProbesystemDefineCommand), M(NewMMachProbesystemDeleteCommand),
+    /* 127 */ M(NewMMachProbeLoadCommand), M(NewMMachProbeDeleteCommand),
+    /* 129 */ M(NewMMachProbeDefineCommand), M(NewMMachProbeUnloadCommand),
+    /* 131 */ M(NewMMachProbeChangeCommand), F(132), F(133), F(134), F(135), F(136),
+    /* 137 */ M(NewMMachScandataCommand), F(138), M(NewMMachScanpointCommand), F(140), F(141),
     /* 142 */ M(NewMMachImagefifoCreateCommand), M(NewMMachImagefifoDeleteCommand),
-    /* 144 */ M(NewMMachImagefifoResetCommand), M(NewMMachImagefifoSelectCommand),
-    /* 146 */ M(NewMMachCommand146)};
+    /* 144 */ M(NewMMachImagefifoResetCommand), M(NewMMachImagefifoSelectCommand), F(146)};
 // clang-format on
 #undef M
+#undef N
+#undef F
 
 // The other interfaces have their destructor first; `slots` follow it in order.
 void ExpectInOrder(const char* what, std::initializer_list<size_t> slots) {
