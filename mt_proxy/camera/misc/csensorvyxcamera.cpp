@@ -614,6 +614,12 @@ bool CSensorVyxCamera::change_image_geometry(int32_t x, int32_t y, uint32_t widt
     return save_hardware_info();
 }
 
+bool CSensorVyxCamera::SetPropertyValueFromLink(const char* name, double value) {
+    if (name == nullptr)
+        return false;
+    return SetPropertyValue(CSensorValueMap{{name, value}});
+}
+
 bool CSensorVyxCamera::GetPropertyValue(int, double*) {
     return false;
 }

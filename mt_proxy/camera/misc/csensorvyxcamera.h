@@ -128,6 +128,9 @@ public:
     // the channel values and Freeze.
     bool SetMeasurement(bool on) override;
     bool CheckSensorState() override { return true; }
+    // A value from the probe tip's capabilities ("gain.default" and the like) goes to the
+    // camera like any other.
+    bool SetPropertyValueFromLink(const char* name, double value) override;
     int32_t GetInterfaceLevel() const override { return 2; }
 
 protected:

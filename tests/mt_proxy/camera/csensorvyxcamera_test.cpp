@@ -157,6 +157,23 @@ TEST_F(CameraSensor, ChannelsWithTheCameraLimits) {
     EXPECT_FALSE(camera->SetPropertyOffset("gain", 1.0));
 }
 
+TEST_F(CameraSensor, PartialScanCamerasGetAMovableYOffset) {
+    TraceCapture capture;
+    ASSERT_NE(Create("DeviceName = TR3390c\n"), nullptr);
+    EXPECT_EQ(capture.CountTrace(
+                  "CSensorVyxCamera::SetPropertyData(): Making \"imageoffsety\" read-write"),
+              1);
+    const char data[] = "[General]\nChannels=imageoffsety\n[imageoffsety]\nAccess=R\n";
+    ASSERT_TRUE(camera->SetPropertyData(data));
+    CSensorChannelDesc d;
+    ASSERT_TRUE(camera->GetPropertyData("imageoffsety", &d));
+    EXPECT_EQ(d.access, CSENSOR_ACCESS_RW);
+    // Data that sets the channel's accuracy says what it wants and is taken as it is.
+    ASSERT_TRUE(camera->SetPropertyData(std::string(data) + "Accuracy=1\n"));
+    ASSERT_TRUE(camera->GetPropertyData("imageoffsety", &d));
+    EXPECT_EQ(d.access, CSENSOR_ACCESS_R);
+}
+
 TEST_F(CameraSensor, SettingsReadBackFromTheCamera) {
     ASSERT_NE(Create("Model = standard\n"), nullptr);
     // Disabled channels (the template's default) never reach the camera.
@@ -277,6 +294,14 @@ TEST_F(CameraSensor, DocumentsAndTheirMessages) {
     EXPECT_TRUE(camera->HasDcData());
     ASSERT_TRUE(camera->SetUserData("[Camera]\nDC_DATA=0\n"));
     EXPECT_FALSE(camera->HasDcData());
+
+    // A probe tip's capabilities reach the camera too.
+    ASSERT_TRUE(EnableSettings());
+    ASSERT_TRUE(camera->SetUserData("[capabilities]\ngain.default=4\ngain.max=10\n"));
+    EXPECT_EQ(Value("gain"), 4.0);
+    CSensorChannelDesc d;
+    ASSERT_TRUE(camera->GetPropertyData("gain", &d));
+    EXPECT_EQ(d.max, 10.0);
 }
 
 using CameraSensorMeasurement = CameraSensorTest;
