@@ -55,8 +55,13 @@ TEST_F(CameraSensor, FoundAndIdentifiedFromTheSelfDescription) {
 }
 
 TEST_F(CameraSensor, MissingIdentityItemsAndOtherPixelFormats) {
-    ASSERT_NE(Create("InfoOmit = serialnumber, fpgaversion, manufacturer\nPixelFormat = 4\n"),
+    // Text beyond ASCII (two, three and four bytes in UTF-8) comes through unchanged.
+    const std::string name = "Kamera-\xC3\x9C-\xE2\x82\xAC-\xF0\x9D\x84\x9E";
+    ASSERT_NE(Create("InfoOmit = serialnumber, fpgaversion, manufacturer\nPixelFormat = 4\n"
+                     "DeviceName = " +
+                     name + "\n"),
               nullptr);
+    EXPECT_EQ(camera->GetName(), name);
     EXPECT_STREQ(camera->GetSerialNo(), "unknown");
     EXPECT_EQ(camera->GetIdentity().manufacturer, "unknown");
     EXPECT_EQ(Hardware("fpgaversion"), "<unknown>");
