@@ -1,12 +1,13 @@
-#include "lintel/server/machine/mmachabstract.h"
 #include "lintel/server/machine/mmachmagazinedb.h"
 #include "platform/trace/tracecapture.h"
+#include "tests/lintel/server/testmachine.h"
 #include "tests/support/testsupport.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <sys/resource.h>
 
@@ -17,61 +18,31 @@ using Lines = std::vector<std::string>;
 
 namespace {
 
-struct Probesystems : MMachProbesystemDB {
-    std::set<std::pair<std::string, uint32_t>> defined{{"Optic", 1}, {"Optic", 2}, {"my_probe", 1}};
+// The magazine asks the machine which probesystems exist and which one is active.
+struct Machine : TestMachine {
+    std::map<std::string, std::set<uint32_t>> defined{{"Optic", {1, 2}}, {"my_probe", {1}}};
     std::pair<std::string, uint32_t> active{"Optic", 2};
 
-    bool IsProbesystemDefined(const std::string& name) override {
-        auto it = defined.lower_bound({name, 0});
-        return it != defined.end() && it->first == name;
-    }
+    bool IsProbesystemDefined(const std::string& name) override { return defined.count(name); }
     bool IsProbesystemIdDefined(const std::string& name, uint32_t id) override {
-        return defined.count({name, id}) != 0;
+        return defined.count(name) && defined[name].count(id);
     }
-    bool HasActiveProbesystem() override { return !active.first.empty(); }
     std::string GetActiveProbesystem() override { return active.first; }
     uint32_t GetActiveProbesystemId() override { return active.second; }
-    bool SetActiveProbesystem(const std::string&, uint32_t) override { return false; }
-    bool IsProbesystemTypeDefined(const std::string&) override { return false; }
-    const char* FirstProbesystemType() override { return nullptr; }
-    const char* NextProbesystemType() override { return nullptr; }
-    std::vector<ProbesystemRecord> ListProbesystems(const std::string&, uint32_t) override {
-        return {};
-    }
-    bool DefineProbesystem(const ProbesystemRecord&) override { return false; }
-    bool DeleteProbesystem(const std::string&, uint32_t) override { return false; }
 };
 
-struct Machine : MMachAbstract {
-    Machine(MMachProbesystemDB* systems) : MMachAbstract(nullptr, nullptr, "m", "/") {
-        probesystemDB = systems;
-    }
-    void Attach(MMachMagazineDB* magazine) { magazineDB = magazine; }
-    bool Open() override { return true; }
-    bool Close() override { return true; }
-    void PollAsyncErrors() override {}
-    std::string GetSensorName() override { return {}; }
-    std::string GetVersion() override { return {}; }
-    std::string GetSensorSerialNo() override { return {}; }
-    const MMachAxis* FindAxis(const std::string&) override { return nullptr; }
-    const MMachAxis* FirstAxis() override { return nullptr; }
-    const MMachAxis* NextAxis() override { return nullptr; }
-    double GetAxisValue(const std::string&) override { return 0.0; }
-    bool NotProvided97() override { return true; }
-};
-
-// Every file write of this process fails while it lives (reads still work). Check results
-// after it has gone, so that failure output written meanwhile is not lost.
-struct WritesFail {
+// Runs a change while every file write of this process fails (reads still work). Check
+// results after it, so that failure output written meanwhile is not lost.
+template <typename Change> int WithWritesFailing(Change change) {
     rlimit saved{};
-    WritesFail() {
-        ::getrlimit(RLIMIT_FSIZE, &saved);
-        rlimit none{0, saved.rlim_max};
-        std::signal(SIGXFSZ, SIG_IGN);
-        ::setrlimit(RLIMIT_FSIZE, &none);
-    }
-    ~WritesFail() { ::setrlimit(RLIMIT_FSIZE, &saved); }
-};
+    ::getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit none{0, saved.rlim_max};
+    std::signal(SIGXFSZ, SIG_IGN);
+    ::setrlimit(RLIMIT_FSIZE, &none);
+    int result = change();
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    return result;
+}
 
 const std::string kMagazine =
     "[HISTORY]\nchanged=by hand\n"
@@ -92,8 +63,7 @@ protected:
     vyx::trace::TraceCapture capture;
     vyx::test::TempDir dir;
     std::string path = dir.File("magazine.ini");
-    Probesystems systems;
-    Machine machine{&systems};
+    Machine machine;
     MMachMagazineDB magazine{path, machine};
 };
 
@@ -133,27 +103,23 @@ TEST_F(Magazine, AnswersForTheActiveProbesystem) {
     EXPECT_EQ(magazine.GetSlotOfProbe(5), 1u);
     EXPECT_EQ(magazine.GetSlotOfProbe(0), 3u); // the first empty slot
     EXPECT_EQ(magazine.GetSlotOfProbe(8), 0u);
-    EXPECT_EQ(magazine.FindSlot(4), nullptr); // slot 4 belongs to my_probe
     EXPECT_EQ(magazine.GetLoadProgram(1), "LOAD 1");
-    EXPECT_EQ(magazine.GetUnloadProgram(1), "UNLOAD 1");
     EXPECT_EQ(magazine.GetLoadProgram(2), "\"L2"); // one quote only: unchanged
     EXPECT_EQ(magazine.GetUnloadProgram(2), "U2\"");
     EXPECT_EQ(magazine.GetLoadProgram(3), "LOAD 3; G1 X0 "); // no comment stripping or trimming
-    EXPECT_EQ(magazine.GetLoadProgram(4), "");
+    EXPECT_EQ(magazine.GetLoadProgram(4), "");               // slot 4 belongs to my_probe
     EXPECT_EQ(magazine.FindSlot(1)->changePrograms,
               (std::map<uint32_t, std::string>{{3, "\"C 1 3\""}, {9, "C 1 9"}}));
     EXPECT_EQ(magazine.GetSlots("Optic", 1), (Slots{{1, 5}}));
     EXPECT_EQ(magazine.GetSlots("my_probe", 1), (Slots{{4, 5}}));
-    EXPECT_EQ(magazine.GetSlots("Tactile", 1), Slots{});
     EXPECT_EQ(magazine.GetSlots("", 2), Slots{});
 
-    systems.active = {"my_probe", 1};
+    machine.active = {"my_probe", 1};
     EXPECT_EQ(magazine.GetSlotOfProbe(5), 4u);
     EXPECT_EQ(magazine.GetLoadProgram(4), "");     // '""' loses its quotes
     EXPECT_EQ(magazine.GetUnloadProgram(4), "\""); // a lone quote is no pair
-    systems.active = {"", 0};
-    EXPECT_EQ(magazine.GetSlotOfProbe(0), 0u);
-    EXPECT_EQ(Active(), Slots{});
+    machine.active = {"", 0};
+    EXPECT_EQ(magazine.GetSlotOfProbe(0), 0u); // no slots: no empty one either
     EXPECT_TRUE(capture.ErrTrace().empty()) << capture.Dump();
 }
 
@@ -182,7 +148,7 @@ TEST_F(Magazine, ChangeProgramIsTheSlotsOwnOrUnloadThenLoad) {
 
 TEST_F(Magazine, OpenRefusesAnInvalidMagazineAndKnowsNoSlot) {
     const std::string a = std::string(100, 'n') + "a", b = std::string(100, 'n') + "b";
-    systems.defined.insert({{a, 1}, {b, 1}}); // alike in their first 100 characters
+    machine.defined[a] = machine.defined[b] = {1}; // alike in their first 100 characters
     const std::string prog = "load.program=L\nunload.program=U\n";
     const std::string analyse = "MMachMagazineDB::analyse_inifile(): ";
     const std::pair<std::string, Lines> cases[] = {
@@ -220,13 +186,20 @@ TEST_F(Magazine, OpenRefusesAnInvalidMagazineAndKnowsNoSlot) {
 
 TEST_F(Magazine, ChangesAreSavedAtOnceOnlyWhereTheyBelong) {
     ASSERT_TRUE(Load(kMagazine));
-    machine.Attach(&magazine);
+    machine.Attach(nullptr, nullptr, &magazine);
     MMachAbstract& server = machine; // the machine's operations reach the magazine
     EXPECT_TRUE(server.FindSlot(3));
     EXPECT_TRUE(server.SetSlot(3, 8));
     EXPECT_EQ(server.GetSlotOfProbe(8), 3u);
     EXPECT_EQ(server.GetLoadProgram(1) + server.GetUnloadProgram(3), "LOAD 1UNLOAD 3");
     EXPECT_EQ(server.GetChangeProgram(1, 3), "C 1 3");
+    machine.hide = true; // only through the presence query
+    EXPECT_FALSE(server.FindSlot(3) || server.SetSlot(3, 9));
+    EXPECT_EQ(server.GetSlotOfProbe(8), 0u);
+    EXPECT_EQ(server.GetLoadProgram(1) + server.GetUnloadProgram(3) + server.GetChangeProgram(1, 3),
+              "");
+    EXPECT_TRUE(server.GetSlots("", 0).empty());
+    machine.hide = false;
     EXPECT_TRUE(magazine.SetSlot(1, 4000000000u));
     EXPECT_EQ(magazine.DeleteProbe(7), 1);
     EXPECT_EQ(magazine.DeleteProbe(6), 1); // held nowhere: nothing to do
@@ -248,7 +221,7 @@ TEST_F(Magazine, ChangesAreSavedAtOnceOnlyWhereTheyBelong) {
     EXPECT_EQ(other.GetSlots("", 0), optic2);
 
     EXPECT_FALSE(magazine.SetSlot(4, 1));
-    systems.active = {"", 0};
+    machine.active = {"", 0};
     EXPECT_FALSE(magazine.SetSlot(1, 1));
     EXPECT_EQ(capture.ErrTrace(), (Lines{"MMachMagazineDB::SetSlot(): slot number 4 not found",
                                          "MMachMagazineDB::SetSlot(): probesystem _0 not found"}));
@@ -260,28 +233,21 @@ TEST_F(Magazine, FailedChangeLeavesTheFileAndReadsMemoryBackFromIt) {
     // Someone else changed the file meanwhile: memory must follow the file, not the past.
     const std::string edited = kMagazine + "[Optic_2_slot6]\nload.program=L\nunload.program=U\n";
     ASSERT_TRUE(WriteFileBytes(path, edited));
-    int results[4];
-    Slots after[4];
-    {
-        WritesFail fail;
-        results[0] = magazine.SetSlot(1, 8);
-        after[0] = Active();
-        results[1] = magazine.DeleteProbe(7);
-        after[1] = Active();
-        results[2] = magazine.DeleteProbesystem("Optic", 2);
-        after[2] = Active();
-        results[3] = magazine.Send("[Optic_2_slot1]\nload.program=L\nunload.program=U\n");
-        after[3] = Active();
-    }
     const Slots fromFile{{1, 5}, {2, 7}, {3, 0}, {6, 0}};
-    for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(results[i], 0) << i;
-        EXPECT_EQ(after[i], fromFile) << i;
-    }
-    for (const char* line : {"SetSlot(): inidata.Save()", "DeleteProbe(): inidata.Save()",
-                             "DeleteProbesystem(): inidata.Save()", "Send(): Save()"})
+    const std::pair<const char*, std::function<int()>> changes[] = {
+        {"SetSlot(): inidata.Save()", [&] { return int(magazine.SetSlot(1, 8)); }},
+        {"DeleteProbe(): inidata.Save()", [&] { return magazine.DeleteProbe(7); }},
+        {"DeleteProbesystem(): inidata.Save()",
+         [&] { return magazine.DeleteProbesystem("Optic", 2); }},
+        {"Send(): Save()", [&] {
+             return int(magazine.Send("[Optic_2_slot1]\nload.program=L\nunload.program=U\n"));
+         }}};
+    for (const auto& [line, change] : changes) {
+        EXPECT_EQ(WithWritesFailing(change), 0) << line;
+        EXPECT_EQ(Active(), fromFile) << line;
         EXPECT_EQ(capture.CountErrTrace(std::string("MMachMagazineDB::") + line + " failed"), 1)
             << line;
+    }
     EXPECT_EQ(capture.CountErrTrace("resync_inifile"), 0);
     EXPECT_EQ(ReadFileBytes(path), edited);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
@@ -289,11 +255,7 @@ TEST_F(Magazine, FailedChangeLeavesTheFileAndReadsMemoryBackFromIt) {
     // A file that no longer analyses keeps the slots read before the bad section (in name
     // order Optic_* comes before Optic_2_x, my_probe after it).
     ASSERT_TRUE(WriteFileBytes(path, edited + "[Optic_2_x]\n"));
-    {
-        WritesFail fail;
-        results[0] = magazine.SetSlot(1, 8);
-    }
-    EXPECT_EQ(results[0], 0);
+    EXPECT_EQ(WithWritesFailing([&] { return int(magazine.SetSlot(1, 8)); }), 0);
     EXPECT_EQ(capture.CountErrTrace("MMachMagazineDB::resync_inifile(): analyse_inifile() failed"),
               1);
     EXPECT_EQ(Active(), fromFile);
@@ -303,11 +265,7 @@ TEST_F(Magazine, FailedChangeLeavesTheFileAndReadsMemoryBackFromIt) {
     // A file that no longer reads to its end is never saved back from the part that was read.
     const std::string garbled = "[Optic_2_slot1]\nload.program=L\nunload.program=U\n[broken\n";
     ASSERT_TRUE(WriteFileBytes(path, garbled));
-    {
-        WritesFail fail;
-        results[0] = magazine.SetSlot(1, 8);
-    }
-    EXPECT_EQ(results[0], 0);
+    EXPECT_EQ(WithWritesFailing([&] { return int(magazine.SetSlot(1, 8)); }), 0);
     EXPECT_EQ(capture.CountErrTrace("MMachMagazineDB::resync_inifile(): inidata.Reload() failed"),
               1);
     EXPECT_EQ(Active(), Slots{});

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <limits>
 #include <string>
 #include <vector>
@@ -32,17 +31,23 @@ std::string TakeAll(MOutputChannel& channel) {
 
 TEST(MOutputChannel, LineFormats) {
     MOutputChannel channel(7);
-    channel.Error(15);
     channel.Error(std::string("failed to open probe manager"));
+    EXPECT_TRUE(channel.HasError());
+    channel.ResetError();
+    channel.Error(60); // unknown numbers name themselves
+    EXPECT_TRUE(channel.HasError());
+    channel.Error(15);
     channel.Warning(10003);
     channel.Warning(std::string("careful"));
+    EXPECT_TRUE(channel.HasError());
     channel.Data(std::vector<double>{1.5, -0.25});
     channel.Data(std::vector<double>{});
     channel.Data(std::string("abc"));
     channel.Event(3);
     channel.Event(std::string("preview begin"));
-    EXPECT_EQ(TakeAll(channel), "0007\terror \"transaction: command unknown\"\r\n"
-                                "0007\terror \"failed to open probe manager\"\r\n"
+    EXPECT_EQ(TakeAll(channel), "0007\terror \"failed to open probe manager\"\r\n"
+                                "0007\terror \"unknown error number 60\"\r\n"
+                                "0007\terror \"transaction: command unknown\"\r\n"
                                 "0007\twarning \"ambiguous tip, using first\"\r\n"
                                 "0007\twarning \"careful\"\r\n"
                                 "0007\tdata 1.5 -0.25\r\n"
@@ -50,26 +55,9 @@ TEST(MOutputChannel, LineFormats) {
                                 "0007\tdata abc\r\n"
                                 "0000\tevent \"measurement begin\"\r\n"
                                 "0000\tevent \"preview begin\"\r\n");
-}
-
-TEST(MOutputChannel, PrefixIsZeroPaddedToFourDigits) {
-    MOutputChannel big(123456);
+    MOutputChannel big(123456); // at least four digits
     big.Data(std::string("x"));
     EXPECT_EQ(TakeAll(big), "123456\tdata x\r\n");
-    MOutputChannel zero(0);
-    zero.Warning(10000);
-    EXPECT_EQ(TakeAll(zero), "0000\twarning \"machine: emergency\"\r\n");
-}
-
-TEST(MOutputChannel, UnknownCodesNameTheirNumber) {
-    MOutputChannel channel(1);
-    channel.Error(60);
-    EXPECT_TRUE(channel.HasError());
-    channel.Warning(9999);
-    channel.Event(0);
-    EXPECT_EQ(TakeAll(channel), "0001\terror \"unknown error number 60\"\r\n"
-                                "0001\twarning \"unknown warning number 9999\"\r\n"
-                                "0000\tevent \"unknown event number 0\"\r\n");
 }
 
 TEST(MOutputChannel, NumberFormat) {
@@ -77,34 +65,18 @@ TEST(MOutputChannel, NumberFormat) {
         double value;
         const char* text;
     };
+    // Fixed notation rounds to six decimals and keeps the zeros of the integer part; beyond
+    // 32 bits "%.6f" takes over up to 1e11, then "%.17g".
+    // clang-format off
     const Case cases[] = {
-        {0.0, " 0"},
-        {-0.0, " 0"},
-        {1.5, " 1.5"},
-        {-0.25, " -0.25"},
-        {2.0000001, " 2"},
-        {10.0, " 10"},
-        {100.0, " 100"},
-        {-3.0, " -3"},
-        {0.1, " 0.1"},
-        {123.456, " 123.456"},
-        {1.0 / 3.0, " 0.333333"},
-        {2.0 / 3.0, " 0.666667"},
-        {0.0000015, " 0.000002"},
-        {5e-7, " 0.000001"},
-        {-5e-7, " -0.000001"},
-        {2147483647.0, " 2147483647"},
-        {-2147483648.0, " -2147483648"},
-        {2147483648.5, " 2147483648.5"},
-        {1e12, " 1000000000000"},
-        {3e11, " 300000000000"},
-        {99999999999.25, " 99999999999.25"},
-        {1.2345678e-7, " 0"},
-        {-1.2345678e-7, " -0"},
-        {1e-300, " 0"},
-        {1.2345678901234567e15, " 1234567890123456.8"},
-        {-2.5e20, " -2.5e+20"},
-    };
+        {0.0, " 0"}, {-0.0, " 0"}, {1.5, " 1.5"}, {-0.25, " -0.25"}, {2.0000001, " 2"},
+        {10.0, " 10"}, {0.1, " 0.1"}, {1.0 / 3.0, " 0.333333"}, {2.0 / 3.0, " 0.666667"},
+        {5e-7, " 0.000001"}, {-5e-7, " -0.000001"}, {2147483647.0, " 2147483647"},
+        {-2147483648.0, " -2147483648"}, {2147483648.5, " 2147483648.5"},
+        {99999999999.25, " 99999999999.25"}, {3e11, " 300000000000"}, {1e12, " 1000000000000"},
+        {1.2345678e-7, " 0"}, {-1.2345678e-7, " -0"},
+        {1.2345678901234567e15, " 1234567890123456.8"}, {-2.5e20, " -2.5e+20"}};
+    // clang-format on
     for (const Case& c : cases)
         EXPECT_EQ(Number(c.value), c.text) << "value " << c.value;
     EXPECT_EQ(Number(std::numeric_limits<double>::infinity()), " inf");
@@ -112,93 +84,54 @@ TEST(MOutputChannel, NumberFormat) {
 
 TEST(MOutputChannel, EventsOneAndEightAreDeferredAndSentOnce) {
     MOutputChannel channel(2);
-    channel.Event(1);
-    channel.Event(1);
     channel.Event(std::string("machine changed"));
-    channel.Event(1);
+    for (int i = 0; i < 3; ++i)
+        channel.Event(1);
     channel.Data(std::string("x"));
-    EXPECT_TRUE(channel.IsEventSet(1));
-    EXPECT_TRUE(channel.IsEventSet(8));
-
-    // GetText shows them at the end and changes nothing.
+    EXPECT_TRUE(channel.IsEventSet(1) && channel.IsEventSet(8));
+    // GetText shows them at the end, 1 before 8, and changes nothing.
     EXPECT_EQ(channel.GetText(), "0002\tdata x\r\n" + kCapabilitiesChanged + kMachineChanged);
-    EXPECT_EQ(channel.GetText(), "0002\tdata x\r\n" + kCapabilitiesChanged + kMachineChanged);
-
-    // Without the flag they stay pending.
     std::string out;
-    EXPECT_TRUE(channel.Take(out, false));
+    EXPECT_TRUE(channel.Take(out, false)); // without the flag they stay pending
     EXPECT_EQ(out, "0002\tdata x\r\n");
     EXPECT_FALSE(channel.HasEvents());
-    EXPECT_TRUE(channel.IsEmpty());
-
     EXPECT_TRUE(channel.Take(out, true));
     EXPECT_EQ(out, kCapabilitiesChanged + kMachineChanged);
     EXPECT_FALSE(channel.Take(out, true)); // sent once
     EXPECT_EQ(out, "");
 }
 
-TEST(MOutputChannel, UnknownEventTextsSetBit97AndAreStillSent) {
+TEST(MOutputChannel, EventBits) {
     TraceCapture capture(4);
     MOutputChannel channel(3);
-    channel.Event(std::string("resync needed"));
-    EXPECT_EQ(channel.GetText(), "0000\tevent \"resync needed\"\r\n");
+    channel.Event(std::string("resync needed")); // in no table: bit 97, traced, still sent
     EXPECT_TRUE(channel.HasEvents());
-    EXPECT_FALSE(channel.IsEventSet(97)); // bit 97 is not asked by number
-    for (int number = 0; number <= 96; ++number)
+    for (int number = 0; number <= 97; ++number) // 97 is not asked by number
         EXPECT_FALSE(channel.IsEventSet(number)) << number;
-    EXPECT_EQ(capture.CountTrace("set_event_bit(): unknown event: 97"), 1) << capture.Dump();
     ASSERT_EQ(capture.Trace().size(), 1u);
     EXPECT_EQ(capture.Trace()[0].level, 4);
-
+    EXPECT_EQ(capture.CountTrace("set_event_bit(): unknown event: 97"), 1) << capture.Dump();
     channel.Event(120);
-    EXPECT_EQ(capture.CountTrace("set_event_bit(): unknown event: 120"), 1);
     channel.Event(-1);
+    EXPECT_EQ(capture.CountTrace("set_event_bit(): unknown event: 120"), 1);
     EXPECT_EQ(capture.CountTrace("set_event_bit(): unknown event: -1"), 1);
-    EXPECT_EQ(TakeAll(channel), "0000\tevent \"resync needed\"\r\n"
-                                "0000\tevent \"unknown event number 120\"\r\n"
-                                "0000\tevent \"unknown event number -1\"\r\n");
-    EXPECT_FALSE(channel.HasEvents());
-}
 
-TEST(MOutputChannel, EventTextsFindTheirNumbers) {
-    TraceCapture capture(4);
-    MOutputChannel channel(4);
     channel.Event(std::string("start/stop"));
     channel.Event(std::string("unknown event number 68")); // the gaps take part too
     channel.Event(0);
-    EXPECT_TRUE(channel.IsEventSet(96));
-    EXPECT_TRUE(channel.IsEventSet(68));
-    EXPECT_TRUE(channel.IsEventSet(0));
+    EXPECT_TRUE(channel.IsEventSet(96) && channel.IsEventSet(68) && channel.IsEventSet(0));
     EXPECT_FALSE(channel.IsEventSet(1));
-    EXPECT_EQ(capture.CountTrace("unknown event"), 0);
-    TakeAll(channel);
-}
-
-TEST(MOutputChannel, ClearKeepsTheMarkAndTakeKeepsTheError) {
-    MOutputChannel channel(5);
-    channel.SetMark();
-    channel.Error(16);
-    channel.Event(5);
-    channel.Event(1);
-    channel.Clear();
-    EXPECT_TRUE(channel.IsMarked());
-    EXPECT_FALSE(channel.HasError());
+    EXPECT_EQ(capture.Trace().size(), 3u);
+    EXPECT_EQ(TakeAll(channel), "0000\tevent \"resync needed\"\r\n"
+                                "0000\tevent \"unknown event number 120\"\r\n"
+                                "0000\tevent \"unknown event number -1\"\r\n"
+                                "0000\tevent \"start/stop\"\r\n"
+                                "0000\tevent \"unknown event number 68\"\r\n"
+                                "0000\tevent \"unknown event number 0\"\r\n");
     EXPECT_FALSE(channel.HasEvents());
-    EXPECT_TRUE(channel.IsEmpty());
-    EXPECT_EQ(channel.GetText(), ""); // the pending event went too
-
-    channel.Error(16);
-    std::string out;
-    channel.Take(out, true);
-    EXPECT_TRUE(channel.HasError());
-    channel.ResetError();
-    EXPECT_FALSE(channel.HasError());
-    channel.Warning(10000);
-    EXPECT_FALSE(channel.HasError()); // warnings are not errors
-    TakeAll(channel);
 }
 
-TEST(MOutputChannel, AppendAndMoveToCarryTextFlagsAndEvents) {
+TEST(MOutputChannel, MoveToCarriesTextFlagsAndEventsAndClearKeepsTheMark) {
     MOutputChannel command(9);
     command.Error(3);
     command.SetMark();
@@ -209,20 +142,25 @@ TEST(MOutputChannel, AppendAndMoveToCarryTextFlagsAndEvents) {
     MOutputChannel reply(9);
     reply.Data(std::string("first"));
     command.MoveTo(reply);
-    EXPECT_TRUE(command.IsEmpty());
-    EXPECT_FALSE(command.HasEvents());
-    EXPECT_FALSE(command.HasError());
-    EXPECT_EQ(command.GetText(), "");
-
-    EXPECT_TRUE(reply.HasError());
-    EXPECT_TRUE(reply.IsMarked());
-    EXPECT_TRUE(reply.IsEventSet(40));
-    EXPECT_TRUE(reply.IsEventSet(1));
+    EXPECT_FALSE(command.HasEvents() || command.HasError());
+    EXPECT_TRUE(command.IsMarked());
+    EXPECT_EQ(command.GetText(), ""); // the pending event went too
+    EXPECT_TRUE(reply.HasError() && reply.IsMarked() && reply.IsEventSet(40) &&
+                reply.IsEventSet(1));
     EXPECT_EQ(TakeAll(reply), "0009\tdata first\r\n"
                               "0009\terror \"invalid argument\"\r\n"
                               "0000\tevent \"keypad: key-5\"\r\n"
                               "0000\tevent \"resync needed\"\r\n" +
                                   kCapabilitiesChanged);
+    EXPECT_TRUE(reply.HasError()); // Take keeps it
+    reply.Event(1);
+    reply.Clear();
+    EXPECT_TRUE(reply.IsMarked());
+    EXPECT_FALSE(reply.HasError() || reply.HasEvents());
+    EXPECT_EQ(reply.GetText(), "");
+    reply.Warning(10000);
+    EXPECT_FALSE(reply.HasError()); // warnings are not errors
+    TakeAll(reply);
 }
 
 TEST(MOutputChannel, DestructorReportsTextLeftOver) {
@@ -238,14 +176,13 @@ TEST(MOutputChannel, DestructorReportsTextLeftOver) {
                                             kMachineChanged + "\""}));
     capture.Clear();
     {
-        MOutputChannel channel(13);
-        channel.Data(std::string("taken"));
-        TakeAll(channel);
-    }
-    {
+        MOutputChannel taken(13);
+        taken.Data(std::string("taken"));
+        TakeAll(taken);
         MOutputChannel pendingOnly(14);
         pendingOnly.Event(1);
     }
     EXPECT_EQ(capture.CountErrLog("Not all entries cleared for 0013"), 0);
+    EXPECT_EQ(capture.ErrLog().size(), 2u);
     EXPECT_EQ(capture.CountErrLog("Not all entries cleared for 0014"), 1);
 }

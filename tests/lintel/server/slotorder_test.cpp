@@ -31,211 +31,98 @@ size_t Position(size_t slot, size_t destructor) {
     return slot > destructor ? slot - 1 : slot;
 }
 
-struct Expected {
-    size_t slot;
-    size_t position;
-};
+// Every operation of the machine in its order; position 2 is the destructor. N and F are
+// the placeholders and the factories not provided, by number.
+#define M(name) Slot(&MMachAbstract::name)
+#define N(number) M(NotProvided##number)
+#define F(number) M(NewMMachCommand##number)
+// clang-format off
+const size_t kMachineSlots[] = {
+    /* 0 */ M(EnableCommand), M(DisableCommand), M(Open), M(Close), M(WakeUpClients),
+    /* 6 */ M(IsNotifierSet), M(PollAsyncErrors), M(IsCommandEnabled), M(GetSensorName),
+    /* 10 */ M(GetVersion), M(GetSensorSerialNo), M(FindComponent), M(FirstComponent),
+    /* 14 */ M(NextComponent), N(15), N(16), M(FindAxis), M(FirstAxis), M(NextAxis),
+    /* 20 */ M(GetAxisValue), M(GetDefaultTimeout), M(IsTimeOnly), N(23), N(24), N(25), N(26),
+    /* 27 */ N(27), N(28), N(29), N(30), N(31), N(32), N(33), N(34), N(35), N(36), N(37), N(38),
+    /* 39 */ N(39), N(40), M(HasAutoinfo), M(StartAutoinfo), M(StopAutoinfo), M(GetAutoinfo),
+    /* 45 */ M(IsAutoinfoRunning), N(46), N(47), N(48), N(49), N(50), M(HasPreview),
+    /* 52 */ M(StartPreview), M(StopPreview), M(UpdatePreview), M(IsPreviewRunning),
+    /* 56 */ M(HasPreviewMemory), M(StartPreviewMemory), M(StopPreviewMemory),
+    /* 59 */ M(IsPreviewMemoryRunning), M(UpdatePreviewMemory), M(HasProbesystemDB),
+    /* 62 */ M(IsProbesystemDefined), M(FirstProbesystemType), M(NextProbesystemType),
+    /* 65 */ M(IsProbesystemIdDefined), M(ListProbesystems), M(HasActiveProbesystem),
+    /* 68 */ M(IsProbesystemTypeDefined), M(GetActiveProbesystem), M(GetActiveProbesystemId),
+    /* 71 */ M(GetActiveProbesystemType), M(HasImageFifos), M(GetActiveImageFifo),
+    /* 74 */ M(FindImageFifo), M(FirstImageFifo), M(NextImageFifo), M(GetProbesystemImageInfo),
+    /* 78 */ M(HasProbeDB), M(IsProbeDefined), M(IsTipDefined), M(ListProbes),
+    /* 82 */ M(GetMaxProbeNumber), M(GetMaxTipNumber), M(GetActiveProbe), M(GetActiveTip),
+    /* 86 */ M(HasMagazineDB), M(GetSlotOfProbe), M(FindSlot), M(SetSlot), M(GetLoadProgram),
+    /* 91 */ M(GetUnloadProgram), M(GetChangeProgram), M(GetSlots), N(94), N(95), N(96), N(97),
+    /* 98 */ N(98), N(99), N(100), N(101), N(102), N(103), M(NewMMachGetCommand),
+    /* 105 */ M(NewMMachInitCommand), F(106), F(107), F(108), F(109), F(110), F(111), F(112),
+    /* 113 */ F(113), F(114), F(115), M(NewMMachReceiveCommand), M(NewMMachSendCommand),
+    /* 118 */ M(NewMMachSetCommand), M(NewMMachScanCommand), F(120), F(121), F(122),
+    /* 123 */ M(NewMMachProbesystemLoadCommand), M(NewMMachProbesystemUnloadCommand),
+    /* 125 */ M(NewMMachProbesystemDefineCommand), M(NewMMachProbesystemDeleteCommand),
+    /* 127 */ M(NewMMachProbeLoadCommand), M(NewMMachProbeDeleteCommand),
+    /* 129 */ M(NewMMachProbeDefineCommand), M(NewMMachProbeUnloadCommand),
+    /* 131 */ M(NewMMachProbeChangeCommand), F(132), F(133), F(134), F(135), F(136),
+    /* 137 */ M(NewMMachScandataCommand), F(138), M(NewMMachScanpointCommand), F(140), F(141),
+    /* 142 */ M(NewMMachImagefifoCreateCommand), M(NewMMachImagefifoDeleteCommand),
+    /* 144 */ M(NewMMachImagefifoResetCommand), M(NewMMachImagefifoSelectCommand), F(146)};
+// clang-format on
+#undef M
+#undef N
+#undef F
+
+// The other interfaces have their destructor first; `slots` follow it in order.
+void ExpectInOrder(const char* what, std::initializer_list<size_t> slots) {
+    size_t position = 1;
+    for (size_t slot : slots) {
+        EXPECT_EQ(Position(slot, 0), position) << what << " entry " << position;
+        ++position;
+    }
+}
 
 } // namespace
 
 TEST(SlotOrder, MachineInterface) {
-    const Expected operations[] = {
-        {Slot(&MMachAbstract::EnableCommand), 0},
-        {Slot(&MMachAbstract::DisableCommand), 1},
-        {Slot(&MMachAbstract::Open), 3},
-        {Slot(&MMachAbstract::Close), 4},
-        {Slot(&MMachAbstract::WakeUpClients), 5},
-        {Slot(&MMachAbstract::IsNotifierSet), 6},
-        {Slot(&MMachAbstract::PollAsyncErrors), 7},
-        {Slot(&MMachAbstract::IsCommandEnabled), 8},
-        {Slot(&MMachAbstract::GetSensorName), 9},
-        {Slot(&MMachAbstract::GetVersion), 10},
-        {Slot(&MMachAbstract::GetSensorSerialNo), 11},
-        {Slot(&MMachAbstract::FindComponent), 12},
-        {Slot(&MMachAbstract::FirstComponent), 13},
-        {Slot(&MMachAbstract::NextComponent), 14},
-        {Slot(&MMachAbstract::NotProvided15), 15},
-        {Slot(&MMachAbstract::NotProvided16), 16},
-        {Slot(&MMachAbstract::FindAxis), 17},
-        {Slot(&MMachAbstract::FirstAxis), 18},
-        {Slot(&MMachAbstract::NextAxis), 19},
-        {Slot(&MMachAbstract::GetAxisValue), 20},
-        {Slot(&MMachAbstract::GetDefaultTimeout), 21},
-        {Slot(&MMachAbstract::IsTimeOnly), 22},
-        {Slot(&MMachAbstract::NotProvided23), 23},
-        {Slot(&MMachAbstract::NotProvided24), 24},
-        {Slot(&MMachAbstract::NotProvided25), 25},
-        {Slot(&MMachAbstract::NotProvided26), 26},
-        {Slot(&MMachAbstract::NotProvided27), 27},
-        {Slot(&MMachAbstract::NotProvided28), 28},
-        {Slot(&MMachAbstract::NotProvided29), 29},
-        {Slot(&MMachAbstract::NotProvided30), 30},
-        {Slot(&MMachAbstract::NotProvided31), 31},
-        {Slot(&MMachAbstract::NotProvided32), 32},
-        {Slot(&MMachAbstract::NotProvided33), 33},
-        {Slot(&MMachAbstract::NotProvided34), 34},
-        {Slot(&MMachAbstract::NotProvided35), 35},
-        {Slot(&MMachAbstract::NotProvided36), 36},
-        {Slot(&MMachAbstract::NotProvided37), 37},
-        {Slot(&MMachAbstract::NotProvided38), 38},
-        {Slot(&MMachAbstract::NotProvided39), 39},
-        {Slot(&MMachAbstract::NotProvided40), 40},
-        {Slot(&MMachAbstract::HasAutoinfo), 41},
-        {Slot(&MMachAbstract::StartAutoinfo), 42},
-        {Slot(&MMachAbstract::StopAutoinfo), 43},
-        {Slot(&MMachAbstract::GetAutoinfo), 44},
-        {Slot(&MMachAbstract::IsAutoinfoRunning), 45},
-        {Slot(&MMachAbstract::NotProvided46), 46},
-        {Slot(&MMachAbstract::NotProvided47), 47},
-        {Slot(&MMachAbstract::NotProvided48), 48},
-        {Slot(&MMachAbstract::NotProvided49), 49},
-        {Slot(&MMachAbstract::NotProvided50), 50},
-        {Slot(&MMachAbstract::HasPreview), 51},
-        {Slot(&MMachAbstract::StartPreview), 52},
-        {Slot(&MMachAbstract::StopPreview), 53},
-        {Slot(&MMachAbstract::UpdatePreview), 54},
-        {Slot(&MMachAbstract::IsPreviewRunning), 55},
-        {Slot(&MMachAbstract::HasPreviewMemory), 56},
-        {Slot(&MMachAbstract::StartPreviewMemory), 57},
-        {Slot(&MMachAbstract::StopPreviewMemory), 58},
-        {Slot(&MMachAbstract::IsPreviewMemoryRunning), 59},
-        {Slot(&MMachAbstract::UpdatePreviewMemory), 60},
-        {Slot(&MMachAbstract::HasProbesystemDB), 61},
-        {Slot(&MMachAbstract::IsProbesystemDefined), 62},
-        {Slot(&MMachAbstract::FirstProbesystemType), 63},
-        {Slot(&MMachAbstract::NextProbesystemType), 64},
-        {Slot(&MMachAbstract::IsProbesystemIdDefined), 65},
-        {Slot(&MMachAbstract::ListProbesystems), 66},
-        {Slot(&MMachAbstract::HasActiveProbesystem), 67},
-        {Slot(&MMachAbstract::IsProbesystemTypeDefined), 68},
-        {Slot(&MMachAbstract::GetActiveProbesystem), 69},
-        {Slot(&MMachAbstract::GetActiveProbesystemId), 70},
-        {Slot(&MMachAbstract::GetActiveProbesystemType), 71},
-        {Slot(&MMachAbstract::HasImageFifos), 72},
-        {Slot(&MMachAbstract::GetActiveImageFifo), 73},
-        {Slot(&MMachAbstract::FindImageFifo), 74},
-        {Slot(&MMachAbstract::FirstImageFifo), 75},
-        {Slot(&MMachAbstract::NextImageFifo), 76},
-        {Slot(&MMachAbstract::GetProbesystemImageInfo), 77},
-        {Slot(&MMachAbstract::HasProbeDB), 78},
-        {Slot(&MMachAbstract::IsProbeDefined), 79},
-        {Slot(&MMachAbstract::IsTipDefined), 80},
-        {Slot(&MMachAbstract::ListProbes), 81},
-        {Slot(&MMachAbstract::GetMaxProbeNumber), 82},
-        {Slot(&MMachAbstract::GetMaxTipNumber), 83},
-        {Slot(&MMachAbstract::GetActiveProbe), 84},
-        {Slot(&MMachAbstract::GetActiveTip), 85},
-        {Slot(&MMachAbstract::HasMagazineDB), 86},
-        {Slot(&MMachAbstract::GetSlotOfProbe), 87},
-        {Slot(&MMachAbstract::FindSlot), 88},
-        {Slot(&MMachAbstract::SetSlot), 89},
-        {Slot(&MMachAbstract::GetLoadProgram), 90},
-        {Slot(&MMachAbstract::GetUnloadProgram), 91},
-        {Slot(&MMachAbstract::GetChangeProgram), 92},
-        {Slot(&MMachAbstract::GetSlots), 93},
-        {Slot(&MMachAbstract::NotProvided94), 94},
-        {Slot(&MMachAbstract::NotProvided95), 95},
-        {Slot(&MMachAbstract::NotProvided96), 96},
-        {Slot(&MMachAbstract::NotProvided97), 97},
-        {Slot(&MMachAbstract::NotProvided98), 98},
-        {Slot(&MMachAbstract::NotProvided99), 99},
-        {Slot(&MMachAbstract::NotProvided100), 100},
-        {Slot(&MMachAbstract::NotProvided101), 101},
-        {Slot(&MMachAbstract::NotProvided102), 102},
-        {Slot(&MMachAbstract::NotProvided103), 103},
-        {Slot(&MMachAbstract::NewMMachGetCommand), 104},
-        {Slot(&MMachAbstract::NewMMachInitCommand), 105},
-        {Slot(&MMachAbstract::NewMMachCommand106), 106},
-        {Slot(&MMachAbstract::NewMMachCommand107), 107},
-        {Slot(&MMachAbstract::NewMMachCommand108), 108},
-        {Slot(&MMachAbstract::NewMMachCommand109), 109},
-        {Slot(&MMachAbstract::NewMMachCommand110), 110},
-        {Slot(&MMachAbstract::NewMMachCommand111), 111},
-        {Slot(&MMachAbstract::NewMMachCommand112), 112},
-        {Slot(&MMachAbstract::NewMMachCommand113), 113},
-        {Slot(&MMachAbstract::NewMMachCommand114), 114},
-        {Slot(&MMachAbstract::NewMMachCommand115), 115},
-        {Slot(&MMachAbstract::NewMMachReceiveCommand), 116},
-        {Slot(&MMachAbstract::NewMMachSendCommand), 117},
-        {Slot(&MMachAbstract::NewMMachSetCommand), 118},
-        {Slot(&MMachAbstract::NewMMachScanCommand), 119},
-        {Slot(&MMachAbstract::NewMMachCommand120), 120},
-        {Slot(&MMachAbstract::NewMMachCommand121), 121},
-        {Slot(&MMachAbstract::NewMMachCommand122), 122},
-        {Slot(&MMachAbstract::NewMMachProbesystemLoadCommand), 123},
-        {Slot(&MMachAbstract::NewMMachProbesystemUnloadCommand), 124},
-        {Slot(&MMachAbstract::NewMMachProbesystemDefineCommand), 125},
-        {Slot(&MMachAbstract::NewMMachProbesystemDeleteCommand), 126},
-        {Slot(&MMachAbstract::NewMMachProbeLoadCommand), 127},
-        {Slot(&MMachAbstract::NewMMachProbeDeleteCommand), 128},
-        {Slot(&MMachAbstract::NewMMachProbeDefineCommand), 129},
-        {Slot(&MMachAbstract::NewMMachProbeUnloadCommand), 130},
-        {Slot(&MMachAbstract::NewMMachProbeChangeCommand), 131},
-        {Slot(&MMachAbstract::NewMMachCommand132), 132},
-        {Slot(&MMachAbstract::NewMMachCommand133), 133},
-        {Slot(&MMachAbstract::NewMMachCommand134), 134},
-        {Slot(&MMachAbstract::NewMMachCommand135), 135},
-        {Slot(&MMachAbstract::NewMMachCommand136), 136},
-        {Slot(&MMachAbstract::NewMMachScandataCommand), 137},
-        {Slot(&MMachAbstract::NewMMachCommand138), 138},
-        {Slot(&MMachAbstract::NewMMachScanpointCommand), 139},
-        {Slot(&MMachAbstract::NewMMachCommand140), 140},
-        {Slot(&MMachAbstract::NewMMachCommand141), 141},
-        {Slot(&MMachAbstract::NewMMachImagefifoCreateCommand), 142},
-        {Slot(&MMachAbstract::NewMMachImagefifoDeleteCommand), 143},
-        {Slot(&MMachAbstract::NewMMachImagefifoResetCommand), 144},
-        {Slot(&MMachAbstract::NewMMachImagefifoSelectCommand), 145},
-        {Slot(&MMachAbstract::NewMMachCommand146), 146},
-    };
-    ASSERT_EQ(sizeof operations / sizeof operations[0], 146u);
-    for (const Expected& operation : operations)
-        EXPECT_EQ(Position(operation.slot, 2), operation.position);
+    static_assert(sizeof kMachineSlots / sizeof kMachineSlots[0] == 146);
+    for (size_t i = 0; i < 146; ++i)
+        EXPECT_EQ(Position(kMachineSlots[i], 2), i < 2 ? i : i + 1) << "entry " << i;
 }
 
-TEST(SlotOrder, OutputChannel) {
-    using Code = void (MOutputChannel::*)(int32_t);
-    using Text = void (MOutputChannel::*)(const std::string&);
-    EXPECT_EQ(Position(Slot(&MOutputChannel::Append), 0), 1u);
-    EXPECT_EQ(Position(Slot(&MOutputChannel::MoveTo), 0), 2u);
-    EXPECT_EQ(Position(Slot(static_cast<Code>(&MOutputChannel::Error)), 0), 3u);
-    EXPECT_EQ(Position(Slot(static_cast<Text>(&MOutputChannel::Error)), 0), 4u);
-    EXPECT_EQ(Position(Slot(static_cast<Code>(&MOutputChannel::Warning)), 0), 5u);
-    EXPECT_EQ(Position(Slot(static_cast<Text>(&MOutputChannel::Warning)), 0), 6u);
-    EXPECT_EQ(Position(Slot(static_cast<void (MOutputChannel::*)(const std::vector<double>&)>(
-                           &MOutputChannel::Data)),
-                       0),
-              7u);
-    EXPECT_EQ(Position(Slot(static_cast<Text>(&MOutputChannel::Data)), 0), 8u);
-    EXPECT_EQ(Position(Slot(static_cast<Text>(&MOutputChannel::Event)), 0), 9u);
-    EXPECT_EQ(Position(Slot(static_cast<Code>(&MOutputChannel::Event)), 0), 10u);
-    EXPECT_EQ(Position(Slot(&MOutputChannel::Clear), 0), 11u);
-    EXPECT_EQ(Position(Slot(&MOutputChannel::Take), 0), 12u);
-    EXPECT_EQ(Position(Slot(&MOutputChannel::IsEmpty), 0), 13u);
-    EXPECT_EQ(Position(Slot(&MOutputChannel::HasError), 0), 14u);
-    EXPECT_EQ(Position(Slot(&MOutputChannel::ResetError), 0), 15u);
-    EXPECT_EQ(Position(Slot(&MOutputChannel::SetMark), 0), 16u);
-    EXPECT_EQ(Position(Slot(&MOutputChannel::IsMarked), 0), 17u);
-    EXPECT_EQ(Position(Slot(&MOutputChannel::IsEventSet), 0), 18u);
-    EXPECT_EQ(Position(Slot(&MOutputChannel::HasEvents), 0), 19u);
-    EXPECT_EQ(Position(Slot(&MOutputChannel::GetText), 0), 20u);
-}
-
-TEST(SlotOrder, CommandsNotifierAndDatabases) {
-    EXPECT_EQ(Position(Slot(&MMachCommand::IsDone), 0), 1u);
-    EXPECT_EQ(Position(Slot(&MMachCommand::Abort), 0), 2u);
-    EXPECT_EQ(Position(Slot(&MMachCommand::GetName), 0), 3u);
+TEST(SlotOrder, ChannelCommandsNotifierAndDatabases) {
+    using C = MOutputChannel;
+    using Code = void (C::*)(int32_t);
+    using Text = void (C::*)(const std::string&);
+    using Numbers = void (C::*)(const std::vector<double>&);
+    ExpectInOrder("channel",
+                  {Slot(&C::Append),        Slot(&C::MoveTo),        Slot(Code(&C::Error)),
+                   Slot(Text(&C::Error)),   Slot(Code(&C::Warning)), Slot(Text(&C::Warning)),
+                   Slot(Numbers(&C::Data)), Slot(Text(&C::Data)),    Slot(Text(&C::Event)),
+                   Slot(Code(&C::Event)),   Slot(&C::Clear),         Slot(&C::Take),
+                   Slot(&C::IsEmpty),       Slot(&C::HasError),      Slot(&C::ResetError),
+                   Slot(&C::SetMark),       Slot(&C::IsMarked),      Slot(&C::IsEventSet),
+                   Slot(&C::HasEvents),     Slot(&C::GetText)});
+    ExpectInOrder("command", {Slot(&MMachCommand::IsDone), Slot(&MMachCommand::Abort),
+                              Slot(&MMachCommand::GetName)});
     EXPECT_EQ(Position(Slot(&MMachScanCommand::ReadNextLine), 0), 4u);
     EXPECT_EQ(Position(Slot(&MMachScanpointCommand::ReadNextLine), 0), 4u);
+    ExpectInOrder("notifier", {Slot(&MClientNotifier::GetState), Slot(&MClientNotifier::WakeUp)});
 
-    EXPECT_EQ(Position(Slot(&MClientNotifier::GetState), 0), 1u);
-    EXPECT_EQ(Position(Slot(&MClientNotifier::WakeUp), 0), 2u);
-
-    EXPECT_EQ(Position(Slot(&MMachProbeDB::GetMaxProbeNumber), 0), 1u);
-    EXPECT_EQ(Position(Slot(&MMachProbeDB::SetActiveProbe), 0), 5u);
-    EXPECT_EQ(Position(Slot(&MMachProbeDB::ListProbes), 0), 8u);
-    EXPECT_EQ(Position(Slot(&MMachProbeDB::DeleteProbe), 0), 10u);
-    EXPECT_EQ(Position(Slot(&MMachProbesystemDB::IsProbesystemDefined), 0), 1u);
-    EXPECT_EQ(Position(Slot(&MMachProbesystemDB::SetActiveProbesystem), 0), 6u);
-    EXPECT_EQ(Position(Slot(&MMachProbesystemDB::FirstProbesystemType), 0), 8u);
-    EXPECT_EQ(Position(Slot(&MMachProbesystemDB::DeleteProbesystem), 0), 12u);
+    using P = MMachProbeDB;
+    ExpectInOrder("probes",
+                  {Slot(&P::GetMaxProbeNumber), Slot(&P::GetMaxTipNumber), Slot(&P::GetActiveProbe),
+                   Slot(&P::GetActiveTip), Slot(&P::SetActiveProbe), Slot(&P::IsProbeDefined),
+                   Slot(&P::IsTipDefined), Slot(&P::ListProbes), Slot(&P::DefineProbe),
+                   Slot(&P::DeleteProbe)});
+    using S = MMachProbesystemDB;
+    ExpectInOrder("probesystems",
+                  {Slot(&S::IsProbesystemDefined), Slot(&S::IsProbesystemIdDefined),
+                   Slot(&S::HasActiveProbesystem), Slot(&S::GetActiveProbesystem),
+                   Slot(&S::GetActiveProbesystemId), Slot(&S::SetActiveProbesystem),
+                   Slot(&S::IsProbesystemTypeDefined), Slot(&S::FirstProbesystemType),
+                   Slot(&S::NextProbesystemType), Slot(&S::ListProbesystems),
+                   Slot(&S::DefineProbesystem), Slot(&S::DeleteProbesystem)});
 }

@@ -1,0 +1,107 @@
+#include "tests/mt_proxy/camera/camerasensortestutil.h"
+
+#include "msl/mutil/minidata.h"
+#include "mt_proxy/camera/misc/mcameraglobals.h"
+
+#include <cstdlib>
+
+namespace cameratest {
+
+namespace {
+
+void ResetCamera() {
+    Vyx::SimControl::SetConnected(true);
+    for (int call = 0; call < static_cast<int>(Vyx::SimCall::Count); ++call)
+        Vyx::SimControl::SetCallFailure(static_cast<Vyx::SimCall>(call), false);
+}
+
+} // namespace
+
+void CameraSensorTest::SetUp() {
+    unsetenv("VYX_SIMCAMERA_INI");
+    ResetCamera();
+    MCameraGlobals_SetConfigDir(dir.Path());
+}
+
+void CameraSensorTest::TearDown() {
+    sensor.reset();
+    ResetCamera();
+    // A test that failed half-way may have left the camera open.
+    if (Vyx::CImgSensors* open = Vyx::CImgSensors::GetInstance())
+        open->Uninitialize(0);
+    EXPECT_EQ(CImageReceivers_Count(), 0u) << "a test left an image receiver behind";
+    MCameraGlobals_SetConfigDir("");
+}
+
+CSensorVyxCamera* CameraSensorTest::Create(const std::string& section) {
+    EXPECT_TRUE(vyx::test::WriteFileBytes(dir.File("vyxcamera.ini"), "[SimCamera]\n" + section));
+    sensor = CSensorVyxCamera::GetInstance();
+    camera = dynamic_cast<CSensorVyxCamera*>(sensor.get());
+    return camera;
+}
+
+std::string CameraSensorTest::Hardware(const char* key) {
+    std::string text, value;
+    camera->GetHardwareData(text);
+    MIniData doc;
+    doc.SetContentString(text);
+    return doc.GetStringEntry("Camera", key, value) ? value : "<missing>";
+}
+
+double CameraSensorTest::Value(const char* name) {
+    double value = -12345.0;
+    EXPECT_TRUE(camera->GetPropertyValue(name, &value)) << name;
+    return value;
+}
+
+bool CameraSensorTest::EnableSettings() {
+    return camera->SetPropertyData(
+        "[General]\nChannels=gain,shutter,framerate,light_intensity,light_trigger_mode\n"
+        "[Default]\nAccess=RW\nMin=0\nMax=1000\n");
+}
+
+void FrameRecorder::Callback(void* context, const Vyx::CImgBuffer* image, uint32_t flags) {
+    auto* recorder = static_cast<FrameRecorder*>(context);
+    RecordedFrame frame;
+    frame.counter = image->frameCounter;
+    frame.flags = flags;
+    frame.pixels = image->pixels != nullptr;
+    frame.timeStamp = image->timeStamp;
+    frame.timeStampKind = image->timeStampKind;
+    frame.offsetX = image->offsetX;
+    frame.offsetY = image->offsetY;
+    frame.clipWidth = image->clipWidth ? image->clipWidth : image->rowPitch;
+    frame.clipHeight = image->clipHeight ? image->clipHeight : image->rows;
+    auto temperature = image->attributes.find(Vyx::ImgAttr_Temperature);
+    frame.hasTemperature = temperature != image->attributes.end();
+    if (frame.hasTemperature)
+        frame.temperature = temperature->second.second;
+    if (recorder->m_checkPixels && frame.pixels && frame.counter != 0 &&
+        image->bytesPerPixel == 1) {
+        for (uint64_t y = image->offsetY; y < image->offsetY + frame.clipHeight; ++y)
+            for (uint64_t x = image->offsetX; x < image->offsetX + frame.clipWidth; ++x)
+                if (image->pixels[y * image->rowPitch + x] !=
+                    Pattern8(frame.counter, image->rowPitch, x, y))
+                    ++frame.wrongPixels;
+    }
+    std::lock_guard<std::mutex> lock(recorder->m_mutex);
+    recorder->m_frames.push_back(frame);
+    recorder->m_arrived.notify_all();
+}
+
+bool FrameRecorder::WaitFor(size_t count, std::chrono::seconds timeout) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return m_arrived.wait_for(lock, timeout, [&] { return m_frames.size() >= count; });
+}
+
+std::vector<RecordedFrame> FrameRecorder::Frames() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_frames;
+}
+
+size_t FrameRecorder::Count() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_frames.size();
+}
+
+} // namespace cameratest

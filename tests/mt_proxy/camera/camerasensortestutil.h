@@ -1,0 +1,79 @@
+#pragma once
+// Helpers of the camera sensor tests: a sensor on the simulated camera configured by the
+// test's own "vyxcamera.ini", and an image receiver that records what it got.
+
+#include "mt_proxy/camera/misc/cimagereceivers.h"
+#include "mt_proxy/camera/misc/csensorvyxcamera.h"
+#include "platform/vyx/simcontrol.h"
+#include "tests/support/testsupport.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace cameratest {
+
+// Each test gets a fresh configuration directory and leaves the camera closed.
+class CameraSensorTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Writes "[SimCamera]\n" + section as the machine's vyxcamera.ini and creates the sensor
+    // (null when GetInstance gives none).
+    CSensorVyxCamera* Create(const std::string& section);
+    // [Camera] entry of the hardware data, "<missing>" when absent.
+    std::string Hardware(const char* key);
+    double Value(const char* name);
+    // Enables the camera settings (access RW), as a probe configuration does.
+    bool EnableSettings();
+
+    vyx::test::TempDir dir;
+    std::unique_ptr<CSensor> sensor;
+    CSensorVyxCamera* camera = nullptr;
+};
+
+struct RecordedFrame {
+    uint32_t counter = 0;
+    uint32_t flags = 0;
+    bool pixels = false;
+    uint64_t timeStamp = 0;
+    int32_t timeStampKind = 0;
+    uint64_t offsetX = 0, offsetY = 0, clipWidth = 0, clipHeight = 0;
+    bool hasTemperature = false;
+    double temperature = 0.0;
+    // Pixels of the clip rectangle that differ from the test pattern (8-bit frames only).
+    uint64_t wrongPixels = 0;
+};
+
+class FrameRecorder {
+public:
+    explicit FrameRecorder(bool checkPixels = false) : m_checkPixels(checkPixels) {}
+
+    CImageReceiver Receiver() { return {&FrameRecorder::Callback, this}; }
+    static void Callback(void* context, const Vyx::CImgBuffer* image, uint32_t flags);
+
+    // False when fewer than `count` frames arrived within the time-out.
+    bool WaitFor(size_t count, std::chrono::seconds timeout = std::chrono::seconds(20));
+    std::vector<RecordedFrame> Frames() const;
+    size_t Count() const;
+
+private:
+    bool m_checkPixels;
+    mutable std::mutex m_mutex;
+    std::condition_variable m_arrived;
+    std::vector<RecordedFrame> m_frames;
+};
+
+// The test pattern of an 8-bit frame, written out here so that the camera's arithmetic is
+// checked, not repeated: pixel (x, y) of the full frame of counter c.
+inline uint8_t Pattern8(uint64_t counter, uint64_t pitch, uint64_t x, uint64_t y) {
+    return static_cast<uint8_t>((y * pitch + x + counter % 251) % 251);
+}
+
+} // namespace cameratest

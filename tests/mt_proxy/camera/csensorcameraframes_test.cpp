@@ -1,0 +1,114 @@
+// Frames on the camera's own clock through the camera sensor, and receivers that come and go
+// while frames flow. Frames arrive on the camera library's thread, so these suites end in
+// Concurrency and also run under ThreadSanitizer.
+
+#include "tests/mt_proxy/camera/camerasensortestutil.h"
+
+#include <atomic>
+#include <thread>
+
+using cameratest::CameraSensorTest;
+using cameratest::FrameRecorder;
+using cameratest::RecordedFrame;
+
+using CameraSensorFramesConcurrency = CameraSensorTest;
+using CameraSensorReceiversConcurrency = CameraSensorTest;
+
+TEST_F(CameraSensorFramesConcurrency, FramesAtTheFrameRateToTwoReceivers) {
+    ASSERT_NE(Create(""), nullptr);
+    ASSERT_TRUE(EnableSettings());
+    ASSERT_TRUE(camera->SetPropertyValue(CSensorValueMap{{"framerate", 100.0},
+                                                         {"imagewidth", 128.0},
+                                                         {"imageheight", 64.0},
+                                                         {"imageoffsetx", 40.0}}));
+    FrameRecorder first(true), second(true);
+    CImageReceiver a = first.Receiver(), b = second.Receiver();
+    ASSERT_TRUE(camera->SetPropertyData(0, &a));
+    ASSERT_TRUE(camera->SetPropertyData(0, &b));
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(camera->SetMeasurement(true));
+    ASSERT_TRUE(first.WaitFor(30));
+    ASSERT_TRUE(second.WaitFor(30));
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    ASSERT_TRUE(camera->SetMeasurement(false));
+    ASSERT_TRUE(camera->SetPropertyData(1, &a));
+    ASSERT_TRUE(camera->SetPropertyData(1, &b));
+
+    for (const FrameRecorder* recorder : {&first, &second}) {
+        std::vector<RecordedFrame> f = recorder->Frames();
+        ASSERT_GE(f.size(), 30u);
+        for (size_t i = 0; i < f.size(); ++i) {
+            EXPECT_EQ(f[i].counter, i + 1);
+            EXPECT_EQ(f[i].wrongPixels, 0u) << i;
+            EXPECT_EQ(f[i].offsetX, 616u); // 640 - 64 + 40
+            EXPECT_EQ(f[i].clipWidth, 128u);
+            EXPECT_EQ(f[i].timeStampKind, Vyx::TimeStamp_Nanoseconds);
+        }
+        // One frame period apart, whatever the load on the machine.
+        for (size_t i = 1; i < f.size(); ++i)
+            EXPECT_NEAR(double(f[i].timeStamp - f[i - 1].timeStamp), 10e6, 2e6) << i;
+    }
+    // A frame in flight reaches both before the acquisition stops.
+    ASSERT_EQ(first.Count(), second.Count());
+    EXPECT_EQ(first.Frames().back().timeStamp, second.Frames().back().timeStamp);
+    // 30 frames at 100 per second take 0.3 s; a busy machine may be late, never early.
+    EXPECT_GE(elapsed, std::chrono::milliseconds(280));
+    EXPECT_LT(elapsed, std::chrono::seconds(15));
+}
+
+TEST_F(CameraSensorReceiversConcurrency, ReceiversComeAndGoWhileFramesFlow) {
+    ASSERT_NE(Create("FrameRate = 200\n"), nullptr);
+    FrameRecorder steady;
+    CImageReceiver permanent = steady.Receiver();
+    ASSERT_TRUE(camera->SetPropertyData(0, &permanent));
+    ASSERT_TRUE(camera->SetMeasurement(true));
+
+    // A receiver that notes any call after its removal returned; it is freed right after.
+    struct Visitor {
+        std::atomic<int> calls{0};
+        std::atomic<bool> removed{false};
+        std::atomic<int>* late = nullptr;
+        static void Callback(void* context, const Vyx::CImgBuffer*, uint32_t) {
+            auto* self = static_cast<Visitor*>(context);
+            if (self->removed.load())
+                self->late->fetch_add(1);
+            self->calls.fetch_add(1);
+        }
+    };
+    std::atomic<int> late{0}, starved{0};
+    auto churn = [&]() {
+        for (int i = 0; i < 15; ++i) {
+            auto visitor = std::make_unique<Visitor>();
+            visitor->late = &late;
+            CImageReceiver receiver{&Visitor::Callback, visitor.get()};
+            if (!camera->SetPropertyData(0, &receiver)) {
+                starved.fetch_add(1);
+                continue;
+            }
+            // Bounded wait for the first frame; a slow machine only makes it wait longer.
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+            while (visitor->calls.load() == 0 && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::yield();
+            if (visitor->calls.load() == 0)
+                starved.fetch_add(1);
+            CImageReceiver same{&Visitor::Callback, visitor.get()};
+            if (!camera->SetPropertyData(1, &same))
+                starved.fetch_add(1);
+            visitor->removed.store(true);
+        }
+    };
+    std::thread one(churn), two(churn);
+    one.join();
+    two.join();
+    const size_t seen = steady.Count();
+    ASSERT_TRUE(steady.WaitFor(seen + 3));
+    ASSERT_TRUE(camera->SetMeasurement(false));
+    ASSERT_TRUE(camera->SetPropertyData(1, &permanent));
+
+    EXPECT_EQ(late.load(), 0);
+    EXPECT_EQ(starved.load(), 0);
+    // The receiver that stayed saw every frame, in order.
+    std::vector<RecordedFrame> f = steady.Frames();
+    for (size_t i = 0; i < f.size(); ++i)
+        ASSERT_EQ(f[i].counter, i + 1);
+}

@@ -1,0 +1,210 @@
+// The fibre sensor on the simulated KR7700: its parameter block through property data, user
+// data and the "light" channel, and the saved positions of its writable channels.
+
+#include "msl/mstreams/stlbase64.h"
+#include "msl/mutil/minidata.h"
+#include "mt_proxy/camera/misc/csensorfiber.h"
+#include "platform/trace/tracecapture.h"
+#include "tests/mt_proxy/camera/camerasensortestutil.h"
+
+#include <cstdio>
+
+using cameratest::CameraSensorTest;
+using vyx::trace::TraceCapture;
+
+namespace {
+
+std::string Entry(const std::string& text, const char* section, const char* key) {
+    MIniData doc;
+    doc.SetContentString(text);
+    std::string value;
+    return doc.GetStringEntry(section, key, value) ? value : "<missing>";
+}
+
+// A look-up table of `count` lines, entry i = i * scale / 2047, base64-encoded.
+std::string Lut(int count, double scale) {
+    std::string text;
+    char line[32];
+    for (int i = 0; i < count; ++i) {
+        std::snprintf(line, sizeof line, "%f\n", i * scale / 2047.0);
+        text += line;
+    }
+    EXPECT_TRUE(stl_encode_base64(text));
+    return text;
+}
+
+Vyx::CParamKR7700 CameraBlock() {
+    Vyx::CParamKR7700 block;
+    EXPECT_TRUE(Vyx::CImgSensors::GetInstance()->GetSmartParam(&block, 0));
+    return block;
+}
+
+class FibreSensor : public CameraSensorTest {
+protected:
+    CSensorFiber* CreateFibre(const std::string& more = "") {
+        Create("Model = fibre\nCIFMode = 6\nFlashFile = " + dir.File("flash.ini") + "\n" + more);
+        return dynamic_cast<CSensorFiber*>(camera);
+    }
+    // The property data as the sensor hands it out, with [Camera] entries replaced.
+    std::string PropertyData(CSensorFiber* fibre,
+                             std::initializer_list<std::pair<const char*, std::string>> camera) {
+        std::string text;
+        fibre->GetPropertyData(text);
+        MIniData doc;
+        doc.SetContentString(text);
+        for (const auto& [key, value] : camera)
+            doc.SetStringEntry("Camera", key, value);
+        return doc.GetContentString();
+    }
+};
+
+} // namespace
+
+TEST_F(FibreSensor, ReadsItsBlockAndAcquiresFromTheStart) {
+    CSensorFiber* fibre = CreateFibre("DeltaZ = 0.5\n");
+    ASSERT_NE(fibre, nullptr);
+    EXPECT_STREQ(fibre->GetSensorTypeList(), "ZF290:2 ZF290D:4");
+    EXPECT_TRUE(fibre->IsCifModeFixed());
+    EXPECT_TRUE(Vyx::SimControl::GetState().grabbing);
+    EXPECT_EQ(fibre->GetPropertyCount(), 6u);
+    CSensorChannelDesc d;
+    ASSERT_TRUE(fibre->GetPropertyData("light", &d));
+    EXPECT_EQ(d.step, 0.000474);
+    EXPECT_EQ(d.access, CSENSOR_ACCESS_RW);
+    ASSERT_TRUE(fibre->GetPropertyData("imagewidth", &d));
+    EXPECT_EQ(d.access, CSENSOR_ACCESS_R);
+    double light = 0.0;
+    ASSERT_TRUE(fibre->GetPropertyValue("light", &light));
+    EXPECT_EQ(light, 0.5);
+
+    std::string text;
+    ASSERT_TRUE(fibre->GetPropertyData(text));
+    EXPECT_EQ(Entry(text, "Camera", "make_persistent"), "0");
+    EXPECT_EQ(Entry(text, "Camera", "DeltaZ"), "0.5");
+    EXPECT_EQ(Entry(text, "Camera", "send"), "true");
+    std::string lut = Entry(text, "Camera", "LUT");
+    ASSERT_TRUE(stl_decode_base64(lut));
+    EXPECT_EQ(std::count(lut.begin(), lut.end(), '\n'), 2048);
+    EXPECT_EQ(lut.substr(lut.size() - 9), "1.000000\n");
+}
+
+TEST_F(FibreSensor, LookUpTableAndDacRangeFromPropertyData) {
+    CSensorFiber* fibre = CreateFibre();
+    ASSERT_NE(fibre, nullptr);
+    TraceCapture capture;
+    // Without "send" nothing reaches the camera.
+    std::string data = PropertyData(fibre, {{"LUT", Lut(2048, 0.5)}, {"DeltaZ", "0.25"}});
+    MIniData unsent;
+    unsent.SetContentString(data);
+    unsent.DeleteEntry("Camera", "send");
+    ASSERT_TRUE(fibre->SetPropertyData(unsent.GetContentString()));
+    EXPECT_EQ(CameraBlock().DeltaZ, 0.0f);
+
+    EXPECT_FALSE(fibre->SetPropertyData(PropertyData(fibre, {{"LUT", Lut(2047, 0.5)}})));
+    EXPECT_EQ(
+        capture.CountErrTrace(
+            "SetUserData(): invalid look-up table size: expected 2048 entries, got only 2047"),
+        1);
+    EXPECT_FALSE(fibre->SetPropertyData(PropertyData(fibre, {{"LUT", "not base64!"}})));
+    EXPECT_EQ(capture.CountErrTrace("SetUserData(): stl_decode_base64() failed"), 1);
+    EXPECT_EQ(CameraBlock().LUT[2047], 1.0f);
+
+    const uint32_t flashed = Vyx::SimControl::GetState().flashCount;
+    ASSERT_TRUE(fibre->SetPropertyData(PropertyData(fibre, {{"LUT", Lut(2048, 0.5)},
+                                                            {"DeltaZ", "0.25"},
+                                                            {"DACRngMax", "0.75"},
+                                                            {"make_persistent", "1"}})))
+        << capture.Dump();
+    Vyx::CParamKR7700 block = CameraBlock();
+    EXPECT_EQ(block.LUT[2047], 0.5f);
+    EXPECT_NEAR(block.LUT[1000], 1000 * 0.5 / 2047, 1e-6);
+    EXPECT_EQ(block.DeltaZ, 0.25f);
+    EXPECT_EQ(block.DACRngMax, 0.75f);
+    EXPECT_EQ(Vyx::SimControl::GetState().flashCount, flashed + 1);
+    // The sensor hands out what the camera now holds.
+    EXPECT_EQ(Entry(PropertyData(fibre, {}), "Camera", "DACRngMax"), "0.75");
+}
+
+TEST_F(FibreSensor, UserDataSetsTheCameraParameters) {
+    CSensorFiber* fibre = CreateFibre();
+    ASSERT_NE(fibre, nullptr);
+    TraceCapture capture;
+    ASSERT_TRUE(fibre->SetUserData("[Camera]\nCIFMode=4\nQLimit=0.7\nErrMaxCnt=12\nAESpeed=2\n"
+                                   "TransferMode=2\n"))
+        << capture.Dump();
+    EXPECT_EQ(capture.CountTrace("CSensorFiber::SetUserData(): correcting CIF mode from 4 to 6"),
+              1);
+    Vyx::CParamKR7700 block = CameraBlock();
+    EXPECT_EQ(block.CIFMode, 6);
+    EXPECT_EQ(block.QLimit, 0.7f);
+    EXPECT_EQ(block.ErrMaxCnt, 12);
+    EXPECT_EQ(block.AESpeed, 2.0f);
+    EXPECT_EQ(Vyx::SimControl::GetState().transferVolume, 2);
+
+    // Only the missing camera keys are added; present ones keep their text.
+    ASSERT_TRUE(fibre->SetUserData("[Camera]\nQLimit=0.70\n"));
+    std::string text;
+    ASSERT_TRUE(fibre->GetUserData(text));
+    EXPECT_EQ(Entry(text, "Camera", "QLimit"), "0.70");
+    EXPECT_EQ(Entry(text, "Camera", "CIFMode"), "6");
+    EXPECT_EQ(Entry(text, "Camera", "ErrMaxCnt"), "12");
+    EXPECT_EQ(Entry(text, "Camera", "TransferMode"), "2");
+    EXPECT_EQ(Entry(text, "Camera", "PhaseOff"), "0");
+
+    // A block the camera refuses is read back, so the sensor shows what the camera has.
+    EXPECT_FALSE(fibre->SetUserData("[Camera]\nTransferMode=9\n"));
+    EXPECT_EQ(capture.CountErrTrace("CSensorFiber::SetUserData(): SetDataTransferVolume() failed"),
+              1);
+    Vyx::SimControl::SetCallFailure(Vyx::SimCall::SetSmartParam, true);
+    EXPECT_FALSE(fibre->SetUserData("[Camera]\nQLimit=0.2\n"));
+    EXPECT_EQ(capture.CountErrTrace("CSensorFiber::SetUserData(): SetSmartParam() failed"), 1);
+    EXPECT_EQ(fibre->GetParameters().QLimit, 0.7f);
+}
+
+TEST_F(FibreSensor, LightIsTheBlocksLight) {
+    CSensorFiber* fibre = CreateFibre();
+    ASSERT_NE(fibre, nullptr);
+    ASSERT_TRUE(fibre->SetPropertyValue(CSensorValueMap{{"light", 0.25}, {"gain", 0.75}}));
+    EXPECT_EQ(CameraBlock().light, 0.25f);
+    EXPECT_EQ(Value("light"), 0.25);
+    EXPECT_EQ(Value("gain"), 0.75);
+    TraceCapture capture;
+    EXPECT_FALSE(fibre->SetPropertyValue(CSensorValueMap{{"light", 2.0}}));
+    EXPECT_EQ(capture.CountErrTrace("SetPropertyValue(): SetSmartParam() failed"), 1);
+    EXPECT_EQ(Value("light"), 0.25);
+}
+
+TEST_F(FibreSensor, WritableChannelsSurviveARestart) {
+    const std::string userData = "[Configdir]\ndir=" + dir.Path() + "\n";
+    CSensorFiber* fibre = CreateFibre();
+    ASSERT_NE(fibre, nullptr);
+    ASSERT_TRUE(fibre->SetUserData(userData));
+    ASSERT_TRUE(fibre->SetPropertyValue(CSensorValueMap{{"light", 0.25}, {"gain", 0.75}}));
+    sensor.reset();
+
+    const std::string file = vyx::test::ReadFileBytes(dir.File(CSensorFiber::kPositionsFile));
+    EXPECT_EQ(std::atof(Entry(file, "SavedPositions", "light").c_str()), 0.25);
+    EXPECT_EQ(std::atof(Entry(file, "SavedPositions", "gain").c_str()), 0.75);
+    EXPECT_EQ(Entry(file, "SavedPositions", "imagewidth"), "<missing>"); // read-only
+
+    fibre = CreateFibre();
+    ASSERT_NE(fibre, nullptr);
+    EXPECT_EQ(Value("light"), 0.5); // the camera's power-on value
+    ASSERT_TRUE(fibre->SetUserData(userData));
+    EXPECT_EQ(Value("light"), 0.25);
+    EXPECT_EQ(Value("gain"), 0.75);
+    EXPECT_EQ(fibre->GetConfigDir(), dir.Path());
+
+    // Without a configuration directory there is nowhere to keep them.
+    sensor.reset();
+    fibre = CreateFibre();
+    ASSERT_NE(fibre, nullptr);
+    TraceCapture capture;
+    sensor.reset();
+    EXPECT_EQ(capture.CountErrTrace("CSensorFiber::save_axis_positions(): failed to open "
+                                    "csensorfiber.ini. Not saving old axes positions"),
+              1);
+    EXPECT_EQ(capture.CountErrTrace("CSensorFiber::~CSensorFiber(): save_axis_positions() failed"),
+              1);
+    EXPECT_FALSE(Vyx::SimControl::GetState().initialised);
+}
