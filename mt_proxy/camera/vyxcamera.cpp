@@ -1,6 +1,7 @@
 // The module's three entry points; everything else stays inside the module.
 
 #include "lintel/server/machine/mmachabstract.h"
+#include "mt_proxy/camera/misc/mcamerasensors.h"
 #include "mt_proxy/camera/mmachabstract/mcameramachabstract.h"
 #include "platform/trace/mtrace.h"
 
@@ -11,6 +12,13 @@
 
 class MClientNotifier;
 class MOutputChannel;
+
+namespace {
+
+// Loading the module enters its sensors in the probe manager's registry.
+[[maybe_unused]] const bool sensorsRegistered = (MCameraSensors_Register(), true);
+
+} // namespace
 
 VYX_EXPORT bool IsProxy() {
     return false;

@@ -2,6 +2,7 @@
 
 #include "lintel/server/commands/moutputchannel.h"
 #include "mt_proxy/camera/misc/mcameraglobals.h"
+#include "mt_proxy/camera/misc/mcamerasensors.h"
 #include "platform/trace/mtrace.h"
 
 #include <limits>
@@ -21,6 +22,8 @@ MCameraMachAbstract::MCameraMachAbstract(const std::string& name, const std::str
     componentCursor = components.end();
     MCameraGlobals_SetConfigDir(this->directory);
     MCameraGlobals_SetCounterFrequency(kCounterFrequency);
+    // Also when the machine is built without the module around it (tests, tools).
+    MCameraSensors_Register();
 }
 
 MCameraMachAbstract::~MCameraMachAbstract() = default;

@@ -255,6 +255,9 @@ TEST_F(ProbeManager, SwitchesProbesystems) {
     EXPECT_TRUE(a->IsActive());
     EXPECT_EQ(a->Doc(&CSensor::GetConfigData, "Geometry", "ProbeType"), " A:1 ");
     EXPECT_EQ(a->Text(&CSensor::GetUserData).find("[Tip]"), std::string::npos);
+    ASSERT_TRUE(manager.SetProbetip("[Tip]\nk=1\n")); // the same sensor again: tip unloaded
+    ASSERT_TRUE(manager.SetProbesystem("[Geometry]\nProbeType=A:1\n"));
+    EXPECT_EQ(a->Text(&CSensor::GetUserData).find("[Tip]"), std::string::npos);
 
     ASSERT_TRUE(manager.SetProbesystem("[Geometry]\nx0=0\n"));
     EXPECT_EQ(manager.GetSensor(), placeholder);
