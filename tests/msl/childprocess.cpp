@@ -73,13 +73,14 @@ int ChildProcess::Wait(int timeoutMs) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-void ChildProcess::Kill() {
+bool ChildProcess::Kill() {
     if (pid <= 0)
-        return;
+        return false;
     kill(pid, SIGKILL);
     int status = 0;
     waitpid(pid, &status, 0);
     pid = -1;
+    return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
 }
 
 bool ChildProcess::WaitUntilSleeping(int timeoutMs) const {

@@ -37,8 +37,8 @@ public:
     // killed then).
     int Wait(int timeoutMs = 120000);
 
-    // Kills the child at once and reaps it.
-    void Kill();
+    // Kills the child at once and reaps it; true when it was still running then.
+    bool Kill();
 
     pid_t Pid() const { return pid; }
 
