@@ -11,7 +11,6 @@
 
 #include <cstring>
 #include <sys/stat.h>
-#include <tuple>
 
 using namespace fileio_test;
 using vyx::test::ReadFileBytes;
@@ -171,31 +170,6 @@ TEST(MFastFileReader, BlockReadsSmallAndLarge) {
     EXPECT_EQ(got, data);
     EXPECT_EQ(reader.Read(got.data(), 5), 0);
     EXPECT_TRUE(reader.IsEOF());
-
-    MBufferReader memory(data);
-    std::string all(60000, '\0');
-    EXPECT_EQ(memory.Read(all.data(), all.size()), 50000);
-    EXPECT_EQ(all.substr(0, 50000), data);
-}
-
-TEST(MFastFileWriter, BinaryValuesRoundTrip) {
-    TempDir dir;
-    std::string path = dir.File("values.bin");
-    {
-        MFastFileWriter w(path.c_str(), MFASTFILE_MODE_NEW);
-        EXPECT_EQ(w.WriteInt(-123456) + w.WriteShort(-2) + w.WriteLong(0x7fffffff) +
-                      w.WriteFloat(1.5f) + w.WriteDouble(-0.1),
-                  22);
-    }
-    MFastFileReader r(path.c_str());
-    std::int32_t i = 0, l = 0;
-    std::int16_t s = 0;
-    float f = 0;
-    double d = 0;
-    EXPECT_EQ(r.ReadInt(i) + r.ReadShort(s) + r.ReadLong(l) + r.ReadFloat(f) + r.ReadDouble(d), 22);
-    EXPECT_EQ(std::make_tuple(i, s, l, f, d),
-              std::make_tuple(-123456, std::int16_t(-2), 0x7fffffff, 1.5f, -0.1));
-    EXPECT_EQ(r.ReadInt(i), 0);
 }
 
 TEST(MFastFileWriter, TextAndLineEnds) {
