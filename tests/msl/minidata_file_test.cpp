@@ -99,7 +99,7 @@ TEST(MIniDataFile, EveryChangeClearsInSyncButLookupsAndRefusalsDoNot) {
         {[](MIniData& d) { return d.AddSection("C"); }, false},
         {[](MIniData& d) { return d.SetDoubleEntry("A", "x", 1); }, false},
         {[](MIniData& d) { return d.SetLongEntry("A", "y", 1); }, false},
-        {[](MIniData& d) { return d.SetLongLongEntry("C", "x", 1); }, false},
+        {[](MIniData& d) { return d.SetLongLongEntry("A", "x", 1); }, false},
         {[](MIniData& d) { return d.SetStringEntry("A", "x", "1"); }, false},
         {[](MIniData& d) { return d.DeleteSection("B"); }, false},
         {[](MIniData& d) { return d.DeleteEntry("A", "x"); }, false},
