@@ -4,12 +4,7 @@
 #include "csensor/probedb/mtessorprobedb.h"
 #include "tests/csensor/probedb/probedbtest.h"
 
-#include <gtest/gtest.h>
-
 using namespace probedbtest;
-using vyx::test::ReadFileBytes;
-using vyx::test::TempDir;
-using vyx::test::WriteFileBytes;
 
 namespace {
 

@@ -19,6 +19,11 @@
 
 namespace probedbtest {
 
+using vyx::test::PathExists;
+using vyx::test::ReadFileBytes;
+using vyx::test::TempDir;
+using vyx::test::WriteFileBytes;
+
 // Every plain file directly in `dir` (dot files left out) with its bytes.
 inline std::map<std::string, std::string> Snapshot(const std::string& dir) {
     std::map<std::string, std::string> files;
