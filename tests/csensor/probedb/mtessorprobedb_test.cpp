@@ -52,7 +52,7 @@ TEST(MTessorProbeDB, ListActivateDelete) {
     EXPECT_EQ(Text(t.db.ListProbes(0, 1)), "1/1 1 1 0 0\n2/1 2 1 0 0\n");
     EXPECT_EQ(Text(t.db.ListProbes(1, 2)), "1/2 1 2 0 0\n");
 
-    vyx::trace::TraceCapture capture;
+    vyx::trace::TraceCapture capture(1); // deletions must be traced even at level 1
     EXPECT_FALSE(t.db.SetActiveProbe(3, 1));
     EXPECT_FALSE(t.db.SetActiveProbe(1, 0)); // one number 0 is checked like any pair
     EXPECT_TRUE(t.db.SetActiveProbe(0, 0));
@@ -60,7 +60,7 @@ TEST(MTessorProbeDB, ListActivateDelete) {
     EXPECT_TRUE(t.db.SetActiveProbe(2, 5));
     EXPECT_EQ(t.Volatile(), "[Global]\r\nActProbe=2\r\nActTip=5\r\n");
 
-    // Deleting the active tip leaves no active tip; the deletion is traced at any level.
+    // Deleting the active tip leaves no active tip.
     EXPECT_TRUE(t.db.DeleteProbe(2, 5));
     EXPECT_EQ(t.db.GetActiveProbe() + t.db.GetActiveTip(), 0u);
     EXPECT_EQ(capture.CountTrace("MTessorProbeDB::DeleteProbe(): Deleted section Probe_2_Tip_5 "

@@ -1,5 +1,5 @@
-// Probesystem database: names, activation across Open, deleting, listing, types, component
-// data, and what a failed change leaves behind. The files a define writes are pinned by the
+// Probesystem database: names, activation and component data across Open, deleting, listing,
+// types, and what a failed change leaves behind. The files a define writes are pinned by the
 // golden test.
 
 #include "csensor/probedb/mtessorprobesystemdb.h"
@@ -40,22 +40,32 @@ TEST(MTessorProbesystemDB, DefineCutsLongNamesAndRefusesBadOnes) {
     EXPECT_FALSE(PathExists(t.dir.Path() + "/../up_1.ini"));
 }
 
-TEST(MTessorProbesystemDB, ActivationSurvivesOpenAndDeletion) {
+TEST(MTessorProbesystemDB, ActivationAndComponentDataSurviveOpenAndDeletion) {
     OpenSystems t;
     EXPECT_EQ(t.File("volatile_probesystemdb.ini"), "[Global]\r\nActSystem=\r\nActId=0\r\n");
     vyx::trace::TraceCapture capture;
     EXPECT_TRUE(t.db.SetActiveProbesystem("", 0));
     EXPECT_FALSE(t.db.SetActiveProbesystem("", 1));
-    ExpectErrTraces(capture, {"MTessorProbesystemDB::SetActiveProbesystem(, 1): no such id"});
+    EXPECT_FALSE(t.db.SetComponentData("[A]\nk=v\n")); // none active
     EXPECT_EQ(t.db.GetActiveProbeIniName(), "");
     ASSERT_TRUE(t.db.DefineProbesystem({"R85Q", 2}));
     ASSERT_TRUE(t.db.SetActiveProbesystem("R85Q", 2));
     EXPECT_EQ(t.db.GetActiveProbeIniName(), "R85Q_2.ini");
+    ASSERT_TRUE(t.db.SetComponentData("[A]\nk=v\n"));
+    const std::string before = t.File("probesystemdb.ini");
+    EXPECT_TRUE(t.db.SetComponentData("[GENERAL]\nSave=0\n"));
+    EXPECT_EQ(t.File("probesystemdb.ini"), before);
+    std::string text;
+    EXPECT_FALSE(t.db.GetComponentData(text, "R85Q", 1));
+    ExpectErrTraces(capture, {"MTessorProbesystemDB::SetActiveProbesystem(, 1): no such id",
+                              "MTessorProbesystemDB::GetComponentData(): no such id R85Q:1"});
 
     MTessorProbesystemDB again(t.dir.Path(), "probesystemdb.ini");
     ASSERT_TRUE(again.Open());
     EXPECT_EQ(again.GetActiveProbesystem() + "/" + std::to_string(again.GetActiveProbesystemId()),
               "R85Q/2");
+    ASSERT_TRUE(again.GetComponentData(text, "R85Q", 2));
+    EXPECT_EQ(text, "[A]\nk=v\n");
 
     // Deleting the active one: no active probesystem, the probe file goes, its volatile stays.
     ASSERT_TRUE(WriteFileBytes(t.dir.File("volatile_R85Q_2.ini"), "[Global]\r\n"));
@@ -108,23 +118,6 @@ TEST(MTessorProbesystemDB, ListsAndTypes) {
         types.push_back(type);
     EXPECT_EQ(types, (std::vector<std::string>{"", "A", "M", "Z"}));
     EXPECT_EQ(t.db.NextProbesystemType(), nullptr);
-}
-
-TEST(MTessorProbesystemDB, ComponentDataOfTheActiveProbesystem) {
-    OpenSystems t;
-    vyx::trace::TraceCapture capture;
-    EXPECT_FALSE(t.db.SetComponentData("[A]\nk=v\n")); // none active
-    ASSERT_TRUE(t.db.DefineProbesystem({"R85Q", 1}));
-    ASSERT_TRUE(t.db.SetActiveProbesystem("R85Q", 1));
-    ASSERT_TRUE(t.db.SetComponentData("[A]\nk=v\n"));
-    std::string text;
-    ASSERT_TRUE(t.db.GetComponentData(text, "R85Q", 1));
-    EXPECT_EQ(text, "[A]\nk=v\n");
-    const std::string before = t.File("probesystemdb.ini");
-    EXPECT_TRUE(t.db.SetComponentData("[GENERAL]\nSave=0\n"));
-    EXPECT_EQ(t.File("probesystemdb.ini"), before);
-    EXPECT_FALSE(t.db.GetComponentData(text, "R85Q", 2));
-    ExpectErrTraces(capture, {"MTessorProbesystemDB::GetComponentData(): no such id R85Q:2"});
 }
 
 TEST(MTessorProbesystemDB, FailedChangesLeaveMemoryAsTheFiles) {
