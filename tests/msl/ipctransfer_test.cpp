@@ -3,7 +3,7 @@
 
 #include "msl/mipc/mmemlinefifo.h"
 #include "msl/mipc/msharedmem.h"
-#include "tests/msl/childprocess.h"
+#include "tests/msl/crossprocess.h"
 #include "tests/msl/ringvariants.h"
 #include "tests/support/testsupport.h"
 
@@ -23,23 +23,16 @@ namespace {
 constexpr size_t kBlockSize = 1024;
 constexpr size_t kLine = 2 * sizeof(uint64_t); // sequence number, block number
 
+// A block's content: its sequence number, then a byte that differs from block to block.
 void Fill(void* block, uint64_t seq) {
-    auto* bytes = static_cast<uint8_t*>(block);
-    for (size_t i = 0; i < kBlockSize; ++i)
-        bytes[i] = static_cast<uint8_t>(seq * 31 + i);
-    std::memcpy(bytes, &seq, sizeof seq);
+    std::memset(block, static_cast<int>(seq * 31 + 1), kBlockSize);
+    std::memcpy(block, &seq, sizeof seq);
 }
 
 bool Holds(const void* block, uint64_t seq) {
-    if (block == nullptr)
-        return false;
-    const auto* bytes = static_cast<const uint8_t*>(block);
-    uint64_t stored;
-    std::memcpy(&stored, bytes, sizeof stored);
-    for (size_t i = sizeof seq; i < kBlockSize; ++i)
-        if (bytes[i] != static_cast<uint8_t>(seq * 31 + i))
-            return false;
-    return stored == seq;
+    std::vector<uint8_t> expected(kBlockSize);
+    Fill(expected.data(), seq);
+    return block != nullptr && std::memcmp(block, expected.data(), kBlockSize) == 0;
 }
 
 // Spins on a condition for at most two minutes; false when it never came true.
@@ -102,31 +95,27 @@ TEST_P(TransferConcurrency, EveryBlockArrivesIntactAndIsReleased) {
     ChildProcess writer([&] {
         void* rb = MSharedMem_Create(ringName.c_str(), ringSize);
         void* fifo = MSharedMem_Create(fifoName.c_str(), 64 + 9 * kLine);
-        if (rb == nullptr || fifo == nullptr)
-            return 1;
-        if (ring.create(rb, ring.calc(ringSize, kBlockSize), kBlockSize) != 1 ||
+        if (rb == nullptr || fifo == nullptr ||
+            ring.create(rb, ring.calc(ringSize, kBlockSize), kBlockSize) != 1 ||
             MMemLineFifo_Create(fifo, 8, kLine) != 1)
-            return 2;
+            return 1;
         ready.Send('r');
         if (!WriteBlocks(ring, rb, fifo, kBlocks))
-            return 3;
+            return 2;
         // Our names go with us; the reader keeps its views.
-        return MSharedMem_Unlink(rb) == 1 && MSharedMem_Unlink(fifo) == 1 ? 0 : 4;
+        return MSharedMem_Unlink(rb) == 1 && MSharedMem_Unlink(fifo) == 1 ? 0 : 3;
     });
     char byte;
     ASSERT_TRUE(ready.Receive(&byte));
     void* rb = MSharedMem_Link(ringName.c_str());
     void* fifo = MSharedMem_Link(fifoName.c_str());
-    ASSERT_NE(rb, nullptr);
-    ASSERT_NE(fifo, nullptr);
+    ASSERT_TRUE(rb != nullptr && fifo != nullptr);
     ASSERT_EQ(ring.link(rb), 1);
     ASSERT_EQ(MMemLineFifo_Link(fifo), 1);
-
     EXPECT_EQ(ReadBlocks(ring, rb, fifo, kBlocks), 0u);
     EXPECT_EQ(ring.used(rb), 0u);
     EXPECT_EQ(writer.Wait(), 0);
-    EXPECT_EQ(MSharedMem_Unlink(rb), 1);
-    EXPECT_EQ(MSharedMem_Unlink(fifo), 1);
+    EXPECT_EQ(MSharedMem_Unlink(rb) + MSharedMem_Unlink(fifo), 2);
 }
 
 TEST_P(TransferConcurrency, ThreadsHandBlocksOverThroughTheLineFifo) {
@@ -152,25 +141,26 @@ TEST_P(TransferConcurrency, KilledReaderLeavesItsBlocksInUse) {
     std::string ringName = UniqueName("ring");
     Pipe goFirst, goSecond, back;
     // Both readers are forked before the segment exists, so each links it by name.
-    ChildProcess doomed([&] {
+    auto linkAfter = [&](Pipe& go) {
         char byte;
-        void* rb = goFirst.Receive(&byte) ? MSharedMem_Link(ringName.c_str()) : nullptr;
-        if (rb == nullptr || ring.link(rb) != 1)
+        void* rb = go.Receive(&byte) ? MSharedMem_Link(ringName.c_str()) : nullptr;
+        return rb != nullptr && ring.link(rb) == 1 ? rb : nullptr;
+    };
+    ChildProcess doomed([&] {
+        void* rb = linkAfter(goFirst);
+        if (rb == nullptr || !Holds(ring.read(rb, 1), 1) || !Holds(ring.read(rb, 2), 2))
             return 1;
-        if (!Holds(ring.read(rb, 1), 1) || !Holds(ring.read(rb, 2), 2))
-            return 2;
         back.Send('h');
+        char byte;
         goFirst.Receive(&byte, 600000); // holds blocks 1 and 2 until it is killed
-        return 3;
+        return 2;
     });
     ChildProcess rescuer([&] {
-        char byte;
-        void* rb = goSecond.Receive(&byte) ? MSharedMem_Link(ringName.c_str()) : nullptr;
-        if (rb == nullptr || ring.link(rb) != 1)
-            return 1;
-        if (!Holds(ring.read(rb, 1), 1) || ring.release(rb, 1) != 1 || ring.release(rb, 2) != 1)
-            return 2;
-        return 0;
+        void* rb = linkAfter(goSecond);
+        return rb != nullptr && Holds(ring.read(rb, 1), 1) && ring.release(rb, 1) == 1 &&
+                       ring.release(rb, 2) == 1
+                   ? 0
+                   : 1;
     });
 
     void* rb = MSharedMem_Create(ringName.c_str(), ringSize);
@@ -190,7 +180,6 @@ TEST_P(TransferConcurrency, KilledReaderLeavesItsBlocksInUse) {
     EXPECT_EQ(ring.index(rb, ring.write(rb)), 3u);
     EXPECT_EQ(ring.index(rb, ring.write(rb)), 4u);
     EXPECT_EQ(ring.write(rb), nullptr) << "every block is in use";
-
     goSecond.Send('g');
     EXPECT_EQ(rescuer.Wait(), 0);
     EXPECT_EQ(ring.used(rb), 2u);

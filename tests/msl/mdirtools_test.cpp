@@ -6,65 +6,46 @@
 
 #include <gtest/gtest.h>
 
-#include <climits>
+#include <cctype>
+#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
-using fileio_test::ListNames;
+using namespace fileio_test;
 using vyx::test::PathExists;
 using vyx::test::ReadFileBytes;
 using vyx::test::TempDir;
 using vyx::test::WriteFileBytes;
 using vyx::trace::TraceCapture;
-using Lines = std::vector<std::string>;
 
 namespace {
 
-// Changes the current directory for one test.
-class CurrentDirectory {
-public:
-    explicit CurrentDirectory(const std::string& dir) {
-        char buf[PATH_MAX];
-        saved = ::getcwd(buf, sizeof buf) != nullptr ? buf : "/";
-        ok = ::chdir(dir.c_str()) == 0;
-    }
-    ~CurrentDirectory() { (void)::chdir(saved.c_str()); }
-    bool ok;
-
-private:
-    std::string saved;
+// Changes the current directory for one scope.
+struct CurrentDirectory {
+    explicit CurrentDirectory(const std::string& dir) { std::filesystem::current_path(dir); }
+    ~CurrentDirectory() { std::filesystem::current_path(saved); }
+    std::filesystem::path saved = std::filesystem::current_path();
 };
 
 // A tree:  a.txt  b/c.txt  b/d/e.txt  f.ini
 void MakeTree(const std::string& root) {
     ASSERT_EQ(::mkdir((root + "/b").c_str(), 0755), 0);
     ASSERT_EQ(::mkdir((root + "/b/d").c_str(), 0755), 0);
-    ASSERT_TRUE(WriteFileBytes(root + "/a.txt", "A"));
-    ASSERT_TRUE(WriteFileBytes(root + "/b/c.txt", "C"));
-    ASSERT_TRUE(WriteFileBytes(root + "/b/d/e.txt", "E"));
-    ASSERT_TRUE(WriteFileBytes(root + "/f.ini", "F"));
+    for (const char* name : {"/a.txt", "/b/c.txt", "/b/d/e.txt", "/f.ini"})
+        ASSERT_TRUE(WriteFileBytes(root + name,
+                                   std::string(1, char(std::toupper(std::strchr(name, '.')[-1])))));
 }
 
+// Records every callback as "F path" or "D path"; fails for the path `failOn`.
 struct Recorder {
     Lines events;
-    std::string failOn; // a path whose callback reports failure
+    std::string failOn;
 };
 
-bool RecordFile(void* context, const std::string& path) {
+bool Record(void* context, const std::string& path) {
     auto* recorder = static_cast<Recorder*>(context);
-    recorder->events.push_back("F " + path);
+    recorder->events.push_back((dir_exists(path.c_str()) ? "D " : "F ") + path);
     return path != recorder->failOn;
-}
-
-bool RecordDir(void* context, const std::string& path) {
-    auto* recorder = static_cast<Recorder*>(context);
-    recorder->events.push_back("D " + path);
-    return path != recorder->failOn;
-}
-
-bool CollectDirs(void* context, const std::string& path) {
-    static_cast<Lines*>(context)->push_back(path);
-    return true;
 }
 
 } // namespace
@@ -73,42 +54,34 @@ TEST(MDirTools, CreateDirectoryRecursive) {
     TempDir dir;
     {
         CurrentDirectory cd(dir.Path());
-        ASSERT_TRUE(cd.ok);
         EXPECT_TRUE(varn::createDirectoryRecursive("a/b/../c"));
         EXPECT_TRUE(varn::createDirectoryRecursive("./x/./y//z/"));
     }
     EXPECT_EQ(ListNames(dir.Path()), (Lines{"a", "x"}));
     EXPECT_EQ(ListNames(dir.File("a")), Lines{"c"}); // no "b"
     EXPECT_TRUE(dir_exists(dir.File("x/y/z").c_str()));
-
     std::string deep = dir.File("p/q/r/s");
     EXPECT_TRUE(varn::createDirectoryRecursive(deep));
-    EXPECT_TRUE(dir_exists(deep.c_str()));
     EXPECT_TRUE(varn::createDirectoryRecursive(deep)); // already there
     EXPECT_TRUE(varn::createDirectoryRecursive(dir.File("p/q/../t/")));
     EXPECT_EQ(ListNames(dir.File("p")), (Lines{"q", "t"}));
-}
+    EXPECT_TRUE(dir_exists(deep.c_str()));
 
-TEST(MDirTools, CreateDirectoryRecursiveFailures) {
-    TempDir dir;
     TraceCapture capture;
     {
         // One level below the root, two levels up cannot be resolved.
         CurrentDirectory cd("/tmp");
-        ASSERT_TRUE(cd.ok);
         EXPECT_FALSE(varn::createDirectoryRecursive("../../vyx_never_created"));
     }
     EXPECT_FALSE(PathExists("/vyx_never_created"));
-    EXPECT_EQ(capture.ErrTrace(), Lines{"varn::createDirectoryRecursive(): Malformed path "
-                                        "\"../../vyx_never_created\""});
-    capture.Clear();
-
     // A file stands where a directory is wanted.
     ASSERT_TRUE(WriteFileBytes(dir.File("file"), "x"));
     std::string wanted = dir.File("file/sub");
     EXPECT_FALSE(varn::createDirectoryRecursive(wanted));
     EXPECT_EQ(capture.ErrTrace(),
-              (Lines{"createDirectoryRecursive(): dir_mk(" + dir.File("file") + ") failed",
+              (Lines{"varn::createDirectoryRecursive(): Malformed path "
+                     "\"../../vyx_never_created\"",
+                     "createDirectoryRecursive(): dir_mk(" + dir.File("file") + ") failed",
                      "createDirectoryRecursive(): want to create \"" + wanted + "\"",
                      "createDirectoryRecursive(): system error: [17] \"File exists\""}));
 }
@@ -117,24 +90,21 @@ TEST(MDirTools, WalkOrderInEveryMode) {
     TempDir dir;
     MakeTree(dir.Path());
     const std::string r = dir.Path();
-    auto walk = [&](int mode) {
+    auto walk = [&](int mode, bool files) {
         Recorder recorder;
-        EXPECT_TRUE(iterateDirectory(r, mode, RecordFile, &recorder, RecordDir, &recorder));
+        EXPECT_TRUE(
+            iterateDirectory(r, mode, files ? Record : nullptr, &recorder, Record, &recorder));
         return recorder.events;
     };
-    EXPECT_EQ(walk(MDIR_NO_RECURSION),
+    EXPECT_EQ(walk(MDIR_NO_RECURSION, true),
               (Lines{"F " + r + "/a.txt", "D " + r + "/b", "F " + r + "/f.ini"}));
-    EXPECT_EQ(walk(MDIR_CONTENTS_FIRST),
+    EXPECT_EQ(walk(MDIR_CONTENTS_FIRST, true),
               (Lines{"F " + r + "/a.txt", "F " + r + "/b/c.txt", "F " + r + "/b/d/e.txt",
                      "D " + r + "/b/d", "D " + r + "/b", "F " + r + "/f.ini"}));
-    EXPECT_EQ(walk(MDIR_DIRECTORY_FIRST),
+    EXPECT_EQ(walk(MDIR_DIRECTORY_FIRST, true),
               (Lines{"F " + r + "/a.txt", "D " + r + "/b", "F " + r + "/b/c.txt", "D " + r + "/b/d",
                      "F " + r + "/b/d/e.txt", "F " + r + "/f.ini"}));
-
-    // Directories only, without recursion: what the configuration seeding lists.
-    Lines dirs;
-    EXPECT_TRUE(iterateDirectory(r, MDIR_NO_RECURSION, nullptr, nullptr, CollectDirs, &dirs));
-    EXPECT_EQ(dirs, Lines{r + "/b"});
+    EXPECT_EQ(walk(MDIR_NO_RECURSION, false), Lines{"D " + r + "/b"});
 }
 
 TEST(MDirTools, WalkFailuresAreReportedAndTheWalkGoesOn) {
@@ -142,27 +112,18 @@ TEST(MDirTools, WalkFailuresAreReportedAndTheWalkGoesOn) {
     MakeTree(dir.Path());
     const std::string r = dir.Path();
     TraceCapture capture;
-    Recorder recorder;
-    recorder.failOn = r + "/b/c.txt";
-    EXPECT_FALSE(
-        iterateDirectory(r, MDIR_CONTENTS_FIRST, RecordFile, &recorder, RecordDir, &recorder));
-    EXPECT_EQ(recorder.events.size(), 6u); // every entry still visited
-    EXPECT_EQ(capture.ErrTrace(),
-              Lines{"iterateDirectory(): file callback failed for " + r + "/b/c.txt"});
-    capture.Clear();
-
-    recorder = Recorder{};
-    recorder.failOn = r + "/b/d";
-    EXPECT_FALSE(
-        iterateDirectory(r, MDIR_DIRECTORY_FIRST, RecordFile, &recorder, RecordDir, &recorder));
-    EXPECT_EQ(recorder.events.size(), 6u);
-    EXPECT_EQ(capture.ErrTrace(),
-              Lines{"iterateDirectory(): directory callback failed for " + r + "/b/d"});
-    capture.Clear();
-
-    EXPECT_FALSE(iterateDirectory(r + "/missing", 0, RecordFile, &recorder, nullptr, nullptr));
-    EXPECT_EQ(capture.ErrTrace(), Lines{"iterateDirectory(): FindFirstFile(" + r +
-                                        "/missing/*) == INVALID_HANDLE_VALUE"});
+    for (const std::string& failOn : {r + "/b/c.txt", r + "/b/d"}) {
+        Recorder recorder{{}, failOn};
+        EXPECT_FALSE(
+            iterateDirectory(r, MDIR_CONTENTS_FIRST, Record, &recorder, Record, &recorder));
+        EXPECT_EQ(recorder.events.size(), 6u); // every entry still visited
+    }
+    EXPECT_FALSE(iterateDirectory(r + "/missing", 0, Record, nullptr, nullptr, nullptr));
+    EXPECT_EQ(
+        capture.ErrTrace(),
+        (Lines{"iterateDirectory(): file callback failed for " + r + "/b/c.txt",
+               "iterateDirectory(): directory callback failed for " + r + "/b/d",
+               "iterateDirectory(): FindFirstFile(" + r + "/missing/*) == INVALID_HANDLE_VALUE"}));
 }
 
 TEST(MDirTools, CopyDirectoryTakesTopLevelFilesOnly) {
@@ -173,27 +134,23 @@ TEST(MDirTools, CopyDirectoryTakesTopLevelFilesOnly) {
     MakeTree(source);
     ASSERT_EQ(::chmod((source + "/a.txt").c_str(), 0600), 0);
     ASSERT_EQ(::chmod((source + "/f.ini").c_str(), 0644), 0);
-
     EXPECT_TRUE(copyDirectory(source, target));
     EXPECT_EQ(ListNames(target), (Lines{"a.txt", "f.ini"}));
-    EXPECT_EQ(ReadFileBytes(target + "/a.txt"), "A");
-    EXPECT_EQ(ReadFileBytes(target + "/f.ini"), "F");
-    EXPECT_EQ(fileio_test::PermissionBits(target + "/a.txt"), 0600u);
-    EXPECT_EQ(fileio_test::PermissionBits(target + "/f.ini"), 0644u);
+    EXPECT_EQ(ReadFileBytes(target + "/a.txt") + ReadFileBytes(target + "/f.ini"), "AF");
+    EXPECT_EQ(PermissionBits(target + "/a.txt"), 0600u);
+    EXPECT_EQ(PermissionBits(target + "/f.ini"), 0644u);
 
     // Onto an existing directory: refused before anything is copied.
     std::string existing = dir.File("existing");
     ASSERT_EQ(::mkdir(existing.c_str(), 0755), 0);
+    std::string nowhere = dir.File("no/such");
     TraceCapture capture;
     EXPECT_FALSE(copyDirectory(source, existing));
-    EXPECT_EQ(capture.ErrTrace(),
-              Lines{"copyDirectory(): directory \"" + existing + "\" already exist"});
     EXPECT_TRUE(ListNames(existing).empty());
-    capture.Clear();
-
-    std::string nowhere = dir.File("no/such");
     EXPECT_FALSE(copyDirectory(source, nowhere));
-    EXPECT_EQ(capture.ErrTrace(), Lines{"copyDirectory(): dir_mk(" + nowhere + ") failed"});
+    EXPECT_EQ(capture.ErrTrace(),
+              (Lines{"copyDirectory(): directory \"" + existing + "\" already exist",
+                     "copyDirectory(): dir_mk(" + nowhere + ") failed"}));
 }
 
 TEST(MDirTools, RecursiveCopyAndOverwrite) {
@@ -205,10 +162,9 @@ TEST(MDirTools, RecursiveCopyAndOverwrite) {
     MakeTree(source);
     ASSERT_EQ(::chmod((source + "/a.txt").c_str(), 0604), 0);
     EXPECT_TRUE(copy_directory(source + "/", target, true, false, false));
-    EXPECT_NE(fileio_test::PermissionBits(target + "/a.txt"), 0604u); // "discard"
-    EXPECT_EQ(ReadFileBytes(target + "/b/d/e.txt"), "E");
-    EXPECT_EQ(ReadFileBytes(target + "/b/c.txt"), "C");
+    EXPECT_NE(PermissionBits(target + "/a.txt"), 0604u); // "discard"
     EXPECT_EQ(ListNames(target), (Lines{"a.txt", "b", "f.ini"}));
+    EXPECT_EQ(ReadFileBytes(target + "/b/c.txt") + ReadFileBytes(target + "/b/d/e.txt"), "CE");
 
     ASSERT_TRUE(WriteFileBytes(source + "/b/c.txt", "C2"));
     TraceCapture capture;
@@ -240,12 +196,11 @@ TEST(MDirTools, DeleteFilesByExtension) {
     ASSERT_TRUE(WriteFileBytes(dir.File("sub.tmp/f"), "x"));
     ASSERT_TRUE(WriteFileBytes(dir.File("sub.tmp/g.bak"), "x"));
 
-    std::vector<std::string> extensions{".tmp", ".bak"};
+    Lines extensions{".tmp", ".bak"};
     EXPECT_TRUE(iterateDirectory(dir.Path(), MDIR_CONTENTS_FIRST, deleteFile, &extensions, nullptr,
                                  nullptr));
     EXPECT_EQ(ListNames(dir.Path()), (Lines{"c.ini", "d", "e.tmp.ini", "sub.tmp"}));
     EXPECT_EQ(ListNames(dir.File("sub.tmp")), Lines{"f"});
-
     EXPECT_TRUE(
         iterateDirectory(dir.Path(), MDIR_CONTENTS_FIRST, deleteFile, nullptr, nullptr, nullptr));
     EXPECT_EQ(ListNames(dir.Path()), Lines{"sub.tmp"});
@@ -255,4 +210,80 @@ TEST(MDirTools, DeleteFilesByExtension) {
     EXPECT_FALSE(deleteFile(nullptr, dir.File("gone")));
     EXPECT_EQ(capture.ErrTrace(),
               Lines{"deleteFile(): file_remove(" + dir.File("gone") + ") failed "});
+}
+
+TEST(MFileOps, TypeSizeAndExistence) {
+    TempDir dir;
+    const std::string file = dir.File("f.txt"), hidden = dir.File(".hidden");
+    const std::string missing = dir.File("missing");
+    ASSERT_TRUE(WriteFileBytes(file, "12345"));
+    ASSERT_TRUE(WriteFileBytes(hidden, "x"));
+    const struct {
+        std::string name;
+        int type;
+        std::int64_t size;
+    } cases[] = {{dir.Path(), 'd', 0}, {file, '-', 5}, {hidden, ' ', 1}, {missing, -1, -1}};
+    TraceCapture capture;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(file_type(c.name.c_str()), c.type);
+        EXPECT_EQ(file_size(c.name.c_str()), c.size);
+        EXPECT_EQ(file_exists(c.name.c_str()), c.type != -1);
+        EXPECT_EQ(dir_exists(c.name.c_str()), c.type == 'd');
+    }
+    EXPECT_EQ(file_type("/dev/null"), ' ');
+    EXPECT_EQ(capture.ErrTrace(), Lines{"file_type(): _findfirst(\"" + missing +
+                                        "\") failed: No such file or directory"});
+}
+
+TEST(MFileOps, RemoveAndRename) {
+    TempDir dir;
+    std::string a = dir.File("a"), b = dir.File("b");
+    ASSERT_TRUE(WriteFileBytes(a, "A"));
+    ASSERT_TRUE(WriteFileBytes(b, "B"));
+    EXPECT_TRUE(file_rename(a.c_str(), b.c_str())); // replaces the existing target
+    EXPECT_FALSE(vyx::test::PathExists(a));
+    EXPECT_EQ(vyx::test::ReadFileBytes(b), "A");
+    TraceCapture capture;
+    EXPECT_FALSE(file_rename(a.c_str(), b.c_str()));
+    EXPECT_EQ(capture.ErrTrace(),
+              Lines{"file_rename(): MoveFileEx(" + a + "," + b + ") failed: 2"});
+    EXPECT_TRUE(file_remove(b.c_str()));
+    EXPECT_FALSE(file_remove(b.c_str()));
+    EXPECT_FALSE(file_remove(dir.Path().c_str())); // not for directories
+    EXPECT_TRUE(dir_exists(dir.Path().c_str()));
+}
+
+TEST(MFileOps, PathText) {
+    const std::pair<const char*, const char*> dirnames[] = {
+        {"a/b/c.txt", "a/b/"}, {"/x", "/"}, {"a/b/", "a/b/"}, {"name.ini", nullptr}};
+    for (const auto& [path, expected] : dirnames) {
+        std::string out = "unchanged";
+        EXPECT_EQ(file_dirname(path, out), expected != nullptr) << path;
+        EXPECT_EQ(out, expected ? expected : "unchanged") << path;
+    }
+    for (const char* absolute : {"/etc", "C:/x", "z:"})
+        EXPECT_TRUE(file_is_absolute(absolute)) << absolute;
+    for (const char* relative : {"1:/x", "rel/x", "C", ""})
+        EXPECT_FALSE(file_is_absolute(relative)) << relative;
+}
+
+TEST(MFileOps, Subdirectories) {
+    TempDir dir;
+    std::string outer = dir.File("outer");
+    std::string inner = outer + "/inner";
+    std::string sibling = dir.File("outer2"); // shares the prefix, is not inside
+    std::string link = dir.File("link");
+    ASSERT_TRUE(dir_mk(outer.c_str()) && dir_mk(inner.c_str()) && dir_mk(sibling.c_str()));
+    ASSERT_EQ(::symlink(inner.c_str(), link.c_str()), 0);
+
+    EXPECT_TRUE(file_is_subdirectory(inner.c_str(), outer.c_str()));
+    EXPECT_TRUE(file_is_subdirectory((outer + "/./inner/").c_str(), (outer + "/").c_str()));
+    EXPECT_TRUE(file_is_subdirectory(inner.c_str(), "/"));
+    EXPECT_TRUE(file_is_subdirectory(link.c_str(), outer.c_str())); // where the link leads
+    EXPECT_FALSE(file_is_subdirectory(outer.c_str(), inner.c_str()));
+    EXPECT_FALSE(file_is_subdirectory(outer.c_str(), outer.c_str()));
+    EXPECT_FALSE(file_is_subdirectory(sibling.c_str(), outer.c_str()));
+    EXPECT_FALSE(file_is_subdirectory((outer + "/missing").c_str(), outer.c_str()));
+    EXPECT_FALSE(dir_rm(outer.c_str())); // not empty
 }

@@ -1,19 +1,76 @@
-// INI documents on disk: Open, Reload, Close, Save, the open, new-file and in-sync states,
-// and the failures of each.
+// INI documents on disk: golden files, Open, Reload, Close, Save, the open, new-file and
+// in-sync states, copies, and the failures of each.
 
 #include "msl/mutil/minidata.h"
 #include "platform/trace/tracecapture.h"
+#include "tests/msl/fileio_testutil.h"
 #include "tests/support/testsupport.h"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
+#include <cstdlib>
 #include <functional>
+#include <sstream>
+
+#ifndef VYX_INI_GOLDEN_DIR
+#error "VYX_INI_GOLDEN_DIR must name the folder of the INI golden files"
+#endif
 
 namespace {
 
+using fileio_test::Lines;
 using vyx::test::ReadFileBytes;
 using vyx::test::WriteFileBytes;
+
+// Golden files: every input under ini_golden/ is loaded with Open under the flags its
+// manifest line gives; the document text and, after Save, the bytes on disk must equal the
+// expected files byte for byte. Failing inputs must give their exact message.
+std::string Golden(const std::string& name) {
+    return vyx::test::ReadFileBytes(std::string(VYX_INI_GOLDEN_DIR) + "/" + name);
+}
+
+TEST(MIniDataGolden, LoadAndSaveGiveExactBytes) {
+    std::istringstream manifest(Golden("cases.txt"));
+    std::string line;
+    int count = 0;
+    while (std::getline(manifest, line)) {
+        if (line.empty() || line[0] == '#')
+            continue;
+        std::istringstream fields(line);
+        std::string id, inputName, flags, result;
+        fields >> id >> inputName >> flags >> result;
+        SCOPED_TRACE(id);
+        ++count;
+        const std::string input = Golden(inputName);
+        const std::string content = Golden(id + ".content");
+        vyx::test::TempDir dir;
+        const std::string path = dir.File("doc.ini");
+        ASSERT_TRUE(vyx::test::WriteFileBytes(path, input));
+
+        vyx::trace::TraceCapture capture;
+        MIniData ini(static_cast<uint32_t>(std::strtoul(flags.c_str(), nullptr, 16)));
+        ASSERT_EQ(ini.Open(path), result == "ok") << capture.Dump();
+        EXPECT_EQ(ini.GetContentString(), content);
+        EXPECT_EQ(ini.IsOpen(), result == "ok");
+        if (result != "ok") {
+            EXPECT_EQ(ini.GetMessage(), Golden(id + ".message"));
+            ASSERT_FALSE(capture.ErrTrace().empty());
+            EXPECT_EQ(capture.ErrTrace().back().rfind("MIniData::Open(", 0), 0u) << capture.Dump();
+            EXPECT_EQ(vyx::test::ReadFileBytes(path), input); // a failed load changes nothing
+            continue;
+        }
+        EXPECT_TRUE(ini.IsInSync());
+        EXPECT_FALSE(ini.IsNewFile());
+        EXPECT_TRUE(capture.ErrTrace().empty()) << capture.Dump();
+        ASSERT_TRUE(ini.Save()) << capture.Dump();
+        EXPECT_EQ(vyx::test::ReadFileBytes(path), Golden(id + ".saved"));
+        // What was saved loads to the same document.
+        MIniData again(ini.GetFlags());
+        ASSERT_TRUE(again.Open(path));
+        EXPECT_EQ(again.GetContentString(), content);
+    }
+    EXPECT_GE(count, 37); // a manifest that failed to load would run no case at all
+}
 
 TEST(MIniDataFile, MissingFileOpensAsNewAndSaveCreatesIt) {
     vyx::test::TempDir dir;
@@ -25,7 +82,6 @@ TEST(MIniDataFile, MissingFileOpensAsNewAndSaveCreatesIt) {
     EXPECT_FALSE(ini.IsInSync());
     EXPECT_EQ(ini.GetFileName(), path);
     EXPECT_FALSE(vyx::test::PathExists(path)); // opening creates nothing
-
     ASSERT_TRUE(ini.SetStringEntry("New", "k", "v"));
     ASSERT_TRUE(ini.Save());
     EXPECT_EQ(ReadFileBytes(path), "[New]\r\nk=v\r\n");
@@ -33,29 +89,17 @@ TEST(MIniDataFile, MissingFileOpensAsNewAndSaveCreatesIt) {
     EXPECT_TRUE(ini.IsInSync());
 }
 
-TEST(MIniDataFile, EmptyLinesAreDroppedFromFilesButKeptFromStrings) {
-    vyx::test::TempDir dir;
-    const std::string path = dir.File("a.ini");
-    const std::string text = "[A]\nx=1\n\ny=2\n";
-    ASSERT_TRUE(WriteFileBytes(path, text));
-    MIniData fromFile, fromString;
-    ASSERT_TRUE(fromFile.Open(path));
-    ASSERT_TRUE(fromString.SetContentString(text));
-    EXPECT_EQ(fromFile.GetContentString(), "[A]\nx=1\ny=2\n");
-    EXPECT_EQ(fromString.GetContentString(), text);
-}
-
 TEST(MIniDataFile, EveryChangeClearsInSyncButLookupsAndRefusalsDoNot) {
     vyx::test::TempDir dir;
     const std::string path = dir.File("a.ini");
     ASSERT_TRUE(WriteFileBytes(path, "[A]\r\nx=1\r\n[B]\r\n"));
     using Op = std::function<bool(MIniData&)>;
-    const std::vector<std::pair<Op, bool>> ops = {
+    const std::pair<Op, bool> ops[] = {
         {[](MIniData& d) { return d.SetContentString("[A]\n"); }, false},
         {[](MIniData& d) { return d.AddSection("C"); }, false},
         {[](MIniData& d) { return d.SetDoubleEntry("A", "x", 1); }, false},
         {[](MIniData& d) { return d.SetLongEntry("A", "y", 1); }, false},
-        {[](MIniData& d) { return d.SetLongLongEntry("C", "x", 1); }, false},
+        {[](MIniData& d) { return d.SetLongLongEntry("A", "x", 1); }, false},
         {[](MIniData& d) { return d.SetStringEntry("A", "x", "1"); }, false},
         {[](MIniData& d) { return d.DeleteSection("B"); }, false},
         {[](MIniData& d) { return d.DeleteEntry("A", "x"); }, false},
@@ -70,7 +114,7 @@ TEST(MIniDataFile, EveryChangeClearsInSyncButLookupsAndRefusalsDoNot) {
          },
          true},
     };
-    for (size_t i = 0; i < ops.size(); ++i) {
+    for (size_t i = 0; i < std::size(ops); ++i) {
         MIniData ini;
         ASSERT_TRUE(ini.Open(path));
         ASSERT_TRUE(ini.IsInSync());
@@ -86,7 +130,6 @@ TEST(MIniDataFile, ReloadSeesOtherWritersAndCloseForgetsTheFile) {
     EXPECT_FALSE(reader.Reload()); // not open: no message either
     EXPECT_EQ(reader.GetMessage(), "");
     ASSERT_TRUE(reader.Open(path));
-
     MIniData writer;
     ASSERT_TRUE(writer.Open(path));
     ASSERT_TRUE(writer.SetLongEntry("A", "n", 5));
@@ -104,25 +147,32 @@ TEST(MIniDataFile, ReloadSeesOtherWritersAndCloseForgetsTheFile) {
     EXPECT_EQ(reader.GetContentString(), "");
 }
 
-TEST(MIniDataFile, CopyTakesFileNameAndStates) {
+TEST(MIniDataFile, CopiesTakeEverythingAndStayIndependent) {
     vyx::test::TempDir dir;
     const std::string path = dir.File("a.ini");
-    ASSERT_TRUE(WriteFileBytes(path, "[A]\r\nx=1\r\n"));
-    MIniData source(MINIDATA_SAFE_SAVE);
+    ASSERT_TRUE(WriteFileBytes(path, "; lead\r\n[B]\r\nx=1\r\n[A]\r\n"));
+    MIniData source(MINIDATA_SAFE_SAVE | MINIDATA_FLUSH_ON_SAVE);
     ASSERT_TRUE(source.Open(path));
+    EXPECT_FALSE(source.SetStringEntry("A", "#c", "v")); // leaves a message
     MIniData copy = source;
-    EXPECT_TRUE(copy.IsOpen());
-    EXPECT_TRUE(copy.IsInSync());
-    EXPECT_FALSE(copy.IsNewFile());
+    EXPECT_EQ(copy.GetContentString(), "; lead\n[A]\n[B]\nx=1\n");
+    EXPECT_EQ(copy.GetFlags(), source.GetFlags());
+    EXPECT_EQ(copy.GetMessage(), source.GetMessage());
     EXPECT_EQ(copy.GetFileName(), path);
-    ASSERT_TRUE(copy.SetLongEntry("A", "x", 2));
+    EXPECT_TRUE(copy.IsOpen() && copy.IsInSync() && !copy.IsNewFile());
+    ASSERT_TRUE(copy.SetLongEntry("B", "x", 2));
+    EXPECT_EQ(source.GetContentString(), "; lead\n[A]\n[B]\nx=1\n");
     ASSERT_TRUE(copy.Save());
-    // A safe save leaves nothing but the target behind.
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()),
-                            std::filesystem::directory_iterator()),
-              1);
+    EXPECT_EQ(fileio_test::ListNames(dir.Path()), Lines{"a.ini"}); // the safe save's only trace
     ASSERT_TRUE(source.Reload());
-    EXPECT_EQ(source.GetContentString(), "[A]\nx=2\n");
+    EXPECT_EQ(source.GetContentString(), "; lead\n[A]\n[B]\nx=2\n");
+
+    MIniData assigned;
+    assigned = copy;
+    MIniData& self = assigned;
+    assigned = self;
+    EXPECT_EQ(assigned.GetContentString(), copy.GetContentString());
+    EXPECT_EQ(assigned.GetFileName(), path);
 }
 
 TEST(MIniDataFileFailure, OpenReportsItsCause) {
@@ -132,24 +182,19 @@ TEST(MIniDataFileFailure, OpenReportsItsCause) {
     EXPECT_FALSE(ini.Open(dir.Path())); // exists, but cannot be read as a file
     EXPECT_FALSE(ini.IsOpen());
     EXPECT_EQ(capture.ErrTrace().back(), "MIniData::Open(): MFastFileReader::Open() failed");
-
     const std::string path = dir.File("utf16.ini");
     ASSERT_TRUE(WriteFileBytes(path, std::string("\xFF\xFE[\0A\0]\0", 8)));
     capture.Clear();
     EXPECT_FALSE(ini.Open(path));
     EXPECT_EQ(capture.ErrTrace(),
-              std::vector<std::string>{"MIniData::Open(\"" + path +
-                                       "\"): UTF16/32 Unicode format not supported"});
-
+              Lines{"MIniData::Open(\"" + path + "\"): UTF16/32 Unicode format not supported"});
     ASSERT_TRUE(WriteFileBytes(path, "[A]\r\nno equals sign\r\n"));
     capture.Clear();
     EXPECT_FALSE(ini.Open(path));
     EXPECT_EQ(capture.ErrTrace(),
-              (std::vector<std::string>{
-                  "MIniData::parse_line(): No '=' found in \"no equals sign\" in section [A]",
-                  "MIniData::Open(): parse_line(no equals sign) failed"}));
+              (Lines{"MIniData::parse_line(): No '=' found in \"no equals sign\" in section [A]",
+                     "MIniData::Open(): parse_line(no equals sign) failed"}));
     EXPECT_EQ(ini.GetContentString(), "[A]\n"); // what parsed before the failure stays
-
     // A read error is not an end of file: reading this process's memory at offset 0 fails.
     capture.Clear();
     EXPECT_FALSE(ini.Open("/proc/self/mem"));
@@ -158,7 +203,7 @@ TEST(MIniDataFileFailure, OpenReportsItsCause) {
         << capture.Dump();
 }
 
-TEST(MIniDataFileFailure, ConstructorLogsAFailedOpenAndStaysUsable) {
+TEST(MIniDataFileFailure, ConstructorLogsAFailedOpenAndFailedSaveKeepsStates) {
     vyx::test::TempDir dir;
     const std::string path = dir.File("bad.ini");
     ASSERT_TRUE(WriteFileBytes(path, "x=1\r\n"));
@@ -167,25 +212,16 @@ TEST(MIniDataFileFailure, ConstructorLogsAFailedOpenAndStaysUsable) {
     EXPECT_FALSE(ini.IsOpen());
     EXPECT_EQ(capture.CountErrLog("MIniData::MIniData(): Open(\"" + path + "\") failed"), 1)
         << capture.Dump();
-    EXPECT_TRUE(ini.SetStringEntry("A", "k", "v"));
+    EXPECT_TRUE(ini.SetStringEntry("A", "k", "v")); // still usable
 
-    MIniData good(dir.File("missing.ini"));
-    EXPECT_TRUE(good.IsOpen());
-    EXPECT_TRUE(good.IsNewFile());
-}
-
-TEST(MIniDataFileFailure, FailedSaveKeepsStatesAndSaysWhere) {
-    vyx::test::TempDir dir;
-    const std::string path = dir.File("no/such/folder/a.ini");
-    vyx::trace::TraceCapture capture;
-    MIniData ini;
-    ASSERT_TRUE(ini.Open(path));
+    const std::string lost = dir.File("no/such/folder/a.ini");
+    ASSERT_TRUE(ini.Open(lost));
     ASSERT_TRUE(ini.AddSection("A"));
     EXPECT_FALSE(ini.Save());
     EXPECT_TRUE(ini.IsNewFile());
     EXPECT_FALSE(ini.IsInSync());
     EXPECT_EQ(capture.ErrTrace().back(), "MIniData::Save(): MFastFile_WriteLinesAtOnce(\"" +
-                                             path.substr(0, 40) + "\") failed");
+                                             lost.substr(0, 40) + "\") failed");
 }
 
 } // namespace

@@ -1,52 +1,32 @@
 #include "msl/mipc/mnamedevent.h"
 #include "platform/trace/tracecapture.h"
-#include "tests/msl/childprocess.h"
+#include "tests/msl/crossprocess.h"
 #include "tests/support/testsupport.h"
 
+#include <cerrno>
 #include <chrono>
-#include <cstring>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/mman.h>
 #include <thread>
-#include <unistd.h>
 
-using vyx::test::ChildProcess;
 using vyx::test::PathExists;
-using vyx::test::Pipe;
 using vyx::test::ReadFileBytes;
 using vyx::test::UniqueName;
-using vyx::trace::TraceCapture;
-
-namespace {
-
-// The state word as a client sees it in the object's bytes.
-int StateByte(const std::string& name) {
-    std::string bytes = ReadFileBytes("/dev/shm/" + name);
-    return bytes.size() == kMNamedEventSize ? bytes[4] : -1;
-}
-
-} // namespace
 
 TEST(NamedEvent, SignalResetAndWaitWorkOnTheSharedWord) {
     std::string name = UniqueName("preview") + ".event";
+    const std::string path = "/dev/shm/" + name;
     MNamedEvent* event = MNamedEvent_Create(name.c_str());
     ASSERT_NE(event, nullptr);
-    std::string bytes = ReadFileBytes("/dev/shm/" + name);
-    ASSERT_EQ(bytes.size(), 64u);
-    EXPECT_EQ(bytes.substr(0, 4), "VEVT");
-    EXPECT_EQ(StateByte(name), 0);
-
+    EXPECT_EQ(ReadFileBytes(path), std::string("VEVT") + std::string(60, '\0'));
     EXPECT_EQ(MNamedEvent_Wait(event, 0), 0);
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(MNamedEvent_Wait(event, 30), 0);
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(30));
 
     EXPECT_EQ(MNamedEvent_Signal(event), 1);
-    EXPECT_EQ(StateByte(name), 1);
+    EXPECT_EQ(ReadFileBytes(path).substr(0, 8), std::string("VEVT\1\0\0\0", 8));
     EXPECT_EQ(MNamedEvent_Wait(event, 0), 1);
     EXPECT_EQ(MNamedEvent_Wait(event, kMNamedEventInfinite), 1) << "manual reset: stays set";
-
     // A second handle shares the state, and creating an existing event opens it as it is.
     MNamedEvent* again = MNamedEvent_Create(name.c_str());
     ASSERT_NE(again, nullptr);
@@ -54,45 +34,38 @@ TEST(NamedEvent, SignalResetAndWaitWorkOnTheSharedWord) {
     EXPECT_EQ(MNamedEvent_Reset(again), 1);
     EXPECT_EQ(MNamedEvent_Wait(event, 0), 0);
     EXPECT_EQ(MNamedEvent_Close(again), 1);
-    EXPECT_TRUE(PathExists("/dev/shm/" + name)) << "only the creator removes the name";
+    EXPECT_TRUE(PathExists(path)) << "only the creator removes the name";
     EXPECT_EQ(MNamedEvent_Close(event), 1);
-    EXPECT_FALSE(PathExists("/dev/shm/" + name));
+    EXPECT_FALSE(PathExists(path));
 }
 
 TEST(NamedEvent, OpenRefusesMissingAndForeignObjects) {
-    TraceCapture capture;
+    vyx::trace::TraceCapture capture;
     std::string missing = UniqueName("nothing");
     EXPECT_EQ(MNamedEvent_Open(missing.c_str()), nullptr);
     EXPECT_EQ(MNamedEvent_GetLastError(), ENOENT);
     EXPECT_EQ(MNamedEvent_Open("a/b"), nullptr);
     EXPECT_EQ(MNamedEvent_Create(""), nullptr);
-
-    std::string foreign = UniqueName("segment");
-    int fd = shm_open(("/" + foreign).c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(ftruncate(fd, 4096), 0); // zero bytes: no magic
-    close(fd);
-    EXPECT_EQ(MNamedEvent_Open(foreign.c_str()), nullptr);
-    EXPECT_EQ(MNamedEvent_Create(foreign.c_str()), nullptr);
-    EXPECT_TRUE(PathExists("/dev/shm/" + foreign)) << "someone else's object is left alone";
-    shm_unlink(("/" + foreign).c_str());
+    vyx::test::RawSegment foreign("segment", 4096); // zero bytes: no magic
+    ASSERT_NE(foreign.bytes, nullptr);
+    EXPECT_EQ(MNamedEvent_Open(foreign.name.c_str()), nullptr);
+    EXPECT_EQ(MNamedEvent_Create(foreign.name.c_str()), nullptr);
+    EXPECT_EQ(foreign.Bytes(), std::string(4096, '\0')) << "someone else's object is left alone";
     EXPECT_EQ(MNamedEvent_Wait(nullptr, 0), -1);
-
-    std::vector<std::string> expected = {
-        "MNamedEvent_Open(): cannot open \"" + missing + "\" (2)",
-        "MNamedEvent_Open(): invalid name \"a/b\": contains '/'",
-        "MNamedEvent_Create(): name == \"\"",
-        "MNamedEvent_Open(): \"" + foreign + "\" is not an event (22)",
-        "MNamedEvent_Create(): \"" + foreign + "\" is not an event (22)",
-        "MNamedEvent_Wait(): NULL event",
-    };
-    EXPECT_EQ(capture.ErrTrace(), expected);
+    EXPECT_EQ(capture.ErrTrace(),
+              (std::vector<std::string>{
+                  "MNamedEvent_Open(): cannot open \"" + missing + "\" (2)",
+                  "MNamedEvent_Open(): invalid name \"a/b\": contains '/'",
+                  "MNamedEvent_Create(): name == \"\"",
+                  "MNamedEvent_Open(): \"" + foreign.name + "\" is not an event (22)",
+                  "MNamedEvent_Create(): \"" + foreign.name + "\" is not an event (22)",
+                  "MNamedEvent_Wait(): NULL event"}));
 }
 
 TEST(NamedEventConcurrency, SignalWakesAWaiterInAnotherProcess) {
     std::string name = UniqueName("preview") + ".event";
-    Pipe go, back;
-    ChildProcess client([&] {
+    vyx::test::Pipe go, back;
+    vyx::test::ChildProcess client([&] {
         char byte;
         MNamedEvent* event = go.Receive(&byte) ? MNamedEvent_Open(name.c_str()) : nullptr;
         if (event == nullptr)
@@ -120,8 +93,7 @@ TEST(NamedEventConcurrency, SignalWakesAWaiterInAnotherProcess) {
 }
 
 TEST(NamedEventConcurrency, SignalReleasesEveryWaitingThread) {
-    std::string name = UniqueName("event");
-    MNamedEvent* event = MNamedEvent_Create(name.c_str());
+    MNamedEvent* event = MNamedEvent_Create(UniqueName("event").c_str());
     ASSERT_NE(event, nullptr);
     int payload = 0;
     int seen[3] = {0, 0, 0};

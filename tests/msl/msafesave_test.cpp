@@ -1,14 +1,13 @@
 // A safe save killed at any moment leaves the old file or the new one, never a mix.
 #include "msl/mfileio/mfastfile.h"
+#include "tests/msl/crossprocess.h"
 #include "tests/msl/fileio_testutil.h"
 #include "tests/support/testsupport.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <csignal>
 #include <random>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -22,111 +21,77 @@ std::string Content(std::size_t size, unsigned salt) {
     return bytes;
 }
 
-// Kills the child when a failed assertion leaves the round early.
-struct ChildGuard {
-    pid_t pid;
-    ~ChildGuard() {
-        if (pid > 0) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, nullptr, 0);
-        }
-    }
-};
-
-constexpr int kSafeReplace = MFASTFILE_MODE_OVERWRITE | MFASTFILE_MODE_SAFE;
-
-// Saves `first`, then alternates between the two contents, until killed. Writes one byte
-// to `progress` before its first save and one after each save.
-[[noreturn]] void SaveForever(const std::string& target, const std::string& first,
-                              const std::string& second, int progress) {
-    char byte = 'r';
-    // Bounded so that an orphaned child ends by itself.
-    for (int k = 0; k < 100000; ++k) {
-        if (::write(progress, &byte, 1) != 1)
-            ::_exit(3);
-        const std::string& data = (k % 2 == 0) ? first : second;
-        if (MFastFile_WriteAtOnce(target.c_str(), data.data(), data.size(), kSafeReplace) < 0)
-            ::_exit(2);
-    }
-    ::_exit(0);
+std::int64_t SafeSave(const std::string& target, const std::string& data) {
+    return MFastFile_WriteAtOnce(target.c_str(), data.data(), data.size(),
+                                 MFASTFILE_MODE_OVERWRITE | MFASTFILE_MODE_SAFE);
 }
 
 } // namespace
 
-TEST(SafeSaveConcurrency, KilledWriterLeavesOldOrNewFile) {
+// The writer is another process, so there is nothing for ThreadSanitizer to watch: this suite
+// runs in the release and address-sanitizer builds only.
+TEST(SafeSaveKill, KilledWriterLeavesOldOrNewFile) {
     using Clock = std::chrono::steady_clock;
     vyx::test::TempDir dir;
     const std::string target = dir.File("large.dat");
     const std::size_t size = 4u << 20;
-    const std::string a = Content(size, 1);
-    const std::string b = Content(size, 77);
-    ASSERT_NE(a, b);
+    const std::string a = Content(size, 1), b = Content(size, 77);
 
     // Time a few saves to spread the kills over whole saves, every phase included.
     Clock::duration save{};
     for (const std::string* data : {&a, &b, &a}) {
         auto start = Clock::now();
-        ASSERT_EQ(MFastFile_WriteAtOnce(target.c_str(), data->data(), size, kSafeReplace),
-                  static_cast<std::int64_t>(size));
+        ASSERT_EQ(SafeSave(target, *data), static_cast<std::int64_t>(size));
         save = std::max(save, Clock::now() - start);
     }
 
     std::mt19937_64 rng(std::random_device{}());
-    const int kKills = 50;
     int sawA = 0, sawB = 0, killedMidSave = 0;
     bool currentIsA = true;
-    for (int round = 0; round < kKills; ++round) {
-        int fds[2];
-        ASSERT_EQ(::pipe(fds), 0);
-        pid_t pid = ::fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            ::close(fds[0]);
-            // Start with the content that is not there, so the first save changes the file.
-            SaveForever(target, currentIsA ? b : a, currentIsA ? a : b, fds[1]);
-        }
-        ::close(fds[1]);
-        ChildGuard guard{pid};
-        // Let the child start and finish 0, 1 or 2 saves, then kill it somewhere inside the
-        // next one or two: the kill lands before, during and after renames.
+    for (int round = 0; round < 50; ++round) {
+        // The child saves the content that is not there first, then alternates, and sends
+        // one byte before its first save and one after each save. Bounded, so that an
+        // orphaned child ends by itself.
+        vyx::test::Pipe progress;
+        const std::string& first = currentIsA ? b : a;
+        const std::string& second = currentIsA ? a : b;
+        vyx::test::ChildProcess child([&] {
+            for (int k = 0; k < 100000; ++k)
+                if (!progress.Send('r') || SafeSave(target, k % 2 ? second : first) < 0)
+                    return 2;
+            return 0;
+        });
+        // Let the child finish 0, 1 or 2 saves, then kill it somewhere inside the next one
+        // or two: the kill lands before, during and after renames.
         const int finished = int(rng() % 3);
         char byte = 0;
         auto started = Clock::now();
         for (int i = 0; i <= finished; ++i) {
-            ASSERT_EQ(::read(fds[0], &byte, 1), 1) << "the saving child stopped";
+            ASSERT_TRUE(progress.Receive(&byte)) << "the saving child stopped";
             if (i == 0)
                 started = Clock::now();
         }
         if (finished > 0) // the child may save slower than this process did
             save = std::max(save, (Clock::now() - started) / finished);
-
         // Spinning, not sleeping: the wait only picks the kill point, it orders nothing.
         auto range = std::chrono::duration_cast<std::chrono::microseconds>(save * 3 / 2);
         auto until = Clock::now() + std::chrono::microseconds(rng() % (range.count() + 1));
         while (Clock::now() < until) {
         }
-        ASSERT_EQ(::kill(pid, SIGKILL), 0);
-        int status = 0;
-        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-        guard.pid = 0;
-        ::close(fds[0]); // only now: an earlier close would end the child with SIGPIPE
-        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
-            << "the child ended by itself with status " << status << " (a save failed)";
+        ASSERT_TRUE(child.Kill()) << "the child ended by itself (a save failed)";
 
         std::string content = vyx::test::ReadFileBytes(target);
-        bool isA = content == a;
-        bool isB = content == b;
+        bool isA = content == a, isB = content == b;
         ASSERT_TRUE(isA || isB) << "round " << round << ": target holds " << content.size()
                                 << " bytes that are neither the old nor the new content";
         sawA += isA;
         sawB += isB;
         currentIsA = isA;
-
         // The only other names are temporary files of an interrupted save; clean them up.
         for (const std::string& name : fileio_test::ListNames(dir.Path())) {
             if (name == "large.dat")
                 continue;
-            EXPECT_TRUE(name.size() == 13 && name.compare(0, 3, "ffw") == 0 &&
+            EXPECT_TRUE(name.size() == 13 && name.rfind("ffw", 0) == 0 &&
                         name.compare(9, 4, ".tmp") == 0)
                 << "unexpected file " << name;
             ::unlink(dir.File(name).c_str());

@@ -1,35 +1,20 @@
 #include "msl/mipc/msharedmem.h"
 #include "platform/trace/tracecapture.h"
-#include "tests/msl/childprocess.h"
+#include "tests/msl/crossprocess.h"
 #include "tests/support/testsupport.h"
 
-#include <cstring>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/mman.h>
-#include <unistd.h>
 
 using vyx::test::PathExists;
 using vyx::test::UniqueName;
 using vyx::trace::TraceCapture;
+using Lines = std::vector<std::string>;
 
 namespace {
 
-std::string ShmPath(const std::string& name) {
-    return "/dev/shm/" + name;
+bool Exists(const std::string& name) {
+    return PathExists("/dev/shm/" + name);
 }
-
-// A segment made by "another program": straight POSIX, unknown to this process's registry.
-struct ForeignSegment {
-    ForeignSegment(const std::string& name, size_t size) : name(name) {
-        int fd = shm_open(("/" + name).c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
-        ok = fd >= 0 && ftruncate(fd, static_cast<off_t>(size)) == 0;
-        close(fd);
-    }
-    ~ForeignSegment() { shm_unlink(("/" + name).c_str()); }
-    std::string name;
-    bool ok = false;
-};
 
 } // namespace
 
@@ -41,20 +26,27 @@ TEST(MSharedMem, LinksAreCountedAndTheCreatorRemovesTheName) {
     EXPECT_STREQ(MSharedMem_GetName(created), name.c_str());
     EXPECT_EQ(MSharedMem_GetSize(created), 5000u);
     EXPECT_EQ(static_cast<unsigned char*>(created)[4999], 0);
+    EXPECT_EQ(MSharedMem_Create(name.c_str(), 100), nullptr);
+    // A larger size fails and leaves the link count alone.
+    EXPECT_EQ(MSharedMem_LinkOrCreate(name.c_str(), 5001), nullptr);
 
     EXPECT_EQ(MSharedMem_Link(name.c_str()), created);
     EXPECT_EQ(MSharedMem_LinkOrCreate(name.c_str(), 5000), created);
     EXPECT_EQ(MSharedMem_Unlink(created), 1);
     EXPECT_EQ(MSharedMem_Unlink(created), 1);
-    EXPECT_TRUE(PathExists(ShmPath(name))) << "released before the last link";
+    EXPECT_TRUE(Exists(name)) << "released before the last link";
     EXPECT_EQ(MSharedMem_Unlink(created), 1);
-    EXPECT_FALSE(PathExists(ShmPath(name)));
-
+    EXPECT_FALSE(Exists(name));
     EXPECT_EQ(MSharedMem_Unlink(created), 0);
-    EXPECT_EQ(capture.CountErrTrace("MSharedMem_Unlink(): no shared memory registered at"), 1);
+    Lines trace = capture.ErrTrace();
+    ASSERT_EQ(trace.size(), 3u) << capture.Dump();
+    EXPECT_EQ(trace[0], "MSharedMem_Create(): name \"" + name + "\" already exist");
+    EXPECT_EQ(trace[1], "MSharedMem_LinkOrCreate(): existing size is too small for " + name +
+                            ": 5000 < 5001");
+    EXPECT_EQ(trace[2].rfind("MSharedMem_Unlink(): no shared memory registered at", 0), 0u);
 }
 
-TEST(MSharedMem, RefusesBadArgumentsWithTheirMessages) {
+TEST(MSharedMem, RefusesBadArgumentsAndInnerAddresses) {
     TraceCapture capture;
     std::string name = UniqueName("shm");
     EXPECT_EQ(MSharedMem_Create("", 10), nullptr);
@@ -69,72 +61,52 @@ TEST(MSharedMem, RefusesBadArgumentsWithTheirMessages) {
     EXPECT_EQ(MSharedMem_Destroy(nullptr), 0);
     EXPECT_EQ(MSharedMem_GetName(nullptr), nullptr);
     EXPECT_EQ(MSharedMem_GetSize(nullptr), static_cast<size_t>(-1));
-    EXPECT_FALSE(PathExists(ShmPath(name)));
+    EXPECT_FALSE(Exists(name));
+    EXPECT_EQ(capture.ErrTrace(),
+              (Lines{"MSharedMem_Create(): name == \"\"", "MSharedMem_Create(): size <= 0",
+                     "MSharedMem_LinkOrCreate(): name == \"\"",
+                     "MSharedMem_LinkOrCreate(): size <= 0", "MSharedMem_Link(): name == \"\"",
+                     "MSharedMem_Link(): invalid name \"a/b\": contains '/'",
+                     "MSharedMem_Create(): invalid name \"" + std::string(40, 'x') +
+                         "\": longer than 200 bytes",
+                     "MSharedMem_Link() failed for '" + name + "' (2)",
+                     "MSharedMem_Unlink(): NULL pointer for memory",
+                     "MSharedMem_Destroy(): NULL pointer for memory",
+                     "MSharedMem_GetName(): NULL pointer for memory",
+                     "MSharedMem_GetSize(): NULL pointer for memory"}));
+    capture.Clear();
 
-    std::vector<std::string> expected = {
-        "MSharedMem_Create(): name == \"\"",
-        "MSharedMem_Create(): size <= 0",
-        "MSharedMem_LinkOrCreate(): name == \"\"",
-        "MSharedMem_LinkOrCreate(): size <= 0",
-        "MSharedMem_Link(): name == \"\"",
-        "MSharedMem_Link(): invalid name \"a/b\": contains '/'",
-        "MSharedMem_Create(): invalid name \"" + std::string(40, 'x') + "\": longer than 200 bytes",
-        "MSharedMem_Link() failed for '" + name + "' (2)",
-        "MSharedMem_Unlink(): NULL pointer for memory",
-        "MSharedMem_Destroy(): NULL pointer for memory",
-        "MSharedMem_GetName(): NULL pointer for memory",
-        "MSharedMem_GetSize(): NULL pointer for memory",
-    };
-    EXPECT_EQ(capture.ErrTrace(), expected);
-}
-
-TEST(MSharedMem, RegisteredNamesAndAddressesAreExact) {
-    TraceCapture capture;
-    std::string name = UniqueName("shm");
+    // Lookups are by the exact address of the view.
     void* created = MSharedMem_Create(name.c_str(), 100);
     ASSERT_NE(created, nullptr);
-    EXPECT_EQ(MSharedMem_Create(name.c_str(), 100), nullptr);
-    EXPECT_EQ(capture.CountErrTrace("MSharedMem_Create(): name \"" + name + "\" already exist"), 1);
-
-    // A larger size fails and leaves the link count alone: one unlink still releases.
-    EXPECT_EQ(MSharedMem_LinkOrCreate(name.c_str(), 101), nullptr);
-    EXPECT_EQ(capture.CountErrTrace("MSharedMem_LinkOrCreate(): existing size is too small for " +
-                                    name + ": 100 < 101"),
-              1);
-
     void* inside = static_cast<char*>(created) + 8;
     EXPECT_EQ(MSharedMem_GetSize(inside), static_cast<size_t>(-1));
     EXPECT_EQ(MSharedMem_GetName(inside), nullptr);
+    EXPECT_EQ(MSharedMem_Destroy(inside), 0);
     EXPECT_EQ(capture.CountErrTrace("MSharedMem_GetName()failed: call MSharedMem_Link() or "
                                     "MSharedMem_LinkOrCreate() first"),
               2);
-    EXPECT_EQ(MSharedMem_Destroy(inside), 0);
     EXPECT_EQ(capture.CountErrTrace("MSharedMem_Destroy(): SearchMemLinkInfo() failed"), 1);
-
     EXPECT_EQ(MSharedMem_Unlink(created), 1);
-    EXPECT_FALSE(PathExists(ShmPath(name)));
+    EXPECT_FALSE(Exists(name));
 }
 
 TEST(MSharedMem, SegmentsOfOtherProgramsAreOpenedNotTaken) {
     TraceCapture capture;
-    ForeignSegment foreign(UniqueName("shm"), 8192);
-    ASSERT_TRUE(foreign.ok);
+    vyx::test::RawSegment foreign("shm", 8192);
+    ASSERT_NE(foreign.bytes, nullptr);
     const char* name = foreign.name.c_str();
-
     EXPECT_EQ(MSharedMem_Create(name, 100), nullptr);
-    EXPECT_EQ(capture.CountErrTrace(std::string("MSharedMem_Create(): \"") + name +
-                                    "\" ERROR_ALREADY_EXISTS"),
-              1);
     EXPECT_EQ(MSharedMem_LinkOrCreate(name, 8193), nullptr);
-    EXPECT_EQ(capture.CountErrTrace(std::string("existing size is too small for ") + name +
-                                    ": 8192 < 8193"),
-              1);
-
+    EXPECT_EQ(capture.ErrTrace(),
+              (Lines{std::string("MSharedMem_Create(): \"") + name + "\" ERROR_ALREADY_EXISTS",
+                     std::string("MSharedMem_LinkOrCreate(): existing size is too small for ") +
+                         name + ": 8192 < 8193"}));
     void* linked = MSharedMem_LinkOrCreate(name, 100);
     ASSERT_NE(linked, nullptr) << capture.Dump();
     EXPECT_EQ(MSharedMem_GetSize(linked), 8192u) << "the segment's own size is registered";
     EXPECT_EQ(MSharedMem_Destroy(linked), 1);
-    EXPECT_TRUE(PathExists(ShmPath(name))) << "a process that only linked removed the name";
+    EXPECT_TRUE(Exists(name)) << "a process that only linked removed the name";
 }
 
 TEST(SharedMemConcurrency, SegmentCreatedInOneProcessIsLinkedInAnother) {
@@ -156,20 +128,18 @@ TEST(SharedMemConcurrency, SegmentCreatedInOneProcessIsLinkedInAnother) {
     });
     char byte = 0;
     ASSERT_TRUE(toParent.Receive(&byte));
-
     auto* linked = static_cast<unsigned char*>(MSharedMem_Link(name.c_str()));
     ASSERT_NE(linked, nullptr);
     EXPECT_EQ(MSharedMem_GetSize(linked), 12345u);
-    bool intact = true;
-    for (size_t i = 0; i < 12345; ++i)
-        intact = intact && linked[i] == static_cast<unsigned char>(i * 7);
-    EXPECT_TRUE(intact);
+    size_t intact = 0;
+    while (intact < 12345 && linked[intact] == static_cast<unsigned char>(intact * 7))
+        ++intact;
+    EXPECT_EQ(intact, 12345u);
     linked[12344] = 0xAB;
     ASSERT_TRUE(toChild.Send('g'));
     EXPECT_EQ(child.Wait(), 0);
-
     // The creator is gone and took the name; our view lives on until we let it go.
-    EXPECT_FALSE(PathExists(ShmPath(name)));
+    EXPECT_FALSE(Exists(name));
     EXPECT_EQ(linked[1], 7);
     EXPECT_EQ(MSharedMem_Unlink(linked), 1);
 }

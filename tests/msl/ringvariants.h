@@ -10,8 +10,8 @@ namespace vyx::test {
 
 struct Variant {
     const char* name;
-    size_t header;
-    size_t word;
+    size_t word;   // size of the header fields and lock words
+    size_t header; // offset of the first block
     size_t (*calc)(size_t, size_t);
     int (*create)(void*, size_t, size_t);
     int (*link)(void*);
@@ -27,46 +27,25 @@ struct Variant {
     int (*resize)(void*, size_t);
 };
 
-inline const Variant kWide = {
-    "MMemBlockRingBuffer",
-    64,
-    8,
-    MMemBlockRingBuffer_CalcMaxEntries,
-    [](void* b, size_t n, size_t s) { return MMemBlockRingBuffer_Create(b, n, s); },
-    MMemBlockRingBuffer_Link,
-    MMemBlockRingBuffer_Deactivate,
-    MMemBlockRingBuffer_GetWritePointer,
-    MMemBlockRingBuffer_GetReadPointer,
-    MMemBlockRingBuffer_Release,
-    MMemBlockRingBuffer_GetIndex,
-    MMemBlockRingBuffer_IsUsed,
-    MMemBlockRingBuffer_GetNumUsed,
-    MMemBlockRingBuffer_GetNumFree,
-    MMemBlockRingBuffer_Reset,
-    MMemBlockRingBuffer_Resize,
-};
+// The functions of prefix P, whose counts and numbers have the type T.
+#define VYX_RING_VARIANT(P, T)                                                                     \
+    {                                                                                              \
+#P, sizeof(T), 8 * sizeof(T),                                                             \
+            [](size_t size, size_t s) -> size_t { return P##_CalcMaxEntries(size, T(s)); },       \
+            [](void* b, size_t n, size_t s) { return P##_Create(b, T(n), T(s)); }, P##_Link,      \
+            P##_Deactivate, P##_GetWritePointer,                                                  \
+            [](void* b, size_t n) { return P##_GetReadPointer(b, T(n)); },                        \
+            [](void* b, size_t n) { return P##_Release(b, T(n)); },                               \
+            [](void* b, const void* a) -> size_t { return P##_GetIndex(b, a); },                  \
+            [](void* b, size_t n) { return P##_IsUsed(b, T(n)); },                                \
+            [](void* b) -> size_t { return P##_GetNumUsed(b); },                                  \
+            [](void* b) -> size_t { return P##_GetNumFree(b); }, P##_Reset,                       \
+            [](void* b, size_t n) { return P##_Resize(b, T(n)); },        \
+    }
 
-inline const Variant kNarrow = {
-    "MMemBlockRingBuffer32",
-    32,
-    4,
-    [](size_t size, size_t s) -> size_t {
-        return MMemBlockRingBuffer32_CalcMaxEntries(size, uint32_t(s));
-    },
-    [](void* b, size_t n, size_t s) {
-        return MMemBlockRingBuffer32_Create(b, uint32_t(n), uint32_t(s));
-    },
-    MMemBlockRingBuffer32_Link,
-    MMemBlockRingBuffer32_Deactivate,
-    MMemBlockRingBuffer32_GetWritePointer,
-    [](void* b, size_t n) { return MMemBlockRingBuffer32_GetReadPointer(b, uint32_t(n)); },
-    [](void* b, size_t n) { return MMemBlockRingBuffer32_Release(b, uint32_t(n)); },
-    [](void* b, const void* a) -> size_t { return MMemBlockRingBuffer32_GetIndex(b, a); },
-    [](void* b, size_t n) { return MMemBlockRingBuffer32_IsUsed(b, uint32_t(n)); },
-    [](void* b) -> size_t { return MMemBlockRingBuffer32_GetNumUsed(b); },
-    [](void* b) -> size_t { return MMemBlockRingBuffer32_GetNumFree(b); },
-    MMemBlockRingBuffer32_Reset,
-    [](void* b, size_t n) { return MMemBlockRingBuffer32_Resize(b, uint32_t(n)); },
-};
+inline const Variant kWide = VYX_RING_VARIANT(MMemBlockRingBuffer, size_t);
+inline const Variant kNarrow = VYX_RING_VARIANT(MMemBlockRingBuffer32, uint32_t);
+
+#undef VYX_RING_VARIANT
 
 } // namespace vyx::test

@@ -1,3 +1,4 @@
+#include "msl/mutil/bom.h"
 #include "msl/mutil/stlstring.h"
 #include "platform/trace/tracecapture.h"
 
@@ -9,11 +10,7 @@
 
 namespace {
 
-std::string Appended(double value, int digits) {
-    std::string s = "x=";
-    stl_string_append_double(s, value, digits);
-    return s;
-}
+using Lines = std::vector<std::string>;
 
 std::string FormatVa(const char* format, ...) {
     va_list args;
@@ -37,111 +34,111 @@ TEST(StlString, FormatsShortAndLongTexts) {
         EXPECT_EQ(stl_string_format(target, "%s", big.c_str()), static_cast<int>(n));
         EXPECT_EQ(target, big);
     }
-}
-
-TEST(StlString, FormattingErrorsGoToTheErrorLog) {
-    vyx::trace::TraceCapture capture;
     // A wide character the C locale cannot convert makes the C library's formatting fail.
+    vyx::trace::TraceCapture capture;
     const wint_t euro = 0x20AC;
     EXPECT_EQ(stl_string_format("%lc", euro), "");
     EXPECT_EQ(FormatVa("%lc", euro), "");
     std::string target = "kept";
     EXPECT_EQ(stl_string_format(target, "%lc", euro), -1);
     EXPECT_EQ(target, "kept");
-    ASSERT_EQ(capture.ErrLog().size(), 2u) << capture.Dump();
-    EXPECT_EQ(capture.ErrLog()[0].rfind("stl_string_format(): stl_string_format() failed: ", 0),
-              0u);
-    EXPECT_EQ(
-        capture.ErrLog()[1].rfind("stl_string_format_va(): stl_string_format_va() failed: ", 0),
-        0u);
+    Lines log = capture.ErrLog();
+    ASSERT_EQ(log.size(), 2u) << capture.Dump(); // the error log, not the error trace
+    EXPECT_EQ(log[0].rfind("stl_string_format(): stl_string_format() failed: ", 0), 0u);
+    EXPECT_EQ(log[1].rfind("stl_string_format_va(): stl_string_format_va() failed: ", 0), 0u);
     EXPECT_TRUE(capture.ErrTrace().empty());
 }
 
-TEST(StlString, AppendsNumbers) {
+TEST(StlString, AppendsNumbersAndReplaces) {
     std::string s = "n=";
-    stl_string_append_int(s, INT_MIN);
-    s += ',';
-    stl_string_append_int(s, INT_MAX);
-    s += ',';
-    stl_string_append_int(s, 0);
-    EXPECT_EQ(s, "n=-2147483648,2147483647,0");
-
-    EXPECT_EQ(Appended(1.5, 6), "x=1.5");
-    EXPECT_EQ(Appended(2.0, 3), "x=2");
-    EXPECT_EQ(Appended(100.0, 2), "x=100"); // zeros before the point stay
-    EXPECT_EQ(Appended(10.05, 3), "x=10.05");
-    EXPECT_EQ(Appended(-0.25, 6), "x=-0.25");
-    EXPECT_EQ(Appended(1.23456, 2), "x=1.23");
-    EXPECT_EQ(Appended(1e20, 1), "x=100000000000000000000");
-    EXPECT_EQ(Appended(7.0, 0), "x=7");
-    EXPECT_EQ(Appended(1.0 / 0.0, 3), "x=inf");
-}
-
-TEST(StlString, ReplacesAllLeftToRight) {
-    std::string s = "aaa";
-    EXPECT_EQ(stl_string_replace_all(s, "a", "aa"), 3u); // resumes after the replacement
-    EXPECT_EQ(s, "aaaaaa");
-    s = "aaaa";
-    EXPECT_EQ(stl_string_replace_all(s, "aa", "b"), 2u);
-    EXPECT_EQ(s, "bb");
-    s = "a\\b\\\\c";
-    EXPECT_EQ(stl_string_replace_all(s, "\\", "/"), 3u);
-    EXPECT_EQ(s, "a/b//c");
+    for (int value : {INT_MIN, INT_MAX, 0})
+        stl_string_append_int(s, value);
+    EXPECT_EQ(s, "n=-214748364821474836470");
+    const std::tuple<double, int, const char*> doubles[] = {
+        {1.5, 6, "1.5"},      {2.0, 3, "2"},
+        {100.0, 2, "100"}, // zeros before the point stay
+        {10.05, 3, "10.05"},  {-0.25, 6, "-0.25"},
+        {1.23456, 2, "1.23"}, {1e20, 1, "100000000000000000000"},
+        {7.0, 0, "7"},        {1.0 / 0.0, 3, "inf"}};
+    for (const auto& [value, digits, text] : doubles) {
+        s = "x=";
+        stl_string_append_double(s, value, digits);
+        EXPECT_EQ(s, std::string("x=") + text);
+    }
+    // The search resumes after each replacement.
+    const std::tuple<const char*, const char*, const char*, std::size_t, const char*> replaces[] = {
+        {"aaa", "a", "aa", 3, "aaaaaa"},
+        {"aaaa", "aa", "b", 2, "bb"},
+        {"a\\b\\\\c", "\\", "/", 3, "a/b//c"},
+        {"xyz", "", "q", 0, "xyz"},
+        {"xyz", "xyzz", "q", 0, "xyz"}};
+    for (const auto& [text, search, replacement, count, result] : replaces) {
+        s = text;
+        EXPECT_EQ(stl_string_replace_all(s, search, replacement), count) << text;
+        EXPECT_EQ(s, result);
+    }
     s = "xyz";
-    EXPECT_EQ(stl_string_replace_all(s, "", "q"), 0u);
-    EXPECT_EQ(stl_string_replace_all(s, "xyzz", "q"), 0u);
-    EXPECT_EQ(s, "xyz");
     EXPECT_EQ(stl_string_replace_all(s, s, "[" + s + "]"), 1u); // search text inside s itself
     EXPECT_EQ(s, "[xyz]");
 }
 
 TEST(StlString, QuotesAndUnquotesSpaces) {
-    std::string s = "a b\"c";
-    stl_string_quote_space(s);
-    EXPECT_EQ(s, "\"a b\\\"c\"");
-    ASSERT_TRUE(stl_string_unquote_space(s));
-    EXPECT_EQ(s, "a b\"c");
-
-    s = "a\\b";
-    stl_string_quote_space(s); // no space: escaped but not quoted
-    EXPECT_EQ(s, "a\\\\b");
-    s = "plain";
-    stl_string_quote_space(s);
-    EXPECT_EQ(s, "plain");
-    ASSERT_TRUE(stl_string_unquote_space(s));
-    EXPECT_EQ(s, "plain");
-    s = "x\"a b\" c"; // text before the first special character is kept, later spaces too
+    const std::pair<const char*, const char*> quoted[] = {
+        {"a b\"c", "\"a b\\\"c\""}, {"a\\b", "a\\\\b"}, {"plain", "plain"}};
+    for (const auto& [text, expected] : quoted) {
+        std::string s = text;
+        stl_string_quote_space(s);
+        EXPECT_EQ(s, expected);
+        ASSERT_TRUE(stl_string_unquote_space(s));
+        EXPECT_EQ(s, text);
+    }
+    std::string s = "x\"a b\" c"; // text before the first special character stays, later spaces too
     ASSERT_TRUE(stl_string_unquote_space(s));
     EXPECT_EQ(s, "xa b c");
-}
 
-TEST(StlString, UnquoteFailuresLeaveTheStringAlone) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"a\\x", "stl_string_unquote_space(): can't unquote a lonely backslash"},
-        {"ab\\", "stl_string_unquote_space(): can't unquote a lonely backslash"},
-        {"\"ab", "stl_string_unquote_space(): no closing quote found"},
-        {"\"a\"\"b", "stl_string_unquote_space(): no closing quote found"},
-        {"a b\"", "stl_string_unquote_space(): found unquoted space"},
-    };
-    for (const auto& [text, message] : cases) {
+    const std::pair<const char*, const char*> failures[] = {
+        {"a\\x", "can't unquote a lonely backslash"},
+        {"ab\\", "can't unquote a lonely backslash"},
+        {"\"ab", "no closing quote found"},
+        {"\"a\"\"b", "no closing quote found"},
+        {"a b\"", "found unquoted space"}};
+    for (const auto& [text, message] : failures) {
         vyx::trace::TraceCapture capture;
-        std::string s = text;
+        s = text;
         EXPECT_FALSE(stl_string_unquote_space(s)) << text;
         EXPECT_EQ(s, text);
-        EXPECT_EQ(capture.ErrTrace(), std::vector<std::string>{message}) << text;
+        EXPECT_EQ(capture.ErrTrace(), Lines{std::string("stl_string_unquote_space(): ") + message});
     }
-}
 
-TEST(StlString, QuoteThenUnquoteGivesBackAnyString) {
     std::mt19937 random(7);
     const char alphabet[] = {'a', ' ', '"', '\\', 'b'};
     for (int round = 0; round < 2000; ++round) {
         std::string original(random() % 12, ' ');
         for (char& c : original)
             c = alphabet[random() % sizeof alphabet];
-        std::string s = original;
+        s = original;
         stl_string_quote_space(s);
         ASSERT_TRUE(stl_string_unquote_space(s)) << original;
         ASSERT_EQ(s, original);
     }
+}
+
+TEST(Bom, DetectsTheLongestMatchingMark) {
+    const std::pair<std::string, int> cases[] = {
+        {std::string("\xFF\xFE\x00\x00\x41", 5), BOM_UTF32_LE},
+        {std::string("\xFF\xFE\x41\x00", 4), BOM_UTF16_LE},
+        {std::string("\xFF\xFE\x00", 3), BOM_UTF16_LE}, // too short for UTF-32
+        {"\xEF\xBB\xBF[A]", BOM_UTF8},
+        {"\xEF\xBB", BOM_NONE},
+        {"\xFF", BOM_NONE},
+        {"", BOM_NONE}};
+    for (const auto& [bytes, type] : cases)
+        EXPECT_EQ(detect_bom(bytes.data(), bytes.size()), type) << bytes.size();
+    const std::size_t sizes[] = {0, 3, 2, 2, 4, 4};
+    for (int type = BOM_NONE; type <= BOM_UTF32_LE; ++type) {
+        std::string_view mark = bom_bytes(type);
+        EXPECT_EQ(mark.size(), sizes[type]);
+        EXPECT_EQ(detect_bom(mark.data(), mark.size()), type); // none has no bytes
+    }
+    EXPECT_TRUE(bom_bytes(6).empty() && bom_bytes(-1).empty());
 }

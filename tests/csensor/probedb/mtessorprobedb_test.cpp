@@ -2,16 +2,9 @@
 // broken files, and what a failed save leaves behind.
 
 #include "csensor/probedb/mtessorprobedb.h"
-#include "msl/mutil/minidata.h"
-#include "platform/trace/tracecapture.h"
 #include "tests/csensor/probedb/probedbtest.h"
 
-#include <gtest/gtest.h>
-
 using namespace probedbtest;
-using vyx::test::ReadFileBytes;
-using vyx::test::TempDir;
-using vyx::test::WriteFileBytes;
 
 namespace {
 
@@ -23,51 +16,51 @@ struct OpenDB {
     std::string Volatile() const { return ReadFileBytes(dir.File("volatile_sys_1.ini")); }
 };
 
+const char* const kNoneActive = "[Global]\r\nActProbe=0\r\nActTip=0\r\n";
+
 } // namespace
 
 TEST(MTessorProbeDB, NumberLimitsAndDuplicates) {
     OpenDB t;
     vyx::trace::TraceCapture capture;
-    EXPECT_TRUE(t.db.DefineProbe(Tip(1000, 200, 1, 2, 3, 4)));
+    EXPECT_TRUE(t.db.DefineProbe({1000, 200, 1, 2, 3, 4}));
     const std::string before = ReadFileBytes(t.file);
-    EXPECT_FALSE(t.db.DefineProbe(Tip(1001, 1)));
-    EXPECT_FALSE(t.db.DefineProbe(Tip(1, 201)));
-    EXPECT_FALSE(t.db.DefineProbe(Tip(1000, 200, 9)));
-    EXPECT_EQ(capture.CountErrTrace("DefineProbe(): probe id too large"), 1);
-    EXPECT_EQ(capture.CountErrTrace("DefineProbe(): tip id too large"), 1);
-    EXPECT_EQ(capture.CountErrTrace("DefineProbe(): probe/tip 1000 200 already defined"), 1);
+    EXPECT_FALSE(t.db.DefineProbe({1001, 1}));
+    EXPECT_FALSE(t.db.DefineProbe({1, 201}));
+    EXPECT_FALSE(t.db.DefineProbe({1000, 200, 9}));
+    ExpectErrTraces(capture,
+                    {"DefineProbe(): probe id too large", "DefineProbe(): tip id too large",
+                     "DefineProbe(): probe/tip 1000 200 already defined"});
     EXPECT_EQ(ReadFileBytes(t.file), before);
     EXPECT_EQ(Text(t.db.ListProbes(0, 0)), "1000/200 1 2 3 4\n");
 
     // A tip at the origin with size 0 has nothing but its component data.
-    EXPECT_TRUE(t.db.DefineProbe(Tip(3, 1)));
-    MIniData ini;
-    ASSERT_TRUE(ini.Open(t.file));
-    std::vector<std::string> entries;
-    ini.GetEntryNames("Probe_3_Tip_1", entries);
-    EXPECT_EQ(entries, std::vector<std::string>{"probe.tip"});
+    EXPECT_TRUE(t.db.DefineProbe({3, 1}));
+    EXPECT_EQ(ReadFileBytes(t.file),
+              before + "[Probe_3_Tip_1]\r\nprobe.tip=" +
+                  Encoded("[Geometry]\nx0=0\ny0=0\nz0=0\nD=0\nTipType=SPHERE\nnever_sent=1\n") +
+                  "\r\n");
     EXPECT_EQ(Text(t.db.ListProbes(3, 0)), "3/1 0 0 0 0\n");
 }
 
 TEST(MTessorProbeDB, ListActivateDelete) {
     OpenDB t;
     for (auto [p, tip] : {std::pair{2u, 5u}, {1u, 2u}, {2u, 1u}, {1u, 1u}})
-        ASSERT_TRUE(t.db.DefineProbe(Tip(p, tip, p, tip)));
+        ASSERT_TRUE(t.db.DefineProbe({p, tip, 1.0 * p, 1.0 * tip}));
     EXPECT_EQ(Text(t.db.ListProbes(0, 0)), "1/1 1 1 0 0\n1/2 1 2 0 0\n2/1 2 1 0 0\n2/5 2 5 0 0\n");
     EXPECT_EQ(Text(t.db.ListProbes(2, 0)), "2/1 2 1 0 0\n2/5 2 5 0 0\n");
     EXPECT_EQ(Text(t.db.ListProbes(0, 1)), "1/1 1 1 0 0\n2/1 2 1 0 0\n");
     EXPECT_EQ(Text(t.db.ListProbes(1, 2)), "1/2 1 2 0 0\n");
 
-    vyx::trace::TraceCapture capture;
+    vyx::trace::TraceCapture capture(1); // deletions must be traced even at level 1
     EXPECT_FALSE(t.db.SetActiveProbe(3, 1));
     EXPECT_FALSE(t.db.SetActiveProbe(1, 0)); // one number 0 is checked like any pair
-    EXPECT_EQ(capture.CountErrTrace("SetActiveProbe(): probe/tip 3 1 not defined"), 1);
     EXPECT_TRUE(t.db.SetActiveProbe(0, 0));
-    EXPECT_EQ(t.Volatile(), "[Global]\r\nActProbe=0\r\nActTip=0\r\n");
+    EXPECT_EQ(t.Volatile(), kNoneActive);
     EXPECT_TRUE(t.db.SetActiveProbe(2, 5));
     EXPECT_EQ(t.Volatile(), "[Global]\r\nActProbe=2\r\nActTip=5\r\n");
 
-    // Deleting the active tip leaves no active tip; the deletion is traced at any level.
+    // Deleting the active tip leaves no active tip.
     EXPECT_TRUE(t.db.DeleteProbe(2, 5));
     EXPECT_EQ(t.db.GetActiveProbe() + t.db.GetActiveTip(), 0u);
     EXPECT_EQ(capture.CountTrace("MTessorProbeDB::DeleteProbe(): Deleted section Probe_2_Tip_5 "
@@ -78,8 +71,6 @@ TEST(MTessorProbeDB, ListActivateDelete) {
     EXPECT_FALSE(t.db.IsProbeDefined(2));
     EXPECT_FALSE(t.db.DeleteProbe(2, 1));
     EXPECT_FALSE(t.db.DeleteProbe(1, 9));
-    EXPECT_EQ(capture.CountErrTrace("DeleteProbe(): probe 2 not defined"), 1);
-    EXPECT_EQ(capture.CountErrTrace("DeleteProbe(): tip 9 not defined for probe 1"), 1);
 
     // All tips of the active probe, then everything.
     EXPECT_TRUE(t.db.SetActiveProbe(1, 2));
@@ -87,13 +78,16 @@ TEST(MTessorProbeDB, ListActivateDelete) {
     EXPECT_FALSE(t.db.IsProbeDefined(1));
     EXPECT_EQ(t.db.GetActiveProbe(), 0u);
     EXPECT_FALSE(t.db.DeleteProbe(1, 0));
-    EXPECT_EQ(capture.CountErrTrace("clear_tips(): probe 1 not defined"), 1);
-    ASSERT_TRUE(t.db.DefineProbe(Tip(4, 1)));
+    ExpectErrTraces(capture, {"SetActiveProbe(): probe/tip 3 1 not defined",
+                              "DeleteProbe(): probe 2 not defined",
+                              "DeleteProbe(): tip 9 not defined for probe 1",
+                              "clear_tips(): probe 1 not defined"});
+    ASSERT_TRUE(t.db.DefineProbe({4, 1}));
     ASSERT_TRUE(t.db.SetActiveProbe(4, 1));
     EXPECT_TRUE(t.db.DeleteProbe(0, 0));
     EXPECT_TRUE(t.db.ListProbes(0, 0).empty());
     EXPECT_EQ(ReadFileBytes(t.file), "");
-    EXPECT_EQ(t.Volatile(), "[Global]\r\nActProbe=0\r\nActTip=0\r\n");
+    EXPECT_EQ(t.Volatile(), kNoneActive);
 }
 
 TEST(MTessorProbeDB, ComponentData) {
@@ -103,7 +97,7 @@ TEST(MTessorProbeDB, ComponentData) {
     EXPECT_EQ(text, "[Geometry]\nx0=0.\ny0=0.\nz0=0.\n");
 
     OpenDB t;
-    ASSERT_TRUE(t.db.DefineProbe(Tip(1, 1, 1.5, 0, -0.25, 2)));
+    ASSERT_TRUE(t.db.DefineProbe({1, 1, 1.5, 0, -0.25, 2}));
     ASSERT_TRUE(t.db.GetComponentData(text, 1, 1));
     EXPECT_EQ(text, "[Geometry]\nx0=1.5\ny0=0\nz0=-0.25\nD=2\nTipType=SPHERE\nnever_sent=1\n");
 
@@ -118,11 +112,9 @@ TEST(MTessorProbeDB, ComponentData) {
     EXPECT_FALSE(t.db.SetComponentData("x=1\n", 1, 1));
     EXPECT_FALSE(t.db.SetComponentData("[A]\n", 7, 7));
     EXPECT_FALSE(t.db.GetComponentData(text, 7, 7));
-    EXPECT_EQ(capture.CountErrTrace("SetComponentData(): SetContentString() failed"), 1);
-    EXPECT_EQ(capture.CountErrTrace("SetComponentData(): section Probe_7_Tip_7 does not exist"), 1);
-    EXPECT_EQ(capture.CountErrTrace("GetComponentData(): failed to get entry [Probe_7_Tip_7] "
-                                    "probe.tip"),
-              1);
+    ExpectErrTraces(capture, {"SetComponentData(): SetContentString() failed",
+                              "SetComponentData(): section Probe_7_Tip_7 does not exist",
+                              "GetComponentData(): failed to get entry [Probe_7_Tip_7] probe.tip"});
 }
 
 TEST(MTessorProbeDB, OpenMovesOldGlobalAndRefusesBrokenFiles) {
@@ -143,29 +135,28 @@ TEST(MTessorProbeDB, OpenMovesOldGlobalAndRefusesBrokenFiles) {
     const std::string bad = dir.File("bad.ini");
     ASSERT_TRUE(WriteFileBytes(bad, "[Probe_1]\r\nx=1\r\n"));
     EXPECT_FALSE(db.Open(bad));
-    EXPECT_EQ(capture.CountErrTrace("ini2cache(): failed to parse section Probe_1"), 1);
     EXPECT_TRUE(db.ListProbes(0, 0).empty());
-    EXPECT_FALSE(db.DefineProbe(Tip(2, 2)));
+    EXPECT_FALSE(db.DefineProbe({2, 2}));
     EXPECT_EQ(ReadFileBytes(bad), "[Probe_1]\r\nx=1\r\n");
 
     // A volatile file naming a tip the database does not have.
     ASSERT_TRUE(WriteFileBytes(dir.File("volatile_old.ini"), "[Global]\nActProbe=5\nActTip=5\n"));
     EXPECT_FALSE(db.Open(file));
-    EXPECT_EQ(capture.CountErrTrace("MTessorProbeDB::ini2cache(): SetActiveProbe(5, 5) failed"), 1);
+    ExpectErrTraces(capture, {"ini2cache(): failed to parse section Probe_1",
+                              "MTessorProbeDB::ini2cache(): SetActiveProbe(5, 5) failed"});
 }
 
 TEST(MTessorProbeDB, FailedSavesLeaveMemoryAsTheFiles) {
     OpenDB t;
-    ASSERT_TRUE(t.db.DefineProbe(Tip(1, 1, 1)));
-    ASSERT_TRUE(t.db.DefineProbe(Tip(1, 2, 2)));
-    ASSERT_TRUE(t.db.DefineProbe(Tip(2, 1, 3)));
+    for (ProbeTipRecord r : {ProbeTipRecord{1, 1, 1}, {1, 2, 2}, {2, 1, 3}})
+        ASSERT_TRUE(t.db.DefineProbe(r));
     ASSERT_TRUE(t.db.SetActiveProbe(1, 1));
     const std::string list = Text(t.db.ListProbes(0, 0));
     const auto files = Snapshot(t.dir.Path());
     {
         BlockedFolder blocked(t.dir.Path());
         vyx::trace::TraceCapture capture;
-        EXPECT_FALSE(t.db.DefineProbe(Tip(3, 1)));
+        EXPECT_FALSE(t.db.DefineProbe({3, 1}));
         EXPECT_FALSE(t.db.DeleteProbe(1, 2));
         EXPECT_FALSE(t.db.DeleteProbe(1, 1)); // the active tip
         EXPECT_FALSE(t.db.DeleteProbe(1, 0));
@@ -173,16 +164,16 @@ TEST(MTessorProbeDB, FailedSavesLeaveMemoryAsTheFiles) {
         EXPECT_FALSE(t.db.DeleteProbe(0, 0));
         EXPECT_FALSE(t.db.SetActiveProbe(2, 1));
         EXPECT_FALSE(t.db.SetComponentData("[A]\nk=v\n", 1, 1));
-        EXPECT_EQ(capture.CountErrTrace("DefineProbe(): failed to save ini file"), 1);
-        EXPECT_EQ(capture.CountErrTrace("DeleteProbe(): failed to save ini file"), 1);
-        EXPECT_EQ(capture.CountErrTrace("clear_tips(): failed to save ini file"), 1);
+        ExpectErrTraces(capture, {"DefineProbe(): failed to save ini file",
+                                  "DeleteProbe(): failed to save ini file",
+                                  "clear_tips(): failed to save ini file"});
         EXPECT_EQ(capture.CountErrTrace("SetActiveProbe(): failed to save inifile"), 4);
         EXPECT_EQ(Text(t.db.ListProbes(0, 0)), list);
         EXPECT_EQ(t.db.GetActiveProbe() * 10 + t.db.GetActiveTip(), 11u);
     }
     EXPECT_EQ(Snapshot(t.dir.Path()), files);
     // The next successful save must not bring back any of the failed changes.
-    ASSERT_TRUE(t.db.DefineProbe(Tip(9, 9)));
+    ASSERT_TRUE(t.db.DefineProbe({9, 9}));
     MTessorProbeDB again;
     ASSERT_TRUE(again.Open(t.file));
     EXPECT_EQ(Text(again.ListProbes(0, 0)), list + "9/9 0 0 0 0\n");

@@ -1,20 +1,13 @@
-// Probesystem database: defining with the probe database files, activation across Open,
-// deleting, listing, types, component data, and what a failed change leaves behind.
+// Probesystem database: names, activation and component data across Open, deleting, listing,
+// types, and what a failed change leaves behind. The files a define writes are pinned by the
+// golden test.
 
 #include "csensor/probedb/mtessorprobesystemdb.h"
-#include "msl/mutil/minidata.h"
-#include "platform/trace/tracecapture.h"
 #include "tests/csensor/probedb/probedbtest.h"
-
-#include <gtest/gtest.h>
 
 #include <filesystem>
 
 using namespace probedbtest;
-using vyx::test::PathExists;
-using vyx::test::ReadFileBytes;
-using vyx::test::TempDir;
-using vyx::test::WriteFileBytes;
 
 namespace {
 
@@ -27,63 +20,52 @@ struct OpenSystems {
 
 } // namespace
 
-TEST(MTessorProbesystemDB, DefineWritesSectionAndProbeFile) {
+TEST(MTessorProbesystemDB, DefineCutsLongNamesAndRefusesBadOnes) {
     OpenSystems t;
-    ASSERT_TRUE(t.db.DefineProbesystem(System("R85Q", 1, 0, 0, 2.5, 0, 90)));
-    MIniData ini;
-    ASSERT_TRUE(ini.Open(t.dir.File("probesystemdb.ini")));
-    std::vector<std::string> entries;
-    ini.GetEntryNames("R85Q_1", entries);
-    EXPECT_EQ(entries,
-              (std::vector<std::string>{"beta", "probe.system", "probesystemdb.ini", "z"}));
-    std::string value;
-    EXPECT_TRUE(ini.GetStringEntry("R85Q_1", "probesystemdb.ini", value));
-    EXPECT_EQ(value, "R85Q_1.ini");
-    EXPECT_EQ(t.File("R85Q_1.ini"), "[Global]\r\nActProbe=0\r\nActTip=0\r\n");
-    std::string text;
-    ASSERT_TRUE(t.db.GetComponentData(text, "R85Q", 1));
-    EXPECT_EQ(text, "[Geometry]\nProbeType=R85Q\nx0=0\ny0=0\nz0=2.5\nalpha=0\nbeta=90\ngamma=0\n"
-                    "never_sent=1\n");
-
-    // File names: the first colon becomes '_', long names are cut to 40 characters.
-    ASSERT_TRUE(t.db.DefineProbesystem(System("A:B", 3)));
-    EXPECT_TRUE(PathExists(t.dir.File("A_B_3.ini")));
-    const std::string longName(45, 'L');
-    ASSERT_TRUE(t.db.DefineProbesystem(System(longName, 1)));
-    EXPECT_TRUE(PathExists(t.dir.File(std::string(40, 'L') + "_1.ini")));
-    ASSERT_TRUE(ini.Reload());
-    EXPECT_TRUE(ini.HasSection(std::string(40, 'L') + "_1"));
+    const std::string cut(40, 'L');
+    ASSERT_TRUE(t.db.DefineProbesystem({cut + "LLLLL", 1}));
+    EXPECT_TRUE(PathExists(t.dir.File(cut + "_1.ini")));
+    EXPECT_EQ(t.File("probesystemdb.ini").rfind("[" + cut + "_1]\r\n", 0), 0u);
 
     vyx::trace::TraceCapture capture;
-    EXPECT_FALSE(t.db.DefineProbesystem(System("R85Q", 1)));
-    EXPECT_EQ(capture.CountErrTrace("MTessorProbesystemDB::DefineProbe(R85Q, 1, ...): id already "
-                                    "defined"),
-              1);
-    EXPECT_FALSE(t.db.DefineProbesystem(System("../up", 1)));
-    EXPECT_FALSE(t.db.DefineProbesystem(System("", 1)));
+    ASSERT_TRUE(t.db.DefineProbesystem({"R85Q", 1}));
+    EXPECT_FALSE(t.db.DefineProbesystem({"R85Q", 1}));
+    EXPECT_FALSE(t.db.DefineProbesystem({"../up", 1}));
+    EXPECT_FALSE(t.db.DefineProbesystem({"", 1}));
+    ExpectErrTraces(capture,
+                    {"MTessorProbesystemDB::DefineProbe(R85Q, 1, ...): id already defined"});
     EXPECT_EQ(capture.CountErrTrace("MTessorProbesystemDB::DefineProbesystem(): illegal "
                                     "probesystem name"),
               2);
     EXPECT_FALSE(PathExists(t.dir.Path() + "/../up_1.ini"));
 }
 
-TEST(MTessorProbesystemDB, ActivationSurvivesOpenAndDeletion) {
+TEST(MTessorProbesystemDB, ActivationAndComponentDataSurviveOpenAndDeletion) {
     OpenSystems t;
     EXPECT_EQ(t.File("volatile_probesystemdb.ini"), "[Global]\r\nActSystem=\r\nActId=0\r\n");
     vyx::trace::TraceCapture capture;
     EXPECT_TRUE(t.db.SetActiveProbesystem("", 0));
     EXPECT_FALSE(t.db.SetActiveProbesystem("", 1));
-    EXPECT_EQ(capture.CountErrTrace("MTessorProbesystemDB::SetActiveProbesystem(, 1): no such id"),
-              1);
+    EXPECT_FALSE(t.db.SetComponentData("[A]\nk=v\n")); // none active
     EXPECT_EQ(t.db.GetActiveProbeIniName(), "");
-    ASSERT_TRUE(t.db.DefineProbesystem(System("R85Q", 2)));
+    ASSERT_TRUE(t.db.DefineProbesystem({"R85Q", 2}));
     ASSERT_TRUE(t.db.SetActiveProbesystem("R85Q", 2));
     EXPECT_EQ(t.db.GetActiveProbeIniName(), "R85Q_2.ini");
+    ASSERT_TRUE(t.db.SetComponentData("[A]\nk=v\n"));
+    const std::string before = t.File("probesystemdb.ini");
+    EXPECT_TRUE(t.db.SetComponentData("[GENERAL]\nSave=0\n"));
+    EXPECT_EQ(t.File("probesystemdb.ini"), before);
+    std::string text;
+    EXPECT_FALSE(t.db.GetComponentData(text, "R85Q", 1));
+    ExpectErrTraces(capture, {"MTessorProbesystemDB::SetActiveProbesystem(, 1): no such id",
+                              "MTessorProbesystemDB::GetComponentData(): no such id R85Q:1"});
 
     MTessorProbesystemDB again(t.dir.Path(), "probesystemdb.ini");
     ASSERT_TRUE(again.Open());
     EXPECT_EQ(again.GetActiveProbesystem() + "/" + std::to_string(again.GetActiveProbesystemId()),
               "R85Q/2");
+    ASSERT_TRUE(again.GetComponentData(text, "R85Q", 2));
+    EXPECT_EQ(text, "[A]\nk=v\n");
 
     // Deleting the active one: no active probesystem, the probe file goes, its volatile stays.
     ASSERT_TRUE(WriteFileBytes(t.dir.File("volatile_R85Q_2.ini"), "[Global]\r\n"));
@@ -114,9 +96,9 @@ TEST(MTessorProbesystemDB, ActivationSurvivesOpenAndDeletion) {
 
 TEST(MTessorProbesystemDB, ListsAndTypes) {
     OpenSystems t;
-    ASSERT_TRUE(t.db.DefineProbesystem(System("B", 2, 1)));
-    ASSERT_TRUE(t.db.DefineProbesystem(System("B", 1, 0, 0, 0, 0, 0, 3)));
-    ASSERT_TRUE(t.db.DefineProbesystem(System("A", 7)));
+    for (const ProbesystemRecord& r :
+         {ProbesystemRecord{"B", 2, 1}, {"B", 1, 0, 0, 0, 0, 0, 3}, {"A", 7}})
+        ASSERT_TRUE(t.db.DefineProbesystem(r));
     EXPECT_EQ(Text(t.db.ListProbesystems("*", 0)),
               "A/7 0 0 0 0 0 0\nB/1 0 0 0 0 0 3\nB/2 1 0 0 0 0 0\n");
     EXPECT_EQ(Text(t.db.ListProbesystems("B", 2)), "B/2 1 0 0 0 0 0\n");
@@ -138,29 +120,10 @@ TEST(MTessorProbesystemDB, ListsAndTypes) {
     EXPECT_EQ(t.db.NextProbesystemType(), nullptr);
 }
 
-TEST(MTessorProbesystemDB, ComponentDataOfTheActiveProbesystem) {
-    OpenSystems t;
-    vyx::trace::TraceCapture capture;
-    EXPECT_FALSE(t.db.SetComponentData("[A]\nk=v\n")); // none active
-    ASSERT_TRUE(t.db.DefineProbesystem(System("R85Q", 1)));
-    ASSERT_TRUE(t.db.SetActiveProbesystem("R85Q", 1));
-    ASSERT_TRUE(t.db.SetComponentData("[A]\nk=v\n"));
-    std::string text;
-    ASSERT_TRUE(t.db.GetComponentData(text, "R85Q", 1));
-    EXPECT_EQ(text, "[A]\nk=v\n");
-    const std::string before = t.File("probesystemdb.ini");
-    EXPECT_TRUE(t.db.SetComponentData("[GENERAL]\nSave=0\n"));
-    EXPECT_EQ(t.File("probesystemdb.ini"), before);
-    EXPECT_FALSE(t.db.GetComponentData(text, "R85Q", 2));
-    EXPECT_EQ(capture.CountErrTrace("MTessorProbesystemDB::GetComponentData(): no such id "
-                                    "R85Q:2"),
-              1);
-}
-
 TEST(MTessorProbesystemDB, FailedChangesLeaveMemoryAsTheFiles) {
     OpenSystems t;
-    ASSERT_TRUE(t.db.DefineProbesystem(System("R85Q", 1, 1)));
-    ASSERT_TRUE(t.db.DefineProbesystem(System("R85Q", 2, 2)));
+    ASSERT_TRUE(t.db.DefineProbesystem({"R85Q", 1, 1}));
+    ASSERT_TRUE(t.db.DefineProbesystem({"R85Q", 2, 2}));
     ASSERT_TRUE(t.db.SetActiveProbesystem("R85Q", 1));
     const std::string list = Text(t.db.ListProbesystems("*", 0));
     const auto files = Snapshot(t.dir.Path());
@@ -169,7 +132,7 @@ TEST(MTessorProbesystemDB, FailedChangesLeaveMemoryAsTheFiles) {
     {
         BlockedFolder blocked(t.dir.Path());
         vyx::trace::TraceCapture capture;
-        EXPECT_FALSE(t.db.DefineProbesystem(System("R85Q", 3)));
+        EXPECT_FALSE(t.db.DefineProbesystem({"R85Q", 3}));
         EXPECT_FALSE(t.db.DeleteProbesystem("R85Q", 2));
         EXPECT_FALSE(t.db.SetComponentData("[A]\nk=v\n"));
         EXPECT_EQ(Text(t.db.ListProbesystems("*", 0)), list);
@@ -179,11 +142,8 @@ TEST(MTessorProbesystemDB, FailedChangesLeaveMemoryAsTheFiles) {
         // The one exception: the machine has switched already, so memory follows it.
         EXPECT_FALSE(t.db.SetActiveProbesystem("R85Q", 2));
         EXPECT_EQ(t.db.GetActiveProbesystemId(), 2u);
-        EXPECT_EQ(capture.CountErrTrace("MTessorProbesystemDB::def_id_in_ini(): inidata.Save() "
-                                        "failed"),
-                  1);
-        EXPECT_EQ(capture.CountErrTrace("MTessorProbesystemDB::delete_id(): inidata.Save() failed"),
-                  1);
+        ExpectErrTraces(capture, {"MTessorProbesystemDB::def_id_in_ini(): inidata.Save() failed",
+                                  "MTessorProbesystemDB::delete_id(): inidata.Save() failed"});
     }
     EXPECT_EQ(Snapshot(t.dir.Path()), files);
 
@@ -201,11 +161,11 @@ TEST(MTessorProbesystemDB, FailedChangesLeaveMemoryAsTheFiles) {
     // The probe database file cannot be made (a folder has its name): the new section is
     // taken out of the database file again.
     std::filesystem::create_directory(t.dir.File("R85Q_3.ini"));
-    EXPECT_FALSE(t.db.DefineProbesystem(System("R85Q", 3)));
+    EXPECT_FALSE(t.db.DefineProbesystem({"R85Q", 3}));
     EXPECT_FALSE(t.db.IsProbesystemIdDefined("R85Q", 3));
     EXPECT_EQ(t.File("probesystemdb.ini"), files.at("probesystemdb.ini"));
 
-    ASSERT_TRUE(t.db.DefineProbesystem(System("S", 1)));
+    ASSERT_TRUE(t.db.DefineProbesystem({"S", 1}));
     MTessorProbesystemDB again(t.dir.Path(), "probesystemdb.ini");
     ASSERT_TRUE(again.Open());
     EXPECT_EQ(Text(again.ListProbesystems("*", 0)), list + "S/1 0 0 0 0 0 0\n");

@@ -3,37 +3,29 @@
 
 #include "csensor/probedb/mtessorprobedb.h"
 #include "csensor/probedb/mtessorprobesystemdb.h"
-#include "msl/mstreams/stlbase64.h"
 #include "msl/mutil/minidata.h"
-#include "platform/trace/tracecapture.h"
 #include "tests/csensor/probedb/probedbtest.h"
-
-#include <gtest/gtest.h>
 
 #include <filesystem>
 
 using namespace probedbtest;
-using vyx::test::PathExists;
-using vyx::test::ReadFileBytes;
-using vyx::test::TempDir;
 
 namespace {
 
 const char* const kSerial = "123.456.789";
 
-// A machine with two probesystems (one active, with probes) and a third one without its
-// probe database file.
+// A machine with two probesystems, the active one with an active probe.
 struct Machine {
     TempDir dir;
     MTessorProbesystemDB db{dir.Path(), "probesystemdb.ini"};
     Machine() {
         EXPECT_TRUE(db.Open());
-        EXPECT_TRUE(db.DefineProbesystem(System("R85Q", 1, 1, 2, 3)));
-        EXPECT_TRUE(db.DefineProbesystem(System("A:B", 3)));
+        EXPECT_TRUE(db.DefineProbesystem({"R85Q", 1, 1, 2, 3}));
+        EXPECT_TRUE(db.DefineProbesystem({"A:B", 3}));
         EXPECT_TRUE(db.SetActiveProbesystem("R85Q", 1));
         MTessorProbeDB probes;
         EXPECT_TRUE(probes.Open(dir.File("R85Q_1.ini")));
-        EXPECT_TRUE(probes.DefineProbe(Tip(1, 1, 0.5, 0, 0, 2)));
+        EXPECT_TRUE(probes.DefineProbe({1, 1, 0.5, 0, 0, 2}));
         EXPECT_TRUE(probes.SetActiveProbe(1, 1));
     }
     std::string Backup(const std::string& serial = kSerial) {
@@ -43,44 +35,28 @@ struct Machine {
     }
 };
 
-std::string Encoded(std::string bytes) {
-    stl_encode_base64(bytes);
-    return bytes;
-}
-
 } // namespace
 
 TEST(ProbeDataBackup, RoundTripIntoAnEmptyFolder) {
     Machine source;
-    ASSERT_TRUE(source.db.DefineProbesystem(System("Gone", 1)));
+    ASSERT_TRUE(source.db.DefineProbesystem({"Gone", 1}));
     std::filesystem::remove(source.dir.File("Gone_1.ini"));
     const std::string text = source.Backup();
     const auto files = Snapshot(source.dir.Path());
-    EXPECT_EQ(text, "[Global]\nSerialNo=123.456.789\n"
-                    "probesystemdb.ini=" +
-                        Encoded(files.at("probesystemdb.ini")) +
-                        "\n"
-                        "volatile_probesystemdb.ini=" +
-                        Encoded(files.at("volatile_probesystemdb.ini")) +
-                        "\n"
-                        "A_B_3.ini=" +
-                        Encoded(files.at("A_B_3.ini")) +
-                        "\n"
-                        "R85Q_1.ini=" +
-                        Encoded(files.at("R85Q_1.ini")) + "\n");
+    std::string expected = "[Global]\nSerialNo=123.456.789\n";
+    for (const char* name :
+         {"probesystemdb.ini", "volatile_probesystemdb.ini", "A_B_3.ini", "R85Q_1.ini"})
+        expected += std::string(name) + "=" + Encoded(files.at(name)) + "\n";
+    EXPECT_EQ(text, expected);
 
     TempDir target;
     MTessorProbesystemDB db(target.Path(), "probesystemdb.ini");
     ASSERT_TRUE(db.Open());
-    ASSERT_TRUE(db.DefineProbesystem(System("Newer", 1))); // not in the backup: goes
     vyx::trace::TraceCapture capture;
     ASSERT_TRUE(db.RestoreAllData(kSerial, text)) << capture.Dump();
-    EXPECT_FALSE(PathExists(target.File("Newer_1.ini")));
-    auto restored = Snapshot(target.Path());
-    restored.erase("volatile_Newer_1.ini");
-    auto expected = files;
-    expected.erase("volatile_R85Q_1.ini"); // the probe databases' own selection stays behind
-    EXPECT_EQ(restored, expected);
+    auto kept = files;
+    kept.erase("volatile_R85Q_1.ini"); // the probe databases' own selection stays behind
+    EXPECT_EQ(Snapshot(target.Path()), kept);
     EXPECT_EQ(Text(db.ListProbesystems("*", 0)), Text(source.db.ListProbesystems("*", 0)));
     EXPECT_EQ(db.GetActiveProbeIniName(), "R85Q_1.ini");
     EXPECT_EQ(capture.CountTrace("RestoreAllData(): probe and probesystem data restored"), 1);
@@ -91,35 +67,11 @@ TEST(ProbeDataBackup, RoundTripIntoAnEmptyFolder) {
     EXPECT_EQ(source.db.GetActiveProbesystem(), "R85Q");
 }
 
-TEST(ProbeDataBackup, SerialNumbers) {
-    Machine source;
-    Machine target;
-    ASSERT_TRUE(target.db.DefineProbesystem(System("Only", 1)));
-    const auto before = Snapshot(target.dir.Path());
-    vyx::trace::TraceCapture capture;
-    EXPECT_FALSE(target.db.RestoreAllData("999.999.999", source.Backup()));
-    EXPECT_EQ(capture.CountErrTrace("do_restore(): serial numbers do not match (999.999.999 != "
-                                    "123.456.789). Refusing restore."),
-              1);
-    EXPECT_EQ(Snapshot(target.dir.Path()), before);
-    EXPECT_TRUE(target.db.IsProbesystemDefined("Only"));
-
-    // A machine without a serial number may give its data to any machine, with a warning.
-    EXPECT_TRUE(target.db.RestoreAllData("999.999.999", source.Backup("000.000.000")));
-    EXPECT_EQ(capture.CountTrace("do_restore(): warning: restoring probe data of machine "
-                                 "'000.000.000' to this machine with serial '999.999.999'. "
-                                 "Calibration data is unreliable."),
-              1);
-    EXPECT_FALSE(target.db.IsProbesystemDefined("Only"));
-    EXPECT_EQ(ReadFileBytes(target.dir.File("R85Q_1.ini")),
-              ReadFileBytes(source.dir.File("R85Q_1.ini")));
-}
-
-TEST(ProbeDataBackup, DamagedTextsChangeNothing) {
+TEST(ProbeDataBackup, ForeignAndDamagedTextsChangeNothing) {
     Machine source;
     const std::string good = source.Backup();
     Machine target;
-    ASSERT_TRUE(target.db.DefineProbesystem(System("Only", 1)));
+    ASSERT_TRUE(target.db.DefineProbesystem({"Only", 1}));
     const auto before = Snapshot(target.dir.Path());
     const std::string list = Text(target.db.ListProbesystems("*", 0));
 
@@ -130,43 +82,54 @@ TEST(ProbeDataBackup, DamagedTextsChangeNothing) {
                                   : ini.SetStringEntry("Global", entry, value));
         return ini.GetContentString();
     };
+    const std::string db = "probesystemdb.ini";
+    const std::string vol = "volatile_probesystemdb.ini";
     const struct {
         std::string text;
         const char* message;
     } cases[] = {
+        {replaced("SerialNo", "999.999.999"),
+         "serial numbers do not match (123.456.789 != 999.999.999). Refusing restore."},
         {good.substr(0, good.size() / 2) + "\n[Global]\n", "failed to read data to be restored"},
         {replaced("SerialNo", ""), "failed to extract machine serial number from file"},
         {replaced("R85Q_1.ini", "@@@@"), "failed to base64 decode R85Q_1.ini"},
         {replaced("../escape.ini", Encoded("x")), "illegal file name ../escape.ini"},
-        {replaced("probesystemdb.ini", ""), "could not get entry for probesystemdb.ini"},
-        {replaced("volatile_probesystemdb.ini", ""),
-         "could not get entry for volatile_probesystemdb.ini"},
-        {replaced("probesystemdb.ini", Encoded("no section\n")),
-         "failed to parse probesystemdb.ini"},
-        {replaced("probesystemdb.ini", Encoded("[A_1]\n[A_01]\n")),
-         "failed to build internal probesystems list"},
-        {replaced("volatile_probesystemdb.ini", Encoded("[Global]\nActId=1\n")),
-         "failed to set current probesystem"},
-        {replaced("volatile_probesystemdb.ini", Encoded("[Global]\nActSystem=A\nActId=-1\n")),
-         "illegal probesystem id -1"},
+        {replaced(db, ""), "could not get entry for probesystemdb.ini"},
+        {replaced(vol, ""), "could not get entry for volatile_probesystemdb.ini"},
+        {replaced(db, Encoded("no section\n")), "failed to parse probesystemdb.ini"},
+        {replaced(db, Encoded("[A_1]\n[A_01]\n")), "failed to build internal probesystems list"},
+        {replaced(vol, Encoded("[Global]\nActId=1\n")), "failed to set current probesystem"},
+        {replaced(vol, Encoded("[Global]\nActSystem=A\nActId=-1\n")), "illegal probesystem id -1"},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
         vyx::trace::TraceCapture capture;
-        EXPECT_FALSE(target.db.RestoreAllData(kSerial, c.text)) << c.message;
-        EXPECT_EQ(capture.CountErrTrace(std::string("do_restore(): ") + c.message), 1)
-            << capture.Dump();
-        EXPECT_EQ(Snapshot(target.dir.Path()), before) << c.message;
-        EXPECT_EQ(Text(target.db.ListProbesystems("*", 0)), list) << c.message;
-        EXPECT_FALSE(PathExists(target.dir.Path() + "/../escape.ini"));
+        EXPECT_FALSE(target.db.RestoreAllData(kSerial, c.text));
+        ExpectErrTraces(capture, {std::string("do_restore(): ") + c.message});
+        EXPECT_EQ(Snapshot(target.dir.Path()), before);
+        EXPECT_EQ(Text(target.db.ListProbesystems("*", 0)), list);
     }
+    EXPECT_FALSE(PathExists(target.dir.Path() + "/../escape.ini"));
+
+    // A machine without a serial number may give its data to any machine, with a warning.
+    vyx::trace::TraceCapture capture;
+    EXPECT_TRUE(target.db.RestoreAllData(kSerial, replaced("SerialNo", "000.000.000")));
+    EXPECT_EQ(capture.CountTrace("do_restore(): warning: restoring probe data of machine "
+                                 "'000.000.000' to this machine with serial '123.456.789'. "
+                                 "Calibration data is unreliable."),
+              1);
+    EXPECT_FALSE(target.db.IsProbesystemDefined("Only")); // defined after the backup: goes
+    EXPECT_FALSE(PathExists(target.dir.File("Only_1.ini")));
+    EXPECT_EQ(ReadFileBytes(target.dir.File("R85Q_1.ini")),
+              ReadFileBytes(source.dir.File("R85Q_1.ini")));
 }
 
 TEST(ProbeDataBackup, FailedWriteMidwayGoesBackToTheOldState) {
     Machine source;
-    ASSERT_TRUE(source.db.DefineProbesystem(System("Z", 1)));
+    ASSERT_TRUE(source.db.DefineProbesystem({"Z", 1}));
     MTessorProbeDB probes;
     ASSERT_TRUE(probes.Open(source.dir.File("R85Q_1.ini")));
-    ASSERT_TRUE(probes.DefineProbe(Tip(1, 2))); // so that restoring R85Q_1.ini changes it
+    ASSERT_TRUE(probes.DefineProbe({1, 2})); // so that restoring R85Q_1.ini changes it
     const std::string text = source.Backup();
     Machine target;
     const auto before = Snapshot(target.dir.Path());
@@ -175,10 +138,8 @@ TEST(ProbeDataBackup, FailedWriteMidwayGoesBackToTheOldState) {
     std::filesystem::create_directory(target.dir.File("Z_1.ini"));
     vyx::trace::TraceCapture capture;
     EXPECT_FALSE(target.db.RestoreAllData(kSerial, text));
-    EXPECT_EQ(capture.CountErrTrace("do_restore(): failed to write " + target.dir.File("Z_1.ini")),
-              1);
-    EXPECT_EQ(capture.CountErrTrace("RestoreAllData(): restoration of backup data successful."), 1)
-        << capture.Dump();
+    ExpectErrTraces(capture, {"do_restore(): failed to write " + target.dir.File("Z_1.ini"),
+                              "RestoreAllData(): restoration of backup data successful."});
     EXPECT_EQ(Snapshot(target.dir.Path()), before);
     EXPECT_EQ(Text(target.db.ListProbesystems("*", 0)), list);
     EXPECT_EQ(target.db.GetActiveProbeIniName(), "R85Q_1.ini");

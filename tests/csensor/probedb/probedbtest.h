@@ -1,20 +1,28 @@
 #pragma once
-// Helpers of the probe database tests: folder snapshots, record comparison and a folder in
-// which every write fails.
+// Helpers of the probe database tests: folder snapshots, record texts, error-trace checks and
+// a folder in which every write fails.
 
 #include "lintel/server/machine/mmachprobedb.h"
 #include "lintel/server/machine/mmachprobesystemdb.h"
+#include "msl/mstreams/stlbase64.h"
+#include "msl/mutil/stlstring.h"
+#include "platform/trace/tracecapture.h"
 #include "tests/support/testsupport.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <filesystem>
+#include <initializer_list>
 #include <map>
 #include <string>
 #include <vector>
 
 namespace probedbtest {
+
+using vyx::test::PathExists;
+using vyx::test::ReadFileBytes;
+using vyx::test::TempDir;
+using vyx::test::WriteFileBytes;
 
 // Every plain file directly in `dir` (dot files left out) with its bytes.
 inline std::map<std::string, std::string> Snapshot(const std::string& dir) {
@@ -45,36 +53,32 @@ private:
     std::string aside;
 };
 
-inline ProbeTipRecord Tip(uint32_t probe, uint32_t tip, double x = 0, double y = 0, double z = 0,
-                          double d = 0) {
-    return ProbeTipRecord{probe, tip, x, y, z, d};
+// Each part must be found in exactly one error-trace line.
+inline void ExpectErrTraces(const vyx::trace::TraceCapture& capture,
+                            std::initializer_list<std::string> parts) {
+    for (const std::string& part : parts)
+        EXPECT_EQ(capture.CountErrTrace(part), 1) << part << "\n" << capture.Dump();
 }
 
-inline ProbesystemRecord System(const std::string& name, uint32_t id, double x = 0, double y = 0,
-                                double z = 0, double alpha = 0, double beta = 0, double gamma = 0) {
-    return ProbesystemRecord{name, id, x, y, z, alpha, beta, gamma};
+inline std::string Encoded(std::string bytes) {
+    EXPECT_TRUE(stl_encode_base64(bytes));
+    return bytes;
 }
 
 // Records as one comparable text each, so a mismatch shows the whole list.
 inline std::string Text(const std::vector<ProbeTipRecord>& list) {
     std::string text;
-    char line[200];
-    for (const ProbeTipRecord& r : list) {
-        std::snprintf(line, sizeof line, "%u/%u %.17g %.17g %.17g %.17g\n", r.probe, r.tip, r.x,
-                      r.y, r.z, r.d);
-        text += line;
-    }
+    for (const ProbeTipRecord& r : list)
+        text += stl_string_format("%u/%u %.17g %.17g %.17g %.17g\n", r.probe, r.tip, r.x, r.y, r.z,
+                                  r.d);
     return text;
 }
 
 inline std::string Text(const std::vector<ProbesystemRecord>& list) {
     std::string text;
-    char line[300];
-    for (const ProbesystemRecord& r : list) {
-        std::snprintf(line, sizeof line, "%s/%u %.17g %.17g %.17g %.17g %.17g %.17g\n",
-                      r.name.c_str(), r.id, r.x, r.y, r.z, r.alpha, r.beta, r.gamma);
-        text += line;
-    }
+    for (const ProbesystemRecord& r : list)
+        text += stl_string_format("%s/%u %.17g %.17g %.17g %.17g %.17g %.17g\n", r.name.c_str(),
+                                  r.id, r.x, r.y, r.z, r.alpha, r.beta, r.gamma);
     return text;
 }
 

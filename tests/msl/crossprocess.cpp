@@ -1,4 +1,6 @@
-#include "tests/msl/childprocess.h"
+#include "tests/msl/crossprocess.h"
+
+#include "tests/support/testsupport.h"
 
 #include <cerrno>
 #include <chrono>
@@ -6,6 +8,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -73,13 +76,14 @@ int ChildProcess::Wait(int timeoutMs) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-void ChildProcess::Kill() {
+bool ChildProcess::Kill() {
     if (pid <= 0)
-        return;
+        return false;
     kill(pid, SIGKILL);
     int status = 0;
     waitpid(pid, &status, 0);
     pid = -1;
+    return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
 }
 
 bool ChildProcess::WaitUntilSleeping(int timeoutMs) const {
@@ -97,6 +101,23 @@ bool ChildProcess::WaitUntilSleeping(int timeoutMs) const {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return false;
+}
+
+RawSegment::RawSegment(const std::string& prefix, size_t size)
+    : name(UniqueName(prefix)), size(size) {
+    int fd = shm_open(("/" + name).c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+    if (fd >= 0 && ftruncate(fd, static_cast<off_t>(size)) == 0) {
+        void* view = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+        bytes = view == MAP_FAILED ? nullptr : static_cast<uint8_t*>(view);
+    }
+    if (fd >= 0)
+        close(fd);
+}
+
+RawSegment::~RawSegment() {
+    if (bytes != nullptr)
+        munmap(bytes, size);
+    shm_unlink(("/" + name).c_str());
 }
 
 } // namespace vyx::test

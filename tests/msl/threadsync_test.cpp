@@ -1,0 +1,75 @@
+// Locks, events and timing between the threads of one process.
+#include "msl/mipc/mmanualresetevent.h"
+#include "msl/mipc/mstopwatch.h"
+#include "msl/mipc/threadmutex.h"
+#include "msl/mutil/msleep.h"
+#include "platform/trace/tracecapture.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+TEST(ThreadMutexConcurrency, RecursiveForTheOwnerExclusiveForOthers) {
+    varn::ThreadMutex mutex;
+    varn::Lockable& lock = mutex;
+    auto takenByAnotherThread = [&] {
+        bool took = false;
+        std::thread([&] {
+            std::unique_lock<varn::Lockable> other(lock, std::try_to_lock);
+            took = other.owns_lock();
+        }).join();
+        return took;
+    };
+    lock.Lock();
+    EXPECT_TRUE(lock.TryLock()); // the owner enters again
+    lock.Unlock();
+    EXPECT_FALSE(takenByAnotherThread()); // still held once
+    lock.Unlock();
+    EXPECT_TRUE(takenByAnotherThread());
+}
+
+TEST(ManualResetEventConcurrency, StaysSetUntilResetAndReleasesEveryWaiter) {
+    MManualResetEvent event;
+    EXPECT_FALSE(event.IsSet());
+    MStopwatch watch;
+    EXPECT_FALSE(event.Wait(30));
+    EXPECT_GE(watch.Elapsed(), 0.030); // the time-out is not cut short
+    std::vector<std::thread> waiters;
+    int released[8] = {};
+    for (int& slot : released)
+        waiters.emplace_back([&] { slot = event.Wait(MManualResetEvent::Infinite); });
+    event.Set();
+    for (std::thread& waiter : waiters)
+        waiter.join();
+    for (int r : released)
+        EXPECT_EQ(r, 1);
+    EXPECT_TRUE(event.Wait(0)); // still set: manual reset
+    event.Reset();
+    EXPECT_FALSE(event.IsSet());
+    EXPECT_FALSE(event.Wait(0));
+    EXPECT_TRUE(MManualResetEvent(true).Wait(0));
+}
+
+// Only lower bounds: a loaded machine may take longer, never shorter.
+TEST(MStopwatch, MeasuresSleepsAndRestarts) {
+    MStopwatch watch;
+    ASSERT_EQ(msleep_sec(0.05), 0);
+    double first = watch.Elapsed();
+    EXPECT_GE(first, 0.05);
+    double restarted = watch.Restart();
+    EXPECT_GE(restarted, first);
+    EXPECT_LT(watch.Elapsed(), restarted) << "counts from the new start";
+    watch.Wait(0.01);
+    EXPECT_GE(watch.Elapsed(), 0.01);
+    ASSERT_EQ(msleep_sec(0.0015), 0); // truncated to 1 ms, not to nothing
+    EXPECT_GE(watch.Elapsed(), 0.011);
+
+    vyx::trace::TraceCapture capture;
+    EXPECT_EQ(msleep_sec(0), 0);
+    for (double bad : {-0.001, 2678400.5, std::nan(""), double(INFINITY)})
+        EXPECT_EQ(msleep_sec(bad), -1) << bad;
+    EXPECT_EQ(capture.ErrTrace(), std::vector<std::string>(4, "msleep_sec(): invalid argument"));
+}
