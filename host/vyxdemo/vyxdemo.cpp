@@ -201,10 +201,10 @@ bool RunCameraStack(const DemoOptions& options, const std::string& cameraDirecto
     ImageFifo fifo;
     if (!fifo.Create(options.segment, kBlocks, imageBytes))
         return false;
-    std::printf("image FIFO \"%s\": shared memory of %zu bytes, %zu blocks of %zu bytes "
-                "(%u x %u pixels, %u byte each)\n",
-                options.segment.c_str(), fifo.SegmentSize(), kBlocks, imageBytes,
-                geometry.imageWidth, geometry.imageHeight, geometry.memoryBytesPerPixel);
+    std::printf("image FIFO \"%s\": %zu blocks of %zu bytes (%u x %u pixels, %u byte each),\n"
+                "  a shared-memory segment of %zu bytes\n",
+                options.segment.c_str(), kBlocks, imageBytes, geometry.imageWidth,
+                geometry.imageHeight, geometry.memoryBytesPerPixel, fifo.SegmentSize());
     std::printf("measurand FIFO: %u lines of (frame counter, time in s, block number), in "
                 "process memory\n",
                 options.frames);
@@ -232,7 +232,8 @@ bool RunCameraStack(const DemoOptions& options, const std::string& cameraDirecto
                     "machine reboots\n",
                     options.segment.c_str(), options.segment.c_str());
     } else {
-        std::printf("run \"vyxdemo --keep\" to leave the segment for that; this run removes it\n");
+        std::printf(
+            "(run the demo with --keep to leave the segment for that; this run removes it)\n");
     }
     return true;
 }
