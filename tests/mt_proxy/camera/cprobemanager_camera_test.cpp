@@ -65,7 +65,7 @@ TEST_F(ProbeManagerCamera, EmptyDirectoryThenReopen) {
     EXPECT_EQ(manager->GetSensor(), camera);
     std::string hardware;
     ASSERT_TRUE(manager->GetHardwareData(hardware));
-    EXPECT_NE(hardware.find("img_width=1280"), std::string::npos) << hardware;
+    EXPECT_EQ(cameratest::Entry(hardware, "Camera", "img_width"), "1280");
     // What the camera machine does with "probe.config": apply, then store under the class.
     ASSERT_TRUE(manager->SetProbeProperties(kProperties));
     EXPECT_EQ(Value("gain"), 2.0);
