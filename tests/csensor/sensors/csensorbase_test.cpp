@@ -250,10 +250,4 @@ TEST(SensorBaseDocuments, SearchComponentNeedsAFunction) {
     EXPECT_EQ(capture.CountErrLog("CSensorBase::SearchComponent(): Function pointer not set, "
                                   "components search is skipped"),
               1);
-    sensor.SetComponentSearch([](const char* name, std::string& out) {
-        out = name;
-        return 2;
-    });
-    EXPECT_EQ(sensor.SearchComponent("probe.arm", data), 2);
-    EXPECT_EQ(data, "probe.arm");
 }
