@@ -4,6 +4,7 @@
 #include "mt_proxy/camera/misc/mcameraglobals.h"
 
 #include <cstdlib>
+#include <sstream>
 
 namespace cameratest {
 
@@ -12,6 +13,15 @@ std::string Entry(const std::string& text, const char* section, const char* key)
     doc.SetContentString(text);
     std::string value;
     return doc.GetStringEntry(section, key, value) ? value : "<missing>";
+}
+
+void ExpectEntries(const std::string& text, const char* section, const std::string& list) {
+    std::istringstream items(list);
+    for (std::string item; items >> item;) {
+        const size_t eq = item.find('=');
+        EXPECT_EQ(Entry(text, section, item.substr(0, eq).c_str()), item.substr(eq + 1))
+            << "[" << section << "] " << item;
+    }
 }
 
 void CameraSensorTest::SetUp() {
@@ -39,10 +49,10 @@ CSensorVyxCamera* CameraSensorTest::Create(const std::string& section) {
     return camera;
 }
 
-std::string CameraSensorTest::Hardware(const char* key) {
+void CameraSensorTest::ExpectHardware(const std::string& list) {
     std::string text;
     camera->GetHardwareData(text);
-    return Entry(text, "Camera", key);
+    ExpectEntries(text, "Camera", list);
 }
 
 double CameraSensorTest::Value(const char* name) {

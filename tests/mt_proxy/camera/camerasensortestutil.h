@@ -21,6 +21,8 @@ namespace cameratest {
 
 // Entry of an INI text, "<missing>" when absent.
 std::string Entry(const std::string& text, const char* section, const char* key);
+// Checks each "key=value" of the blank-separated list against that section of the INI text.
+void ExpectEntries(const std::string& text, const char* section, const std::string& list);
 
 // Each test gets a fresh configuration directory and leaves the camera closed.
 class CameraSensorTest : public ::testing::Test {
@@ -31,8 +33,8 @@ protected:
     // Writes "[SimCamera]\n" + section as the machine's vyxcamera.ini and creates the sensor
     // (null when GetInstance gives none).
     CSensorVyxCamera* Create(const std::string& section);
-    // [Camera] entry of the hardware data.
-    std::string Hardware(const char* key);
+    // Checks [Camera] entries of the hardware data ("key=value key=value").
+    void ExpectHardware(const std::string& list);
     double Value(const char* name);
     // Enables the camera settings (access RW), as a probe configuration does.
     bool EnableSettings();

@@ -8,8 +8,6 @@
 #include "platform/trace/tracecapture.h"
 #include "tests/mt_proxy/camera/camerasensortestutil.h"
 
-#include <cstdlib>
-
 using cameratest::CameraSensorTest;
 using cameratest::FrameRecorder;
 using cameratest::RecordedFrame;
@@ -34,22 +32,12 @@ TEST_F(CameraSensor, FoundAndIdentifiedFromTheSelfDescription) {
               1);
     EXPECT_EQ(capture.CountTrace("get_camera_info(): Found camera: Vyx (VX1280M-SIM)"), 2);
 
-    const std::pair<const char*, const char*> expected[] = {
-        {"manufacturer", "Vyx"},   {"devicename", "VX1280M-SIM"},
-        {"serialnumber", "SN-42"}, {"productversion", "3.2"},
-        {"dllversion", "7.1"},     {"driverversion", "4.4"},
-        {"cpldversion", "0.9"},    {"bootloaderversion", "1.7"},
-        {"fpgaversion", "5.5"},    {"img_width", "1280"},
-        {"img_height", "1024"},    {"mem_width", "1280"},
-        {"mem_height", "1024"},    {"mem_bpp", "1"},
-        {"bits_per_pixel", "8"},   {"px_fmt", "2"},
-        {"arrange", "0"},          {"clip_x", "0"},
-        {"clip_y", "0"},           {"clipsize_x", "1280"},
-        {"clipsize_y", "1024"},    {"framerate", "40"},
-        {"shutter", "12.5"},       {"gain", "2"}};
-    for (const auto& [key, value] : expected)
-        EXPECT_EQ(Hardware(key), value) << key;
-    EXPECT_NEAR(std::atof(Hardware("px_width_mm").c_str()), 0.00612, 1e-12);
+    ExpectHardware("manufacturer=Vyx devicename=VX1280M-SIM serialnumber=SN-42 productversion=3.2 "
+                   "dllversion=7.1 driverversion=4.4 cpldversion=0.9 bootloaderversion=1.7 "
+                   "fpgaversion=5.5 img_width=1280 img_height=1024 mem_width=1280 "
+                   "mem_height=1024 mem_bpp=1 bits_per_pixel=8 px_fmt=2 arrange=0 clip_x=0 "
+                   "clip_y=0 clipsize_x=1280 clipsize_y=1024 framerate=40 shutter=12.5 gain=2 "
+                   "px_width_mm=0.0061199999999999996");
     sensor.reset();
 
     // Items left out of the self-description; text beyond ASCII (two, three and four bytes in
@@ -62,9 +50,7 @@ TEST_F(CameraSensor, FoundAndIdentifiedFromTheSelfDescription) {
     EXPECT_EQ(camera->GetName(), name);
     EXPECT_STREQ(camera->GetSerialNo(), "unknown");
     EXPECT_EQ(camera->GetIdentity().manufacturer, "unknown");
-    EXPECT_EQ(Hardware("fpgaversion"), "<unknown>");
-    EXPECT_EQ(Hardware("mem_bpp"), "2");
-    EXPECT_EQ(Hardware("bits_per_pixel"), "10");
+    ExpectHardware("fpgaversion=<unknown> mem_bpp=2 bits_per_pixel=10");
     EXPECT_EQ(CSensorVyxCamera_GetBitsPerPixel(77), 8u);
     EXPECT_EQ(capture.CountErrLog("GetBitsPerPixel(): unknown format 77"), 1);
 }
@@ -187,8 +173,7 @@ TEST_F(CameraSensor, SettingsReadBackFromTheCamera) {
     ASSERT_TRUE(Set(settings));
     for (const auto& [name, value] : settings)
         EXPECT_EQ(Value(name.c_str()), value) << name;
-    EXPECT_EQ(Hardware("framerate"), "25");
-    EXPECT_EQ(Hardware("gain"), "6");
+    ExpectHardware("framerate=25 gain=6");
 
     // A value the camera refuses fails that setting only; the loop goes on.
     TraceCapture capture;
@@ -221,10 +206,8 @@ TEST_F(CameraSensor, ImageGeometryIsAlignedAndReadBack) {
     EXPECT_EQ(Value("imagewidth"), 640.0);
     EXPECT_EQ(Value("imageheight"), 480.0);
     EXPECT_EQ(Value("imageoffsetx"), 0.0);
-    EXPECT_EQ(Hardware("clip_x"), "320");
-    EXPECT_EQ(Hardware("clip_y"), "272");
-    EXPECT_EQ(Hardware("clipsize_y"), "480");
-    EXPECT_EQ(Hardware("img_width"), "1280"); // the camera's largest image stays
+    // The region is centred; the camera's largest image stays.
+    ExpectHardware("clip_x=320 clip_y=272 clipsize_x=640 clipsize_y=480 img_width=1280");
     EXPECT_EQ(Vyx::SimControl::GetState().scanningMode, Vyx::ScanMode_Partial);
 
     // The offsets may now move the region: their changed descriptions wait to be taken.
@@ -239,16 +222,15 @@ TEST_F(CameraSensor, ImageGeometryIsAlignedAndReadBack) {
     ASSERT_TRUE(Set({{"imageoffsetx", 96.0}, {"imageoffsety", -50.0}}));
     EXPECT_EQ(Value("imageoffsetx"), 96.0);
     EXPECT_EQ(Value("imageoffsety"), -50.0);
-    EXPECT_EQ(Value("imagewidth"), 640.0); // offsets alone keep the size
-    EXPECT_EQ(Hardware("clip_x"), "416");
+    ExpectHardware("clip_x=416 clip_y=222 clipsize_x=640"); // offsets alone keep the size
     // Off the camera's x step (8): aligned to the position the camera takes; beyond the
     // frame: the region stops at the edge on either side.
     const std::tuple<double, double, const char*> offsets[] = {
-        {101.9, 96, "416"}, {10000, 320, "640"}, {-10000, -320, "0"}};
+        {101.9, 96, "clip_x=416"}, {10000, 320, "clip_x=640"}, {-10000, -320, "clip_x=0"}};
     for (const auto& [offset, taken, clipX] : offsets) {
         ASSERT_TRUE(Set({{"imageoffsetx", offset}}));
         EXPECT_EQ(Value("imageoffsetx"), taken) << offset;
-        EXPECT_EQ(Hardware("clip_x"), clipX) << offset;
+        ExpectHardware(clipX);
     }
 
     TraceCapture capture;
