@@ -11,6 +11,7 @@
 
 using cameratest::CameraSensorTest;
 using cameratest::Entry;
+using cameratest::ExpectEntries;
 using vyx::trace::TraceCapture;
 
 namespace {
@@ -55,7 +56,7 @@ protected:
 
 } // namespace
 
-TEST_F(FibreSensor, ReadsItsBlockAndAcquiresFromTheStart) {
+TEST_F(FibreSensor, ItsBlockAsPropertyData) {
     CSensorFiber* fibre = CreateFibre("DeltaZ = 0.5\n");
     ASSERT_NE(fibre, nullptr);
     EXPECT_STREQ(fibre->GetSensorTypeList(), "ZF290:2 ZF290D:4");
@@ -68,22 +69,18 @@ TEST_F(FibreSensor, ReadsItsBlockAndAcquiresFromTheStart) {
     EXPECT_EQ(table.at("imagewidth").access, CSENSOR_ACCESS_R);
     EXPECT_EQ(Value("light"), 0.5);
 
+    TraceCapture capture;
+    // The block as property data: the LUT of 2048 lines from 0 to 1.
     const std::string text = PropertyData({});
-    EXPECT_EQ(Entry(text, "Camera", "make_persistent"), "0");
-    EXPECT_EQ(Entry(text, "Camera", "DeltaZ"), "0.5");
-    EXPECT_EQ(Entry(text, "Camera", "send"), "true");
+    ExpectEntries(text, "Camera", "make_persistent=0 DeltaZ=0.5 send=true");
     std::string lut = Entry(text, "Camera", "LUT");
     ASSERT_TRUE(stl_decode_base64(lut));
     EXPECT_EQ(std::count(lut.begin(), lut.end(), '\n'), 2048);
     EXPECT_EQ(lut.substr(lut.size() - 9), "1.000000\n");
-}
 
-TEST_F(FibreSensor, LookUpTableAndDacRangeFromPropertyData) {
-    ASSERT_NE(CreateFibre(), nullptr);
-    TraceCapture capture;
     // Without "send" nothing reaches the camera.
     ASSERT_TRUE(camera->SetPropertyData(PropertyData({{"DeltaZ", "0.25"}, {"send", ""}})));
-    EXPECT_EQ(CameraBlock().DeltaZ, 0.0f);
+    EXPECT_EQ(CameraBlock().DeltaZ, 0.5f);
 
     EXPECT_FALSE(camera->SetPropertyData(PropertyData({{"LUT", Lut(2047, 0.5)}})));
     EXPECT_EQ(
@@ -130,10 +127,7 @@ TEST_F(FibreSensor, UserDataSetsTheCameraParameters) {
     ASSERT_TRUE(fibre->SetUserData("[Camera]\nQLimit=0.70\n"));
     std::string text;
     ASSERT_TRUE(fibre->GetUserData(text));
-    const std::pair<const char*, const char*> keys[] = {
-        {"QLimit", "0.70"}, {"CIFMode", "6"}, {"ErrMaxCnt", "12"}, {"PhaseOff", "0"}};
-    for (const auto& [key, value] : keys)
-        EXPECT_EQ(Entry(text, "Camera", key), value) << key;
+    ExpectEntries(text, "Camera", "QLimit=0.70 CIFMode=6 ErrMaxCnt=12 TransferMode=2 PhaseOff=0");
 
     // A block the camera refuses is read back, so the sensor shows what the camera has.
     EXPECT_FALSE(fibre->SetUserData("[Camera]\nTransferMode=9\n"));
