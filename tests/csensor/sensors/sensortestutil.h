@@ -65,7 +65,13 @@ public:
         return SetPropertyData(text);
     }
     void Register(const char* name) { RegisterComponent(name, ""); }
-    uint32_t PopCode() { return PopErrorCode(); }
+    // Drains the error queue into a text such as "32,39".
+    std::string Codes() {
+        std::string codes;
+        for (uint32_t code; (code = PopErrorCode()) != 0;)
+            codes += (codes.empty() ? "" : ",") + std::to_string(code);
+        return codes;
+    }
     std::string Processed() {
         std::string text;
         GetPropertyData(text);

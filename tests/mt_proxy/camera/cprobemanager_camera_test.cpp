@@ -81,14 +81,6 @@ TEST_F(ProbeManagerCamera, EmptyDirectoryThenReopen) {
     EXPECT_EQ(List(), "Camera:1 ");
 }
 
-TEST_F(ProbeManagerCamera, FibreCameraServesTwoTypes) {
-    ASSERT_TRUE(Open("Model=fibre\n"));
-    EXPECT_EQ(List(), "ZF290:2 ZF290D:4 ");
-    EXPECT_EQ(manager->FindSensor("ZF290D:4"), camera);
-    ASSERT_TRUE(manager->SetProbesystem("[Geometry]\nProbeType=ZF290D:4\n"));
-    EXPECT_STREQ(manager->GetSensor()->GetSensorClass(), "ZF290");
-}
-
 TEST_F(ProbeManagerCamera, CorruptedBlobFailsCleanly) {
     ASSERT_TRUE(vyx::test::WriteFileBytes(dir.File("camprobedb.ini"),
                                           "[Camera]\r\nPROPERTIES=W0dlbmVyYWxd*Cg==\r\n"));
@@ -98,10 +90,7 @@ TEST_F(ProbeManagerCamera, CorruptedBlobFailsCleanly) {
         "CProbeConfigDB::ReadData(): stl_decode_base64() failed at [Camera] PROPERTIES=";
     EXPECT_EQ(capture.CountErrTrace(line), 1) << capture.Dump();
     EXPECT_EQ(camera->GetPropertyTable().at("light_intensity").max, 100.0); // the template's
-    std::string text = "untouched";
-    EXPECT_FALSE(manager->ConfigDBRead("Camera", "PROPERTIES", text));
-    EXPECT_EQ(text, "untouched");
-    EXPECT_EQ(capture.CountErrTrace(line), 2);
+    std::string text;
     ASSERT_TRUE(manager->GetConfigDB()->GetStringEntry("Camera", "PROPERTIES", text));
     EXPECT_EQ(text, "W0dlbmVyYWxd*Cg=="); // left for the operators to repair
 }
