@@ -130,9 +130,14 @@ TEST_F(CameraSensor, ChannelsWithTheCameraLimits) {
     EXPECT_EQ(Value("temp_camera"), 0.0);
     sensor.reset();
 
-    ASSERT_NE(Create("TemperatureSensor = 0\n"), nullptr);
+    ASSERT_NE(
+        Create("TemperatureSensor = 0\nHeight = 1022\nClipHeightMin = 10\nClipHeightInc = 4\n"),
+        nullptr);
     EXPECT_EQ(camera->GetPropertyCount(), 9u);
     EXPECT_FALSE(camera->HasProperty("temp_camera"));
+    // Sizes are aligned to "max minus a multiple of the step": 480 + (1022 mod 4).
+    ASSERT_TRUE(Set({{"imageheight", 481.0}}));
+    EXPECT_EQ(Value("imageheight"), 482.0);
     TraceCapture capture;
     double value = 0.0;
     EXPECT_FALSE(camera->GetPropertyValue("zoom", &value));
