@@ -272,17 +272,19 @@ TEST_F(CameraSensor, DocumentsReceiversAndTheirMessages) {
     EXPECT_EQ(Value("gain"), 4.0);
     EXPECT_EQ(camera->GetPropertyTable().at("gain").max, 10.0);
 
-    // Image receivers: flag 0 adds, 1 removes.
-    FrameRecorder recorder;
-    CImageReceiver r = recorder.Receiver();
-    ASSERT_TRUE(camera->SetPropertyData(0, &r));
-    EXPECT_FALSE(camera->SetPropertyData(2, &r));
+    // Image receivers: flag 0 adds, 1 removes the one of that callback and context.
+    FrameRecorder first, second;
+    CImageReceiver a = first.Receiver(), b = second.Receiver();
+    ASSERT_TRUE(camera->SetPropertyData(0, &a));
+    ASSERT_TRUE(camera->SetPropertyData(0, &b));
+    EXPECT_FALSE(camera->SetPropertyData(2, &a));
     EXPECT_EQ(capture.CountErrTrace("SetPropertyData(): unknown flag 2"), 1);
     EXPECT_FALSE(camera->SetPropertyData(0, nullptr));
     EXPECT_EQ(capture.CountErrTrace("SetPropertyData(): no image receiver given"), 1);
-    ASSERT_TRUE(camera->SetPropertyData(1, &r));
-    EXPECT_FALSE(camera->SetPropertyData(1, &r));
+    ASSERT_TRUE(camera->SetPropertyData(1, &b));
+    EXPECT_FALSE(camera->SetPropertyData(1, &b));
     EXPECT_EQ(capture.CountErrTrace("SetPropertyData(): image receiver not registered"), 1);
+    ASSERT_TRUE(camera->SetPropertyData(1, &a));
 }
 
 TEST_F(CameraSensor, StartStopAndRestoredSettings) {
