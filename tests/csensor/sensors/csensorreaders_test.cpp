@@ -128,9 +128,10 @@ TEST(SensorConfigReaders, HardwareInputsAndComponentVectors) {
     ASSERT_TRUE(sensor.SetConfigData("[Geometry]\nProbeType=R85Q\n[ProbeSystem]\n"
                                      "ProbeChannel=1\n"));
     EXPECT_EQ(sensor.GetMcInputNo(), 1u);
-    EXPECT_EQ(sensor.GetMcCompVectorName(CSENSOR_COMPVECTOR_CA), "va");
-    EXPECT_EQ(sensor.GetMcCompVectorName(CSENSOR_COMPVECTOR_CB), "vb");
-    EXPECT_EQ(sensor.GetMcCompVectorName(CSENSOR_COMPVECTOR_CC), "");
+    EXPECT_EQ(sensor.GetMcCompVectorName(CSENSOR_COMPVECTOR_CA) + "," +
+                  sensor.GetMcCompVectorName(CSENSOR_COMPVECTOR_CB) + "," +
+                  sensor.GetMcCompVectorName(CSENSOR_COMPVECTOR_CC),
+              "va,vb,");
     std::string config = ConfigOf(sensor);
     EXPECT_EQ(Entry(config, "ProbeSystem", "LintelChannel_cb"), "vb           // Readonly");
 

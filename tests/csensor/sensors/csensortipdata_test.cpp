@@ -196,10 +196,8 @@ TEST_F(SensorTip, RangeChannelSelectsTheCalibrationSection) {
     // A new range re-applies the tip data, now for Range_2.
     ASSERT_TRUE(sensor.SetPropertyValue("range", 2.0));
     std::string user = UserOf(sensor);
-    EXPECT_EQ(Entry(user, "Range_2", "Calibrated"), "0");
-    EXPECT_EQ(Entry(user, "Range_2", "E_1"), "1");
-    EXPECT_EQ(Entry(user, "Calibration", "Range_1"), "1");
-    EXPECT_EQ(Entry(user, "Calibration", "Range_2"), "0");
+    ExpectEntries(user, "Range_2", "Calibrated=0 E_1=1");
+    ExpectEntries(user, "Calibration", "Range_1=1 Range_2=0");
     EXPECT_EQ(sensor.GetTipCalibration().range, 2);
 }
 
@@ -211,14 +209,11 @@ TEST_F(SensorTip, CapabilitiesChangeOnlyPlainChannels) {
                          "gi.max=20\ngv.max=20\n");
     vyx::trace::TraceCapture capture;
     EXPECT_EQ(sensor.ReadCapabilities(doc), 1);
-    CSensorChannelDesc desc;
-    ASSERT_TRUE(sensor.GetPropertyData("gain", &desc));
-    EXPECT_EQ(desc.max, 20.0);
-    EXPECT_EQ(desc.min, 2.0);
-    ASSERT_TRUE(sensor.GetPropertyData("gi", &desc));
-    EXPECT_EQ(desc.max, 10.0);
-    ASSERT_TRUE(sensor.GetPropertyData("gv", &desc));
-    EXPECT_EQ(desc.max, 10.0);
+    const CSensorChannelTable& table = sensor.GetPropertyTable();
+    EXPECT_EQ(table.at("gain").max, 20.0);
+    EXPECT_EQ(table.at("gain").min, 2.0);
+    EXPECT_EQ(table.at("gi").max, 10.0); // access I
+    EXPECT_EQ(table.at("gv").max, 10.0); // v_max above 0
     EXPECT_EQ(sensor.Value("gain"), 20.0);
     EXPECT_EQ(Entry(doc, "capabilities", "gain.default"), "20");
     std::string processed;
@@ -277,9 +272,7 @@ TEST_F(SensorTip, HeadCurveLimitsTheForce) {
                                    "y0=0\ny1=2\ny2=4\n"));
     EXPECT_TRUE(sensor.GetHeadCurve().valid);
     EXPECT_EQ(sensor.Value("force"), 4.0);
-    CSensorChannelDesc desc;
-    ASSERT_TRUE(sensor.GetPropertyData("force", &desc));
-    EXPECT_EQ(desc.max, 4.0);
+    EXPECT_EQ(sensor.GetPropertyTable().at("force").max, 4.0);
     EXPECT_EQ(capture.CountTrace("max. force value reduced to 4 instead of 10 due to possible "
                                  "deflection"),
               1);
