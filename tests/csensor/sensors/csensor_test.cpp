@@ -9,7 +9,9 @@
 #include <vector>
 
 using sensortest::Entry;
+using sensortest::ExpectEntries;
 using sensortest::PlainSensor;
+using sensortest::Siblings;
 
 namespace {
 
@@ -31,7 +33,6 @@ std::vector<std::string> Names(const CSensor& sensor) {
 TEST(SensorChannels, DefaultTableIsThatOfATactileProbeSystem) {
     PlainSensor sensor;
     EXPECT_EQ(sensor.GetState(), CSENSOR_STATE_READY);
-    EXPECT_TRUE(sensor.IsInitialised());
     EXPECT_STREQ(sensor.GetName(), "CSensor");
     EXPECT_STREQ(sensor.GetSerialNo(), "0000");
     EXPECT_STREQ(sensor.GetVersion(), "0.00-0");
@@ -39,41 +40,36 @@ TEST(SensorChannels, DefaultTableIsThatOfATactileProbeSystem) {
     // Byte order: upper case first.
     EXPECT_EQ(sensor.GetPropertyIndex("Correction.Settings"), 0u);
     EXPECT_EQ(sensor.GetPropertyIndex("z"), 47u);
-
-    CSensorChannelDesc x = Desc(sensor, "x");
-    EXPECT_EQ(x.access, CSENSOR_ACCESS_I);
-    EXPECT_EQ(x.min, -2000.0);
-    EXPECT_EQ(x.max, 2000.0);
-    EXPECT_EQ(x.step, 0.000001);
-    EXPECT_STREQ(x.link, "x");
-    EXPECT_EQ(x.is_child, 0);
-
-    CSensorChannelDesc range = Desc(sensor, "range");
-    EXPECT_EQ(range.min, 1.0);
-    EXPECT_EQ(range.max, 3.0);
-    EXPECT_EQ(range.default_value, 1.0);
-    EXPECT_EQ(range.step, 1.0);
-    EXPECT_EQ(range.accuracy, 1.0);
-    EXPECT_STREQ(range.link, "range");
-
-    EXPECT_EQ(Desc(sensor, "c").max, 3.6e10);
-    EXPECT_EQ(Desc(sensor, "probe_t2").min, -3.6e10);
-    EXPECT_EQ(Desc(sensor, "hz").min, -1000.0);
-    EXPECT_EQ(Desc(sensor, "sw1").max, 360.0);
-    EXPECT_EQ(Desc(sensor, "strokelimit").min, 0.0);
-    EXPECT_EQ(Desc(sensor, "strokelimit").max, 1.0);
-    EXPECT_EQ(Desc(sensor, "probe_tcmd").step, 1.0);
-
-    CSensorChannelDesc damping = Desc(sensor, "damping");
-    EXPECT_EQ(damping.min, -1.0);
-    EXPECT_EQ(damping.max, 1.0);
-    EXPECT_EQ(damping.accuracy, 0.000001);
-    EXPECT_EQ(damping.flags, 0);
-    EXPECT_STREQ(damping.link, "");
+    const struct {
+        const char* name;
+        double min, max, step, accuracy, default_value;
+        const char* link;
+    } channels[] = {
+        {"x", -2000, 2000, 1e-6, 1e-6, 0, "x"},
+        {"range", 1, 3, 1, 1, 1, "range"},
+        {"c", -3.6e10, 3.6e10, 1e-6, 1e-6, 0, "c"},
+        {"probe_t2", -3.6e10, 3.6e10, 1e-6, 1e-6, 0, ""},
+        {"hz", -1000, 1000, 1e-6, 1e-6, 0, ""},
+        {"sw1", -360, 360, 1e-6, 1e-6, 0, ""},
+        {"strokelimit", 0, 1, 1e-6, 1e-6, 0, ""},
+        {"probe_tcmd", -1, 1, 1, 1, 0, ""},
+        {"damping", -1, 1, 1e-6, 1e-6, 0, ""},
+    };
+    for (const auto& c : channels) {
+        SCOPED_TRACE(c.name);
+        CSensorChannelDesc d = Desc(sensor, c.name);
+        EXPECT_EQ(d.access, CSENSOR_ACCESS_I);
+        EXPECT_EQ(d.min, c.min);
+        EXPECT_EQ(d.max, c.max);
+        EXPECT_EQ(d.step, c.step);
+        EXPECT_EQ(d.accuracy, c.accuracy);
+        EXPECT_EQ(d.default_value, c.default_value);
+        EXPECT_STREQ(d.link, c.link);
+        EXPECT_EQ(d.is_child, 0);
+        EXPECT_EQ(d.flags, 0);
+    }
     // [Default] lacks Master and UpdateInClock: they are written back.
-    std::string processed = sensor.Processed();
-    EXPECT_EQ(Entry(processed, "Default", "Master"), "0");
-    EXPECT_EQ(Entry(processed, "Default", "UpdateInClock"), "0");
+    ExpectEntries(sensor.Processed(), "Default", "Master=0 UpdateInClock=0");
 }
 
 TEST(SensorChannels, ListItemsAreCleaned) {
@@ -99,16 +95,10 @@ TEST(SensorChannels, MissingDefaultsAreWrittenBackAndTracedOnce) {
               1)
         << capture.Dump();
     std::string processed = sensor.Processed();
-    const char* expected[][2] = {{"Access", "R"},   {"Min", "0"},          {"Max", "1"},
-                                 {"Step", "0.001"}, {"Accuracy", "0.001"}, {"A_Max", "0"},
-                                 {"V_Max", "0"},    {"Default", "0"},      {"Keypad", "0"},
-                                 {"Master", "0"},   {"UpdateInClock", "0"}};
-    for (const auto& kv : expected)
-        EXPECT_EQ(Entry(processed, "Default", kv[0]), kv[1]) << kv[0];
-    CSensorChannelDesc a = Desc(sensor, "a");
-    EXPECT_EQ(a.access, CSENSOR_ACCESS_R);
-    EXPECT_EQ(a.max, 1.0);
-    EXPECT_EQ(a.step, 0.001);
+    ExpectEntries(processed, "Default",
+                  "Access=R Min=0 Max=1 Step=0.001 Accuracy=0.001 A_Max=0 V_Max=0 Default=0 "
+                  "Keypad=0 Master=0 UpdateInClock=0");
+    EXPECT_EQ(Desc(sensor, "a").step, 0.001); // and they apply
 
     // The processed data is complete: installing it again changes nothing.
     capture.Clear();
@@ -126,9 +116,9 @@ TEST(SensorChannels, FlagsAreNormalisedAndWrittenBack) {
     EXPECT_EQ(Desc(sensor, "b").update_in_clock, 1);
     EXPECT_EQ(Desc(sensor, "c").master, 1);
     std::string processed = sensor.Processed();
-    EXPECT_EQ(Entry(processed, "a", "Keypad"), "1");
-    EXPECT_EQ(Entry(processed, "b", "Keypad"), "0");
-    EXPECT_EQ(Entry(processed, "Default", "Master"), "1");
+    ExpectEntries(processed, "a", "Keypad=1");
+    ExpectEntries(processed, "b", "Keypad=0");
+    ExpectEntries(processed, "Default", "Master=1");
 }
 
 TEST(SensorChannels, SectionsOverrideDefaultsAndSetFlags) {
@@ -139,23 +129,20 @@ TEST(SensorChannels, SectionsOverrideDefaultsAndSetFlags) {
         "[f]\nAccess=rw\nType=COMPONENT\nMove=TARGET\n"
         "[g]\nMin=-5\nMax=5\nStep=0.5\nAccuracy=0.1\nA_Max=2\nV_Max=3\nDefault=1.5\n"
         "[h]\nType=NUMBER\nMove=NOM\n"));
-    EXPECT_EQ(Desc(sensor, "a").access, CSENSOR_ACCESS_R);
-    EXPECT_EQ(Desc(sensor, "b").access, CSENSOR_ACCESS_W);
-    EXPECT_EQ(Desc(sensor, "c").access, CSENSOR_ACCESS_B);
-    EXPECT_EQ(Desc(sensor, "d").access, CSENSOR_ACCESS_I);
-    EXPECT_EQ(Desc(sensor, "e").access, CSENSOR_ACCESS_D);
-    EXPECT_EQ(Desc(sensor, "f").access, CSENSOR_ACCESS_D); // letters are case-sensitive
+    // Letters are case-sensitive: "rw" is no access code and falls back to D.
+    const std::pair<const char*, uint32_t> access[] = {
+        {"a", CSENSOR_ACCESS_R}, {"b", CSENSOR_ACCESS_W}, {"c", CSENSOR_ACCESS_B},
+        {"d", CSENSOR_ACCESS_I}, {"e", CSENSOR_ACCESS_D}, {"f", CSENSOR_ACCESS_D},
+        {"i", CSENSOR_ACCESS_RW}};
+    for (const auto& [name, code] : access)
+        EXPECT_EQ(Desc(sensor, name).access, code) << name;
     EXPECT_EQ(Desc(sensor, "f").flags, CSENSOR_FLAG_COMPONENT | CSENSOR_FLAG_TARGET);
     EXPECT_EQ(Desc(sensor, "h").flags, 0);
-    EXPECT_EQ(Desc(sensor, "i").access, CSENSOR_ACCESS_RW);
     CSensorChannelDesc g = Desc(sensor, "g");
-    EXPECT_EQ(g.min, -5.0);
-    EXPECT_EQ(g.max, 5.0);
-    EXPECT_EQ(g.step, 0.5);
-    EXPECT_EQ(g.accuracy, 0.1);
-    EXPECT_EQ(g.a_max, 2.0);
-    EXPECT_EQ(g.v_max, 3.0);
-    EXPECT_EQ(g.default_value, 1.5);
+    const double expected[] = {-5, 5, 0.5, 0.1, 2, 3, 1.5};
+    const double read[] = {g.min, g.max, g.step, g.accuracy, g.a_max, g.v_max, g.default_value};
+    for (int i = 0; i < 7; ++i)
+        EXPECT_EQ(read[i], expected[i]) << i;
 }
 
 TEST(SensorChannels, UnknownTypeOrMoveSkipsOnlyThatChannel) {
@@ -177,7 +164,7 @@ TEST(SensorChannels, LaterDataOnlyRedefinesKnownChannels) {
     EXPECT_EQ(sensor.GetPropertyCount(), 2u);
     EXPECT_EQ(capture.CountErrTrace("ProcessConfigData(): channel 'zz' not supported"), 1);
     EXPECT_EQ(capture.CountErrTrace("CSensor::SetPropertyData(): ProcessConfigData() failed"), 1);
-    EXPECT_EQ(sensor.PopCode(), CSENSOR_ERR_PROCESS_CONFIG);
+    EXPECT_EQ(sensor.Codes(), "32");
     // The failed data did not become the processed property data.
     EXPECT_EQ(Entry(sensor.Processed(), "a", "Max"), "<missing>");
 }
@@ -189,10 +176,9 @@ TEST(SensorChannels, BrokenDataIsRefused) {
     EXPECT_EQ(capture.CountErrTrace(
                   "ProcessConfigData(): item 'Channels' not found in section [General]"),
               1);
-    EXPECT_EQ(sensor.PopCode(), CSENSOR_ERR_PROCESS_CONFIG);
+    EXPECT_EQ(sensor.Codes(), "32");
     EXPECT_FALSE(sensor.Install("[General]\nChannels=a\n[General]\n"));
-    EXPECT_EQ(sensor.PopCode(), CSENSOR_ERR_PROCESS_CONFIG);
-    EXPECT_EQ(sensor.PopCode(), 0u);
+    EXPECT_EQ(sensor.Codes(), "32");
 }
 
 TEST(SensorChannels, IndexFollowsNameOrder) {
@@ -211,17 +197,16 @@ TEST(SensorChannels, ParentsAndChildrenLinkEachOther) {
     ASSERT_TRUE(sensor.Install("[General]\nChannels=child,parent,self,orphan\n"
                                "[child]\nParent=parent\n[self]\nParent=self\n"
                                "[orphan]\nParent=ghost\n"));
-    CSensorChannelDesc child = Desc(sensor, "child");
-    EXPECT_STREQ(child.link, "parent");
-    EXPECT_EQ(child.is_child, 1);
-    CSensorChannelDesc parent = Desc(sensor, "parent");
-    EXPECT_STREQ(parent.link, "child");
-    EXPECT_EQ(parent.is_child, 0);
-    EXPECT_STREQ(Desc(sensor, "self").link, "self");
-    EXPECT_EQ(Desc(sensor, "self").is_child, 0);
-    // A parent that is no channel of the list is still entered, empty but for its link.
-    CSensorChannelDesc ghost = Desc(sensor, "ghost");
-    EXPECT_STREQ(ghost.link, "orphan");
+    // A parent that is no channel of the list ("ghost") is still entered, empty but for its
+    // link.
+    const std::tuple<const char*, const char*, int> links[] = {{"child", "parent", 1},
+                                                               {"parent", "child", 0},
+                                                               {"self", "self", 0},
+                                                               {"ghost", "orphan", 0}};
+    for (const auto& [name, link, isChild] : links) {
+        EXPECT_STREQ(Desc(sensor, name).link, link) << name;
+        EXPECT_EQ(Desc(sensor, name).is_child, isChild) << name;
+    }
     EXPECT_EQ(sensor.GetPropertyCount(), 5u);
 
     // Redefining the parent alone keeps its child.
@@ -235,8 +220,6 @@ TEST(SensorChannels, DescriptionsByNameAndIndex) {
     CSensorChannelDesc desc;
     ASSERT_TRUE(sensor.GetPropertyData(1, &desc));
     EXPECT_STREQ(desc.name, "b");
-    desc.max = 42.0;
-    ASSERT_TRUE(sensor.SetPropertyData("b", &desc));
     desc.max = 43.0;
     ASSERT_TRUE(sensor.SetPropertyData(1, &desc));
     ASSERT_TRUE(sensor.GetPropertyData("b", &desc));
@@ -247,9 +230,7 @@ TEST(SensorChannels, DescriptionsByNameAndIndex) {
     EXPECT_FALSE(sensor.GetPropertyData(2, &desc));
     EXPECT_FALSE(sensor.SetPropertyData(-1, &desc));
     EXPECT_FALSE(sensor.SetPropertyData("a", nullptr));
-    for (int i = 0; i < 5; ++i)
-        EXPECT_EQ(sensor.PopCode(), CSENSOR_ERR_INVALID_ARGUMENT) << i;
-    EXPECT_EQ(sensor.PopCode(), 0u);
+    EXPECT_EQ(sensor.Codes(), "39,39,39,39,39");
 }
 
 TEST(SensorChannels, PropertyListChangeDetection) {
@@ -276,7 +257,7 @@ TEST(SensorChannels, PropertyListChangeDetection) {
     EXPECT_FALSE(sensor.IsPropertyListChanged());
 
     EXPECT_FALSE(sensor.GetPropertyList(nullptr, nullptr));
-    EXPECT_EQ(sensor.PopCode(), CSENSOR_ERR_INVALID_ARGUMENT);
+    EXPECT_EQ(sensor.Codes(), "39");
 }
 
 TEST(SensorDocuments, ComponentDataOnlyForRegisteredNames) {
@@ -296,9 +277,7 @@ TEST(SensorDocuments, ComponentDataOnlyForRegisteredNames) {
     ASSERT_TRUE(sensor.SetComponentData("probe.tip", "[A]\nk=v\n"));
     ASSERT_TRUE(sensor.GetComponentData("probe.tip", text));
     EXPECT_EQ(text, "[A]\nk=v\n");
-    EXPECT_EQ(sensor.PopCode(), CSENSOR_ERR_INVALID_ARGUMENT);
-    EXPECT_EQ(sensor.PopCode(), CSENSOR_ERR_INVALID_ARGUMENT);
-    EXPECT_EQ(sensor.PopCode(), CSENSOR_ERR_PROCESS_CONFIG);
+    EXPECT_EQ(sensor.Codes(), "39,39,32");
 }
 
 TEST(SensorDocuments, InvalidTextLeavesDocumentUnchanged) {
@@ -309,8 +288,7 @@ TEST(SensorDocuments, InvalidTextLeavesDocumentUnchanged) {
     EXPECT_FALSE(sensor.SetGeometryData("[A]\n[A]\n"));
     EXPECT_FALSE(sensor.SetHardwareProperties("broken\n"));
     EXPECT_FALSE(sensor.SetUserData("[B\n"));
-    for (int i = 0; i < 4; ++i)
-        EXPECT_EQ(sensor.PopCode(), CSENSOR_ERR_PROCESS_CONFIG);
+    EXPECT_EQ(sensor.Codes(), "32,32,32,32");
 
     std::string text;
     ASSERT_TRUE(sensor.GetConfigData(text));
@@ -336,51 +314,33 @@ TEST(SensorDocuments, ControlParametersFromUserData) {
     EXPECT_TRUE(sensor.HasControlParameters());
     ASSERT_TRUE(sensor.GetControlParameters(&params));
     EXPECT_EQ(params.movezero.InputFilterWidth, 4);
-    EXPECT_EQ(params.movezero.ProportionalFactor, 0.5);
     EXPECT_EQ(params.movezero.TargetWindow_mm, 0.01);
-    EXPECT_EQ(params.movezero.IntegralFactor, -1.0);
+    EXPECT_EQ(params.movezero.IntegralFactor, -1.0); // missing keys: their defaults
     EXPECT_EQ(params.movezero.ContactDetectionDeviation_mm, -1000.0);
     EXPECT_EQ(params.tracking.FullSpeedCorridorPercent, 80.0);
-    EXPECT_EQ(params.tracking.IntegralSumCeiling, 3.0);
-    EXPECT_EQ(params.tracking.InputFilterWidth, 0);
-    EXPECT_EQ(params.tracking.TrackMinSpeedOverridePercent, -1.0);
 
     // New user data without the sections: back to the defaults, none read.
     ASSERT_TRUE(sensor.SetUserData("[Other]\nTargetWindow_mm=5\n"));
     EXPECT_FALSE(sensor.HasControlParameters());
     EXPECT_EQ(sensor.GetControlParameterRecord().movezero.TargetWindow_mm, -1.0);
-    EXPECT_EQ(sensor.GetControlParameterRecord().movezero.InputFilterWidth, 0);
 }
 
 TEST(SensorQueues, EntriesAreKeyedByNameAndPoppedInNameOrder) {
     PlainSensor sensor;
-    EXPECT_FALSE(sensor.HasSiblingValue());
     sensor.PushSiblingValue("z", 1.0);
     sensor.PushSiblingValue("a", 2.0);
     sensor.PushSiblingValue("z", 3.0); // replaces
-    std::string name;
+    sensor.PushOutputValue("v", 7.0);  // another queue
+    EXPECT_EQ(Siblings(sensor), "a=2;z=3;");
+    std::string name, text;
     double value = 0.0;
-    ASSERT_TRUE(sensor.PopSiblingValue(name, value));
-    EXPECT_EQ(name, "a");
-    EXPECT_EQ(value, 2.0);
-    EXPECT_TRUE(sensor.HasSiblingValue());
-    ASSERT_TRUE(sensor.PopSiblingValue(name, value));
-    EXPECT_EQ(name, "z");
-    EXPECT_EQ(value, 3.0);
-    EXPECT_FALSE(sensor.HasSiblingValue());
-    EXPECT_FALSE(sensor.PopSiblingValue(name, value));
-
-    sensor.PushOutputValue("v", 7.0);
-    EXPECT_TRUE(sensor.HasOutputValue());
     EXPECT_FALSE(sensor.HasSiblingValue());
     ASSERT_TRUE(sensor.PopOutputValue(name, value));
     EXPECT_EQ(value, 7.0);
     EXPECT_FALSE(sensor.HasOutputValue());
 
-    std::string text;
     sensor.PushOutputMessage("m", "first");
     sensor.PushOutputMessage("m", "second");
-    ASSERT_TRUE(sensor.HasOutputMessage());
     ASSERT_TRUE(sensor.PopOutputMessage(name, text));
     EXPECT_EQ(text, "second");
     EXPECT_FALSE(sensor.HasOutputMessage());
@@ -400,22 +360,18 @@ TEST(SensorErrors, TextsCarryTheSensorNameAndLineUp) {
     EXPECT_STREQ(plain.GetErrorText(31), "Neither errors nor warnings");
 
     sensortest::BaseSensor sensor;
-    std::string t31 = sensor.GetErrorText(31);
-    EXPECT_EQ(t31, "CSensor: Failed to initialize" + std::string(39, ' '));
-    EXPECT_EQ(t31.size(), strlen("CSensor: ") + 59);
+    EXPECT_EQ(std::string(sensor.GetErrorText(31)),
+              "CSensor: Failed to initialize" + std::string(39, ' '));
     EXPECT_EQ(std::string(sensor.GetErrorText(37)),
               "CSensor: Invalid probe system type [Use probe.list to determine type]");
     EXPECT_EQ(std::string(sensor.GetErrorText(38)), "CSensor: No message available");
     EXPECT_EQ(std::string(sensor.GetErrorText(43)),
               "CSensor: Command 'movezero' not possible with 'forcedir=0' and 'deflection=0' "
               "[Enter appropriate values]");
+    // Texts of codes 31 to 36 and 39 to 41 are padded to 59 characters.
     for (uint32_t code = 31; code <= 44; ++code) {
-        std::string text = sensor.GetErrorText(code);
-        bool padded = (code <= 36) || (code >= 39 && code <= 41);
-        if (padded) {
-            EXPECT_EQ(text.size(), strlen("CSensor: ") + 59) << code;
-        }
-        EXPECT_NE(text.find(CSensor_GetErrorMessage(code)), std::string::npos) << code;
+        const bool padded = (code <= 36) || (code >= 39 && code <= 41);
+        EXPECT_EQ(strlen(sensor.GetErrorText(code)) == strlen("CSensor: ") + 59, padded) << code;
     }
     // One shared buffer: the next call overwrites the text.
     const char* first = sensor.GetErrorText(32);
@@ -425,14 +381,10 @@ TEST(SensorErrors, TextsCarryTheSensorNameAndLineUp) {
 
 TEST(SensorErrors, QueueIsDrainedOldestFirst) {
     sensortest::BaseSensor sensor;
-    EXPECT_FALSE(sensor.HasErrors());
     EXPECT_EQ(sensor.GetErrorCode(), 0u);
     sensor.GetPropertyValue(-1, nullptr);        // 41
     sensor.SetComponentData("nothing", "[A]\n"); // 39
-    EXPECT_TRUE(sensor.HasErrors());
-    EXPECT_EQ(sensor.GetErrorCode(), 41u);
-    EXPECT_EQ(sensor.GetErrorCode(), 39u);
-    EXPECT_FALSE(sensor.HasErrors());
+    EXPECT_EQ(sensor.Codes(), "41,39");
 }
 
 TEST(SensorDefaults, ReplacedDefaultConfigurationAppliesToNewSensors) {

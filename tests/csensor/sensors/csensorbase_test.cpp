@@ -8,6 +8,7 @@
 
 using sensortest::BaseSensor;
 using sensortest::Entry;
+using sensortest::Siblings;
 
 namespace {
 
@@ -72,18 +73,12 @@ TEST_F(SensorBaseValues, LinkedChannelsQueueForTheirSibling) {
     // Linked and not a master: not clamped, not published, queued.
     ASSERT_TRUE(sensor.SetPropertyValue("lk", 50.0));
     EXPECT_EQ(slot, -1.0);
-    std::string name;
-    double value = 0.0;
-    ASSERT_TRUE(sensor.PopSiblingValue(name, value));
-    EXPECT_EQ(name, "lk");
-    EXPECT_DOUBLE_EQ(value, 50.0);
+    EXPECT_EQ(Siblings(sensor), "lk=50;");
     EXPECT_EQ(capture.CountTrace("SetPropertyValue(): send to sibling lk=50"), 1);
 
     // A master is clamped even though it is linked.
     ASSERT_TRUE(sensor.SetPropertyValue("m", 50.0));
-    ASSERT_TRUE(sensor.PopSiblingValue(name, value));
-    EXPECT_EQ(name, "m");
-    EXPECT_EQ(value, 10.0);
+    EXPECT_EQ(Siblings(sensor), "m=10;");
 
     // A value coming back from the sibling is taken, not echoed.
     ASSERT_TRUE(sensor.SetPropertyValueFromLink("lk", 4.0));
@@ -165,10 +160,6 @@ TEST_F(SensorBaseValues, UpdateRestoresActivity) {
     EXPECT_TRUE(sensor.IsForcedirZero());
     ASSERT_TRUE(sensor.SetPropertyValue("forcedir", 2.0));
     EXPECT_FALSE(sensor.IsForcedirZero());
-
-    EXPECT_FALSE(sensor.IsMeasuring());
-    sensor.SetMeasurement(true);
-    EXPECT_TRUE(sensor.IsMeasuring());
 }
 
 TEST_F(SensorBaseValues, QuickAccessFollowsThePublishPointers) {
@@ -196,17 +187,10 @@ TEST_F(SensorBaseValues, FifoValuesAreExchangedWithTheInstance) {
     EXPECT_DOUBLE_EQ(x, 3.0);
     EXPECT_EQ(sensor.Value("lk"), 10.0);
     EXPECT_EQ(lk, 10.0);
-    EXPECT_EQ(ch, 1.0);
     EXPECT_EQ(sensor.Value("ch"), 1.0);
+    EXPECT_EQ(ch, 1.0);
     EXPECT_EQ(off, 77.0);
-    std::string name;
-    double value = 0.0;
-    ASSERT_TRUE(sensor.PopSiblingValue(name, value));
-    EXPECT_EQ(name, "lk");
-    EXPECT_EQ(value, 10.0);
-    ASSERT_TRUE(sensor.PopSiblingValue(name, value));
-    EXPECT_EQ(name, "par");
-    EXPECT_EQ(value, 1.0);
+    EXPECT_EQ(Siblings(sensor), "lk=10;par=1;");
     EXPECT_EQ(capture.CountTrace("UpdatePropertyFifoValues(): Fifo aus Instanz x=3"), 1);
     EXPECT_EQ(capture.CountTrace("UpdatePropertyFifoValues(): Instanz aus Fifo lk=10"), 1);
 
@@ -266,10 +250,4 @@ TEST(SensorBaseDocuments, SearchComponentNeedsAFunction) {
     EXPECT_EQ(capture.CountErrLog("CSensorBase::SearchComponent(): Function pointer not set, "
                                   "components search is skipped"),
               1);
-    sensor.SetComponentSearch([](const char* name, std::string& out) {
-        out = name;
-        return 2;
-    });
-    EXPECT_EQ(sensor.SearchComponent("probe.arm", data), 2);
-    EXPECT_EQ(data, "probe.arm");
 }

@@ -9,6 +9,7 @@
 
 using sensortest::BaseSensor;
 using sensortest::Entry;
+using sensortest::ExpectEntries;
 
 namespace {
 
@@ -46,25 +47,12 @@ TEST(SensorConfigReaders, MissingKeysAreWrittenBackOnce) {
     ASSERT_TRUE(sensor.SetConfigData("[Geometry]\nProbeType=R85Q\n")) << sensor.Codes();
     EXPECT_EQ(capture.CountTrace("SetConfigData() [CSensor]: Data changed or extended"), 1);
     std::string config = ConfigOf(sensor);
-    for (const char* key : {"x0", "y0", "z0", "alpha", "beta", "gamma"})
-        EXPECT_EQ(Entry(config, "Geometry", key), "0") << key;
-    const char* expected[][2] = {{"ProbeSystem", "R85Q"},
-                                 {"ProbeChannel", "0"},
-                                 {"ProbeSign", "1"},
-                                 {"SerialNo", "0000"},
-                                 {"Transparent", "0"},
-                                 {"TypeLever", "0"},
-                                 {"DefaultStylusLength_mm", "50"},
-                                 {"Range", "1"},
-                                 {"RangeTSK", "1"},
-                                 {"dE_Faktor", "1"},
-                                 {"LockLimitMaxPercent", "100"},
-                                 {"LockLimitMinPercent", "100"},
-                                 {"Mtx_a11", "1"},
-                                 {"Mtx_a12", "0"},
-                                 {"Mtx_a33", "1"}};
-    for (const auto& kv : expected)
-        EXPECT_EQ(Entry(config, "ProbeSystem", kv[0]), kv[1]) << kv[0];
+    ExpectEntries(config, "Geometry", "x0=0 y0=0 z0=0 alpha=0 beta=0 gamma=0");
+    ExpectEntries(config, "ProbeSystem",
+                  "ProbeSystem=R85Q ProbeChannel=0 ProbeSign=1 SerialNo=0000 Transparent=0 "
+                  "TypeLever=0 DefaultStylusLength_mm=50 Range=1 RangeTSK=1 dE_Faktor=1 "
+                  "LockLimitMaxPercent=100 LockLimitMinPercent=100 Mtx_a11=1 Mtx_a12=0 "
+                  "Mtx_a33=1");
     EXPECT_EQ(Entry(HardwareOf(sensor), "Probe", "Type"), "R85Q");
     EXPECT_EQ(sensor.GetProbeType(), "R85Q");
     EXPECT_EQ(sensor.GetSystemData().typeCode, 1);
@@ -86,11 +74,8 @@ TEST(SensorConfigReaders, ValuesLimitsAndUnknownTypes) {
     std::string config = ConfigOf(sensor);
     EXPECT_EQ(Entry(config, "ProbeSystem", "LockLimitMaxPercent"), "100");
     // Collision limits: range times the lock limits, per measuring range.
-    std::string hardware = HardwareOf(sensor);
-    EXPECT_EQ(Entry(hardware, "TSK", "Max_1"), "2");
-    EXPECT_EQ(Entry(hardware, "TSK", "Min_1"), "-0.80000000000000004");
-    EXPECT_EQ(Entry(hardware, "TSK", "Max_2"), "0.5");
-    EXPECT_EQ(Entry(hardware, "TSK", "Min_2"), "-0.20000000000000001");
+    ExpectEntries(HardwareOf(sensor), "TSK",
+                  "Max_1=2 Min_1=-0.80000000000000004 Max_2=0.5 Min_2=-0.20000000000000001");
 
     EXPECT_FALSE(sensor.SetConfigData("[Geometry]\nProbeType=XYZ\n"));
     EXPECT_EQ(sensor.Codes(), "37");
@@ -134,9 +119,7 @@ TEST(SensorConfigReaders, HardwareInputsAndComponentVectors) {
     EXPECT_EQ(inputs->inputs[1].range_mm, (std::vector<double>{1.0}));
     std::string properties;
     sensor.GetHardwareProperties(properties);
-    EXPECT_EQ(Entry(properties, "Input_2", "zeroshift_mm"), "0");
-    EXPECT_EQ(Entry(properties, "Input_2", "range_1_mm"), "1");
-    EXPECT_EQ(Entry(properties, "Input_2", "CompVectorName"), "<missing>");
+    ExpectEntries(properties, "Input_2", "zeroshift_mm=0 range_1_mm=1 CompVectorName=<missing>");
     EXPECT_EQ(Entry(properties, "Input_3", "range"), "<missing>"); // beyond Input=2
 
     ASSERT_TRUE(sensor.SetConfigData("[Geometry]\nProbeType=R85Q\n"));
@@ -145,9 +128,10 @@ TEST(SensorConfigReaders, HardwareInputsAndComponentVectors) {
     ASSERT_TRUE(sensor.SetConfigData("[Geometry]\nProbeType=R85Q\n[ProbeSystem]\n"
                                      "ProbeChannel=1\n"));
     EXPECT_EQ(sensor.GetMcInputNo(), 1u);
-    EXPECT_EQ(sensor.GetMcCompVectorName(CSENSOR_COMPVECTOR_CA), "va");
-    EXPECT_EQ(sensor.GetMcCompVectorName(CSENSOR_COMPVECTOR_CB), "vb");
-    EXPECT_EQ(sensor.GetMcCompVectorName(CSENSOR_COMPVECTOR_CC), "");
+    EXPECT_EQ(sensor.GetMcCompVectorName(CSENSOR_COMPVECTOR_CA) + "," +
+                  sensor.GetMcCompVectorName(CSENSOR_COMPVECTOR_CB) + "," +
+                  sensor.GetMcCompVectorName(CSENSOR_COMPVECTOR_CC),
+              "va,vb,");
     std::string config = ConfigOf(sensor);
     EXPECT_EQ(Entry(config, "ProbeSystem", "LintelChannel_cb"), "vb           // Readonly");
 
@@ -165,13 +149,10 @@ TEST(SensorConfigReaders, FeaturesAreTheDefaultsOfTheReaders) {
     ASSERT_TRUE(sensor.SetFeatures("[ProbeSystem]\nRange=2.5\nDefaultStylusLength_mm=80\n"
                                    "SensorTypeMC=QPD\n"));
     ASSERT_TRUE(sensor.SetConfigData("[Geometry]\nProbeType=R85Q\n"));
-    std::string config = ConfigOf(sensor);
-    EXPECT_EQ(Entry(config, "ProbeSystem", "Range"), "2.5");
-    EXPECT_EQ(Entry(config, "ProbeSystem", "DefaultStylusLength_mm"), "80");
+    ExpectEntries(ConfigOf(sensor), "ProbeSystem", "Range=2.5 DefaultStylusLength_mm=80");
     std::string features;
     ASSERT_TRUE(sensor.GetFeatures(features));
-    EXPECT_EQ(Entry(features, "ProbeSystem", "SensorTypeMC"), "QPD");
-    EXPECT_EQ(Entry(features, "ProbeSystem", "RangeTSK"), "1");
+    ExpectEntries(features, "ProbeSystem", "SensorTypeMC=QPD RangeTSK=1");
     EXPECT_FALSE(sensor.SetFeatures("Range=1\n"));
     EXPECT_EQ(sensor.Codes(), "32");
 }
@@ -191,7 +172,7 @@ TEST(SensorConfigReaders, ProbesystemUnloadNeedsInputsAndAType) {
               1);
     std::string hardware = HardwareOf(sensor);
     EXPECT_EQ(Entry(hardware, "Probe", "Type"), "None");
-    EXPECT_EQ(Entry(hardware, "TSK", "Max_1"), "1");
+    EXPECT_EQ(Entry(hardware, "TSK", "Max_1"), "1"); // the collision limits of no probe
     std::string name, text;
     ASSERT_TRUE(sensor.PopOutputMessage(name, text));
     EXPECT_EQ(name, "CSensor");

@@ -9,6 +9,7 @@
 
 using sensortest::BaseSensor;
 using sensortest::Entry;
+using sensortest::ExpectEntries;
 
 namespace {
 
@@ -51,13 +52,12 @@ TEST_F(SensorTip, GeometryIsReadAndCompleted) {
     EXPECT_EQ(sensor.GetTipLength(), 100.0);
     EXPECT_EQ(tip.alpha, 359.0);
     std::string user = UserOf(sensor);
-    EXPECT_EQ(Entry(user, "Geometry", "alpha"), "359");
-    EXPECT_EQ(Entry(user, "Geometry", "z0"), "0");
-    EXPECT_EQ(Entry(user, "ProbeTipsOffsets", "Offset_X_mm"), "0");
+    ExpectEntries(user, "Geometry", "alpha=359 z0=0");
+    ExpectEntries(user, "ProbeTipsOffsets", "Offset_X_mm=0");
     // Tip 100 mm long, default stylus 50 mm, range 1: 10 mm/s.
-    EXPECT_EQ(Entry(user, "MovezeroControlPara", "MaxMovezeroSpeed_mm_s"), "10");
-    EXPECT_EQ(Entry(user, "MovezeroControlPara", "MaxMovezeroAccel_mm_s2"), "40");
-    EXPECT_EQ(Entry(user, "ProbeTip", "TipType"), "SPHERE");
+    ExpectEntries(user, "MovezeroControlPara",
+                  "MaxMovezeroSpeed_mm_s=10 MaxMovezeroAccel_mm_s2=40");
+    ExpectEntries(user, "ProbeTip", "TipType=SPHERE");
     EXPECT_EQ(capture.CountTrace("SetUserData(): tip loaded"), 1);
     EXPECT_EQ(capture.CountTrace("SetUserData() [CSensor]: Data changed or extended"), 1);
 
@@ -121,10 +121,8 @@ TEST_F(SensorTip, CalibrationValuesOfTheRange) {
     EXPECT_EQ(c.M0[1], 0.1);
     EXPECT_EQ(sensor.Codes(), "35");
     EXPECT_EQ(capture.CountErrLog("invalid probe tip gain E_3=25 in [Range_2]"), 1);
-    EXPECT_EQ(Entry(doc, "Range_2", "E_2"), "1");
-    EXPECT_EQ(Entry(doc, "Range_2", "E_1_default"), "1");
-    EXPECT_EQ(Entry(doc, "Range_2", "M0_3"), "0");
-    EXPECT_EQ(Entry(doc, "Range_2", "E_3"), "25"); // kept for whoever recalibrates
+    // The refused gain is kept for whoever recalibrates.
+    ExpectEntries(doc.GetContentString(), "Range_2", "E_2=1 E_1_default=1 M0_3=0 E_3=25");
 }
 
 TEST_F(SensorTip, CalibrationIntervalAndState) {
@@ -135,45 +133,40 @@ TEST_F(SensorTip, CalibrationIntervalAndState) {
     EXPECT_EQ(capture.CountTrace("ReadSectionCalibrationState(): calibration interval surpassed "
                                  "in Range_1 by 11 days"),
               1);
-    EXPECT_EQ(Entry(doc, "Range_1", "Calibrated"), "0");
-    EXPECT_EQ(Entry(doc, "Calibration", "Range_1"), "0");
-    EXPECT_EQ(Entry(doc, "Calibration", "Calibrated"), "0");
     EXPECT_EQ(Entry(doc, "Range_1", "Message"), "");
     EXPECT_EQ(capture.CountTrace("CSensor has calibration necessary in section 'Range_1'"), 1);
 
-    // Within the interval; [Calibration] "Calibrated" 7 becomes 1 once all ranges are fine.
-    doc.SetContentString("[Calibration]\nCalibrated=7\nRange_2=1\n"
-                         "[Range_1]\nCalibrated=3\nInterval=60\nDate=10.01.2024\n");
-    EXPECT_EQ(sensor.ReadSectionCalibrationState(doc, "Range_1"), 1);
-    EXPECT_EQ(Entry(doc, "Range_1", "Calibrated"), "1");
-    EXPECT_EQ(Entry(doc, "Calibration", "Calibrated"), "1");
-    EXPECT_EQ(Entry(doc, "Calibration", "Range_1"), "1");
-
-    // Another range uncalibrated: the overall state stays as it was.
-    doc.SetContentString("[Calibration]\nCalibrated=0\nRange_2=0\n"
-                         "[Range_1]\nCalibrated=1\nInterval=60\nDate=10.01.2024\n");
-    sensor.ReadSectionCalibrationState(doc, "Range_1");
-    EXPECT_EQ(Entry(doc, "Calibration", "Calibrated"), "0");
-
-    // No date: the old default date is far past any interval.
-    doc.SetContentString("[Range_1]\nCalibrated=1\n");
-    EXPECT_EQ(sensor.ReadSectionCalibrationState(doc, "Range_1"), 1); // Interval
-    EXPECT_EQ(Entry(doc, "Range_1", "Date"), "01.01.2014");
-    EXPECT_EQ(Entry(doc, "Range_1", "Interval"), "90");
-    EXPECT_EQ(Entry(doc, "Range_1", "Calibrated"), "0");
-
-    // 41 days after the date: an interval of 41 holds, one of 40 has run out.
-    doc.SetContentString("[Range_1]\nCalibrated=1\nInterval=41\nDate=10.01.2024\n");
-    sensor.ReadSectionCalibrationState(doc, "Range_1");
-    EXPECT_EQ(Entry(doc, "Range_1", "Calibrated"), "1");
-    doc.SetContentString("[Range_1]\nCalibrated=1\nInterval=40\nDate=10.01.2024\n");
-    sensor.ReadSectionCalibrationState(doc, "Range_1");
-    EXPECT_EQ(Entry(doc, "Range_1", "Calibrated"), "0");
-
-    // Interval 0 never runs out.
-    doc.SetContentString("[Range_1]\nCalibrated=1\nInterval=0\nDate=01.01.2000\n");
-    sensor.ReadSectionCalibrationState(doc, "Range_1");
-    EXPECT_EQ(Entry(doc, "Range_1", "Calibrated"), "1");
+    // Read on 20.02.2024, 41 days after 10.01.2024.
+    const struct {
+        const char* doc;
+        int changes;
+        const char* range;       // entries of [Range_1] afterwards
+        const char* calibration; // entries of [Calibration] afterwards
+    } cases[] = {
+        {"[Range_1]\nCalibrated=1\nInterval=30\nDate=10.01.2024\n", 0, "Calibrated=0",
+         "Calibrated=0 Range_1=0"},
+        // "Calibrated" 7 becomes 1 once all ranges are fine.
+        {"[Calibration]\nCalibrated=7\nRange_2=1\n[Range_1]\nCalibrated=3\nInterval=60\n"
+         "Date=10.01.2024\n",
+         1, "Calibrated=1", "Calibrated=1 Range_1=1"},
+        // Another range uncalibrated: the overall state stays as it was.
+        {"[Calibration]\nCalibrated=0\nRange_2=0\n[Range_1]\nCalibrated=1\nInterval=60\n"
+         "Date=10.01.2024\n",
+         0, "Calibrated=1", "Calibrated=0"},
+        // No date: the old default date is far past any interval.
+        {"[Range_1]\nCalibrated=1\n", 1, "Date=01.01.2014 Interval=90 Calibrated=0", ""},
+        {"[Range_1]\nCalibrated=1\nInterval=41\nDate=10.01.2024\n", 0, "Calibrated=1", ""},
+        {"[Range_1]\nCalibrated=1\nInterval=40\nDate=10.01.2024\n", 0, "Calibrated=0", ""},
+        // Interval 0 never runs out.
+        {"[Range_1]\nCalibrated=1\nInterval=0\nDate=01.01.2000\n", 0, "Calibrated=1", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.doc);
+        doc.SetContentString(c.doc);
+        EXPECT_EQ(sensor.ReadSectionCalibrationState(doc, "Range_1"), c.changes);
+        ExpectEntries(doc.GetContentString(), "Range_1", c.range);
+        ExpectEntries(doc.GetContentString(), "Calibration", c.calibration);
+    }
 }
 
 TEST(SensorCalibration, OldRecordsMoveIntoTheRangeSections) {
@@ -203,10 +196,8 @@ TEST_F(SensorTip, RangeChannelSelectsTheCalibrationSection) {
     // A new range re-applies the tip data, now for Range_2.
     ASSERT_TRUE(sensor.SetPropertyValue("range", 2.0));
     std::string user = UserOf(sensor);
-    EXPECT_EQ(Entry(user, "Range_2", "Calibrated"), "0");
-    EXPECT_EQ(Entry(user, "Range_2", "E_1"), "1");
-    EXPECT_EQ(Entry(user, "Calibration", "Range_1"), "1");
-    EXPECT_EQ(Entry(user, "Calibration", "Range_2"), "0");
+    ExpectEntries(user, "Range_2", "Calibrated=0 E_1=1");
+    ExpectEntries(user, "Calibration", "Range_1=1 Range_2=0");
     EXPECT_EQ(sensor.GetTipCalibration().range, 2);
 }
 
@@ -218,14 +209,11 @@ TEST_F(SensorTip, CapabilitiesChangeOnlyPlainChannels) {
                          "gi.max=20\ngv.max=20\n");
     vyx::trace::TraceCapture capture;
     EXPECT_EQ(sensor.ReadCapabilities(doc), 1);
-    CSensorChannelDesc desc;
-    ASSERT_TRUE(sensor.GetPropertyData("gain", &desc));
-    EXPECT_EQ(desc.max, 20.0);
-    EXPECT_EQ(desc.min, 2.0);
-    ASSERT_TRUE(sensor.GetPropertyData("gi", &desc));
-    EXPECT_EQ(desc.max, 10.0);
-    ASSERT_TRUE(sensor.GetPropertyData("gv", &desc));
-    EXPECT_EQ(desc.max, 10.0);
+    const CSensorChannelTable& table = sensor.GetPropertyTable();
+    EXPECT_EQ(table.at("gain").max, 20.0);
+    EXPECT_EQ(table.at("gain").min, 2.0);
+    EXPECT_EQ(table.at("gi").max, 10.0); // access I
+    EXPECT_EQ(table.at("gv").max, 10.0); // v_max above 0
     EXPECT_EQ(sensor.Value("gain"), 20.0);
     EXPECT_EQ(Entry(doc, "capabilities", "gain.default"), "20");
     std::string processed;
@@ -256,15 +244,18 @@ TEST_F(SensorTip, HeadCurve) {
     EXPECT_EQ(capture.CountErrLog("ReadHeadCurve(): CSensor - Section [force] read failed"), 1);
     EXPECT_EQ(sensor.Codes(), "32");
 
-    doc.SetContentString("[force]\nmin=0\nmax=1\n");
-    EXPECT_FALSE(sensor.ReadHeadCurve(doc, curve, 0.0));
-    EXPECT_EQ(capture.CountErrLog("ReadHeadCurve(): CSensor - Section [force]: missing 'step'"), 1);
-    doc.SetContentString("[force]\nmin=1\nmax=1\nstep=1\n");
-    EXPECT_FALSE(sensor.ReadHeadCurve(doc, curve, 0.0));
-    EXPECT_EQ(capture.CountErrLog("ReadHeadCurve(): CSensor - Section [force]: min >= max"), 1);
-    doc.SetContentString("[force]\nmin=0\nmax=1\nstep=0\n");
-    EXPECT_FALSE(sensor.ReadHeadCurve(doc, curve, 0.0));
-    EXPECT_EQ(capture.CountErrLog("Section [force]: malloc() failed"), 1);
+    const std::pair<const char*, const char*> broken[] = {
+        {"[force]\nmin=0\nmax=1\n", "missing 'step'"},
+        {"[force]\nmin=1\nmax=1\nstep=1\n", "min >= max"},
+        {"[force]\nmin=0\nmax=1\nstep=0\n", "malloc() failed"}};
+    for (const auto& [text, message] : broken) {
+        doc.SetContentString(text);
+        EXPECT_FALSE(sensor.ReadHeadCurve(doc, curve, 0.0)) << text;
+        EXPECT_EQ(capture.CountErrLog(std::string("ReadHeadCurve(): CSensor - Section [force]: ") +
+                                      message),
+                  1)
+            << text;
+    }
     doc.SetContentString("[other]\n");
     EXPECT_TRUE(sensor.ReadHeadCurve(doc, curve, 0.0));
     EXPECT_FALSE(curve.valid);
@@ -281,9 +272,7 @@ TEST_F(SensorTip, HeadCurveLimitsTheForce) {
                                    "y0=0\ny1=2\ny2=4\n"));
     EXPECT_TRUE(sensor.GetHeadCurve().valid);
     EXPECT_EQ(sensor.Value("force"), 4.0);
-    CSensorChannelDesc desc;
-    ASSERT_TRUE(sensor.GetPropertyData("force", &desc));
-    EXPECT_EQ(desc.max, 4.0);
+    EXPECT_EQ(sensor.GetPropertyTable().at("force").max, 4.0);
     EXPECT_EQ(capture.CountTrace("max. force value reduced to 4 instead of 10 due to possible "
                                  "deflection"),
               1);

@@ -5,6 +5,10 @@
 #include "csensor/sensors/csensorbase.h"
 #include "msl/mutil/minidata.h"
 
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <sstream>
 #include <string>
 #include <string_view>
 
@@ -61,7 +65,13 @@ public:
         return SetPropertyData(text);
     }
     void Register(const char* name) { RegisterComponent(name, ""); }
-    uint32_t PopCode() { return PopErrorCode(); }
+    // Drains the error queue into a text such as "32,39".
+    std::string Codes() {
+        std::string codes;
+        for (uint32_t code; (code = PopErrorCode()) != 0;)
+            codes += (codes.empty() ? "" : ",") + std::to_string(code);
+        return codes;
+    }
     std::string Processed() {
         std::string text;
         GetPropertyData(text);
@@ -113,6 +123,28 @@ inline std::string Entry(const std::string& text, const char* section, const cha
     MIniData doc;
     doc.SetContentString(text);
     return Entry(doc, section, key);
+}
+
+// Drains the sibling queue into a text such as "lk=10;par=1;".
+inline std::string Siblings(CSensor& sensor) {
+    std::string text, name;
+    double value = 0.0;
+    char number[32];
+    while (sensor.PopSiblingValue(name, value)) {
+        std::snprintf(number, sizeof number, "%g", value);
+        text += name + "=" + number + ";";
+    }
+    return text;
+}
+
+// Checks each "key=value" of the blank-separated list against that section of the INI text.
+inline void ExpectEntries(const std::string& text, const char* section, const std::string& list) {
+    std::istringstream items(list);
+    for (std::string item; items >> item;) {
+        const size_t eq = item.find('=');
+        EXPECT_EQ(Entry(text, section, item.substr(0, eq).c_str()), item.substr(eq + 1))
+            << "[" << section << "] " << item;
+    }
 }
 
 } // namespace sensortest

@@ -4,28 +4,37 @@
 #include "mt_proxy/camera/misc/mcameraglobals.h"
 
 #include <cstdlib>
+#include <sstream>
 
 namespace cameratest {
 
-namespace {
-
-void ResetCamera() {
-    Vyx::SimControl::SetConnected(true);
-    for (int call = 0; call < static_cast<int>(Vyx::SimCall::Count); ++call)
-        Vyx::SimControl::SetCallFailure(static_cast<Vyx::SimCall>(call), false);
+std::string Entry(const std::string& text, const char* section, const char* key) {
+    MIniData doc;
+    doc.SetContentString(text);
+    std::string value;
+    return doc.GetStringEntry(section, key, value) ? value : "<missing>";
 }
 
-} // namespace
+void ExpectEntries(const std::string& text, const char* section, const std::string& list) {
+    std::istringstream items(list);
+    for (std::string item; items >> item;) {
+        const size_t eq = item.find('=');
+        EXPECT_EQ(Entry(text, section, item.substr(0, eq).c_str()), item.substr(eq + 1))
+            << "[" << section << "] " << item;
+    }
+}
 
 void CameraSensorTest::SetUp() {
     unsetenv("VYX_SIMCAMERA_INI");
-    ResetCamera();
+    Vyx::SimControl::SetConnected(true);
     MCameraGlobals_SetConfigDir(dir.Path());
 }
 
 void CameraSensorTest::TearDown() {
     sensor.reset();
-    ResetCamera();
+    Vyx::SimControl::SetConnected(true);
+    for (int call = 0; call < static_cast<int>(Vyx::SimCall::Count); ++call)
+        Vyx::SimControl::SetCallFailure(static_cast<Vyx::SimCall>(call), false);
     // A test that failed half-way may have left the camera open.
     if (Vyx::CImgSensors* open = Vyx::CImgSensors::GetInstance())
         open->Uninitialize(0);
@@ -40,12 +49,10 @@ CSensorVyxCamera* CameraSensorTest::Create(const std::string& section) {
     return camera;
 }
 
-std::string CameraSensorTest::Hardware(const char* key) {
-    std::string text, value;
+void CameraSensorTest::ExpectHardware(const std::string& list) {
+    std::string text;
     camera->GetHardwareData(text);
-    MIniData doc;
-    doc.SetContentString(text);
-    return doc.GetStringEntry("Camera", key, value) ? value : "<missing>";
+    ExpectEntries(text, "Camera", list);
 }
 
 double CameraSensorTest::Value(const char* name) {
@@ -62,30 +69,28 @@ bool CameraSensorTest::EnableSettings() {
 
 void FrameRecorder::Callback(void* context, const Vyx::CImgBuffer* image, uint32_t flags) {
     auto* recorder = static_cast<FrameRecorder*>(context);
-    RecordedFrame frame;
-    frame.counter = image->frameCounter;
-    frame.flags = flags;
-    frame.pixels = image->pixels != nullptr;
-    frame.timeStamp = image->timeStamp;
-    frame.timeStampKind = image->timeStampKind;
-    frame.offsetX = image->offsetX;
-    frame.offsetY = image->offsetY;
-    frame.clipWidth = image->clipWidth ? image->clipWidth : image->rowPitch;
-    frame.clipHeight = image->clipHeight ? image->clipHeight : image->rows;
+    RecordedFrame f;
+    f.counter = image->frameCounter;
+    f.flags = flags;
+    f.pixels = image->pixels != nullptr;
+    f.timeStamp = image->timeStamp;
+    f.timeStampKind = image->timeStampKind;
+    f.offsetX = image->offsetX;
+    f.offsetY = image->offsetY;
+    f.clipWidth = image->clipWidth ? image->clipWidth : image->rowPitch;
+    f.clipHeight = image->clipHeight ? image->clipHeight : image->rows;
     auto temperature = image->attributes.find(Vyx::ImgAttr_Temperature);
-    frame.hasTemperature = temperature != image->attributes.end();
-    if (frame.hasTemperature)
-        frame.temperature = temperature->second.second;
-    if (recorder->m_checkPixels && frame.pixels && frame.counter != 0 &&
-        image->bytesPerPixel == 1) {
-        for (uint64_t y = image->offsetY; y < image->offsetY + frame.clipHeight; ++y)
-            for (uint64_t x = image->offsetX; x < image->offsetX + frame.clipWidth; ++x)
+    if (temperature != image->attributes.end())
+        f.temperature = temperature->second.second;
+    if (recorder->m_checkPixels && f.pixels && f.counter != 0 && image->bytesPerPixel == 1) {
+        for (uint64_t y = f.offsetY; y < f.offsetY + f.clipHeight; ++y)
+            for (uint64_t x = f.offsetX; x < f.offsetX + f.clipWidth; ++x)
                 if (image->pixels[y * image->rowPitch + x] !=
-                    Pattern8(frame.counter, image->rowPitch, x, y))
-                    ++frame.wrongPixels;
+                    Pattern8(f.counter, image->rowPitch, x, y))
+                    ++f.wrongPixels;
     }
     std::lock_guard<std::mutex> lock(recorder->m_mutex);
-    recorder->m_frames.push_back(frame);
+    recorder->m_frames.push_back(f);
     recorder->m_arrived.notify_all();
 }
 
@@ -97,11 +102,6 @@ bool FrameRecorder::WaitFor(size_t count, std::chrono::seconds timeout) {
 std::vector<RecordedFrame> FrameRecorder::Frames() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_frames;
-}
-
-size_t FrameRecorder::Count() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_frames.size();
 }
 
 } // namespace cameratest

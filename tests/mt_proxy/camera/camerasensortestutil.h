@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -17,6 +18,11 @@
 #include <vector>
 
 namespace cameratest {
+
+// Entry of an INI text, "<missing>" when absent.
+std::string Entry(const std::string& text, const char* section, const char* key);
+// Checks each "key=value" of the blank-separated list against that section of the INI text.
+void ExpectEntries(const std::string& text, const char* section, const std::string& list);
 
 // Each test gets a fresh configuration directory and leaves the camera closed.
 class CameraSensorTest : public ::testing::Test {
@@ -27,11 +33,13 @@ protected:
     // Writes "[SimCamera]\n" + section as the machine's vyxcamera.ini and creates the sensor
     // (null when GetInstance gives none).
     CSensorVyxCamera* Create(const std::string& section);
-    // [Camera] entry of the hardware data, "<missing>" when absent.
-    std::string Hardware(const char* key);
+    // Checks [Camera] entries of the hardware data ("key=value key=value").
+    void ExpectHardware(const std::string& list);
     double Value(const char* name);
     // Enables the camera settings (access RW), as a probe configuration does.
     bool EnableSettings();
+    // Sets channels through the camera sensor's map operation.
+    bool Set(const CSensorValueMap& values) { return camera->SetPropertyValue(values); }
 
     vyx::test::TempDir dir;
     std::unique_ptr<CSensor> sensor;
@@ -45,8 +53,7 @@ struct RecordedFrame {
     uint64_t timeStamp = 0;
     int32_t timeStampKind = 0;
     uint64_t offsetX = 0, offsetY = 0, clipWidth = 0, clipHeight = 0;
-    bool hasTemperature = false;
-    double temperature = 0.0;
+    double temperature = NAN; // NAN: the frame carries none
     // Pixels of the clip rectangle that differ from the test pattern (8-bit frames only).
     uint64_t wrongPixels = 0;
 };
@@ -54,14 +61,13 @@ struct RecordedFrame {
 class FrameRecorder {
 public:
     explicit FrameRecorder(bool checkPixels = false) : m_checkPixels(checkPixels) {}
-
     CImageReceiver Receiver() { return {&FrameRecorder::Callback, this}; }
     static void Callback(void* context, const Vyx::CImgBuffer* image, uint32_t flags);
 
     // False when fewer than `count` frames arrived within the time-out.
     bool WaitFor(size_t count, std::chrono::seconds timeout = std::chrono::seconds(20));
     std::vector<RecordedFrame> Frames() const;
-    size_t Count() const;
+    size_t Count() const { return Frames().size(); }
 
 private:
     bool m_checkPixels;

@@ -43,15 +43,11 @@ protected:
 
 } // namespace
 
-TEST_F(ProbeManagerCamera, RegistryNamesTheModuleSensors) {
+TEST_F(ProbeManagerCamera, EmptyDirectoryThenReopen) {
     MCameraSensors_Register(); // again: nothing changes
     const auto entries = CSensorRegistry_GetEntries();
     ASSERT_EQ(entries.size(), 2u);
-    EXPECT_EQ(entries[0].first, "Vyxcamera");
-    EXPECT_EQ(entries[1].first, "unloaded");
-}
-
-TEST_F(ProbeManagerCamera, EmptyDirectoryThenReopen) {
+    EXPECT_EQ(entries[0].first + "," + entries[1].first, "Vyxcamera,unloaded");
     ASSERT_TRUE(Open());
     EXPECT_STREQ(camera->GetSensorClass(), "Camera");
     CSensor* placeholder = manager->FindSensor("unloaded");
@@ -65,7 +61,7 @@ TEST_F(ProbeManagerCamera, EmptyDirectoryThenReopen) {
     EXPECT_EQ(manager->GetSensor(), camera);
     std::string hardware;
     ASSERT_TRUE(manager->GetHardwareData(hardware));
-    EXPECT_NE(hardware.find("img_width=1280"), std::string::npos) << hardware;
+    EXPECT_EQ(cameratest::Entry(hardware, "Camera", "img_width"), "1280");
     // What the camera machine does with "probe.config": apply, then store under the class.
     ASSERT_TRUE(manager->SetProbeProperties(kProperties));
     EXPECT_EQ(Value("gain"), 2.0);
@@ -85,14 +81,6 @@ TEST_F(ProbeManagerCamera, EmptyDirectoryThenReopen) {
     EXPECT_EQ(List(), "Camera:1 ");
 }
 
-TEST_F(ProbeManagerCamera, FibreCameraServesTwoTypes) {
-    ASSERT_TRUE(Open("Model=fibre\n"));
-    EXPECT_EQ(List(), "ZF290:2 ZF290D:4 ");
-    EXPECT_EQ(manager->FindSensor("ZF290D:4"), camera);
-    ASSERT_TRUE(manager->SetProbesystem("[Geometry]\nProbeType=ZF290D:4\n"));
-    EXPECT_STREQ(manager->GetSensor()->GetSensorClass(), "ZF290");
-}
-
 TEST_F(ProbeManagerCamera, CorruptedBlobFailsCleanly) {
     ASSERT_TRUE(vyx::test::WriteFileBytes(dir.File("camprobedb.ini"),
                                           "[Camera]\r\nPROPERTIES=W0dlbmVyYWxd*Cg==\r\n"));
@@ -102,10 +90,7 @@ TEST_F(ProbeManagerCamera, CorruptedBlobFailsCleanly) {
         "CProbeConfigDB::ReadData(): stl_decode_base64() failed at [Camera] PROPERTIES=";
     EXPECT_EQ(capture.CountErrTrace(line), 1) << capture.Dump();
     EXPECT_EQ(camera->GetPropertyTable().at("light_intensity").max, 100.0); // the template's
-    std::string text = "untouched";
-    EXPECT_FALSE(manager->ConfigDBRead("Camera", "PROPERTIES", text));
-    EXPECT_EQ(text, "untouched");
-    EXPECT_EQ(capture.CountErrTrace(line), 2);
+    std::string text;
     ASSERT_TRUE(manager->GetConfigDB()->GetStringEntry("Camera", "PROPERTIES", text));
     EXPECT_EQ(text, "W0dlbmVyYWxd*Cg=="); // left for the operators to repair
 }

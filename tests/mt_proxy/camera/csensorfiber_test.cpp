@@ -10,16 +10,11 @@
 #include <cstdio>
 
 using cameratest::CameraSensorTest;
+using cameratest::Entry;
+using cameratest::ExpectEntries;
 using vyx::trace::TraceCapture;
 
 namespace {
-
-std::string Entry(const std::string& text, const char* section, const char* key) {
-    MIniData doc;
-    doc.SetContentString(text);
-    std::string value;
-    return doc.GetStringEntry(section, key, value) ? value : "<missing>";
-}
 
 // A look-up table of `count` lines, entry i = i * scale / 2047, base64-encoded.
 std::string Lut(int count, double scale) {
@@ -45,75 +40,62 @@ protected:
         Create("Model = fibre\nCIFMode = 6\nFlashFile = " + dir.File("flash.ini") + "\n" + more);
         return dynamic_cast<CSensorFiber*>(camera);
     }
-    // The property data as the sensor hands it out, with [Camera] entries replaced.
-    std::string PropertyData(CSensorFiber* fibre,
-                             std::initializer_list<std::pair<const char*, std::string>> camera) {
+    // The property data as the sensor hands it out, with [Camera] entries replaced
+    // (an empty value deletes the entry).
+    std::string PropertyData(std::initializer_list<std::pair<const char*, std::string>> entries) {
         std::string text;
-        fibre->GetPropertyData(text);
+        camera->GetPropertyData(text);
         MIniData doc;
         doc.SetContentString(text);
-        for (const auto& [key, value] : camera)
-            doc.SetStringEntry("Camera", key, value);
+        for (const auto& [key, value] : entries)
+            value.empty() ? doc.DeleteEntry("Camera", key)
+                          : doc.SetStringEntry("Camera", key, value);
         return doc.GetContentString();
     }
 };
 
 } // namespace
 
-TEST_F(FibreSensor, ReadsItsBlockAndAcquiresFromTheStart) {
+TEST_F(FibreSensor, ItsBlockAsPropertyData) {
     CSensorFiber* fibre = CreateFibre("DeltaZ = 0.5\n");
     ASSERT_NE(fibre, nullptr);
     EXPECT_STREQ(fibre->GetSensorTypeList(), "ZF290:2 ZF290D:4");
     EXPECT_TRUE(fibre->IsCifModeFixed());
     EXPECT_TRUE(Vyx::SimControl::GetState().grabbing);
     EXPECT_EQ(fibre->GetPropertyCount(), 6u);
-    CSensorChannelDesc d;
-    ASSERT_TRUE(fibre->GetPropertyData("light", &d));
-    EXPECT_EQ(d.step, 0.000474);
-    EXPECT_EQ(d.access, CSENSOR_ACCESS_RW);
-    ASSERT_TRUE(fibre->GetPropertyData("imagewidth", &d));
-    EXPECT_EQ(d.access, CSENSOR_ACCESS_R);
-    double light = 0.0;
-    ASSERT_TRUE(fibre->GetPropertyValue("light", &light));
-    EXPECT_EQ(light, 0.5);
+    const CSensorChannelTable& table = fibre->GetPropertyTable();
+    EXPECT_EQ(table.at("light").step, 0.000474);
+    EXPECT_EQ(table.at("light").access, CSENSOR_ACCESS_RW);
+    EXPECT_EQ(table.at("imagewidth").access, CSENSOR_ACCESS_R);
+    EXPECT_EQ(Value("light"), 0.5);
 
-    std::string text;
-    ASSERT_TRUE(fibre->GetPropertyData(text));
-    EXPECT_EQ(Entry(text, "Camera", "make_persistent"), "0");
-    EXPECT_EQ(Entry(text, "Camera", "DeltaZ"), "0.5");
-    EXPECT_EQ(Entry(text, "Camera", "send"), "true");
+    TraceCapture capture;
+    // The block as property data: the LUT of 2048 lines from 0 to 1.
+    const std::string text = PropertyData({});
+    ExpectEntries(text, "Camera", "make_persistent=0 DeltaZ=0.5 send=true");
     std::string lut = Entry(text, "Camera", "LUT");
     ASSERT_TRUE(stl_decode_base64(lut));
     EXPECT_EQ(std::count(lut.begin(), lut.end(), '\n'), 2048);
     EXPECT_EQ(lut.substr(lut.size() - 9), "1.000000\n");
-}
 
-TEST_F(FibreSensor, LookUpTableAndDacRangeFromPropertyData) {
-    CSensorFiber* fibre = CreateFibre();
-    ASSERT_NE(fibre, nullptr);
-    TraceCapture capture;
     // Without "send" nothing reaches the camera.
-    std::string data = PropertyData(fibre, {{"LUT", Lut(2048, 0.5)}, {"DeltaZ", "0.25"}});
-    MIniData unsent;
-    unsent.SetContentString(data);
-    unsent.DeleteEntry("Camera", "send");
-    ASSERT_TRUE(fibre->SetPropertyData(unsent.GetContentString()));
-    EXPECT_EQ(CameraBlock().DeltaZ, 0.0f);
+    ASSERT_TRUE(camera->SetPropertyData(PropertyData({{"DeltaZ", "0.25"}, {"send", ""}})));
+    EXPECT_EQ(CameraBlock().DeltaZ, 0.5f);
 
-    EXPECT_FALSE(fibre->SetPropertyData(PropertyData(fibre, {{"LUT", Lut(2047, 0.5)}})));
+    EXPECT_FALSE(camera->SetPropertyData(PropertyData({{"LUT", Lut(2047, 0.5)}})));
     EXPECT_EQ(
         capture.CountErrTrace(
             "SetUserData(): invalid look-up table size: expected 2048 entries, got only 2047"),
         1);
-    EXPECT_FALSE(fibre->SetPropertyData(PropertyData(fibre, {{"LUT", "not base64!"}})));
+    EXPECT_FALSE(camera->SetPropertyData(PropertyData({{"LUT", "not base64!"}})));
     EXPECT_EQ(capture.CountErrTrace("SetUserData(): stl_decode_base64() failed"), 1);
     EXPECT_EQ(CameraBlock().LUT[2047], 1.0f);
 
     const uint32_t flashed = Vyx::SimControl::GetState().flashCount;
-    ASSERT_TRUE(fibre->SetPropertyData(PropertyData(fibre, {{"LUT", Lut(2048, 0.5)},
-                                                            {"DeltaZ", "0.25"},
-                                                            {"DACRngMax", "0.75"},
-                                                            {"make_persistent", "1"}})))
+    ASSERT_TRUE(camera->SetPropertyData(PropertyData({{"LUT", Lut(2048, 0.5)},
+                                                      {"DeltaZ", "0.25"},
+                                                      {"DACRngMax", "0.75"},
+                                                      {"make_persistent", "1"}})))
         << capture.Dump();
     Vyx::CParamKR7700 block = CameraBlock();
     EXPECT_EQ(block.LUT[2047], 0.5f);
@@ -122,7 +104,7 @@ TEST_F(FibreSensor, LookUpTableAndDacRangeFromPropertyData) {
     EXPECT_EQ(block.DACRngMax, 0.75f);
     EXPECT_EQ(Vyx::SimControl::GetState().flashCount, flashed + 1);
     // The sensor hands out what the camera now holds.
-    EXPECT_EQ(Entry(PropertyData(fibre, {}), "Camera", "DACRngMax"), "0.75");
+    EXPECT_EQ(Entry(PropertyData({}), "Camera", "DACRngMax"), "0.75");
 }
 
 TEST_F(FibreSensor, UserDataSetsTheCameraParameters) {
@@ -145,11 +127,7 @@ TEST_F(FibreSensor, UserDataSetsTheCameraParameters) {
     ASSERT_TRUE(fibre->SetUserData("[Camera]\nQLimit=0.70\n"));
     std::string text;
     ASSERT_TRUE(fibre->GetUserData(text));
-    EXPECT_EQ(Entry(text, "Camera", "QLimit"), "0.70");
-    EXPECT_EQ(Entry(text, "Camera", "CIFMode"), "6");
-    EXPECT_EQ(Entry(text, "Camera", "ErrMaxCnt"), "12");
-    EXPECT_EQ(Entry(text, "Camera", "TransferMode"), "2");
-    EXPECT_EQ(Entry(text, "Camera", "PhaseOff"), "0");
+    ExpectEntries(text, "Camera", "QLimit=0.70 CIFMode=6 ErrMaxCnt=12 TransferMode=2 PhaseOff=0");
 
     // A block the camera refuses is read back, so the sensor shows what the camera has.
     EXPECT_FALSE(fibre->SetUserData("[Camera]\nTransferMode=9\n"));
@@ -161,25 +139,17 @@ TEST_F(FibreSensor, UserDataSetsTheCameraParameters) {
     EXPECT_EQ(fibre->GetParameters().QLimit, 0.7f);
 }
 
-TEST_F(FibreSensor, LightIsTheBlocksLight) {
-    CSensorFiber* fibre = CreateFibre();
-    ASSERT_NE(fibre, nullptr);
-    ASSERT_TRUE(fibre->SetPropertyValue(CSensorValueMap{{"light", 0.25}, {"gain", 0.75}}));
-    EXPECT_EQ(CameraBlock().light, 0.25f);
-    EXPECT_EQ(Value("light"), 0.25);
-    EXPECT_EQ(Value("gain"), 0.75);
-    TraceCapture capture;
-    EXPECT_FALSE(fibre->SetPropertyValue(CSensorValueMap{{"light", 2.0}}));
-    EXPECT_EQ(capture.CountErrTrace("SetPropertyValue(): SetSmartParam() failed"), 1);
-    EXPECT_EQ(Value("light"), 0.25);
-}
-
-TEST_F(FibreSensor, WritableChannelsSurviveARestart) {
+TEST_F(FibreSensor, LightAndWritableChannelsSurviveARestart) {
     const std::string userData = "[Configdir]\ndir=" + dir.Path() + "\n";
     CSensorFiber* fibre = CreateFibre();
     ASSERT_NE(fibre, nullptr);
     ASSERT_TRUE(fibre->SetUserData(userData));
-    ASSERT_TRUE(fibre->SetPropertyValue(CSensorValueMap{{"light", 0.25}, {"gain", 0.75}}));
+    ASSERT_TRUE(Set({{"light", 0.25}, {"gain", 0.75}}));
+    EXPECT_EQ(CameraBlock().light, 0.25f); // "light" is the block's light
+    TraceCapture capture;
+    EXPECT_FALSE(Set({{"light", 2.0}}));
+    EXPECT_EQ(capture.CountErrTrace("SetPropertyValue(): SetSmartParam() failed"), 1);
+    EXPECT_EQ(Value("light"), 0.25);
     sensor.reset();
 
     const std::string file = vyx::test::ReadFileBytes(dir.File(CSensorFiber::kPositionsFile));
@@ -193,13 +163,10 @@ TEST_F(FibreSensor, WritableChannelsSurviveARestart) {
     ASSERT_TRUE(fibre->SetUserData(userData));
     EXPECT_EQ(Value("light"), 0.25);
     EXPECT_EQ(Value("gain"), 0.75);
-    EXPECT_EQ(fibre->GetConfigDir(), dir.Path());
 
     // Without a configuration directory there is nowhere to keep them.
     sensor.reset();
-    fibre = CreateFibre();
-    ASSERT_NE(fibre, nullptr);
-    TraceCapture capture;
+    ASSERT_NE(CreateFibre(), nullptr);
     sensor.reset();
     EXPECT_EQ(capture.CountErrTrace("CSensorFiber::save_axis_positions(): failed to open "
                                     "csensorfiber.ini. Not saving old axes positions"),
