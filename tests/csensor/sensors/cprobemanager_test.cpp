@@ -15,30 +15,31 @@ using vyx::test::TempDir;
 namespace {
 
 // What a factory builds: class name, type list and channel set of a test sensor.
-struct Spec {
+struct Behaviour {
     std::string cls;
     std::string types;
     std::string channels;
     bool failFifo = false;
 };
 
-std::map<std::string, Spec>& specs() {
-    static std::map<std::string, Spec> table;
+std::map<std::string, Behaviour>& behaviours() {
+    static std::map<std::string, Behaviour> table;
     return table;
 }
 
 class TestSensor : public CSensorBase {
 public:
-    explicit TestSensor(const Spec& spec) : failFifo(spec.failFifo), m_spec(spec) {
-        SetSensorName(spec.cls);
-        if (!spec.channels.empty()) {
+    explicit TestSensor(const Behaviour& behaviour)
+        : failFifo(behaviour.failFifo), m_behaviour(behaviour) {
+        SetSensorName(behaviour.cls);
+        if (!behaviour.channels.empty()) {
             ClearPropertyTable();
-            SetPropertyData(std::string_view(spec.channels));
+            SetPropertyData(std::string_view(behaviour.channels));
         }
     }
-    const char* GetSensorClass() const override { return m_spec.cls.c_str(); }
+    const char* GetSensorClass() const override { return m_behaviour.cls.c_str(); }
     int32_t GetInterfaceLevel() const override { return 2; }
-    const char* GetSensorTypeList() const override { return m_spec.types.c_str(); }
+    const char* GetSensorTypeList() const override { return m_behaviour.types.c_str(); }
     // Stored only: the probe-type readers of CSensorBase are not what is tested here.
     bool SetConfigData(std::string_view text) override {
         return !failConfig && CSensor::SetConfigData(text);
@@ -56,11 +57,11 @@ public:
     bool failConfig = false;
 
 private:
-    Spec m_spec;
+    Behaviour m_behaviour;
 };
 
 std::unique_ptr<CSensor> make(const char* key) {
-    return std::make_unique<TestSensor>(specs()[key]);
+    return std::make_unique<TestSensor>(behaviours()[key]);
 }
 
 const std::map<std::string, CSensorFactory> kFactories = {
@@ -90,8 +91,8 @@ protected:
         for (const auto& entry : CSensorRegistry_GetEntries())
             CSensorRegistry_Unregister(entry.first);
     }
-    void Register(const std::string& name, const Spec& spec) {
-        specs()[name] = spec;
+    void Register(const std::string& name, const Behaviour& behaviour) {
+        behaviours()[name] = behaviour;
         CSensorRegistry_Register(name, kFactories.at(name));
     }
     bool Open() { return manager.Open(dir.Path(), "camprobedb.ini", 0.001); }
@@ -164,7 +165,7 @@ TEST_F(ProbeManager, StoredDataInitialisesSensors) {
     EXPECT_EQ(Sensor("B:2")->GetFeatureDefaults().Range, 0.25);
     EXPECT_EQ(Sensor("B:2")->GetHardwareInputs()->nInput, 1u);
     // The stored default channel table is the one sensors built from now on start from.
-    TestSensor fresh(Spec{"Fresh", "F:1", ""});
+    TestSensor fresh(Behaviour{"Fresh", "F:1", ""});
     EXPECT_EQ(fresh.GetPropertyCount(), 1u);
     EXPECT_TRUE(fresh.HasProperty("only"));
 }
@@ -313,7 +314,7 @@ TEST_F(ProbeManager, ChannelOffsetsFollowTheProbesystem) {
 }
 
 TEST_F(ProbeManager, FifoAddressesReachEverySensor) {
-    specs()["A"].failFifo = true;
+    behaviours()["A"].failFifo = true;
     ASSERT_TRUE(Open());
     double slot = 0;
     vyx::trace::TraceCapture capture;
