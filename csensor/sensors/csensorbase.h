@@ -171,8 +171,6 @@ private:
     void publish(CSensorPropertyValue& entry);
     void set_special_force_channels(const CSensorChannelDesc& desc, CSensorPropertyValue& entry,
                                     double value);
-    // Updates the "probe.tip" component and derives the movezero defaults.
-    void finish_tip_geometry(CSensorIniReader& reader, bool flag);
 
     std::vector<CSensorPropertyValue> m_values;
     bool m_valuesBuilt = false;
