@@ -3,6 +3,7 @@
 #include "csensor/sensors/csensorcalibration.h"
 #include "csensor/sensors/csensorerrors.h"
 #include "csensor/sensors/csensorinireader.h"
+#include "msl/mutil/stlstring.h"
 #include "platform/trace/merrlog.h"
 #include "platform/trace/merrtrace.h"
 #include "platform/trace/mtrace.h"
@@ -20,12 +21,6 @@ const double kPi = 3.14159265358979323846;
 // Channels with a quick-access slot, in slot order.
 const char* const kQuickNames[CSensorBase::kQuickSlots] = {"u",  "v",  "w",  "hub",
                                                            "nu", "nv", "nw", "trigger"};
-
-std::string format(const char* fmt, int value) {
-    char text[64];
-    std::snprintf(text, sizeof(text), fmt, value);
-    return text;
-}
 
 } // namespace
 
@@ -619,8 +614,8 @@ void CSensorBase::remember_quick_access() {
 
 bool CSensorBase::InitCollisionLimits() {
     for (int k = 1; k <= 2; ++k) {
-        HardwareData().SetDoubleEntry("TSK", format("Max_%d", k), 1.0);
-        HardwareData().SetDoubleEntry("TSK", format("Min_%d", k), -1.0);
+        HardwareData().SetDoubleEntry("TSK", stl_string_format("Max_%d", k), 1.0);
+        HardwareData().SetDoubleEntry("TSK", stl_string_format("Min_%d", k), -1.0);
     }
     return true;
 }
@@ -629,9 +624,9 @@ bool CSensorBase::UpdateCollisionLimits() {
     const double ranges[2] = {m_system.range, m_system.rangeTSK};
     for (int k = 1; k <= 2; ++k) {
         double r = std::fabs(ranges[k - 1]);
-        HardwareData().SetDoubleEntry("TSK", format("Max_%d", k),
+        HardwareData().SetDoubleEntry("TSK", stl_string_format("Max_%d", k),
                                       r * m_system.lockLimitMaxPercent / 100.0);
-        HardwareData().SetDoubleEntry("TSK", format("Min_%d", k),
+        HardwareData().SetDoubleEntry("TSK", stl_string_format("Min_%d", k),
                                       -r * m_system.lockLimitMinPercent / 100.0);
     }
     return true;
@@ -782,8 +777,8 @@ bool CSensorBase::ProcessUserData(std::string_view text, bool flag) {
     changes += ReadSectionCalibrationState(user, section);
 
     double hub_max = 0.0, hub_min = 0.0;
-    HardwareData().GetDoubleEntry("TSK", format("Max_%d", range), hub_max);
-    HardwareData().GetDoubleEntry("TSK", format("Min_%d", range), hub_min);
+    HardwareData().GetDoubleEntry("TSK", stl_string_format("Max_%d", range), hub_max);
+    HardwareData().GetDoubleEntry("TSK", stl_string_format("Min_%d", range), hub_min);
     MTRACE(5, "SetUserData(): dHubMaxTsk=%f, dHubMinTsk=%f", hub_max, hub_min);
     bool ok = UpdateSensorTransformation();
     ok = CheckSensorState() && ok;
