@@ -875,42 +875,15 @@ int CSensorBase::ReadTipCalibrationValues(MIniData& doc, const std::string& sect
 }
 
 int CSensorBase::ReadSectionCalibrationState(MIniData& doc, const std::string& section) {
-    int changes = 0;
-    int32_t overall = 1;
-    if (!doc.GetLongEntry("Calibration", "Calibrated", overall)) {
-        overall = 1;
-        doc.SetLongEntry("Calibration", "Calibrated", overall);
-    } else if (overall < 0 || overall > 1) {
-        overall = overall < 0 ? 0 : 1;
-        doc.SetLongEntry("Calibration", "Calibrated", overall);
-    }
-
-    int32_t calibrated = 0;
-    if (!doc.GetLongEntry(section, "Calibrated", calibrated)) {
-        calibrated = 0;
-        doc.SetLongEntry(section, "Calibrated", calibrated);
-        ++changes;
-    } else if (calibrated < 0 || calibrated > 1) {
-        calibrated = calibrated < 0 ? 0 : 1;
-        doc.SetLongEntry(section, "Calibrated", calibrated);
-        ++changes;
-    }
-    int32_t interval = 90;
-    if (!doc.GetLongEntry(section, "Interval", interval)) {
-        interval = 90;
-        doc.SetLongEntry(section, "Interval", interval);
-        ++changes;
-    }
-    std::string text;
-    if (!doc.GetStringEntry(section, "Message", text))
-        doc.SetStringEntry(section, "Message", "");
-    std::string date;
-    if (doc.GetStringEntry(section, "Date", text)) {
-        date = CSensor_TrimValue(text);
-    } else {
-        date = "01.01.2014";
-        doc.SetStringEntry(section, "Date", date);
-    }
+    // Only the range section's state and interval count as changes; the other defaults are
+    // written all the same.
+    CSensorIniReader counted(doc);
+    CSensorIniReader uncounted(doc);
+    uncounted.Flag("Calibration", "Calibrated", 1);
+    int32_t calibrated = counted.Flag(section, "Calibrated", 0);
+    const int32_t interval = counted.Long(section, "Interval", 90);
+    uncounted.Text(section, "Message", "");
+    const std::string date = uncounted.Text(section, "Date", "01.01.2014");
 
     long days = 0;
     if (calibrated && interval > 0 && CSensor_DaysSinceDate(date, m_clock(), days) &&
@@ -928,7 +901,7 @@ int CSensorBase::ReadSectionCalibrationState(MIniData& doc, const std::string& s
         doc.SetLongEntry("Calibration", "Calibrated", 0);
         MTRACE(4, "ReadSectionCalibrationState(): %s has calibration necessary in section '%s'",
                GetName(), section.c_str());
-        return changes;
+        return counted.Changes();
     }
     std::vector<std::string> names;
     doc.GetEntryNames("Calibration", names);
@@ -940,7 +913,7 @@ int CSensorBase::ReadSectionCalibrationState(MIniData& doc, const std::string& s
     }
     if (all)
         doc.SetLongEntry("Calibration", "Calibrated", 1);
-    return changes;
+    return counted.Changes();
 }
 
 int CSensorBase::ReadCapabilities(MIniData& doc) {
