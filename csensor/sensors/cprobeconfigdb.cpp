@@ -2,6 +2,7 @@
 
 #include "msl/merror/merrtracecontext.h"
 #include "msl/mstreams/stlbase64.h"
+#include "msl/mutil/stlstring.h"
 #include "platform/trace/merrlog.h"
 #include "platform/trace/merrtrace.h"
 #include "platform/trace/mtrace.h"
@@ -19,15 +20,6 @@ std::string join_path(const std::string& directory, const std::string& fileName)
         return fileName;
     const char last = directory.back();
     return (last == '/' || last == '\\') ? directory + fileName : directory + "/" + fileName;
-}
-
-// A hand-edited value may carry blanks around the base64 text, which has none of its own.
-std::string trim_blanks(const std::string& value) {
-    const size_t first = value.find_first_not_of(" \t");
-    if (first == std::string::npos)
-        return std::string();
-    const size_t last = value.find_last_not_of(" \t");
-    return value.substr(first, last - first + 1);
 }
 
 } // namespace
@@ -87,7 +79,8 @@ bool CProbeConfigDB::ReadData(const std::string& section, const std::string& key
     if (!m_inidata.GetStringEntry(section, key, value))
         return false; // a missing blob is normal: the sensor keeps its defaults
     MTRACE(5, "ReadData(): special config data found for [%s]-%s.", section.c_str(), key.c_str());
-    value = trim_blanks(value);
+    // A hand-edited value may carry blanks around the base64 text, which has none of its own.
+    value = std::string(stl_string_trim_blanks(value));
     if (!stl_decode_base64(value)) {
         MERRTRACE("%s(): stl_decode_base64() failed at [%s] %s=", "CProbeConfigDB::ReadData",
                   section.c_str(), key.c_str());

@@ -9,6 +9,7 @@
 #include "csensor/sensors/mbitmap2double.h"
 #include "msl/merror/merrtracecontext.h"
 #include "msl/mutil/minidata.h"
+#include "msl/mutil/stlstring.h"
 #include "platform/trace/merrlog.h"
 #include "platform/trace/merrtrace.h"
 #include "platform/trace/mtrace.h"
@@ -56,14 +57,6 @@ const char kDefaultHardwareDescription[] =
 
 bool is_blank(char c) {
     return c == ' ' || c == '\t';
-}
-
-std::string trim_blanks(std::string_view text) {
-    while (!text.empty() && is_blank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && is_blank(text.back()))
-        text.remove_suffix(1);
-    return std::string(text);
 }
 
 std::vector<std::string> split_blanks(std::string_view text) {
@@ -207,7 +200,7 @@ CSensor* CProbeManager::InitNewSensor(CSensor* sensor, const std::string& classN
     std::string raw;
     if (m_ProbeConfigDB && m_ProbeConfigDB->IsOpen() &&
         m_ProbeConfigDB->GetStringEntry(className, kProbesystem, raw)) {
-        bool asked = trim_blanks(raw) == "?";
+        bool asked = stl_string_trim_blanks(raw) == "?";
         if (!asked && db_read(className, kProbesystem, text)) {
             asked = text == "?";
             if (!asked && !sensor->SetFeatures(text))
@@ -336,7 +329,7 @@ CSensor* CProbeManager::GetNewSensor(const std::string& data) {
         }
         type = kUnloaded;
     }
-    type = trim_blanks(type);
+    type = std::string(stl_string_trim_blanks(type));
     CSensor* sensor = FindSensor(type);
     if (!sensor) {
         MERRLOG("GetNewSensor(): unknown sensor %s", type.c_str());
@@ -658,7 +651,7 @@ std::vector<CSensor*> CProbeManager::GetSensors() const {
 }
 
 CSensor* CProbeManager::FindSensor(const std::string& type) const {
-    auto it = m_typeMap.find(trim_blanks(type));
+    auto it = m_typeMap.find(std::string(stl_string_trim_blanks(type)));
     return it != m_typeMap.end() ? it->second : nullptr;
 }
 

@@ -1,24 +1,9 @@
 #include "csensor/sensors/csensorinireader.h"
 
-namespace {
-
-bool is_blank(char c) {
-    return c == ' ' || c == '\t';
-}
-
-} // namespace
+#include "msl/mutil/stlstring.h"
 
 std::string CSensor_TrimValue(std::string_view value) {
-    size_t begin = 0;
-    while (begin < value.size() && is_blank(value[begin]))
-        ++begin;
-    value.remove_prefix(begin);
-    size_t cut = value.find(';');
-    if (cut != std::string_view::npos)
-        value = value.substr(0, cut);
-    while (!value.empty() && is_blank(value.back()))
-        value.remove_suffix(1);
-    return std::string(value);
+    return std::string(stl_string_trim_blanks(value.substr(0, value.find(';'))));
 }
 
 std::string CSensorIniReader::Text(std::string_view section, std::string_view key,

@@ -120,6 +120,13 @@ std::size_t stl_string_replace_all(std::string& s, std::string_view search,
     return count;
 }
 
+std::string_view stl_string_trim_blanks(std::string_view text) {
+    const std::size_t first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos)
+        return std::string_view();
+    return text.substr(first, text.find_last_not_of(" \t") + 1 - first);
+}
+
 void stl_string_quote_space(std::string& s) {
     bool special = false, space = false;
     for (char c : s) {

@@ -38,6 +38,9 @@ void stl_string_append_double(std::string& s, double value, int digits);
 std::size_t stl_string_replace_all(std::string& s, std::string_view search,
                                    std::string_view replacement);
 
+// `text` without the blanks and tabs at its start and end (a view into `text`).
+std::string_view stl_string_trim_blanks(std::string_view text);
+
 // Makes a string with spaces one token: a backslash goes before every quotation mark and
 // backslash, and a string that contains a space is put in quotation marks. A string without
 // any of the three characters stays as it is.

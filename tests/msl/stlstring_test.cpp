@@ -82,6 +82,13 @@ TEST(StlString, AppendsNumbersAndReplaces) {
     EXPECT_EQ(s, "[xyz]");
 }
 
+TEST(StlString, TrimsBlanksAndTabsOnly) {
+    const std::pair<const char*, const char*> trims[] = {
+        {" \t a b\t ", "a b"}, {"\t \t", ""}, {"", ""}, {"x", "x"}, {"\na\r", "\na\r"}};
+    for (const auto& [text, expected] : trims)
+        EXPECT_EQ(stl_string_trim_blanks(text), expected) << text;
+}
+
 TEST(StlString, QuotesAndUnquotesSpaces) {
     const std::pair<const char*, const char*> quoted[] = {
         {"a b\"c", "\"a b\\\"c\""}, {"a\\b", "a\\\\b"}, {"plain", "plain"}};
