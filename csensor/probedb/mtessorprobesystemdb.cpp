@@ -44,12 +44,7 @@ MTessorProbesystemDB::MTessorProbesystemDB(const std::string& configDir,
 MTessorProbesystemDB::~MTessorProbesystemDB() = default;
 
 std::string MTessorProbesystemDB::path_of(const std::string& name) const {
-    if (m_configDir.empty())
-        return name;
-    const char last = m_configDir.back();
-    if (last == '/' || last == '\\')
-        return m_configDir + name;
-    return m_configDir + "/" + name;
+    return file_join(m_configDir, name);
 }
 
 std::string MTessorProbesystemDB::make_section_name(const std::string& name, uint32_t id) {

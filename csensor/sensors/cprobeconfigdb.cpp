@@ -1,6 +1,7 @@
 #include "csensor/sensors/cprobeconfigdb.h"
 
 #include "msl/merror/merrtracecontext.h"
+#include "msl/mfileio/mfileops.h"
 #include "msl/mstreams/stlbase64.h"
 #include "msl/mutil/stlstring.h"
 #include "platform/trace/merrlog.h"
@@ -15,23 +16,16 @@ const char kGeneral[] = "GENERAL";
 const char kTarget[] = "Target";
 const char kComponent[] = "Component";
 
-std::string join_path(const std::string& directory, const std::string& fileName) {
-    if (directory.empty())
-        return fileName;
-    const char last = directory.back();
-    return (last == '/' || last == '\\') ? directory + fileName : directory + "/" + fileName;
-}
-
 } // namespace
 
 CProbeConfigDB::CProbeConfigDB(const std::string& directory, const std::string& fileName)
-    : m_fileName(fileName), m_directory(directory), m_path(join_path(directory, fileName)),
+    : m_fileName(fileName), m_directory(directory), m_path(file_join(directory, fileName)),
       m_inidata(MINIDATA_SAFE_SAVE) {}
 
 bool CProbeConfigDB::Open() {
     MErrTraceContext context(__FILE__);
     m_opened = false;
-    m_path = join_path(m_directory, m_fileName);
+    m_path = file_join(m_directory, m_fileName);
     if (!m_inidata.Open(m_path)) {
         MERRTRACE("Open(): m_inidata.Open(\"%s\") failed", m_path.c_str());
         // Nothing of a file that did not load may be saved back over it.

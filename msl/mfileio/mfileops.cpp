@@ -59,6 +59,14 @@ bool file_dirname(std::string_view path, std::string& dir) {
     return false;
 }
 
+std::string file_join(std::string_view dir, std::string_view name) {
+    std::string path(dir);
+    if (!dir.empty() && dir.back() != '/' && dir.back() != '\\')
+        path += '/';
+    path += name;
+    return path;
+}
+
 bool file_is_absolute(std::string_view path) {
     if (path.empty())
         return false;

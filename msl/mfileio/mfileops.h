@@ -22,6 +22,10 @@ bool file_rename(const char* from, const char* to);
 
 // The path up to and including its last separator; false when it has none.
 bool file_dirname(std::string_view path, std::string& dir);
+// `name` inside `dir`: "dir/name", without a second separator when `dir` ends in '/' or '\\'
+// (directories taken from Windows configurations do), and `name` alone when `dir` is empty.
+std::string file_join(std::string_view dir, std::string_view name);
+
 // Starts with a separator, or with a drive letter and a colon.
 bool file_is_absolute(std::string_view path);
 // Both paths exist, and `inner` lies below `outer` (symbolic links resolved).

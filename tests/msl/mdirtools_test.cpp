@@ -9,6 +9,7 @@
 #include <cctype>
 #include <cstring>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 
 using namespace fileio_test;
@@ -262,6 +263,13 @@ TEST(MFileOps, PathText) {
         EXPECT_EQ(file_dirname(path, out), expected != nullptr) << path;
         EXPECT_EQ(out, expected ? expected : "unchanged") << path;
     }
+    const std::tuple<const char*, const char*, const char*> joins[] = {
+        {"a/b", "c.ini", "a/b/c.ini"},
+        {"a/b/", "c.ini", "a/b/c.ini"},
+        {"C:\\cfg\\", "c.ini", "C:\\cfg\\c.ini"},
+        {"", "c.ini", "c.ini"}};
+    for (const auto& [dir, name, expected] : joins)
+        EXPECT_EQ(file_join(dir, name), expected) << dir;
     for (const char* absolute : {"/etc", "C:/x", "z:"})
         EXPECT_TRUE(file_is_absolute(absolute)) << absolute;
     for (const char* relative : {"1:/x", "rel/x", "C", ""})

@@ -3,6 +3,7 @@
 #include "csensor/sensors/csensorerrors.h"
 #include "csensor/sensors/csensorinireader.h"
 #include "msl/merror/merrtracecontext.h"
+#include "msl/mfileio/mfileops.h"
 #include "msl/mstreams/stlbase64.h"
 #include "platform/trace/merrlog.h"
 #include "platform/trace/merrtrace.h"
@@ -343,7 +344,7 @@ bool CSensorFiber::SetPropertyValue(const CSensorValueMap& values) {
 // ---- Saved positions ----
 
 std::string CSensorFiber::positions_path() const {
-    return m_configDir.empty() ? std::string(kPositionsFile) : m_configDir + "/" + kPositionsFile;
+    return file_join(m_configDir, kPositionsFile);
 }
 
 bool CSensorFiber::save_axis_positions() {
