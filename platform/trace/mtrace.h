@@ -4,6 +4,7 @@
 //
 // Usage: MTRACE(4, "Open(): %s", name);          level known at the call site
 //        MTRACE_LEVEL(level, "Open(): %s", name); level held in a variable
+//        MTRACE_ALWAYS("Open(): %s", name);       whatever the level (rare, grave events)
 
 #include <cstdarg>
 
@@ -36,4 +37,10 @@ int MTrace_GetLevel(const char* channel);
     do {                                                                                           \
         _MTrace_Location(__FILE__, __LINE__, "default", 0);                                        \
         _MTrace_Level((level), __VA_ARGS__);                                                       \
+    } while (0)
+
+#define MTRACE_ALWAYS(...)                                                                         \
+    do {                                                                                           \
+        _MTrace_Location(__FILE__, __LINE__, "default", 0);                                        \
+        _MTrace_Always(__VA_ARGS__);                                                               \
     } while (0)
