@@ -8,13 +8,6 @@
 
 #include <cstdio>
 
-// Deletions are worth a trace line whatever the level: they destroy calibration work.
-#define PROBEDB_TRACE_ALWAYS(...)                                                                  \
-    do {                                                                                           \
-        _MTrace_Location(__FILE__, __LINE__, "default", 0);                                        \
-        _MTrace_Always(__VA_ARGS__);                                                               \
-    } while (0)
-
 namespace {
 
 constexpr uint32_t kMaxProbeNumber = 1000;
@@ -202,9 +195,9 @@ bool MTessorProbeDB::DeleteProbe(uint32_t probe, uint32_t tip) {
         MERRTRACE("DeleteProbe(): failed to delete section %s", section.c_str());
         return false;
     }
-    PROBEDB_TRACE_ALWAYS("%s(): Deleted section %s from %s, probe %u %u",
-                         "MTessorProbeDB::DeleteProbe", section.c_str(), GetFileName().c_str(),
-                         probe, tip);
+    // Deletions reach the trace whatever its level: they destroy calibration work.
+    MTRACE_ALWAYS("%s(): Deleted section %s from %s, probe %u %u", "MTessorProbeDB::DeleteProbe",
+                  section.c_str(), GetFileName().c_str(), probe, tip);
     // The active pair is given up before the tip goes, so that a failure cannot leave the
     // volatile file naming a tip the database no longer has (Open would refuse it).
     if (m_activeProbe == probe && m_activeTip == tip && !SetActiveProbe(0, 0)) {
@@ -232,9 +225,8 @@ bool MTessorProbeDB::clear_tips(uint32_t probe) {
     for (const auto& tip : probeIt->second) {
         const std::string section = MakeSectionName(probe, tip.first);
         m_inidata.DeleteSection(section);
-        PROBEDB_TRACE_ALWAYS("%s(): Deleted section %s from %s, probe %u",
-                             "MTessorProbeDB::clear_tips", section.c_str(), GetFileName().c_str(),
-                             probe);
+        MTRACE_ALWAYS("%s(): Deleted section %s from %s, probe %u", "MTessorProbeDB::clear_tips",
+                      section.c_str(), GetFileName().c_str(), probe);
     }
     // As in DeleteProbe: the active pair goes first, so the files never name a lost tip.
     if (m_activeProbe == probe && !SetActiveProbe(0, 0)) {
@@ -256,8 +248,8 @@ bool MTessorProbeDB::clear_probes() {
     m_inidata.GetSectionNames(sections);
     for (const std::string& section : sections) {
         m_inidata.DeleteSection(section);
-        PROBEDB_TRACE_ALWAYS("%s(): Deleted section %s from %s", "MTessorProbeDB::clear_probes",
-                             section.c_str(), GetFileName().c_str());
+        MTRACE_ALWAYS("%s(): Deleted section %s from %s", "MTessorProbeDB::clear_probes",
+                      section.c_str(), GetFileName().c_str());
     }
     if (!SetActiveProbe(0, 0)) {
         MERRTRACE("%s(): SetActiveProbe(0, 0) failed", "MTessorProbeDB::clear_probes");

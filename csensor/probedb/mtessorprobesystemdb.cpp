@@ -12,13 +12,6 @@
 #include <cstdlib>
 #include <utility>
 
-// For lines that must reach the trace whatever its level.
-#define PROBEDB_TRACE_ALWAYS(...)                                                                  \
-    do {                                                                                           \
-        _MTrace_Location(__FILE__, __LINE__, "default", 0);                                        \
-        _MTrace_Always(__VA_ARGS__);                                                               \
-    } while (0)
-
 namespace {
 
 // Database files are safely replaced on every save; a torn file would lose every probesystem.
@@ -735,9 +728,9 @@ bool MTessorProbesystemDB::restore(const std::string& serial, const std::string&
                       serial.c_str(), backupSerial.c_str());
             return false;
         }
-        PROBEDB_TRACE_ALWAYS("do_restore(): warning: restoring probe data of machine '%s' to "
-                             "this machine with serial '%s'. Calibration data is unreliable.",
-                             backupSerial.c_str(), serial.c_str());
+        MTRACE_ALWAYS("do_restore(): warning: restoring probe data of machine '%s' to "
+                      "this machine with serial '%s'. Calibration data is unreliable.",
+                      backupSerial.c_str(), serial.c_str());
     }
 
     // The whole text is checked before the first file is touched: a damaged backup must not

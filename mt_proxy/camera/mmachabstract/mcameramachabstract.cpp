@@ -41,9 +41,8 @@ void MCameraMachAbstract::PollAsyncErrors() {
     if (!cameraError.exchange(false))
         return;
     // Worth a line whatever the trace level: the client has to restart the camera.
-    _MTrace_Location(__FILE__, __LINE__, "default", 0);
-    _MTrace_Always("%s(): Camera error. Sending \"resync needed\" event",
-                   "MCameraMachAbstract::PollAsyncErrors");
+    MTRACE_ALWAYS("%s(): Camera error. Sending \"resync needed\" event",
+                  "MCameraMachAbstract::PollAsyncErrors");
     if (channel != nullptr)
         channel->Event(std::string("resync needed"));
 }
