@@ -5,18 +5,11 @@
 #include "msl/mfileio/mfastfilereader.h"
 #include "msl/mfileio/mfileops.h"
 #include "msl/mutil/bom.h"
+#include "msl/mutil/minidata_internal.h"
 #include "msl/mutil/stlstring.h"
-#include "platform/trace/merrtrace.h"
 
 #include <cstdio>
 #include <cstdlib>
-
-// Every failure line of the INI classes is located at this one source name.
-#define MINIDATA_ERRTRACE(...)                                                                     \
-    do {                                                                                           \
-        _MErrTrace_Location(0, "MIniData_template_core", __LINE__);                                \
-        _MErrTrace_Add(__VA_ARGS__);                                                               \
-    } while (0)
 
 namespace {
 

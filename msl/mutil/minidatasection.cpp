@@ -1,17 +1,10 @@
 #include "msl/mutil/minidatasection.h"
 
-#include "platform/trace/merrtrace.h"
+#include "msl/mutil/minidata_internal.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-
-// Every failure line of the INI classes is located at this one source name.
-#define MINIDATA_ERRTRACE(...)                                                                     \
-    do {                                                                                           \
-        _MErrTrace_Location(0, "MIniData_template_core", __LINE__);                                \
-        _MErrTrace_Add(__VA_ARGS__);                                                               \
-    } while (0)
 
 bool MIniDataCaseSensitiveCompare::operator()(std::string_view a,
                                               std::string_view b) const noexcept {
