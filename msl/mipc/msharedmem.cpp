@@ -91,7 +91,16 @@ void* Register(Registry& registry, const LinkInfo& info, void* address) {
     return address;
 }
 
-bool CheckName(const char* operation, const char* name) {
+// The argument checks every entry point makes first; Link has no size to check (pass 1).
+bool CheckArguments(const char* operation, const char* name, size_t size) {
+    if (*name == '\0') {
+        MERRTRACE("%s(): name == \"\"", operation);
+        return false;
+    }
+    if (size == 0) {
+        MERRTRACE("%s(): size <= 0", operation);
+        return false;
+    }
     if (const char* problem = os::NameProblem(name)) {
         MERRTRACE("%s(): invalid name \"%.40s\": %s", operation, name, problem);
         return false;
@@ -113,15 +122,7 @@ void RemoveNameIfOwned(const char* operation, const LinkInfo& info) {
 
 void* MSharedMem_Create(const char* name, size_t size) {
     name = Text(name);
-    if (*name == '\0') {
-        MERRTRACE("MSharedMem_Create(): name == \"\"");
-        return nullptr;
-    }
-    if (size == 0) {
-        MERRTRACE("MSharedMem_Create(): size <= 0");
-        return nullptr;
-    }
-    if (!CheckName("MSharedMem_Create", name))
+    if (!CheckArguments("MSharedMem_Create", name, size))
         return nullptr;
     Registry& registry = TheRegistry();
     std::lock_guard<std::mutex> guard(registry.lock);
@@ -153,15 +154,7 @@ void* MSharedMem_Create(const char* name, size_t size) {
 
 void* MSharedMem_LinkOrCreate(const char* name, size_t size) {
     name = Text(name);
-    if (*name == '\0') {
-        MERRTRACE("MSharedMem_LinkOrCreate(): name == \"\"");
-        return nullptr;
-    }
-    if (size == 0) {
-        MERRTRACE("MSharedMem_LinkOrCreate(): size <= 0");
-        return nullptr;
-    }
-    if (!CheckName("MSharedMem_LinkOrCreate", name))
+    if (!CheckArguments("MSharedMem_LinkOrCreate", name, size))
         return nullptr;
     Registry& registry = TheRegistry();
     std::lock_guard<std::mutex> guard(registry.lock);
@@ -221,11 +214,7 @@ void* MSharedMem_LinkOrCreate(const char* name, size_t size) {
 
 void* MSharedMem_Link(const char* name) {
     name = Text(name);
-    if (*name == '\0') {
-        MERRTRACE("MSharedMem_Link(): name == \"\"");
-        return nullptr;
-    }
-    if (!CheckName("MSharedMem_Link", name))
+    if (!CheckArguments("MSharedMem_Link", name, 1))
         return nullptr;
     Registry& registry = TheRegistry();
     std::lock_guard<std::mutex> guard(registry.lock);
