@@ -10,6 +10,9 @@ function(vyx_test name)
     file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
     add_executable(${name} ${sources})
     target_link_libraries(${name} PRIVATE ${T_LIBS} vyx_testsupport GTest::gmock GTest::gtest_main)
+    # The libraries under test keep their configuration's optimisation. The test drivers gain
+    # nothing from it and compile twice as fast without it (more than that under the sanitizers).
+    target_compile_options(${name} PRIVATE -O0)
     # GCC 12 warns wrongly about overlapping copies inside std::string concatenations (GCC bug
     # 105651) once tests build strings with operator+ at -O2; the module's own code stays clean.
     if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)
