@@ -261,14 +261,19 @@ CSensorPropertyValue* CSensorBase::ValueEntry(int index) {
     return &m_values[static_cast<size_t>(index)];
 }
 
-bool CSensorBase::GetPropertyValue(int index, double* value) {
+CSensorPropertyValue* CSensorBase::ValueEntry(int index, const void* pointer) {
     CSensorPropertyValue* entry = ValueEntry(index);
+    if (entry && !pointer) {
+        PushErrorCode(CSENSOR_ERR_INVALID_INDEX);
+        return nullptr;
+    }
+    return entry;
+}
+
+bool CSensorBase::GetPropertyValue(int index, double* value) {
+    CSensorPropertyValue* entry = ValueEntry(index, value);
     if (!entry)
         return false;
-    if (!value) {
-        PushErrorCode(CSENSOR_ERR_INVALID_INDEX);
-        return false;
-    }
     *value = entry->raw + entry->offset;
     return true;
 }
@@ -286,13 +291,9 @@ bool CSensorBase::SetPropertyValue(int index, double value) {
 }
 
 bool CSensorBase::GetPropertyOffset(int index, double* value) {
-    CSensorPropertyValue* entry = ValueEntry(index);
+    CSensorPropertyValue* entry = ValueEntry(index, value);
     if (!entry)
         return false;
-    if (!value) {
-        PushErrorCode(CSENSOR_ERR_INVALID_INDEX);
-        return false;
-    }
     *value = entry->offset;
     return true;
 }
@@ -315,13 +316,9 @@ bool CSensorBase::SetPropertyOffset(const char* name, double value) {
 }
 
 bool CSensorBase::SetPropertyFifoAddress(int index, double* address) {
-    CSensorPropertyValue* entry = ValueEntry(index);
+    CSensorPropertyValue* entry = ValueEntry(index, address);
     if (!entry)
         return false;
-    if (!address) {
-        PushErrorCode(CSENSOR_ERR_INVALID_INDEX);
-        return false;
-    }
     entry->publish = address;
     return true;
 }

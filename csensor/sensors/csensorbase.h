@@ -163,6 +163,8 @@ protected:
     void SetAcceptedTypes(std::string_view typeList) { m_acceptedTypes.assign(typeList); }
     // The value entry of a valid index, else null (error 41 queued).
     CSensorPropertyValue* ValueEntry(int index);
+    // The same, and null (error 41 queued) also when the caller's output or address is null.
+    CSensorPropertyValue* ValueEntry(int index, const void* pointer);
 
 private:
     void rebuild_values();

@@ -16,36 +16,40 @@ std::string CSensorIniReader::Text(std::string_view section, std::string_view ke
     return std::string(def);
 }
 
-double CSensorIniReader::Double(std::string_view section, std::string_view key, double def,
-                                double min, double max) {
-    double value = 0.0;
-    if (!m_doc.GetDoubleEntry(section, key, value)) {
-        m_doc.SetDoubleEntry(section, key, def);
-        count();
+namespace {
+
+// A number under the reading rules: missing (or not a number), `def` is written; with
+// min < max a value outside [min, max] is clamped and written back. Counts every write.
+template <class T, class Get, class Set>
+T ReadNumber(T def, T min, T max, const Get& get, const Set& set, int& changes) {
+    T value{};
+    if (!get(value)) {
+        set(def);
+        ++changes;
         return def;
     }
     if (min < max && (value < min || value > max)) {
         value = value < min ? min : max;
-        m_doc.SetDoubleEntry(section, key, value);
-        count();
+        set(value);
+        ++changes;
     }
     return value;
 }
 
+} // namespace
+
+double CSensorIniReader::Double(std::string_view section, std::string_view key, double def,
+                                double min, double max) {
+    return ReadNumber(
+        def, min, max, [&](double& value) { return m_doc.GetDoubleEntry(section, key, value); },
+        [&](double value) { m_doc.SetDoubleEntry(section, key, value); }, m_changes);
+}
+
 int32_t CSensorIniReader::Long(std::string_view section, std::string_view key, int32_t def,
                                int32_t min, int32_t max) {
-    int32_t value = 0;
-    if (!m_doc.GetLongEntry(section, key, value)) {
-        m_doc.SetLongEntry(section, key, def);
-        count();
-        return def;
-    }
-    if (min < max && (value < min || value > max)) {
-        value = value < min ? min : max;
-        m_doc.SetLongEntry(section, key, value);
-        count();
-    }
-    return value;
+    return ReadNumber(
+        def, min, max, [&](int32_t& value) { return m_doc.GetLongEntry(section, key, value); },
+        [&](int32_t value) { m_doc.SetLongEntry(section, key, value); }, m_changes);
 }
 
 bool CSensorIniReader::OptionalText(std::string_view section, std::string_view key,
