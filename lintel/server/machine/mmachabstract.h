@@ -241,6 +241,9 @@ public:
 
     const std::string& GetMachineName() const { return name; }
     const std::string& GetDirectory() const { return directory; }
+    // The image FIFO records, for the framework's image FIFO commands, which create and
+    // remove them on the machine's behalf.
+    std::map<std::string, MMachImagefifo>& GetImageFifoMap() { return imageFifos; }
 
     MMachAbstract(const MMachAbstract&) = delete;
     MMachAbstract& operator=(const MMachAbstract&) = delete;

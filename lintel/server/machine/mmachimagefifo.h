@@ -4,6 +4,8 @@
 
 #include "lintel/server/machine/mmachrecords.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 struct MMachImagefifo {
@@ -11,4 +13,12 @@ struct MMachImagefifo {
     void* ringBuffer64 = nullptr; // segment base when it holds the 64-bit ring buffer
     void* ringBuffer32 = nullptr; // segment base when it holds the 32-bit ring buffer
     std::string name;             // also the segment's name
+
+    // Bytes of one block for images of this geometry (0: the probesystem has no images).
+    static uint64_t SlotSize(const MMachImageInfo& info) {
+        return uint64_t{info.width} * info.height * info.bytesPerPixel;
+    }
+    // Lays the record's ring buffer out anew, in place, for blocks of `slotSize` bytes; the
+    // new number of blocks, 0 on failure (error trace).
+    static size_t Reset(MMachImagefifo& record, size_t slotSize);
 };

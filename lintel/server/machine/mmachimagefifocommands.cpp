@@ -1,5 +1,173 @@
 #include "lintel/server/machine/mmachimagefifocommands.h"
 
+#include "lintel/server/commands/moutputchannel.h"
+#include "lintel/server/machine/mmachabstract.h"
+#include "msl/merror/merrtracecontext.h"
+#include "msl/mipc/mmemblockringbuffer.h"
+#include "msl/mipc/msharedmem.h"
+#include "platform/trace/merrlog.h"
+#include "platform/trace/merrtrace.h"
+#include "platform/trace/mtrace.h"
+
+#include <utility>
+
+namespace {
+
+constexpr int32_t kInvalidArgument = 3;
+constexpr int32_t kInternalError = 16;
+constexpr int32_t kProbesystemNotLoaded = 22;
+constexpr int32_t kCannotAccessSharedMemory = 48;
+constexpr int32_t kSharedMemoryTooSmall = 49;
+constexpr int32_t kNoImagefifoActive = 50;
+
+// Above this a FIFO needs the 64-bit layout.
+constexpr uint64_t kLargest32BitFifo = 0x7FFFFFFF;
+
+MMachImageInfo CurrentImageInfo(MMachAbstract* machine) {
+    MMachImageInfo info;
+    machine->GetProbesystemImageInfo(info);
+    return info;
+}
+
+void Deactivate(void* segment, bool is64) {
+    if (is64)
+        MMemBlockRingBuffer_Deactivate(segment);
+    else
+        MMemBlockRingBuffer32_Deactivate(segment);
+}
+
+// A segment this command linked to but will not keep: withdraw the buffer and drop the link.
+void Discard(void* segment, bool is64) {
+    Deactivate(segment, is64);
+    MSharedMem_Unlink(segment);
+}
+
+} // namespace
+
+bool MMachImagefifoCreateCommand::IsDone() {
+    if (done)
+        return true;
+    MErrTraceContext context(__FILE__);
+    done = true;
+    const uint64_t slotSize = MMachImagefifo::SlotSize(CurrentImageInfo(machine));
+    if (slotSize == 0) {
+        MERRLOG("IsDone() [%s]: current probesystem (\"%s\" %u) is not an optical device",
+                GetName(), machine->GetActiveProbesystem().c_str(),
+                machine->GetActiveProbesystemId());
+        out->Error(kProbesystemNotLoaded);
+        return true;
+    }
+    const bool is64 = size > kLargest32BitFifo || always64;
+    void* segment = MSharedMem_LinkOrCreate(name.c_str(), static_cast<size_t>(size));
+    if (segment == nullptr) {
+        MERRTRACE("IsDone() [%s]: failed to create shared memory %s", GetName(), name.c_str());
+        context.DumpToMErrLog(__LINE__, "IsDone() [%s] failed", GetName());
+        out->Error(kCannotAccessSharedMemory);
+        return true;
+    }
+    // The segment may have existed already, larger than asked for.
+    size = MSharedMem_GetSize(segment);
+    size_t slots = 0;
+    if (is64)
+        slots = MMemBlockRingBuffer_CalcMaxEntries(size, slotSize);
+    else if (slotSize <= UINT32_MAX)
+        slots = MMemBlockRingBuffer32_CalcMaxEntries(size, static_cast<uint32_t>(slotSize));
+    if (slots == 0) {
+        MERRLOG("IsDone() [%s]: shared memory segment too small", GetName());
+        out->Error(kSharedMemoryTooSmall);
+        Discard(segment, is64);
+        return true;
+    }
+    const int created =
+        is64 ? MMemBlockRingBuffer_Create(segment, slots, slotSize)
+             : MMemBlockRingBuffer32_Create(segment, static_cast<uint32_t>(slots),
+                                            static_cast<uint32_t>(slotSize));
+    if (!created) {
+        MERRTRACE("IsDone() [%s]: failed to create buffer", GetName());
+        context.DumpToMErrLog(__LINE__, "IsDone() [%s] failed", GetName());
+        out->Error(kInternalError);
+        Discard(segment, is64);
+        return true;
+    }
+    MTRACE(5, "IsDone() [%s]: imagefifo %s initialised with %zu total size, %zu slots, %zu slot size",
+           GetName(), name.c_str(), static_cast<size_t>(size), slots,
+           static_cast<size_t>(slotSize));
+
+    auto& fifos = machine->GetImageFifoMap();
+    auto old = fifos.find(name);
+    if (old != fifos.end()) {
+        // A FIFO of this name is the same segment: this process keeps one link to it.
+        for (void* previous : {old->second.ringBuffer64, old->second.ringBuffer32})
+            if (previous != nullptr)
+                MSharedMem_Unlink(previous);
+    }
+    MMachImagefifo& record = fifos[name];
+    record.imageInfo = CurrentImageInfo(machine);
+    record.ringBuffer64 = is64 ? segment : nullptr;
+    record.ringBuffer32 = is64 ? nullptr : segment;
+    record.name = name;
+    return true;
+}
+
+bool MMachImagefifoDeleteCommand::IsDone() {
+    if (done)
+        return true;
+    MErrTraceContext context(__FILE__);
+    done = true;
+    MMachImagefifo* record = machine->FindImageFifo(name);
+    if (record == nullptr) {
+        MERRLOG("IsDone() [%s]: no such buffer: %s", GetName(), name.c_str());
+        out->Error(kInvalidArgument);
+        return true;
+    }
+    bool failed = false;
+    for (auto [segment, is64] : {std::pair{record->ringBuffer64, true},
+                                 std::pair{record->ringBuffer32, false}}) {
+        if (segment == nullptr)
+            continue;
+        Deactivate(segment, is64);
+        if (!MSharedMem_Unlink(segment)) {
+            MERRTRACE("IsDone() [%s]: failed to delete shared memory at %p", GetName(), segment);
+            out->Error(kInternalError);
+            failed = true;
+        }
+    }
+    machine->GetImageFifoMap().erase(name);
+    if (failed)
+        context.DumpToMErrLog(__LINE__, "IsDone() [%s] failed", GetName());
+    return true;
+}
+
+bool MMachImagefifoResetCommand::IsDone() {
+    if (done)
+        return true;
+    MErrTraceContext context(__FILE__);
+    done = true;
+    MMachImagefifo* record = machine->GetActiveImageFifo();
+    if (record == nullptr) {
+        out->Error(kNoImagefifoActive);
+        return true;
+    }
+    const MMachImageInfo info = CurrentImageInfo(machine);
+    const uint64_t slotSize = MMachImagefifo::SlotSize(info);
+    if (slotSize == 0) {
+        out->Error(kProbesystemNotLoaded);
+        return true;
+    }
+    const size_t slots = MMachImagefifo::Reset(*record, static_cast<size_t>(slotSize));
+    if (slots == 0) {
+        MERRTRACE("%s() [%s]: failed to reset buffer", "MMachImagefifoResetCommand::IsDone",
+                  GetName());
+        context.DumpToMErrLog(__LINE__, "IsDone() [%s] failed", GetName());
+        out->Error(kSharedMemoryTooSmall);
+        return true;
+    }
+    record->imageInfo = info;
+    MTRACE(5, "IsDone() [%s]: imagefifo %s initialised with %zu slots, %zu slot size", GetName(),
+           record->name.c_str(), slots, static_cast<size_t>(slotSize));
+    return true;
+}
+
 // The work of these commands happens inside one IsDone call; there is nothing to stop.
 void MMachImagefifoCreateCommand::Abort() {}
 void MMachImagefifoDeleteCommand::Abort() {}

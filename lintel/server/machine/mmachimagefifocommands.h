@@ -2,10 +2,9 @@
 // The image FIFO commands "imagefifo create", "imagefifo delete", "imagefifo reset" and
 // "imagefifo select".
 //
-// Create, delete and reset are the framework's own commands: they do their work in IsDone,
-// against the machine's image FIFO map. Their IsDone lands together with the image FIFOs
-// themselves; until then these three classes stay abstract. Select carries only the name: the
-// machine switches the active FIFO in its factory.
+// Create, delete and reset are the framework's own commands: they do all their work in their
+// first IsDone, against the machine's image FIFO map, and report a failure as one error line.
+// Select carries only the name: the machine switches the active FIFO in its factory.
 
 #include "lintel/server/machine/mmachcommand.h"
 
@@ -22,6 +21,7 @@ public:
     MMachImagefifoCreateCommand(MOutputChannel* out, MMachAbstract* machine,
                                 const std::string& name, uint64_t size, bool always64)
         : MMachCommand(out), machine(machine), name(name), size(size), always64(always64) {}
+    bool IsDone() override;
     void Abort() override;
     const char* GetName() const override;
 
@@ -40,6 +40,7 @@ public:
     MMachImagefifoDeleteCommand(MOutputChannel* out, MMachAbstract* machine,
                                 const std::string& name)
         : MMachCommand(out), machine(machine), name(name) {}
+    bool IsDone() override;
     void Abort() override;
     const char* GetName() const override;
 
@@ -55,6 +56,7 @@ public:
 
     MMachImagefifoResetCommand(MOutputChannel* out, MMachAbstract* machine)
         : MMachCommand(out), machine(machine) {}
+    bool IsDone() override;
     void Abort() override;
     const char* GetName() const override;
 

@@ -1,34 +1,74 @@
 #pragma once
 // The camera machine: the camera implementation of the machine interface.
 //
-// So far it is constructed and answers the queries that need nothing beyond its own tables;
-// opening (sensors, configuration directory, databases, axes), the probe and probesystem
-// commands, measurements, previews and autoinfo follow. Until then it opens nothing, its
-// tables stay empty and its factories are the base's ("transaction: command unknown").
+// The server creates it through NewMMachAbstract, opens it, then drives it from its command
+// thread: queries, command factories, autoinfo, previews. The machine owns the probe manager
+// (and through it the sensors and the camera), the probe and probesystem databases, the image
+// FIFOs it created, the measurand FIFO, its axes and components.
+//
+// The implementation is split by concern:
+//   mcameramachabstract.cpp  construction, Open, Close, tables
+//   mcameramachprobes.cpp    probe and probesystem changes, components, "get"/"set"
+//   mcameramachfifos.cpp     image FIFO factories and image geometry
+//
+// Threads: everything here runs on the server's command thread, except the image callbacks,
+// which run on the camera library's thread and reach the machine only through the axes (under
+// the axes lock) and the contexts they were registered with.
 
+#include "csensor/probedb/mtessorprobesystemdb.h"
+#include "csensor/sensors/cprobemanager.h"
 #include "lintel/server/machine/mmachabstract.h"
+#include "mt_proxy/camera/misc/mcameraprobedb.h"
+#include "mt_proxy/camera/mmachabstract/mcameraaxes.h"
+#include "mt_proxy/camera/mmachabstract/mcameraaxescallback.h"
+#include "msl/mipc/mstopwatch.h"
+#include "msl/mipc/threadmutex.h"
 
-#include <atomic>
+#include <cstdint>
 #include <map>
-#include <mutex>
+#include <memory>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
+
+
+// Image geometry of a probesystem, from the [Camera] section of its hardware data.
+struct MCameraImageInfo {
+    uint32_t imgWidth = 0;
+    uint32_t imgHeight = 0;
+    uint32_t memWidth = 0;
+    uint32_t memHeight = 0;
+    uint32_t memBytesPerPixel = 0;
+    uint32_t clipWidth = 0;  // the image width when the entry is 0
+    uint32_t clipHeight = 0; // the image height when the entry is 0
+    uint32_t clipX = 0;
+    uint32_t clipY = 0;
+};
 
 class MCameraMachAbstract : public MMachAbstract {
 public:
     // `directory` is the host's directory; the machine keeps its files in its "camera"
-    // subdirectory.
+    // subdirectory (or in a folder of the camera's own below it, once open).
     MCameraMachAbstract(const std::string& name, const std::string& directory,
                         MOutputChannel* channel, MClientNotifier* notifier);
     ~MCameraMachAbstract() override;
 
-    // There is nothing to bring into service yet: answers false and stays closed.
+    // ---- Life cycle ----
+
+    // Settles the configuration directory, opens the probe manager (and the camera) and the
+    // databases, registers axes and components, activates the stored probesystem, creates the
+    // measurand FIFO and enables the commands. A probe manager or probesystem database that
+    // does not open is reported on the machine's channel and Open answers true with nothing
+    // enabled; only a measurand FIFO that cannot be made fails it.
     bool Open() override;
-    // Forgets the active image FIFO; true.
+    // Releases the probe manager, the databases, the measurand FIFO and every image FIFO.
     bool Close() override;
-    // Sends the event "resync needed" once after the camera delivered broken frames.
     void PollAsyncErrors() override;
-    // Empty while there is no camera.
+
+    // ---- Queries ----
+
+    // Name and serial number of the camera; empty when there is none.
     std::string GetSensorName() override;
     std::string GetVersion() override;
     std::string GetSensorSerialNo() override;
@@ -41,30 +81,155 @@ public:
     const MMachAxis* FirstAxis() override;
     const MMachAxis* NextAxis() override;
     double GetAxisValue(const std::string& name) override;
+    // The values of the named axes in order, NaN for unknown names, read at one moment.
+    void GetAxisValues(const std::vector<std::string>& names, std::vector<double>& values);
     bool IsTimeOnly(const std::map<std::string, MMachScanTarget>& axes) override;
 
     bool HasAutoinfo() override;
     bool HasPreview() override;
     bool HasPreviewMemory() override;
 
+    // Kind, size and size in millimetres of the active probesystem's images; kind 0 when it
+    // has none.
+    MMachProbesystemType GetActiveProbesystemType() override;
+
     bool HasImageFifos() override;
     MMachImagefifo* GetActiveImageFifo() override;
     MMachImagefifo* FindImageFifo(const std::string& name) override;
     MMachImagefifo* FirstImageFifo() override;
     MMachImagefifo* NextImageFifo() override;
+    // Clip size (image size when not clipped) and bytes per pixel of the active probesystem.
+    void GetProbesystemImageInfo(MMachImageInfo& info) override;
 
     bool NotProvided97() override;
 
+    // ---- Command factories ----
+
+    MMachGetCommand* NewMMachGetCommand(MOutputChannel* out,
+                                        const std::vector<std::string>& axes) override;
+    MMachInitCommand* NewMMachInitCommand(MOutputChannel* out,
+                                          const std::set<std::string>& axes) override;
+    MMachReceiveCommand* NewMMachReceiveCommand(MOutputChannel* out,
+                                                const std::string& component) override;
+    MMachSendCommand* NewMMachSendCommand(MOutputChannel* out, const std::string& component,
+                                          const std::string& data) override;
+    MMachSetCommand* NewMMachSetCommand(MOutputChannel* out,
+                                        const std::map<std::string, double>& values) override;
+    MMachProbesystemLoadCommand* NewMMachProbesystemLoadCommand(MOutputChannel* out,
+                                                                const std::string& name,
+                                                                uint32_t id) override;
+    MMachProbesystemUnloadCommand* NewMMachProbesystemUnloadCommand(MOutputChannel* out) override;
+    MMachProbesystemDefineCommand* NewMMachProbesystemDefineCommand(
+        MOutputChannel* out, const std::string& name) override;
+    MMachProbesystemDeleteCommand* NewMMachProbesystemDeleteCommand(MOutputChannel* out,
+                                                                    const std::string& name,
+                                                                    uint32_t id) override;
+    MMachProbeLoadCommand* NewMMachProbeLoadCommand(MOutputChannel* out, uint32_t probe,
+                                                    uint32_t tip) override;
+    MMachProbeDeleteCommand* NewMMachProbeDeleteCommand(MOutputChannel* out, uint32_t probe,
+                                                        uint32_t tip) override;
+    MMachProbeDefineCommand*
+    NewMMachProbeDefineCommand(MOutputChannel* out, uint32_t probe, uint32_t tip,
+                               const std::map<std::string, double>& values) override;
+    MMachProbeUnloadCommand* NewMMachProbeUnloadCommand(MOutputChannel* out) override;
+    MMachProbeChangeCommand* NewMMachProbeChangeCommand(MOutputChannel* out, uint32_t probe,
+                                                        uint32_t tip) override;
+    MMachImagefifoCreateCommand* NewMMachImagefifoCreateCommand(MOutputChannel* out,
+                                                                const std::string& name,
+                                                                uint64_t size) override;
+    MMachImagefifoDeleteCommand* NewMMachImagefifoDeleteCommand(MOutputChannel* out,
+                                                                const std::string& name) override;
+    MMachImagefifoResetCommand* NewMMachImagefifoResetCommand(MOutputChannel* out) override;
+    MMachImagefifoSelectCommand* NewMMachImagefifoSelectCommand(MOutputChannel* out,
+                                                                const std::string& name) override;
+
+    // ---- Probe and probesystem changes ----
+
+    // Makes `name`/`id` the active probesystem ("unloaded" for none): stops the previews,
+    // switches the sensor and the databases, updates the axes; replies go to `reply` when given.
+    bool set_active_probesystem(const std::string& name, uint32_t id, MOutputChannel* reply);
+    // Activates probe and tip (0 for none) and hands the tip's data to the sensor.
+    bool set_active_probe(uint32_t probe, uint32_t tip);
+    // 1 / zoom of the active tip; 1.18 when the tip has none; 0 when no probe is active.
+    double get_zoom();
+    // Flags and limits of the axis of a sensor channel.
+    void update_probe_channel(const std::string& name, const CSensorChannelDesc& channel);
+    // Probe and tip axes, and the channel values the current sensor delivers.
+    void update_probe_axes();
+    // The accuracy of "time" follows the frame rate (one frame period); event 1 on `out` when
+    // it changed.
+    void update_time_accuracy(MOutputChannel* out);
+    // Keeps the frame counter, frame time and temperature axes current from every frame.
+    void install_update_axes_callback();
+    // Stops the preview window and every preview memory, telling their clients "aborted".
+    void stop_all_previews();
+
+    // ---- Images ----
+
+    bool get_image_info(const std::string& probesystem, MCameraImageInfo& info);
+    // Clip width, clip height and bytes per pixel.
+    bool get_image_memory_info(const std::string& probesystem, uint32_t& width,
+                               uint32_t& height, uint32_t& bytesPerPixel);
+    // Names the FIFO that receives the images of the next measurement (no check that it
+    // exists) and sets "imageindex" to 0.
+    void SetActiveImageFifo(const std::string& name);
+    const std::string& GetActiveImageFifoName() const { return activeImageFifoName; }
+    bool IsOpened() const { return opened; }
+
+    // The probe manager, for tests and tools that look at the sensors.
+    CProbeManager& GetProbeManager() { return probeManager; }
+
 private:
+    // Open's steps.
+    std::string init_config_dir(const std::string& dir);
+    void register_axes_and_components();
+    void init_probe_channels();
+    bool init_measurand_fifo();
+    void enable_commands();
+    // Close's steps.
+    void release_image_fifos();
+    // Takes every image receiver of the machine away from the camera, so that no callback
+    // runs on state that is about to go.
+    void remove_image_receivers();
+
+    // After a probesystem change or new probe properties: axes of the current sensor's
+    // channels, "lock", the time accuracy; event 1 on `reply` when channels disappeared or the
+    // accuracy changed. `oldChannels` are the channel names before the change.
+    void update_capabilities(MOutputChannel* reply, std::set<std::string> oldChannels);
+    bool open_probe_database();
+    bool read_tip_data(std::string& text);
+    // The first sensor of class "Camera" or "ZF290", null when there is none.
+    CSensor* find_camera_sensor() const;
+    // After "set": every preview memory's segment is zeroed, so that no picture taken with
+    // the old settings stays visible.
+    void clear_preview_memories();
+
+    // "receive" and "send" of each component.
+    bool receive_component(MOutputChannel* out, const std::string& component, std::string& data);
+    bool send_probe_config(MOutputChannel* out, const std::string& data);
+    bool send_probe_tip(MOutputChannel* out, const std::string& data);
+
+    CProbeManager probeManager;
     bool opened = false;
-    std::map<std::string, MMachImagefifo>::iterator imageFifoCursor;
+    // Name of the image FIFO handed out last by First/NextImageFifo; none at the end.
+    std::optional<std::string> imageFifoCursor;
     std::string activeImageFifoName;
-    std::map<std::string, MMachAxis> axes;
-    std::map<std::string, MMachAxis>::const_iterator axisCursor;
+    MCameraAxes axes;
     MMachComponentTable components;
     MMachComponentTable::const_iterator componentCursor;
-    std::vector<double> axisValues; // by axis index; guarded by axesLock
-    std::mutex axesLock;
-    // Set by the camera thread on a broken frame, cleared by PollAsyncErrors.
-    std::atomic<bool> cameraError{false};
+    // The measurand FIFO: lines of one double per axis, in process memory.
+    std::unique_ptr<uint64_t[]> measurandFifo;
+    size_t measurandFifoBytes = 0;
+    // Axis indexes of a reported measurand line ("scandata").
+    std::vector<size_t> scandataAxes;
+    // Axes registered before "probe": the columns a measurement writes.
+    size_t firstProbeAxisIndex = 0;
+    bool always64 = false;
+    MCameraAxesCallback axesCallback;
+    // Guards the time of the last camera callback.
+    varn::ThreadMutex cameraLock;
+    MStopwatch lastCameraCallback;
+
+    std::unique_ptr<MCameraProbeDB> cameraProbeDB;
+    std::unique_ptr<MTessorProbesystemDB> cameraProbesystemDB;
 };
