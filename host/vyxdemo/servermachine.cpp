@@ -111,26 +111,32 @@ bool RunServerMachine(const std::string& modulePath, const std::string& director
     std::printf("machine version %s, directory %s, sensor \"%s\"\n", machine->GetVersion().c_str(),
                 machine->GetDirectory().c_str(), machine->GetSensorName().c_str());
     const bool opened = machine->Open();
-    std::printf("Open(): %s%s\n", opened ? "true" : "false",
-                opened ? "" : " (the camera machine's opening is not built yet)");
+    std::printf("Open(): %s, configuration in %s\n", opened ? "true" : "false",
+                machine->GetDirectory().c_str());
     Send(machineChannel);
 
+    Transaction(1, "probesystem define Camera:1", [&](MOutputChannel* out) {
+        return machine->NewMMachProbesystemDefineCommand(out, "Camera:1");
+    });
+    Transaction(2, "probesystem load Camera:1 1", [&](MOutputChannel* out) {
+        return machine->NewMMachProbesystemLoadCommand(out, "Camera:1", 1);
+    });
     Transaction(
-        1, "get time",
+        3, "get imagewidth imageheight gain",
         [&](MOutputChannel* out) -> MMachCommand* {
-            return machine->NewMMachGetCommand(out, {"time"});
+            return machine->NewMMachGetCommand(out, {"imagewidth", "imageheight", "gain"});
         },
         [](MMachCommand& command, MOutputChannel& out) {
             out.Data(static_cast<MMachGetCommand&>(command).GetValues());
         });
-    Transaction(2, "probe define 1 1 x=0 y=0 z=0 d=2", [&](MOutputChannel* out) {
+    Transaction(4, "probe define 1 1 x=0 y=0 z=0 d=2", [&](MOutputChannel* out) {
         return machine->NewMMachProbeDefineCommand(out, 1, 1,
                                                    {{"x", 0}, {"y", 0}, {"z", 0}, {"d", 2}});
     });
-    Transaction(3, "scandata time imageindex", [&](MOutputChannel* out) {
+    Transaction(5, "scandata time imageindex", [&](MOutputChannel* out) {
         return machine->NewMMachScandataCommand(out, {"time", "imageindex"});
     });
-    Transaction(4, "imagefifo select images", [&](MOutputChannel* out) {
+    Transaction(6, "imagefifo select images", [&](MOutputChannel* out) {
         return machine->NewMMachImagefifoSelectCommand(out, "images");
     });
 

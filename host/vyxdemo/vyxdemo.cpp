@@ -2,7 +2,7 @@
 //
 // Part 1 drives the module the way the Lintel server does: loads libvyxcamera.so with dlopen,
 // creates the machine, opens it, runs a few protocol transactions and closes it. The camera
-// machine cannot open yet, so parts 2 to 5 drive the libraries the module is made of
+// machine does not measure yet, so parts 2 to 5 drive the libraries the module is made of
 // directly (the module itself exports only its three entry points): the probe manager and
 // the camera sensor, the camera's settings, and a measurement into an image FIFO in shared
 // memory with one measurand line per frame, which the demo then reads back as a client.
@@ -255,8 +255,8 @@ int main(int argc, char** argv) {
         return 1;
 
     Section("2. The camera stack, through the module's libraries");
-    std::printf("The camera machine cannot open yet, so this part uses the libraries inside the "
-                "module\ndirectly, as the camera machine will.\n");
+    std::printf("The camera machine does not measure yet, so this part uses the libraries inside "
+                "the\nmodule directly, as the camera machine will.\n");
     if (!RunCameraStack(options, directory.Path() + "/camera"))
         return 1;
 

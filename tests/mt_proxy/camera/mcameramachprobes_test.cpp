@@ -1,0 +1,267 @@
+// Probe, probesystem, component and axis commands of the camera machine, through the machine
+// interface: exact replies, the axes they change and the files they leave.
+//
+// To renew the golden files after a deliberate format change, run the test with
+// VYX_MACHINE_GOLDEN_OUT set to a folder, check the files written there and copy them over.
+
+#include "tests/mt_proxy/camera/machinetestutil.h"
+
+#include "msl/mutil/minidata.h"
+#include "mt_proxy/camera/mmachabstract/mcameracommands.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+
+using namespace machinetest;
+
+namespace {
+
+std::map<std::string, std::string> Snapshot(const std::string& dir) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(dir))
+        if (entry.is_regular_file() && entry.path().filename().string()[0] != '.')
+            files[entry.path().filename().string()] =
+                vyx::test::ReadFileBytes(entry.path().string());
+    return files;
+}
+
+std::string Entry(const std::string& text, const char* section, const char* key) {
+    MIniData doc;
+    doc.SetContentString(text);
+    std::string value;
+    return doc.GetStringEntry(section, key, value) ? value : "<missing>";
+}
+
+const char kError16[] = "0007\terror \"internal error\"\r\n";
+const char kCapabilities[] = "0000\tevent \"capabilities changed\"\r\n";
+const char kProbesystemChanged[] = "0000\tevent \"probesystem changed\"\r\n";
+
+} // namespace
+
+class CameraMachineProbes : public CameraMachineTest {
+protected:
+    std::string Define(uint32_t probe, uint32_t tip, const std::map<std::string, double>& v) {
+        return Reply([&](MOutputChannel* out) {
+            return machine->NewMMachProbeDefineCommand(out, probe, tip, v);
+        });
+    }
+    std::string Receive(const std::string& component, std::string* data = nullptr) {
+        MOutputChannel out(7);
+        MMachReceiveCommand* command = machine->NewMMachReceiveCommand(&out, component);
+        if (command != nullptr && data != nullptr)
+            *data = command->GetData();
+        return Finish(command, out);
+    }
+    std::string Send(const std::string& component, const std::string& data) {
+        return Reply(
+            [&](MOutputChannel* out) { return machine->NewMMachSendCommand(out, component, data); });
+    }
+    std::vector<double> Get(const std::vector<std::string>& names) {
+        MOutputChannel out(7);
+        auto* command = static_cast<MCameraGetCommand*>(machine->NewMMachGetCommand(&out, names));
+        EXPECT_TRUE(command->IsDone());
+        std::vector<double> values = command->GetValues();
+        EXPECT_TRUE(command->IsDone()); // again: no further work, no line
+        EXPECT_EQ(Finish(command, out), "");
+        return values;
+    }
+};
+
+TEST_F(CameraMachineProbes, SequenceGivesExactRepliesAxesAndFiles) {
+    MCameraMachAbstract& m = OpenMachine();
+    // Nothing to define probes in before a probesystem is loaded.
+    EXPECT_EQ(Define(1, 1, {}), kError16);
+    LoadCamera();
+    EXPECT_EQ(Reply([&](MOutputChannel* out) {
+                  return m.NewMMachProbesystemDefineCommand(out, "Camera:1");
+              }),
+              ""); // the next free id: 2
+    EXPECT_EQ(m.ListProbesystems("Camera:1", 0).size(), 2u);
+    EXPECT_TRUE(m.IsProbesystemIdDefined("Camera:1", 2));
+    EXPECT_EQ(Reply([&](MOutputChannel* out) {
+                  return m.NewMMachProbesystemLoadCommand(out, "Optic", 1);
+              }),
+              kError16);
+    EXPECT_EQ(m.GetActiveProbesystem(), "Camera:1"); // the database kept the loaded one
+
+    EXPECT_EQ(Define(1, 1, {{"x", 0.5}, {"d", 2.0}, {"ignored", 7.0}}), "");
+    EXPECT_EQ(Define(1, 1, {}), kError16);    // already defined
+    EXPECT_EQ(Define(1001, 1, {}), kError16); // beyond the largest probe number
+    EXPECT_EQ(Define(2, 3, {{"z", -1.25}}), "");
+    EXPECT_EQ(Reply([&](MOutputChannel* out) { return m.NewMMachProbeLoadCommand(out, 1, 1); }),
+              kProbesystemChanged);
+    EXPECT_EQ(Get({"probe", "tip"}), (std::vector<double>{1, 1}));
+    EXPECT_DOUBLE_EQ(m.get_zoom(), 0.5);
+    EXPECT_EQ(Reply([&](MOutputChannel* out) { return m.NewMMachProbeChangeCommand(out, 2, 3); }),
+              "");
+    EXPECT_EQ(Get({"probe", "tip"}), (std::vector<double>{2, 3}));
+    EXPECT_EQ(Reply([&](MOutputChannel* out) { return m.NewMMachProbeLoadCommand(out, 9, 9); }),
+              kError16);
+    EXPECT_EQ(Get({"probe", "tip"}), (std::vector<double>{2, 3}));
+    EXPECT_EQ(Reply([&](MOutputChannel* out) { return m.NewMMachProbeDeleteCommand(out, 1, 1); }),
+              "");
+    EXPECT_EQ(Reply([&](MOutputChannel* out) { return m.NewMMachProbeDeleteCommand(out, 1, 1); }),
+              kError16);
+    EXPECT_EQ(Reply([&](MOutputChannel* out) { return m.NewMMachProbeUnloadCommand(out); }),
+              kProbesystemChanged);
+    EXPECT_EQ(Get({"probe", "tip"}), (std::vector<double>{0, 0}));
+    EXPECT_EQ(m.get_zoom(), 0.0);
+    EXPECT_EQ(Reply([&](MOutputChannel* out) {
+                  return m.NewMMachProbesystemDeleteCommand(out, "Camera:1", 2);
+              }),
+              "");
+    EXPECT_EQ(Reply([&](MOutputChannel* out) {
+                  return m.NewMMachProbesystemDeleteCommand(out, "Camera:1", 2);
+              }),
+              kError16);
+    EXPECT_EQ(m.FindAxis("lock")->flags, MMachAxis::kReadable);
+
+    const auto files = Snapshot(m.GetDirectory());
+    if (const char* out = std::getenv("VYX_MACHINE_GOLDEN_OUT"))
+        for (const auto& [name, bytes] : files)
+            vyx::test::WriteFileBytes(std::string(out) + "/" + name, bytes);
+    EXPECT_EQ(files, Snapshot(VYX_MACHINE_GOLDEN_DIR)); // every file byte for byte, none more
+
+    // Unloading: the camera's channels and "lock" are no longer available, the frame period
+    // is gone from "time".
+    EXPECT_EQ(Reply([&](MOutputChannel* out) { return m.NewMMachProbesystemUnloadCommand(out); }),
+              kCapabilities);
+    EXPECT_EQ(m.GetActiveProbesystem(), "");
+    for (const char* axis : {"gain", "imagewidth", "temp_camera", "lock"})
+        EXPECT_TRUE(m.FindAxis(axis)->flags & MMachAxis::kUnavailable) << axis;
+    EXPECT_EQ(m.FindAxis("time")->accuracy, 0.0);
+    EXPECT_EQ(Get({"lock"}), (std::vector<double>{0}));
+}
+
+TEST_F(CameraMachineProbes, GetAndSetAxes) {
+    MCameraMachAbstract& m = OpenMachine();
+    LoadCamera();
+    std::vector<double> values = Get({"imagewidth", "nosuch", "init", "imageheight"});
+    ASSERT_EQ(values.size(), 4u);
+    EXPECT_EQ(values[0], 1280.0);
+    EXPECT_TRUE(std::isnan(values[1]));
+    EXPECT_EQ(values[2], 1.0);
+    EXPECT_EQ(values[3], 1024.0);
+    EXPECT_TRUE(Get({}).empty());
+
+    // The camera's gain and shutter become settable through new probe properties.
+    EXPECT_EQ(Send("probe.config", "[General]\nChannels=gain,shutter\n[Default]\nAccess=RW\n"
+                                   "Min=0\nMax=1000\n"),
+              "");
+    EXPECT_EQ(m.FindAxis("gain")->flags, 6u);
+    EXPECT_EQ(m.FindAxis("gain")->maximum, 1000.0);
+    EXPECT_EQ(Reply([&](MOutputChannel* out) {
+                  return m.NewMMachSetCommand(out, {{"gain", 3.0}, {"shutter", 5.0}});
+              }),
+              "");
+    EXPECT_EQ(Get({"gain", "shutter"}), (std::vector<double>{3, 5}));
+    std::string hardware;
+    Receive("probe.hardware", &hardware);
+    EXPECT_EQ(Entry(hardware, "Camera", "gain"), "3"); // it reached the camera
+
+    // An unknown axis fails the command; axes before it in name order keep their new value.
+    EXPECT_EQ(Reply([&](MOutputChannel* out) {
+                  return m.NewMMachSetCommand(out, {{"gain", 4.0}, {"nosuch", 1.0},
+                                                    {"shutter", 6.0}});
+              }),
+              "0007\terror \"invalid axis\"\r\n");
+    EXPECT_EQ(m.GetAxisValue("gain"), 4.0);
+    EXPECT_EQ(m.GetAxisValue("shutter"), 5.0);
+
+    // A new frame rate changes the time axis' accuracy, once.
+    EXPECT_EQ(Send("probe.config", "[General]\nChannels=framerate\n[framerate]\nAccess=RW\n"
+                                   "Min=1\nMax=200\n"),
+              "");
+    EXPECT_EQ(Reply([&](MOutputChannel* out) { return m.NewMMachSetCommand(out, {{"framerate", 25}}); }),
+              kCapabilities);
+    EXPECT_DOUBLE_EQ(m.FindAxis("time")->accuracy, 0.04);
+    EXPECT_EQ(Reply([&](MOutputChannel* out) { return m.NewMMachSetCommand(out, {{"framerate", 25}}); }),
+              "");
+    // A smaller image changes the channel descriptions that depend on it.
+    EXPECT_EQ(Reply([&](MOutputChannel* out) {
+                  return m.NewMMachSetCommand(out, {{"imageheight", 512}});
+              }),
+              kCapabilities);
+    EXPECT_EQ(m.GetAxisValue("imageheight"), 512.0);
+    EXPECT_GT(m.FindAxis("imageoffsety")->maximum, 0.0);
+}
+
+TEST_F(CameraMachineProbes, SendAndReceiveComponents) {
+    MCameraMachAbstract& m = OpenMachine();
+    // Without a probesystem the probe components are refused before anything else.
+    EXPECT_EQ(Send("probe.config", "[General]\n"), "0007\terror \"probesystem not loaded\"\r\n");
+    EXPECT_EQ(Send("probe.tip", "garbage"), "0007\terror \"probesystem not loaded\"\r\n");
+    EXPECT_EQ(Send("no.such", "anything"), ""); // unknown components are no error
+    std::string data = "x";
+    EXPECT_EQ(Receive("no.such", &data), "");
+    EXPECT_EQ(data, "");
+
+    LoadCamera();
+    EXPECT_EQ(Receive("probe.hardware", &data), "");
+    EXPECT_EQ(Entry(data, "Camera", "img_width"), "1280");
+    EXPECT_EQ(Entry(data, "Camera", "serialnumber"), "SIM0000001");
+    EXPECT_EQ(Receive("probe.config", &data), "");
+    EXPECT_EQ(Entry(data, "General", "Channels").substr(0, 22), "imagewidth,imageheight");
+    EXPECT_EQ(Receive("probe.tip", &data), "");
+    EXPECT_EQ(Entry(data, "General", "ComponentName"), "probe.tip");
+    std::string backup;
+    EXPECT_EQ(Receive("probesystems.config", &backup), "");
+    EXPECT_EQ(Entry(backup, "Global", "SerialNo"), "SIM0000001");
+
+    EXPECT_EQ(Send("probe.tip", "[Camera]\nzoom=4\n"), "0007\terror \"probe not loaded\"\r\n");
+    EXPECT_EQ(Send("probe.config", "entry before any section\n"),
+              "0007\terror \"invalid component data\"\r\n");
+    ASSERT_EQ(Define(4, 1, {{"d", 2.0}}), "");
+    ASSERT_EQ(Reply([&](MOutputChannel* out) { return m.NewMMachProbeLoadCommand(out, 4, 1); }),
+              kProbesystemChanged);
+    EXPECT_EQ(Send("probe.tip", "[Camera]\nzoom=4\n[Geometry]\nx0=1\n"), kProbesystemChanged);
+    EXPECT_DOUBLE_EQ(m.get_zoom(), 0.25);
+    EXPECT_EQ(Receive("probe.tip", &data), "");
+    EXPECT_EQ(Entry(data, "Geometry", "x0"), "1");
+    EXPECT_EQ(Send("probe.tip", "entry before any section\n"),
+              "0007\terror \"wrong inidata\"\r\n");
+
+    // The backup goes back; a damaged one is refused and changes nothing.
+    EXPECT_EQ(Send("probesystems.config", backup), "");
+    EXPECT_EQ(Send("probesystems.config", "[Global]\nSerialNo=OTHER\n"),
+              "0007\terror \"failed to send component data\"\r\n");
+    EXPECT_TRUE(m.IsProbesystemIdDefined("Camera:1", 1));
+    EXPECT_EQ(Send("probe.hardware", "[Camera]\ngain=5\n"), ""); // accepted, not applied
+}
+
+TEST_F(CameraMachineProbes, ProbesystemTypeAndImageSize) {
+    MCameraMachAbstract& m = OpenMachine();
+    EXPECT_EQ(m.GetActiveProbesystemType().kind, 0u); // the placeholder has no camera data
+    MMachImageInfo info{1, 1, 1};
+    m.GetProbesystemImageInfo(info);
+    EXPECT_EQ(info.width + info.height + info.bytesPerPixel, 0u);
+
+    LoadCamera();
+    ASSERT_EQ(Define(1, 1, {{"d", 2.0}}), "");
+    ASSERT_EQ(Reply([&](MOutputChannel* out) { return m.NewMMachProbeLoadCommand(out, 1, 1); }),
+              kProbesystemChanged);
+    MMachProbesystemType type = m.GetActiveProbesystemType();
+    EXPECT_EQ(type.kind, MMachProbesystemType::kAreaCamera);
+    EXPECT_EQ(type.width, 1280u);
+    EXPECT_EQ(type.height, 1024u);
+    EXPECT_DOUBLE_EQ(type.widthMm, 0.00612 * 1280 * 0.5);
+    EXPECT_DOUBLE_EQ(type.heightMm, 0.00612 * 1024 * 0.5);
+    m.GetProbesystemImageInfo(info);
+    EXPECT_EQ(info.width, 1280u);
+    EXPECT_EQ(info.height, 1024u);
+    EXPECT_EQ(info.bytesPerPixel, 1u);
+    // A tip without a zoom counts as the standard optics.
+    ASSERT_EQ(Send("probe.tip", "[Geometry]\nx0=0\n"), kProbesystemChanged);
+    EXPECT_DOUBLE_EQ(m.GetActiveProbesystemType().widthMm, 0.00612 * 1280 * 1.18);
+    CloseMachine();
+
+    WriteCameraConfig("Width=2048\nHeight=1\nClipHeightMin=1\nClipHeightInc=1\nClipYInc=1\n");
+    OpenMachine(); // the camera probesystem is still the active one
+    type = machine->GetActiveProbesystemType();
+    EXPECT_EQ(type.kind, MMachProbesystemType::kLineCamera);
+    EXPECT_EQ(type.width, 2048u);
+    EXPECT_EQ(type.height, 0u);
+    EXPECT_EQ(type.heightMm, 0.0);
+}
