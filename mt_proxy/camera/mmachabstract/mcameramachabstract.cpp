@@ -57,7 +57,7 @@ const char* const kEnabledCommands[] = {
 MCameraMachAbstract::MCameraMachAbstract(const std::string& name, const std::string& directory,
                                          MOutputChannel* channel, MClientNotifier* notifier)
     : MMachAbstract(channel, notifier, name, directory + "/camera"),
-      axesCallback(axes, notifier) {
+      axesCallback(axes, notifier), autoinfo(notifier), measurement(callbackClock, notifier) {
     componentCursor = components.end();
     MCameraGlobals_SetConfigDir(this->directory);
     MCameraGlobals_SetCounterFrequency(kCounterFrequency);
@@ -244,7 +244,9 @@ bool MCameraMachAbstract::Close() {
 }
 
 void MCameraMachAbstract::remove_image_receivers() {
-    axesCallback.Remove(find_camera_sensor());
+    CSensor* camera = find_camera_sensor();
+    measurement.Abandon(camera);
+    axesCallback.Remove(camera);
 }
 
 void MCameraMachAbstract::release_image_fifos() {
@@ -350,9 +352,6 @@ bool MCameraMachAbstract::IsTimeOnly(const std::map<std::string, MMachScanTarget
     return true;
 }
 
-bool MCameraMachAbstract::HasAutoinfo() {
-    return true;
-}
 
 bool MCameraMachAbstract::HasPreview() {
     return opened;

@@ -10,6 +10,8 @@
 //   mcameramachabstract.cpp  construction, Open, Close, tables
 //   mcameramachprobes.cpp    probe and probesystem changes, components, "get"/"set"
 //   mcameramachfifos.cpp     image FIFO factories and image geometry
+//   mcameramachmeasure.cpp   measurements, the scan commands' factories, measurand lines
+//   mcameramachautoinfo.cpp  autoinfo
 //
 // Threads: everything here runs on the server's command thread, except the image callbacks,
 // which run on the camera library's thread and reach the machine only through the axes (under
@@ -20,9 +22,10 @@
 #include "lintel/server/machine/mmachabstract.h"
 #include "mt_proxy/camera/misc/mcameraprobedb.h"
 #include "mt_proxy/camera/mmachabstract/mcameraaxes.h"
+#include "mt_proxy/camera/mmachabstract/mcameraautoinfo.h"
 #include "mt_proxy/camera/mmachabstract/mcameraaxescallback.h"
-#include "msl/mipc/mstopwatch.h"
-#include "msl/mipc/threadmutex.h"
+#include "mt_proxy/camera/mmachabstract/mcameracallbackclock.h"
+#include "mt_proxy/camera/mmachabstract/mcamerameasurement.h"
 
 #include <cstdint>
 #include <map>
@@ -86,6 +89,14 @@ public:
     bool IsTimeOnly(const std::map<std::string, MMachScanTarget>& axes) override;
 
     bool HasAutoinfo() override;
+    // Wakes the server every `intervalMs` (at least 10) to read the named axes.
+    bool StartAutoinfo(MOutputChannel* reply, uint32_t intervalMs,
+                       const std::vector<std::string>& axes) override;
+    void StopAutoinfo() override;
+    // The autoinfo axes' values, once per interval; false (and `values` untouched) sooner.
+    bool GetAutoinfo(std::vector<double>& values) override;
+    bool IsAutoinfoRunning() override;
+
     bool HasPreview() override;
     bool HasPreviewMemory() override;
 
@@ -115,6 +126,12 @@ public:
                                           const std::string& data) override;
     MMachSetCommand* NewMMachSetCommand(MOutputChannel* out,
                                         const std::map<std::string, double>& values) override;
+    MMachScanCommand* NewMMachScanCommand(MOutputChannel* out,
+                                          const MMachScanRequest& request) override;
+    MMachScandataCommand* NewMMachScandataCommand(MOutputChannel* out,
+                                                  const std::vector<std::string>& axes) override;
+    MMachScanpointCommand* NewMMachScanpointCommand(MOutputChannel* out,
+                                                    const MMachScanRequest& request) override;
     MMachProbesystemLoadCommand* NewMMachProbesystemLoadCommand(MOutputChannel* out,
                                                                 const std::string& name,
                                                                 uint32_t id) override;
@@ -163,6 +180,30 @@ public:
     void install_update_axes_callback();
     // Stops the preview window and every preview memory, telling their clients "aborted".
     void stop_all_previews();
+
+    // ---- Measurement ----
+
+    // Registers the image callback for `images` measurand lines, into the active image FIFO
+    // when "imageindex" is among the scandata axes.
+    bool StartCameraMeasurement(uint32_t images);
+    bool StopCameraMeasurement();
+    // True once the measurement has ended: every line written, an error, or a camera that
+    // stopped delivering. Sends "resync needed" after a broken frame.
+    bool IsCameraMeasurementDone();
+    // The text of the measurement's error, null when there is none.
+    const char* GetMeasurementError();
+    bool is_camera_timed_out();
+    // The scandata axes' values of the next measurand line; false when there is none.
+    bool ReadMeasurandLine(std::vector<double>& values);
+    bool HasMeasurandLine();
+    // The scandata axes: what a reported line carries.
+    void ClearScandataAxes() { scandataAxes.clear(); }
+    bool AddScandataAxis(const std::string& name);
+    const std::vector<size_t>& GetScandataAxes() const { return scandataAxes; }
+    // Frees a block of the active image FIFO that no client will read.
+    bool ReleaseImageBlock(uint64_t number);
+    // Time since the camera last delivered a frame (tests advance it).
+    MCameraCallbackClock& GetCallbackClock() { return callbackClock; }
 
     // ---- Images ----
 
@@ -226,9 +267,9 @@ private:
     size_t firstProbeAxisIndex = 0;
     bool always64 = false;
     MCameraAxesCallback axesCallback;
-    // Guards the time of the last camera callback.
-    varn::ThreadMutex cameraLock;
-    MStopwatch lastCameraCallback;
+    MCameraAutoinfo autoinfo;
+    MCameraCallbackClock callbackClock;
+    MCameraMeasurement measurement;
 
     std::unique_ptr<MCameraProbeDB> cameraProbeDB;
     std::unique_ptr<MTessorProbesystemDB> cameraProbesystemDB;

@@ -1,0 +1,391 @@
+// Camera measurements through the scan commands: exact frame sequences from the simulated
+// camera in manual mode give exact measurand lines and image blocks; errors end the scan with
+// their text; aborting frees what the client can no longer reach.
+
+#include "tests/mt_proxy/camera/machinetestutil.h"
+
+#include "msl/mipc/mmemblockringbuffer.h"
+#include "platform/trace/tracecapture.h"
+#include "platform/vyx/simcontrol.h"
+
+#include <cmath>
+#include <cstring>
+
+using namespace machinetest;
+
+namespace {
+
+// The measured columns of a line, in the order of kScandata.
+struct Line {
+    double clock, time, lock, imageindex, triggerCount, temperature;
+};
+const std::vector<std::string> kScandata = {"clock",        "time",         "lock",
+                                            "imageindex",   "trigger_count", "temp_camera"};
+
+MMachScanRequest TimeSpan(double value, bool relative = true) {
+    MMachScanRequest request;
+    request.axes["time"] = MMachScanTarget{value, static_cast<uint8_t>(relative ? 1 : 0)};
+    return request;
+}
+
+Vyx::SimFrame Frame(uint32_t counter, bool pixels = true, uint64_t seconds = 0) {
+    Vyx::SimFrame frame;
+    frame.counter = counter;
+    frame.pixels = pixels;
+    frame.timeStamp = seconds * 1000000000ull;
+    return frame;
+}
+
+} // namespace
+
+class CameraMeasurement : public CameraMachineTest {
+protected:
+    void SetUp() override {
+        CameraMachineTest::SetUp();
+        WriteCameraConfig("Mode=manual\nWidth=64\nHeight=32\nClipWidthMin=8\nClipHeightMin=2\n");
+        OpenMachine();
+        LoadCamera();
+        Scandata(kScandata);
+    }
+    void TearDown() override {
+        scan.reset();
+        Text();
+        CameraMachineTest::TearDown();
+    }
+
+    std::string Scandata(const std::vector<std::string>& names) {
+        return Reply([&](MOutputChannel* o) { return machine->NewMMachScandataCommand(o, names); });
+    }
+    // A FIFO of `blocks` blocks of `blockSize` bytes (the image size when 0), selected.
+    void CreateFifo(uint32_t blocks, bool is64 = false, uint64_t blockSize = 0) {
+        if (blockSize == 0)
+            blockSize = kImage;
+        if (machine->FindImageFifo(fifoName) != nullptr)
+            ASSERT_EQ(Reply([&](MOutputChannel* o) {
+                          return machine->NewMMachImagefifoDeleteCommand(o, fifoName);
+                      }),
+                      "");
+        const uint64_t header = is64 ? 71 + 8 : 35 + 4;
+        const uint64_t size = header + blocks * (blockSize + (is64 ? 8 : 4));
+        ASSERT_EQ(Reply([&](MOutputChannel* o) {
+                      return machine->NewMMachImagefifoCreateCommand(o, fifoName,
+                                                                     is64 ? 2147483648ull : size);
+                  }),
+                  "");
+        MMachImagefifo* fifo = machine->FindImageFifo(fifoName);
+        ASSERT_NE(fifo, nullptr);
+        if (is64) {
+            ASSERT_TRUE(MMemBlockRingBuffer_Create(fifo->ringBuffer64, blocks, blockSize));
+        } else if (blockSize != kImage) {
+            ASSERT_TRUE(MMemBlockRingBuffer32_Create(fifo->ringBuffer32, blocks,
+                                                     static_cast<uint32_t>(blockSize)));
+        }
+        ASSERT_EQ(Reply([&](MOutputChannel* o) {
+                      return machine->NewMMachImagefifoSelectCommand(o, fifoName);
+                  }),
+                  "");
+        ring64 = fifo->ringBuffer64;
+        ring32 = fifo->ringBuffer32;
+    }
+    // A scan whose measurement runs (the first poll starts it), or that failed at its start.
+    void StartScan(const MMachScanRequest& request, bool runs = true) {
+        scan.reset(machine->NewMMachScanCommand(&out, request));
+        ASSERT_NE(scan, nullptr);
+        EXPECT_EQ(scan->IsDone(), !runs);
+    }
+    // Polls once, as the server does, and takes every line the scan has.
+    bool Poll() {
+        const bool done = scan->IsDone();
+        std::vector<double> values;
+        while (scan->ReadNextLine(values)) {
+            EXPECT_EQ(values.size(), kScandata.size());
+            lines.push_back({values[0], values[1], values[2], values[3], values[4], values[5]});
+        }
+        return done;
+    }
+    // Polls until the scan is done, as the server does after the last image.
+    bool PollToEnd() {
+        for (int i = 0; i < 100; ++i)
+            if (Poll())
+                return true;
+        return false;
+    }
+    std::string Text() {
+        std::string text;
+        out.Take(text, true);
+        return text;
+    }
+    const uint8_t* Block(uint64_t number) {
+        return static_cast<const uint8_t*>(
+            ring64 != nullptr ? MMemBlockRingBuffer_GetReadPointer(ring64, number)
+                              : MMemBlockRingBuffer32_GetReadPointer(ring32,
+                                                                     static_cast<uint32_t>(number)));
+    }
+    size_t UsedBlocks() {
+        return ring64 != nullptr ? MMemBlockRingBuffer_GetNumUsed(ring64)
+                                 : MMemBlockRingBuffer32_GetNumUsed(ring32);
+    }
+    // Pixels of block `number` that differ from the camera's pattern for `counter`, over the
+    // clip rectangle at (x0, y0) of size width x height.
+    size_t WrongPixels(uint64_t number, uint32_t counter, uint32_t x0 = 0, uint32_t y0 = 0,
+                       uint32_t width = 64, uint32_t height = 32) {
+        const uint8_t* block = Block(number);
+        if (block == nullptr)
+            return SIZE_MAX;
+        size_t wrong = 0;
+        for (uint32_t y = 0; y < height; ++y)
+            for (uint32_t x = 0; x < width; ++x)
+                wrong += block[y * width + x] !=
+                         static_cast<uint8_t>(Vyx::SimControl::PatternPixel(counter, x0 + x, y0 + y));
+        return wrong;
+    }
+
+    static constexpr uint64_t kImage = 64 * 32;
+    const std::string fifoName = vyx::test::UniqueName("vyxmeasure");
+    MOutputChannel out{9};
+    std::unique_ptr<MMachScanCommand> scan;
+    std::vector<Line> lines;
+    void* ring64 = nullptr;
+    void* ring32 = nullptr;
+};
+
+TEST_F(CameraMeasurement, LostFramesAreFilledInAndImagesStoredInBothVariants) {
+    for (bool is64 : {false, true}) {
+        SCOPED_TRACE(is64 ? "64-bit" : "32-bit");
+        lines.clear();
+        CreateFifo(8, is64);
+        StartScan(TimeSpan(5 * 0.02));
+        EXPECT_EQ(Text(), ""); // no line yet, no "measurement begin"
+        for (uint32_t counter : {1u, 2u, 5u})
+            ASSERT_TRUE(Vyx::SimControl::EmitFrame(Frame(counter, true, 100 + counter)));
+        EXPECT_TRUE(PollToEnd());
+        EXPECT_EQ(Text(), "0000\tevent \"measurement begin\"\r\n");
+        ASSERT_EQ(lines.size(), 5u);
+        const double expect[5][6] = {{0, 101, 0, 1, 1, 35}, {1, 102, 0, 2, 2, 35},
+                                     {2, 105, 1, 0, 3, 35}, {3, 105, 1, 0, 4, 35},
+                                     {4, 105, 0, 3, 5, 35}};
+        for (size_t i = 0; i < 5; ++i) {
+            const Line& l = lines[i];
+            EXPECT_EQ((std::vector<double>{l.clock, l.time, l.lock, l.imageindex, l.triggerCount,
+                                           l.temperature}),
+                      std::vector<double>(expect[i], expect[i] + 6))
+                << "line " << i;
+        }
+        EXPECT_EQ(WrongPixels(1, 1), 0u);
+        EXPECT_EQ(WrongPixels(2, 2), 0u);
+        EXPECT_EQ(WrongPixels(3, 5), 0u);
+        EXPECT_EQ(UsedBlocks(), 3u); // the client releases them
+        // The lines' values are the axes' values now.
+        EXPECT_EQ(machine->GetAxisValue("clock"), 4.0);
+        scan.reset();
+        ASSERT_EQ(Reply([&](MOutputChannel* o) {
+                      return machine->NewMMachImagefifoDeleteCommand(o, fifoName);
+                  }),
+                  "");
+    }
+}
+
+TEST_F(CameraMeasurement, CounterBehindAndCounterWrap) {
+    CreateFifo(8);
+    // 4 lies behind the expected 9: one line for 9 without an image.
+    StartScan(TimeSpan(4 * 0.02));
+    for (uint32_t counter : {7u, 8u, 4u, 10u})
+        ASSERT_TRUE(Vyx::SimControl::EmitFrame(Frame(counter)));
+    EXPECT_TRUE(PollToEnd());
+    ASSERT_EQ(lines.size(), 4u) << Text();
+    const double behind[4][2] = {{7, 0}, {8, 0}, {9, 1}, {10, 0}};
+    for (size_t i = 0; i < 4; ++i)
+        EXPECT_EQ((std::pair{lines[i].triggerCount, lines[i].lock}),
+                  (std::pair{behind[i][0], behind[i][1]}))
+            << i;
+    // The counter wraps from 2^32 - 1 to 1, skipping 0.
+    lines.clear();
+    StartScan(TimeSpan(3 * 0.02));
+    for (uint32_t counter : {0xFFFFFFFEu, 0xFFFFFFFFu, 1u})
+        ASSERT_TRUE(Vyx::SimControl::EmitFrame(Frame(counter)));
+    EXPECT_TRUE(PollToEnd());
+    ASSERT_EQ(lines.size(), 3u) << Text();
+    const double wrapped[3] = {0xFFFFFFFE, 0xFFFFFFFF, 1};
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(lines[i].triggerCount, wrapped[i]) << i;
+        EXPECT_EQ(lines[i].lock, 0.0) << i;
+    }
+    EXPECT_EQ(WrongPixels(static_cast<uint64_t>(lines[2].imageindex), 1), 0u);
+}
+
+TEST_F(CameraMeasurement, ErrorsEndTheScanWithTheirText) {
+    struct Case {
+        const char* what;
+        std::vector<Vyx::SimFrame> frames;
+        const char* reply;
+    };
+    const Case cases[] = {
+        {"broken frame", {Frame(1), Frame(0, false)},
+         "0000\tevent \"measurement begin\"\r\n0009\terror \"camera error\"\r\n"},
+        {"pixels without a counter", {Frame(1), Frame(0, true)},
+         "0000\tevent \"measurement begin\"\r\n0009\terror \"invalid image received\"\r\n"},
+        // Four blocks nobody releases: the fifth image has nowhere to go.
+        {"full image FIFO", {Frame(1), Frame(2), Frame(3), Frame(4), Frame(5)},
+         "0000\tevent \"measurement begin\"\r\n0009\terror \"ringbuffer overflow\"\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        lines.clear();
+        CreateFifo(4);
+        StartScan(TimeSpan(10 * 0.02));
+        for (const Vyx::SimFrame& frame : c.frames)
+            ASSERT_TRUE(Vyx::SimControl::EmitFrame(frame));
+        EXPECT_TRUE(scan->IsDone()); // the server has not fetched a line yet
+        EXPECT_EQ(Text(), c.reply);
+        EXPECT_EQ(UsedBlocks(), 0u) << "the lines' images must be freed";
+        std::vector<double> values;
+        EXPECT_FALSE(scan->ReadNextLine(values)) << "lines must be dropped";
+        // One "resync needed" for a broken frame, however it is polled.
+        machine->PollAsyncErrors();
+        EXPECT_EQ(MachineChannel(), std::string(c.what) == "broken frame"
+                                        ? "0000\tevent \"resync needed\"\r\n"
+                                        : "");
+        scan.reset();
+    }
+}
+
+TEST_F(CameraMeasurement, BlockSizeCameraTimeoutAndArguments) {
+    // A block exactly as large as the image is taken; one byte less is refused at the start.
+    CreateFifo(2, false, kImage - 1);
+    StartScan(TimeSpan(0.02), false);
+    EXPECT_EQ(Text(), "0009\terror \"ringbuffer blocks too small\"\r\n");
+    CreateFifo(2, false, kImage);
+    StartScan(TimeSpan(0.02));
+    ASSERT_TRUE(Vyx::SimControl::EmitFrame(Frame(1)));
+    EXPECT_TRUE(PollToEnd());
+    EXPECT_EQ(lines.size(), 1u);
+    EXPECT_EQ(Text(), "0000\tevent \"measurement begin\"\r\n");
+
+    // A camera that stops delivering while images are expected.
+    StartScan(TimeSpan(3 * 0.02));
+    ASSERT_TRUE(Vyx::SimControl::EmitFrame(Frame(2)));
+    EXPECT_FALSE(Poll());
+    machine->GetCallbackClock().AdvanceForTest(29.0);
+    EXPECT_FALSE(Poll());
+    vyx::trace::TraceCapture capture;
+    machine->GetCallbackClock().AdvanceForTest(2.0);
+    EXPECT_TRUE(scan->IsDone());
+    EXPECT_EQ(Text(), "0000\tevent \"measurement begin\"\r\n"
+                      "0009\terror \"no images from camera\"\r\n");
+    EXPECT_EQ(capture.CountErrLog("is_camera_timed_out(): no camera callback called for 31"), 1)
+        << capture.Dump();
+
+    // Only "time" can be scanned, over at least one frame period.
+    const std::pair<MMachScanRequest, const char*> wrong[] = {
+        {[] {
+             MMachScanRequest r;
+             r.axes["x"] = {1.0, 1};
+             return r;
+         }(),
+         "0009\terror \"invalid axis\"\r\n"},
+        {[] {
+             MMachScanRequest r = TimeSpan(1.0);
+             r.axes["x"] = {1.0, 1};
+             return r;
+         }(),
+         "0009\terror \"invalid axis\"\r\n"},
+        {TimeSpan(0.5 * 0.02), "0009\terror \"invalid argument\"\r\n"},
+    };
+    for (const auto& [request, reply] : wrong) {
+        StartScan(request, false);
+        EXPECT_EQ(Text(), reply);
+    }
+}
+
+TEST_F(CameraMeasurement, AbortFreesTheImagesOfTheLinesNotRead) {
+    for (bool withImageindex : {true, false}) {
+        SCOPED_TRACE(withImageindex ? "imageindex reported" : "imageindex not reported");
+        Scandata(withImageindex ? std::vector<std::string>{"time", "imageindex"}
+                                : std::vector<std::string>{"time", "clock"});
+        CreateFifo(8);
+        StartScan(TimeSpan(10 * 0.02));
+        for (uint32_t counter = 1; counter <= 3; ++counter)
+            ASSERT_TRUE(Vyx::SimControl::EmitFrame(Frame(counter)));
+        EXPECT_FALSE(scan->IsDone());
+        EXPECT_EQ(UsedBlocks(), withImageindex ? 3u : 0u);
+        vyx::trace::TraceCapture capture;
+        scan->Abort();
+        EXPECT_EQ(UsedBlocks(), 0u);
+        EXPECT_EQ(capture.CountTrace("dropping unreachable image"), withImageindex ? 3 : 0);
+        std::vector<double> values;
+        EXPECT_FALSE(scan->ReadNextLine(values));
+        EXPECT_TRUE(scan->IsDone());
+        EXPECT_EQ(Text(), "0000\tevent \"measurement begin\"\r\n");
+        // The camera goes on, but nothing is measured any more.
+        ASSERT_TRUE(Vyx::SimControl::EmitFrame(Frame(4)));
+        EXPECT_FALSE(scan->ReadNextLine(values));
+        scan.reset();
+    }
+}
+
+TEST_F(CameraMeasurement, ClippedImagesLandRowAfterRow) {
+    ASSERT_EQ(Reply([&](MOutputChannel* o) {
+                  return machine->NewMMachSendCommand(
+                      o, "probe.config",
+                      "[General]\nChannels=imagewidth,imageheight,imageoffsetx,imageoffsety\n"
+                      "[Default]\nAccess=RW\n");
+              }),
+              "");
+    for (const std::map<std::string, double>& values :
+         {std::map<std::string, double>{{"imagewidth", 24}, {"imageheight", 10}},
+          std::map<std::string, double>{{"imageoffsetx", 16}, {"imageoffsety", 4}}})
+        ASSERT_EQ(Reply([&](MOutputChannel* o) { return machine->NewMMachSetCommand(o, values); })
+                      .find("error"),
+                  std::string::npos);
+    MCameraImageInfo info;
+    ASSERT_TRUE(machine->get_image_info("Camera:1", info));
+    ASSERT_EQ(info.clipWidth, 24u);
+    ASSERT_EQ(info.clipHeight, 10u);
+    CreateFifo(4, false, 24 * 10);
+    StartScan(TimeSpan(2 * 0.02));
+    ASSERT_TRUE(Vyx::SimControl::EmitFrame(Frame(1)));
+    ASSERT_TRUE(Vyx::SimControl::EmitFrame(Frame(2)));
+    EXPECT_TRUE(PollToEnd());
+    ASSERT_EQ(lines.size(), 2u);
+    for (uint32_t i = 0; i < 2; ++i)
+        EXPECT_EQ(WrongPixels(static_cast<uint64_t>(lines[i].imageindex), i + 1, info.clipX,
+                              info.clipY, 24, 10),
+                  0u);
+    EXPECT_GT(info.clipX, 0u); // the offsets moved the rectangle away from the corner
+    EXPECT_GT(info.clipY, 0u);
+}
+
+TEST_F(CameraMeasurement, ScanpointTakesOneImageOrTimesOut) {
+    CreateFifo(4);
+    std::unique_ptr<MMachScanpointCommand> point(
+        machine->NewMMachScanpointCommand(&out, TimeSpan(0.02)));
+    EXPECT_FALSE(point->IsDone());
+    EXPECT_EQ(Text(), "0000\tevent \"measurement begin\"\r\n");
+    ASSERT_TRUE(Vyx::SimControl::EmitFrame(Frame(1)));
+    EXPECT_TRUE(point->IsDone());
+    std::vector<double> values;
+    ASSERT_TRUE(point->ReadNextLine(values));
+    EXPECT_EQ(values[3], 1.0); // imageindex
+    EXPECT_EQ(Text(), "");
+
+    // An end time that has passed before the image came.
+    point.reset(machine->NewMMachScanpointCommand(&out, TimeSpan(0.0, false)));
+    EXPECT_TRUE(point->IsDone());
+    EXPECT_EQ(Text(), "0000\tevent \"measurement begin\"\r\n0009\terror \"probe: no contact\"\r\n");
+    point.reset(machine->NewMMachScanpointCommand(&out, TimeSpan(0.01)));
+    EXPECT_TRUE(point->IsDone());
+    EXPECT_EQ(Text(), "0009\terror \"invalid argument\"\r\n");
+}
+
+TEST_F(CameraMeasurement, BrokenFramesBetweenMeasurementsGiveOneResyncEvent) {
+    const int wakeUps = notifier.wakeUps.load();
+    ASSERT_TRUE(Vyx::SimControl::EmitFrame(Frame(1)));
+    EXPECT_EQ(machine->GetAxisValue("trigger_count"), 1.0);
+    EXPECT_EQ(machine->GetAxisValue("temp_camera"), 35.0);
+    ASSERT_TRUE(Vyx::SimControl::EmitFrame(Frame(0, false)));
+    ASSERT_TRUE(Vyx::SimControl::EmitFrame(Frame(0, false)));
+    EXPECT_EQ(notifier.wakeUps.load(), wakeUps + 1);
+    machine->PollAsyncErrors();
+    machine->PollAsyncErrors();
+    EXPECT_EQ(MachineChannel(), "0000\tevent \"resync needed\"\r\n");
+}
