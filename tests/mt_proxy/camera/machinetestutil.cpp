@@ -4,10 +4,25 @@
 #include "platform/vyx/simcontrol.h"
 #include "platform/vyx/vyxbase.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 
 namespace machinetest {
+
+void CountingNotifier::WakeUp() {
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        wakeUps.fetch_add(1);
+    }
+    woken.notify_all();
+}
+
+bool CountingNotifier::WaitBeyond(int seen, int timeoutMs) {
+    std::unique_lock<std::mutex> lock(mutex);
+    return woken.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                          [&] { return wakeUps.load() > seen; });
+}
 
 std::string Finish(MMachCommand* command, MOutputChannel& out, int polls) {
     if (command != nullptr) {

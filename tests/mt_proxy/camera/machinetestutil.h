@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <functional>
 #include <memory>
 #include <string>
@@ -19,8 +21,14 @@ namespace machinetest {
 class CountingNotifier : public MClientNotifier {
 public:
     int32_t GetState() override { return 1; }
-    void WakeUp() override { wakeUps.fetch_add(1); }
+    void WakeUp() override;
+    // Waits until more than `seen` wake-ups happened; false when the time ran out.
+    bool WaitBeyond(int seen, int timeoutMs);
     std::atomic<int> wakeUps{0};
+
+private:
+    std::mutex mutex;
+    std::condition_variable woken;
 };
 
 // Polls a command until it is done (at most `polls` times), deletes it, and gives the reply

@@ -60,11 +60,12 @@ protected:
     void CreateFifo(uint32_t blocks, bool is64 = false, uint64_t blockSize = 0) {
         if (blockSize == 0)
             blockSize = kImage;
-        if (machine->FindImageFifo(fifoName) != nullptr)
+        if (machine->FindImageFifo(fifoName) != nullptr) {
             ASSERT_EQ(Reply([&](MOutputChannel* o) {
                           return machine->NewMMachImagefifoDeleteCommand(o, fifoName);
                       }),
                       "");
+        }
         const uint64_t header = is64 ? 71 + 8 : 35 + 4;
         const uint64_t size = header + blocks * (blockSize + (is64 ? 8 : 4));
         ASSERT_EQ(Reply([&](MOutputChannel* o) {

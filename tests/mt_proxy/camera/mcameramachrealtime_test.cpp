@@ -1,0 +1,248 @@
+// The camera machine with its threads at work: scans on a camera that delivers frames on its
+// own thread, a client process that reads and releases the images meanwhile, and autoinfo's
+// wake-up thread. These suites also run under ThreadSanitizer.
+
+#include "tests/mt_proxy/camera/machinetestutil.h"
+
+#include "msl/mipc/mmemblockringbuffer.h"
+#include "msl/mipc/msharedmem.h"
+#include "msl/mipc/mthread.h"
+#include "platform/trace/tracecapture.h"
+#include "platform/vyx/simcontrol.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <cstring>
+
+using namespace machinetest;
+
+namespace {
+
+// The camera's test pattern, written out here: pixel (x, y) of a frame of `pitch` pixels per
+// row with counter c.
+uint8_t Pattern(uint32_t counter, uint32_t pitch, uint32_t x, uint32_t y) {
+    return static_cast<uint8_t>((uint64_t{y} * pitch + x + counter % 251) % 251);
+}
+
+size_t WrongPixels(const uint8_t* block, uint32_t counter, uint32_t width, uint32_t height) {
+    size_t wrong = 0;
+    for (uint32_t y = 0; y < height; ++y)
+        for (uint32_t x = 0; x < width; ++x)
+            wrong += block[y * width + x] != Pattern(counter, width, x, y);
+    return wrong;
+}
+
+// What the server does with a scan: poll it whenever woken (or every 20 ms) and hand every
+// line on, until it is done.
+template <class OnLine>
+bool RunScan(MMachScanCommand& scan, CountingNotifier& notifier, OnLine onLine) {
+    std::vector<double> values;
+    for (int polls = 0; polls < 3000; ++polls) {
+        const int seen = notifier.wakeUps.load();
+        const bool done = scan.IsDone();
+        while (scan.ReadNextLine(values))
+            onLine(values);
+        if (done)
+            return true;
+        notifier.WaitBeyond(seen, 20);
+    }
+    return false;
+}
+
+// One line of a measurement to check, as the client reads it: block number and counter.
+struct Handed {
+    uint64_t block;
+    uint32_t counter;
+};
+
+} // namespace
+
+class CameraScanConcurrency : public CameraMachineTest {
+protected:
+    void Prepare(const std::string& camera, uint64_t fifoSize) {
+        WriteCameraConfig(camera);
+        OpenMachine();
+        if (machine->GetActiveProbesystem() != "Camera:1") // else reopened with it
+            LoadCamera();
+        ASSERT_EQ(Reply([&](MOutputChannel* o) {
+                      return machine->NewMMachScandataCommand(
+                          o, {"imageindex", "trigger_count", "lock"});
+                  }),
+                  "");
+        ASSERT_EQ(Reply([&](MOutputChannel* o) {
+                      return machine->NewMMachImagefifoCreateCommand(o, fifo, fifoSize);
+                  }),
+                  "");
+        ASSERT_EQ(Reply([&](MOutputChannel* o) {
+                      return machine->NewMMachImagefifoSelectCommand(o, fifo);
+                  }),
+                  "");
+    }
+    const std::string fifo = vyx::test::UniqueName("vyxrealtime");
+    MOutputChannel out{11};
+};
+
+TEST_F(CameraScanConcurrency, TwoSecondsAtFiftyFramesGiveAHundredImages) {
+    for (const char* variant : {"[General]\r\nAlways64Bit=0\r\n", "[General]\r\nAlways64Bit=1\r\n"}) {
+        SCOPED_TRACE(variant);
+        std::filesystem::create_directories(ConfigDir());
+        vyx::test::WriteFileBytes(ConfigDir() + "/vyxcamera.ini", variant);
+        Prepare("Width=160\nHeight=120\nFrameRate=50\n", 8 << 20);
+        MMachImagefifo* record = machine->FindImageFifo(fifo);
+        ASSERT_NE(record, nullptr);
+        void* ring = record->ringBuffer64 != nullptr ? record->ringBuffer64 : record->ringBuffer32;
+        const bool is64 = record->ringBuffer64 != nullptr;
+        EXPECT_EQ(is64, std::string(variant).find("=1") != std::string::npos);
+
+        // Absolute: the target lies 2 s ahead of the camera's time now.
+        MMachScanRequest request;
+        request.axes["time"] = {machine->GetAxisValue("time") + 2.0, 0};
+        std::unique_ptr<MMachScanCommand> scan(machine->NewMMachScanCommand(&out, request));
+        size_t lines = 0, images = 0, wrong = 0;
+        uint32_t lastCounter = 0;
+        ASSERT_TRUE(RunScan(*scan, notifier, [&](const std::vector<double>& v) {
+            ++lines;
+            const auto counter = static_cast<uint32_t>(v[1]);
+            EXPECT_EQ(v[2], 0.0) << "no frame may be lost";
+            EXPECT_EQ(counter, lastCounter == 0 ? counter : lastCounter + 1);
+            lastCounter = counter;
+            const auto block = static_cast<uint64_t>(v[0]);
+            const auto* pixels = static_cast<const uint8_t*>(
+                is64 ? MMemBlockRingBuffer_GetReadPointer(ring, block)
+                     : MMemBlockRingBuffer32_GetReadPointer(ring, static_cast<uint32_t>(block)));
+            ASSERT_NE(pixels, nullptr);
+            ++images;
+            wrong += WrongPixels(pixels, counter, 160, 120);
+            if (is64)
+                MMemBlockRingBuffer_Release(ring, block);
+            else
+                MMemBlockRingBuffer32_Release(ring, static_cast<uint32_t>(block));
+        }));
+        std::string text;
+        out.Take(text, true);
+        EXPECT_EQ(text, "0000\tevent \"measurement begin\"\r\n");
+        EXPECT_EQ(lines, 100u);
+        EXPECT_EQ(images, 100u);
+        EXPECT_EQ(wrong, 0u);
+        scan.reset();
+        CloseMachine();
+    }
+}
+
+TEST_F(CameraScanConcurrency, ClientProcessReadsAndReleasesWhileTheCameraRunsFree) {
+    constexpr uint32_t kWidth = 128, kHeight = 64, kFrames = 1000;
+    // The client: gets block number and counter of each line through a pipe, maps the FIFO,
+    // checks the image and releases the block; its exit status counts the failures. Forked
+    // before any thread of the machine exists.
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    const pid_t client = fork();
+    ASSERT_GE(client, 0);
+    if (client == 0) {
+        close(pipeFds[1]);
+        void* ring = nullptr;
+        int failures = 0;
+        uint32_t checked = 0;
+        Handed handed{};
+        while (read(pipeFds[0], &handed, sizeof handed) == sizeof handed && handed.block != 0) {
+            if (ring == nullptr && (ring = MSharedMem_Link(fifo.c_str())) == nullptr)
+                _exit(100);
+            const auto* pixels = static_cast<const uint8_t*>(
+                MMemBlockRingBuffer32_GetReadPointer(ring, static_cast<uint32_t>(handed.block)));
+            if (pixels == nullptr || WrongPixels(pixels, handed.counter, kWidth, kHeight) != 0)
+                ++failures;
+            if (!MMemBlockRingBuffer32_Release(ring, static_cast<uint32_t>(handed.block)))
+                ++failures;
+            ++checked;
+        }
+        _exit(checked == kFrames ? std::min(failures, 99) : 101);
+    }
+    close(pipeFds[0]);
+
+    // Room for every frame: the client may lag as far behind as it likes.
+    Prepare("Width=128\nHeight=64\nMode=freerun\n", 1100 * (kWidth * kHeight + 4) + 35);
+    std::unique_ptr<MMachScanCommand> scan(
+        machine->NewMMachScanCommand(&out, [] {
+            MMachScanRequest request;
+            request.axes["time"] = {kFrames * 0.02, 1};
+            return request;
+        }()));
+    size_t lines = 0, lost = 0;
+    uint32_t expected = 0;
+    const bool finished = RunScan(*scan, notifier, [&](const std::vector<double>& v) {
+        ++lines;
+        lost += v[2] != 0.0;
+        const Handed handed{static_cast<uint64_t>(v[0]), static_cast<uint32_t>(v[1])};
+        EXPECT_EQ(handed.counter, expected == 0 ? handed.counter : expected);
+        expected = handed.counter + 1;
+        if (handed.block != 0) {
+            EXPECT_EQ(write(pipeFds[1], &handed, sizeof handed), ssize_t(sizeof handed));
+        }
+    });
+    const Handed end{0, 0};
+    EXPECT_EQ(write(pipeFds[1], &end, sizeof end), ssize_t(sizeof end));
+    close(pipeFds[1]);
+    int status = 0;
+    ASSERT_EQ(waitpid(client, &status, 0), client);
+    EXPECT_TRUE(finished);
+    std::string text;
+    out.Take(text, true);
+    EXPECT_EQ(text, "0000\tevent \"measurement begin\"\r\n"); // no "ringbuffer overflow"
+    EXPECT_EQ(lines, kFrames);
+    EXPECT_EQ(lost, 0u);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "100: no FIFO, 101: lines missing, else failed images";
+}
+
+class AutoinfoConcurrency : public CameraMachineTest {};
+
+TEST_F(AutoinfoConcurrency, WakesTheServerAndHandsOutValuesOncePerInterval) {
+    MCameraMachAbstract& m = OpenMachine();
+    const int threadsBefore = MThread_GetRegisteredCount();
+    MOutputChannel reply(5);
+    {
+        vyx::trace::TraceCapture capture(0);
+        ASSERT_TRUE(m.StartAutoinfo(&reply, 5, {"init", "scanstep"}));
+        EXPECT_EQ(capture.CountTrace("StartAutoinfo(): autoinfo interval too small. Adjusted to "
+                                     "10 ms"),
+                  1);
+    }
+    EXPECT_TRUE(m.IsAutoinfoRunning());
+    EXPECT_EQ(MThread_GetRegisteredCount(), threadsBefore + 1);
+    const int seen = notifier.wakeUps.load();
+    EXPECT_TRUE(notifier.WaitBeyond(seen + 2, 10000)) << "the wake-up thread calls WakeUp";
+    std::vector<double> values;
+    for (int i = 0; i < 1000 && !m.GetAutoinfo(values); ++i)
+        notifier.WaitBeyond(notifier.wakeUps.load(), 20);
+    EXPECT_EQ(values, (std::vector<double>{1.0, 1.0}));
+    m.StopAutoinfo();
+    EXPECT_FALSE(m.IsAutoinfoRunning());
+    EXPECT_EQ(MThread_GetRegisteredCount(), threadsBefore) << "Stop joins the thread";
+    EXPECT_FALSE(m.GetAutoinfo(values));
+
+    // Before the interval: nothing, and the caller's list stays as it was.
+    ASSERT_TRUE(m.StartAutoinfo(&reply, 60000, {"init"}));
+    values = {42.0};
+    EXPECT_FALSE(m.GetAutoinfo(values));
+    EXPECT_EQ(values, (std::vector<double>{42.0}));
+    m.StopAutoinfo();
+
+    // An unknown axis: error 4 and no thread; the known one before it stays listed until the
+    // next stop.
+    EXPECT_FALSE(m.StartAutoinfo(&reply, 100, {"init", "nosuch"}));
+    std::string text;
+    reply.Take(text, true);
+    EXPECT_EQ(text, "0005\terror \"invalid axis\"\r\n");
+    EXPECT_FALSE(m.IsAutoinfoRunning());
+    ASSERT_TRUE(m.StartAutoinfo(&reply, 10, {"scanstep"}));
+    values.clear();
+    for (int i = 0; i < 1000 && !m.GetAutoinfo(values); ++i)
+        notifier.WaitBeyond(notifier.wakeUps.load(), 20);
+    EXPECT_EQ(values, (std::vector<double>{1.0, 1.0})); // "init" from before, then "scanstep"
+    m.StopAutoinfo();
+    EXPECT_EQ(MThread_GetRegisteredCount(), threadsBefore);
+}
