@@ -303,7 +303,9 @@ bool CSensorVyxCamera::SetPropertyData(std::string_view text) {
             data = doc.GetContentString();
         }
     }
-    if (!CSensorBase::SetPropertyData(data))
+    // The channel table only: the camera channels have no value array, and a failed update
+    // is the table's error 32 alone.
+    if (!CSensor::SetPropertyData(data))
         return false;
     take_image_channel_limits();
 
