@@ -599,6 +599,11 @@ void CSensorBase::rebuild_values() {
     }
 }
 
+void CSensorBase::DropPropertyValues() {
+    m_values.clear();
+    m_quick.fill(nullptr);
+}
+
 void CSensorBase::remember_quick_access() {
     for (size_t slot = 0; slot < kQuickSlots; ++slot) {
         uint32_t index = GetPropertyIndex(kQuickNames[slot]);

@@ -202,8 +202,9 @@ bool CSensorVyxCamera::get_camera_info(Vyx::CImgSensors& camera, CVyxCameraIdent
 
 CSensorVyxCamera::CSensorVyxCamera(Vyx::CImgSensors* camera) : m_camera(camera) {
     const char* const self = "CSensorVyxCamera::CSensorVyxCamera";
-    // The tactile channels of the base are no camera's.
+    // The tactile channels of the base are no camera's, and camera channels have no values.
     ClearPropertyTable();
+    DropPropertyValues();
     if (m_camera == nullptr)
         return;
 

@@ -149,6 +149,9 @@ TEST_F(CameraSensor, ChannelsWithTheCameraLimits) {
         codes.push_back(camera->GetErrorCode());
     EXPECT_EQ(codes, std::vector<uint32_t>{32});
     EXPECT_EQ(camera->GetPropertyTable().at("gain").max, 9.0);
+    // Nor is a value array left over from the base's default channels.
+    EXPECT_EQ(camera->GetPropertyValueAddress("gain"), nullptr);
+    EXPECT_EQ(camera->GetQuickAccess(CSensorBase::kU), nullptr);
 }
 
 TEST_F(CameraSensor, PartialScanCamerasGetAMovableYOffset) {
