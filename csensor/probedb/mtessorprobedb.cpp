@@ -228,7 +228,10 @@ bool MTessorProbeDB::clear_tips(uint32_t probe) {
         MTRACE_ALWAYS("%s(): Deleted section %s from %s, probe %u", "MTessorProbeDB::clear_tips",
                       section.c_str(), GetFileName().c_str(), probe);
     }
-    // As in DeleteProbe: the active pair goes first, so the files never name a lost tip.
+    // As in DeleteProbe: the active pair goes before the tips are saved away, and the cache
+    // follows the file. Saving first would leave the volatile file naming a lost tip when
+    // its own save then fails (or the process dies between the two), and Open refuses such
+    // a database for good; this order leaves at worst no active tip.
     if (m_activeProbe == probe && !SetActiveProbe(0, 0)) {
         MERRTRACE("%s(): SetActiveProbe(0, 0) failed", "MTessorProbeDB::clear_tips");
         return false;
@@ -251,6 +254,8 @@ bool MTessorProbeDB::clear_probes() {
         MTRACE_ALWAYS("%s(): Deleted section %s from %s", "MTessorProbeDB::clear_probes",
                       section.c_str(), GetFileName().c_str());
     }
+    // The same order as in clear_tips, for the same reason; the cache is emptied only once
+    // the file is.
     if (!SetActiveProbe(0, 0)) {
         MERRTRACE("%s(): SetActiveProbe(0, 0) failed", "MTessorProbeDB::clear_probes");
         return false;

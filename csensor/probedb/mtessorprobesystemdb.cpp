@@ -690,9 +690,13 @@ bool MTessorProbesystemDB::RestoreAllData(const std::string& serial, const std::
         MTRACE(3, "RestoreAllData(): probe and probesystem data restored");
         return true;
     }
-    if (!touched)
-        return false; // refused before anything changed
     MERRTRACE("RestoreAllData(): restoration of probe data failed. Trying to restore old state.");
+    if (!touched) {
+        // The text was refused before anything was written: the old state is still in place,
+        // and writing the in-memory backup back would only rewrite the same bytes.
+        MERRTRACE("RestoreAllData(): restoration of backup data successful.");
+        return false;
+    }
     if (do_restore(serial, saved)) {
         MERRTRACE("RestoreAllData(): restoration of backup data successful.");
     } else {
@@ -784,6 +788,10 @@ bool MTessorProbesystemDB::restore(const std::string& serial, const std::string&
         return false;
     }
     if (activeId < 0) {
+        // Nothing of the backup is written, but the probe system is unloaded before the
+        // attempt fails (RestoreAllData then puts the old selection back).
+        touched = true;
+        UnloadProbesystem();
         MERRTRACE("do_restore(): illegal probesystem id %ld", static_cast<long>(activeId));
         return false;
     }

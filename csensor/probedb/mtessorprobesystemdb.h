@@ -82,7 +82,8 @@ public:
     bool BackupAllData(const std::string& serial, std::string& text);
     // Writes a backup back. A backup of another machine is refused unless its serial is
     // "000.000.000"; a damaged text is refused before any file is touched. When writing
-    // fails midway, the state before the call is written back from an in-memory backup.
+    // fails midway, or a negative active id has unloaded the probe system, the state before
+    // the call is written back from an in-memory backup.
     bool RestoreAllData(const std::string& serial, const std::string& text);
     // One restore attempt.
     bool do_restore(const std::string& serial, const std::string& text);

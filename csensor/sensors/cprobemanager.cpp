@@ -608,7 +608,7 @@ bool CProbeManager::GetProbesystemList(std::string& list) {
         inUse = m_typeList;
     }
     for (const std::string& item : items) {
-        if (item != kUnloaded && FindSensor(item)) {
+        if (FindSensor(item)) {
             MTRACE(4, "GetProbesystemList(): use probesystem '%s'", item.c_str());
             if ((" " + inUse).find(" " + item + " ") == std::string::npos)
                 inUse += item + " ";

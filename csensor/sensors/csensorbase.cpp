@@ -338,11 +338,9 @@ double* CSensorBase::GetPropertyValueAddress(int index) {
 }
 
 double* CSensorBase::GetPropertyValueAddress(const char* name) {
-    uint32_t index = GetPropertyIndex(name);
-    // A channel the sensor does not have is no error when the lookup knows it.
-    if (index == CSENSOR_INVALID_INDEX && ValueAddressLookup() && name)
-        return ValueAddressLookup()(name);
-    double* address = GetPropertyValueAddress(static_cast<int>(index));
+    // An unknown name is an invalid index like any other (error 41 and its log line); only
+    // then is the lookup asked.
+    double* address = GetPropertyValueAddress(static_cast<int>(GetPropertyIndex(name)));
     if (!address && ValueAddressLookup() && name)
         return ValueAddressLookup()(name);
     return address;
@@ -350,7 +348,8 @@ double* CSensorBase::GetPropertyValueAddress(const char* name) {
 
 double* CSensorBase::GetPropertyRawAddress(int index) {
     if (!valid_index(index)) {
-        MERRLOG("GetPropertyRawAddress(): Invalid index #%d", index);
+        // The address getters share one message.
+        MERRLOG("GetPropertyValueAddress(): Invalid index #%d", index);
         PushErrorCode(CSENSOR_ERR_INVALID_INDEX);
         return nullptr;
     }
@@ -600,6 +599,11 @@ void CSensorBase::rebuild_values() {
     }
 }
 
+void CSensorBase::DropPropertyValues() {
+    m_values.clear();
+    m_quick.fill(nullptr);
+}
+
 void CSensorBase::remember_quick_access() {
     for (size_t slot = 0; slot < kQuickSlots; ++slot) {
         uint32_t index = GetPropertyIndex(kQuickNames[slot]);
@@ -730,9 +734,9 @@ bool CSensorBase::ProcessUserData(std::string_view text, bool flag) {
     bool unloaded = true;
     changes += ReadTipGeometry(user, unloaded, flag);
     if (unloaded) {
+        // Written back all the same, but not reported: a probe system without a tip is
+        // completed on every switch, and the line would say nothing new each time.
         MTRACE(4, "SetUserData(): tip unloaded");
-        if (changes > 0)
-            MTRACE_LEVEL(level, "SetUserData() [%s]: Data changed or extended", GetName());
         return true;
     }
 
@@ -902,14 +906,16 @@ int CSensorBase::ReadSectionCalibrationState(MIniData& doc, const std::string& s
     }
     std::vector<std::string> names;
     doc.GetEntryNames("Calibration", names);
+    // The overall state is calibrated only while every range is; an entry that is no number
+    // counts as uncalibrated.
     bool all = true;
     for (const std::string& name : names) {
         double state = 0.0;
-        if (name != "Calibrated" && doc.GetDoubleEntry("Calibration", name, state) && state == 0.0)
+        if (name != "Calibrated" &&
+            (!doc.GetDoubleEntry("Calibration", name, state) || state == 0.0))
             all = false;
     }
-    if (all)
-        doc.SetLongEntry("Calibration", "Calibrated", 1);
+    doc.SetLongEntry("Calibration", "Calibrated", all ? 1 : 0);
     return counted.Changes();
 }
 

@@ -165,6 +165,9 @@ protected:
     CSensorPropertyValue* ValueEntry(int index);
     // The same, and null (error 41 queued) also when the caller's output or address is null.
     CSensorPropertyValue* ValueEntry(int index, const void* pointer);
+    // For sensors whose channels hold no values of their own (the cameras): forgets the value
+    // array that construction built for the default channels, with its quick-access pointers.
+    void DropPropertyValues();
 
 private:
     void rebuild_values();

@@ -1,5 +1,6 @@
 #include "csensor/sensors/csensorchannel.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 
@@ -41,25 +42,21 @@ uint32_t CSensor_AccessCodeFromLetters(std::string_view letters) {
 
 std::vector<std::string> CSensor_SplitChannelList(std::string_view value) {
     std::vector<std::string> names;
-    std::string item;
-    bool comment = false;
-    auto flush = [&]() {
+    size_t begin = 0;
+    while (begin <= value.size()) {
+        size_t comma = value.find(',', begin);
+        if (comma == std::string_view::npos)
+            comma = value.size();
+        // Each item on its own: without white space, up to its ';', "//" or "/*".
+        std::string item;
+        for (char c : value.substr(begin, comma - begin))
+            if (!std::isspace(static_cast<unsigned char>(c)))
+                item.push_back(c);
+        size_t cut = std::min({item.find(';'), item.find("//"), item.find("/*")});
+        item.resize(std::min(cut, item.size()));
         if (!item.empty())
             names.push_back(item.substr(0, CSENSOR_NAME_MAX));
-        item.clear();
-    };
-    for (size_t i = 0; i < value.size() && !comment; ++i) {
-        char c = value[i];
-        bool next_starts_comment =
-            i + 1 < value.size() && (value[i + 1] == '/' || value[i + 1] == '*');
-        if (c == ';' || (c == '/' && next_starts_comment)) {
-            comment = true;
-        } else if (c == ',') {
-            flush();
-        } else if (!std::isspace(static_cast<unsigned char>(c))) {
-            item.push_back(c);
-        }
+        begin = comma + 1;
     }
-    flush();
     return names;
 }

@@ -57,8 +57,8 @@ using CSensorChannelTable = std::map<std::string, CSensorChannelDesc>;
 // "R" 0, "W" 1, "RW" 2, "B" 3, "I" 4; anything else 5.
 uint32_t CSensor_AccessCodeFromLetters(std::string_view letters);
 
-// The channel names of a [General] "Channels" value, in list order. Every item loses all its
-// white space; an item ends at ';' or at a "//" or "/*" comment, and such a comment runs to
-// the end of the value, so commas inside it separate nothing. Empty items are dropped, long
-// names are cut to 31 characters.
+// The channel names of a [General] "Channels" value, in list order. The value is split at
+// every comma first; each item then loses all its white space and ends at ';' or at a "//" or
+// "/*" comment, so "a,b // was: c,d" names a, b and d. Empty items are dropped, long names are
+// cut to 31 characters.
 std::vector<std::string> CSensor_SplitChannelList(std::string_view value);

@@ -1,390 +1,136 @@
-// vyxshm: lists, inspects, reads and releases the blocks of the block ring buffers that the
-// camera module keeps in shared memory (its image FIFOs). It finds its way through a segment
-// by the byte layout alone and checks that layout against the segment's size before it
-// touches a block, so a damaged or foreign segment is reported, never read out of bounds.
+// vyxshm: lists the shared-memory segments in /dev/shm with their kind and the processes that
+// map them, removes stale ones, and inspects, reads and releases the blocks of the camera
+// module's image FIFOs (block ring buffers). Everything is found by the segments' byte
+// layouts alone, checked against their sizes before anything is read.
 
-#include "msl/mipc/mmemblockringbuffer.h"
-#include "msl/mipc/mmemblockringbufferlayout.h"
+#include "host/vyxshm/shmcommands.h"
+#include "host/vyxshm/shmsegment.h"
 
-#include <algorithm>
-#include <cerrno>
-#include <cinttypes>
-#include <cstdarg>
+#include <CLI/CLI.hpp>
+
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <dirent.h>
-#include <fcntl.h>
 #include <string>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <vector>
 
 namespace {
 
-namespace rb = msl::ringbuffer;
-
-const char kUsage[] =
-    "usage: vyxshm list\n"
-    "       vyxshm info NAME\n"
-    "       vyxshm read NAME N [-o FILE] [--release]\n"
-    "       vyxshm release NAME N\n"
-    "\n"
-    "  list     one line per shared-memory segment that holds a block ring buffer\n"
-    "  info     the ring buffer's header and counts as 'key: value' lines\n"
-    "  read     block N (1-based) to FILE or standard output; --release frees it afterwards\n"
-    "  release  frees block N\n"
-    "\n"
-    "Exit status: 0 success, 1 failure (nothing is changed), 2 usage error.\n";
-
-constexpr int kFailed = 1;
 constexpr int kUsageError = 2;
 
-int Usage(const char* problem) {
-    std::fprintf(stderr, "vyxshm: %s\n%s", problem, kUsage);
+const char kUsage[] = "usage: vyxshm list\n"
+                      "       vyxshm info NAME\n"
+                      "       vyxshm read NAME N [-o FILE] [--release]\n"
+                      "       vyxshm release NAME N\n"
+                      "       vyxshm remove NAME [--force]\n";
+
+const char kCommands[][8] = {"list", "info", "read", "release", "remove"};
+
+const char kDescription[] =
+    "Looks into the shared-memory segments of the camera module (/dev/shm/NAME): its image "
+    "FIFOs (block ring buffers, 64- or 32-bit), the events of its preview memories and its "
+    "line FIFOs. A segment outlives a crashed process; 'list' shows which segments no "
+    "process maps any more and 'remove' deletes them, so that the module can create them "
+    "again.";
+
+const char kFooter[] =
+    "NAME is the segment's name as in /dev/shm (a leading '/' is accepted). Blocks are "
+    "numbered from 1, as the measurand lines' \"imageindex\" names them.\n"
+    "Exit status: 0 success; 1 failure, with one line on standard error (nothing is changed "
+    "then); 2 usage error.\n"
+    "Run 'vyxshm COMMAND --help' for the options of a command.";
+
+int UsageError(const std::string& problem) {
+    std::fprintf(stderr, "vyxshm: %s\n%sRun 'vyxshm --help' for more.\n", problem.c_str(), kUsage);
     return kUsageError;
 }
 
-int Fail(const char* format, ...) __attribute__((format(printf, 1, 2)));
-int Fail(const char* format, ...) {
-    std::fputs("vyxshm: ", stderr);
-    va_list args;
-    va_start(args, format);
-    std::vfprintf(stderr, format, args);
-    va_end(args);
-    std::fputc('\n', stderr);
-    return kFailed;
-}
-
-// A whole segment mapped into this process.
-class Segment {
-public:
-    ~Segment() {
-        if (base != nullptr)
-            munmap(base, size);
-    }
-
-    // 0, or the errno of the failing step. Writable only when blocks are to be released.
-    int Open(const std::string& name, bool writable) {
-        int fd = shm_open(("/" + name).c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC, 0);
-        if (fd < 0)
-            return errno;
-        struct stat info {};
-        int error = fstat(fd, &info) == 0 ? 0 : errno;
-        if (error == 0 && info.st_size > 0) {
-            size = static_cast<size_t>(info.st_size);
-            void* mapped =
-                mmap(nullptr, size, PROT_READ | (writable ? PROT_WRITE : 0), MAP_SHARED, fd, 0);
-            if (mapped == MAP_FAILED)
-                error = errno;
-            else
-                base = static_cast<uint8_t*>(mapped);
-        }
-        close(fd);
-        return error;
-    }
-
-    uint8_t* base = nullptr;
-    size_t size = 0;
-};
-
-// What the header of a usable ring buffer says.
-struct RingInfo {
-    int variant = 0; // 64 or 32
-    unsigned active = 0;
-    uint64_t blockSize = 0;
-    uint64_t blocks = 0;
-    uint64_t writeIndex = 0;
-    uint64_t lockOffset = 0;
-};
-
-// Reads and checks the header against the segment; on failure `why` says what is wrong.
-bool Inspect(const Segment& segment, RingInfo* ring, std::string* why) {
-    const uint8_t* base = segment.base;
-    size_t size = segment.size;
-    char text[160];
-    if (base == nullptr || size < rb::kHeaderSize32) {
-        *why = "the segment is smaller than a ring buffer header";
+// CLI11 would call an unknown word an unexpected argument; an operator typed a command.
+bool IsUnknownCommand(int argc, char** argv) {
+    if (argc < 2 || argv[1][0] == '-')
         return false;
-    }
-    size_t header, word;
-    if (base[0] == rb::kSizeofSizeT64 && size < rb::kHeaderSize64) {
-        *why = "the segment is smaller than a ring buffer header";
-        return false;
-    }
-    if (base[0] == rb::kSizeofSizeT64) {
-        rb::Header64 h;
-        std::memcpy(&h, base, sizeof h);
-        *ring = {64, h.active, h.block_size, h.num_entries, h.write_index, h.locked_array_offset};
-        header = rb::kHeaderSize64;
-        word = rb::kLockWord64;
-    } else if (base[0] == rb::kSizeofSizeT32) {
-        rb::Header32 h;
-        std::memcpy(&h, base, sizeof h);
-        *ring = {32, h.active, h.block_size, h.num_entries, h.write_index, h.locked_array_offset};
-        header = rb::kHeaderSize32;
-        word = rb::kLockWord32;
-    } else {
-        std::snprintf(text, sizeof text, "its first byte is %u, not 8 or 4", unsigned(base[0]));
-        *why = text;
-        return false;
-    }
-    if (ring->active > 1) {
-        std::snprintf(text, sizeof text, "its active byte is %u", ring->active);
-        *why = text;
-        return false;
-    }
-    if (ring->blockSize == 0 || ring->blocks == 0) {
-        *why = "it has no blocks";
-        return false;
-    }
-    if (ring->blocks > (size - header) / ring->blockSize) {
-        std::snprintf(text, sizeof text,
-                      "%" PRIu64 " blocks of %" PRIu64 " bytes do not fit %zu bytes", ring->blocks,
-                      ring->blockSize, size);
-        *why = text;
-        return false;
-    }
-    uint64_t blocksEnd = header + ring->blocks * ring->blockSize;
-    if (ring->lockOffset < blocksEnd || ring->lockOffset - blocksEnd >= word ||
-        ring->lockOffset % word != 0) {
-        std::snprintf(text, sizeof text,
-                      "its lock array offset %" PRIu64 " does not follow the blocks (end %" PRIu64
-                      ")",
-                      ring->lockOffset, blocksEnd);
-        *why = text;
-        return false;
-    }
-    if (ring->blocks > (size - ring->lockOffset) / word) {
-        std::snprintf(text, sizeof text, "its lock array reaches beyond the segment's %zu bytes",
-                      size);
-        *why = text;
-        return false;
-    }
-    return true;
-}
-
-// The blocks in use and the reader's operations, through the variant's functions.
-uint64_t NumUsed(const Segment& segment, const RingInfo& ring) {
-    return ring.variant == 64 ? MMemBlockRingBuffer_GetNumUsed(segment.base)
-                              : MMemBlockRingBuffer32_GetNumUsed(segment.base);
-}
-
-const uint8_t* ReadBlock(const Segment& segment, const RingInfo& ring, uint64_t number) {
-    void* block = ring.variant == 64
-                      ? MMemBlockRingBuffer_GetReadPointer(segment.base, number)
-                      : MMemBlockRingBuffer32_GetReadPointer(segment.base, uint32_t(number));
-    return static_cast<const uint8_t*>(block);
-}
-
-bool ReleaseBlock(const Segment& segment, const RingInfo& ring, uint64_t number) {
-    return (ring.variant == 64
-                ? MMemBlockRingBuffer_Release(segment.base, number)
-                : MMemBlockRingBuffer32_Release(segment.base, uint32_t(number))) == 1;
-}
-
-// Segment names are given without the leading '/' of the POSIX object, but one is accepted.
-std::string SegmentName(const char* argument) {
-    return argument[0] == '/' ? argument + 1 : argument;
-}
-
-// Opens NAME and checks it holds a ring buffer; prints the error and returns false if not.
-bool OpenRing(const std::string& name, bool writable, Segment* segment, RingInfo* ring,
-              int* status) {
-    if (name.empty() || name.find('/') != std::string::npos) {
-        *status = Fail("\"%s\" is not a segment name", name.c_str());
-        return false;
-    }
-    if (int error = segment->Open(name, writable)) {
-        *status = error == ENOENT
-                      ? Fail("no shared memory segment \"%s\"", name.c_str())
-                      : Fail("cannot open \"%s\": %s", name.c_str(), std::strerror(error));
-        return false;
-    }
-    std::string why;
-    if (!Inspect(*segment, ring, &why)) {
-        *status = Fail("\"%s\" holds no usable ring buffer: %s", name.c_str(), why.c_str());
-        return false;
-    }
-    return true;
-}
-
-// A block number as typed: false for anything but decimal digits.
-bool ParseNumber(const char* text, uint64_t* number) {
-    if (*text == '\0' || std::strspn(text, "0123456789") != std::strlen(text))
-        return false;
-    errno = 0;
-    *number = std::strtoull(text, nullptr, 10);
-    if (errno == ERANGE)
-        *number = UINT64_MAX; // out of every range, reported as such
-    return true;
-}
-
-// Checks that block `number` exists and holds data; prints the error if not.
-bool CheckBlock(const std::string& name, const RingInfo& ring, const Segment& segment,
-                uint64_t number, const char* typed, int* status) {
-    if (number < 1 || number > ring.blocks) {
-        *status = Fail("block %s of \"%s\" is out of range (1 to %" PRIu64 ")", typed, name.c_str(),
-                       ring.blocks);
-        return false;
-    }
-    if (ReadBlock(segment, ring, number) == nullptr) {
-        *status = Fail("block %" PRIu64 " of \"%s\" is free", number, name.c_str());
-        return false;
-    }
-    return true;
-}
-
-bool WriteAll(int fd, const uint8_t* bytes, size_t count) {
-    while (count > 0) {
-        ssize_t written = write(fd, bytes, count);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
+    for (const char* command : kCommands)
+        if (std::strcmp(argv[1], command) == 0)
             return false;
-        bytes += written;
-        count -= static_cast<size_t>(written);
-    }
     return true;
-}
-
-// Writes the bytes to a temporary file beside `path` and renames it into place, so a failed
-// write never leaves a half-written file. 0 or errno.
-int SaveFile(const std::string& path, const uint8_t* bytes, size_t count) {
-    std::string temporary = path + ".XXXXXX";
-    int fd = mkstemp(temporary.data());
-    if (fd < 0)
-        return errno;
-    int error = 0;
-    if (!WriteAll(fd, bytes, count) || fsync(fd) != 0)
-        error = errno != 0 ? errno : EIO;
-    if (close(fd) != 0 && error == 0)
-        error = errno;
-    // mkstemp makes the file private; give it the mode a plain new file would have.
-    mode_t mask = umask(0);
-    umask(mask);
-    if (error == 0 && chmod(temporary.c_str(), 0666 & ~mask) != 0)
-        error = errno;
-    if (error == 0 && rename(temporary.c_str(), path.c_str()) != 0)
-        error = errno;
-    if (error != 0)
-        unlink(temporary.c_str());
-    return error;
-}
-
-int List() {
-    DIR* folder = opendir("/dev/shm");
-    if (folder == nullptr)
-        return Fail("cannot read /dev/shm: %s", std::strerror(errno));
-    std::vector<std::string> names;
-    while (dirent* entry = readdir(folder))
-        if (entry->d_name[0] != '.')
-            names.push_back(entry->d_name);
-    closedir(folder);
-    std::sort(names.begin(), names.end());
-    for (const std::string& name : names) {
-        Segment segment;
-        RingInfo ring;
-        std::string why;
-        if (segment.Open(name, false) != 0 || !Inspect(segment, &ring, &why))
-            continue; // not readable, or not a ring buffer: not ours to list
-        std::printf("%s variant=%d blocks=%" PRIu64 " block_size=%" PRIu64 " used=%" PRIu64 "\n",
-                    name.c_str(), ring.variant, ring.blocks, ring.blockSize,
-                    NumUsed(segment, ring));
-    }
-    return 0;
-}
-
-int Info(const std::string& name) {
-    Segment segment;
-    RingInfo ring;
-    int status = 0;
-    if (!OpenRing(name, false, &segment, &ring, &status))
-        return status;
-    uint64_t used = NumUsed(segment, ring);
-    std::printf("name: %s\nsize: %zu\nvariant: %d\nactive: %u\nblock_size: %" PRIu64
-                "\nblocks: %" PRIu64 "\nwrite_index: %" PRIu64 "\nused: %" PRIu64 "\nfree: %" PRIu64
-                "\n",
-                name.c_str(), segment.size, ring.variant, ring.active, ring.blockSize, ring.blocks,
-                ring.writeIndex, used, ring.blocks - used);
-    return 0;
-}
-
-int Read(const std::string& name, const char* typed, const char* output, bool release) {
-    uint64_t number = 0;
-    if (!ParseNumber(typed, &number))
-        return Usage("the block number must be a positive decimal number");
-    Segment segment;
-    RingInfo ring;
-    int status = 0;
-    if (!OpenRing(name, release, &segment, &ring, &status) ||
-        !CheckBlock(name, ring, segment, number, typed, &status))
-        return status;
-    const uint8_t* block = ReadBlock(segment, ring, number);
-    if (output != nullptr) {
-        if (int error = SaveFile(output, block, ring.blockSize))
-            return Fail("cannot write \"%s\": %s", output, std::strerror(error));
-    } else if (!WriteAll(STDOUT_FILENO, block, ring.blockSize)) {
-        return Fail("cannot write to standard output: %s", std::strerror(errno));
-    }
-    // Released only once its bytes are safely out.
-    if (release && !ReleaseBlock(segment, ring, number))
-        return Fail("block %" PRIu64 " of \"%s\" was released meanwhile", number, name.c_str());
-    return 0;
-}
-
-int Release(const std::string& name, const char* typed) {
-    uint64_t number = 0;
-    if (!ParseNumber(typed, &number))
-        return Usage("the block number must be a positive decimal number");
-    Segment segment;
-    RingInfo ring;
-    int status = 0;
-    if (!OpenRing(name, true, &segment, &ring, &status) ||
-        !CheckBlock(name, ring, segment, number, typed, &status))
-        return status;
-    if (!ReleaseBlock(segment, ring, number))
-        return Fail("block %" PRIu64 " of \"%s\" is free", number, name.c_str());
-    return 0;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    std::vector<const char*> args;
-    const char* output = nullptr;
-    bool release = false;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0) {
-            std::fputs(kUsage, stdout);
-            return 0;
-        } else if (std::strcmp(argv[i], "--release") == 0) {
-            release = true;
-        } else if (std::strcmp(argv[i], "-o") == 0) {
-            if (++i >= argc)
-                return Usage("-o needs a file name");
-            output = argv[i];
-        } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
-            return Usage((std::string("unknown option ") + argv[i]).c_str());
-        } else {
-            args.push_back(argv[i]);
-        }
+    if (IsUnknownCommand(argc, argv))
+        return UsageError(std::string("unknown command \"") + argv[1] + "\"");
+
+    CLI::App app{kDescription, "vyxshm"};
+    app.require_subcommand(1);
+    app.footer(kFooter);
+
+    std::string name, block, output;
+    bool release = false, force = false;
+    const CLI::Validator blockNumber(
+        [](std::string& text) {
+            uint64_t number = 0;
+            return ShmCommand_ParseBlockNumber(text, &number)
+                       ? std::string()
+                       : std::string("the block number must be a positive decimal number");
+        },
+        "", "");
+    auto addName = [&](CLI::App* command) {
+        command->add_option("NAME", name, "the segment, as named in /dev/shm")->required();
+    };
+    auto addBlock = [&](CLI::App* command) {
+        command->add_option("N", block, "the block number, from 1")->required()->check(blockNumber);
+    };
+
+    CLI::App* list = app.add_subcommand(
+        "list", "One line per segment: NAME size=BYTES kind=KIND, the kind's details and "
+                "processes=PID/COMMAND,... (or none). KIND is ring64 or ring32 (an image FIFO, "
+                "with blocks, block_size and used), event (a preview memory's event, with "
+                "signalled), linefifo (with line_length and lines waiting) or unknown.");
+    CLI::App* info =
+        app.add_subcommand("info", "The ring buffer's header and counts as 'key: value' lines.");
+    addName(info);
+    CLI::App* read = app.add_subcommand(
+        "read", "Writes block N of a ring buffer to standard output or to a file. The block "
+                "must hold data (be in use); it stays in use unless --release is given.");
+    addName(read);
+    addBlock(read);
+    read->add_option("-o,--output", output,
+                     "write to FILE instead of standard output; a failed read leaves no partial "
+                     "file")
+        ->option_text("FILE");
+    read->add_flag("--release", release, "free the block once its bytes are written");
+    CLI::App* releaseCommand = app.add_subcommand(
+        "release", "Frees block N of a ring buffer, so that the writer can use it again.");
+    addName(releaseCommand);
+    addBlock(releaseCommand);
+    CLI::App* remove = app.add_subcommand(
+        "remove", "Removes a segment's name, so that it can be created anew. A segment that a "
+                  "process still maps is refused (the processes are named) unless --force is "
+                  "given.");
+    addName(remove);
+    remove->add_flag("--force", force,
+                     "remove the name even while processes map the segment; they keep their "
+                     "mapping, but nobody can open the name again");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& help) {
+        return app.exit(help);
+    } catch (const CLI::CallForAllHelp& help) {
+        return app.exit(help);
+    } catch (const CLI::ParseError& error) {
+        return UsageError(error.what());
     }
-    if (args.empty())
-        return Usage("no command given");
-    std::string command = args[0];
-    size_t operands = args.size() - 1;
-    bool readOptions = output != nullptr || release;
-    if (command == "list" && operands == 0 && !readOptions)
-        return List();
-    if (command == "info" && operands == 1 && !readOptions)
-        return Info(SegmentName(args[1]));
-    if (command == "read" && operands == 2)
-        return Read(SegmentName(args[1]), args[2], output, release);
-    if (command == "release" && operands == 2 && !readOptions)
-        return Release(SegmentName(args[1]), args[2]);
-    if (command != "list" && command != "info" && command != "read" && command != "release")
-        return Usage(("unknown command \"" + command + "\"").c_str());
-    return Usage(("wrong arguments for " + command).c_str());
+
+    name = ShmSegment_Name(name);
+    uint64_t number = 0;
+    ShmCommand_ParseBlockNumber(block, &number);
+    if (list->parsed())
+        return ShmCommand_List();
+    if (info->parsed())
+        return ShmCommand_Info(name);
+    if (read->parsed())
+        return ShmCommand_Read(name, number, output, release);
+    if (releaseCommand->parsed())
+        return ShmCommand_Release(name, number);
+    return ShmCommand_Remove(name, force);
 }

@@ -144,8 +144,9 @@ std::int64_t MBase64_Decode(void* dst, const char* src, std::size_t length) {
         o[2] = static_cast<unsigned char>(v);
     }
 
-    // The last group: two alphabet characters, then 'zw', 'z=' or '=='. It is checked
-    // completely before anything is written, so a bad one never writes past what
+    // The last group: two alphabet characters, then 'zw', 'z=', '==' or '=w'. Padding in the
+    // third place makes it one byte whatever follows, as MBase64_DecodedLength counts it. It is
+    // checked completely before anything is written, so a bad one never writes past what
     // MBase64_DecodedLength promised.
     const unsigned char* g = in + 4 * (groups - 1);
     int d0 = kDecode[g[0]], d1 = kDecode[g[1]], d2 = kDecode[g[2]], d3 = kDecode[g[3]];
@@ -155,8 +156,6 @@ std::int64_t MBase64_Decode(void* dst, const char* src, std::size_t length) {
         return IllegalCharacter(g[2]);
     if (d3 < 0)
         return IllegalCharacter(g[3]);
-    if (d2 == kPad && d3 != kPad)
-        return IllegalCharacter(g[2]); // data after padding
     int bytes = d2 == kPad ? 1 : d3 == kPad ? 2 : 3;
     unsigned v =
         (unsigned(d0) << 18) | (unsigned(d1) << 12) | (unsigned(d2 & 63) << 6) | unsigned(d3 & 63);

@@ -113,10 +113,10 @@ TEST(Base64, RejectsBadLengthsIllegalCharactersAndMisplacedPadding) {
                       "stl_decode_base64(): MBase64_Decode(18446744073709551612) failed (2)"}));
     }
     const std::pair<std::string, const char*> cases[] = {
-        {"YW!j", "0x21"},      {"YW j", "0x20"},     {"YWJ\x80", "0x80"},    {"YW\xffj", "0xff"},
-        {"YWJjYW\nj", "0x0a"}, {"=WJj", "0x3d"},     {"Y=Jj", "0x3d"},       {"==Jj", "0x3d"},
-        {"Y===", "0x3d"},      {"====", "0x3d"},     {"YW=j", "0x3d"},       {"YW==YWJj", "0x3d"},
-        {"YWJ=YWJj", "0x3d"},  {"YWJjYW-_", "0x2d"}, {"YWJj\0WJj"s, "0x00"},
+        {"YW!j", "0x21"},      {"YW j", "0x20"},       {"YWJ\x80", "0x80"},  {"YW\xffj", "0xff"},
+        {"YWJjYW\nj", "0x0a"}, {"=WJj", "0x3d"},       {"Y=Jj", "0x3d"},     {"==Jj", "0x3d"},
+        {"Y===", "0x3d"},      {"====", "0x3d"},       {"YW==YWJj", "0x3d"}, {"YWJ=YWJj", "0x3d"},
+        {"YWJjYW-_", "0x2d"},  {"YWJj\0WJj"s, "0x00"},
     };
     for (const auto& [text, offender] : cases) {
         SCOPED_TRACE(text);
@@ -129,5 +129,21 @@ TEST(Base64, RejectsBadLengthsIllegalCharactersAndMisplacedPadding) {
         std::string s = text + "\0"s; // the wrapper too, which drops only the zero at the end
         EXPECT_FALSE(stl_decode_base64(s));
         EXPECT_TRUE(s.empty());
+    }
+}
+
+TEST(Base64, LastGroupWithPaddingBeforeItsLastCharacterGivesOneByte) {
+    // Only the first two places of the last group must be alphabet characters: 'xy=w' is
+    // read like 'xy==', within the length that MBase64_DecodedLength promises.
+    for (const auto& [text, bytes] :
+         {std::pair{"YW=j"s, "a"s}, {"YWJjYW=j"s, "abca"s}, {"YW=="s, "a"s}}) {
+        SCOPED_TRACE(text);
+        std::string decoded;
+        EXPECT_EQ(Decode(text, decoded), static_cast<std::int64_t>(bytes.size()));
+        EXPECT_EQ(decoded, bytes);
+        EXPECT_EQ(MBase64_DecodedLength(text.data(), MBase64_Binary(text.size())), bytes.size());
+        std::string s = text;
+        ASSERT_TRUE(stl_decode_base64(s));
+        EXPECT_EQ(s, bytes);
     }
 }

@@ -42,6 +42,8 @@ public:
     bool Kill();
     // True once the child blocks in the kernel (its state is 'S'), within the time.
     bool WaitUntilSleeping(int timeoutMs = 60000) const;
+    // -1 once the child was reaped.
+    pid_t Pid() const { return pid; }
 
 private:
     pid_t pid = -1;

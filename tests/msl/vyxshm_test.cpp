@@ -1,13 +1,19 @@
 // The vyxshm tool against ring buffers that this test writes byte by byte from the documented
 // layout, without the ring-buffer library: what any client program would find in a segment.
 
+#include "msl/mipc/mmemlinefifo.h"
+#include "msl/mipc/mnamedevent.h"
+#include "msl/mipc/msharedmem.h"
+#include "platform/trace/tracecapture.h"
 #include "tests/msl/crossprocess.h"
 #include "tests/support/testsupport.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 using vyx::test::RawSegment;
@@ -46,6 +52,11 @@ void Write64(RawSegment& s, uint64_t blocks, uint64_t blockSize, uint64_t writeI
     }
 }
 
+// How `list` names this test process among a segment's mappers.
+std::string Self() {
+    return std::to_string(getpid()) + "/test_msl";
+}
+
 } // namespace
 
 TEST(Vyxshm, ReadsAndReleasesBlocksOfAForeignWriter) {
@@ -61,7 +72,8 @@ TEST(Vyxshm, ReadsAndReleasesBlocksOfAForeignWriter) {
                             "write_index: 2\nused: 2\nfree: 1\n");
     Result list = RunTool(dir, "list");
     EXPECT_EQ(list.status, 0);
-    EXPECT_NE(list.out.find(s.name + " variant=64 blocks=3 block_size=100 used=2\n"),
+    EXPECT_NE(list.out.find(s.name + " size=4096 kind=ring64 blocks=3 block_size=100 used=2 " +
+                            "processes=" + Self() + "\n"),
               std::string::npos)
         << list.out;
     Result read = RunTool(dir, "read " + s.name + " 1");
@@ -153,6 +165,139 @@ TEST(Vyxshm, RefusesSegmentsWithoutAUsableRingBuffer) {
         EXPECT_EQ(r.status, 1);
         EXPECT_NE(r.err.find("holds no usable ring buffer"), std::string::npos) << r.err;
         EXPECT_EQ(RunTool(dir, "read " + s->name + " 1").status, 1);
-        EXPECT_EQ(list.find(s->name + " "), std::string::npos) << list;
+        EXPECT_NE(list.find(s->name + " size=" + std::to_string(s->size) +
+                            " kind=unknown processes=" + Self() + "\n"),
+                  std::string::npos)
+            << list;
     }
+}
+
+TEST(Vyxshm, ListTellsEveryKindOfSegment) {
+    TempDir dir;
+    RawSegment ring64("vyxshm", 4096), ring32("vyxshm", 1000), fifo("vyxshm", 640),
+        stopped("vyxshm", 640), damaged("vyxshm", 640), zeros("vyxshm", 100);
+    ASSERT_TRUE(ring64.bytes && ring32.bytes && fifo.bytes && stopped.bytes && damaged.bytes &&
+                zeros.bytes);
+    Write64(ring64, 3, 100, 0, 368, {0, 1, 0});
+    ring32.Put<uint8_t>(0, 4);
+    ring32.Put<uint32_t>(4, 50);
+    ring32.Put<uint32_t>(8, 2);
+    ring32.Put<uint32_t>(16, 132);
+    // Line FIFOs of 4 slots of 16 bytes, written by the FIFO's own functions.
+    for (RawSegment* s : {&fifo, &stopped, &damaged}) {
+        ASSERT_EQ(MMemLineFifo_Create(s->bytes, 3, 16), 1);
+        ASSERT_EQ(MMemLineFifo_IncWritePointer(s->bytes), 1);
+        ASSERT_EQ(MMemLineFifo_IncWritePointer(s->bytes), 1);
+    }
+    MMemLineFifo_Close(stopped.bytes); // no writer any more: still a line FIFO
+    damaged.Put<uint64_t>(24, 4);      // a read index beyond the ring
+    const std::string eventName = vyx::test::UniqueName("vyxshm");
+    MNamedEvent* event = MNamedEvent_Create(eventName.c_str());
+    ASSERT_NE(event, nullptr);
+    ASSERT_EQ(MNamedEvent_Signal(event), 1);
+
+    Result list = RunTool(dir, "list");
+    MNamedEvent_Close(event);
+    EXPECT_EQ(list.status, 0) << list.err;
+    const std::string mine = " processes=" + Self() + "\n";
+    for (const std::string& line : {
+             ring64.name + " size=4096 kind=ring64 blocks=3 block_size=100 used=1" + mine,
+             ring32.name + " size=1000 kind=ring32 blocks=2 block_size=50 used=0" + mine,
+             fifo.name + " size=640 kind=linefifo line_length=16 lines=2" + mine,
+             stopped.name + " size=640 kind=linefifo line_length=16 lines=2" + mine,
+             damaged.name + " size=640 kind=unknown" + mine,
+             zeros.name + " size=100 kind=unknown" + mine,
+             eventName + " size=64 kind=event signalled=1" + mine,
+         })
+        EXPECT_NE(list.out.find(line), std::string::npos) << line << "in\n" << list.out;
+}
+
+TEST(Vyxshm, RemoveTakesOnlyWhatNoProcessMapsUnlessForced) {
+    TempDir dir;
+    const std::string mapped = vyx::test::UniqueName("vyxshm_mapped");
+    const std::string stale = vyx::test::UniqueName("vyxshm_stale");
+    // Whatever a failed check leaves behind goes with the test.
+    struct Cleanup {
+        std::vector<std::string> names;
+        ~Cleanup() {
+            for (const std::string& name : names)
+                shm_unlink(("/" + name).c_str());
+        }
+    } cleanup{{mapped, stale}};
+    vyx::test::Pipe toParent, toChild;
+    char turn = 0;
+
+    // A process killed while it held its segment leaves the name behind, and the module can
+    // no longer create it.
+    vyx::test::ChildProcess victim([&] {
+        void* memory = MSharedMem_Create(stale.c_str(), 8192);
+        if (memory == nullptr || !toParent.Send('k'))
+            return 1;
+        for (;;)
+            pause();
+    });
+    ASSERT_TRUE(toParent.Receive(&turn));
+    const std::string victimText = std::to_string(victim.Pid()) + "/test_msl";
+    EXPECT_NE(RunTool(dir, "list")
+                  .out.find(stale + " size=8192 kind=unknown processes=" + victimText + "\n"),
+              std::string::npos);
+    ASSERT_TRUE(victim.Kill());
+    vyx::trace::TraceCapture capture;
+    EXPECT_EQ(MSharedMem_Create(stale.c_str(), 8192), nullptr);
+
+    // A live process maps the other one.
+    vyx::test::ChildProcess holder([&] {
+        auto* memory = static_cast<char*>(MSharedMem_Create(mapped.c_str(), 4096));
+        if (memory == nullptr || !toParent.Send('m'))
+            return 1;
+        memory[0] = 'x';
+        char go = 0;
+        if (!toChild.Receive(&go))
+            return 2;
+        return memory[0] == 'x' ? 0 : 3; // its mapping outlives the name
+    });
+    ASSERT_TRUE(toParent.Receive(&turn));
+    const std::string holderText = std::to_string(holder.Pid()) + "/test_msl";
+
+    Result list = RunTool(dir, "list");
+    EXPECT_NE(list.out.find(stale + " size=8192 kind=unknown processes=none\n"), std::string::npos)
+        << list.out;
+    EXPECT_NE(list.out.find(mapped + " size=4096 kind=unknown processes=" + holderText + "\n"),
+              std::string::npos)
+        << list.out;
+
+    Result refused = RunTool(dir, "remove " + mapped);
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.err, "vyxshm: \"" + mapped + "\" is mapped by " + holderText +
+                               "; not removed (--force removes the name anyway)\n");
+    EXPECT_TRUE(vyx::test::PathExists("/dev/shm/" + mapped));
+    const struct {
+        std::string args;
+        int status;
+        std::string message;
+    } refusals[] = {
+        {"remove", 2, "NAME is required"},
+        {"remove " + stale + " --hard", 2, "--hard"},
+        {"remove a/b", 1, "\"a/b\" is not a segment name"},
+        {"remove " + stale + "_none", 1, "no shared memory segment \"" + stale + "_none\""},
+    };
+    for (const auto& c : refusals) {
+        Result r = RunTool(dir, c.args);
+        EXPECT_EQ(r.status, c.status) << c.args;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << c.args << ": " << r.err;
+    }
+
+    EXPECT_EQ(RunTool(dir, "remove /" + stale).status, 0);
+    EXPECT_FALSE(vyx::test::PathExists("/dev/shm/" + stale));
+    EXPECT_EQ(RunTool(dir, "remove " + mapped + " --force").status, 0);
+    EXPECT_FALSE(vyx::test::PathExists("/dev/shm/" + mapped));
+    ASSERT_TRUE(toChild.Send('g'));
+    EXPECT_EQ(holder.Wait(), 0);
+
+    // The name is free for the module again.
+    void* again = MSharedMem_Create(stale.c_str(), 8192);
+    EXPECT_NE(again, nullptr);
+    if (again != nullptr)
+        MSharedMem_Unlink(again);
+    EXPECT_FALSE(vyx::test::PathExists("/dev/shm/" + stale));
 }

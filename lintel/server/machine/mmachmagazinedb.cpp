@@ -1,6 +1,7 @@
 #include "lintel/server/machine/mmachmagazinedb.h"
 
 #include "lintel/server/machine/mmachabstract.h"
+#include "msl/merror/merrtracecontext.h"
 #include "platform/trace/merrtrace.h"
 
 #include <charconv>
@@ -17,37 +18,18 @@ const char kUnloadEntry[] = "unload.program";
 const char kChangePrefix[] = "change_to_";
 const char kChangeSuffix[] = ".program";
 
-// A decimal number of at most 32 bits at the start of `text`, without sign or blanks;
-// `canonical` refuses leading zeros, so the number reads back as the text it came from.
-bool take_number(std::string_view& text, bool canonical, uint32_t& value) {
-    const char* begin = text.data();
-    const char* end = begin + text.size();
-    std::from_chars_result result = std::from_chars(begin, end, value);
-    if (result.ec != std::errc() || result.ptr == begin)
-        return false;
-    if (canonical && *begin == '0' && result.ptr - begin > 1)
-        return false;
-    text.remove_prefix(static_cast<size_t>(result.ptr - begin));
-    return true;
-}
-
-bool take_literal(std::string_view& text, std::string_view literal) {
-    if (text.substr(0, literal.size()) != literal)
-        return false;
-    text.remove_prefix(literal.size());
-    return true;
-}
-
-// "<id>_slot<slot>" and nothing else.
-bool parse_id_and_slot(std::string_view text, uint32_t& id, uint32_t& slot) {
-    return take_number(text, true, id) && take_literal(text, "_slot") &&
-           take_number(text, true, slot) && text.empty();
-}
-
-// Entry names "change_to_<slot>.program"; any other entry is not a change program.
+// Entry names "change_to_<slot>.program" with a plain decimal slot number; any other entry
+// is not a change program.
 bool parse_change_entry(std::string_view entry, uint32_t& toSlot) {
-    return take_literal(entry, kChangePrefix) && take_number(entry, false, toSlot) &&
-           take_literal(entry, kChangeSuffix) && entry.empty();
+    const std::string_view prefix = kChangePrefix, suffix = kChangeSuffix;
+    if (entry.substr(0, prefix.size()) != prefix)
+        return false;
+    entry.remove_prefix(prefix.size());
+    const char* end = entry.data() + entry.size();
+    std::from_chars_result result = std::from_chars(entry.data(), end, toSlot);
+    if (result.ec != std::errc() || result.ptr == entry.data())
+        return false;
+    return std::string_view(result.ptr, static_cast<size_t>(end - result.ptr)) == suffix;
 }
 
 // One pair of enclosing double quotes goes; a lone or unmatched quote stays.
@@ -72,11 +54,8 @@ bool MMachMagazineDB::Open() {
         probesystems.clear();
         return false;
     }
-    if (!analyse_inifile()) {
-        MERRTRACE("%s(): analyse_inifile() failed", op);
-        probesystems.clear();
-        return false;
-    }
+    // Damaged sections are skipped and logged; the others stay usable.
+    analyse_inifile();
     return true;
 }
 
@@ -118,8 +97,7 @@ bool MMachMagazineDB::SetSlot(uint32_t slot, uint32_t probe) {
     }
     record->second.probe = probe;
     // Probe numbers above 2^31 keep their bits through the signed entry.
-    if (!inidata.SetLongEntry(section_name(name, id, slot), kProbeEntry,
-                              static_cast<int32_t>(probe))) {
+    if (!inidata.SetLongEntry(record->second.section, kProbeEntry, static_cast<int32_t>(probe))) {
         MERRTRACE("%s(): inidata.SetLongEntry() failed", op);
         resync_inifile();
         return false;
@@ -202,11 +180,12 @@ int MMachMagazineDB::DeleteProbe(uint32_t probe) {
     auto slots = probesystems.find(probesystem_key(name, id));
     if (slots == probesystems.end())
         return 1;
-    for (auto& [number, record] : slots->second) {
+    for (auto& entry : slots->second) {
+        MMachMagazineSlot& record = entry.second;
         if (record.probe != probe)
             continue;
         record.probe = 0;
-        const std::string section = section_name(name, id, number);
+        const std::string& section = record.section;
         if (!inidata.SetLongEntry(section, kProbeEntry, 0)) {
             MERRTRACE("%s(): inidata.SetLongEntry(%.40s,\"%s\") failed", op, section.c_str(),
                       kProbeEntry);
@@ -230,7 +209,7 @@ int MMachMagazineDB::DeleteProbesystem(const std::string& name, uint32_t id) {
         return 1;
     int result = 1;
     for (const auto& entry : slots->second) {
-        const std::string section = section_name(name, id, entry.first);
+        const std::string& section = entry.second.section;
         if (!inidata.DeleteSection(section)) {
             MERRTRACE("%s(): inidata.DeleteSection(%.40s) failed", op, section.c_str());
             result = 0;
@@ -259,72 +238,92 @@ bool MMachMagazineDB::split_section_name(const std::string& section, std::string
         MERRTRACE("%s(): no second '_' found in %.60s", op, section.c_str());
         return false;
     }
-    if (!parse_id_and_slot(std::string_view(section).substr(second + 1), id, slot)) {
+    unsigned scannedId = 0, scannedSlot = 0;
+    if (std::sscanf(section.c_str() + second + 1, "%u_slot%u", &scannedId, &scannedSlot) != 2) {
         MERRTRACE("%s(): could not parse '%%u_slot%%u' in %.60s", op, section.c_str());
         return false;
     }
     name = section.substr(0, second);
+    id = scannedId;
+    slot = scannedSlot;
     return true;
 }
 
 bool MMachMagazineDB::analyse_inifile() {
-    static const char op[] = "MMachMagazineDB::analyse_inifile";
     probesystems.clear();
     std::vector<std::string> sections;
     inidata.GetSectionNames(sections);
+    bool all = true;
     for (const std::string& section : sections) {
         if (section == kHistorySection)
             continue;
-        std::string name;
-        uint32_t id = 0;
-        uint32_t slot = 0;
-        if (!split_section_name(section, name, id, slot)) {
-            MERRTRACE("%s(): split_section_name(\"%.50s\") failed", op, section.c_str());
-            return false;
+        // One damaged section costs only its own slot: its causes go to the error log under
+        // a headline that names it.
+        MErrTraceContext context(__FILE__);
+        if (!analyse_section(section)) {
+            context.DumpToMErrLog(__LINE__,
+                                  "MMachMagazineDB::analyse_inifile(): section \"%.50s\" "
+                                  "skipped",
+                                  section.c_str());
+            all = false;
         }
-        if (!machine->IsProbesystemDefined(name)) {
-            MERRTRACE("%s(): Probesystem \"%.50s\" not defined", op, name.c_str());
-            return false;
-        }
-        if (!machine->IsProbesystemIdDefined(name, id)) {
-            MERRTRACE("%s(): Probesystem id %u not defined for \"%.50s\"", op, id, name.c_str());
-            return false;
-        }
-        SlotMap& slots = probesystems[probesystem_key(name, id)];
-        if (slots.count(slot) != 0) {
-            MERRTRACE("%s(): Slot %u exists more than once for \"%.50s\" %u", op, slot,
-                      name.c_str(), id);
-            return false;
-        }
-
-        MMachMagazineSlot record;
-        auto read_program = [&](const char* entry, std::string& program) {
-            if (inidata.GetStringEntry(section, entry, program))
-                return true;
-            MERRTRACE("%s(): Entry %s is missing in section \"%.50s\"", op, entry, section.c_str());
-            return false;
-        };
-        if (!read_program(kLoadEntry, record.loadProgram) ||
-            !read_program(kUnloadEntry, record.unloadProgram))
-            return false;
-        int32_t probe = 0; // a missing or unreadable number is an empty slot
-        inidata.GetLongEntry(section, kProbeEntry, probe);
-        record.probe = static_cast<uint32_t>(probe);
-
-        std::vector<std::string> entries;
-        inidata.GetEntryNames(section, entries);
-        for (const std::string& entry : entries) {
-            uint32_t toSlot = 0;
-            if (!parse_change_entry(entry, toSlot))
-                continue;
-            if (!inidata.GetStringEntry(section, entry, record.changePrograms[toSlot])) {
-                MERRTRACE("%s(): GetStringEntry(\"%.40s\", \"%.40s\" failed", op, section.c_str(),
-                          entry.c_str());
-                return false;
-            }
-        }
-        slots.emplace(slot, std::move(record));
     }
+    return all;
+}
+
+bool MMachMagazineDB::analyse_section(const std::string& section) {
+    static const char op[] = "MMachMagazineDB::analyse_inifile";
+    std::string name;
+    uint32_t id = 0;
+    uint32_t slot = 0;
+    if (!split_section_name(section, name, id, slot)) {
+        MERRTRACE("%s(): split_section_name(\"%.50s\") failed", op, section.c_str());
+        return false;
+    }
+    if (!machine->IsProbesystemDefined(name)) {
+        MERRTRACE("%s(): Probesystem \"%.50s\" not defined", op, name.c_str());
+        return false;
+    }
+    if (!machine->IsProbesystemIdDefined(name, id)) {
+        MERRTRACE("%s(): Probesystem id %u not defined for \"%.50s\"", op, id, name.c_str());
+        return false;
+    }
+    const std::string key = probesystem_key(name, id);
+    auto known = probesystems.find(key);
+    if (known != probesystems.end() && known->second.count(slot) != 0) {
+        MERRTRACE("%s(): Slot %u exists more than once for \"%.50s\" %u", op, slot, name.c_str(),
+                  id);
+        return false;
+    }
+
+    MMachMagazineSlot record;
+    record.section = section;
+    auto read_program = [&](const char* entry, std::string& program) {
+        if (inidata.GetStringEntry(section, entry, program))
+            return true;
+        MERRTRACE("%s(): Entry %s is missing in section \"%.50s\"", op, entry, section.c_str());
+        return false;
+    };
+    if (!read_program(kLoadEntry, record.loadProgram) ||
+        !read_program(kUnloadEntry, record.unloadProgram))
+        return false;
+    int32_t probe = 0; // a missing or unreadable number is an empty slot
+    inidata.GetLongEntry(section, kProbeEntry, probe);
+    record.probe = static_cast<uint32_t>(probe);
+
+    std::vector<std::string> entries;
+    inidata.GetEntryNames(section, entries);
+    for (const std::string& entry : entries) {
+        uint32_t toSlot = 0;
+        if (!parse_change_entry(entry, toSlot))
+            continue;
+        if (!inidata.GetStringEntry(section, entry, record.changePrograms[toSlot])) {
+            MERRTRACE("%s(): GetStringEntry(\"%.40s\", \"%.40s\" failed", op, section.c_str(),
+                      entry.c_str());
+            return false;
+        }
+    }
+    probesystems[key].emplace(slot, std::move(record));
     return true;
 }
 
@@ -344,12 +343,6 @@ std::string MMachMagazineDB::probesystem_key(const std::string& name, uint32_t i
     char key[128];
     std::snprintf(key, sizeof key, "%.100s_%u", name.c_str(), id);
     return key;
-}
-
-std::string MMachMagazineDB::section_name(const std::string& name, uint32_t id, uint32_t slot) {
-    char section[128];
-    std::snprintf(section, sizeof section, "%.90s_%u_slot%u", name.c_str(), id, slot);
-    return section;
 }
 
 std::string MMachMagazineDB::active_key() const {

@@ -10,7 +10,9 @@
 //   unload.program=<text, optionally in double quotes>        (required)
 //   change_to_<slot>.program=<text>                           (optional, one per target)
 // A section "HISTORY" is ignored. Probesystem names may contain underscores; the name is
-// everything before the second-to-last underscore.
+// everything before the second-to-last underscore. A damaged section (a name that does not
+// split, an unknown probesystem, a slot given twice, a missing program) is skipped with an
+// error-log block that names it; the other slots stay usable.
 //
 // Questions without a probesystem are asked about the machine's active probesystem. Every
 // change is saved at once; when a change fails, memory is rebuilt from the file, so both
@@ -31,6 +33,9 @@ struct MMachMagazineSlot {
     std::string unloadProgram;
     std::string loadProgram;
     std::map<uint32_t, std::string> changePrograms; // by target slot, as written
+    // The section the slot was read from, where changes to it are written: "Optic_02_slot3"
+    // names slot 3 as well as "Optic_2_slot3" does.
+    std::string section;
 };
 
 class MMachMagazineDB {
@@ -40,11 +45,11 @@ public:
     MMachMagazineDB(const std::string& path, MMachAbstract& machine);
 
     // Reads the file (a missing file is an empty magazine). False, with no slot known, when
-    // the file cannot be read or describes a slot of an unknown probesystem, a slot twice or
-    // a slot without its programs.
+    // the file cannot be read; damaged sections are skipped (see above).
     bool Open();
-    // Replaces the whole file with the given INI text, which must describe a valid magazine.
-    // On failure the file is untouched and memory is read back from it.
+    // Replaces the whole file with the given INI text, which must describe a valid magazine
+    // (no section is skipped). On failure the file is untouched and memory is read back
+    // from it.
     bool Send(const std::string& content);
 
     // Puts a probe into a slot (0 empties it) and saves.
@@ -72,9 +77,9 @@ public:
     // probesystem; 0 on failure.
     int DeleteProbesystem(const std::string& name, uint32_t id);
 
-    // Splits a slot section name "<name>_<id>_slot<slot>" at its last two underscores.
-    // The id and slot must be plain decimal numbers written as the magazine writes them, so
-    // that a change to the slot reaches this very section.
+    // Splits a slot section name "<name>_<id>_slot<slot>" at its last two underscores; the
+    // rest is read as the C library's scan of "%u_slot%u" reads it (blanks, a sign and
+    // leading zeros before a number are accepted, text after the slot number is not looked at).
     static bool split_section_name(const std::string& section, std::string& name, uint32_t& id,
                                    uint32_t& slot);
 
@@ -86,11 +91,12 @@ private:
 
     // "<name cut to 100>_<id>": the key of a probesystem's slots.
     static std::string probesystem_key(const std::string& name, uint32_t id);
-    // "<name cut to 90>_<id>_slot<slot>": the section of a slot.
-    static std::string section_name(const std::string& name, uint32_t id, uint32_t slot);
-
-    // Rebuilds `probesystems` from `inidata`; slots read before a failure stay.
+    // Rebuilds `probesystems` from `inidata`, skipping damaged sections; false when any was
+    // skipped.
     bool analyse_inifile();
+    // Reads one slot section into `probesystems`; false, with the cause in the error trace,
+    // when it is damaged.
+    bool analyse_section(const std::string& section);
     // Brings memory back to the file after a failed change; failures are only reported.
     void resync_inifile();
     std::string active_key() const;

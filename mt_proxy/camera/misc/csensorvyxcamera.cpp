@@ -202,8 +202,9 @@ bool CSensorVyxCamera::get_camera_info(Vyx::CImgSensors& camera, CVyxCameraIdent
 
 CSensorVyxCamera::CSensorVyxCamera(Vyx::CImgSensors* camera) : m_camera(camera) {
     const char* const self = "CSensorVyxCamera::CSensorVyxCamera";
-    // The tactile channels of the base are no camera's.
+    // The tactile channels of the base are no camera's, and camera channels have no values.
     ClearPropertyTable();
+    DropPropertyValues();
     if (m_camera == nullptr)
         return;
 
@@ -303,7 +304,9 @@ bool CSensorVyxCamera::SetPropertyData(std::string_view text) {
             data = doc.GetContentString();
         }
     }
-    if (!CSensorBase::SetPropertyData(data))
+    // The channel table only: the camera channels have no value array, and a failed update
+    // is the table's error 32 alone.
+    if (!CSensor::SetPropertyData(data))
         return false;
     take_image_channel_limits();
 

@@ -182,3 +182,28 @@ TEST(MTessorProbeDB, FailedSavesLeaveMemoryAsTheFiles) {
     ASSERT_TRUE(again.GetComponentData(text, 1, 1));
     EXPECT_EQ(text.rfind("[Geometry]\nx0=1\n", 0), 0u);
 }
+
+TEST(MTessorProbeDB, ClearingTheActiveProbeLetsGoOfItBeforeTheTipsGo) {
+    // Only the volatile file cannot be written: clearing the active probe (or all probes)
+    // must fail before the database file loses the tips, or the volatile file left behind
+    // would name a tip that no longer exists, and the database would never open again.
+    OpenDB t;
+    ASSERT_TRUE(t.db.DefineProbe({1, 1}));
+    ASSERT_TRUE(t.db.DefineProbe({2, 1}));
+    ASSERT_TRUE(t.db.SetActiveProbe(1, 1));
+    const std::string database = ReadFileBytes(t.file), selection = t.Volatile();
+    const std::string volatileFile = t.dir.File("volatile_sys_1.ini");
+    for (uint32_t probe : {1u, 0u}) {
+        SCOPED_TRACE(probe);
+        std::filesystem::remove(volatileFile);
+        std::filesystem::create_directory(volatileFile);
+        EXPECT_FALSE(t.db.DeleteProbe(probe, 0));
+        std::filesystem::remove(volatileFile);
+        ASSERT_TRUE(WriteFileBytes(volatileFile, selection));
+        EXPECT_EQ(ReadFileBytes(t.file), database);
+        EXPECT_EQ(Text(t.db.ListProbes(0, 0)), "1/1 0 0 0 0\n2/1 0 0 0 0\n");
+        MTessorProbeDB again;
+        ASSERT_TRUE(again.Open(t.file));
+        EXPECT_EQ(again.GetActiveProbe() * 10 + again.GetActiveTip(), 11u);
+    }
+}

@@ -214,7 +214,9 @@ TEST_F(ProbeManager, ProbesystemListInUse) {
     ASSERT_TRUE(Open());
     std::string list;
     ASSERT_TRUE(manager.GetProbesystemList(list));
-    EXPECT_EQ(list, "B:3 ");
+    // Every known item is used, the placeholder's included.
+    EXPECT_EQ(list, "B:3 unloaded ");
+    EXPECT_GE(capture.CountTrace("GetProbesystemList(): use probesystem 'unloaded'"), 1);
     EXPECT_EQ(manager.FindSensor("A:1"), nullptr);
     EXPECT_EQ(manager.FindSensor("B:2"), nullptr);
     EXPECT_NE(manager.FindSensor("unloaded"), nullptr);

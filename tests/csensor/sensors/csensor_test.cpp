@@ -73,11 +73,15 @@ TEST(SensorChannels, DefaultTableIsThatOfATactileProbeSystem) {
 }
 
 TEST(SensorChannels, ListItemsAreCleaned) {
-    EXPECT_EQ(CSensor_SplitChannelList(" gain ; comment"), std::vector<std::string>{"gain"});
-    EXPECT_EQ(CSensor_SplitChannelList("a, b\t,,c // d, e"),
-              (std::vector<std::string>{"a", "b", "c"}));
-    EXPECT_EQ(CSensor_SplitChannelList("a,/* b,c */ d"), std::vector<std::string>{"a"});
-    EXPECT_EQ(CSensor_SplitChannelList("x/y,g a i n"), (std::vector<std::string>{"x/y", "gain"}));
+    // A comment ends its own item only: the item after the next comma is read again.
+    const std::pair<const char*, std::vector<std::string>> lists[] = {
+        {" gain ; comment", {"gain"}},        {"a;old,b", {"a", "b"}},
+        {"a,b // was: c,d", {"a", "b", "d"}}, {"a, b\t,,c // d, e", {"a", "b", "c", "e"}},
+        {"a,/* b */,c", {"a", "c"}},          {"// all old,", {}},
+        {"x/y,g a i n", {"x/y", "gain"}},
+    };
+    for (const auto& [list, names] : lists)
+        EXPECT_EQ(CSensor_SplitChannelList(list), names) << list;
     std::string longName(40, 'n');
     EXPECT_EQ(CSensor_SplitChannelList(longName + ",b")[0], std::string(31, 'n'));
 

@@ -137,8 +137,13 @@ TEST_F(SensorBaseValues, BadIndicesNamesAndPointers) {
     double elsewhere = 0.0;
     sensor.SetValueAddressLookup(
         [&](const char* name) { return std::string(name) == "nothing" ? &elsewhere : nullptr; });
+    // The lookup answers, but only after the unknown name was refused like a bad index.
     EXPECT_EQ(sensor.GetPropertyValueAddress("nothing"), &elsewhere);
-    EXPECT_EQ(sensor.Codes(), "");
+    EXPECT_EQ(sensor.Codes(), "41");
+    EXPECT_EQ(capture.CountErrLog("GetPropertyValueAddress(): Invalid index #-1"), 3);
+    EXPECT_EQ(sensor.GetPropertyRawAddress(13), nullptr);
+    EXPECT_EQ(capture.CountErrLog("GetPropertyValueAddress(): Invalid index #13"), 1);
+    EXPECT_EQ(sensor.Codes(), "41");
 
     // "lock" is accepted and left alone.
     EXPECT_TRUE(sensor.SetPropertyValue("lock", 5.0));

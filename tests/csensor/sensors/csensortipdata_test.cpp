@@ -92,6 +92,9 @@ TEST_F(SensorTip, UnloadedTips) {
     EXPECT_TRUE(sensor.GetTipData().unloaded);
     EXPECT_EQ(capture.CountTrace("ReadTipGeometry(): CSensor with tip unloaded due to len=0"), 1);
     EXPECT_EQ(capture.CountTrace("SetUserData(): tip unloaded"), 1);
+    // The defaults are written back but not reported for a tip that is not there.
+    EXPECT_EQ(Entry(UserOf(sensor), "Geometry", "alpha"), "0");
+    EXPECT_EQ(capture.CountTrace("Data changed or extended"), 0);
     EXPECT_EQ(sensor.Codes(), "");
 
     ASSERT_TRUE(sensor.SetUserData("[Geometry]\nD=2\n"));
@@ -149,10 +152,16 @@ TEST_F(SensorTip, CalibrationIntervalAndState) {
         {"[Calibration]\nCalibrated=7\nRange_2=1\n[Range_1]\nCalibrated=3\nInterval=60\n"
          "Date=10.01.2024\n",
          1, "Calibrated=1", "Calibrated=1 Range_1=1"},
-        // Another range uncalibrated: the overall state stays as it was.
-        {"[Calibration]\nCalibrated=0\nRange_2=0\n[Range_1]\nCalibrated=1\nInterval=60\n"
+        // Another range uncalibrated: the overall state drops to 0, whatever it was.
+        {"[Calibration]\nCalibrated=1\nRange_1=1\nRange_2=0\n[Range_1]\nCalibrated=1\n"
+         "Interval=60\nDate=10.01.2024\n",
+         0, "Calibrated=1", "Calibrated=0 Range_1=1 Range_2=0"},
+        {"[Calibration]\nCalibrated=1\nRange_2=none\n[Range_1]\nCalibrated=1\nInterval=60\n"
          "Date=10.01.2024\n",
          0, "Calibrated=1", "Calibrated=0"},
+        {"[Calibration]\nCalibrated=0\nRange_2=2\n[Range_1]\nCalibrated=1\nInterval=60\n"
+         "Date=10.01.2024\n",
+         0, "Calibrated=1", "Calibrated=1"},
         // No date: the old default date is far past any interval.
         {"[Range_1]\nCalibrated=1\n", 1, "Date=01.01.2014 Interval=90 Calibrated=0", ""},
         {"[Range_1]\nCalibrated=1\nInterval=41\nDate=10.01.2024\n", 0, "Calibrated=1", ""},

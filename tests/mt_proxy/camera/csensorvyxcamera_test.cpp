@@ -138,6 +138,20 @@ TEST_F(CameraSensor, ChannelsWithTheCameraLimits) {
     double value = 0.0;
     EXPECT_FALSE(camera->GetPropertyValue("zoom", &value));
     EXPECT_EQ(capture.CountErrTrace("GetPropertyValue(): unknown property zoom"), 1);
+
+    // A table update naming a channel the camera lacks fails with error 32 alone; the known
+    // channel of the same data is updated all the same.
+    while (camera->HasErrors())
+        camera->GetErrorCode();
+    EXPECT_FALSE(camera->SetPropertyData("[General]\nChannels=gain,bogus\n[gain]\nMax=9\n"));
+    std::vector<uint32_t> codes;
+    while (camera->HasErrors())
+        codes.push_back(camera->GetErrorCode());
+    EXPECT_EQ(codes, std::vector<uint32_t>{32});
+    EXPECT_EQ(camera->GetPropertyTable().at("gain").max, 9.0);
+    // Nor is a value array left over from the base's default channels.
+    EXPECT_EQ(camera->GetPropertyValueAddress("gain"), nullptr);
+    EXPECT_EQ(camera->GetQuickAccess(CSensorBase::kU), nullptr);
 }
 
 TEST_F(CameraSensor, PartialScanCamerasGetAMovableYOffset) {
