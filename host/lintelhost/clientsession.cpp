@@ -89,6 +89,7 @@ void ClientSession::Close() {
     if (closed)
         return;
     closed = true;
+    ReadingEnded(); // the host learns of every end, whatever its cause
     // The owner drops its reference in onClosed; this call may still be inside a member.
     auto self = shared_from_this();
     CloseStream();
