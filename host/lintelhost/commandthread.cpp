@@ -7,6 +7,8 @@
 #include "lintel/server/commands/moutputchannel.h"
 #include "lintel/server/machine/mmachabstract.h"
 
+#include <pthread.h>
+
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -50,6 +52,8 @@ void CommandThread::Join() {
 }
 
 void CommandThread::Run(std::string name, std::string directory) {
+    // Named, so that tests and operators can tell it from the machine's own threads.
+    pthread_setname_np(pthread_self(), "lh-command");
     MOutputChannel machineChannel(0);
     std::unique_ptr<MMachAbstract> machine(
         module.newMachine(name, directory, &machineChannel, &notifier));

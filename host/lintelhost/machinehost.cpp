@@ -81,16 +81,24 @@ void MachineHost::Overlong(ClientId client) {
 }
 
 void MachineHost::Disconnect(ClientId client) {
+    auto state = clients.find(client);
+    if (state == clients.end())
+        return;
     for (auto it = running.begin(); it != running.end();) {
         if ((*it)->Client() == client) {
             (*it)->Abort(machine);
+            // Nobody is left to free the images of the lines this client was sent.
+            (*it)->ReleaseDeliveredImages();
+            Finish(**it);
             it = running.erase(it);
         } else {
             ++it;
         }
     }
-    clients.erase(client);
-    sink.Close(client);
+    // A client that only closed its sending side still gets the replies to what it sent;
+    // Flush closes the connection after them and forgets the client.
+    state->second.quitting = true;
+    state->second.gone = true;
 }
 
 void MachineHost::Request(ClientId client, Client& state, std::string_view line) {
@@ -115,7 +123,8 @@ void MachineHost::Request(ClientId client, Client& state, std::string_view line)
                            [](const auto& t) { return t->IsMeasurement(); })) {
         // The machine has one measurement; a second one would take the first one's lines.
         transaction->Channel().Error(kCommandActive);
-    } else if (!HostKeyword(*transaction, state, words) && !requests.Start(*transaction, words)) {
+    } else if (!HostKeyword(*transaction, state, words) &&
+               !StartMachineKeyword(*transaction, words)) {
         const bool group = IsKeywordGroup(words, 0);
         const bool subgroup = group && words.size() >= 2 && IsKeywordGroup(words, 1);
         const size_t need = subgroup ? 3 : group ? 2 : 1;
@@ -131,9 +140,20 @@ bool MachineHost::HostKeyword(Transaction& t, Client& state, const std::vector<s
     if (w[0] == "abort") {
         Abort(t, rest(1));
     } else if (w[0] == "quit") {
-        // The connection closes once the ready line is out (Flush).
-        if (Argless(t, rest(1)))
+        // What the client still runs ends first, so that it sees each end; the connection
+        // closes once the quit's ready line is out (Flush).
+        if (Argless(t, rest(1))) {
             state.quitting = true;
+            for (auto it = running.begin(); it != running.end();) {
+                if ((*it)->Client() != t.Client()) {
+                    ++it;
+                    continue;
+                }
+                (*it)->Abort(machine);
+                Finish(**it);
+                it = running.erase(it);
+            }
+        }
     } else if (w[0] == "autoinfo" && w.size() >= 2 && w[1] == "stop") {
         StopAutoinfo(t, rest(2));
     } else if (w[0] == "preview" && w.size() >= 3 && w[1] == "memory" && w[2] == "stop") {
@@ -232,6 +252,21 @@ void MachineHost::StopPreviewWindow(Transaction& t, const std::vector<std::strin
     EndRunning([](Transaction& r) { return r.GetKind() == Transaction::Kind::PreviewWindow; });
 }
 
+bool MachineHost::StartMachineKeyword(Transaction& t, const std::vector<std::string>& words) {
+    if (words[0] == "scandata")
+        t.SetScandataAxes(std::vector<std::string>(words.begin() + 1, words.end()));
+    if (!requests.Start(t, words))
+        return false;
+    if (words[0] == "scan" || words[0] == "scanpoint") {
+        auto column = std::find(scandata.begin(), scandata.end(), "imageindex");
+        const MMachImagefifo* fifo = machine.GetActiveImageFifo();
+        if (column != scandata.end() && fifo != nullptr)
+            t.TrackImages(size_t(column - scandata.begin()), fifo->ringBuffer64,
+                          fifo->ringBuffer32);
+    }
+    return true;
+}
+
 void MachineHost::Launch(std::unique_ptr<Transaction> transaction) {
     bool more = false;
     if (transaction->Poll(machine, kMaxLinesPerRound, more)) {
@@ -245,6 +280,8 @@ void MachineHost::Launch(std::unique_ptr<Transaction> transaction) {
 }
 
 void MachineHost::Finish(Transaction& transaction) {
+    if (const std::vector<std::string>* axes = transaction.ScandataAxes())
+        scandata = transaction.Channel().HasError() ? std::vector<std::string>() : *axes;
     std::string text = transaction.TakeReply(true);
     auto it = clients.find(transaction.Client());
     if (it != clients.end())
@@ -301,14 +338,16 @@ void MachineHost::SendToAll(const std::string& text) {
 }
 
 void MachineHost::Flush() {
-    for (auto& [id, client] : clients) {
+    for (auto it = clients.begin(); it != clients.end();) {
+        Client& client = it->second;
         if (!client.out.empty()) {
-            sink.Send(id, std::move(client.out));
+            sink.Send(it->first, std::move(client.out));
             client.out.clear();
         }
         if (client.quitting && !client.closing) {
             client.closing = true;
-            sink.Close(id);
+            sink.Close(it->first);
         }
+        it = client.gone ? clients.erase(it) : std::next(it);
     }
 }

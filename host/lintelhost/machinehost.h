@@ -35,7 +35,8 @@ public:
     void Line(ClientId client, std::string_view line);
     // A line over the length limit was dropped.
     void Overlong(ClientId client);
-    // Aborts and forgets the client's transactions, stops what they started.
+    // Aborts the client's transactions, stops what they started; the client is forgotten
+    // after the next Flush.
     void Disconnect(ClientId client);
 
     // One round: polls every transaction, the machine's asynchronous errors and its channel.
@@ -50,6 +51,7 @@ private:
     struct Client {
         bool quitting = false; // said "quit": its further lines are not served
         bool closing = false;  // its connection is being closed
+        bool gone = false;     // disconnected: forgotten after the next Flush
         std::string out;       // collected in this round
     };
     using Running = std::list<std::unique_ptr<Transaction>>;
@@ -65,6 +67,8 @@ private:
     // Ends the running transaction that matches, with its ready line; false when none does.
     template <class Match> bool EndRunning(Match match);
 
+    // The keywords of MachineRequests, and what the host keeps of them.
+    bool StartMachineKeyword(Transaction& transaction, const std::vector<std::string>& words);
     // Polls a new transaction once; keeps it when it is not over.
     void Launch(std::unique_ptr<Transaction> transaction);
     void Finish(Transaction& transaction);
@@ -78,4 +82,7 @@ private:
     std::string greeting;
     std::map<ClientId, Client> clients;
     Running running;
+    // The axes of the last scandata request that succeeded: where a scan's lines carry their
+    // image block ("imageindex").
+    std::vector<std::string> scandata;
 };

@@ -2,6 +2,7 @@
 
 #include "host/lintelhost/textescape.h"
 #include "lintel/server/machine/mmachabstract.h"
+#include "msl/mipc/mmemblockringbuffer.h"
 
 #include <cstdio>
 #include <vector>
@@ -79,6 +80,8 @@ bool Transaction::PollCommand(size_t maxLines, bool& more) {
             if (!got)
                 break;
             channel->Data(values);
+            if (imageColumn < values.size() && values[imageColumn] >= 1)
+                deliveredImages.push_back(static_cast<uint64_t>(values[imageColumn]));
         }
         return done;
     }
@@ -130,4 +133,29 @@ std::string Transaction::TakeReply(bool final) {
         text += ready;
     }
     return text;
+}
+
+void Transaction::TrackImages(size_t column, void* ring64, void* ring32) {
+    imageColumn = column;
+    imageRing64 = ring64;
+    imageRing32 = ring32;
+}
+
+void Transaction::ReleaseDeliveredImages() {
+    for (uint64_t block : deliveredImages) {
+        if (imageRing64 != nullptr)
+            MMemBlockRingBuffer_Release(imageRing64, block);
+        else if (imageRing32 != nullptr && block <= UINT32_MAX)
+            MMemBlockRingBuffer32_Release(imageRing32, static_cast<uint32_t>(block));
+    }
+    deliveredImages.clear();
+}
+
+void Transaction::SetScandataAxes(std::vector<std::string> axes) {
+    isScandata = true;
+    scandataAxes = std::move(axes);
+}
+
+const std::vector<std::string>* Transaction::ScandataAxes() const {
+    return isScandata ? &scandataAxes : nullptr;
 }

@@ -8,8 +8,10 @@
 #include "host/lintelhost/hostinbox.h"
 #include "lintel/server/commands/moutputchannel.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 class MMachAbstract;
 class MMachCommand;
@@ -49,6 +51,17 @@ public:
     // Ends without a word: for a preview or autoinfo that a stop request ended.
     void Forget();
 
+    // For a scan: column `column` of its lines holds the image FIFO block of each line, in
+    // the ring buffer at `ring64` or `ring32`. The blocks of the lines handed to the client
+    // are remembered, so that they can be freed when the client goes without freeing them.
+    void TrackImages(size_t column, void* ring64, void* ring32);
+    // Frees every remembered block still in use; only once the measurement has stopped, when
+    // no block can have been handed out again.
+    void ReleaseDeliveredImages();
+    // For a scandata request: its axes, which the host remembers once it succeeds.
+    void SetScandataAxes(std::vector<std::string> axes);
+    const std::vector<std::string>* ScandataAxes() const;
+
     // The channel's text so far; with `final` also the deferred events and the ready line.
     std::string TakeReply(bool final);
 
@@ -68,4 +81,10 @@ private:
     std::unique_ptr<MOutputChannel> channel; // before `command`: destroyed after it
     std::unique_ptr<MMachCommand> command;
     std::string previewName;
+    size_t imageColumn = SIZE_MAX;
+    void* imageRing64 = nullptr;
+    void* imageRing32 = nullptr;
+    std::vector<uint64_t> deliveredImages;
+    bool isScandata = false;
+    std::vector<std::string> scandataAxes;
 };
