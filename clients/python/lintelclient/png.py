@@ -46,6 +46,7 @@ def write_png(path, width, height, pixels, bytes_per_pixel=1):
             out.write(data)
             out.flush()
             os.fsync(out.fileno())
+        os.chmod(temporary, 0o644)  # mkstemp makes it private; an image is for everyone
         os.replace(temporary, path)
     except BaseException:
         os.unlink(temporary)
