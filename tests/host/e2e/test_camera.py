@@ -204,7 +204,7 @@ class CameraFuzzTest(unittest.TestCase):
             received = []
 
             def read():
-                while not (received[-1:] == ["9998\tready"] and
+                while not (len(received) >= 2 and received[-1] == "9998\tready" and
                            received[-2].startswith('9998\tdata "lintelhost')):
                     line = client.read_line()
                     if line is None:
