@@ -78,6 +78,16 @@ class HostProcess:
             shutil.rmtree(self.directory, ignore_errors=True)
 
 
+# For a sanitizer build: leak checking on for this lintelhost, whatever the suite's default.
+LEAK_CHECK_ENV = {"ASAN_OPTIONS": os.environ.get("ASAN_OPTIONS", "") + ":detect_leaks=1"}
+
+
+def leak_check_unavailable(stderr):
+    """LeakSanitizer needs process control that some sandboxes refuse; it then says so and
+    exits non-zero without having checked anything."""
+    return "LeakSanitizer has encountered a fatal error" in stderr
+
+
 def shm_names():
     return set(os.listdir("/dev/shm"))
 

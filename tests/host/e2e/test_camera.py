@@ -11,7 +11,8 @@ import threading
 import unittest
 
 from fuzzlines import fuzz_lines
-from hostprocess import CAMERA_MODULE, HostDidNotStart, HostProcess, shm_names, unique_name
+from hostprocess import (CAMERA_MODULE, LEAK_CHECK_ENV, HostDidNotStart, HostProcess,
+                         leak_check_unavailable, shm_names, unique_name)
 from lintelclient import ImageFifo, PreviewMemory, quote
 
 PROBESYSTEM = "Camera:1"
@@ -30,7 +31,7 @@ LINE_CAMERA = ("[SimCamera]\nWidth=2048\nHeight=1\nClipHeightMin=1\nClipHeightIn
                "FrameRate=10000\nFrameRateMax=20000\nExposure=0.05\nExposureMin=0.001\n")
 
 
-def start_camera_host(test, camera_ini):
+def start_camera_host(test, camera_ini, env=None):
     """lintelhost with the camera module, or a skip with lintelhost's own reason."""
     folder = tempfile.TemporaryDirectory()
     test.addCleanup(folder.cleanup)
@@ -38,7 +39,7 @@ def start_camera_host(test, camera_ini):
     with open(ini, "w") as f:
         f.write(camera_ini)
     try:
-        host = HostProcess(CAMERA_MODULE, env={"VYX_SIMCAMERA_INI": ini})
+        host = HostProcess(CAMERA_MODULE, env=dict(env or {}, VYX_SIMCAMERA_INI=ini))
     except HostDidNotStart as failure:
         if failure.status == 1:
             test.skipTest("the camera machine does not open yet (lintelhost exit status 1: %s)"
@@ -199,7 +200,7 @@ class LineCameraTest(unittest.TestCase):
 
 class CameraFuzzTest(unittest.TestCase):
     def test_fuzzed_request_lines(self):
-        host = start_camera_host(self, AREA_CAMERA)
+        host = start_camera_host(self, AREA_CAMERA, LEAK_CHECK_ENV)
         with host.client() as client:
             received = []
 
@@ -219,7 +220,10 @@ class CameraFuzzTest(unittest.TestCase):
             reader.join()
         with host.client() as c:
             self.assertTrue(math.isfinite(c.call("get time").numbers()[0]))
-        self.assertEqual(host.stop(), 0, host.stderr())
+        status = host.stop()
+        if status != 0 and leak_check_unavailable(host.stderr()):
+            return  # everything but the leak check passed
+        self.assertEqual(status, 0, host.stderr())
 
 
 if __name__ == "__main__":

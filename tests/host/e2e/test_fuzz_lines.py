@@ -6,7 +6,7 @@ import threading
 import unittest
 
 from fuzzlines import fuzz_lines
-from hostprocess import FAKE_MODULE, HostProcess
+from hostprocess import FAKE_MODULE, LEAK_CHECK_ENV, HostProcess, leak_check_unavailable
 
 
 def hammer(host, lines):
@@ -35,7 +35,7 @@ def hammer(host, lines):
 
 class FuzzLinesTest(unittest.TestCase):
     def test_the_host_survives_fuzzed_request_lines(self):
-        host = HostProcess(FAKE_MODULE)
+        host = HostProcess(FAKE_MODULE, env=LEAK_CHECK_ENV)
         self.addCleanup(host.cleanup)
         received = hammer(host, fuzz_lines(10000))
         self.assertEqual(received[-1], "9998\tready")
@@ -43,7 +43,10 @@ class FuzzLinesTest(unittest.TestCase):
                             for line in received))
         with host.client() as c:
             self.assertTrue(math.isfinite(c.call("get time").numbers()[0]))
-        self.assertEqual(host.stop(), 0, host.stderr())
+        status = host.stop()
+        if status != 0 and leak_check_unavailable(host.stderr()):
+            return  # everything but the leak check passed
+        self.assertEqual(status, 0, host.stderr())
 
 
 if __name__ == "__main__":
