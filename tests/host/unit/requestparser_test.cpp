@@ -74,7 +74,8 @@ TEST(RequestParser, QuotedTextRoundTrips) {
 
 TEST(RequestArguments, Numbers) {
     double d = 0;
-    for (auto [word, value] : {std::pair{"1.5", 1.5}, {"-0.25", -0.25}, {"2e-3", 2e-3}, {"7", 7.0}}) {
+    for (auto [word, value] :
+         {std::pair{"1.5", 1.5}, {"-0.25", -0.25}, {"2e-3", 2e-3}, {"7", 7.0}}) {
         EXPECT_TRUE(ParseNumber(word, d)) << word;
         EXPECT_EQ(d, value);
     }
