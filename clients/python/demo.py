@@ -73,7 +73,7 @@ class Host:
         ini = os.path.join(self.directory, "simcamera.ini")
         with open(ini, "w") as f:
             f.write("[SimCamera]\nWidth=%d\nHeight=%d\nPixelFormat=2\nFrameRate=%g\n"
-                    "FrameRateMax=%g\nClipHeightMin=1\nClipHeightInc=1\n"
+                    "FrameRateMax=%g\nClipHeightMin=1\nClipHeightInc=1\nClipYInc=1\n"
                     % (args.width, args.height, args.fps, max(200.0, args.fps)))
         env = dict(os.environ, VYX_SIMCAMERA_INI=ini)
         self.stderr = open(os.path.join(self.directory, "lintelhost.stderr"), "w+")
@@ -93,8 +93,7 @@ class Host:
             self.close()
             raise DemoFailed(
                 "lintelhost did not start (exit status %d): the camera machine did not open.\n"
-                "%sThe camera machine's opening is still being built; once it is, this demo "
-                "runs." % (status, said))
+                "%s" % (status, said))
         self.port = int(first.rsplit(":", 1)[1])
 
     def stop(self):

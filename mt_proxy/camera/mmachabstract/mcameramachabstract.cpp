@@ -3,6 +3,7 @@
 #include "csensor/sensors/csensor.h"
 #include "lintel/server/commands/moutputchannel.h"
 #include "msl/merror/merrtracecontext.h"
+#include "msl/mfileio/mdirtools.h"
 #include "msl/mfileio/mfileops.h"
 #include "msl/mipc/mmemblockringbuffer.h"
 #include "msl/mipc/mmemlinefifo.h"
@@ -156,8 +157,13 @@ bool MCameraMachAbstract::Open() {
 
 std::string MCameraMachAbstract::init_config_dir(const std::string& dir) {
     const CSensor* camera = find_camera_sensor();
-    if (camera == nullptr)
+    if (camera == nullptr) {
+        // Without a camera the machine keeps its files in the host's camera folder, which a
+        // fresh host directory does not have yet.
+        if (!dir_exists(dir.c_str()) && !varn::createDirectoryRecursive(dir))
+            MERRTRACE("create_config_dir(): failed to create %s", dir.c_str());
         return dir;
+    }
     const std::string path = file_join(file_join(dir, camera->GetName()), camera->GetSerialNo());
     if (!create_config_dir(path)) {
         MERRTRACE("%s(): create_config_dir(%s) failed", "MCameraMachAbstract::init_config_dir",
