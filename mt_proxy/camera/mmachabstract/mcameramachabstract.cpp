@@ -253,6 +253,9 @@ void MCameraMachAbstract::remove_image_receivers() {
     CSensor* camera = find_camera_sensor();
     measurement.Abandon(camera);
     axesCallback.Remove(camera);
+    // Previews left running: no client is told any more, their records just go.
+    while (!previewMemories.empty())
+        undo_preview_memory(previewMemories.begin()->first);
 }
 
 void MCameraMachAbstract::release_image_fifos() {
@@ -405,10 +408,3 @@ bool MCameraMachAbstract::NotProvided97() {
     return true;
 }
 
-void MCameraMachAbstract::stop_all_previews() {
-    // Previews come with the preview window and the preview memories.
-}
-
-void MCameraMachAbstract::clear_preview_memories() {
-    // Zeroes the preview memories' segments once preview memories exist.
-}

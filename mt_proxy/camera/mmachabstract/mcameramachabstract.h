@@ -12,6 +12,7 @@
 //   mcameramachfifos.cpp     image FIFO factories and image geometry
 //   mcameramachmeasure.cpp   measurements, the scan commands' factories, measurand lines
 //   mcameramachautoinfo.cpp  autoinfo
+//   mcameramachpreview.cpp   preview memories and the preview window
 //
 // Threads: everything here runs on the server's command thread, except the image callbacks,
 // which run on the camera library's thread and reach the machine only through the axes (under
@@ -26,6 +27,7 @@
 #include "mt_proxy/camera/mmachabstract/mcameraaxescallback.h"
 #include "mt_proxy/camera/mmachabstract/mcameracallbackclock.h"
 #include "mt_proxy/camera/mmachabstract/mcamerameasurement.h"
+#include "mt_proxy/camera/mmachabstract/mcamerapreviewmemory.h"
 
 #include <cstdint>
 #include <map>
@@ -99,6 +101,17 @@ public:
 
     bool HasPreview() override;
     bool HasPreviewMemory() override;
+    // Images at most every `minIntervalMs` into the segment `memoryName`, with the event
+    // "<memoryName>.event"; one preview memory per probesystem name. True once the first
+    // image is there.
+    bool StartPreviewMemory(MOutputChannel* reply, uint32_t minIntervalMs,
+                            const std::string& memoryName,
+                            const std::string& probesystemName) override;
+    bool StopPreviewMemory(const std::string& probesystemName) override;
+    bool IsPreviewMemoryRunning(const std::string& probesystemName) override;
+    // False once the preview memory no longer gets images (camera time-out, broken frames);
+    // the reason goes to its reply channel.
+    bool UpdatePreviewMemory(const std::string& probesystemName) override;
 
     // Kind, size and size in millimetres of the active probesystem's images; kind 0 when it
     // has none.
@@ -204,6 +217,8 @@ public:
     bool ReleaseImageBlock(uint64_t number);
     // Time since the camera last delivered a frame (tests advance it).
     MCameraCallbackClock& GetCallbackClock() { return callbackClock; }
+    // How long a starting preview waits for its first image (10 s; tests shorten it).
+    void SetFirstImageTimeoutForTest(double seconds) { firstImageTimeout = seconds; }
 
     // ---- Images ----
 
@@ -250,7 +265,15 @@ private:
     bool send_probe_config(MOutputChannel* out, const std::string& data);
     bool send_probe_tip(MOutputChannel* out, const std::string& data);
 
+    // A preview memory's start that failed: everything it got so far is released.
+    void undo_preview_memory(const std::string& probesystemName);
+    // Waits (on the command thread) until `arrived` says so, at most firstImageTimeout.
+    template <class Arrived> bool wait_for_first_image(Arrived arrived);
+
     CProbeManager probeManager;
+    // The running previews into shared memory, by probesystem name.
+    std::map<std::string, std::unique_ptr<MCameraPreviewMemory>> previewMemories;
+    double firstImageTimeout = 10.0;
     bool opened = false;
     // Name of the image FIFO handed out last by First/NextImageFifo; none at the end.
     std::optional<std::string> imageFifoCursor;

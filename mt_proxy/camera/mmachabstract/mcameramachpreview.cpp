@@ -1,0 +1,204 @@
+// The camera machine's previews: preview memories (images into named shared memory for
+// client processes) and the preview window.
+
+#include "mt_proxy/camera/mmachabstract/mcameramachabstract.h"
+
+#include "csensor/sensors/csensor.h"
+#include "lintel/server/commands/moutputchannel.h"
+#include "msl/merror/merrtracecontext.h"
+#include "msl/mipc/msharedmem.h"
+#include "msl/mutil/msleep.h"
+#include "mt_proxy/camera/misc/cimagereceivers.h"
+#include "platform/trace/merrlog.h"
+#include "platform/trace/merrtrace.h"
+#include "platform/trace/mtrace.h"
+
+namespace {
+
+constexpr int32_t kInternalError = 16;
+constexpr int32_t kCommandAlreadyActive = 19;
+constexpr int32_t kPreviewBegin = 4;
+
+// Takes a receiver away quietly: after a failed start it may never have been registered.
+void RemoveReceiver(CSensor* sensor, const CImageReceiver& receiver) {
+    if (sensor == nullptr)
+        return;
+    MErrTrace_BeginContext();
+    sensor->SetPropertyData(1, &receiver);
+    MErrTrace_ClearContext();
+    MErrTrace_EndContext();
+}
+
+// A view of the named segment: the existing one as it is, else a new one of `size` bytes.
+void* LinkOrCreateSegment(const std::string& name, size_t size) {
+    MErrTrace_BeginContext();
+    void* existing = MSharedMem_Link(name.c_str());
+    MErrTrace_ClearContext(); // not existing yet is the normal case
+    MErrTrace_EndContext();
+    return existing != nullptr ? existing : MSharedMem_LinkOrCreate(name.c_str(), size);
+}
+
+} // namespace
+
+template <class Arrived> bool MCameraMachAbstract::wait_for_first_image(Arrived arrived) {
+    const MStopwatch waiting;
+    while (!arrived()) {
+        if (waiting.Elapsed() > firstImageTimeout)
+            return false;
+        msleep_sec(0.01);
+    }
+    return true;
+}
+
+// ---- Preview memories ----
+
+bool MCameraMachAbstract::StartPreviewMemory(MOutputChannel* reply, uint32_t minIntervalMs,
+                                             const std::string& memoryName,
+                                             const std::string& probesystemName) {
+    MErrTraceContext context(__FILE__);
+    if (previewMemories.count(probesystemName) != 0) {
+        MERRTRACE("StartPreviewMemory(): preview already running for %s", probesystemName.c_str());
+        reply->Error(kCommandAlreadyActive);
+        return false;
+    }
+    auto& record = previewMemories[probesystemName];
+    record = std::make_unique<MCameraPreviewMemory>(callbackClock);
+    auto fail = [&](const char* text, int32_t code) {
+        if (text != nullptr)
+            reply->Error(std::string(text));
+        else
+            reply->Error(code);
+        undo_preview_memory(probesystemName);
+        context.DumpToMErrLog(__LINE__, "StartPreviewMemory(%s) failed", probesystemName.c_str());
+        return false;
+    };
+
+    const std::string eventName = memoryName + ".event";
+    record->event = create_event(eventName.c_str());
+    if (record->event == nullptr) {
+        MERRTRACE("StartPreviewMemory(): failed to create event %s", eventName.c_str());
+        return fail(nullptr, kInternalError);
+    }
+    MCameraImageInfo info;
+    if (!get_image_info(probesystemName, info)) {
+        MERRTRACE("StartPreviewMemory(): failed to determine memory needed for an image");
+        return fail("failed to get necessary memory size", 0);
+    }
+    const size_t imageSize = static_cast<uint32_t>(info.memWidth * info.memHeight *
+                                                   info.memBytesPerPixel);
+    MTRACE(5, "StartPreviewMemory(): image size is %zu bytes", imageSize);
+    record->segment = static_cast<uint8_t*>(LinkOrCreateSegment(memoryName, imageSize));
+    if (record->segment == nullptr) {
+        MERRTRACE("StartPreviewMemory(): shared memory failure");
+        return fail("shared memory failure", 0);
+    }
+    record->segmentSize = MSharedMem_GetSize(record->segment);
+    if (record->segmentSize == static_cast<size_t>(-1) || record->segmentSize < imageSize) {
+        MERRTRACE("StartPreviewMemory(): shared memory too small (%zu<%zu", record->segmentSize,
+                  imageSize);
+        return fail("shared memory too small", 0);
+    }
+    MTRACE(4, "StartPreviewMemory(): shared memory %s is %zu bytes in size", memoryName.c_str(),
+           record->segmentSize);
+    record->Clear();
+    record->minIntervalMs = minIntervalMs;
+    record->reply = reply;
+    record->interval = std::make_unique<MStopwatch>();
+    callbackClock.Restart();
+
+    const CImageReceiver receiver{&MCameraPreviewMemory::Callback, record->Context()};
+    CSensor* sensor = probeManager.GetSensor();
+    if (sensor == nullptr || !sensor->SetPropertyData(0, &receiver)) {
+        MERRTRACE("StartPreviewMemory(): failed to register callback");
+        return fail(nullptr, kInternalError);
+    }
+    record->registered = true;
+    if (!wait_for_first_image([&] { return record->HasFirstImage(); }))
+        return fail("timeout while waiting for image", 0);
+    reply->Event(kPreviewBegin);
+    return true;
+}
+
+void MCameraMachAbstract::undo_preview_memory(const std::string& probesystemName) {
+    auto it = previewMemories.find(probesystemName);
+    if (it == previewMemories.end())
+        return;
+    MCameraPreviewMemory& record = *it->second;
+    // The receiver list is the camera's: take it away there, whichever sensor is current.
+    if (record.registered)
+        RemoveReceiver(find_camera_sensor(),
+                       CImageReceiver{&MCameraPreviewMemory::Callback, record.Context()});
+    previewMemories.erase(it); // closes the event and drops the segment's link
+}
+
+bool MCameraMachAbstract::StopPreviewMemory(const std::string& probesystemName) {
+    MErrTraceContext context(__FILE__);
+    auto it = previewMemories.find(probesystemName);
+    if (it == previewMemories.end()) {
+        MERRTRACE("StopPreviewMemory(): no preview running for %s", probesystemName.c_str());
+        return false;
+    }
+    std::unique_ptr<MCameraPreviewMemory> record = std::move(it->second);
+    previewMemories.erase(it);
+    if (record->registered)
+        RemoveReceiver(find_camera_sensor(),
+                       CImageReceiver{&MCameraPreviewMemory::Callback, record->Context()});
+    record->interval.reset();
+    bool ok = true;
+    if (!MSharedMem_Unlink(record->segment)) {
+        record->reply->Error(std::string("failed to unlink from shared memory"));
+        MERRTRACE("StopPreviewMemory(): failed to unlink from shared memory %p",
+                  static_cast<void*>(record->segment));
+        ok = false;
+    }
+    record->segment = nullptr;
+    if (!close_event(record->event)) {
+        record->reply->Error(kInternalError);
+        MERRTRACE("StopPreviewMemory(): failed to close event");
+        ok = false;
+    }
+    record->event = nullptr;
+    if (!ok)
+        context.DumpToMErrLog(__LINE__, "StopPreviewMemory(%s) failed", probesystemName.c_str());
+    return ok;
+}
+
+bool MCameraMachAbstract::IsPreviewMemoryRunning(const std::string& probesystemName) {
+    return previewMemories.count(probesystemName) != 0;
+}
+
+bool MCameraMachAbstract::UpdatePreviewMemory(const std::string& probesystemName) {
+    auto it = previewMemories.find(probesystemName);
+    if (it == previewMemories.end())
+        return false;
+    MCameraPreviewMemory& record = *it->second;
+    if (callbackClock.IsTimedOut()) {
+        record.reply->Error(std::string("no images from camera"));
+        MERRTRACE("UpdatePreviewMemory(): camera timeout");
+        return false;
+    }
+    if (record.HasCameraError()) {
+        MERRTRACE("UpdatePreviewMemory(): camera needs trigger resync");
+        record.reply->Error(std::string("Camera needs restart"));
+        // The permanent axes callback saw the same frames: one event for both.
+        axesCallback.TakeCameraError();
+        if (channel != nullptr)
+            channel->Event(std::string("resync needed"));
+        return false;
+    }
+    return true;
+}
+
+void MCameraMachAbstract::clear_preview_memories() {
+    for (auto& [probesystemName, record] : previewMemories)
+        record->Clear();
+}
+
+void MCameraMachAbstract::stop_all_previews() {
+    for (auto it = previewMemories.begin(); it != previewMemories.end();) {
+        const std::string probesystemName = (it++)->first; // the record goes below
+        MTRACE(4, "stop_all_previews(): preview memory %s aborted", probesystemName.c_str());
+        previewMemories[probesystemName]->reply->Error(std::string("aborted"));
+        StopPreviewMemory(probesystemName);
+    }
+}

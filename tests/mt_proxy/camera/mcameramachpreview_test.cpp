@@ -1,0 +1,228 @@
+// Preview memories: images into named shared memory with their event, as a client process
+// sees them, the interval, the client that never resets, several previews at once, and every
+// way a start or a running preview can fail.
+
+#include "tests/mt_proxy/camera/machinetestutil.h"
+
+#include "msl/mipc/mnamedevent.h"
+#include "msl/mipc/msharedmem.h"
+#include "mt_proxy/camera/misc/cimagereceivers.h"
+#include "platform/trace/tracecapture.h"
+#include "platform/vyx/simcontrol.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <thread>
+
+using namespace machinetest;
+
+namespace {
+
+constexpr uint32_t kWidth = 64, kHeight = 32;
+
+// A picture is the camera's pattern of some frame: every pixel agrees with pixel (0, 0).
+bool IsPatternPicture(const uint8_t* pixels) {
+    const uint32_t c = pixels[0];
+    for (uint32_t y = 0; y < kHeight; ++y)
+        for (uint32_t x = 0; x < kWidth; ++x)
+            if (pixels[y * kWidth + x] != (y * kWidth + x + c) % 251)
+                return false;
+    return true;
+}
+
+// Counts the images a client takes within `seconds`: waits on the event, takes the image and
+// resets the event (when `resets`).
+int CountImages(const std::string& segment, double seconds, bool resets) {
+    MNamedEvent* event = MNamedEvent_Open((segment + ".event").c_str());
+    if (event == nullptr)
+        return -1;
+    int images = 0;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (std::chrono::steady_clock::now() < end) {
+        if (MNamedEvent_Wait(event, 20) != 1)
+            continue;
+        ++images;
+        if (!resets)
+            break;
+        MNamedEvent_Reset(event);
+    }
+    MNamedEvent_Close(event);
+    return images;
+}
+
+} // namespace
+
+class PreviewMemory : public CameraMachineTest {
+protected:
+    void Prepare(const std::string& mode) {
+        WriteCameraConfig("Width=64\nHeight=32\nClipWidthMin=8\nClipHeightMin=2\nMode=" + mode +
+                          "\n");
+        OpenMachine();
+        LoadCamera();
+    }
+    bool Start(const std::string& probesystem, const std::string& segment, uint32_t interval,
+               MOutputChannel& reply) {
+        return machine->StartPreviewMemory(&reply, interval, segment, probesystem);
+    }
+    std::string Text(MOutputChannel& channel) {
+        std::string text;
+        channel.Take(text, true);
+        return text;
+    }
+    const std::string segment = vyx::test::UniqueName("vyxpreview");
+    const std::string other = vyx::test::UniqueName("vyxpreview");
+    MOutputChannel reply{21}, reply2{22};
+};
+
+class PreviewMemoryConcurrency : public PreviewMemory {};
+
+TEST_F(PreviewMemoryConcurrency, ClientProcessTakesImagesThroughTheEvent) {
+    // The client is forked before the machine has threads: it waits for the event, checks
+    // the picture in the segment, resets the event, three times.
+    const pid_t client = fork();
+    ASSERT_GE(client, 0);
+    if (client == 0) {
+        MNamedEvent* event = nullptr;
+        for (int i = 0; i < 2000 && event == nullptr; ++i) {
+            event = MNamedEvent_Open((segment + ".event").c_str());
+            if (event == nullptr)
+                usleep(5000);
+        }
+        void* view = event != nullptr ? MSharedMem_Link(segment.c_str()) : nullptr;
+        if (view == nullptr)
+            _exit(10);
+        for (int image = 0; image < 3; ++image) {
+            if (MNamedEvent_Wait(event, 20000) != 1)
+                _exit(20 + image);
+            if (!IsPatternPicture(static_cast<const uint8_t*>(view)))
+                _exit(30 + image);
+            MNamedEvent_Reset(event);
+        }
+        _exit(0);
+    }
+    Prepare("realtime");
+    ASSERT_TRUE(Start("Camera:1", segment, 0, reply));
+    EXPECT_EQ(Text(reply), "0000\tevent \"preview begin\"\r\n");
+    int status = 0;
+    ASSERT_EQ(waitpid(client, &status, 0), client);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "10: no segment, 2x: no image, 3x: wrong picture";
+    EXPECT_TRUE(machine->UpdatePreviewMemory("Camera:1"));
+    EXPECT_TRUE(machine->StopPreviewMemory("Camera:1"));
+    EXPECT_FALSE(machine->IsPreviewMemoryRunning("Camera:1"));
+    EXPECT_FALSE(std::filesystem::exists("/dev/shm/" + segment)) << "the machine made it";
+    EXPECT_FALSE(std::filesystem::exists("/dev/shm/" + segment + ".event"));
+    EXPECT_EQ(Text(reply), "");
+}
+
+TEST_F(PreviewMemoryConcurrency, IntervalClientThatNeverResetsAndTwoPreviews) {
+    Prepare("realtime"); // 50 frames per second
+    ASSERT_TRUE(Start("Camera:1", segment, 200, reply));
+    const int images = CountImages(segment, 1.0, true);
+    EXPECT_GE(images, 3);
+    EXPECT_LE(images, 6) << "at most one image per 200 ms (and the first)";
+
+    // A second preview memory, on another segment, under another name ("" is the current
+    // probesystem).
+    ASSERT_TRUE(Start("", other, 0, reply2));
+    EXPECT_FALSE(Start("Camera:1", other, 0, reply2)); // the name is taken
+    EXPECT_EQ(Text(reply2), "0000\tevent \"preview begin\"\r\n0022\terror \"command already "
+                            "active\"\r\n");
+    // Nobody resets the second one's event: its picture stays the first image.
+    std::vector<uint8_t> first(kWidth * kHeight);
+    void* view = MSharedMem_Link(other.c_str());
+    ASSERT_NE(view, nullptr);
+    std::memcpy(first.data(), view, first.size());
+    EXPECT_TRUE(IsPatternPicture(first.data()));
+    EXPECT_EQ(CountImages(other, 0.3, false), 1); // signalled, and stays so
+    EXPECT_EQ(std::memcmp(first.data(), view, first.size()), 0) << "no image after the first";
+    MSharedMem_Unlink(view);
+
+    // Stopping the second leaves the first receiving.
+    EXPECT_TRUE(machine->StopPreviewMemory(""));
+    EXPECT_GE(CountImages(segment, 1.0, true), 3);
+    EXPECT_TRUE(machine->IsPreviewMemoryRunning("Camera:1"));
+    EXPECT_FALSE(machine->StopPreviewMemory(""));
+
+    // A probesystem change stops every preview, telling its client.
+    ASSERT_EQ(Reply([&](MOutputChannel* out) { return machine->NewMMachProbesystemUnloadCommand(out); }),
+              "0000\tevent \"capabilities changed\"\r\n");
+    EXPECT_EQ(Text(reply), "0000\tevent \"preview begin\"\r\n0021\terror \"aborted\"\r\n");
+    EXPECT_FALSE(machine->IsPreviewMemoryRunning("Camera:1"));
+}
+
+TEST_F(PreviewMemory, FailedStartsLeaveNothingBehind) {
+    Prepare("manual");
+    // A segment one byte too small for the camera's full frame.
+    const int fd = shm_open(("/" + other).c_str(), O_CREAT | O_EXCL | O_RDWR, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(ftruncate(fd, kWidth * kHeight - 1), 0);
+    close(fd);
+    vyx::trace::TraceCapture capture;
+    EXPECT_FALSE(Start("Camera:1", other, 0, reply));
+    EXPECT_EQ(Text(reply), "0021\terror \"shared memory too small\"\r\n");
+    EXPECT_EQ(capture.CountErrLog("StartPreviewMemory(): shared memory too small (2047<2048"), 1)
+        << capture.Dump();
+    shm_unlink(("/" + other).c_str());
+
+    // No image within the wait (manual mode: the camera sends nothing).
+    machine->SetFirstImageTimeoutForTest(0.2);
+    EXPECT_FALSE(Start("Camera:1", segment, 0, reply));
+    EXPECT_EQ(Text(reply), "0021\terror \"timeout while waiting for image\"\r\n");
+    // A probesystem without images.
+    EXPECT_FALSE(Start("unloaded", segment, 0, reply));
+    EXPECT_EQ(Text(reply), "0021\terror \"failed to get necessary memory size\"\r\n");
+
+    EXPECT_FALSE(machine->IsPreviewMemoryRunning("Camera:1"));
+    EXPECT_FALSE(std::filesystem::exists("/dev/shm/" + segment));
+    EXPECT_FALSE(std::filesystem::exists("/dev/shm/" + segment + ".event"));
+    EXPECT_EQ(CImageReceivers_Count(), 1u) << "only the permanent axes callback";
+}
+
+TEST_F(PreviewMemory, RunningPreviewReportsBrokenFramesAndATimeout) {
+    Prepare("manual");
+    machine->SetFirstImageTimeoutForTest(20.0);
+    std::thread camera([] {
+        // The first image, once the preview waits for it.
+        for (int i = 0; i < 20000 && CImageReceivers_Count() < 2; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        Vyx::SimControl::EmitFrame();
+    });
+    ASSERT_TRUE(Start("Camera:1", segment, 0, reply));
+    camera.join();
+    EXPECT_TRUE(machine->UpdatePreviewMemory("Camera:1"));
+    // After "set", the picture no longer shows what the camera delivers: zeroed.
+    ASSERT_EQ(Reply([&](MOutputChannel* out) { return machine->NewMMachSetCommand(out, {{"init", 1}}); }),
+              "");
+    void* view = MSharedMem_Link(segment.c_str());
+    ASSERT_NE(view, nullptr);
+    EXPECT_EQ(static_cast<const uint8_t*>(view)[kWidth * kHeight - 1], 0);
+    MSharedMem_Unlink(view);
+
+    machine->GetCallbackClock().AdvanceForTest(31.0);
+    EXPECT_FALSE(machine->UpdatePreviewMemory("Camera:1"));
+    EXPECT_EQ(Text(reply), "0000\tevent \"preview begin\"\r\n0021\terror \"no images from "
+                           "camera\"\r\n");
+
+    // The client took the image; then the camera sends a broken frame.
+    MNamedEvent* event = MNamedEvent_Open((segment + ".event").c_str());
+    ASSERT_NE(event, nullptr);
+    MNamedEvent_Reset(event);
+    MNamedEvent_Close(event);
+    Vyx::SimFrame broken;
+    broken.counter = 0;
+    broken.pixels = false;
+    ASSERT_TRUE(Vyx::SimControl::EmitFrame(broken));
+    EXPECT_FALSE(machine->UpdatePreviewMemory("Camera:1"));
+    EXPECT_EQ(Text(reply), "0021\terror \"Camera needs restart\"\r\n");
+    machine->PollAsyncErrors();
+    EXPECT_EQ(MachineChannel(), "0000\tevent \"resync needed\"\r\n");
+    EXPECT_TRUE(machine->StopPreviewMemory("Camera:1"));
+    EXPECT_FALSE(machine->UpdatePreviewMemory("Camera:1"));
+}
