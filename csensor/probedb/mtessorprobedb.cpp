@@ -130,7 +130,17 @@ std::string MTessorProbeDB::generate_probe_tip_data(const ProbeTipRecord& record
     return text;
 }
 
+bool MTessorProbeDB::check_open(const char* operation) const {
+    // Saving a database that was never opened would write a file of an empty name.
+    if (m_inidata.IsOpen())
+        return true;
+    MERRTRACE("%s(): probe database not open", operation);
+    return false;
+}
+
 bool MTessorProbeDB::DefineProbe(const ProbeTipRecord& record) {
+    if (!check_open("DefineProbe"))
+        return false;
     if (IsTipDefined(record.probe, record.tip)) {
         MERRTRACE("DefineProbe(): probe/tip %u %u already defined", record.probe, record.tip);
         return false;
@@ -174,6 +184,8 @@ bool MTessorProbeDB::DefineProbe(const ProbeTipRecord& record) {
 }
 
 bool MTessorProbeDB::DeleteProbe(uint32_t probe, uint32_t tip) {
+    if (!check_open("DeleteProbe"))
+        return false;
     if (probe == 0 && tip == 0)
         return clear_probes();
     if (tip == 0)
@@ -381,6 +393,8 @@ bool MTessorProbeDB::GetComponentData(std::string& text, uint32_t probe, uint32_
 }
 
 bool MTessorProbeDB::SetComponentData(const std::string& text, uint32_t probe, uint32_t tip) {
+    if (!check_open("SetComponentData"))
+        return false;
     MIniData parsed(0);
     if (!parsed.SetContentString(text)) {
         MERRTRACE("SetComponentData(): SetContentString() failed");

@@ -70,6 +70,8 @@ private:
     // The component data of a new tip, base64-encoded: section "Geometry" with "x0", "y0",
     // "z0", "D", "TipType=SPHERE" and "never_sent=1". Empty on failure.
     static std::string generate_probe_tip_data(const ProbeTipRecord& record);
+    // False, with a line naming `operation`, before a successful Open.
+    bool check_open(const char* operation) const;
     bool ini2cache();
     bool clear_tips(uint32_t probe);
     bool clear_probes();

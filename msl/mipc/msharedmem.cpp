@@ -1,4 +1,5 @@
 #include "msl/mipc/msharedmem.h"
+#include "platform/trace/immortal.h"
 
 #include "msl/mipc/mipcos.h"
 #include "platform/trace/merrlog.h"
@@ -37,8 +38,7 @@ struct Registry {
 };
 
 Registry& TheRegistry() {
-    static Registry* registry = new Registry;
-    return *registry;
+    return Immortal<Registry>();
 }
 
 uintptr_t Key(const void* address) {

@@ -1,4 +1,5 @@
 #include "msl/mipc/mthread.h"
+#include "platform/trace/immortal.h"
 
 #include "msl/mipc/mthread_os.h"
 #include "msl/mipc/threadmutex.h"
@@ -65,8 +66,7 @@ struct Registry {
 // Created on first use and never destroyed, so that threads still running at process exit
 // never meet a destroyed registry.
 Registry& TheRegistry() {
-    static Registry* registry = new Registry;
-    return *registry;
+    return Immortal<Registry>();
 }
 
 bool IsValid(MThreadHandle handle) {

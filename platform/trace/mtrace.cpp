@@ -1,4 +1,5 @@
 #include "platform/trace/mtrace.h"
+#include "platform/trace/immortal.h"
 
 #include "platform/trace/tracesink.h"
 
@@ -23,8 +24,7 @@ struct OtherChannels {
 };
 
 OtherChannels& Others() {
-    static OtherChannels* others = new OtherChannels; // outlives static destructors
-    return *others;
+    return Immortal<OtherChannels>(); // outlives static destructors
 }
 
 bool IsDefault(const char* channel) {

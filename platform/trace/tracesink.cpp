@@ -1,4 +1,5 @@
 #include "platform/trace/tracesink.h"
+#include "platform/trace/immortal.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -32,8 +33,7 @@ struct Sink {
 };
 
 Sink& TheSink() {
-    static Sink* sink = new Sink; // never destroyed, see above
-    return *sink;
+    return Immortal<Sink>(); // never destroyed, see above
 }
 
 const char* BaseName(const char* path) {

@@ -20,6 +20,18 @@ const char* const kNoneActive = "[Global]\r\nActProbe=0\r\nActTip=0\r\n";
 
 } // namespace
 
+TEST(MTessorProbeDB, NothingChangesBeforeOpen) {
+    MTessorProbeDB db;
+    vyx::trace::TraceCapture capture;
+    EXPECT_FALSE(db.DefineProbe({1, 1}));
+    EXPECT_FALSE(db.DeleteProbe(0, 0));
+    EXPECT_FALSE(db.SetComponentData("[Geometry]\nx0=1\n", 1, 1));
+    ExpectErrTraces(capture, {"DefineProbe(): probe database not open",
+                              "DeleteProbe(): probe database not open",
+                              "SetComponentData(): probe database not open"});
+    EXPECT_TRUE(db.ListProbes(0, 0).empty());
+}
+
 TEST(MTessorProbeDB, NumberLimitsAndDuplicates) {
     OpenDB t;
     vyx::trace::TraceCapture capture;
