@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -128,21 +129,33 @@ INSTANTIATE_TEST_SUITE_P(Cases, MPreviewWindowPicture,
                                            PictureCase{true, false, 64, 32},
                                            PictureCase{false, true, 64, 32},
                                            PictureCase{true, true, 100, 60},
-                                           PictureCase{false, false, 203, 77}));
+                                           PictureCase{false, false, 203, 77}),
+                         [](const auto& info) {
+                             const PictureCase& c = info.param;
+                             return std::string(c.flipX ? "FlipX" : "") + (c.flipY ? "FlipY" : "") +
+                                    std::to_string(c.width) + "x" + std::to_string(c.height);
+                         });
 
 using MPreviewWindowTest = PreviewWindowOnXvfb;
 
 TEST_F(MPreviewWindowTest, UpdateShowsTheBufferAsItIsNowAndAResizeRestretches) {
     std::vector<std::uint8_t> pixels = TestPicture();
     MPreviewWindow window;
-    XWindowId id = Show(window, pixels, {0, 0, 64, 32});
+    // Large enough that drawing it takes a while, so that a frame written while it is drawn
+    // shows.
+    XWindowId id = Show(window, pixels, {0, 0, 600, 400});
     ASSERT_NE(id, 0u);
     // The camera writes a new frame into the same buffer.
     for (std::uint8_t& pixel : pixels)
         pixel = static_cast<std::uint8_t>(255 - pixel);
     int error = 0;
     ASSERT_TRUE(window.Update(&error)) << error;
-    ExpectPicture(id, pixels, 64, 32, false, false);
+    // Update has drawn the frame before it returned: the next frame stays unseen until the
+    // next Update.
+    std::vector<std::uint8_t> shown = pixels;
+    pixels.assign(pixels.size(), 128);
+    ExpectPicture(id, shown, 600, 400, false, false);
+    pixels = shown;
 
     // Resized by the user: the picture fills the new client area.
     screen->Resize(id, 120, 90);
@@ -178,7 +191,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         NoDisplayCase{nullptr, "Open(): no X display for the preview window: DISPLAY is not set"},
         NoDisplayCase{"unix:54321", "Open(): cannot connect to the X display \"unix:54321\" named "
-                                    "by DISPLAY"}));
+                                    "by DISPLAY"}),
+    [](const auto& info) { return info.param.display ? "Unreachable" : "Unset"; });
 
 // The window thread's life: start, the close message, the join, and a window that the window
 // manager closes first.
