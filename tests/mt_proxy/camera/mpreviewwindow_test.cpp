@@ -65,12 +65,15 @@ protected:
         ASSERT_TRUE(screen->Connected());
     }
 
-    // Opens `window` on `pixels` and waits until it is on screen; its X id, 0 on failure.
+    // Opens `window` on `pixels` and waits until it is on screen and has drawn what its first
+    // exposure asked for (Update returns after a paint that follows everything queued before
+    // it); its X id, 0 on failure.
     XWindowId Show(MPreviewWindow& window, const std::vector<std::uint8_t>& pixels,
                    MMachPreviewPlacement placement, bool flipX = false, bool flipY = false) {
         MPreviewImageDescription description{pixels.data(), kWidth, kRows, flipX, flipY};
+        int error = 0;
         if (!window.Open(description, placement) ||
-            !WaitFor([&window] { return window.IsWindowReady(); }))
+            !WaitFor([&window] { return window.IsWindowReady(); }) || !window.Update(&error))
             return 0;
         return screen->FindWindow("Preview");
     }

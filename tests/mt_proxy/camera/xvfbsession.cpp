@@ -31,11 +31,13 @@ XvfbSession::XvfbSession() {
         return;
     }
     std::string writeFd = std::to_string(fds[1]);
-    const char* argv[] = {"Xvfb",       "-displayfd", writeFd.c_str(), "-screen",  "0",
-                          "640x480x24", "-nolisten",  "tcp",           "-noreset", nullptr};
+    const char* argv[] = {"Xvfb",       "-displayfd", writeFd.c_str(), "-screen",    "0",
+                          "640x480x24", "-nolisten",  "tcp",           "-terminate", nullptr};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addclose(&actions, fds[0]);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     int rc = posix_spawnp(&pid, "Xvfb", &actions, nullptr, const_cast<char**>(argv), environ);
     posix_spawn_file_actions_destroy(&actions);
@@ -56,10 +58,17 @@ XvfbSession::XvfbSession() {
         failure = "Xvfb did not report a display within 20 s";
         return;
     }
+    keepAlive = XOpenDisplay((":" + number).c_str());
+    if (keepAlive == nullptr) {
+        failure = "cannot connect to Xvfb on :" + number;
+        return;
+    }
     display = ":" + number;
 }
 
 XvfbSession::~XvfbSession() {
+    if (keepAlive != nullptr)
+        XCloseDisplay(keepAlive);
     if (pid > 0) {
         kill(pid, SIGTERM);
         waitpid(pid, nullptr, 0);

@@ -12,8 +12,10 @@ namespace vyx::test {
 // An X window id (Xlib's Window; its header's macros clash with GoogleTest's names).
 using XWindowId = unsigned long;
 
-// The process's Xvfb, started on first use on a display number it picks itself, 24-bit colour,
-// and ended at process exit. Display() is empty when it could not start; Failure() says why.
+// The process's Xvfb, started on first use on a display number it picks itself, 24-bit colour.
+// It ends with its last client, and the session holds one connection until the process ends,
+// so it goes also when a test process dies. Display() is empty when it could not start;
+// Failure() says why.
 class XvfbSession {
 public:
     static XvfbSession& Get();
@@ -26,6 +28,7 @@ private:
     std::string display;
     std::string failure;
     int pid = -1;
+    _XDisplay* keepAlive = nullptr;
 };
 
 // Sets DISPLAY (unsets it for a null value) and restores the former value when it goes.
