@@ -9,6 +9,7 @@
 #include "msl/mipc/mmemlinefifo.h"
 #include "msl/mipc/msharedmem.h"
 #include "msl/mutil/minidata.h"
+#include "mt_proxy/camera/misc/cimagereceivers.h"
 #include "mt_proxy/camera/misc/mcameraglobals.h"
 #include "mt_proxy/camera/misc/mcamerasensors.h"
 #include "mt_proxy/camera/mmachabstract/mcameraconfigdir.h"
@@ -254,6 +255,18 @@ void MCameraMachAbstract::remove_image_receivers() {
     measurement.Abandon(camera);
     axesCallback.Remove(camera);
     // Previews left running: no client is told any more, their records just go.
+    if (previewReply != nullptr || previewWindow.IsThreadRunning()) {
+        CSensor* sensor = camera != nullptr ? camera : probeManager.GetSensor();
+        const CImageReceiver receiver{&MCameraMachAbstract::PreviewWindowCallback,
+                                      &previewContext};
+        MErrTrace_BeginContext();
+        if (sensor != nullptr)
+            sensor->SetPropertyData(1, &receiver);
+        previewWindow.Close();
+        MErrTrace_ClearContext();
+        MErrTrace_EndContext();
+        previewReply = nullptr;
+    }
     while (!previewMemories.empty())
         undo_preview_memory(previewMemories.begin()->first);
 }

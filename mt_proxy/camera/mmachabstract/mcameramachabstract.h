@@ -28,7 +28,9 @@
 #include "mt_proxy/camera/mmachabstract/mcameracallbackclock.h"
 #include "mt_proxy/camera/mmachabstract/mcamerameasurement.h"
 #include "mt_proxy/camera/mmachabstract/mcamerapreviewmemory.h"
+#include "mt_proxy/camera/mmachabstract/mpreviewwindow.h"
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -99,7 +101,15 @@ public:
     bool GetAutoinfo(std::vector<double>& values) override;
     bool IsAutoinfoRunning() override;
 
+    // The camera picture in a window of the machine's own, at `placement`.
     bool HasPreview() override;
+    bool StartPreview(MOutputChannel* reply, const MMachPreviewPlacement& placement) override;
+    bool StopPreview() override;
+    // Redraws the window; false (the reason on the starting command's channel) once the window
+    // is gone or the camera stopped delivering.
+    bool UpdatePreview() override;
+    bool IsPreviewRunning() override;
+
     bool HasPreviewMemory() override;
     // Images at most every `minIntervalMs` into the segment `memoryName`, with the event
     // "<memoryName>.event"; one preview memory per probesystem name. True once the first
@@ -234,6 +244,7 @@ public:
 
     // The probe manager, for tests and tools that look at the sensors.
     CProbeManager& GetProbeManager() { return probeManager; }
+    const MPreviewWindow& GetPreviewWindow() const { return previewWindow; }
 
 private:
     // Open's steps.
@@ -271,6 +282,16 @@ private:
     template <class Arrived> bool wait_for_first_image(Arrived arrived);
 
     CProbeManager probeManager;
+    // The preview window, what its image receiver shares with the machine, and the channel of
+    // the command that started it (none while no window preview runs).
+    MPreviewWindow previewWindow;
+    struct PreviewWindowContext {
+        MCameraCallbackClock* clock = nullptr;
+        MClientNotifier* notifier = nullptr;
+        std::atomic<const Vyx::CImgBuffer*> firstImage{nullptr}; // what the window shows
+    } previewContext;
+    MOutputChannel* previewReply = nullptr;
+    static void PreviewWindowCallback(void* context, const Vyx::CImgBuffer* image, uint32_t flags);
     // The running previews into shared memory, by probesystem name.
     std::map<std::string, std::unique_ptr<MCameraPreviewMemory>> previewMemories;
     double firstImageTimeout = 10.0;

@@ -5,8 +5,10 @@
 
 #include "csensor/sensors/csensor.h"
 #include "lintel/server/commands/moutputchannel.h"
+#include "lintel/server/machine/mclientnotifier.h"
 #include "msl/merror/merrtracecontext.h"
 #include "msl/mipc/msharedmem.h"
+#include "msl/mutil/minidata.h"
 #include "msl/mutil/msleep.h"
 #include "mt_proxy/camera/misc/cimagereceivers.h"
 #include "platform/trace/merrlog.h"
@@ -194,7 +196,131 @@ void MCameraMachAbstract::clear_preview_memories() {
         record->Clear();
 }
 
+// ---- The preview window ----
+
+void MCameraMachAbstract::PreviewWindowCallback(void* context, const Vyx::CImgBuffer* image,
+                                                uint32_t) {
+    auto* preview = static_cast<PreviewWindowContext*>(context);
+    preview->clock->Restart();
+    const Vyx::CImgBuffer* none = nullptr;
+    preview->firstImage.compare_exchange_strong(none, image);
+    if (preview->notifier != nullptr)
+        preview->notifier->WakeUp();
+}
+
+bool MCameraMachAbstract::StartPreview(MOutputChannel* reply,
+                                       const MMachPreviewPlacement& placement) {
+    MErrTraceContext context(__FILE__);
+    previewContext.clock = &callbackClock;
+    previewContext.notifier = notifier;
+    callbackClock.Restart();
+    previewContext.firstImage.store(nullptr);
+    const CImageReceiver receiver{&MCameraMachAbstract::PreviewWindowCallback, &previewContext};
+    CSensor* sensor = probeManager.GetSensor();
+    if (sensor == nullptr || !sensor->SetPropertyData(0, &receiver)) {
+        MERRTRACE("StartPreview(): failed to register callback");
+        reply->Error(kInternalError); // and the start goes on: an image may come all the same
+    }
+    auto fail = [&](const char* text, int32_t code) {
+        if (text != nullptr)
+            reply->Error(std::string(text));
+        else
+            reply->Error(code);
+        RemoveReceiver(find_camera_sensor(), receiver);
+        context.DumpToMErrLog(__LINE__, "StartPreview() failed");
+        return false;
+    };
+    if (!wait_for_first_image([&] {
+            if (notifier != nullptr)
+                notifier->GetState(); // lets the server breathe while it waits
+            return previewContext.firstImage.load() != nullptr;
+        })) {
+        MERRTRACE("StartPreview(): first image took more than %g s. Giving up.", firstImageTimeout);
+        return fail(nullptr, kInternalError);
+    }
+    const Vyx::CImgBuffer& first = *previewContext.firstImage.load();
+    if (first.pixels == nullptr) {
+        MERRTRACE("StartPreview(): camera returned bad image");
+        return fail("Bad image from camera", 0);
+    }
+    std::string text;
+    if (probeManager.GetSensor() == nullptr || !probeManager.GetSensor()->GetProbeProperties(text)) {
+        MERRTRACE("StartPreview(): GetProbeProperties() failed");
+        return fail(nullptr, kInternalError);
+    }
+    MIniData properties;
+    if (!properties.SetContentString(text)) {
+        MERRTRACE("StartPreview(): SetContentString() failed");
+        return fail(nullptr, kInternalError);
+    }
+    int32_t flip = 0;
+    const bool flipX = properties.GetLongEntry("Camera", "flip_x", flip) && flip != 0;
+    flip = 0;
+    const bool flipY = properties.GetLongEntry("Camera", "flip_y", flip) && flip != 0;
+    MTRACE(5, "StartPreview(): %sflipping x", flipX ? "" : "not ");
+    MTRACE(5, "StartPreview(): %sflipping y", flipY ? "" : "not ");
+    if (!previewWindow.IsThreadRunning()) {
+        MPreviewImageDescription description;
+        description.pixels = first.pixels;
+        description.width = static_cast<int32_t>(first.bytesPerPixel * first.rowPitch);
+        description.rows = static_cast<int32_t>(first.rows);
+        description.flipX = flipX ? 1 : 0;
+        description.flipY = flipY ? 1 : 0;
+        if (!previewWindow.Open(description, placement))
+            return fail("failed to open preview window", 0);
+    }
+    previewReply = reply;
+    return true;
+}
+
+bool MCameraMachAbstract::StopPreview() {
+    RemoveReceiver(find_camera_sensor(),
+                   CImageReceiver{&MCameraMachAbstract::PreviewWindowCallback, &previewContext});
+    const bool closed = previewWindow.Close();
+    if (!closed && previewReply != nullptr)
+        previewReply->Error(std::string("failed to close preview window"));
+    previewReply = nullptr;
+    return closed;
+}
+
+bool MCameraMachAbstract::UpdatePreview() {
+    if (previewReply == nullptr) {
+        MERRTRACE("UpdatePreview(): no preview running");
+        return false;
+    }
+    if (previewWindow.IsWindowGone()) {
+        MERRTRACE("Update(): preview window is gone");
+        previewReply->Error(std::string("failed to update preview window"));
+        return false;
+    }
+    int systemError = 0;
+    if (previewWindow.IsWindowReady() && !previewWindow.Update(&systemError)) {
+        MERRTRACE("Update(): failed to update preview window: %d", systemError);
+        if (!previewWindow.Close())
+            MERRTRACE("Update(): failed to close preview window");
+        previewReply->Error(std::string("failed to update preview window"));
+        return false;
+    }
+    if (callbackClock.IsTimedOut()) {
+        MERRTRACE("UpdatePreview(): camera timeout");
+        previewReply->Error(std::string("no images from camera"));
+        return false;
+    }
+    return true;
+}
+
+bool MCameraMachAbstract::IsPreviewRunning() {
+    return previewWindow.IsThreadRunning();
+}
+
+// ---- Both ----
+
 void MCameraMachAbstract::stop_all_previews() {
+    if (previewReply != nullptr) {
+        previewReply->Error(std::string("aborted"));
+        StopPreview();
+        MTRACE(4, "stop_all_previews(): preview aborted");
+    }
     for (auto it = previewMemories.begin(); it != previewMemories.end();) {
         const std::string probesystemName = (it++)->first; // the record goes below
         MTRACE(4, "stop_all_previews(): preview memory %s aborted", probesystemName.c_str());

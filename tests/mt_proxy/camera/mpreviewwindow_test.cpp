@@ -1,0 +1,275 @@
+#include "mt_proxy/camera/mmachabstract/mpreviewwindow.h"
+
+#include "msl/mipc/mthread.h"
+#include "platform/trace/tracecapture.h"
+#include "xvfbsession.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+using vyx::test::DisplayVariable;
+using vyx::test::Rgb;
+using vyx::test::XScreen;
+using vyx::test::XvfbSession;
+using vyx::test::XWindowId;
+using vyx::trace::TraceCapture;
+
+namespace {
+
+constexpr int kWidth = 8; // the test picture: 8 bytes per row, 4 rows
+constexpr int kRows = 4;
+
+// Top left 0 (blue), top right 255 (red), every other pixel a grey level of its own, so that
+// any flip or shift shows.
+std::vector<std::uint8_t> TestPicture() {
+    std::vector<std::uint8_t> pixels(kWidth * kRows);
+    for (int row = 0; row < kRows; ++row)
+        for (int column = 0; column < kWidth; ++column)
+            pixels[row * kWidth + column] = static_cast<std::uint8_t>(10 + row * 60 + column * 7);
+    pixels[0] = 0;
+    pixels[kWidth - 1] = 255;
+    return pixels;
+}
+
+Rgb Expected(std::uint8_t value) {
+    if (value == 0)
+        return {0, 0, 255};
+    if (value == 255)
+        return {255, 0, 0};
+    return {value, value, value};
+}
+
+template <typename Condition> bool WaitFor(Condition condition) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+// Every test here runs on the private X server, as DISPLAY names it.
+class PreviewWindowOnXvfb : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (XvfbSession::Get().Display().empty())
+            GTEST_SKIP() << "no X server for the preview window: " << XvfbSession::Get().Failure();
+        display = std::make_unique<DisplayVariable>(XvfbSession::Get().Display().c_str());
+        screen = std::make_unique<XScreen>(XvfbSession::Get().Display());
+        ASSERT_TRUE(screen->Connected());
+    }
+
+    // Opens `window` on `pixels` and waits until it is on screen and has drawn what its first
+    // exposure asked for (Update returns after a paint that follows everything queued before
+    // it); its X id, 0 on failure.
+    XWindowId Show(MPreviewWindow& window, const std::vector<std::uint8_t>& pixels,
+                   MMachPreviewPlacement placement, bool flipX = false, bool flipY = false) {
+        MPreviewImageDescription description{pixels.data(), kWidth, kRows, flipX, flipY};
+        int error = 0;
+        if (!window.Open(description, placement) ||
+            !WaitFor([&window] { return window.IsWindowReady(); }) || !window.Update(&error))
+            return 0;
+        return screen->FindWindow("Preview");
+    }
+
+    // The source pixel each block of a width x height window shows must be the one a
+    // stretched (and flipped) picture puts there, and the corners must show the picture's
+    // corners, so that it covers the whole client area.
+    void ExpectPicture(XWindowId id, const std::vector<std::uint8_t>& pixels, int width, int height,
+                       bool flipX, bool flipY) {
+        std::vector<Rgb> shot = screen->Screenshot(id, width, height);
+        ASSERT_EQ(shot.size(), static_cast<size_t>(width * height));
+        auto source = [&](int row, int column) {
+            return pixels[(flipX ? kRows - 1 - row : row) * kWidth +
+                          (flipY ? kWidth - 1 - column : column)];
+        };
+        for (int row = 0; row < kRows; ++row)
+            for (int column = 0; column < kWidth; ++column) {
+                int x = (2 * column + 1) * width / (2 * kWidth);
+                int y = (2 * row + 1) * height / (2 * kRows);
+                EXPECT_EQ(shot[y * width + x], Expected(source(row, column)))
+                    << "block " << row << "," << column << " at " << x << "," << y;
+            }
+        EXPECT_EQ(shot[0], Expected(source(0, 0)));
+        EXPECT_EQ(shot[width * height - 1], Expected(source(kRows - 1, kWidth - 1)));
+    }
+
+    std::unique_ptr<DisplayVariable> display;
+    std::unique_ptr<XScreen> screen;
+};
+
+struct PictureCase {
+    bool flipX, flipY;
+    int width, height;
+};
+
+class MPreviewWindowPicture : public PreviewWindowOnXvfb,
+                              public ::testing::WithParamInterface<PictureCase> {};
+
+TEST_P(MPreviewWindowPicture, ShowsThePaletteStretchedAndFlipped) {
+    const PictureCase& c = GetParam();
+    std::vector<std::uint8_t> pixels = TestPicture();
+    MPreviewWindow window;
+    XWindowId id = Show(window, pixels, {30, 20, c.width, c.height}, c.flipX, c.flipY);
+    ASSERT_NE(id, 0u);
+    int left = 0, top = 0, width = 0, height = 0;
+    ASSERT_TRUE(screen->Geometry(id, &left, &top, &width, &height));
+    EXPECT_EQ(left, 30);
+    EXPECT_EQ(top, 20);
+    ASSERT_EQ(width, c.width);
+    ASSERT_EQ(height, c.height);
+    ExpectPicture(id, pixels, c.width, c.height, c.flipX, c.flipY);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, MPreviewWindowPicture,
+                         ::testing::Values(PictureCase{false, false, 64, 32},
+                                           PictureCase{true, false, 64, 32},
+                                           PictureCase{false, true, 64, 32},
+                                           PictureCase{true, true, 100, 60},
+                                           PictureCase{false, false, 203, 77}),
+                         [](const auto& info) {
+                             const PictureCase& c = info.param;
+                             return std::string(c.flipX ? "FlipX" : "") + (c.flipY ? "FlipY" : "") +
+                                    std::to_string(c.width) + "x" + std::to_string(c.height);
+                         });
+
+using MPreviewWindowTest = PreviewWindowOnXvfb;
+
+TEST_F(MPreviewWindowTest, UpdateShowsTheBufferAsItIsNowAndAResizeRestretches) {
+    std::vector<std::uint8_t> pixels = TestPicture();
+    MPreviewWindow window;
+    // Large enough that drawing it takes a while, so that a frame written while it is drawn
+    // shows.
+    XWindowId id = Show(window, pixels, {0, 0, 600, 400});
+    ASSERT_NE(id, 0u);
+    // The camera writes a new frame into the same buffer.
+    for (std::uint8_t& pixel : pixels)
+        pixel = static_cast<std::uint8_t>(255 - pixel);
+    int error = 0;
+    ASSERT_TRUE(window.Update(&error)) << error;
+    // Update has drawn the frame before it returned: the next frame stays unseen until the
+    // next Update.
+    std::vector<std::uint8_t> shown = pixels;
+    pixels.assign(pixels.size(), 128);
+    ExpectPicture(id, shown, 600, 400, false, false);
+    pixels = shown;
+
+    // Resized by the user: the picture fills the new client area.
+    screen->Resize(id, 120, 90);
+    ASSERT_TRUE(window.Update(&error)) << error;
+    ExpectPicture(id, pixels, 120, 90, false, false);
+}
+
+struct NoDisplayCase {
+    const char* display; // null: DISPLAY unset
+    const char* reason;
+};
+
+class MPreviewWindowNoDisplay : public ::testing::TestWithParam<NoDisplayCase> {};
+
+TEST_P(MPreviewWindowNoDisplay, OpenFailsAndStartsNoThread) {
+    DisplayVariable display(GetParam().display);
+    std::vector<std::uint8_t> pixels = TestPicture();
+    TraceCapture capture;
+    int threads = MThread_GetRegisteredCount();
+    MPreviewWindow window;
+    EXPECT_FALSE(window.Open({pixels.data(), kWidth, kRows, 0, 0}, {0, 0, 64, 32}));
+    EXPECT_FALSE(window.IsThreadRunning());
+    EXPECT_EQ(MThread_GetRegisteredCount(), threads);
+    EXPECT_EQ(capture.CountErrTrace(GetParam().reason), 1) << capture.Dump();
+    EXPECT_EQ(capture.CountErrTrace("Open(): failed to start preview window thread"), 1);
+    int error = 0;
+    EXPECT_FALSE(window.Update(&error));
+    EXPECT_EQ(error, ESRCH);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, MPreviewWindowNoDisplay,
+    ::testing::Values(
+        NoDisplayCase{nullptr, "Open(): no X display for the preview window: DISPLAY is not set"},
+        NoDisplayCase{"unix:54321", "Open(): cannot connect to the X display \"unix:54321\" named "
+                                    "by DISPLAY"}),
+    [](const auto& info) { return info.param.display ? "Unreachable" : "Unset"; });
+
+// The window thread's life: start, the close message, the join, and a window that the window
+// manager closes first.
+using MPreviewWindowConcurrency = PreviewWindowOnXvfb;
+
+TEST_F(MPreviewWindowConcurrency, CloseEndsTheThreadAndTheWindow) {
+    std::vector<std::uint8_t> pixels = TestPicture();
+    TraceCapture capture(4);
+    int threads = MThread_GetRegisteredCount();
+    MPreviewWindow window;
+    ASSERT_NE(Show(window, pixels, {0, 0, 64, 32}), 0u);
+    EXPECT_EQ(MThread_GetRegisteredCount(), threads + 1);
+    EXPECT_EQ(capture.CountTrace("Open(): preview window thread started"), 1);
+    EXPECT_TRUE(window.Close());
+    EXPECT_FALSE(window.IsThreadRunning());
+    EXPECT_EQ(MThread_GetRegisteredCount(), threads);
+    EXPECT_EQ(screen->FindWindow("Preview"), 0u);
+    EXPECT_EQ(capture.CountTrace("Close(): preview window thread closed"), 1);
+    EXPECT_TRUE(window.Close()); // nothing left to close
+}
+
+TEST_F(MPreviewWindowConcurrency, CloseRightAfterOpenDoesNotWaitForever) {
+    std::vector<std::uint8_t> pixels = TestPicture();
+    int threads = MThread_GetRegisteredCount();
+    // The close may come before, while or after the thread shows the window.
+    for (int i = 0; i < 10; ++i) {
+        MPreviewWindow window;
+        ASSERT_TRUE(window.Open({pixels.data(), kWidth, kRows, 0, 0}, {0, 0, 16, 8}));
+        EXPECT_TRUE(window.Close());
+    }
+    EXPECT_EQ(MThread_GetRegisteredCount(), threads);
+    EXPECT_EQ(screen->FindWindow("Preview"), 0u);
+}
+
+TEST_F(MPreviewWindowConcurrency, OneWindowPerProcess) {
+    std::vector<std::uint8_t> pixels = TestPicture();
+    MPreviewWindow window;
+    ASSERT_NE(Show(window, pixels, {0, 0, 64, 32}), 0u);
+    TraceCapture capture;
+    int threads = MThread_GetRegisteredCount();
+    MPreviewWindow other;
+    EXPECT_FALSE(window.Open({pixels.data(), kWidth, kRows, 0, 0}, {0, 0, 64, 32}));
+    EXPECT_FALSE(other.Open({pixels.data(), kWidth, kRows, 0, 0}, {0, 0, 64, 32}));
+    EXPECT_EQ(capture.CountErrTrace("Open(): preview window thread already running"), 2);
+    EXPECT_EQ(MThread_GetRegisteredCount(), threads);
+    // The first window is untouched.
+    int error = 0;
+    EXPECT_TRUE(window.Update(&error)) << error;
+}
+
+TEST_F(MPreviewWindowConcurrency, ClosedByTheWindowManager) {
+    std::vector<std::uint8_t> pixels = TestPicture();
+    MPreviewWindow window;
+    XWindowId id = Show(window, pixels, {0, 0, 64, 32});
+    ASSERT_NE(id, 0u);
+    screen->SendDeleteWindow(id);
+    ASSERT_TRUE(WaitFor([&window] { return window.IsWindowGone(); }));
+    EXPECT_TRUE(WaitFor([this] { return screen->FindWindow("Preview") == 0; }));
+    EXPECT_TRUE(window.IsThreadRunning()); // until Close joins it
+    int error = 0;
+    EXPECT_FALSE(window.Update(&error));
+    EXPECT_EQ(error, ENOTCONN);
+    EXPECT_TRUE(window.Close());
+}
+
+TEST_F(MPreviewWindowConcurrency, DestructorCloses) {
+    std::vector<std::uint8_t> pixels = TestPicture();
+    int threads = MThread_GetRegisteredCount();
+    {
+        MPreviewWindow window;
+        ASSERT_NE(Show(window, pixels, {0, 0, 64, 32}), 0u);
+    }
+    EXPECT_EQ(MThread_GetRegisteredCount(), threads);
+    EXPECT_EQ(screen->FindWindow("Preview"), 0u);
+}
+
+} // namespace
