@@ -47,8 +47,8 @@ int List(const std::string& config, bool fake) {
     for (const auto& row : rows) {
         std::string line;
         for (size_t i = 0; i < row.size(); ++i)
-            line += row[i] + std::string(i + 1 < row.size() ? widths[i] - row[i].size() + 2 : 0,
-                                         ' ');
+            line +=
+                row[i] + std::string(i + 1 < row.size() ? widths[i] - row[i].size() + 2 : 0, ' ');
         line.erase(line.find_last_not_of(' ') + 1);
         std::printf("%s\n", line.c_str());
     }
@@ -122,10 +122,9 @@ int Check(const std::string& config, unsigned frames) {
     Vyx::CImageInfo info;
     double exposure = 0, rate = 0, gain = 0, pixelWidth = 0, pixelHeight = 0;
     if (camera->GetImageInfo(&info, 0))
-        std::printf("%-15s %ux%u, region %ux%u%+d%+d, %u byte(s) per pixel, format %u\n",
-                    "sensor", info.memoryWidth, info.memoryHeight, info.clipWidth,
-                    info.clipHeight, info.clipX, info.clipY, info.memoryBytesPerPixel,
-                    info.pixelFormat);
+        std::printf("%-15s %ux%u, region %ux%u%+d%+d, %u byte(s) per pixel, format %u\n", "sensor",
+                    info.memoryWidth, info.memoryHeight, info.clipWidth, info.clipHeight,
+                    info.clipX, info.clipY, info.memoryBytesPerPixel, info.pixelFormat);
     if (camera->GetExposure(&exposure, 0) && camera->GetFrameRate(&rate, 0) &&
         camera->GetGain(&gain, 0))
         std::printf("%-15s exposure %g ms, %g frames/s, gain %g\n", "settings", exposure, rate,
@@ -145,7 +144,8 @@ int Check(const std::string& config, unsigned frames) {
             const auto limit = std::chrono::milliseconds(
                 std::max<int64_t>(10000, int64_t(10000.0 * frames / (rate > 0 ? rate : 1))));
             std::unique_lock<std::mutex> lock(counter.mutex);
-            complete = counter.arrived.wait_for(lock, limit, [&] { return counter.frames >= frames; });
+            complete =
+                counter.arrived.wait_for(lock, limit, [&] { return counter.frames >= frames; });
             lock.unlock();
             camera->Freeze(0);
         }
