@@ -54,8 +54,9 @@ constexpr int64_t kTemperatureIntervalNs = 1000000000;
 } // namespace
 
 CGenicamCamera& CGenicamCamera::Instance() {
-    static CGenicamCamera camera;
-    return camera;
+    // Never destroyed: at exit, Aravis's threads and GLib may be gone before static objects.
+    static CGenicamCamera* camera = new CGenicamCamera;
+    return *camera;
 }
 
 CGenicamCamera::~CGenicamCamera() = default;

@@ -53,20 +53,7 @@ void CGenicamSession::Halt() {
     m_setup.receivers->Halt();
 }
 
-SessionStats CGenicamSession::Stats() const {
-    SessionStats stats;
-    stats.delivered = m_delivered.load();
-    stats.broken = m_broken.load();
-    stats.lost = m_lost.load();
-    stats.late = m_late.load();
-    return stats;
-}
-
 void CGenicamSession::OnStreamEvent(int type) {
-    if (type == ARV_STREAM_CALLBACK_TYPE_INIT) {
-        m_threadId.store(std::this_thread::get_id());
-        return;
-    }
     if (type != ARV_STREAM_CALLBACK_TYPE_BUFFER_DONE)
         return;
     // Every finished buffer is in the output queue by now; take all that are there, in order.
@@ -77,57 +64,58 @@ void CGenicamSession::OnStreamEvent(int type) {
     }
 }
 
-bool CGenicamSession::Describe(ArvBuffer* buffer, CImgBuffer& record) const {
+CGenicamSession::Image CGenicamSession::Describe(ArvBuffer* buffer) const {
     const PixelFormatInfo& format = *m_setup.format;
-    record.pixelFormat = format.code;
-    record.bitsPerPixel = format.bitsPerPixel;
-    record.bytesPerPixel = format.bytesPerPixel;
-    record.offsetX = record.offsetY = 0;
-    record.rowPitch = record.clipWidth = m_setup.width;
-    record.rows = record.clipHeight = m_setup.height;
-    record.pixels = nullptr;
+    Image image;
     if (arv_buffer_get_status(buffer) != ARV_BUFFER_STATUS_SUCCESS)
-        return false;
+        return image;
     const ArvBufferPayloadType payload = arv_buffer_get_payload_type(buffer);
     if (payload != ARV_BUFFER_PAYLOAD_TYPE_IMAGE &&
         payload != ARV_BUFFER_PAYLOAD_TYPE_EXTENDED_CHUNK_DATA)
-        return false;
+        return image;
     if (arv_buffer_get_image_pixel_format(buffer) != format.pfnc)
-        return false;
+        return image;
     const gint width = arv_buffer_get_image_width(buffer);
     const gint height = arv_buffer_get_image_height(buffer);
     gint paddingX = 0, paddingY = 0;
     arv_buffer_get_image_padding(buffer, &paddingX, &paddingY);
     if (width <= 0 || height <= 0 || paddingX < 0 || paddingX % int(format.bytesPerPixel) != 0)
-        return false;
+        return image;
     // The camera reads out the clipping region only: the frame is the region, row after row.
     const uint64_t pitch = uint64_t(width) + uint64_t(paddingX) / format.bytesPerPixel;
     size_t size = 0;
     const void* data = arv_buffer_get_image_data(buffer, &size);
     if (data == nullptr ||
         size < (pitch * uint64_t(height - 1) + uint64_t(width)) * format.bytesPerPixel)
-        return false;
-    record.rowPitch = pitch;
-    record.rows = uint64_t(height);
-    record.clipWidth = uint64_t(width);
-    record.clipHeight = uint64_t(height);
-    record.pixels = static_cast<const uint8_t*>(data);
-    return true;
+        return image;
+    image.pixels = static_cast<const uint8_t*>(data);
+    image.rowPitch = pitch;
+    image.width = uint64_t(width);
+    image.height = uint64_t(height);
+    return image;
 }
 
 void CGenicamSession::Handle(ArvBuffer* buffer) {
     const uint64_t arrival = MonotonicNs();
-    CImgBuffer& record = (*m_setup.records)[m_nextRecord];
-    const bool whole = Describe(buffer, record);
+    const Image image = Describe(buffer);
+    const bool whole = image.pixels != nullptr;
     const CFrameNumbering::Frame frame =
         whole ? m_numbering.Complete(arv_buffer_get_frame_id(buffer)) : m_numbering.Incomplete();
-    m_lost.store(m_numbering.LostFrames(), std::memory_order_relaxed);
-    m_late.store(m_numbering.LateFrames(), std::memory_order_relaxed);
     if (!frame.deliver)
         return;
+    // The record of 16 frames ago is the one to reuse; it is not touched before.
+    CImgBuffer& record = (*m_setup.records)[m_nextRecord];
     m_nextRecord = (m_nextRecord + 1) % kRecordCount;
-    if (!whole)
-        record.pixels = nullptr;
+    const PixelFormatInfo& format = *m_setup.format;
+    record.pixelFormat = format.code;
+    record.bitsPerPixel = format.bitsPerPixel;
+    record.bytesPerPixel = format.bytesPerPixel;
+    record.offsetX = record.offsetY = 0;
+    record.rowPitch = whole ? image.rowPitch : m_setup.width;
+    record.rows = whole ? image.height : m_setup.height;
+    record.clipWidth = whole ? image.width : m_setup.width;
+    record.clipHeight = whole ? image.height : m_setup.height;
+    record.pixels = image.pixels;
     record.frameCounter = frame.counter;
     record.timeStampKind = TimeStamp_Nanoseconds;
     // The stamp of a broken frame may be that of the frame its buffer held before.
@@ -137,11 +125,7 @@ void CGenicamSession::Handle(ArvBuffer* buffer) {
         record.attributes[ImgAttr_Temperature] = ImgAttribute(celsius, celsius);
     else if (!record.attributes.empty())
         record.attributes.clear();
-    if (m_setup.receivers->Deliver(record, frame.flags, m_deliverable)) {
-        m_delivered.fetch_add(1, std::memory_order_relaxed);
-        if (!whole)
-            m_broken.fetch_add(1, std::memory_order_relaxed);
-    }
+    m_setup.receivers->Deliver(record, frame.flags, m_deliverable);
 }
 
 } // namespace Vyx::genicam

@@ -18,7 +18,6 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 typedef struct _ArvCamera ArvCamera;
@@ -45,13 +44,6 @@ struct SessionSetup {
     std::function<bool(double& celsius)> temperature;
 };
 
-struct SessionStats {
-    uint64_t delivered = 0; // frames handed to the callbacks, broken ones included
-    uint64_t broken = 0;
-    uint64_t lost = 0;
-    uint64_t late = 0;
-};
-
 class CGenicamSession {
 public:
     // Creates the stream and fills it with buffers; the camera is not started. Null with the
@@ -65,33 +57,29 @@ public:
     // From now on no frame reaches the callbacks; on another thread, a frame being delivered
     // has reached them all when this returns.
     void Halt();
-    bool OnStreamThread() const { return std::this_thread::get_id() == m_threadId.load(); }
-    SessionStats Stats() const;
 
     // What the stream's thread reports (an ArvStreamCallbackType).
     void OnStreamEvent(int type);
 
 private:
     explicit CGenicamSession(const SessionSetup& setup);
+    // Where the image lies in a buffer.
+    struct Image {
+        const uint8_t* pixels = nullptr; // null: no usable image
+        uint64_t rowPitch = 0, width = 0, height = 0;
+    };
     void Handle(ArvBuffer* buffer);
-    // Fills the next record; false when the buffer holds no usable image.
-    bool Describe(ArvBuffer* buffer, CImgBuffer& record) const;
+    Image Describe(ArvBuffer* buffer) const;
 
     SessionSetup m_setup;
     // Set once the stream exists; its thread reads it without a lock that sanitizers can see.
     std::atomic<ArvStream*> m_stream{nullptr};
     std::atomic<bool> m_deliverable{true};
-    std::atomic<std::thread::id> m_threadId{};
 
     // The stream's thread only.
     CFrameNumbering m_numbering;
     CFrameClock m_clock;
     size_t m_nextRecord = 0;
-
-    std::atomic<uint64_t> m_delivered{0};
-    std::atomic<uint64_t> m_broken{0};
-    std::atomic<uint64_t> m_lost{0};
-    std::atomic<uint64_t> m_late{0};
 };
 
 } // namespace Vyx::genicam

@@ -6,6 +6,7 @@
 // Concurrency and also run under ThreadSanitizer.
 
 #include "mt_proxy/camera/misc/csensorcamera.h"
+#include "platform/trace/tracecapture.h"
 #include "tests/mt_proxy/camera/camerasensortestutil.h"
 #include "tests/support/genicamtestsupport.h"
 
@@ -139,6 +140,15 @@ INSTANTIATE_TEST_SUITE_P(Cameras, GenicamSensorConcurrency,
                          [](const ::testing::TestParamInfo<Kind>& info) {
                              return std::string(FakeGenicamCamera::Name(info.param));
                          });
+
+using GenicamSensor = GenicamSensorTest;
+
+TEST_F(GenicamSensor, SixteenBitPixels) {
+    vyx::trace::TraceCapture capture;
+    OPEN_OR_SKIP(Kind::InProcess, "pixel_format = Mono16\n");
+    ExpectHardware("mem_bpp=2 bits_per_pixel=16 px_fmt=16");
+    EXPECT_EQ(capture.CountErrLog("unknown format"), 0) << capture.Dump();
+}
 
 namespace {
 
