@@ -48,6 +48,16 @@ int64_t NowNs() {
         .count();
 }
 
+// Points TriggerMode at the trigger that starts each frame; false when there is no trigger.
+bool SelectFrameTrigger(const CGenicamFeatures& features) {
+    std::string why;
+    if (!features.Has("TriggerMode"))
+        return false;
+    if (features.Has("TriggerSelector"))
+        features.SetString("TriggerSelector", "FrameStart", why);
+    return true;
+}
+
 // The temperature goes with the frames; the camera is asked for it this often.
 constexpr int64_t kTemperatureIntervalNs = 1000000000;
 
@@ -567,9 +577,19 @@ bool CGenicamCamera::SetFrameRate(double framesPerSecond, int) {
                     why.c_str());
     if (!InRange(framesPerSecond, minimum, maximum))
         return Fail("SetFrameRate(): %g fps outside %g..%g fps", framesPerSecond, minimum, maximum);
+    // Aravis sets a frame rate by switching the frame trigger off; the trigger is not the
+    // frame rate's to change.
+    CGenicamFeatures features(m_camera);
+    std::string trigger;
+    const bool triggered = SelectFrameTrigger(features) &&
+                           features.GetString("TriggerMode", trigger, why) && trigger == "On";
     arv_camera_set_frame_rate(m_camera, framesPerSecond, &error);
     if (!Ok(error, why))
         return Fail("SetFrameRate(): %g fps: %s", framesPerSecond, why.c_str());
+    if (triggered &&
+        (!SelectFrameTrigger(features) || !features.SetString("TriggerMode", "On", why)))
+        return Fail("SetFrameRate(): %g fps set, but the frame trigger stays off: %s",
+                    framesPerSecond, why.c_str());
     return true;
 }
 
@@ -798,10 +818,8 @@ bool CGenicamCamera::SetTriggerMode(int32_t channel, int32_t mode, int) {
         return Fail("SetTriggerMode(): mode %d: the camera's TriggerMode takes 0 (Off) and 1 "
                     "(On)",
                     mode);
-    // The trigger that starts each frame.
-    if (features.Has("TriggerSelector"))
-        features.SetString("TriggerSelector", "FrameStart", why);
-    if (!features.SetString("TriggerMode", mode == 1 ? "On" : "Off", why))
+    if (!SelectFrameTrigger(features) ||
+        !features.SetString("TriggerMode", mode == 1 ? "On" : "Off", why))
         return Fail("SetTriggerMode(): %d: %s", mode, why.c_str());
     return true;
 }
@@ -818,9 +836,7 @@ bool CGenicamCamera::GetTriggerMode(int32_t channel, int32_t* mode, int) {
     std::string why, value;
     if (!features.Has("TriggerMode"))
         return Fail("GetTriggerMode(): camera %s has no TriggerMode", m_config.device.c_str());
-    if (features.Has("TriggerSelector"))
-        features.SetString("TriggerSelector", "FrameStart", why);
-    if (!features.GetString("TriggerMode", value, why))
+    if (!SelectFrameTrigger(features) || !features.GetString("TriggerMode", value, why))
         return Fail("GetTriggerMode(): %s", why.c_str());
     *mode = value == "On" ? 1 : 0;
     return true;

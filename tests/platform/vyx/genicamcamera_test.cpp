@@ -187,6 +187,10 @@ TEST_F(GenicamCamera, SettingsSetReadBackAndRefusedOutsideTheirRanges) {
     ASSERT_TRUE(camera->SetTriggerMode(0, 1, 0)) << Error();
     ASSERT_TRUE(camera->GetTriggerMode(0, &mode, 0));
     EXPECT_EQ(mode, 1);
+    // A new frame rate leaves the trigger as it was.
+    ASSERT_TRUE(camera->SetFrameRate(30, 0)) << Error();
+    ASSERT_TRUE(camera->GetTriggerMode(0, &mode, 0));
+    EXPECT_EQ(mode, 1);
     ASSERT_TRUE(camera->SetTriggerMode(0, 0, 0));
     ASSERT_TRUE(camera->GetTriggerMode(0, &mode, 0));
     EXPECT_EQ(mode, 0);
