@@ -238,7 +238,14 @@ TEST_F(GenicamCamera, WhatAGenicamCameraHasNoCounterpartForFailsClearly) {
     EXPECT_EQ(Initialize(GenicamIni("Fake_1", "light = LightIntensity\n")), -1);
     EXPECT_NE(Error().find("has no number feature LightIntensity for the light"), std::string::npos)
         << Error();
-    // So does a camera that is not there.
+    // So does a pixel size that neither the camera nor the configuration gives.
+    EXPECT_EQ(Initialize("[GenICam]\ndevice = Fake_1\n"), -1);
+    EXPECT_NE(Error().find("camera Fake_1 does not tell its pixel size; give pixel_width_mm and "
+                           "pixel_height_mm in [GenICam] of " +
+                           path),
+              std::string::npos)
+        << Error();
+    // And a camera that is not there.
     EXPECT_EQ(Initialize(GenicamIni("Fake_9")), -1);
     EXPECT_NE(Error().find("no GenICam camera \"Fake_9\""), std::string::npos) << Error();
     EXPECT_FALSE(camera->SetGain(1, 0));
@@ -310,10 +317,13 @@ TEST_F(GenicamCameraConcurrency, GrabDeliversNumberedFramesOfTheRegion) {
         // A picture, not the buffer's initial zeros.
         EXPECT_NE(std::count(f.clip.begin(), f.clip.end(), f.clip[0]), long(f.clip.size()));
         if (i > 0) {
-            // The camera's own spacing of 10 ms survives the move onto the host clock.
-            EXPECT_NEAR(double(f.timeStamp - frames[i - 1].timeStamp), 10e6, 3e6);
+            EXPECT_GT(f.timeStamp, frames[i - 1].timeStamp);
         }
     }
+    // The camera's spacing of 10 ms survives the move onto the host clock (on average: the
+    // test camera stamps a frame when it makes it, which a busy machine delays).
+    EXPECT_NEAR(double(frames.back().timeStamp - frames[0].timeStamp) / double(frames.size() - 1),
+                10e6, 2e6);
     EXPECT_EQ(sink.Count(), frozen) << "no frame after Freeze";
     // A new Grab counts from 1 again, on a size the buffers did not have.
     ASSERT_TRUE(camera->SetClippingRegion(0, 0, 256, 200, 0)) << Error();
