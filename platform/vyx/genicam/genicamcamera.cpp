@@ -118,7 +118,6 @@ bool CGenicamCamera::Prepare(const GenicamConfig& config) {
     std::string why;
     GError* error = nullptr;
     m_config = config;
-    m_scanningMode = ScanMode_FullFrame;
     m_celsiusReadNs.store(0);
 
     // A camera left streaming by a process that died would keep the stream busy.
@@ -722,10 +721,9 @@ bool CGenicamCamera::SetScanningMode(int32_t mode, int) {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!Ready("SetScanningMode"))
         return false;
-    // The camera reads out exactly its region in either mode; the mode is only remembered.
+    // A GenICam camera reads out exactly its region: both modes are what it does anyway.
     if (mode != ScanMode_FullFrame && mode != ScanMode_Partial)
         return Fail("SetScanningMode(): unknown mode %d", mode);
-    m_scanningMode = mode;
     return true;
 }
 

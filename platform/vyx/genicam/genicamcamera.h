@@ -112,7 +112,6 @@ private:
     Region m_region;
     double m_pixelWidthMm = 0, m_pixelHeightMm = 0;
     bool m_hasTemperature = false;
-    int32_t m_scanningMode = ScanMode_FullFrame;
     std::string m_deviceId, m_manufacturer, m_model, m_serialNumber, m_version, m_firmware,
         m_protocol;
     std::vector<Pool> m_pools;
