@@ -30,12 +30,13 @@ constexpr int32_t ImgAttr_Temperature = 0;
 // in its physical unit (degrees Celsius for the temperature).
 using ImgAttribute = std::pair<double, double>;
 
-// A frame as the camera delivers it. The pixel data is always the whole sensor
-// frame (rowPitch x rows pixels); the clip rectangle tells which part of it the
-// camera was told to read out.
+// A frame as the camera delivers it: rowPitch x rows pixels, of which the clip
+// rectangle is the image. The simulated camera delivers the whole sensor frame and
+// the clip rectangle in it; a GenICam camera reads out its region only, so there
+// the frame is the region (offsets 0, clip size the frame's).
 struct VYX_API CImgBuffer {
-    uint64_t rowPitch = 0; // pixels from one row to the next (the memory width)
-    uint64_t rows = 0;     // rows of the frame (the memory height)
+    uint64_t rowPitch = 0; // pixels from one row to the next
+    uint64_t rows = 0;     // rows of the frame
     uint64_t offsetX = 0;  // clip rectangle, in pixels of the frame
     uint64_t offsetY = 0;
     uint64_t clipWidth = 0;          // 0: the whole row

@@ -1,5 +1,6 @@
 #include "platform/vyx/cimgsensors.h"
 
+#include "platform/vyx/cameraselector.h"
 #include "platform/vyx/simcamera.h"
 
 namespace Vyx {
@@ -7,8 +8,8 @@ namespace Vyx {
 CImgSensors::~CImgSensors() = default;
 
 CImgSensors* CImgSensors::GetInstance() {
-    sim::CSimCamera& camera = sim::CSimCamera::Instance();
-    return camera.Connected() ? &camera : nullptr;
+    // The test interface can unplug the simulated camera; then there is no camera at all.
+    return sim::CSimCamera::Instance().Connected() ? &CCameraSelector::Instance() : nullptr;
 }
 
 } // namespace Vyx

@@ -32,7 +32,8 @@ struct VYX_API CImageInfo {
     // and sizes image blocks and preview memory with it.
     uint32_t memoryBytesPerPixel = 0;
     uint32_t arrangement = 0; // pixel arrangement code (0: plain rows)
-    uint32_t pixelFormat = 0; // 2: 8 bit, 4: 10 bit, 6 and 200: 12 bit, 21/22/34/38: 24 bit
+    // 2: 8 bit, 4: 10 bit, 6 and 200: 12 bit, 16: 16 bit, 21/22/34/38: 24 bit
+    uint32_t pixelFormat = 0;
 };
 
 // Numbers GetImageMemoryCaps puts into its set.
@@ -63,9 +64,10 @@ public:
     // as the process; it is not deleted by the caller.
     static CImgSensors* GetInstance();
 
-    // Opens the device. configFile names the INI file whose [SimCamera] section
-    // configures the camera (may be null). Below 0: failed; 0: already
-    // initialised; above 0: done.
+    // Opens the device. configFile names the INI file (may be null) whose
+    // [GenICam] section chooses a GenICam camera (genicamconfig.h) or, without
+    // one, whose [SimCamera] section configures the simulated camera. Below 0:
+    // failed; 0: already initialised; above 0: done.
     virtual int Initialize(const char* configFile, int reserved = 0) = 0;
     // Stops acquisition, drops every stream callback and releases the device.
     virtual bool Uninitialize(int reserved = 0) = 0;

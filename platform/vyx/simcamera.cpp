@@ -1,5 +1,7 @@
 #include "platform/vyx/simcamera.h"
 
+#include "platform/vyx/camerainfoxml.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdarg>
@@ -32,29 +34,6 @@ bool InRange(double value, double minimum, double maximum) {
     return value >= minimum && value <= maximum; // false for NaN
 }
 
-std::string XmlEscape(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
-}
-
 std::string SelfDescription(const SimConfig& c) {
     const std::pair<const char*, std::string> items[] = {
         {"manufacturer", c.manufacturer},
@@ -70,16 +49,15 @@ std::string SelfDescription(const SimConfig& c) {
         {"sensorheight", std::to_string(c.height)},
         {"pixelformat", std::to_string(c.pixelFormat)},
     };
-    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Info>\n";
+    std::vector<std::pair<std::string, std::string>> kept;
     for (const auto& [key, value] : items) {
         bool omitted = false;
         for (const std::string& omit : c.infoOmit)
             omitted |= omit == key;
         if (!omitted)
-            xml +=
-                "  <Item key=\"" + std::string(key) + "\" value=\"" + XmlEscape(value) + "\"/>\n";
+            kept.emplace_back(key, value);
     }
-    return xml + "</Info>\n";
+    return CameraInfoXml(kept);
 }
 
 } // namespace
@@ -142,36 +120,11 @@ int CSimCamera::InitializeFrom(const char* configFile) {
     }
     SimConfig config;
     std::string files, error;
-    std::error_code ec;
-    if (configFile != nullptr && *configFile != '\0') {
-        std::string path = configFile;
-#if !defined(_WIN32)
-        // Callers written for Windows join folder and file with a backslash.
-        std::replace(path.begin(), path.end(), '\\', '/');
-#endif
-        if (!ReadSimConfig(path, false, config, error)) {
-            Fail("Initialize(): %s", error.c_str());
-            return -2;
-        }
-        if (std::filesystem::exists(path, ec))
-            files = path;
-    }
-    // The environment's file refines the machine's, key by key.
-    const char* overrides = getenv("VYX_SIMCAMERA_INI");
-    if (overrides != nullptr && *overrides != '\0') {
-        if (!ReadSimConfig(overrides, true, config, error)) {
-            Fail("Initialize(): %s", error.c_str());
-            return -2;
-        }
-        if (!files.empty())
-            files += ';';
-        files += overrides;
-    }
-    if (!FinishSimConfig(config, error)) {
-        Fail("Initialize(): configuration %s: %s", files.empty() ? "(defaults)" : files.c_str(),
-             error.c_str());
+    if (!LoadSimConfig(configFile, config, files, error)) {
+        Fail("Initialize(): %s", error.c_str());
         return -2;
     }
+    std::error_code ec;
     if (!config.connected) {
         Fail("Initialize(): no camera connected");
         return -1;

@@ -3,6 +3,7 @@
 #include "platform/vyx/cimgsensors.h"
 #include "platform/vyx/simini.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -379,6 +380,38 @@ bool FinishSimConfig(SimConfig& c, std::string& error) {
     }
     if (c.HasSmartParams() && !CheckParam(c.param, why)) {
         error = "power-on parameter block: " + why;
+        return false;
+    }
+    return true;
+}
+
+bool LoadSimConfig(const char* configFile, SimConfig& config, std::string& files,
+                   std::string& error) {
+    files.clear();
+    std::error_code ec;
+    if (configFile != nullptr && *configFile != '\0') {
+        std::string path = configFile;
+#if !defined(_WIN32)
+        // Callers written for Windows join folder and file with a backslash.
+        std::replace(path.begin(), path.end(), '\\', '/');
+#endif
+        if (!ReadSimConfig(path, false, config, error))
+            return false;
+        if (std::filesystem::exists(path, ec))
+            files = path;
+    }
+    // The environment's file refines the machine's, key by key.
+    const char* overrides = getenv("VYX_SIMCAMERA_INI");
+    if (overrides != nullptr && *overrides != '\0') {
+        if (!ReadSimConfig(overrides, true, config, error))
+            return false;
+        if (!files.empty())
+            files += ';';
+        files += overrides;
+    }
+    std::string why;
+    if (!FinishSimConfig(config, why)) {
+        error = "configuration " + (files.empty() ? std::string("(defaults)") : files) + ": " + why;
         return false;
     }
     return true;

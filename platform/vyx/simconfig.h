@@ -99,6 +99,12 @@ bool ReadSimConfig(const std::string& path, bool mustExist, SimConfig& config, s
 // Checks the whole configuration and derives what follows from it.
 bool FinishSimConfig(SimConfig& config, std::string& error);
 
+// The configuration as Initialize takes it: [SimCamera] of configFile (null, empty or missing:
+// none), refined key by key by the file VYX_SIMCAMERA_INI names, then checked. files lists
+// the files that were read, ';'-separated.
+bool LoadSimConfig(const char* configFile, SimConfig& config, std::string& files,
+                   std::string& error);
+
 // Clipping rule shared by the configuration and SetClippingRegion: a region of
 // width/height 0 becomes the full frame; false with a reason when the camera
 // cannot read it out.

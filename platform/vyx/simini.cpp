@@ -16,6 +16,7 @@ std::string Trim(const std::string& text) {
 
 bool SimIni::Parse(const std::string& text, std::string& error) {
     m_entries.clear();
+    m_sections.clear();
     std::string section;
     size_t pos = 0;
     if (text.compare(0, 3, "\xEF\xBB\xBF") == 0)
@@ -39,6 +40,7 @@ bool SimIni::Parse(const std::string& text, std::string& error) {
                 return false;
             }
             section = line.substr(1, close - 1);
+            m_sections.push_back(section);
             continue;
         }
         std::string trimmed = Trim(line);
@@ -64,6 +66,13 @@ std::vector<std::pair<std::string, std::string>> SimIni::Section(const std::stri
         if (entry.section == name)
             result.emplace_back(entry.key, entry.value);
     return result;
+}
+
+bool SimIni::HasSection(const std::string& name) const {
+    for (const std::string& section : m_sections)
+        if (section == name)
+            return true;
+    return false;
 }
 
 } // namespace Vyx::sim

@@ -19,6 +19,8 @@ public:
 
     // Entries of one section in file order; a name given twice appears twice.
     std::vector<std::pair<std::string, std::string>> Section(const std::string& name) const;
+    // True when the text has a header of that section, entries or not.
+    bool HasSection(const std::string& name) const;
 
 private:
     struct Entry {
@@ -27,6 +29,7 @@ private:
         std::string value;
     };
     std::vector<Entry> m_entries;
+    std::vector<std::string> m_sections;
 };
 
 } // namespace Vyx::sim

@@ -80,6 +80,8 @@ uint32_t CSensorVyxCamera_GetBitsPerPixel(uint32_t pixelFormat) {
     case 6:
     case 200:
         return 12;
+    case 16: // a GenICam camera's Mono16
+        return 16;
     case 21:
     case 22:
     case 34:

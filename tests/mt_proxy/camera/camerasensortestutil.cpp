@@ -43,7 +43,11 @@ void CameraSensorTest::TearDown() {
 }
 
 CSensorVyxCamera* CameraSensorTest::Create(const std::string& section) {
-    EXPECT_TRUE(vyx::test::WriteFileBytes(dir.File("vyxcamera.ini"), "[SimCamera]\n" + section));
+    return CreateFromIni("[SimCamera]\n" + section);
+}
+
+CSensorVyxCamera* CameraSensorTest::CreateFromIni(const std::string& ini) {
+    EXPECT_TRUE(vyx::test::WriteFileBytes(dir.File("vyxcamera.ini"), ini));
     sensor = CSensorVyxCamera::GetInstance();
     camera = dynamic_cast<CSensorVyxCamera*>(sensor.get());
     return camera;

@@ -1,0 +1,371 @@
+// The camera library's GenICam back end on Aravis's in-process test camera ("Fake_1"): the
+// choice by [GenICam], identity and limits from the device's features, settings set and read
+// back, the clipping region, what a GenICam camera refuses, and frames from a Grab.
+
+#include "tests/platform/vyx/simtestsupport.h"
+#include "tests/support/genicamtestsupport.h"
+
+#include "platform/vyx/cxmlnode.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <functional>
+#include <string>
+
+using vyx::test::FrameSink;
+using vyx::test::GenicamIni;
+using vyx::test::SeenFrame;
+using vyx::test::TempDir;
+
+namespace {
+
+class GenicamCameraTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        if (Vyx::CImgSensors* open = Vyx::CImgSensors::GetInstance())
+            open->Uninitialize(0);
+    }
+
+    // Initialize on a "vyxcamera.ini" with this text; the result of Initialize.
+    int Initialize(const std::string& ini) {
+        path = dir.File("vyxcamera.ini");
+        EXPECT_TRUE(vyx::test::WriteFileBytes(path, ini));
+        camera = Vyx::CImgSensors::GetInstance();
+        return camera->Initialize(path.c_str(), 0);
+    }
+    Vyx::CImgSensors* Open(const std::string& extra = "") {
+        const int result = Initialize(GenicamIni("Fake_1", extra));
+        EXPECT_EQ(result, 1) << camera->GetLastErrorText(0);
+        return result == 1 ? camera : nullptr;
+    }
+    std::string Error() const { return camera->GetLastErrorText(0); }
+    std::string Item(const std::string& xml, const wchar_t* key) {
+        std::wstring wide(xml.begin(), xml.end());
+        Vyx::CXmlNode root, node;
+        std::wstring value;
+        EXPECT_EQ(root.LoadFromString(wide.c_str()), 0);
+        const std::wstring xpath = std::wstring(L"/Info/Item[@key='") + key + L"']";
+        if (root.GetNode(xpath.c_str(), node) != 0 || node.GetValue(L"value", value) != 0)
+            return "<missing>";
+        return std::string(value.begin(), value.end());
+    }
+
+    TempDir dir;
+    std::string path;
+    Vyx::CImgSensors* camera = nullptr;
+};
+
+using GenicamConfiguration = GenicamCameraTest;
+using GenicamCamera = GenicamCameraTest;
+using GenicamCameraConcurrency = GenicamCameraTest;
+
+} // namespace
+
+TEST_F(GenicamConfiguration, WrongSectionsAreRefusedWithFileAndKey) {
+    // Read before anything is loaded: these hold in builds without Aravis too.
+    const struct {
+        const char* section;
+        const char* message;
+    } cases[] = {
+        {"[GenICam]\n", "[GenICam] device is missing"},
+        {"[GenICam]\ndevice = Fake_1\ncolour = 1\n", "[GenICam] unknown key colour"},
+        {"[GenICam]\ndevice = Fake_1\nbuffers = 1\n", "buffers \"1\" must lie in 2..64"},
+        {"[GenICam]\ndevice = Fake_1\npixel_format = BayerRG8\n",
+         "pixel_format \"BayerRG8\" is not taken: Mono8, Mono10, Mono12 or Mono16"},
+        {"[GenICam]\ndevice = Fake_1\npixel_width_mm = 0.005\n",
+         "give both pixel_width_mm and pixel_height_mm"},
+        {"[GenICam]\ndevice = Fake_1\npixel_height_mm = -1\npixel_width_mm = 1\n",
+         "pixel_height_mm \"-1\" must be a number above 0"},
+        {"[GenICam]\ndevice = Fake_1\nincomplete = dropped\n",
+         "incomplete \"dropped\" must be broken or lost"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Initialize(c.section), -2) << c.section;
+        EXPECT_NE(Error().find(c.message), std::string::npos) << Error();
+        EXPECT_NE(Error().find(path), std::string::npos) << Error();
+    }
+    // Without the section the simulated camera opens as always.
+    EXPECT_EQ(Initialize("[SimCamera]\nWidth = 640\n[Other]\ndevice = Fake_1\n"), 1);
+    Vyx::CImageInfo info;
+    ASSERT_TRUE(camera->GetImageInfo(&info, 0));
+    EXPECT_EQ(info.memoryWidth, 640u);
+}
+
+TEST_F(GenicamConfiguration, ABuildWithoutTheBackEndSaysSo) {
+    ::testing::FLAGS_gtest_death_test_style = "threadsafe";
+    // In a child process of its own, which has not loaded the back end yet.
+    EXPECT_EXIT(
+        {
+            setenv("VYX_GENICAM_LIBRARY", "/nonexistent/libvyx_genicam.so", 1);
+            const bool refused = Initialize(GenicamIni("Fake_1")) == -1;
+            const bool said = Error().find("GenICam is not available: cannot load "
+                                           "/nonexistent/libvyx_genicam.so") != std::string::npos;
+            _exit(refused && said ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "asks for GenICam camera \"Fake_1\"");
+}
+
+TEST_F(GenicamCamera, IdentityGeometryAndLimitsFromTheDevice) {
+    VYX_SKIP_WITHOUT_GENICAM();
+    ASSERT_NE(Open(), nullptr);
+    EXPECT_EQ(camera->Initialize(path.c_str(), 0), 0) << "already initialised";
+
+    std::string xml;
+    ASSERT_TRUE(camera->GetCameraInfo(&xml, 0));
+    EXPECT_EQ(Item(xml, L"manufacturer"), "Aravis");
+    EXPECT_EQ(Item(xml, L"devicename"), "Fake");
+    EXPECT_EQ(Item(xml, L"serialnumber"), "1");
+    EXPECT_EQ(Item(xml, L"sensorwidth"), "2048");
+    EXPECT_EQ(Item(xml, L"sensorheight"), "2048");
+    EXPECT_EQ(Item(xml, L"genicampixelformat"), "Mono8");
+    EXPECT_EQ(Item(xml, L"driverversion"), "Aravis fake camera");
+    EXPECT_EQ(Item(xml, L"dllversion").rfind("Aravis 0.8.", 0), 0u) << xml;
+
+    Vyx::CImageInfo info;
+    ASSERT_TRUE(camera->GetImageInfo(&info, 0));
+    EXPECT_EQ(info.memoryWidth, 2048u);
+    EXPECT_EQ(info.memoryHeight, 2048u);
+    EXPECT_EQ(info.imageWidth, 2048u);
+    // The camera's own region at power-on.
+    EXPECT_EQ(info.clipX, 0);
+    EXPECT_EQ(info.clipWidth, 512u);
+    EXPECT_EQ(info.clipHeight, 512u);
+    EXPECT_EQ(info.memoryBytesPerPixel, 1u);
+    EXPECT_EQ(info.pixelFormat, 2u);
+
+    // Sizes 1..2048 in steps of 1; offsets that keep the smallest image on the sensor.
+    const int32_t expected[4][3] = {{0, 2047, 1}, {0, 2047, 1}, {1, 2048, 1}, {1, 2048, 1}};
+    for (int32_t axis = 0; axis < 4; ++axis) {
+        int32_t minimum = -1, maximum = -1, increment = -1;
+        ASSERT_EQ(camera->GetClippingLimits(axis, &minimum, &maximum, &increment, 0), 1);
+        EXPECT_EQ(minimum, expected[axis][0]) << axis;
+        EXPECT_EQ(maximum, expected[axis][1]) << axis;
+        EXPECT_EQ(increment, expected[axis][2]) << axis;
+    }
+    int32_t a = 0, b = 0, c = 0;
+    EXPECT_EQ(camera->GetClippingLimits(4, &a, &b, &c, 0), 0);
+
+    double width = 0, height = 0;
+    ASSERT_EQ(camera->GetPixelSize(&width, &height, 0), 1);
+    EXPECT_EQ(width, vyx::test::kFakePixelMm);
+    EXPECT_EQ(height, vyx::test::kFakePixelMm);
+    // No temperature, no light: only the partial read-out.
+    std::set<int32_t> caps;
+    ASSERT_TRUE(camera->GetImageMemoryCaps(&caps, 0));
+    EXPECT_EQ(caps, std::set<int32_t>{Vyx::ImgCap_PartialScan});
+}
+
+TEST_F(GenicamCamera, SettingsSetReadBackAndRefusedOutsideTheirRanges) {
+    VYX_SKIP_WITHOUT_GENICAM();
+    ASSERT_NE(Open(), nullptr);
+    double value = 0;
+    ASSERT_TRUE(camera->SetGain(7, 0)) << Error();
+    ASSERT_TRUE(camera->GetGain(&value, 0));
+    EXPECT_EQ(value, 7);
+    EXPECT_FALSE(camera->SetGain(11, 0));
+    EXPECT_EQ(Error(), "SetGain(): 11 outside 0..10");
+
+    // Milliseconds here, microseconds in the camera.
+    ASSERT_TRUE(camera->SetExposure(2.5, 0)) << Error();
+    ASSERT_TRUE(camera->GetExposure(&value, 0));
+    EXPECT_DOUBLE_EQ(value, 2.5);
+    EXPECT_FALSE(camera->SetExposure(0.001, 0));
+    EXPECT_EQ(Error(), "SetExposure(): 0.001 ms outside 0.01..10000 ms");
+
+    ASSERT_TRUE(camera->SetFrameRate(40, 0)) << Error();
+    ASSERT_TRUE(camera->GetFrameRate(&value, 0));
+    EXPECT_DOUBLE_EQ(value, 40);
+    EXPECT_FALSE(camera->SetFrameRate(5000, 0));
+    EXPECT_EQ(Error(), "SetFrameRate(): 5000 fps outside 0.1..1000 fps");
+    ASSERT_TRUE(camera->GetGain(&value, 0));
+    EXPECT_EQ(value, 7) << "a refused value leaves the setting";
+
+    int32_t mode = -1;
+    ASSERT_TRUE(camera->SetTriggerMode(0, 1, 0)) << Error();
+    ASSERT_TRUE(camera->GetTriggerMode(0, &mode, 0));
+    EXPECT_EQ(mode, 1);
+    // A new frame rate leaves the trigger as it was.
+    ASSERT_TRUE(camera->SetFrameRate(30, 0)) << Error();
+    ASSERT_TRUE(camera->GetTriggerMode(0, &mode, 0));
+    EXPECT_EQ(mode, 1);
+    ASSERT_TRUE(camera->SetTriggerMode(0, 0, 0));
+    ASSERT_TRUE(camera->GetTriggerMode(0, &mode, 0));
+    EXPECT_EQ(mode, 0);
+    EXPECT_FALSE(camera->SetTriggerMode(0, 3, 0));
+    EXPECT_NE(Error().find("takes 0 (Off) and 1 (On)"), std::string::npos) << Error();
+    EXPECT_FALSE(camera->SetTriggerMode(1, 0, 0));
+    EXPECT_EQ(Error(), "SetTriggerMode(): no light channel 1");
+
+    EXPECT_TRUE(camera->SetScanningMode(Vyx::ScanMode_Partial, 0));
+    EXPECT_FALSE(camera->SetScanningMode(3, 0));
+}
+
+TEST_F(GenicamCamera, WhatAGenicamCameraHasNoCounterpartForFailsClearly) {
+    VYX_SKIP_WITHOUT_GENICAM();
+    ASSERT_NE(Open(), nullptr);
+    Vyx::CParamKR7700 param;
+    double value = 0;
+    const struct {
+        std::function<bool()> call;
+        const char* message;
+    } cases[] = {
+        {[&] { return camera->SetSmartParam(&param, 0); },
+         "SetSmartParam(): camera Fake_1 is a GenICam camera, which has no parameter block"},
+        {[&] { return camera->GetSmartParam(&param, 0); },
+         "GetSmartParam(): camera Fake_1 is a GenICam camera, which has no parameter block"},
+        {[&] { return camera->SetDataTransferVolume(1, 0); },
+         "SetDataTransferVolume(1): camera Fake_1 is a GenICam camera, which has no transfer "
+         "modes"},
+        {[&] { return camera->SetLightIntensity(0, 50, 0); },
+         "SetLightIntensity(): camera Fake_1 drives no light (name its feature as light in "
+         "[GenICam])"},
+        {[&] { return camera->GetLightIntensity(0, &value, 0); },
+         "GetLightIntensity(): camera Fake_1 drives no light (name its feature as light in "
+         "[GenICam])"},
+        {[&] { return camera->FlashSettings(0); },
+         "FlashSettings(): camera Fake_1 has no user set to save its settings in"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_FALSE(c.call()) << c.message;
+        EXPECT_EQ(Error(), c.message);
+    }
+
+    // A light feature the camera does not have stops the start.
+    camera->Uninitialize(0);
+    EXPECT_EQ(Initialize(GenicamIni("Fake_1", "light = LightIntensity\n")), -1);
+    EXPECT_NE(Error().find("has no number feature LightIntensity for the light"), std::string::npos)
+        << Error();
+    // So does a pixel size that neither the camera nor the configuration gives.
+    EXPECT_EQ(Initialize("[GenICam]\ndevice = Fake_1\n"), -1);
+    EXPECT_NE(Error().find("camera Fake_1 does not tell its pixel size; give pixel_width_mm and "
+                           "pixel_height_mm in [GenICam] of " +
+                           path),
+              std::string::npos)
+        << Error();
+    // And a camera that is not there.
+    EXPECT_EQ(Initialize(GenicamIni("Fake_9")), -1);
+    EXPECT_NE(Error().find("no GenICam camera \"Fake_9\""), std::string::npos) << Error();
+    EXPECT_FALSE(camera->SetGain(1, 0));
+    EXPECT_EQ(Error(), "SetGain(): camera not initialised");
+}
+
+TEST_F(GenicamCamera, ClippingRegionOnTheCameraSteps) {
+    VYX_SKIP_WITHOUT_GENICAM();
+    ASSERT_NE(Open("pixel_format = Mono16\n"), nullptr);
+    ASSERT_TRUE(camera->SetClippingRegion(100, 40, 200, 120, 0)) << Error();
+    Vyx::CImageInfo info;
+    ASSERT_TRUE(camera->GetImageInfo(&info, 0));
+    EXPECT_EQ(info.clipX, 100);
+    EXPECT_EQ(info.clipY, 40);
+    EXPECT_EQ(info.clipWidth, 200u);
+    EXPECT_EQ(info.clipHeight, 120u);
+    EXPECT_EQ(info.memoryBytesPerPixel, 2u);
+    EXPECT_EQ(info.pixelFormat, 16u);
+
+    EXPECT_FALSE(camera->SetClippingRegion(1900, 0, 200, 100, 0));
+    EXPECT_EQ(Error(),
+              "SetClippingRegion(): region 200x100+1900+0 lies outside the 2048x2048 sensor");
+    EXPECT_FALSE(camera->SetClippingRegion(-1, 0, 200, 100, 0));
+    ASSERT_TRUE(camera->GetImageInfo(&info, 0));
+    EXPECT_EQ(info.clipX, 100) << "a refused region leaves the old one";
+    // Width and height 0: the whole sensor.
+    ASSERT_TRUE(camera->SetClippingRegion(0, 0, 0, 0, 0)) << Error();
+    ASSERT_TRUE(camera->GetImageInfo(&info, 0));
+    EXPECT_EQ(info.clipWidth, 2048u);
+    EXPECT_EQ(info.clipHeight, 2048u);
+}
+
+TEST_F(GenicamCameraConcurrency, GrabDeliversNumberedFramesOfTheRegion) {
+    VYX_SKIP_WITHOUT_GENICAM();
+    ASSERT_NE(Open("buffers = 4\n"), nullptr);
+    ASSERT_TRUE(camera->SetClippingRegion(64, 32, 96, 48, 0)) << Error();
+    ASSERT_TRUE(camera->SetFrameRate(100, 0));
+    FrameSink sink(true);
+    ASSERT_TRUE(camera->RegisterImgStreamInput(&sink, FrameSink::Callback, 0));
+    ASSERT_TRUE(camera->Grab(0)) << Error();
+    EXPECT_TRUE(camera->Grab(0)) << "a second Grab changes nothing";
+    ASSERT_TRUE(sink.WaitFor(20));
+    // The buffers have the size of the running image.
+    EXPECT_FALSE(camera->SetClippingRegion(64, 32, 128, 48, 0));
+    EXPECT_NE(Error().find("cannot change the image size from 96x48 to 128x48 while it acquires"),
+              std::string::npos)
+        << Error();
+    ASSERT_TRUE(camera->Freeze(0));
+    const size_t frozen = sink.Count();
+
+    std::vector<SeenFrame> frames = sink.Frames();
+    ASSERT_GE(frames.size(), 20u);
+    for (size_t i = 0; i < frames.size(); ++i) {
+        SCOPED_TRACE(i);
+        const SeenFrame& f = frames[i];
+        EXPECT_EQ(f.counter, i + 1);
+        EXPECT_EQ(f.flags, 0u);
+        ASSERT_TRUE(f.pixels);
+        // The camera reads out the region only: the frame is the region.
+        EXPECT_EQ(f.rowPitch, 96u);
+        EXPECT_EQ(f.rows, 48u);
+        EXPECT_EQ(f.offsetX, 0u);
+        EXPECT_EQ(f.offsetY, 0u);
+        EXPECT_EQ(f.clipWidth, 96u);
+        EXPECT_EQ(f.clipHeight, 48u);
+        EXPECT_EQ(f.bytesPerPixel, 1u);
+        EXPECT_EQ(f.timeStampKind, Vyx::TimeStamp_Nanoseconds);
+        ASSERT_EQ(f.clip.size(), 96u * 48u);
+        // A picture, not the buffer's initial zeros.
+        EXPECT_NE(std::count(f.clip.begin(), f.clip.end(), f.clip[0]), long(f.clip.size()));
+        if (i > 0) {
+            EXPECT_GT(f.timeStamp, frames[i - 1].timeStamp);
+        }
+    }
+    // The camera's spacing of 10 ms survives the move onto the host clock (on average: the
+    // test camera stamps a frame when it makes it, which a busy machine delays).
+    EXPECT_NEAR(double(frames.back().timeStamp - frames[0].timeStamp) / double(frames.size() - 1),
+                10e6, 2e6);
+    EXPECT_EQ(sink.Count(), frozen) << "no frame after Freeze";
+    // A new Grab counts from 1 again, on a size the buffers did not have.
+    ASSERT_TRUE(camera->SetClippingRegion(0, 0, 256, 200, 0)) << Error();
+    ASSERT_TRUE(camera->Grab(0));
+    ASSERT_TRUE(sink.WaitFor(frozen + 3));
+    ASSERT_TRUE(camera->Freeze(0));
+    frames = sink.Frames();
+    EXPECT_EQ(frames[frozen].counter, 1u);
+    EXPECT_EQ(frames[frozen].clipWidth, 256u);
+    EXPECT_EQ(frames[frozen].clip.size(), 256u * 200u);
+    ASSERT_TRUE(camera->UnregisterImgStreamInput(&sink, FrameSink::Callback, 0));
+}
+
+TEST_F(GenicamCameraConcurrency, ACallbackMayFreezeTheCamera) {
+    VYX_SKIP_WITHOUT_GENICAM();
+    ASSERT_NE(Open(), nullptr);
+    ASSERT_TRUE(camera->SetFrameRate(200, 0));
+    struct Freezer {
+        explicit Freezer(Vyx::CImgSensors* c) : camera(c) {}
+        Vyx::CImgSensors* camera;
+        std::atomic<int> calls{0};
+        std::atomic<bool> frozen{false};
+        FrameSink after;
+        static void Callback(void* context, const Vyx::CImgBuffer* image, uint32_t flags) {
+            auto* self = static_cast<Freezer*>(context);
+            // The third frame stops the camera from its own thread.
+            if (++self->calls == 3)
+                self->frozen = self->camera->Freeze(0);
+            FrameSink::Callback(&self->after, image, flags);
+        }
+    } freezer(camera);
+    ASSERT_TRUE(camera->RegisterImgStreamInput(&freezer, Freezer::Callback, 0));
+    ASSERT_TRUE(camera->Grab(0));
+    ASSERT_TRUE(freezer.after.WaitFor(3));
+    // A later Grab ends that stream and starts a new one; Freeze from here waits for it.
+    ASSERT_TRUE(camera->Grab(0)) << Error();
+    ASSERT_TRUE(freezer.after.WaitFor(5));
+    ASSERT_TRUE(camera->Freeze(0));
+    EXPECT_TRUE(freezer.frozen);
+    const std::vector<SeenFrame> frames = freezer.after.Frames();
+    ASSERT_GE(frames.size(), 5u);
+    EXPECT_EQ(frames[2].counter, 3u);
+    EXPECT_EQ(frames[3].counter, 1u) << "nothing of the frozen stream after its third frame";
+    ASSERT_TRUE(camera->UnregisterImgStreamInput(&freezer, Freezer::Callback, 0));
+}

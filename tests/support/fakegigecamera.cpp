@@ -1,0 +1,232 @@
+#include "tests/support/fakegigecamera.h"
+
+#include "tests/support/testsupport.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace vyx::test {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr uint16_t kControlPort = 3956;                  // GigE Vision control protocol (GVCP)
+constexpr auto kAddressWait = std::chrono::seconds(600); // others' tests may hold the address
+constexpr auto kStartWait = std::chrono::seconds(20);
+constexpr auto kStopWait = std::chrono::seconds(5);
+
+std::vector<std::string> LoopbackAddresses() {
+    std::vector<std::string> found;
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) == 0) {
+        for (ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
+            if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET ||
+                (entry->ifa_flags & IFF_LOOPBACK) == 0 || (entry->ifa_flags & IFF_UP) == 0)
+                continue;
+            char text[INET_ADDRSTRLEN] = {};
+            inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(entry->ifa_addr)->sin_addr, text,
+                      sizeof text);
+            found.emplace_back(text);
+        }
+        freeifaddrs(list);
+    }
+    if (found.empty())
+        found.emplace_back("127.0.0.1");
+    return found;
+}
+
+int OpenLock(const std::string& address) {
+    const std::string path = "/tmp/vyx-fake-gige-" + address + ".lock";
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd >= 0)
+        fchmod(fd, 0666); // other users' test runs share the address too
+    return fd;
+}
+
+// True once a GigE Vision discovery sent to the address is answered.
+bool Answers(const std::string& address) {
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    sockaddr_in camera{};
+    camera.sin_family = AF_INET;
+    camera.sin_port = htons(kControlPort);
+    inet_pton(AF_INET, address.c_str(), &camera.sin_addr);
+    // Key 0x42, flags "acknowledge", DISCOVERY_CMD, no payload, request id 1.
+    const unsigned char discovery[8] = {0x42, 0x01, 0x00, 0x02, 0x00, 0x00, 0x00, 0x01};
+    bool answered = false;
+    if (sendto(fd, discovery, sizeof discovery, 0, reinterpret_cast<sockaddr*>(&camera),
+               sizeof camera) == sizeof discovery) {
+        pollfd wait{fd, POLLIN, 0};
+        unsigned char reply[512];
+        if (poll(&wait, 1, 200) == 1) {
+            ssize_t got = recv(fd, reply, sizeof reply, 0);
+            // DISCOVERY_ACK
+            answered = got >= 8 && reply[2] == 0x00 && reply[3] == 0x03;
+        }
+    }
+    close(fd);
+    return answered;
+}
+
+} // namespace
+
+std::string FakeGigECamera::Program() {
+    const char* path = getenv("PATH");
+    std::string dirs = path != nullptr ? path : "/usr/bin:/bin";
+    size_t begin = 0;
+    while (begin <= dirs.size()) {
+        size_t end = dirs.find(':', begin);
+        if (end == std::string::npos)
+            end = dirs.size();
+        const std::string candidate = dirs.substr(begin, end - begin) + "/arv-fake-gv-camera-0.8";
+        if (access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+        begin = end + 1;
+    }
+    return std::string();
+}
+
+bool FakeGigECamera::TakeAddress(std::string& error) {
+    const std::vector<std::string> addresses = LoopbackAddresses();
+    const auto deadline = Clock::now() + kAddressWait;
+    while (true) {
+        for (const std::string& address : addresses) {
+            int fd = OpenLock(address);
+            if (fd < 0) {
+                error = "cannot open the lock file of " + address + ": " + strerror(errno);
+                return false;
+            }
+            if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+                m_lockFd = fd;
+                m_address = address;
+                return true;
+            }
+            close(fd);
+        }
+        if (Clock::now() > deadline) {
+            error = "every loopback address stays taken by other fake GigE Vision cameras";
+            return false;
+        }
+        // Another test process has the camera; it gives the address back when it is done.
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+}
+
+void FakeGigECamera::ReleaseAddress() {
+    if (m_lockFd >= 0)
+        close(m_lockFd); // drops the lock
+    m_lockFd = -1;
+    m_address.clear();
+}
+
+bool FakeGigECamera::Start(const Options& options, std::string& error) {
+    Stop();
+    const std::string program = Program();
+    if (program.empty()) {
+        error = "arv-fake-gv-camera-0.8 is not installed (Debian package aravis-tools)";
+        return false;
+    }
+    if (!TakeAddress(error))
+        return false;
+    if (Answers(m_address)) {
+        error = "another program answers as a GigE Vision camera on " + m_address;
+        ReleaseAddress();
+        return false;
+    }
+    m_logPath = "/tmp/" + UniqueName("vyx-fake-gige") + ".log";
+    std::vector<std::string> args = {program, "-i", m_address};
+    if (options.lossPerThousand > 0) {
+        args.push_back("-r");
+        args.push_back(std::to_string(options.lossPerThousand));
+    }
+    if (!options.serial.empty()) {
+        args.push_back("-s");
+        args.push_back(options.serial);
+    }
+    std::vector<char*> argv;
+    for (std::string& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+
+    const pid_t parent = getpid();
+    const pid_t pid = fork();
+    if (pid < 0) {
+        error = std::string("fork: ") + strerror(errno);
+        ReleaseAddress();
+        return false;
+    }
+    if (pid == 0) {
+        // A test that crashes must not leave the camera holding the address.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent)
+            _exit(127);
+        int log = open(m_logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (log >= 0) {
+            dup2(log, STDOUT_FILENO);
+            dup2(log, STDERR_FILENO);
+        }
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    m_pid = pid;
+
+    const auto deadline = Clock::now() + kStartWait;
+    while (!Answers(m_address)) {
+        int status = 0;
+        if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
+            m_pid = -1;
+            error = "arv-fake-gv-camera-0.8 ended at once: " + ReadFileBytes(m_logPath);
+            unlink(m_logPath.c_str());
+            ReleaseAddress();
+            return false;
+        }
+        if (Clock::now() > deadline) {
+            error = "arv-fake-gv-camera-0.8 does not answer on " + m_address + ": " +
+                    ReadFileBytes(m_logPath);
+            Stop();
+            return false;
+        }
+    }
+    return true;
+}
+
+void FakeGigECamera::Stop() {
+    if (m_pid > 0) {
+        kill(m_pid, SIGINT); // it ignores SIGTERM
+        const auto deadline = Clock::now() + kStopWait;
+        int status = 0;
+        bool ended = false;
+        while (!(ended = waitpid(m_pid, &status, WNOHANG) == m_pid) && Clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (!ended) {
+            kill(m_pid, SIGKILL);
+            waitpid(m_pid, &status, 0);
+        }
+        m_pid = -1;
+    }
+    if (!m_logPath.empty())
+        unlink(m_logPath.c_str());
+    m_logPath.clear();
+    ReleaseAddress();
+}
+
+} // namespace vyx::test

@@ -1,0 +1,52 @@
+#pragma once
+// Aravis's GigE Vision test camera (arv-fake-gv-camera-0.8, Debian package aravis-tools) as a
+// process of its own on a loopback address, for tests that drive a camera over the network.
+//
+// The camera listens on the GigE Vision control port of its address, so only one can run per
+// address: Start takes a lock file per address (shared by every test process on the machine)
+// and waits for it when every loopback address is taken. The process ignores SIGTERM; Stop
+// sends SIGINT and, when it has not ended within a few seconds, SIGKILL. It also dies with
+// the test process.
+
+#include <string>
+#include <sys/types.h>
+
+namespace vyx::test {
+
+class FakeGigECamera {
+public:
+    struct Options {
+        unsigned lossPerThousand = 0; // GVSP packets the camera drops on purpose (-r)
+        std::string serial;           // -s; empty: the program's default ("GV01")
+    };
+
+    // Full path of the program, or empty when it is not installed.
+    static std::string Program();
+
+    FakeGigECamera() = default;
+    ~FakeGigECamera() { Stop(); }
+    FakeGigECamera(const FakeGigECamera&) = delete;
+    FakeGigECamera& operator=(const FakeGigECamera&) = delete;
+
+    // Starts the camera and returns once it answers a discovery on its address; false with
+    // the reason (and the program's output) otherwise.
+    bool Start(const Options& options, std::string& error);
+    // Ends the process (by its id) and frees the address. Safe to call twice.
+    void Stop();
+
+    bool Running() const { return m_pid > 0; }
+    // The address the camera answers on ("127.0.0.1"); what [GenICam] device takes.
+    const std::string& Address() const { return m_address; }
+    pid_t Pid() const { return m_pid; }
+
+private:
+    bool TakeAddress(std::string& error);
+    void ReleaseAddress();
+
+    int m_lockFd = -1;
+    pid_t m_pid = -1;
+    std::string m_address;
+    std::string m_logPath;
+};
+
+} // namespace vyx::test
