@@ -5,6 +5,7 @@
 
 #include "msl/mipc/mmemblockringbuffer.h"
 #include "msl/mipc/mmemblockringbufferlayout.h"
+#include "platform/trace/printfformat.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -46,7 +47,7 @@ int Usage(const char* problem) {
     return kUsageError;
 }
 
-int Fail(const char* format, ...) __attribute__((format(printf, 1, 2)));
+int Fail(const char* format, ...) VYX_PRINTF_FORMAT(1, 2);
 int Fail(const char* format, ...) {
     std::fputs("vyxshm: ", stderr);
     va_list args;

@@ -1,6 +1,7 @@
 #include "mt_proxy/camera/mmachabstract/mcameramachabstract.h"
 
 #include "lintel/server/commands/moutputchannel.h"
+#include "msl/mfileio/mfileops.h"
 #include "mt_proxy/camera/misc/mcameraglobals.h"
 #include "mt_proxy/camera/misc/mcamerasensors.h"
 #include "platform/trace/mtrace.h"
@@ -16,7 +17,7 @@ constexpr double kCounterFrequency = 1e9;
 
 MCameraMachAbstract::MCameraMachAbstract(const std::string& name, const std::string& directory,
                                          MOutputChannel* channel, MClientNotifier* notifier)
-    : MMachAbstract(channel, notifier, name, directory + "/camera") {
+    : MMachAbstract(channel, notifier, name, file_join(directory, "camera")) {
     imageFifoCursor = imageFifos.end();
     axisCursor = axes.end();
     componentCursor = components.end();
