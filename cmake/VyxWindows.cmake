@@ -28,5 +28,13 @@ macro(vyx_windows_googletest)
 endmacro()
 
 
+# The tests that do not run under Wine, as GoogleTest filter patterns, each with its reason.
+# Keep this list short: a test that needs a Linux facility gets a Windows counterpart instead.
+set(VYX_WINE_EXCLUDED_TESTS
+    # Needs writes that fail while reads work: Linux has a file-size limit for that; Wine runs
+    # as root on Linux and enforces no access rules of its own.
+    Magazine.FailedChangeLeavesTheFileAndReadsMemoryBackFromIt
+)
+
 # Programs and DLLs side by side, where Windows looks for a program's DLLs.
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)

@@ -3,6 +3,7 @@
 #include "csensor/sensors/cprobemanager.h"
 #include "host/vyxdemo/demoreport.h"
 #include "msl/mfileio/mfastfile.h"
+#include "msl/mfileio/mfileops.h"
 #include "mt_proxy/camera/misc/csensorvyxcamera.h"
 #include "mt_proxy/camera/misc/mcameraglobals.h"
 #include "mt_proxy/camera/misc/mcamerasensors.h"
@@ -67,7 +68,7 @@ bool CameraStack::Open(const std::string& directory) {
     std::filesystem::create_directories(directory, error);
     if (error)
         return DemoFailed("cannot create %s: %s", directory.c_str(), error.message().c_str());
-    const std::string ini = directory + "/vyxcamera.ini";
+    const std::string ini = file_join(directory, "vyxcamera.ini");
     if (std::filesystem::exists(ini)) {
         std::printf("camera configuration %s (kept as it is)\n", ini.c_str());
     } else {

@@ -3,8 +3,7 @@
 #include "lintel/server/commands/moutputchannel.h"
 #include "lintel/server/machine/mclientnotifier.h"
 #include "lintel/server/machine/mmachabstract.h"
-
-#include <dlfcn.h>
+#include "msl/mutil/mmodule.h"
 
 #include <atomic>
 #include <cstdio>
@@ -60,33 +59,13 @@ void Transaction(int32_t number, const char* request,
     Send(out);
 }
 
-// The module stays loaded for the scope of this object.
-class LoadedModule {
-public:
-    explicit LoadedModule(const std::string& path)
-        : handle(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) {}
-    ~LoadedModule() {
-        if (handle != nullptr)
-            dlclose(handle);
-    }
-    LoadedModule(const LoadedModule&) = delete;
-    LoadedModule& operator=(const LoadedModule&) = delete;
-
-    void* Handle() const { return handle; }
-    template <class Function> Function Find(const char* name) const {
-        return reinterpret_cast<Function>(dlsym(handle, name));
-    }
-
-private:
-    void* handle;
-};
-
 } // namespace
 
 bool RunServerMachine(const std::string& modulePath, const std::string& directory, int traceLevel) {
-    LoadedModule module(modulePath);
-    if (module.Handle() == nullptr) {
-        std::fprintf(stderr, "vyxdemo: cannot load %s: %s\n", modulePath.c_str(), dlerror());
+    MModule module;
+    if (!module.Load(modulePath)) {
+        std::fprintf(stderr, "vyxdemo: cannot load %s: %s\n", modulePath.c_str(),
+                     module.Error().c_str());
         return false;
     }
     auto isProxy = module.Find<IsProxyFunction>("IsProxy");

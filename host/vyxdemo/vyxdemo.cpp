@@ -1,7 +1,7 @@
 // vyxdemo: what the camera module does today, on the simulated camera.
 //
-// Part 1 drives the module the way the Lintel server does: loads libvyxcamera.so with dlopen,
-// creates the machine, opens it, runs a few protocol transactions and closes it. The camera
+// Part 1 drives the module the way the Lintel server does: loads it (libvyxcamera.so or
+// vyxcamera.dll), creates the machine, opens it, runs a few protocol transactions and closes it. The camera
 // machine cannot open yet, so parts 2 to 5 drive the libraries the module is made of
 // directly (the module itself exports only its three entry points): the probe manager and
 // the camera sensor, the camera's settings, and a measurement into an image FIFO in shared
@@ -14,6 +14,7 @@
 #include "host/vyxdemo/imageacquisition.h"
 #include "host/vyxdemo/servermachine.h"
 #include "msl/merror/merrtracecontext.h"
+#include "msl/mfileio/mfileops.h"
 #include "msl/mipc/mmemblockringbuffer.h"
 #include "mt_proxy/camera/misc/csensorvyxcamera.h"
 #include "platform/trace/mtrace.h"
@@ -23,6 +24,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <random>
 #include <string>
 
 namespace {
@@ -32,7 +34,8 @@ const char kUsage[] =
     "               [--trace LEVEL] [--module PATH]\n"
     "\n"
     "  --dir DIRECTORY  the host's directory; the camera's configuration goes to\n"
-    "                   DIRECTORY/camera (default: a fresh folder under /tmp, removed at the end)\n"
+    "                   DIRECTORY/camera (default: a fresh folder in the system's temporary\n"
+    "                   folder, removed at the end)\n"
     "  --frames N       frames to acquire, 1 to 10000 (default 25: half a second at 50 fps)\n"
     "  --segment NAME   shared-memory segment of the image FIFO (default vyxdemo_images)\n"
     "  --keep           leave the segment, and a fresh directory, for a look with vyxshm\n"
@@ -116,12 +119,22 @@ public:
             path = given;
             return true;
         }
-        char pattern[] = "/tmp/vyxdemo.XXXXXX";
-        if (mkdtemp(pattern) == nullptr)
-            return DemoFailed("cannot create a folder under /tmp: %s", std::strerror(errno));
-        path = pattern;
-        fresh = !keepFresh;
-        return true;
+        // A name nobody else has: created here, or tried again with another.
+        std::error_code error;
+        const std::filesystem::path temp = std::filesystem::temp_directory_path(error);
+        std::random_device random;
+        for (int attempt = 0; attempt < 100 && !error; ++attempt) {
+            char name[32];
+            std::snprintf(name, sizeof name, "vyxdemo.%08x", static_cast<unsigned>(random()));
+            std::filesystem::path candidate = temp / name;
+            if (std::filesystem::create_directory(candidate, error)) {
+                path = candidate.string();
+                fresh = !keepFresh;
+                return true;
+            }
+        }
+        return DemoFailed("cannot create a folder under %s: %s", temp.string().c_str(),
+                          error ? error.message().c_str() : "every name taken");
     }
     ~DemoDirectory() {
         std::error_code ignored;
@@ -257,7 +270,7 @@ int main(int argc, char** argv) {
     Section("2. The camera stack, through the module's libraries");
     std::printf("The camera machine cannot open yet, so this part uses the libraries inside the "
                 "module\ndirectly, as the camera machine will.\n");
-    if (!RunCameraStack(options, directory.Path() + "/camera"))
+    if (!RunCameraStack(options, file_join(directory.Path(), "camera")))
         return 1;
 
     std::printf("\ndone; %s %s\n", directory.Removed() ? "removing" : "leaving",

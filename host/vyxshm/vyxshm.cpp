@@ -3,6 +3,7 @@
 // by the byte layout alone and checks that layout against the segment's size before it
 // touches a block, so a damaged or foreign segment is reported, never read out of bounds.
 
+#include "host/vyxshm/vyxshmos.h"
 #include "msl/mipc/mmemblockringbuffer.h"
 #include "msl/mipc/mmemblockringbufferlayout.h"
 #include "platform/trace/printfformat.h"
@@ -14,12 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
-#include <fcntl.h>
 #include <string>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -58,37 +54,7 @@ int Fail(const char* format, ...) {
     return kFailed;
 }
 
-// A whole segment mapped into this process.
-class Segment {
-public:
-    ~Segment() {
-        if (base != nullptr)
-            munmap(base, size);
-    }
-
-    // 0, or the errno of the failing step. Writable only when blocks are to be released.
-    int Open(const std::string& name, bool writable) {
-        int fd = shm_open(("/" + name).c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC, 0);
-        if (fd < 0)
-            return errno;
-        struct stat info {};
-        int error = fstat(fd, &info) == 0 ? 0 : errno;
-        if (error == 0 && info.st_size > 0) {
-            size = static_cast<size_t>(info.st_size);
-            void* mapped =
-                mmap(nullptr, size, PROT_READ | (writable ? PROT_WRITE : 0), MAP_SHARED, fd, 0);
-            if (mapped == MAP_FAILED)
-                error = errno;
-            else
-                base = static_cast<uint8_t*>(mapped);
-        }
-        close(fd);
-        return error;
-    }
-
-    uint8_t* base = nullptr;
-    size_t size = 0;
-};
+using Segment = vyxshm_os::Mapping;
 
 // What the header of a usable ring buffer says.
 struct RingInfo {
@@ -198,9 +164,9 @@ bool OpenRing(const std::string& name, bool writable, Segment* segment, RingInfo
         return false;
     }
     if (int error = segment->Open(name, writable)) {
-        *status = error == ENOENT
-                      ? Fail("no shared memory segment \"%s\"", name.c_str())
-                      : Fail("cannot open \"%s\": %s", name.c_str(), std::strerror(error));
+        *status = vyxshm_os::NotFound(error) ? Fail("no shared memory segment \"%s\"", name.c_str())
+                                             : Fail("cannot open \"%s\": %s", name.c_str(),
+                                                    vyxshm_os::ErrorText(error).c_str());
         return false;
     }
     std::string why;
@@ -237,52 +203,15 @@ bool CheckBlock(const std::string& name, const RingInfo& ring, const Segment& se
     return true;
 }
 
-bool WriteAll(int fd, const uint8_t* bytes, size_t count) {
-    while (count > 0) {
-        ssize_t written = write(fd, bytes, count);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        bytes += written;
-        count -= static_cast<size_t>(written);
-    }
-    return true;
-}
-
-// Writes the bytes to a temporary file beside `path` and renames it into place, so a failed
-// write never leaves a half-written file. 0 or errno.
-int SaveFile(const std::string& path, const uint8_t* bytes, size_t count) {
-    std::string temporary = path + ".XXXXXX";
-    int fd = mkstemp(temporary.data());
-    if (fd < 0)
-        return errno;
-    int error = 0;
-    if (!WriteAll(fd, bytes, count) || fsync(fd) != 0)
-        error = errno != 0 ? errno : EIO;
-    if (close(fd) != 0 && error == 0)
-        error = errno;
-    // mkstemp makes the file private; give it the mode a plain new file would have.
-    mode_t mask = umask(0);
-    umask(mask);
-    if (error == 0 && chmod(temporary.c_str(), 0666 & ~mask) != 0)
-        error = errno;
-    if (error == 0 && rename(temporary.c_str(), path.c_str()) != 0)
-        error = errno;
-    if (error != 0)
-        unlink(temporary.c_str());
-    return error;
+bool WriteStandardOutput(const uint8_t* bytes, size_t count) {
+    return std::fwrite(bytes, 1, count, stdout) == count && std::fflush(stdout) == 0;
 }
 
 int List() {
-    DIR* folder = opendir("/dev/shm");
-    if (folder == nullptr)
-        return Fail("cannot read /dev/shm: %s", std::strerror(errno));
     std::vector<std::string> names;
-    while (dirent* entry = readdir(folder))
-        if (entry->d_name[0] != '.')
-            names.push_back(entry->d_name);
-    closedir(folder);
+    std::string error;
+    if (!vyxshm_os::ListNames(names, error))
+        return Fail("%s", error.c_str());
     std::sort(names.begin(), names.end());
     for (const std::string& name : names) {
         Segment segment;
@@ -324,9 +253,9 @@ int Read(const std::string& name, const char* typed, const char* output, bool re
         return status;
     const uint8_t* block = ReadBlock(segment, ring, number);
     if (output != nullptr) {
-        if (int error = SaveFile(output, block, ring.blockSize))
-            return Fail("cannot write \"%s\": %s", output, std::strerror(error));
-    } else if (!WriteAll(STDOUT_FILENO, block, ring.blockSize)) {
+        if (int error = vyxshm_os::SaveFile(output, block, ring.blockSize))
+            return Fail("cannot write \"%s\": %s", output, vyxshm_os::ErrorText(error).c_str());
+    } else if (!WriteStandardOutput(block, ring.blockSize)) {
         return Fail("cannot write to standard output: %s", std::strerror(errno));
     }
     // Released only once its bytes are safely out.
@@ -353,6 +282,7 @@ int Release(const std::string& name, const char* typed) {
 } // namespace
 
 int main(int argc, char** argv) {
+    vyxshm_os::SetBinaryStandardStreams();
     std::vector<const char*> args;
     const char* output = nullptr;
     bool release = false;

@@ -325,16 +325,22 @@ TEST(MFastFileWholeFile, ReadsAndTheirFailures) {
 }
 
 TEST(MFastFileWholeFile, SafeReplaceKeepsFolderAndPermissions) {
+    // Windows keeps only read-only or not, and a read-only file cannot be replaced.
+#if defined(_WIN32)
+    const unsigned kMode = 0666;
+#else
+    const unsigned kMode = 0640;
+#endif
     TempDir dir;
     std::string path = dir.File("w.txt");
     ASSERT_TRUE(WriteFileBytes(path, "old"));
-    ::chmod(path.c_str(), 0640);
+    ::chmod(path.c_str(), kMode);
     std::string big = RandomBytes(300000, 5);
     for (int mode : {10, 14}) {
         EXPECT_EQ(MFastFile_WriteAtOnce(path.c_str(), big.data(), big.size(), mode),
                   static_cast<std::int64_t>(big.size()));
         EXPECT_EQ(ReadFileBytes(path), big);
-        EXPECT_EQ(PermissionBits(path), 0640u);
+        EXPECT_EQ(PermissionBits(path), kMode);
         EXPECT_EQ(ListNames(dir.Path()), Lines{"w.txt"}); // no temporary file left
         big[0] ^= 1;
     }
@@ -350,7 +356,7 @@ TEST(MFastFileWholeFile, FailedSafeReplaceKeepsTheTarget) {
     TempDir dir;
     // The target is a non-empty folder: the rename fails, the temporary file goes away.
     std::string target = dir.File("target");
-    ASSERT_EQ(::mkdir(target.c_str(), 0755), 0);
+    ASSERT_TRUE(std::filesystem::create_directory(target));
     ASSERT_TRUE(WriteFileBytes(target + "/inside", "keep"));
     TraceCapture capture;
     EXPECT_EQ(MFastFile_WriteAtOnce(target.c_str(), "data", 4, 10), -1);
@@ -401,15 +407,19 @@ TEST(MFastFileWholeFile, CopyFile) {
               "MFastFile_CopyFile(): file_size(\"" + missing + "\") failed");
 }
 
-// Failures of the system calls themselves: a read error (reading a process's memory from
-// address 0) and a full disk (/dev/full).
+// Failures of the system calls themselves: a read error and a full disk (or a locked file).
 TEST(MFastFile, SystemReadAndWriteErrors) {
+    TempDir dir;
+    FailingFiles failing(dir.Path());
+    ASSERT_TRUE(failing.Ready());
     TraceCapture capture;
-    MFastFileReader reader("/proc/self/mem");
+    MFastFileReader reader(failing.readFails.c_str());
     ASSERT_TRUE(reader.IsOpen()) << capture.Dump();
     std::string line;
     EXPECT_FALSE(reader.ReadLine(line));
-    EXPECT_EQ(capture.ErrTrace(), (Lines{"read64(): ReadFile() failed: 5",
+    const std::string readError = std::to_string(FailingFiles::kReadError);
+    const std::string writeError = std::to_string(FailingFiles::kWriteError);
+    EXPECT_EQ(capture.ErrTrace(), (Lines{"read64(): ReadFile() failed: " + readError,
                                          "MFastFileReader::fill_buffer(): read64() failed",
                                          "MFastFileReader::ReadLine(STL): fill_buffer() failed"}));
     capture.Clear();
@@ -419,15 +429,16 @@ TEST(MFastFile, SystemReadAndWriteErrors) {
     EXPECT_TRUE(MErrTrace_GetContextLines().empty());
     capture.Clear();
 
-    MFastFileWriter writer("/dev/full", MFASTFILE_MODE_OVERWRITE);
+    MFastFileWriter writer(failing.writeFails.c_str(), MFASTFILE_MODE_OVERWRITE);
     ASSERT_TRUE(writer.IsOpen()) << capture.Dump();
     EXPECT_EQ(writer.WriteString("fits in the buffer"), 18);
     EXPECT_FALSE(writer.Flush());
     EXPECT_EQ(capture.ErrTrace(),
-              (Lines{"write64(): WriteFile() failed: 28",
+              (Lines{"write64(): WriteFile() failed: " + writeError,
                      "MFastFileWriter::write_to_disk(): wrote only 0 bytes instead of 18 bytes"}));
     capture.Clear();
-    EXPECT_EQ(MFastFile_WriteAtOnce("/dev/full", "abc", 3, MFASTFILE_MODE_OVERWRITE), -1);
-    EXPECT_EQ(capture.ErrTrace(), (Lines{"write64(): WriteFile() failed: 28",
+    EXPECT_EQ(MFastFile_WriteAtOnce(failing.writeFails.c_str(), "abc", 3, MFASTFILE_MODE_OVERWRITE),
+              -1);
+    EXPECT_EQ(capture.ErrTrace(), (Lines{"write64(): WriteFile() failed: " + writeError,
                                          "MFastFile_WriteAtOnce(): write64() failed"}));
 }

@@ -195,9 +195,11 @@ TEST(MIniDataFileFailure, OpenReportsItsCause) {
               (Lines{"MIniData::parse_line(): No '=' found in \"no equals sign\" in section [A]",
                      "MIniData::Open(): parse_line(no equals sign) failed"}));
     EXPECT_EQ(ini.GetContentString(), "[A]\n"); // what parsed before the failure stays
-    // A read error is not an end of file: reading this process's memory at offset 0 fails.
+    // A read error is not an end of file.
+    fileio_test::FailingFiles failing(dir.Path());
+    ASSERT_TRUE(failing.Ready());
     capture.Clear();
-    EXPECT_FALSE(ini.Open("/proc/self/mem"));
+    EXPECT_FALSE(ini.Open(failing.readFails));
     EXPECT_FALSE(ini.IsOpen());
     EXPECT_EQ(capture.ErrTrace().back(), "MIniData::Open(): MFastFileReader::ReadLine() failed")
         << capture.Dump();

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
+#include <sstream>
 #include <vector>
 
 using vyx::test::RawSegment;
@@ -21,13 +21,14 @@ struct Result {
     std::string out, err;
 };
 
-// Runs the tool with the arguments (plain words, no quoting needed).
+// Runs the tool with the arguments (plain words separated by blanks).
 Result RunTool(const TempDir& dir, const std::string& args) {
-    std::string command = std::string(VYXSHM_PATH) + " " + args + " >" + dir.File("stdout") +
-                          " 2>" + dir.File("stderr");
-    int status = std::system(command.c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFileBytes(dir.File("stdout")),
-            ReadFileBytes(dir.File("stderr"))};
+    std::vector<std::string> words;
+    std::istringstream split(args);
+    for (std::string word; split >> word;)
+        words.push_back(word);
+    int status = vyx::test::RunProgram(VYXSHM_PATH, words, dir.File("stdout"), dir.File("stderr"));
+    return {status, ReadFileBytes(dir.File("stdout")), ReadFileBytes(dir.File("stderr"))};
 }
 
 // 64-bit layout: header fields at 0, 1, 8, 16, 24, 32; blocks from 64; u64 lock words. Each
