@@ -82,6 +82,13 @@ bool PathExists(const std::string& path) {
     return std::filesystem::exists(path, ec);
 }
 
+std::string Native(std::string path) {
+    for (char& c : path)
+        if (c == '/')
+            c = kSeparator;
+    return path;
+}
+
 std::string SelfPath() {
 #if defined(_WIN32)
     char path[MAX_PATH];

@@ -42,6 +42,9 @@ bool WriteFileBytes(const std::string& path, const std::string& bytes);
 // True when the path exists (file or folder).
 bool PathExists(const std::string& path);
 
+// The path with every '/' written as kSeparator: how the module writes a path it builds.
+std::string Native(std::string path);
+
 // The path of the running test executable.
 std::string SelfPath();
 
