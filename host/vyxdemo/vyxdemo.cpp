@@ -1,8 +1,8 @@
 // vyxdemo: what the camera module does today, on the simulated camera.
 //
 // Part 1 drives the module the way the Lintel server does: loads it (libvyxcamera.so or
-// vyxcamera.dll), creates the machine, opens it, runs a few protocol transactions and closes it. The camera
-// machine cannot open yet, so parts 2 to 5 drive the libraries the module is made of
+// vyxcamera.dll), creates the machine, opens it, runs a few protocol transactions and closes it.
+// The camera machine cannot open yet, so parts 2 to 5 drive the libraries the module is made of
 // directly (the module itself exports only its three entry points): the probe manager and
 // the camera sensor, the camera's settings, and a measurement into an image FIFO in shared
 // memory with one measurand line per frame, which the demo then reads back as a client.

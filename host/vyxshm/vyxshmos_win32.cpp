@@ -13,9 +13,8 @@
 extern "C" {
 NTSTATUS NTAPI NtOpenDirectoryObject(PHANDLE directory, ACCESS_MASK access,
                                      POBJECT_ATTRIBUTES attributes);
-NTSTATUS NTAPI NtQueryDirectoryObject(HANDLE directory, PVOID buffer, ULONG length,
-                                      BOOLEAN single, BOOLEAN restart, PULONG context,
-                                      PULONG returned);
+NTSTATUS NTAPI NtQueryDirectoryObject(HANDLE directory, PVOID buffer, ULONG length, BOOLEAN single,
+                                      BOOLEAN restart, PULONG context, PULONG returned);
 }
 
 namespace vyxshm_os {
@@ -155,8 +154,8 @@ int SaveFile(const std::string& path, const uint8_t* bytes, size_t count) {
         if (!CloseHandle(file) && error == 0)
             error = Error();
     }
-    if (error == 0 && !MoveFileExA(temporary, path.c_str(),
-                                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    if (error == 0 &&
+        !MoveFileExA(temporary, path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         error = Error();
     if (error != 0)
         DeleteFileA(temporary);

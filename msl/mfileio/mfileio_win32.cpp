@@ -39,8 +39,8 @@ std::string ErrorText(int code) {
     char text[256] = "";
     DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                              static_cast<DWORD>(code), 0, text, sizeof text, nullptr);
-    while (n > 0 && (text[n - 1] == '\n' || text[n - 1] == '\r' || text[n - 1] == ' ' ||
-                     text[n - 1] == '.'))
+    while (n > 0 &&
+           (text[n - 1] == '\n' || text[n - 1] == '\r' || text[n - 1] == ' ' || text[n - 1] == '.'))
         text[--n] = '\0';
     return n > 0 ? std::string(text, n) : "system error " + std::to_string(code);
 }
@@ -148,11 +148,9 @@ bool Stat(const char* name, FileInfo& info) {
     info.isRegular = !info.isDirectory && (attributes & FILE_ATTRIBUTE_DEVICE) == 0;
     info.isHidden = (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0 ||
                     (attributes & FILE_ATTRIBUTE_DEVICE) != 0;
-    info.size = info.isDirectory
-                    ? 0
-                    : (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
-    info.permissions =
-        kReadBits | ((attributes & FILE_ATTRIBUTE_READONLY) != 0 ? 0u : kWriteBits);
+    info.size =
+        info.isDirectory ? 0 : (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+    info.permissions = kReadBits | ((attributes & FILE_ATTRIBUTE_READONLY) != 0 ? 0u : kWriteBits);
     return true;
 }
 

@@ -5,7 +5,9 @@
 
 namespace vyx::trace {
 
-long CurrentThreadId() { return static_cast<long>(GetCurrentThreadId()); }
+long CurrentThreadId() {
+    return static_cast<long>(GetCurrentThreadId());
+}
 
 std::string TimeStamp() {
     // The precise clock has 100 ns steps; GetLocalTime alone has only milliseconds.

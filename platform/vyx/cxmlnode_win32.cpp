@@ -167,8 +167,8 @@ int CXmlNode::GetValue(const wchar_t* attribute, std::wstring& value) const {
     if (!m_impl->document)
         return Xml_NoDocument;
     Com<IXMLDOMElement> element;
-    if (FAILED(m_impl->node->QueryInterface(kIXmlDomElement,
-                                            reinterpret_cast<void**>(element.Out()))))
+    if (FAILED(
+            m_impl->node->QueryInterface(kIXmlDomElement, reinterpret_cast<void**>(element.Out()))))
         return Xml_AttributeNotFound;
     Bstr name(attribute);
     VARIANT text;

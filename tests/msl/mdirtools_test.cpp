@@ -97,8 +97,8 @@ TEST(MDirTools, CreateDirectoryRecursive) {
         CurrentDirectory cd(below);
         EXPECT_FALSE(varn::createDirectoryRecursive("../../vyx_never_created"));
     }
-    EXPECT_FALSE(PathExists(std::filesystem::path(dir.Path()).root_path().string() +
-                            "vyx_never_created"));
+    EXPECT_FALSE(
+        PathExists(std::filesystem::path(dir.Path()).root_path().string() + "vyx_never_created"));
     // A file stands where a directory is wanted.
     ASSERT_TRUE(WriteFileBytes(dir.File("file"), "x"));
     std::string wanted = dir.File(Native("file/sub"));
@@ -125,13 +125,16 @@ TEST(MDirTools, WalkOrderInEveryMode) {
             iterateDirectory(r, mode, files ? Record : nullptr, &recorder, Record, &recorder));
         return recorder.events;
     };
-    EXPECT_EQ(walk(MDIR_NO_RECURSION, true),
-              (Lines{"F " + r + Native("/a.txt"), "D " + r + Native("/b"), "F " + r + Native("/f.ini")}));
+    EXPECT_EQ(
+        walk(MDIR_NO_RECURSION, true),
+        (Lines{"F " + r + Native("/a.txt"), "D " + r + Native("/b"), "F " + r + Native("/f.ini")}));
     EXPECT_EQ(walk(MDIR_CONTENTS_FIRST, true),
-              (Lines{"F " + r + Native("/a.txt"), "F " + r + Native("/b/c.txt"), "F " + r + Native("/b/d/e.txt"),
-                     "D " + r + Native("/b/d"), "D " + r + Native("/b"), "F " + r + Native("/f.ini")}));
+              (Lines{"F " + r + Native("/a.txt"), "F " + r + Native("/b/c.txt"),
+                     "F " + r + Native("/b/d/e.txt"), "D " + r + Native("/b/d"),
+                     "D " + r + Native("/b"), "F " + r + Native("/f.ini")}));
     EXPECT_EQ(walk(MDIR_DIRECTORY_FIRST, true),
-              (Lines{"F " + r + Native("/a.txt"), "D " + r + Native("/b"), "F " + r + Native("/b/c.txt"), "D " + r + Native("/b/d"),
+              (Lines{"F " + r + Native("/a.txt"), "D " + r + Native("/b"),
+                     "F " + r + Native("/b/c.txt"), "D " + r + Native("/b/d"),
                      "F " + r + Native("/b/d/e.txt"), "F " + r + Native("/f.ini")}));
     EXPECT_EQ(walk(MDIR_NO_RECURSION, false), Lines{"D " + r + Native("/b")});
 }
@@ -148,11 +151,11 @@ TEST(MDirTools, WalkFailuresAreReportedAndTheWalkGoesOn) {
         EXPECT_EQ(recorder.events.size(), 6u); // every entry still visited
     }
     EXPECT_FALSE(iterateDirectory(r + Native("/missing"), 0, Record, nullptr, nullptr, nullptr));
-    EXPECT_EQ(
-        capture.ErrTrace(),
-        (Lines{"iterateDirectory(): file callback failed for " + r + Native("/b/c.txt"),
-               "iterateDirectory(): directory callback failed for " + r + Native("/b/d"),
-               "iterateDirectory(): FindFirstFile(" + r + Native("/missing/*) == INVALID_HANDLE_VALUE")}));
+    EXPECT_EQ(capture.ErrTrace(),
+              (Lines{"iterateDirectory(): file callback failed for " + r + Native("/b/c.txt"),
+                     "iterateDirectory(): directory callback failed for " + r + Native("/b/d"),
+                     "iterateDirectory(): FindFirstFile(" + r +
+                         Native("/missing/*) == INVALID_HANDLE_VALUE")}));
 }
 
 TEST(MDirTools, CopyDirectoryTakesTopLevelFilesOnly) {
@@ -165,7 +168,8 @@ TEST(MDirTools, CopyDirectoryTakesTopLevelFilesOnly) {
     ASSERT_EQ(::chmod((source + Native("/f.ini")).c_str(), kShared), 0);
     EXPECT_TRUE(copyDirectory(source, target));
     EXPECT_EQ(ListNames(target), (Lines{"a.txt", "f.ini"}));
-    EXPECT_EQ(ReadFileBytes(target + Native("/a.txt")) + ReadFileBytes(target + Native("/f.ini")), "AF");
+    EXPECT_EQ(ReadFileBytes(target + Native("/a.txt")) + ReadFileBytes(target + Native("/f.ini")),
+              "AF");
     EXPECT_EQ(PermissionBits(target + Native("/a.txt")), kPrivate);
     EXPECT_EQ(PermissionBits(target + Native("/f.ini")), kShared);
 
@@ -193,14 +197,17 @@ TEST(MDirTools, RecursiveCopyAndOverwrite) {
     EXPECT_TRUE(copy_directory(source + Native("/"), target, true, false, false));
     EXPECT_NE(PermissionBits(target + Native("/a.txt")), kUnusual); // "discard"
     EXPECT_EQ(ListNames(target), (Lines{"a.txt", "b", "f.ini"}));
-    EXPECT_EQ(ReadFileBytes(target + Native("/b/c.txt")) + ReadFileBytes(target + Native("/b/d/e.txt")), "CE");
+    EXPECT_EQ(ReadFileBytes(target + Native("/b/c.txt")) +
+                  ReadFileBytes(target + Native("/b/d/e.txt")),
+              "CE");
 
     ASSERT_TRUE(WriteFileBytes(source + Native("/b/c.txt"), "C2"));
     TraceCapture capture;
     EXPECT_FALSE(copy_directory(source, target, true, false, false)); // files exist
-    EXPECT_EQ(capture.CountErrTrace("create_directory(): dir_mk(" + target + Native("/b) failed")), 1);
-    EXPECT_EQ(capture.CountErrTrace("copyFile(): MFastFile_CopyFile(" + source + Native("/b/c.txt, ") +
-                                    target + Native("/b/c.txt) failed")),
+    EXPECT_EQ(capture.CountErrTrace("create_directory(): dir_mk(" + target + Native("/b) failed")),
+              1);
+    EXPECT_EQ(capture.CountErrTrace("copyFile(): MFastFile_CopyFile(" + source +
+                                    Native("/b/c.txt, ") + target + Native("/b/c.txt) failed")),
               1);
     EXPECT_EQ(ReadFileBytes(target + Native("/b/c.txt")), "C");
     EXPECT_TRUE(copy_directory(source, target, true, false, true));
@@ -272,7 +279,8 @@ TEST(MFileOps, TypeSizeAndExistence) {
     // The system's own text follows.
     EXPECT_EQ(trace[0].rfind("file_type(): _findfirst(\"" + missing + "\") failed: ", 0), 0u);
 #if !defined(_WIN32)
-    EXPECT_EQ(trace[0], "file_type(): _findfirst(\"" + missing + "\") failed: No such file or directory");
+    EXPECT_EQ(trace[0],
+              "file_type(): _findfirst(\"" + missing + "\") failed: No such file or directory");
 #endif
 }
 
@@ -332,7 +340,8 @@ TEST(MFileOps, Subdirectories) {
 #endif
 
     EXPECT_TRUE(file_is_subdirectory(inner.c_str(), outer.c_str()));
-    EXPECT_TRUE(file_is_subdirectory((outer + Native("/./inner/")).c_str(), (outer + Native("/")).c_str()));
+    EXPECT_TRUE(
+        file_is_subdirectory((outer + Native("/./inner/")).c_str(), (outer + Native("/")).c_str()));
     EXPECT_TRUE(file_is_subdirectory(inner.c_str(), "/"));
 #if !defined(_WIN32)
     // Where the link leads (symbolic links need a privilege on Windows).

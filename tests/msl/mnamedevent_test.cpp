@@ -110,13 +110,12 @@ TEST(NamedEvent, OpenRefusesMissingAndForeignObjects) {
     EXPECT_EQ(MNamedEvent_Wait(nullptr, 0), -1);
     const std::string notAnEvent = "\" is not an event (" + std::to_string(kNotAnEvent) + ")";
     EXPECT_EQ(capture.ErrTrace(),
-              (std::vector<std::string>{
-                  "MNamedEvent_Open(): cannot open \"" + missing + "\" (2)",
-                  "MNamedEvent_Open(): invalid name \"a/b\": contains '/'",
-                  "MNamedEvent_Create(): name == \"\"",
-                  "MNamedEvent_Open(): \"" + foreign.name + notAnEvent,
-                  "MNamedEvent_Create(): \"" + foreign.name + notAnEvent,
-                  "MNamedEvent_Wait(): NULL event"}));
+              (std::vector<std::string>{"MNamedEvent_Open(): cannot open \"" + missing + "\" (2)",
+                                        "MNamedEvent_Open(): invalid name \"a/b\": contains '/'",
+                                        "MNamedEvent_Create(): name == \"\"",
+                                        "MNamedEvent_Open(): \"" + foreign.name + notAnEvent,
+                                        "MNamedEvent_Create(): \"" + foreign.name + notAnEvent,
+                                        "MNamedEvent_Wait(): NULL event"}));
 }
 
 VYX_TEST_CHILD(WaitForNamedEvent) {

@@ -78,9 +78,9 @@ TEST(SafeSaveKill, KilledWriterLeavesOldOrNewFile) {
     for (int round = 0; round < 50; ++round) {
         // The child saves the content that is not there first.
         vyx::test::Pipe progress;
-        vyx::test::ChildProcess child("SaveAlternately", {target, currentIsA ? "77" : "1",
-                                                          currentIsA ? "1" : "77",
-                                                          progress.Token()});
+        vyx::test::ChildProcess child(
+            "SaveAlternately",
+            {target, currentIsA ? "77" : "1", currentIsA ? "1" : "77", progress.Token()});
         // Let the child finish 0, 1 or 2 saves, then kill it somewhere inside the next one
         // or two: the kill lands before, during and after renames.
         const int finished = int(rng() % 3);

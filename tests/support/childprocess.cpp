@@ -135,8 +135,8 @@ ChildProcess::ChildProcess(const char* name, const ChildArgs& args) {
     startup.cb = sizeof startup;
     PROCESS_INFORMATION started{};
     // Inheriting handles hands the pipes to the child.
-    if (!CreateProcessA(self, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                        &startup, &started))
+    if (!CreateProcessA(self, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                        &started))
         return;
     CloseHandle(started.hThread);
     process = reinterpret_cast<intptr_t>(started.hProcess);

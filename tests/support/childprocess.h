@@ -19,7 +19,7 @@ bool RegisterChild(const char* name, ChildBody body);
 
 // Defines and registers the child body `name`; `args` are the arguments ChildProcess got.
 #define VYX_TEST_CHILD(name)                                                                       \
-    static int name##ChildBody(const vyx::test::ChildArgs& args);                                 \
+    static int name##ChildBody(const vyx::test::ChildArgs& args);                                  \
     [[maybe_unused]] static const bool name##ChildRegistered =                                     \
         vyx::test::RegisterChild(#name, name##ChildBody);                                          \
     static int name##ChildBody([[maybe_unused]] const vyx::test::ChildArgs& args)

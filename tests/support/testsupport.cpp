@@ -57,7 +57,9 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(path, ec);
 }
 
-std::string TempDir::File(const std::string& name) const { return path + kSeparator + name; }
+std::string TempDir::File(const std::string& name) const {
+    return path + kSeparator + name;
+}
 
 std::string UniqueName(const std::string& prefix) {
     static std::atomic<int> counter{0};

@@ -91,9 +91,9 @@ TEST(VyxcameraModule, CreatesACameraMachineWhoseFactoriesAreUnknownCommands) {
     MModule module;
     ASSERT_TRUE(module.Load(VYX_MODULE_PATH)) << module.Error();
     auto isProxy = module.Find<bool (*)()>("IsProxy");
-    auto newMachine = module.Find<MMachAbstract* (*)(const std::string&, const std::string&,
-                                                     MOutputChannel*, MClientNotifier*)>(
-        "NewMMachAbstract");
+    auto newMachine =
+        module.Find<MMachAbstract* (*)(const std::string&, const std::string&, MOutputChannel*,
+                                       MClientNotifier*)>("NewMMachAbstract");
     auto setLevel = module.Find<void (*)(int32_t)>("SetDefaultTracelevel");
     ASSERT_NE(isProxy, nullptr);
     ASSERT_NE(newMachine, nullptr);

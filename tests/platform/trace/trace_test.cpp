@@ -94,8 +94,7 @@ TEST(ErrTrace, NestedContextHandsItsLinesOutward) {
     EXPECT_TRUE(MErrTrace_GetContextLines().empty()); // the inner context starts empty
     MERRTRACE("inner line");
     MErrTrace_EndContext();
-    EXPECT_EQ(MErrTrace_GetContextLines(),
-              (std::vector<std::string>{"outer line", "inner line"}));
+    EXPECT_EQ(MErrTrace_GetContextLines(), (std::vector<std::string>{"outer line", "inner line"}));
     MErrTrace_ClearContext();
     EXPECT_TRUE(MErrTrace_GetContextLines().empty());
     MErrTrace_EndContext();
