@@ -3,24 +3,23 @@
 #include "host/vyxshm/segmentkind.h"
 #include "host/vyxshm/shmmappers.h"
 #include "host/vyxshm/shmsegment.h"
+#include "host/vyxshm/vyxshmos.h"
 #include "msl/mipc/mmemblockringbuffer.h"
+#include "platform/trace/printfformat.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
 
 constexpr int kFailed = 1;
 
-int Fail(const char* format, ...) __attribute__((format(printf, 1, 2)));
+int Fail(const char* format, ...) VYX_PRINTF_FORMAT(1, 2);
 int Fail(const char* format, ...) {
     std::fputs("vyxshm: ", stderr);
     va_list args;
@@ -32,19 +31,19 @@ int Fail(const char* format, ...) {
 }
 
 // The blocks in use and the reader's operations, through the variant's functions.
-uint64_t NumUsed(const ShmSegment& segment, const RingInfo& ring) {
+uint64_t NumUsed(const vyxshm_os::Mapping& segment, const RingInfo& ring) {
     return ring.variant == 64 ? MMemBlockRingBuffer_GetNumUsed(segment.base)
                               : MMemBlockRingBuffer32_GetNumUsed(segment.base);
 }
 
-const uint8_t* ReadBlock(const ShmSegment& segment, const RingInfo& ring, uint64_t number) {
+const uint8_t* ReadBlock(const vyxshm_os::Mapping& segment, const RingInfo& ring, uint64_t number) {
     void* block = ring.variant == 64
                       ? MMemBlockRingBuffer_GetReadPointer(segment.base, number)
                       : MMemBlockRingBuffer32_GetReadPointer(segment.base, uint32_t(number));
     return static_cast<const uint8_t*>(block);
 }
 
-bool ReleaseBlock(const ShmSegment& segment, const RingInfo& ring, uint64_t number) {
+bool ReleaseBlock(const vyxshm_os::Mapping& segment, const RingInfo& ring, uint64_t number) {
     return (ring.variant == 64
                 ? MMemBlockRingBuffer_Release(segment.base, number)
                 : MMemBlockRingBuffer32_Release(segment.base, uint32_t(number))) == 1;
@@ -58,12 +57,13 @@ bool CheckName(const std::string& name, int* status) {
 }
 
 int OpenFailed(const std::string& name, int error) {
-    return error == ENOENT ? Fail("no shared memory segment \"%s\"", name.c_str())
-                           : Fail("cannot open \"%s\": %s", name.c_str(), std::strerror(error));
+    return vyxshm_os::NotFound(error)
+               ? Fail("no shared memory segment \"%s\"", name.c_str())
+               : Fail("cannot open \"%s\": %s", name.c_str(), vyxshm_os::ErrorText(error).c_str());
 }
 
 // Opens NAME and checks it holds a ring buffer; prints the error and returns false if not.
-bool OpenRing(const std::string& name, bool writable, ShmSegment* segment, RingInfo* ring,
+bool OpenRing(const std::string& name, bool writable, vyxshm_os::Mapping* segment, RingInfo* ring,
               int* status) {
     if (!CheckName(name, status))
         return false;
@@ -80,7 +80,7 @@ bool OpenRing(const std::string& name, bool writable, ShmSegment* segment, RingI
 }
 
 // Checks that block `number` exists and holds data; prints the error if not.
-bool CheckBlock(const std::string& name, const RingInfo& ring, const ShmSegment& segment,
+bool CheckBlock(const std::string& name, const RingInfo& ring, const vyxshm_os::Mapping& segment,
                 uint64_t number, int* status) {
     if (number < 1 || number > ring.blocks) {
         *status = Fail("block %" PRIu64 " of \"%s\" is out of range (1 to %" PRIu64 ")", number,
@@ -94,45 +94,8 @@ bool CheckBlock(const std::string& name, const RingInfo& ring, const ShmSegment&
     return true;
 }
 
-bool WriteAll(int fd, const uint8_t* bytes, size_t count) {
-    while (count > 0) {
-        ssize_t written = write(fd, bytes, count);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        bytes += written;
-        count -= static_cast<size_t>(written);
-    }
-    return true;
-}
-
-// Writes the bytes to a temporary file beside `path` and renames it into place, so a failed
-// write never leaves a half-written file. 0 or errno.
-int SaveFile(const std::string& path, const uint8_t* bytes, size_t count) {
-    std::string temporary = path + ".XXXXXX";
-    int fd = mkstemp(temporary.data());
-    if (fd < 0)
-        return errno;
-    int error = 0;
-    if (!WriteAll(fd, bytes, count) || fsync(fd) != 0)
-        error = errno != 0 ? errno : EIO;
-    if (close(fd) != 0 && error == 0)
-        error = errno;
-    // mkstemp makes the file private; give it the mode a plain new file would have.
-    mode_t mask = umask(0);
-    umask(mask);
-    if (error == 0 && chmod(temporary.c_str(), 0666 & ~mask) != 0)
-        error = errno;
-    if (error == 0 && rename(temporary.c_str(), path.c_str()) != 0)
-        error = errno;
-    if (error != 0)
-        unlink(temporary.c_str());
-    return error;
-}
-
 // The kind's own details for a `list` line, after "kind=...".
-std::string Details(const ShmSegment& segment, const SegmentDetails& details) {
+std::string Details(const vyxshm_os::Mapping& segment, const SegmentDetails& details) {
     char text[200] = "";
     switch (details.kind) {
     case SegmentKind::Ring64:
@@ -153,34 +116,33 @@ std::string Details(const ShmSegment& segment, const SegmentDetails& details) {
     return text;
 }
 
-// stat of /dev/shm/NAME: 0 or errno.
-int StatSegment(const std::string& name, struct stat* info) {
-    return stat(("/dev/shm/" + name).c_str(), info) == 0 ? 0 : errno;
-}
-
 } // namespace
 
 int ShmCommand_List() {
     std::vector<std::string> names;
-    if (!ShmSegment_ListNames(names))
-        return Fail("cannot read /dev/shm: %s", std::strerror(errno));
+    std::string error;
+    if (!vyxshm_os::ListNames(names, error))
+        return Fail("%s", error.c_str());
+    std::sort(names.begin(), names.end());
     ShmMappers mappers;
     mappers.Scan();
     for (const std::string& name : names) {
-        struct stat info {};
-        if (StatSegment(name, &info) != 0)
+        uint64_t size = 0;
+        vyxshm_os::SegmentId id;
+        if (vyxshm_os::Stat(name, &size, &id) != 0)
             continue; // removed meanwhile
-        ShmSegment segment;
+        vyxshm_os::Mapping segment;
         SegmentDetails details;
         // A segment this user may not read is listed all the same, as of unknown kind.
         if (segment.Open(name, false) == 0)
             details = SegmentKind_Classify(segment.base, segment.size);
-        std::printf("%s size=%lld kind=%s%s processes=%s\n", name.c_str(),
-                    static_cast<long long>(info.st_size), SegmentKind_Name(details.kind),
-                    Details(segment, details).c_str(),
-                    ShmMappers_Text(mappers.Of(info.st_dev, info.st_ino)).c_str());
+        std::printf("%s size=%" PRIu64 " kind=%s%s processes=%s\n", name.c_str(), size,
+                    SegmentKind_Name(details.kind), Details(segment, details).c_str(),
+                    mappers.Text(id).c_str());
     }
-    if (mappers.Unreadable() > 0)
+    if (!mappers.Known())
+        std::fprintf(stderr, "vyxshm: note: %s\n", mappers.Note().c_str());
+    else if (mappers.Unreadable() > 0)
         std::fprintf(stderr,
                      "vyxshm: note: %d process(es) whose maps could not be read are not shown\n",
                      mappers.Unreadable());
@@ -188,7 +150,7 @@ int ShmCommand_List() {
 }
 
 int ShmCommand_Info(const std::string& name) {
-    ShmSegment segment;
+    vyxshm_os::Mapping segment;
     RingInfo ring;
     int status = 0;
     if (!OpenRing(name, false, &segment, &ring, &status))
@@ -204,7 +166,7 @@ int ShmCommand_Info(const std::string& name) {
 
 int ShmCommand_Read(const std::string& name, uint64_t number, const std::string& output,
                     bool release) {
-    ShmSegment segment;
+    vyxshm_os::Mapping segment;
     RingInfo ring;
     int status = 0;
     if (!OpenRing(name, release, &segment, &ring, &status) ||
@@ -212,10 +174,12 @@ int ShmCommand_Read(const std::string& name, uint64_t number, const std::string&
         return status;
     const uint8_t* block = ReadBlock(segment, ring, number);
     if (!output.empty()) {
-        if (int error = SaveFile(output, block, ring.blockSize))
-            return Fail("cannot write \"%s\": %s", output.c_str(), std::strerror(error));
-    } else if (!WriteAll(STDOUT_FILENO, block, ring.blockSize)) {
-        return Fail("cannot write to standard output: %s", std::strerror(errno));
+        if (int error = vyxshm_os::SaveFile(output, block, ring.blockSize))
+            return Fail("cannot write \"%s\": %s", output.c_str(),
+                        vyxshm_os::ErrorText(error).c_str());
+    } else if (std::fwrite(block, 1, ring.blockSize, stdout) != ring.blockSize ||
+               std::fflush(stdout) != 0) {
+        return Fail("cannot write to standard output");
     }
     // Released only once its bytes are safely out.
     if (release && !ReleaseBlock(segment, ring, number))
@@ -224,7 +188,7 @@ int ShmCommand_Read(const std::string& name, uint64_t number, const std::string&
 }
 
 int ShmCommand_Release(const std::string& name, uint64_t number) {
-    ShmSegment segment;
+    vyxshm_os::Mapping segment;
     RingInfo ring;
     int status = 0;
     if (!OpenRing(name, true, &segment, &ring, &status) ||
@@ -239,17 +203,20 @@ int ShmCommand_Remove(const std::string& name, bool force) {
     int status = 0;
     if (!CheckName(name, &status))
         return status;
-    struct stat info {};
-    if (int error = StatSegment(name, &info))
+    uint64_t size = 0;
+    vyxshm_os::SegmentId id;
+    if (int error = vyxshm_os::Stat(name, &size, &id))
         return OpenFailed(name, error);
+    std::string why;
+    if (!vyxshm_os::CanRemoveNames(why))
+        return Fail("cannot remove \"%s\": %s", name.c_str(), why.c_str());
     ShmMappers mappers;
     mappers.Scan();
-    const std::vector<ShmMapper> users = mappers.Of(info.st_dev, info.st_ino);
-    if (!users.empty() && !force)
+    if (!mappers.Of(id).empty() && !force)
         return Fail("\"%s\" is mapped by %s; not removed (--force removes the name anyway)",
-                    name.c_str(), ShmMappers_Text(users).c_str());
-    if (shm_unlink(("/" + name).c_str()) != 0)
-        return Fail("cannot remove \"%s\": %s", name.c_str(), std::strerror(errno));
+                    name.c_str(), mappers.Text(id).c_str());
+    if (int error = vyxshm_os::RemoveName(name))
+        return Fail("cannot remove \"%s\": %s", name.c_str(), vyxshm_os::ErrorText(error).c_str());
     return 0;
 }
 

@@ -1,33 +1,36 @@
 #pragma once
-// Which processes map which shared-memory segment, from /proc/*/maps. POSIX segment names
-// outlive the processes that made them, so a crashed server leaves its segments behind; a
-// segment that no process maps any more is stale.
+// Which processes map which shared-memory segment. POSIX segment names outlive the processes
+// that made them, so a crashed server leaves its segments behind; a segment that no process
+// maps any more is stale.
 
-#include <map>
+#include "host/vyxshm/vyxshmos.h"
+
 #include <string>
-#include <sys/types.h>
-#include <utility>
 #include <vector>
 
 struct ShmMapper {
-    pid_t pid = 0;
-    std::string command; // /proc/PID/comm, blanks and commas made '_'
+    long pid = 0;
+    std::string command;
 };
 
 class ShmMappers {
 public:
-    // Reads the maps of every process but this one. Processes whose maps may not be read
-    // (another user's, without root) are counted in Unreadable().
+    // Reads the mappings of every process but this one. Processes whose mappings may not be
+    // read are counted in Unreadable(); where the system does not tell at all, Known() is
+    // false and Note() says why.
     void Scan();
 
-    // The processes mapping the object (device and inode as fstat gives them), by pid.
-    std::vector<ShmMapper> Of(dev_t device, ino_t inode) const;
+    // The processes mapping the segment, by pid.
+    std::vector<ShmMapper> Of(const vyxshm_os::SegmentId& id) const;
     int Unreadable() const { return unreadable; }
+    bool Known() const { return known; }
+    const std::string& Note() const { return note; }
+    // "1234/lintelhost,5678/viewer", "none", or "unknown" where the system does not tell.
+    std::string Text(const vyxshm_os::SegmentId& id) const;
 
 private:
-    std::map<std::pair<dev_t, ino_t>, std::map<pid_t, std::string>> mappers;
+    vyxshm_os::MapperTable mappers;
     int unreadable = 0;
+    bool known = false;
+    std::string note;
 };
-
-// "1234/lintelhost,5678/vyxdemo", or "none".
-std::string ShmMappers_Text(const std::vector<ShmMapper>& list);

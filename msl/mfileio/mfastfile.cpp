@@ -286,7 +286,7 @@ std::int64_t MFastFile_WriteLinesAtOnce(const char* name, const char* text, std:
         work.reset(new (std::nothrow) char[room > 0 ? room : 1]);
     if (!work) {
         MERRTRACE("MFastFile_WriteLinesAtOnce(): malloc(%zu) failed: %.50s",
-                  static_cast<std::size_t>(room), os::ErrorText(ENOMEM).c_str());
+                  static_cast<std::size_t>(room), std::strerror(ENOMEM));
         return -1;
     }
     std::uint64_t length = LineEndsToCrLf(text, size, work.get());

@@ -62,7 +62,7 @@ bool file_dirname(std::string_view path, std::string& dir) {
 std::string file_join(std::string_view dir, std::string_view name) {
     std::string path(dir);
     if (!dir.empty() && dir.back() != '/' && dir.back() != '\\')
-        path += '/';
+        path += os::Separator();
     path += name;
     return path;
 }

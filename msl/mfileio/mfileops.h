@@ -22,8 +22,10 @@ bool file_rename(const char* from, const char* to);
 
 // The path up to and including its last separator; false when it has none.
 bool file_dirname(std::string_view path, std::string& dir);
-// `name` inside `dir`: "dir/name", without a second separator when `dir` ends in '/' or '\\'
-// (directories taken from Windows configurations do), and `name` alone when `dir` is empty.
+// `name` inside `dir`: dir, the platform's separator ('/' on Linux, '\\' on Windows), name;
+// without a second separator when `dir` ends in '/' or '\\' (directories taken from Windows
+// configurations do), and `name` alone when `dir` is empty. Every path the system builds from
+// a folder and a name goes through here.
 std::string file_join(std::string_view dir, std::string_view name);
 
 // Starts with a separator, or with a drive letter and a colon.

@@ -26,7 +26,8 @@ int MapObject(Handle handle, size_t size, void** address);
 int UnmapObject(void* address, size_t size);
 int CloseObject(Handle handle);
 
-// Removes the name; objects still mapped stay valid until their last mapping goes.
+// Removes the name; objects still mapped stay valid until their last mapping goes. Nothing to
+// do on Windows, where a name goes with the last handle.
 int RemoveName(const char* name);
 
 bool AlreadyExists(int error);
@@ -35,6 +36,8 @@ bool NotFound(int error);
 // An error code that stands for "this is not what we expected to find".
 int InvalidObjectError();
 
+// Waiting on a word is the named event of the POSIX build (mnamedevent_posix.cpp); the Windows
+// build has kernel events and leaves these two out.
 // Blocks while *word equals `expected`, at most `timeoutNs` nanoseconds (negative: no limit).
 // Returns 0 when woken (or the word differed), else the error (time-out, interruption);
 // callers re-check the word in any case.

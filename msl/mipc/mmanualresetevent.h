@@ -3,15 +3,15 @@
 // releases every waiter, until it is reset. The autoinfo wake-up thread waits on one with its
 // interval as time-out and ends when the event is set.
 
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
+#include <memory>
 
 class MManualResetEvent {
 public:
     static constexpr std::uint32_t Infinite = 0xFFFFFFFFu; // a time-out that never expires
 
     explicit MManualResetEvent(bool initiallySet = false);
+    ~MManualResetEvent();
     MManualResetEvent(const MManualResetEvent&) = delete;
     MManualResetEvent& operator=(const MManualResetEvent&) = delete;
 
@@ -26,7 +26,8 @@ public:
     bool Wait(std::uint32_t timeoutMs);
 
 private:
-    mutable std::mutex mutex;
-    std::condition_variable changed;
-    bool set;
+    // An event of the system on Windows (mmanualresetevent_win32.cpp); a mutex, a condition
+    // variable and a flag elsewhere (mmanualresetevent_posix.cpp).
+    struct State;
+    std::unique_ptr<State> state;
 };

@@ -6,6 +6,8 @@
 // The formatting helpers report failures to the error log, not the error trace, because they
 // are used while trace messages are being built.
 
+#include "platform/trace/printfformat.h"
+
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
@@ -13,16 +15,14 @@
 #include <string_view>
 
 // The formatted text; the empty string (and an error-log line) when formatting fails.
-std::string stl_string_format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string stl_string_format(const char* format, ...) VYX_PRINTF_FORMAT(1, 2);
 
 // Assigns the formatted text to `target` and returns its length; -1 when formatting fails,
 // with `target` unchanged.
-int stl_string_format(std::string& target, const char* format, ...)
-    __attribute__((format(printf, 2, 3)));
+int stl_string_format(std::string& target, const char* format, ...) VYX_PRINTF_FORMAT(2, 3);
 
 // stl_string_format with an argument list; `args` is left unused for the caller to va_end.
-std::string stl_string_format_va(const char* format, va_list args)
-    __attribute__((format(printf, 1, 0)));
+std::string stl_string_format_va(const char* format, va_list args) VYX_PRINTF_FORMAT(1, 0);
 
 // Appends the decimal text of `value`.
 void stl_string_append_int(std::string& s, std::int32_t value);

@@ -8,7 +8,11 @@
 #include <cstdint>
 #include <string>
 
+#if defined(_WIN32)
+#define VYX_EXPORT extern "C" __declspec(dllexport)
+#else
 #define VYX_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 class MClientNotifier;
 class MOutputChannel;

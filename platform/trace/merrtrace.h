@@ -7,6 +7,8 @@
 // (MErrTrace_ClearContext). Contexts nest per thread: a context ended with lines still in
 // it hands them to the enclosing context, so an outer caller can still report them.
 
+#include "platform/trace/printfformat.h"
+
 #include <string>
 #include <vector>
 
@@ -17,13 +19,13 @@ void MErrTrace_EndContext();
 void _MErrTrace_Location(int reserved, const char* sourceFile, int line);
 
 // Adds one printf-style line to the current context of this thread.
-void _MErrTrace_Add(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void _MErrTrace_Add(const char* format, ...) VYX_PRINTF_FORMAT(1, 2);
 
 // Discards what the current context holds (an expected failure).
 void MErrTrace_ClearContext();
 
 // Writes the headline and then the collected lines to the error log, and empties the context.
-void _MErrTrace_DumpContextToMErrLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void _MErrTrace_DumpContextToMErrLog(const char* format, ...) VYX_PRINTF_FORMAT(1, 2);
 
 // The lines the current context of this thread holds, innermost cause first.
 std::vector<std::string> MErrTrace_GetContextLines();

@@ -6,6 +6,8 @@
 //        MTRACE_LEVEL(level, "Open(): %s", name); level held in a variable
 //        MTRACE_ALWAYS("Open(): %s", name);       whatever the level (rare, grave events)
 
+#include "platform/trace/printfformat.h"
+
 #include <cstdarg>
 
 // True when messages of this level are enabled for the channel; test before formatting.
@@ -16,10 +18,10 @@ bool _MTrace_TestLevel(const char* channel, int level);
 bool _MTrace_Location(const char* sourceFile, int line, const char* channel, int level);
 
 // Writes a printf-style message unconditionally, at the level of the last _MTrace_Location.
-void _MTrace_Always(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void _MTrace_Always(const char* format, ...) VYX_PRINTF_FORMAT(1, 2);
 
 // Writes a printf-style message at the given level, when that level is enabled.
-void _MTrace_Level(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void _MTrace_Level(int level, const char* format, ...) VYX_PRINTF_FORMAT(2, 3);
 
 // Sets the level of a channel; messages of this level and below are written.
 void _MTrace_SetLevel(const char* channel, int level);

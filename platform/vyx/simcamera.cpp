@@ -1,5 +1,6 @@
 #include "platform/vyx/simcamera.h"
 
+#include "platform/trace/printfformat.h"
 #include "platform/vyx/camerainfoxml.h"
 
 #include <algorithm>
@@ -18,7 +19,7 @@ namespace {
 
 thread_local std::string t_lastError;
 
-bool Fail(const char* format, ...) __attribute__((format(printf, 1, 2)));
+bool Fail(const char* format, ...) VYX_PRINTF_FORMAT(1, 2);
 
 bool Fail(const char* format, ...) {
     char text[512];

@@ -2,106 +2,43 @@
 
 #include "tests/support/testsupport.h"
 
-#include <cerrno>
-#include <chrono>
-#include <csignal>
-#include <cstdio>
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/mman.h>
-#include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
+#endif
 
 namespace vyx::test {
 
-namespace {
+#if defined(_WIN32)
 
-using Clock = std::chrono::steady_clock;
-
-bool Expired(Clock::time_point start, int timeoutMs) {
-    return Clock::now() - start > std::chrono::milliseconds(timeoutMs);
+RawSegment::RawSegment(const std::string& prefix, size_t size)
+    : name(UniqueName(prefix)), size(size) {
+    HANDLE made = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                     static_cast<DWORD>(size), name.c_str());
+    if (made == nullptr)
+        return;
+    mapping = made;
+    bytes = static_cast<uint8_t*>(MapViewOfFile(made, FILE_MAP_ALL_ACCESS, 0, 0, size));
 }
 
-} // namespace
-
-Pipe::Pipe() {
-    if (pipe2(fds, O_CLOEXEC) != 0)
-        fds[0] = fds[1] = -1;
+RawSegment::~RawSegment() {
+    if (bytes != nullptr)
+        UnmapViewOfFile(bytes);
+    if (mapping != nullptr)
+        CloseHandle(mapping);
 }
 
-Pipe::~Pipe() {
-    close(fds[0]);
-    close(fds[1]);
+bool SegmentExists(const std::string& name) {
+    HANDLE found = OpenFileMappingA(FILE_MAP_READ, FALSE, name.c_str());
+    if (found != nullptr)
+        CloseHandle(found);
+    return found != nullptr;
 }
 
-bool Pipe::Send(char byte) {
-    return write(fds[1], &byte, 1) == 1;
-}
-
-bool Pipe::Receive(char* byte, int timeoutMs) {
-    pollfd wanted{fds[0], POLLIN, 0};
-    int ready;
-    do {
-        ready = poll(&wanted, 1, timeoutMs);
-    } while (ready < 0 && errno == EINTR);
-    return ready == 1 && read(fds[0], byte, 1) == 1;
-}
-
-ChildProcess::ChildProcess(const std::function<int()>& body) {
-    std::fflush(nullptr);
-    pid = fork();
-    if (pid == 0)
-        _exit(body());
-}
-
-ChildProcess::~ChildProcess() {
-    Kill();
-}
-
-int ChildProcess::Wait(int timeoutMs) {
-    if (pid <= 0)
-        return -1;
-    auto start = Clock::now();
-    int status = 0;
-    // Polling the exit status is a bounded wait for an event, not an ordering by sleep.
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-        if (Expired(start, timeoutMs)) {
-            Kill();
-            return -1;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    pid = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-bool ChildProcess::Kill() {
-    if (pid <= 0)
-        return false;
-    kill(pid, SIGKILL);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    pid = -1;
-    return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
-}
-
-bool ChildProcess::WaitUntilSleeping(int timeoutMs) const {
-    char path[64];
-    std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
-    auto start = Clock::now();
-    while (!Expired(start, timeoutMs)) {
-        if (FILE* file = std::fopen(path, "r")) {
-            char state = '?';
-            int matched = std::fscanf(file, "%*d (%*[^)]) %c", &state);
-            std::fclose(file);
-            if (matched == 1 && state == 'S')
-                return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return false;
-}
+#else
 
 RawSegment::RawSegment(const std::string& prefix, size_t size)
     : name(UniqueName(prefix)), size(size) {
@@ -119,5 +56,11 @@ RawSegment::~RawSegment() {
         munmap(bytes, size);
     shm_unlink(("/" + name).c_str());
 }
+
+bool SegmentExists(const std::string& name) {
+    return PathExists("/dev/shm/" + name);
+}
+
+#endif
 
 } // namespace vyx::test

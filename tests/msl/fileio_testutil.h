@@ -2,6 +2,7 @@
 // Helpers of the file I/O tests.
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -33,5 +34,15 @@ inline std::string RandomBytes(std::size_t size, unsigned seed) {
         c = static_cast<char>(rng());
     return bytes;
 }
+
+// Files whose reads, or writes, fail in the system call once opened, with the system's error
+// code: this process's memory read from address 0, and /dev/full. Windows has no such files,
+// and Wine does not let a byte-range lock stop its own process: the tests that use them are on
+// the list of tests that do not run under Wine (cmake/VyxWindows.cmake).
+struct FailingFiles {
+    explicit FailingFiles(const std::string& /*folder*/) {}
+    const std::string readFails = "/proc/self/mem", writeFails = "/dev/full";
+    static constexpr int kReadError = 5, kWriteError = 28; // EIO, ENOSPC
+};
 
 } // namespace fileio_test

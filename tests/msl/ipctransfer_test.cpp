@@ -85,26 +85,69 @@ protected:
     const Variant& ring = *GetParam();
 };
 
+// A layout by the name a child gets.
+const Variant& Layout(const std::string& name) {
+    return name == vyx::test::kWide.name ? vyx::test::kWide : vyx::test::kNarrow;
+}
+
+constexpr uint64_t kTransferBlocks = 20000;
+constexpr size_t kTransferRingSize = 71 + 8 * (kBlockSize + 8);
+constexpr size_t kHeldRingSize = 71 + 4 * (kBlockSize + 8);
+
+// Links the ring buffer once `go` says that it exists.
+void* LinkAfter(const Variant& ring, const std::string& ringName, Pipe& go) {
+    char byte;
+    void* rb = go.Receive(&byte) ? MSharedMem_Link(ringName.c_str()) : nullptr;
+    return rb != nullptr && ring.link(rb) == 1 ? rb : nullptr;
+}
+
 } // namespace
 
+// The camera's side in its own process: makes both segments and writes every block.
+VYX_TEST_CHILD(WriteTransfer) {
+    const Variant& ring = Layout(args.at(0));
+    Pipe ready(args.at(3));
+    void* rb = MSharedMem_Create(args.at(1).c_str(), kTransferRingSize);
+    void* fifo = MSharedMem_Create(args.at(2).c_str(), 64 + 9 * kLine);
+    if (rb == nullptr || fifo == nullptr ||
+        ring.create(rb, ring.calc(kTransferRingSize, kBlockSize), kBlockSize) != 1 ||
+        MMemLineFifo_Create(fifo, 8, kLine) != 1)
+        return 1;
+    ready.Send('r');
+    if (!WriteBlocks(ring, rb, fifo, kTransferBlocks))
+        return 2;
+    // Our names go with us; the reader keeps its views.
+    return MSharedMem_Unlink(rb) == 1 && MSharedMem_Unlink(fifo) == 1 ? 0 : 3;
+}
+
+// A reader that holds blocks 1 and 2 until it is killed.
+VYX_TEST_CHILD(HoldBlocks) {
+    const Variant& ring = Layout(args.at(0));
+    Pipe go(args.at(2)), back(args.at(3));
+    void* rb = LinkAfter(ring, args.at(1), go);
+    if (rb == nullptr || !Holds(ring.read(rb, 1), 1) || !Holds(ring.read(rb, 2), 2))
+        return 1;
+    back.Send('h');
+    char byte;
+    go.Receive(&byte, 600000);
+    return 2;
+}
+
+// A reader that releases the blocks the killed one held.
+VYX_TEST_CHILD(ReleaseHeldBlocks) {
+    const Variant& ring = Layout(args.at(0));
+    Pipe go(args.at(2));
+    void* rb = LinkAfter(ring, args.at(1), go);
+    return rb != nullptr && Holds(ring.read(rb, 1), 1) && ring.release(rb, 1) == 1 &&
+                   ring.release(rb, 2) == 1
+               ? 0
+               : 1;
+}
+
 TEST_P(TransferConcurrency, EveryBlockArrivesIntactAndIsReleased) {
-    constexpr uint64_t kBlocks = 20000;
-    const size_t ringSize = 71 + 8 * (kBlockSize + 8);
     std::string ringName = UniqueName("ring"), fifoName = UniqueName("fifo");
     Pipe ready;
-    ChildProcess writer([&] {
-        void* rb = MSharedMem_Create(ringName.c_str(), ringSize);
-        void* fifo = MSharedMem_Create(fifoName.c_str(), 64 + 9 * kLine);
-        if (rb == nullptr || fifo == nullptr ||
-            ring.create(rb, ring.calc(ringSize, kBlockSize), kBlockSize) != 1 ||
-            MMemLineFifo_Create(fifo, 8, kLine) != 1)
-            return 1;
-        ready.Send('r');
-        if (!WriteBlocks(ring, rb, fifo, kBlocks))
-            return 2;
-        // Our names go with us; the reader keeps its views.
-        return MSharedMem_Unlink(rb) == 1 && MSharedMem_Unlink(fifo) == 1 ? 0 : 3;
-    });
+    ChildProcess writer("WriteTransfer", {ring.name, ringName, fifoName, ready.Token()});
     char byte;
     ASSERT_TRUE(ready.Receive(&byte));
     void* rb = MSharedMem_Link(ringName.c_str());
@@ -112,7 +155,7 @@ TEST_P(TransferConcurrency, EveryBlockArrivesIntactAndIsReleased) {
     ASSERT_TRUE(rb != nullptr && fifo != nullptr);
     ASSERT_EQ(ring.link(rb), 1);
     ASSERT_EQ(MMemLineFifo_Link(fifo), 1);
-    EXPECT_EQ(ReadBlocks(ring, rb, fifo, kBlocks), 0u);
+    EXPECT_EQ(ReadBlocks(ring, rb, fifo, kTransferBlocks), 0u);
     EXPECT_EQ(ring.used(rb), 0u);
     EXPECT_EQ(writer.Wait(), 0);
     EXPECT_EQ(MSharedMem_Unlink(rb) + MSharedMem_Unlink(fifo), 2);
@@ -137,31 +180,12 @@ TEST_P(TransferConcurrency, ThreadsHandBlocksOverThroughTheLineFifo) {
 }
 
 TEST_P(TransferConcurrency, KilledReaderLeavesItsBlocksInUse) {
-    const size_t ringSize = 71 + 4 * (kBlockSize + 8);
+    const size_t ringSize = kHeldRingSize;
     std::string ringName = UniqueName("ring");
     Pipe goFirst, goSecond, back;
-    // Both readers are forked before the segment exists, so each links it by name.
-    auto linkAfter = [&](Pipe& go) {
-        char byte;
-        void* rb = go.Receive(&byte) ? MSharedMem_Link(ringName.c_str()) : nullptr;
-        return rb != nullptr && ring.link(rb) == 1 ? rb : nullptr;
-    };
-    ChildProcess doomed([&] {
-        void* rb = linkAfter(goFirst);
-        if (rb == nullptr || !Holds(ring.read(rb, 1), 1) || !Holds(ring.read(rb, 2), 2))
-            return 1;
-        back.Send('h');
-        char byte;
-        goFirst.Receive(&byte, 600000); // holds blocks 1 and 2 until it is killed
-        return 2;
-    });
-    ChildProcess rescuer([&] {
-        void* rb = linkAfter(goSecond);
-        return rb != nullptr && Holds(ring.read(rb, 1), 1) && ring.release(rb, 1) == 1 &&
-                       ring.release(rb, 2) == 1
-                   ? 0
-                   : 1;
-    });
+    // Both readers start before the segment exists, so each links it by name.
+    ChildProcess doomed("HoldBlocks", {ring.name, ringName, goFirst.Token(), back.Token()});
+    ChildProcess rescuer("ReleaseHeldBlocks", {ring.name, ringName, goSecond.Token()});
 
     void* rb = MSharedMem_Create(ringName.c_str(), ringSize);
     ASSERT_NE(rb, nullptr);

@@ -22,6 +22,9 @@ namespace {
 
 constexpr std::size_t B = MFastFile::kBufferSize;
 
+// The system's code for "the file exists": ERROR_FILE_EXISTS on Windows, EEXIST elsewhere.
+const std::string kFileExists = vyx::test::kSeparator == '\\' ? "80" : "17";
+
 Lines ReadAllLines(MFastFileReader& reader) {
     Lines lines;
     std::string line;
@@ -220,7 +223,7 @@ TEST(MFastFileWriter, ModesOfTheWriterAndTheWholeFileWrite) {
     MFastFileWriter refused(path.c_str(), MFASTFILE_MODE_NEW);
     EXPECT_FALSE(refused.IsOpen());
     EXPECT_EQ(capture.ErrTrace(),
-              (Lines{"openwritefile(): CreateFile(\"" + path + "\") failed: 17",
+              (Lines{"openwritefile(): CreateFile(\"" + path + "\") failed: " + kFileExists,
                      "MFastFileWriter::Open(): openwritefile(" + path + ", 0) failed",
                      "MFastFileWriter::MFastFileWriter(): Open(\"" + path + "\",0) failed"}));
     capture.Clear();
@@ -325,16 +328,22 @@ TEST(MFastFileWholeFile, ReadsAndTheirFailures) {
 }
 
 TEST(MFastFileWholeFile, SafeReplaceKeepsFolderAndPermissions) {
+    // Windows keeps only read-only or not, and a read-only file cannot be replaced.
+#if defined(_WIN32)
+    const unsigned kMode = 0666;
+#else
+    const unsigned kMode = 0640;
+#endif
     TempDir dir;
     std::string path = dir.File("w.txt");
     ASSERT_TRUE(WriteFileBytes(path, "old"));
-    ::chmod(path.c_str(), 0640);
+    ::chmod(path.c_str(), kMode);
     std::string big = RandomBytes(300000, 5);
     for (int mode : {10, 14}) {
         EXPECT_EQ(MFastFile_WriteAtOnce(path.c_str(), big.data(), big.size(), mode),
                   static_cast<std::int64_t>(big.size()));
         EXPECT_EQ(ReadFileBytes(path), big);
-        EXPECT_EQ(PermissionBits(path), 0640u);
+        EXPECT_EQ(PermissionBits(path), kMode);
         EXPECT_EQ(ListNames(dir.Path()), Lines{"w.txt"}); // no temporary file left
         big[0] ^= 1;
     }
@@ -350,7 +359,7 @@ TEST(MFastFileWholeFile, FailedSafeReplaceKeepsTheTarget) {
     TempDir dir;
     // The target is a non-empty folder: the rename fails, the temporary file goes away.
     std::string target = dir.File("target");
-    ASSERT_EQ(::mkdir(target.c_str(), 0755), 0);
+    ASSERT_TRUE(std::filesystem::create_directory(target));
     ASSERT_TRUE(WriteFileBytes(target + "/inside", "keep"));
     TraceCapture capture;
     EXPECT_EQ(MFastFile_WriteAtOnce(target.c_str(), "data", 4, 10), -1);
@@ -359,10 +368,18 @@ TEST(MFastFileWholeFile, FailedSafeReplaceKeepsTheTarget) {
     const std::string head = "file_rename(): MoveFileEx(";
     ASSERT_EQ(lines[0].rfind(head, 0), 0u) << lines[0];
     std::string tempName = lines[0].substr(head.size(), lines[0].find(',') - head.size());
-    EXPECT_EQ(tempName.rfind(dir.Path() + "/ffw", 0), 0u) << tempName;
+    EXPECT_EQ(tempName.rfind(dir.Path() + vyx::test::kSeparator + "ffw", 0), 0u) << tempName;
+#if defined(_WIN32)
+    EXPECT_EQ(lines[0], head + tempName + "," + target + ") failed: 5"); // access denied
+    EXPECT_EQ(lines[1].rfind("MFastFile_WriteAtOnce(): file_rename(" + tempName + "," + target +
+                                 ") failed: ",
+                             0),
+              0u);
+#else
     EXPECT_EQ(lines[0], head + tempName + "," + target + ") failed: 21");
     EXPECT_EQ(lines[1], "MFastFile_WriteAtOnce(): file_rename(" + tempName + "," + target +
                             ") failed: Is a directory");
+#endif
     EXPECT_EQ(ListNames(dir.Path()), Lines{"target"});
     EXPECT_EQ(ReadFileBytes(target + "/inside"), "keep");
     capture.Clear();
@@ -371,7 +388,10 @@ TEST(MFastFileWholeFile, FailedSafeReplaceKeepsTheTarget) {
     std::string lost = dir.File("no/such/file");
     EXPECT_EQ(MFastFile_WriteAtOnce(lost.c_str(), "x", 1, 10), -1);
     EXPECT_EQ(MFastFile_WriteLinesAtOnce(lost.c_str(), "x\n", 2, 2), -1);
-    EXPECT_EQ(capture.ErrTrace().front(), "MFastFile_WriteAtOnce(): GetTempFileName() failed:2");
+    // No such file, or on Windows no such folder (ERROR_DIRECTORY).
+    const std::string missingCode = vyx::test::kSeparator == '/' ? "2" : "267";
+    EXPECT_EQ(capture.ErrTrace().front(),
+              "MFastFile_WriteAtOnce(): GetTempFileName() failed:" + missingCode);
     EXPECT_EQ(capture.ErrTrace().back(), "MFastFile_WriteLinesAtOnce(): MFastFile_WriteAtOnce(\"" +
                                              lost + "\",..,3,2) failed");
 }
@@ -401,15 +421,18 @@ TEST(MFastFileWholeFile, CopyFile) {
               "MFastFile_CopyFile(): file_size(\"" + missing + "\") failed");
 }
 
-// Failures of the system calls themselves: a read error (reading a process's memory from
-// address 0) and a full disk (/dev/full).
+// Failures of the system calls themselves: a read error and a full disk (or a locked file).
 TEST(MFastFile, SystemReadAndWriteErrors) {
+    TempDir dir;
+    FailingFiles failing(dir.Path());
     TraceCapture capture;
-    MFastFileReader reader("/proc/self/mem");
+    MFastFileReader reader(failing.readFails.c_str());
     ASSERT_TRUE(reader.IsOpen()) << capture.Dump();
     std::string line;
     EXPECT_FALSE(reader.ReadLine(line));
-    EXPECT_EQ(capture.ErrTrace(), (Lines{"read64(): ReadFile() failed: 5",
+    const std::string readError = std::to_string(FailingFiles::kReadError);
+    const std::string writeError = std::to_string(FailingFiles::kWriteError);
+    EXPECT_EQ(capture.ErrTrace(), (Lines{"read64(): ReadFile() failed: " + readError,
                                          "MFastFileReader::fill_buffer(): read64() failed",
                                          "MFastFileReader::ReadLine(STL): fill_buffer() failed"}));
     capture.Clear();
@@ -419,15 +442,16 @@ TEST(MFastFile, SystemReadAndWriteErrors) {
     EXPECT_TRUE(MErrTrace_GetContextLines().empty());
     capture.Clear();
 
-    MFastFileWriter writer("/dev/full", MFASTFILE_MODE_OVERWRITE);
+    MFastFileWriter writer(failing.writeFails.c_str(), MFASTFILE_MODE_OVERWRITE);
     ASSERT_TRUE(writer.IsOpen()) << capture.Dump();
     EXPECT_EQ(writer.WriteString("fits in the buffer"), 18);
     EXPECT_FALSE(writer.Flush());
     EXPECT_EQ(capture.ErrTrace(),
-              (Lines{"write64(): WriteFile() failed: 28",
+              (Lines{"write64(): WriteFile() failed: " + writeError,
                      "MFastFileWriter::write_to_disk(): wrote only 0 bytes instead of 18 bytes"}));
     capture.Clear();
-    EXPECT_EQ(MFastFile_WriteAtOnce("/dev/full", "abc", 3, MFASTFILE_MODE_OVERWRITE), -1);
-    EXPECT_EQ(capture.ErrTrace(), (Lines{"write64(): WriteFile() failed: 28",
+    EXPECT_EQ(MFastFile_WriteAtOnce(failing.writeFails.c_str(), "abc", 3, MFASTFILE_MODE_OVERWRITE),
+              -1);
+    EXPECT_EQ(capture.ErrTrace(), (Lines{"write64(): WriteFile() failed: " + writeError,
                                          "MFastFile_WriteAtOnce(): write64() failed"}));
 }

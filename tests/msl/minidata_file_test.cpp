@@ -195,9 +195,14 @@ TEST(MIniDataFileFailure, OpenReportsItsCause) {
               (Lines{"MIniData::parse_line(): No '=' found in \"no equals sign\" in section [A]",
                      "MIniData::Open(): parse_line(no equals sign) failed"}));
     EXPECT_EQ(ini.GetContentString(), "[A]\n"); // what parsed before the failure stays
-    // A read error is not an end of file: reading this process's memory at offset 0 fails.
-    capture.Clear();
-    EXPECT_FALSE(ini.Open("/proc/self/mem"));
+}
+
+TEST(MIniDataFileFailure, ReadErrorIsNoEndOfFile) {
+    vyx::test::TempDir dir;
+    fileio_test::FailingFiles failing(dir.Path());
+    vyx::trace::TraceCapture capture;
+    MIniData ini;
+    EXPECT_FALSE(ini.Open(failing.readFails));
     EXPECT_FALSE(ini.IsOpen());
     EXPECT_EQ(capture.ErrTrace().back(), "MIniData::Open(): MFastFileReader::ReadLine() failed")
         << capture.Dump();

@@ -7,8 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <random>
-#include <unistd.h>
 
 namespace {
 
@@ -26,7 +26,34 @@ std::int64_t SafeSave(const std::string& target, const std::string& data) {
                                  MFASTFILE_MODE_OVERWRITE | MFASTFILE_MODE_SAFE);
 }
 
+constexpr std::size_t kSize = 4u << 20;
+
+// The name a safe save gives its temporary file: "ffw", a unique part, ".tmp" (mkstemp's six
+// characters on Linux, GetTempFileNameA's four hexadecimal digits on Windows).
+bool IsTemporaryName(const std::string& name) {
+#if defined(_WIN32)
+    const std::size_t length = 11;
+#else
+    const std::size_t length = 13;
+#endif
+    return name.size() == length && name.rfind("ffw", 0) == 0 &&
+           name.compare(length - 4, 4, ".tmp") == 0;
+}
+
 } // namespace
+
+// Saves the content with the first salt, then the second, alternating, and sends one byte
+// before its first save and one after each save. Bounded, so that an orphaned child ends by
+// itself.
+VYX_TEST_CHILD(SaveAlternately) {
+    const std::string first = Content(kSize, unsigned(std::stoul(args.at(1))));
+    const std::string second = Content(kSize, unsigned(std::stoul(args.at(2))));
+    vyx::test::Pipe progress(args.at(3));
+    for (int k = 0; k < 100000; ++k)
+        if (!progress.Send('r') || SafeSave(args.at(0), k % 2 ? second : first) < 0)
+            return 2;
+    return 0;
+}
 
 // The writer is another process, so there is nothing for ThreadSanitizer to watch: this suite
 // runs in the release and address-sanitizer builds only.
@@ -34,7 +61,7 @@ TEST(SafeSaveKill, KilledWriterLeavesOldOrNewFile) {
     using Clock = std::chrono::steady_clock;
     vyx::test::TempDir dir;
     const std::string target = dir.File("large.dat");
-    const std::size_t size = 4u << 20;
+    const std::size_t size = kSize;
     const std::string a = Content(size, 1), b = Content(size, 77);
 
     // Time a few saves to spread the kills over whole saves, every phase included.
@@ -49,18 +76,11 @@ TEST(SafeSaveKill, KilledWriterLeavesOldOrNewFile) {
     int sawA = 0, sawB = 0, killedMidSave = 0;
     bool currentIsA = true;
     for (int round = 0; round < 50; ++round) {
-        // The child saves the content that is not there first, then alternates, and sends
-        // one byte before its first save and one after each save. Bounded, so that an
-        // orphaned child ends by itself.
+        // The child saves the content that is not there first.
         vyx::test::Pipe progress;
-        const std::string& first = currentIsA ? b : a;
-        const std::string& second = currentIsA ? a : b;
-        vyx::test::ChildProcess child([&] {
-            for (int k = 0; k < 100000; ++k)
-                if (!progress.Send('r') || SafeSave(target, k % 2 ? second : first) < 0)
-                    return 2;
-            return 0;
-        });
+        vyx::test::ChildProcess child(
+            "SaveAlternately",
+            {target, currentIsA ? "77" : "1", currentIsA ? "1" : "77", progress.Token()});
         // Let the child finish 0, 1 or 2 saves, then kill it somewhere inside the next one
         // or two: the kill lands before, during and after renames.
         const int finished = int(rng() % 3);
@@ -91,10 +111,9 @@ TEST(SafeSaveKill, KilledWriterLeavesOldOrNewFile) {
         for (const std::string& name : fileio_test::ListNames(dir.Path())) {
             if (name == "large.dat")
                 continue;
-            EXPECT_TRUE(name.size() == 13 && name.rfind("ffw", 0) == 0 &&
-                        name.compare(9, 4, ".tmp") == 0)
-                << "unexpected file " << name;
-            ::unlink(dir.File(name).c_str());
+            EXPECT_TRUE(IsTemporaryName(name)) << "unexpected file " << name;
+            std::error_code ignored;
+            std::filesystem::remove(dir.File(name), ignored);
             ++killedMidSave;
         }
     }

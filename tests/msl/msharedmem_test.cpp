@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-using vyx::test::PathExists;
 using vyx::test::UniqueName;
 using vyx::trace::TraceCapture;
 using Lines = std::vector<std::string>;
@@ -13,8 +12,16 @@ using Lines = std::vector<std::string>;
 namespace {
 
 bool Exists(const std::string& name) {
-    return PathExists("/dev/shm/" + name);
+    return vyx::test::SegmentExists(name);
 }
+
+// A segment opened from another process is registered with its own size: the object's size on
+// Linux, the size of the region the view spans (whole pages) on Windows.
+#if defined(_WIN32)
+constexpr size_t kLinkedSize = 16384;
+#else
+constexpr size_t kLinkedSize = 12345;
+#endif
 
 } // namespace
 
@@ -109,28 +116,32 @@ TEST(MSharedMem, SegmentsOfOtherProgramsAreOpenedNotTaken) {
     EXPECT_TRUE(Exists(name)) << "a process that only linked removed the name";
 }
 
+// The child creates the segment, so the parent's registry has never seen it.
+VYX_TEST_CHILD(CreateSegmentAndWait) {
+    vyx::test::Pipe toParent(args.at(1)), toChild(args.at(2));
+    auto* bytes = static_cast<unsigned char*>(MSharedMem_Create(args.at(0).c_str(), 12345));
+    if (bytes == nullptr)
+        return 1;
+    for (size_t i = 0; i < 12345; ++i)
+        bytes[i] = static_cast<unsigned char>(i * 7);
+    char reply = 0;
+    if (!toParent.Send('c') || !toChild.Receive(&reply))
+        return 2;
+    if (bytes[12344] != 0xAB)
+        return 3; // the parent's write did not arrive
+    return MSharedMem_Unlink(bytes) == 1 ? 0 : 4;
+}
+
 TEST(SharedMemConcurrency, SegmentCreatedInOneProcessIsLinkedInAnother) {
     std::string name = UniqueName("shm");
     vyx::test::Pipe toParent, toChild;
-    // The child creates the segment after the fork, so the parent's registry has never seen it.
-    vyx::test::ChildProcess child([&] {
-        auto* bytes = static_cast<unsigned char*>(MSharedMem_Create(name.c_str(), 12345));
-        if (bytes == nullptr)
-            return 1;
-        for (size_t i = 0; i < 12345; ++i)
-            bytes[i] = static_cast<unsigned char>(i * 7);
-        char reply = 0;
-        if (!toParent.Send('c') || !toChild.Receive(&reply))
-            return 2;
-        if (bytes[12344] != 0xAB)
-            return 3; // the parent's write did not arrive
-        return MSharedMem_Unlink(bytes) == 1 ? 0 : 4;
-    });
+    vyx::test::ChildProcess child("CreateSegmentAndWait",
+                                  {name, toParent.Token(), toChild.Token()});
     char byte = 0;
     ASSERT_TRUE(toParent.Receive(&byte));
     auto* linked = static_cast<unsigned char*>(MSharedMem_Link(name.c_str()));
     ASSERT_NE(linked, nullptr);
-    EXPECT_EQ(MSharedMem_GetSize(linked), 12345u);
+    EXPECT_EQ(MSharedMem_GetSize(linked), kLinkedSize);
     size_t intact = 0;
     while (intact < 12345 && linked[intact] == static_cast<unsigned char>(intact * 7))
         ++intact;
@@ -138,8 +149,14 @@ TEST(SharedMemConcurrency, SegmentCreatedInOneProcessIsLinkedInAnother) {
     linked[12344] = 0xAB;
     ASSERT_TRUE(toChild.Send('g'));
     EXPECT_EQ(child.Wait(), 0);
+#if defined(_WIN32)
+    // A Windows name lives as long as any process holds the segment.
+    EXPECT_TRUE(Exists(name));
+#else
     // The creator is gone and took the name; our view lives on until we let it go.
     EXPECT_FALSE(Exists(name));
+#endif
     EXPECT_EQ(linked[1], 7);
     EXPECT_EQ(MSharedMem_Unlink(linked), 1);
+    EXPECT_FALSE(Exists(name));
 }

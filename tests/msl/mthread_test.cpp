@@ -6,13 +6,35 @@
 
 #include <algorithm>
 #include <atomic>
-#include <sched.h>
 #include <string>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <sched.h>
+#include <unistd.h>
+#endif
+
 namespace {
+
+// The system's number of the calling thread, and whether it runs at idle priority.
+#if defined(_WIN32)
+int SystemThreadNumber() {
+    return static_cast<int>(GetCurrentThreadId());
+}
+bool RunsAtIdlePriority() {
+    return GetThreadPriority(GetCurrentThread()) == THREAD_PRIORITY_IDLE;
+}
+#else
+int SystemThreadNumber() {
+    return static_cast<int>(gettid());
+}
+bool RunsAtIdlePriority() {
+    return sched_getscheduler(0) == SCHED_IDLE;
+}
+#endif
 
 using Lines = std::vector<std::string>;
 constexpr std::uint32_t kGenerousMs = 30000;
@@ -28,15 +50,15 @@ void* AsArgument(std::uint32_t value) {
 // What a thread saw about itself, reported before it waits for `release`.
 struct Probe {
     std::atomic<int> tid{0};
-    std::atomic<int> policy{-1};
+    std::atomic<bool> idle{false};
     MManualResetEvent started;
     MManualResetEvent release;
 };
 
 std::uint32_t RecordSelf(void* argument) {
     auto* probe = static_cast<Probe*>(argument);
-    probe->tid = static_cast<int>(gettid());
-    probe->policy = sched_getscheduler(0);
+    probe->tid = SystemThreadNumber();
+    probe->idle = RunsAtIdlePriority();
     probe->started.Set();
     return probe->release.Wait(kGenerousMs) ? 7 : 99;
 }
@@ -75,8 +97,8 @@ TEST(ThreadConcurrency, IdentityPriorityAndHandles) {
     ASSERT_GT(thread, 0);
     ASSERT_TRUE(probe.started.Wait(kGenerousMs));
     EXPECT_EQ(probe.tid, thread);
-    EXPECT_NE(thread, static_cast<int>(gettid()));
-    EXPECT_EQ(probe.policy, SCHED_IDLE);
+    EXPECT_NE(thread, SystemThreadNumber());
+    EXPECT_TRUE(probe.idle);
 
     MThreadHandle handle = MThread_DuplicateWindowsHandle(thread);
     ASSERT_NE(handle, MTHREAD_INVALID_HANDLE);

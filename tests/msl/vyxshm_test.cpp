@@ -11,10 +11,13 @@
 #include <algorithm>
 #include <cstdlib>
 #include <gtest/gtest.h>
-#include <sys/mman.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <sstream>
 #include <vector>
+
+#if !defined(_WIN32)
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
 
 using vyx::test::RawSegment;
 using vyx::test::ReadFileBytes;
@@ -27,13 +30,14 @@ struct Result {
     std::string out, err;
 };
 
-// Runs the tool with the arguments (plain words, no quoting needed).
+// Runs the tool with the arguments (plain words separated by blanks).
 Result RunTool(const TempDir& dir, const std::string& args) {
-    std::string command = std::string(VYXSHM_PATH) + " " + args + " >" + dir.File("stdout") +
-                          " 2>" + dir.File("stderr");
-    int status = std::system(command.c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFileBytes(dir.File("stdout")),
-            ReadFileBytes(dir.File("stderr"))};
+    std::vector<std::string> words;
+    std::istringstream split(args);
+    for (std::string word; split >> word;)
+        words.push_back(word);
+    int status = vyx::test::RunProgram(VYXSHM_PATH, words, dir.File("stdout"), dir.File("stderr"));
+    return {status, ReadFileBytes(dir.File("stdout")), ReadFileBytes(dir.File("stderr"))};
 }
 
 // 64-bit layout: header fields at 0, 1, 8, 16, 24, 32; blocks from 64; u64 lock words. Each
@@ -52,10 +56,26 @@ void Write64(RawSegment& s, uint64_t blocks, uint64_t blockSize, uint64_t writeI
     }
 }
 
+#if defined(_WIN32)
+// Windows does not tell which processes map a segment.
+std::string Self() {
+    return "unknown";
+}
+
+// The size of a view, all Windows tells of a segment: whole pages.
+std::string Listed(size_t size) {
+    return std::to_string((size + 4095) / 4096 * 4096);
+}
+#else
 // How `list` names this test process among a segment's mappers.
 std::string Self() {
     return std::to_string(getpid()) + "/test_msl";
 }
+
+std::string Listed(size_t size) {
+    return std::to_string(size);
+}
+#endif
 
 } // namespace
 
@@ -165,7 +185,7 @@ TEST(Vyxshm, RefusesSegmentsWithoutAUsableRingBuffer) {
         EXPECT_EQ(r.status, 1);
         EXPECT_NE(r.err.find("holds no usable ring buffer"), std::string::npos) << r.err;
         EXPECT_EQ(RunTool(dir, "read " + s->name + " 1").status, 1);
-        EXPECT_NE(list.find(s->name + " size=" + std::to_string(s->size) +
+        EXPECT_NE(list.find(s->name + " size=" + Listed(s->size) +
                             " kind=unknown processes=" + Self() + "\n"),
                   std::string::npos)
             << list;
@@ -202,14 +222,66 @@ TEST(Vyxshm, ListTellsEveryKindOfSegment) {
     const std::string mine = " processes=" + Self() + "\n";
     for (const std::string& line : {
              ring64.name + " size=4096 kind=ring64 blocks=3 block_size=100 used=1" + mine,
-             ring32.name + " size=1000 kind=ring32 blocks=2 block_size=50 used=0" + mine,
-             fifo.name + " size=640 kind=linefifo line_length=16 lines=2" + mine,
-             stopped.name + " size=640 kind=linefifo line_length=16 lines=2" + mine,
-             damaged.name + " size=640 kind=unknown" + mine,
-             zeros.name + " size=100 kind=unknown" + mine,
-             eventName + " size=64 kind=event signalled=1" + mine,
+                 ring32.name + " size=" + Listed(1000) +
+                     " kind=ring32 blocks=2 block_size=50 used=0" + mine,
+                 fifo.name + " size=" + Listed(640) + " kind=linefifo line_length=16 lines=2" +
+                     mine,
+                 stopped.name + " size=" + Listed(640) + " kind=linefifo line_length=16 lines=2" +
+                     mine,
+                 damaged.name + " size=" + Listed(640) + " kind=unknown" + mine,
+                 zeros.name + " size=" + Listed(100) + " kind=unknown" + mine,
+#if !defined(_WIN32)
+                 // A named event is a segment of its own only where the system has no named
+                 // events.
+                 eventName + " size=64 kind=event signalled=1" + mine,
+#endif
          })
         EXPECT_NE(list.out.find(line), std::string::npos) << line << "in\n" << list.out;
+}
+
+#if defined(_WIN32)
+TEST(Vyxshm, TellsWhatWindowsDoesNotKnowOrDo) {
+    TempDir dir;
+    RawSegment s("vyxshm", 4096);
+    ASSERT_NE(s.bytes, nullptr);
+    Result list = RunTool(dir, "list");
+    EXPECT_EQ(list.status, 0);
+    EXPECT_NE(list.out.find(s.name + " size=4096 kind=unknown processes=unknown\n"),
+              std::string::npos)
+        << list.out;
+    EXPECT_EQ(list.err,
+              "vyxshm: note: the processes that map a segment are not known on Windows\n");
+    for (const std::string& args : {"remove " + s.name, "remove " + s.name + " --force"}) {
+        Result r = RunTool(dir, args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, "vyxshm: cannot remove \"" + s.name +
+                             "\": Windows has no removable segment names: a segment goes away "
+                             "with the last process that has it open\n");
+    }
+    // Still there: it is only not a ring buffer.
+    EXPECT_NE(RunTool(dir, "info " + s.name).err.find("holds no usable ring buffer"),
+              std::string::npos);
+}
+#else
+VYX_TEST_CHILD(HoldSegmentUntilKilled) {
+    vyx::test::Pipe toParent(args.at(1));
+    void* memory = MSharedMem_Create(args.at(0).c_str(), 8192);
+    if (memory == nullptr || !toParent.Send('k'))
+        return 1;
+    for (;;)
+        pause();
+}
+
+VYX_TEST_CHILD(HoldSegmentUntilTold) {
+    vyx::test::Pipe toParent(args.at(1)), toChild(args.at(2));
+    auto* memory = static_cast<char*>(MSharedMem_Create(args.at(0).c_str(), 4096));
+    if (memory == nullptr || !toParent.Send('m'))
+        return 1;
+    memory[0] = 'x';
+    char go = 0;
+    if (!toChild.Receive(&go))
+        return 2;
+    return memory[0] == 'x' ? 0 : 3; // its mapping outlives the name
 }
 
 TEST(Vyxshm, RemoveTakesOnlyWhatNoProcessMapsUnlessForced) {
@@ -229,13 +301,7 @@ TEST(Vyxshm, RemoveTakesOnlyWhatNoProcessMapsUnlessForced) {
 
     // A process killed while it held its segment leaves the name behind, and the module can
     // no longer create it.
-    vyx::test::ChildProcess victim([&] {
-        void* memory = MSharedMem_Create(stale.c_str(), 8192);
-        if (memory == nullptr || !toParent.Send('k'))
-            return 1;
-        for (;;)
-            pause();
-    });
+    vyx::test::ChildProcess victim("HoldSegmentUntilKilled", {stale, toParent.Token()});
     ASSERT_TRUE(toParent.Receive(&turn));
     const std::string victimText = std::to_string(victim.Pid()) + "/test_msl";
     EXPECT_NE(RunTool(dir, "list")
@@ -246,16 +312,8 @@ TEST(Vyxshm, RemoveTakesOnlyWhatNoProcessMapsUnlessForced) {
     EXPECT_EQ(MSharedMem_Create(stale.c_str(), 8192), nullptr);
 
     // A live process maps the other one.
-    vyx::test::ChildProcess holder([&] {
-        auto* memory = static_cast<char*>(MSharedMem_Create(mapped.c_str(), 4096));
-        if (memory == nullptr || !toParent.Send('m'))
-            return 1;
-        memory[0] = 'x';
-        char go = 0;
-        if (!toChild.Receive(&go))
-            return 2;
-        return memory[0] == 'x' ? 0 : 3; // its mapping outlives the name
-    });
+    vyx::test::ChildProcess holder("HoldSegmentUntilTold",
+                                   {mapped, toParent.Token(), toChild.Token()});
     ASSERT_TRUE(toParent.Receive(&turn));
     const std::string holderText = std::to_string(holder.Pid()) + "/test_msl";
 
@@ -301,3 +359,4 @@ TEST(Vyxshm, RemoveTakesOnlyWhatNoProcessMapsUnlessForced) {
         MSharedMem_Unlink(again);
     EXPECT_FALSE(vyx::test::PathExists("/dev/shm/" + stale));
 }
+#endif

@@ -1,20 +1,47 @@
 #include "tests/support/testsupport.h"
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 namespace vyx::test {
 
+namespace {
+
+long ProcessId() {
+#if defined(_WIN32)
+    return static_cast<long>(GetCurrentProcessId());
+#else
+    return static_cast<long>(getpid());
+#endif
+}
+
+} // namespace
+
 TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "vyxtest-XXXXXX").string();
-    char* made = mkdtemp(pattern.data());
-    if (made == nullptr)
-        std::abort();
-    path = made;
+    // A name nobody else has: created here, or tried again with another.
+    const std::filesystem::path temp = std::filesystem::temp_directory_path();
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char name[32];
+        std::snprintf(name, sizeof name, "vyxtest-%08x", static_cast<unsigned>(random()));
+        std::error_code ec;
+        if (std::filesystem::create_directory(temp / name, ec)) {
+            path = (temp / name).string();
+            return;
+        }
+    }
+    std::abort();
 }
 
 TempDir::~TempDir() {
@@ -30,11 +57,13 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(path, ec);
 }
 
-std::string TempDir::File(const std::string& name) const { return path + "/" + name; }
+std::string TempDir::File(const std::string& name) const {
+    return path + kSeparator + name;
+}
 
 std::string UniqueName(const std::string& prefix) {
     static std::atomic<int> counter{0};
-    return prefix + "_" + std::to_string(getpid()) + "_" + std::to_string(++counter);
+    return prefix + "_" + std::to_string(ProcessId()) + "_" + std::to_string(++counter);
 }
 
 std::string ReadFileBytes(const std::string& path) {
@@ -53,6 +82,36 @@ bool WriteFileBytes(const std::string& path, const std::string& bytes) {
 bool PathExists(const std::string& path) {
     std::error_code ec;
     return std::filesystem::exists(path, ec);
+}
+
+std::string Native(std::string path) {
+    for (char& c : path)
+        if (c == '/')
+            c = kSeparator;
+    return path;
+}
+
+std::string SelfPath() {
+#if defined(_WIN32)
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+    return std::string(path, length < sizeof path ? length : 0);
+#else
+    std::error_code ec;
+    return std::filesystem::read_symlink("/proc/self/exe", ec).string();
+#endif
+}
+
+void SetEnvironment(const char* name, const char* value) {
+#if defined(_WIN32)
+    // An empty value removes the variable.
+    _putenv_s(name, value != nullptr ? value : "");
+#else
+    if (value != nullptr)
+        setenv(name, value, 1);
+    else
+        unsetenv(name);
+#endif
 }
 
 } // namespace vyx::test

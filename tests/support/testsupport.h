@@ -5,6 +5,13 @@
 
 namespace vyx::test {
 
+// What the module puts between a folder and a name (file_join).
+#if defined(_WIN32)
+inline constexpr char kSeparator = '\\';
+#else
+inline constexpr char kSeparator = '/';
+#endif
+
 // A fresh empty folder under the system's temporary folder, removed with its contents
 // when the object goes.
 class TempDir {
@@ -15,7 +22,7 @@ public:
     TempDir& operator=(const TempDir&) = delete;
 
     const std::string& Path() const { return path; }
-    // Path() + "/" + name
+    // Path(), kSeparator, name
     std::string File(const std::string& name) const;
 
 private:
@@ -34,5 +41,14 @@ bool WriteFileBytes(const std::string& path, const std::string& bytes);
 
 // True when the path exists (file or folder).
 bool PathExists(const std::string& path);
+
+// The path with every '/' written as kSeparator: how the module writes a path it builds.
+std::string Native(std::string path);
+
+// The path of the running test executable.
+std::string SelfPath();
+
+// Sets an environment variable of this process, or removes it when `value` is null.
+void SetEnvironment(const char* name, const char* value);
 
 } // namespace vyx::test

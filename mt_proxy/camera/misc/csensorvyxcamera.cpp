@@ -3,6 +3,7 @@
 #include "csensor/sensors/csensorerrors.h"
 #include "csensor/sensors/csensorinireader.h"
 #include "msl/merror/merrtracecontext.h"
+#include "msl/mfileio/mfileops.h"
 #include "mt_proxy/camera/misc/csensorcamera.h"
 #include "mt_proxy/camera/misc/csensorfiber.h"
 #include "mt_proxy/camera/misc/cwidetext.h"
@@ -108,7 +109,7 @@ std::unique_ptr<CSensor> CSensorVyxCamera::GetInstance() {
     std::string file;
     const std::string directory = MCameraGlobals_GetConfigDir();
     if (!directory.empty()) {
-        file = directory + "/vyxcamera.ini";
+        file = file_join(directory, "vyxcamera.ini");
         MTRACE(4, "%s(): using configuration file %s", "CSensorVyxCamera::GetInstance",
                file.c_str());
     }

@@ -58,7 +58,7 @@ const char* const kEnabledCommands[] = {
 
 MCameraMachAbstract::MCameraMachAbstract(const std::string& name, const std::string& directory,
                                          MOutputChannel* channel, MClientNotifier* notifier)
-    : MMachAbstract(channel, notifier, name, directory + "/camera"),
+    : MMachAbstract(channel, notifier, name, file_join(directory, "camera")),
       axesCallback(axes, notifier), autoinfo(notifier), measurement(callbackClock, notifier) {
     componentCursor = components.end();
     MCameraGlobals_SetConfigDir(this->directory);
@@ -104,8 +104,8 @@ bool MCameraMachAbstract::Open() {
         return true;
     }
 
-    cameraProbesystemDB = std::make_unique<MTessorProbesystemDB>(
-        directory, "probesystemdb.ini", "volatile_probesystemdb.ini");
+    cameraProbesystemDB = std::make_unique<MTessorProbesystemDB>(directory, "probesystemdb.ini",
+                                                                 "volatile_probesystemdb.ini");
     probesystemDB = cameraProbesystemDB.get();
     if (!cameraProbesystemDB->Open()) {
         if (channel != nullptr)
@@ -205,8 +205,8 @@ void MCameraMachAbstract::init_probe_channels() {
         }
         for (const auto& [channelName, desc] : sensor->GetPropertyTable())
             if (axes.Find(channelName) == nullptr)
-                axes.Register(channelName, MMachAxis::kUnavailable | MMachAxis::kReadable, 0, 0,
-                              0, 0);
+                axes.Register(channelName, MMachAxis::kUnavailable | MMachAxis::kReadable, 0, 0, 0,
+                              0);
     }
     axes.AllocateValues();
 }
@@ -257,8 +257,7 @@ void MCameraMachAbstract::remove_image_receivers() {
     // Previews left running: no client is told any more, their records just go.
     if (previewReply != nullptr || previewWindow.IsThreadRunning()) {
         CSensor* sensor = camera != nullptr ? camera : probeManager.GetSensor();
-        const CImageReceiver receiver{&MCameraMachAbstract::PreviewWindowCallback,
-                                      &previewContext};
+        const CImageReceiver receiver{&MCameraMachAbstract::PreviewWindowCallback, &previewContext};
         MErrTrace_BeginContext();
         if (sensor != nullptr)
             sensor->SetPropertyData(1, &receiver);
@@ -374,7 +373,6 @@ bool MCameraMachAbstract::IsTimeOnly(const std::map<std::string, MMachScanTarget
     return true;
 }
 
-
 bool MCameraMachAbstract::HasPreview() {
     return opened;
 }
@@ -420,4 +418,3 @@ MMachImagefifo* MCameraMachAbstract::NextImageFifo() {
 bool MCameraMachAbstract::NotProvided97() {
     return true;
 }
-

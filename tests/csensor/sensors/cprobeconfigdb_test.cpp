@@ -113,7 +113,9 @@ TEST(ProbeConfigDB, RefusedContentAndFailedSavesLoseNothing) {
     EXPECT_FALSE(db.WriteData("S", "K", "new"));
     EXPECT_FALSE(db.WriteData("S", "K2", "new"));
     EXPECT_EQ(capture.CountErrTrace("WriteData(): m_inidata.Save() failed"), 2);
-    EXPECT_EQ(capture.CountErrLog("Save(): failed to save m_inidata to " + sub + "/db.ini"), 2);
+    EXPECT_EQ(capture.CountErrLog("Save(): failed to save m_inidata to " + sub +
+                                  vyx::test::kSeparator + "db.ini"),
+              2);
     std::string text;
     ASSERT_TRUE(db.ReadData("S", "K", text));
     EXPECT_EQ(text, "old");

@@ -25,7 +25,7 @@ void ExpectEntries(const std::string& text, const char* section, const std::stri
 }
 
 void CameraSensorTest::SetUp() {
-    unsetenv("VYX_SIMCAMERA_INI");
+    vyx::test::SetEnvironment("VYX_SIMCAMERA_INI", nullptr);
     Vyx::SimControl::SetConnected(true);
     MCameraGlobals_SetConfigDir(dir.Path());
 }

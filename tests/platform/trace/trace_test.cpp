@@ -3,6 +3,7 @@
 #include "platform/trace/merrtrace.h"
 #include "platform/trace/mtrace.h"
 #include "platform/trace/tracecapture.h"
+#include "tests/support/childprocess.h"
 #include "tests/support/testsupport.h"
 
 #include <gtest/gtest.h>
@@ -93,8 +94,7 @@ TEST(ErrTrace, NestedContextHandsItsLinesOutward) {
     EXPECT_TRUE(MErrTrace_GetContextLines().empty()); // the inner context starts empty
     MERRTRACE("inner line");
     MErrTrace_EndContext();
-    EXPECT_EQ(MErrTrace_GetContextLines(),
-              (std::vector<std::string>{"outer line", "inner line"}));
+    EXPECT_EQ(MErrTrace_GetContextLines(), (std::vector<std::string>{"outer line", "inner line"}));
     MErrTrace_ClearContext();
     EXPECT_TRUE(MErrTrace_GetContextLines().empty());
     MErrTrace_EndContext();
@@ -175,12 +175,19 @@ TEST(TraceFile, LinesCarryTimeStampAndLevel) {
     }
     vyx::test::TempDir dir;
     std::string trace = dir.File("trace.log"), errlog = dir.File("err.log");
-    std::string command = "VYX_TRACE_TEST_CHILD=1 VYX_TRACE_LEVEL=3 VYX_TRACE_FILE=" + trace +
-                          " VYX_ERRLOG_FILE=" + errlog +
-                          " " + std::filesystem::read_symlink("/proc/self/exe").string() +
-                          " --gtest_filter=TraceFile.LinesCarryTimeStampAndLevel"
-                          " >/dev/null 2>&1";
-    ASSERT_EQ(std::system(command.c_str()), 0);
+    // The child inherits the settings; this process read its own long ago.
+    const std::pair<const char*, std::string> settings[] = {{"VYX_TRACE_TEST_CHILD", "1"},
+                                                            {"VYX_TRACE_LEVEL", "3"},
+                                                            {"VYX_TRACE_FILE", trace},
+                                                            {"VYX_ERRLOG_FILE", errlog}};
+    for (const auto& [name, value] : settings)
+        vyx::test::SetEnvironment(name, value.c_str());
+    int status = vyx::test::RunProgram(vyx::test::SelfPath(),
+                                       {"--gtest_filter=TraceFile.LinesCarryTimeStampAndLevel"},
+                                       dir.File("stdout"), dir.File("stderr"));
+    for (const auto& setting : settings)
+        vyx::test::SetEnvironment(setting.first, nullptr);
+    ASSERT_EQ(status, 0);
     std::string traced = vyx::test::ReadFileBytes(trace);
     std::string logged = vyx::test::ReadFileBytes(errlog);
     EXPECT_NE(traced.find(" T3 hello from level 3 (trace_test.cpp:"), std::string::npos) << traced;

@@ -100,7 +100,7 @@ TEST_F(SimCameraTest, FibreIdentityAndGeometryFromTheFile) {
 TEST_F(SimCameraTest, EnvironmentFileRefinesTheMachineFile) {
     std::string machine = WriteIni("machine.ini", "Width = 640\nHeight = 480\nFrameRate = 25\n");
     std::string overrides = WriteIni("env.ini", "FrameRate = 30\n");
-    setenv("VYX_SIMCAMERA_INI", overrides.c_str(), 1);
+    vyx::test::SetEnvironment("VYX_SIMCAMERA_INI", overrides.c_str());
     camera = CImgSensors::GetInstance();
     ASSERT_EQ(camera->Initialize(machine.c_str(), 0), 1) << camera->GetLastErrorText(0);
     CImageInfo info;
@@ -114,7 +114,7 @@ TEST_F(SimCameraTest, EnvironmentFileRefinesTheMachineFile) {
 
     // A Windows-style path to the machine file works too.
     std::string windows = dir.Path() + "\\machine.ini";
-    unsetenv("VYX_SIMCAMERA_INI");
+    vyx::test::SetEnvironment("VYX_SIMCAMERA_INI", nullptr);
     ASSERT_EQ(camera->Initialize(windows.c_str(), 0), 1);
     ASSERT_TRUE(camera->GetImageInfo(&info, 0));
     EXPECT_EQ(info.imageWidth, 640u);
@@ -123,7 +123,7 @@ TEST_F(SimCameraTest, EnvironmentFileRefinesTheMachineFile) {
     // A machine file that does not exist is no error; a named override that does not is.
     EXPECT_EQ(camera->Initialize(dir.File("absent.ini").c_str(), 0), 1);
     camera->Uninitialize(0);
-    setenv("VYX_SIMCAMERA_INI", dir.File("absent.ini").c_str(), 1);
+    vyx::test::SetEnvironment("VYX_SIMCAMERA_INI", dir.File("absent.ini").c_str());
     EXPECT_LT(camera->Initialize(nullptr, 0), 0);
     EXPECT_NE(std::string(camera->GetLastErrorText(0)).find("absent.ini: file not found"),
               std::string::npos);

@@ -6,7 +6,7 @@
 namespace vyx::test {
 
 void SimCameraTest::SetUp() {
-    unsetenv("VYX_SIMCAMERA_INI");
+    vyx::test::SetEnvironment("VYX_SIMCAMERA_INI", nullptr);
     Vyx::SimControl::SetConnected(true);
     for (int call = 0; call < static_cast<int>(Vyx::SimCall::Count); ++call)
         Vyx::SimControl::SetCallFailure(static_cast<Vyx::SimCall>(call), false);
@@ -18,7 +18,7 @@ void SimCameraTest::TearDown() {
         Vyx::SimControl::SetCallFailure(static_cast<Vyx::SimCall>(call), false);
     if (Vyx::CImgSensors* cam = Vyx::CImgSensors::GetInstance())
         cam->Uninitialize(0);
-    unsetenv("VYX_SIMCAMERA_INI");
+    vyx::test::SetEnvironment("VYX_SIMCAMERA_INI", nullptr);
 }
 
 std::string SimCameraTest::WriteIni(const std::string& name, const std::string& section) {

@@ -1,0 +1,27 @@
+# cmake -DOBJDUMP=<objdump> -DDLL=<dll> -DEXPECTED=<name;name...> -P CheckExports.cmake
+#
+# Fails unless the DLL's export table names exactly the expected functions.
+execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
+if(failed)
+    message(FATAL_ERROR "${OBJDUMP} -p ${DLL} failed")
+endif()
+# The table's lines: "\t[   0] IsProxy".
+string(REPLACE "\n" ";" lines "${dump}")
+set(names)
+set(inTable FALSE)
+foreach(line IN LISTS lines)
+    if(line MATCHES "Ordinal/Name Pointer\\] Table")
+        set(inTable TRUE)
+    elseif(inTable AND line MATCHES "^[ \t]*\\[ *[0-9]+\\] (.+)$")
+        list(APPEND names "${CMAKE_MATCH_1}")
+    elseif(inTable)
+        break()
+    endif()
+endforeach()
+list(SORT names)
+set(wanted ${EXPECTED})
+list(SORT wanted)
+if(NOT names STREQUAL wanted)
+    message(FATAL_ERROR "${DLL} exports '${names}', not '${wanted}'")
+endif()
+message(STATUS "${DLL} exports ${names}")
