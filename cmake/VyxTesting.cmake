@@ -1,13 +1,17 @@
 # vyx_test(<name> LIBS <target>... [CONCURRENCY])
 #
 # One GoogleTest executable per subsystem, made of every *.cpp below the
-# calling folder. It is registered with ctest as <name>. With CONCURRENCY the
+# calling folder that belongs to this platform. It is registered with ctest as <name>. With CONCURRENCY the
 # suites whose names end in "Concurrency" are registered once more as
 # <name>_concurrency, labelled "concurrency", which scripts/test also runs
 # under ThreadSanitizer.
 function(vyx_test name)
     cmake_parse_arguments(T "CONCURRENCY" "" "LIBS" ${ARGN})
     file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+    vyx_platform_sources(sources)
+    foreach(skipped IN LISTS VYX_WINDOWS_EXCLUDED_TEST_SOURCES)
+        list(REMOVE_ITEM sources ${PROJECT_SOURCE_DIR}/${skipped})
+    endforeach()
     # The main comes with the test support: it also starts the children of cross-process tests.
     add_executable(${name} ${sources} ${PROJECT_SOURCE_DIR}/tests/support/testmain.cpp)
     target_link_libraries(${name} PRIVATE ${T_LIBS} vyx_testsupport GTest::gmock)

@@ -1,13 +1,12 @@
 #include "host/lintelhost/commandthread.h"
 
 #include "host/lintelhost/errlogtail.h"
+#include "host/lintelhost/hostplatform.h"
 #include "host/lintelhost/loadedmodule.h"
 #include "host/lintelhost/machinehost.h"
 #include "host/lintelhost/replysink.h"
 #include "lintel/server/commands/moutputchannel.h"
 #include "lintel/server/machine/mmachabstract.h"
-
-#include <pthread.h>
 
 #include <chrono>
 #include <cstdio>
@@ -52,8 +51,7 @@ void CommandThread::Join() {
 }
 
 void CommandThread::Run(std::string name, std::string directory) {
-    // Named, so that tests and operators can tell it from the machine's own threads.
-    pthread_setname_np(pthread_self(), "lh-command");
+    HostPlatform_NameThisThread("lh-command");
     MOutputChannel machineChannel(0);
     std::unique_ptr<MMachAbstract> machine(
         module.newMachine(name, directory, &machineChannel, &notifier));

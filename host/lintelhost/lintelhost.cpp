@@ -6,13 +6,13 @@
 
 #include "host/lintelhost/commandthread.h"
 #include "host/lintelhost/hostinbox.h"
+#include "host/lintelhost/hostplatform.h"
 #include "host/lintelhost/hostserver.h"
 #include "host/lintelhost/loadedmodule.h"
 #include "platform/trace/mtrace.h"
 
 #include <CLI/CLI.hpp>
 
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -37,7 +37,7 @@ int main(int argc, char** argv) {
                    "below it (created when missing)")
         ->required();
     app.add_option("--module", options.module,
-                   "the module to load (default: libvyxcamera.so built beside lintelhost)");
+                   "the module to load (default: the camera module built beside lintelhost)");
     auto* port = app.add_option("--port", options.port, "TCP port on 127.0.0.1, 0 for a free one")
                      ->check(CLI::Range(0, 65535));
     app.add_flag("--stdio", options.stdio, "serve one client on standard input and output")
@@ -52,9 +52,8 @@ int main(int argc, char** argv) {
         return app.exit(error) == 0 ? 0 : 2;
     }
     if (options.module.empty())
-        options.module = LoadedModule_DefaultPath(VYX_MODULE_PATH);
-    // A client that goes away while we write must not end the host.
-    std::signal(SIGPIPE, SIG_IGN);
+        options.module = LoadedModule_DefaultPath(VYX_MODULE_NAME, VYX_MODULE_PATH);
+    HostPlatform_IgnoreBrokenPipes();
 
     std::error_code failure;
     std::filesystem::create_directories(options.directory, failure);

@@ -1,7 +1,9 @@
 #pragma once
-// The machine-driver module, loaded with the dynamic loader, and its three entry points. The
-// module stays loaded for the lifetime of this object; everything it created must be gone
-// before that ends.
+// The machine-driver module, loaded at run time as the Lintel server loads it, and its three
+// entry points. The module stays loaded for the lifetime of this object; everything it created
+// must be gone before that ends.
+
+#include "msl/mutil/mmodule.h"
 
 #include <cstdint>
 #include <string>
@@ -17,11 +19,6 @@ public:
                                                   MOutputChannel*, MClientNotifier*);
     using SetLevelFunction = void (*)(int32_t);
 
-    LoadedModule() = default;
-    ~LoadedModule();
-    LoadedModule(const LoadedModule&) = delete;
-    LoadedModule& operator=(const LoadedModule&) = delete;
-
     // Loads the module and finds its entry points; false with the reason in `error`.
     bool Load(const std::string& path, std::string& error);
     void Unload();
@@ -31,9 +28,9 @@ public:
     SetLevelFunction setDefaultTracelevel = nullptr;
 
 private:
-    void* handle = nullptr;
+    MModule module;
 };
 
-// The module built beside the host: libvyxcamera.so in the host's own folder when there is
-// one, else `fallback`.
-std::string LoadedModule_DefaultPath(const std::string& fallback);
+// The module built beside the host (`name` in the host's own folder) when it is there, else
+// `fallback`.
+std::string LoadedModule_DefaultPath(const std::string& name, const std::string& fallback);

@@ -1,13 +1,17 @@
 #pragma once
-// The one client session of --stdio: requests on standard input, replies on standard output.
-// Both must be pipes, terminals or sockets (the event loop cannot wait on a plain file).
+// The one client session of --stdio: requests on standard input, replies on standard output
+// (stdiosession_posix.cpp; Windows refuses it, stdiosession_win32.cpp). Both must be pipes,
+// terminals or sockets (the event loop cannot wait on a plain file).
 
 #include "host/lintelhost/clientsession.h"
+
+#include <memory>
 
 class StdioSession : public ClientSession {
 public:
     StdioSession(asio::io_context& io, ClientId id, HostInbox& inbox,
                  std::function<void(ClientId)> onClosed);
+    ~StdioSession() override;
     // False with the reason when standard input or output cannot be served.
     bool Open(std::string& error);
 
@@ -17,6 +21,6 @@ protected:
     void CloseStream() override;
 
 private:
-    asio::posix::stream_descriptor input;
-    asio::posix::stream_descriptor output;
+    struct Streams; // the system's stream objects for standard input and output
+    std::unique_ptr<Streams> streams;
 };

@@ -15,6 +15,8 @@ public:
     // False with the system's reason in Error() when it cannot be loaded.
     bool Load(const std::string& path);
     bool IsLoaded() const { return handle != nullptr; }
+    // Unloads the module: whatever it created must be gone before.
+    void Unload();
 
     // The exported function `name`, or null (Error() tells why).
     template <class Function> Function Find(const char* name) {
@@ -25,7 +27,6 @@ public:
 
 private:
     void (*FindSymbol(const char* name))();
-    void Unload();
 
     void* handle = nullptr;
     std::string error;

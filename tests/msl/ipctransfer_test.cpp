@@ -3,8 +3,8 @@
 
 #include "msl/mipc/mmemlinefifo.h"
 #include "msl/mipc/msharedmem.h"
-#include "tests/msl/crossprocess.h"
 #include "tests/msl/ringvariants.h"
+#include "tests/support/childprocess.h"
 #include "tests/support/testsupport.h"
 
 #include <chrono>

@@ -1,7 +1,7 @@
 // A safe save killed at any moment leaves the old file or the new one, never a mix.
 #include "msl/mfileio/mfastfile.h"
-#include "tests/msl/crossprocess.h"
 #include "tests/msl/fileio_testutil.h"
+#include "tests/support/childprocess.h"
 #include "tests/support/testsupport.h"
 
 #include <gtest/gtest.h>

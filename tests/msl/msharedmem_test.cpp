@@ -1,6 +1,7 @@
 #include "msl/mipc/msharedmem.h"
 #include "platform/trace/tracecapture.h"
-#include "tests/msl/crossprocess.h"
+#include "tests/support/childprocess.h"
+#include "tests/support/rawsegment.h"
 #include "tests/support/testsupport.h"
 
 #include <gtest/gtest.h>

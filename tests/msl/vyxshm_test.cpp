@@ -5,7 +5,8 @@
 #include "msl/mipc/mnamedevent.h"
 #include "msl/mipc/msharedmem.h"
 #include "platform/trace/tracecapture.h"
-#include "tests/msl/crossprocess.h"
+#include "tests/support/childprocess.h"
+#include "tests/support/rawsegment.h"
 #include "tests/support/testsupport.h"
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 #pragma once
-// Window-system side of MPreviewWindow (mpreviewwindow_x11.cpp; a stand-in where the build
-// has no window system, mpreviewwindow_headless.cpp).
+// Window-system side of MPreviewWindow (mpreviewwindow_x11.cpp, mpreviewwindow_win32.cpp; a
+// stand-in where the Linux build has no window system, mpreviewwindow_headless.cpp).
 //
 // The portable side (mpreviewwindow.cpp) owns the thread and the process-wide state; the
 // window-system side owns the window, its connection to the window system and the drawing.

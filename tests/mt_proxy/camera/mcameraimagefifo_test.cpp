@@ -6,14 +6,12 @@
 #include "msl/mipc/mmemblockringbuffer.h"
 #include "msl/mipc/msharedmem.h"
 #include "platform/trace/tracecapture.h"
+#include "tests/support/childprocess.h"
+#include "tests/support/rawsegment.h"
+#include "tests/support/testsupport.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <unistd.h>
-
-#include <cstdio>
-#include <filesystem>
 #include <map>
+#include <sstream>
 
 using namespace machinetest;
 
@@ -21,25 +19,21 @@ namespace {
 
 constexpr uint64_t kSlot = 1280 * 1024; // the simulated camera's image, 8 bits per pixel
 
-bool SegmentExists(const std::string& name) {
-    return std::filesystem::exists("/dev/shm/" + name);
-}
+using vyx::test::SegmentExists;
 
 // "key: value" lines of `vyxshm info NAME`, run as a separate process.
 std::map<std::string, std::string> VyxshmInfo(const std::string& name) {
+    vyx::test::TempDir dir;
+    const int status =
+        vyx::test::RunProgram(VYX_VYXSHM_PATH, {"info", name}, dir.File("out"), dir.File("err"));
     std::map<std::string, std::string> info;
-    FILE* pipe = popen((std::string(VYX_VYXSHM_PATH) + " info " + name + " 2>&1").c_str(), "r");
-    if (pipe == nullptr)
-        return info;
-    char line[512];
-    while (std::fgets(line, sizeof line, pipe) != nullptr) {
-        std::string text(line);
+    std::istringstream lines(vyx::test::ReadFileBytes(dir.File("out")));
+    for (std::string text; std::getline(lines, text);) {
         const size_t colon = text.find(": ");
         if (colon != std::string::npos)
-            info[text.substr(0, colon)] = text.substr(colon + 2, text.find_last_not_of("\r\n") -
-                                                                     colon - 1);
+            info[text.substr(0, colon)] = text.substr(colon + 2);
     }
-    info["exit"] = std::to_string(pclose(pipe));
+    info["exit"] = std::to_string(status);
     return info;
 }
 
@@ -58,7 +52,8 @@ protected:
         });
     }
     std::string Reset() {
-        return Reply([&](MOutputChannel* out) { return machine->NewMMachImagefifoResetCommand(out); });
+        return Reply(
+            [&](MOutputChannel* out) { return machine->NewMMachImagefifoResetCommand(out); });
     }
     std::string Delete(const std::string& name) {
         return Reply([&](MOutputChannel* out) {
@@ -69,8 +64,9 @@ protected:
         const MMachImagefifo* fifo = machine->FindImageFifo(name);
         if (fifo == nullptr)
             return 0;
-        return fifo->ringBuffer64 != nullptr ? MMemBlockRingBuffer_GetNumEntries(fifo->ringBuffer64)
-                                             : MMemBlockRingBuffer32_GetNumEntries(fifo->ringBuffer32);
+        return fifo->ringBuffer64 != nullptr
+                   ? MMemBlockRingBuffer_GetNumEntries(fifo->ringBuffer64)
+                   : MMemBlockRingBuffer32_GetNumEntries(fifo->ringBuffer32);
     }
     const std::string a = vyx::test::UniqueName("vyxfifo_a");
     const std::string b = vyx::test::UniqueName("vyxfifo_b");
@@ -161,10 +157,9 @@ TEST_F(CameraMachineImagefifo, AnotherProcessSeesTheFifo) {
 
 TEST_F(CameraMachineImagefifo, SegmentMadeLargerElsewhereGivesMoreBlocks) {
     // Another process made the segment, larger than the client asks for.
-    const int fd = shm_open(("/" + a).c_str(), O_CREAT | O_EXCL | O_RDWR, 0600);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(ftruncate(fd, 8 << 20), 0);
-    close(fd);
+    vyx::test::RawSegment made("vyxfifo", 8 << 20);
+    ASSERT_NE(made.bytes, nullptr);
+    const std::string& a = made.name;
     OpenMachine();
     LoadCamera();
     vyx::trace::TraceCapture capture;
@@ -179,5 +174,4 @@ TEST_F(CameraMachineImagefifo, SegmentMadeLargerElsewhereGivesMoreBlocks) {
     EXPECT_EQ(Delete(a), "");
     EXPECT_EQ(MSharedMem_GetSize(view), static_cast<size_t>(-1)) << "the machine kept a link";
     EXPECT_TRUE(SegmentExists(a)); // the name belongs to the process that made it
-    shm_unlink(("/" + a).c_str());
 }

@@ -9,11 +9,7 @@
 #include "mt_proxy/camera/misc/cimagereceivers.h"
 #include "platform/trace/tracecapture.h"
 #include "platform/vyx/simcontrol.h"
-
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include "tests/support/childprocess.h"
 
 #include <chrono>
 #include <cstring>
@@ -58,6 +54,29 @@ int CountImages(const std::string& segment, double seconds, bool resets) {
 
 } // namespace
 
+// A client process: waits for the event, checks the picture in the segment, resets the event,
+// three times. Its exit status: 10 no segment, 2x no image, 3x a wrong picture.
+VYX_TEST_CHILD(TakePreviewImages) {
+    const std::string& segment = args.at(0);
+    MNamedEvent* event = nullptr;
+    for (int i = 0; i < 2000 && event == nullptr; ++i) {
+        event = MNamedEvent_Open((segment + ".event").c_str());
+        if (event == nullptr)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    void* view = event != nullptr ? MSharedMem_Link(segment.c_str()) : nullptr;
+    if (view == nullptr)
+        return 10;
+    for (int image = 0; image < 3; ++image) {
+        if (MNamedEvent_Wait(event, 20000) != 1)
+            return 20 + image;
+        if (!IsPatternPicture(static_cast<const uint8_t*>(view)))
+            return 30 + image;
+        MNamedEvent_Reset(event);
+    }
+    return 0;
+}
+
 class PreviewMemory : public CameraMachineTest {
 protected:
     void Prepare(const std::string& mode) {
@@ -83,41 +102,20 @@ protected:
 class PreviewMemoryConcurrency : public PreviewMemory {};
 
 TEST_F(PreviewMemoryConcurrency, ClientProcessTakesImagesThroughTheEvent) {
-    // The client is forked before the machine has threads: it waits for the event, checks
-    // the picture in the segment, resets the event, three times.
-    const pid_t client = fork();
-    ASSERT_GE(client, 0);
-    if (client == 0) {
-        MNamedEvent* event = nullptr;
-        for (int i = 0; i < 2000 && event == nullptr; ++i) {
-            event = MNamedEvent_Open((segment + ".event").c_str());
-            if (event == nullptr)
-                usleep(5000);
-        }
-        void* view = event != nullptr ? MSharedMem_Link(segment.c_str()) : nullptr;
-        if (view == nullptr)
-            _exit(10);
-        for (int image = 0; image < 3; ++image) {
-            if (MNamedEvent_Wait(event, 20000) != 1)
-                _exit(20 + image);
-            if (!IsPatternPicture(static_cast<const uint8_t*>(view)))
-                _exit(30 + image);
-            MNamedEvent_Reset(event);
-        }
-        _exit(0);
-    }
+    // The client starts before the machine has threads.
+    vyx::test::ChildProcess client("TakePreviewImages", {segment});
     Prepare("realtime");
     ASSERT_TRUE(Start("Camera:1", segment, 0, reply));
     EXPECT_EQ(Text(reply), "0000\tevent \"preview begin\"\r\n");
-    int status = 0;
-    ASSERT_EQ(waitpid(client, &status, 0), client);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "10: no segment, 2x: no image, 3x: wrong picture";
+    EXPECT_EQ(client.Wait(), 0) << "10: no segment, 2x: no image, 3x: wrong picture";
     EXPECT_TRUE(machine->UpdatePreviewMemory("Camera:1"));
     EXPECT_TRUE(machine->StopPreviewMemory("Camera:1"));
     EXPECT_FALSE(machine->IsPreviewMemoryRunning("Camera:1"));
-    EXPECT_FALSE(std::filesystem::exists("/dev/shm/" + segment)) << "the machine made it";
+#if !defined(_WIN32)
+    // Only POSIX names outlive their last user: the machine made them, so it removes them.
+    EXPECT_FALSE(std::filesystem::exists("/dev/shm/" + segment));
     EXPECT_FALSE(std::filesystem::exists("/dev/shm/" + segment + ".event"));
+#endif
     EXPECT_EQ(Text(reply), "");
 }
 
@@ -151,8 +149,9 @@ TEST_F(PreviewMemoryConcurrency, IntervalClientThatNeverResetsAndTwoPreviews) {
     EXPECT_FALSE(machine->StopPreviewMemory(""));
 
     // A probesystem change stops every preview, telling its client.
-    ASSERT_EQ(Reply([&](MOutputChannel* out) { return machine->NewMMachProbesystemUnloadCommand(out); }),
-              "0000\tevent \"capabilities changed\"\r\n");
+    ASSERT_EQ(
+        Reply([&](MOutputChannel* out) { return machine->NewMMachProbesystemUnloadCommand(out); }),
+        "0000\tevent \"capabilities changed\"\r\n");
     EXPECT_EQ(Text(reply), "0000\tevent \"preview begin\"\r\n0021\terror \"aborted\"\r\n");
     EXPECT_FALSE(machine->IsPreviewMemoryRunning("Camera:1"));
 }
@@ -198,7 +197,9 @@ TEST_F(PreviewMemory, RunningPreviewReportsBrokenFramesAndATimeout) {
     camera.join();
     EXPECT_TRUE(machine->UpdatePreviewMemory("Camera:1"));
     // After "set", the picture no longer shows what the camera delivers: zeroed.
-    ASSERT_EQ(Reply([&](MOutputChannel* out) { return machine->NewMMachSetCommand(out, {{"init", 1}}); }),
+    ASSERT_EQ(Reply([&](MOutputChannel* out) {
+                  return machine->NewMMachSetCommand(out, {{"init", 1}});
+              }),
               "");
     void* view = MSharedMem_Link(segment.c_str());
     ASSERT_NE(view, nullptr);

@@ -9,14 +9,12 @@
 #include "msl/mipc/mthread.h"
 #include "platform/trace/tracecapture.h"
 #include "platform/vyx/simcontrol.h"
-
-#include <sys/wait.h>
-#include <unistd.h>
+#include "tests/support/childprocess.h"
 
 #include <algorithm>
 #include <cmath>
-#include <filesystem>
 #include <cstring>
+#include <filesystem>
 
 using namespace machinetest;
 
@@ -59,7 +57,50 @@ struct Handed {
     uint32_t counter;
 };
 
+// Through the pipe byte by byte: the pipe carries single bytes between the processes.
+bool Hand(vyx::test::Pipe& pipe, const Handed& handed) {
+    const auto* bytes = reinterpret_cast<const char*>(&handed);
+    for (size_t i = 0; i < sizeof handed; ++i)
+        if (!pipe.Send(bytes[i]))
+            return false;
+    return true;
+}
+
+bool Take(vyx::test::Pipe& pipe, Handed* handed) {
+    auto* bytes = reinterpret_cast<char*>(handed);
+    for (size_t i = 0; i < sizeof *handed; ++i)
+        if (!pipe.Receive(&bytes[i]))
+            return false;
+    return true;
+}
+
 } // namespace
+
+// The client process: gets block number and counter of each line through the pipe, maps the
+// FIFO, checks the image and releases the block, until a block 0. Its exit status counts the
+// failures: 100 no FIFO, 101 lines missing.
+VYX_TEST_CHILD(ReadAndReleaseImages) {
+    vyx::test::Pipe handOver(args.at(1));
+    const auto width = static_cast<uint32_t>(std::stoul(args.at(2)));
+    const auto height = static_cast<uint32_t>(std::stoul(args.at(3)));
+    const auto frames = static_cast<uint32_t>(std::stoul(args.at(4)));
+    void* ring = nullptr;
+    int failures = 0;
+    uint32_t checked = 0;
+    Handed handed{};
+    while (Take(handOver, &handed) && handed.block != 0) {
+        if (ring == nullptr && (ring = MSharedMem_Link(args.at(0).c_str())) == nullptr)
+            return 100;
+        const auto* pixels = static_cast<const uint8_t*>(
+            MMemBlockRingBuffer32_GetReadPointer(ring, static_cast<uint32_t>(handed.block)));
+        if (pixels == nullptr || WrongPixels(pixels, handed.counter, width, height) != 0)
+            ++failures;
+        if (!MMemBlockRingBuffer32_Release(ring, static_cast<uint32_t>(handed.block)))
+            ++failures;
+        ++checked;
+    }
+    return checked == frames ? std::min(failures, 99) : 101;
+}
 
 class CameraScanConcurrency : public CameraMachineTest {
 protected:
@@ -68,11 +109,11 @@ protected:
         OpenMachine();
         if (machine->GetActiveProbesystem() != "Camera:1") // else reopened with it
             LoadCamera();
-        ASSERT_EQ(Reply([&](MOutputChannel* o) {
-                      return machine->NewMMachScandataCommand(
-                          o, {"imageindex", "trigger_count", "lock"});
-                  }),
-                  "");
+        ASSERT_EQ(
+            Reply([&](MOutputChannel* o) {
+                return machine->NewMMachScandataCommand(o, {"imageindex", "trigger_count", "lock"});
+            }),
+            "");
         ASSERT_EQ(Reply([&](MOutputChannel* o) {
                       return machine->NewMMachImagefifoCreateCommand(o, fifo, fifoSize);
                   }),
@@ -87,7 +128,8 @@ protected:
 };
 
 TEST_F(CameraScanConcurrency, TwoSecondsAtFiftyFramesGiveAHundredImages) {
-    for (const char* variant : {"[General]\r\nAlways64Bit=0\r\n", "[General]\r\nAlways64Bit=1\r\n"}) {
+    for (const char* variant :
+         {"[General]\r\nAlways64Bit=0\r\n", "[General]\r\nAlways64Bit=1\r\n"}) {
         SCOPED_TRACE(variant);
         std::filesystem::create_directories(ConfigDir());
         vyx::test::WriteFileBytes(ConfigDir() + "/vyxcamera.ini", variant);
@@ -135,42 +177,19 @@ TEST_F(CameraScanConcurrency, TwoSecondsAtFiftyFramesGiveAHundredImages) {
 
 TEST_F(CameraScanConcurrency, ClientProcessReadsAndReleasesWhileTheCameraRunsFree) {
     constexpr uint32_t kWidth = 128, kHeight = 64, kFrames = 1000;
-    // The client: gets block number and counter of each line through a pipe, maps the FIFO,
-    // checks the image and releases the block; its exit status counts the failures. Forked
-    // before any thread of the machine exists.
-    int pipeFds[2];
-    ASSERT_EQ(pipe(pipeFds), 0);
-    const pid_t client = fork();
-    ASSERT_GE(client, 0);
-    if (client == 0) {
-        close(pipeFds[1]);
-        void* ring = nullptr;
-        int failures = 0;
-        uint32_t checked = 0;
-        Handed handed{};
-        while (read(pipeFds[0], &handed, sizeof handed) == sizeof handed && handed.block != 0) {
-            if (ring == nullptr && (ring = MSharedMem_Link(fifo.c_str())) == nullptr)
-                _exit(100);
-            const auto* pixels = static_cast<const uint8_t*>(
-                MMemBlockRingBuffer32_GetReadPointer(ring, static_cast<uint32_t>(handed.block)));
-            if (pixels == nullptr || WrongPixels(pixels, handed.counter, kWidth, kHeight) != 0)
-                ++failures;
-            if (!MMemBlockRingBuffer32_Release(ring, static_cast<uint32_t>(handed.block)))
-                ++failures;
-            ++checked;
-        }
-        _exit(checked == kFrames ? std::min(failures, 99) : 101);
-    }
-    close(pipeFds[0]);
+    // The client starts before any thread of the machine exists.
+    vyx::test::Pipe handOver;
+    vyx::test::ChildProcess client("ReadAndReleaseImages",
+                                   {fifo, handOver.Token(), std::to_string(kWidth),
+                                    std::to_string(kHeight), std::to_string(kFrames)});
 
     // Room for every frame: the client may lag as far behind as it likes.
     Prepare("Width=128\nHeight=64\nMode=freerun\n", 1100 * (kWidth * kHeight + 4) + 35);
-    std::unique_ptr<MMachScanCommand> scan(
-        machine->NewMMachScanCommand(&out, [] {
-            MMachScanRequest request;
-            request.axes["time"] = {kFrames * 0.02, 1};
-            return request;
-        }()));
+    std::unique_ptr<MMachScanCommand> scan(machine->NewMMachScanCommand(&out, [] {
+        MMachScanRequest request;
+        request.axes["time"] = {kFrames * 0.02, 1};
+        return request;
+    }()));
     size_t lines = 0, lost = 0;
     uint32_t expected = 0;
     const bool finished = RunScan(*scan, notifier, [&](const std::vector<double>& v) {
@@ -180,22 +199,18 @@ TEST_F(CameraScanConcurrency, ClientProcessReadsAndReleasesWhileTheCameraRunsFre
         EXPECT_EQ(handed.counter, expected == 0 ? handed.counter : expected);
         expected = handed.counter + 1;
         if (handed.block != 0) {
-            EXPECT_EQ(write(pipeFds[1], &handed, sizeof handed), ssize_t(sizeof handed));
+            EXPECT_TRUE(Hand(handOver, handed));
         }
     });
-    const Handed end{0, 0};
-    EXPECT_EQ(write(pipeFds[1], &end, sizeof end), ssize_t(sizeof end));
-    close(pipeFds[1]);
-    int status = 0;
-    ASSERT_EQ(waitpid(client, &status, 0), client);
+    EXPECT_TRUE(Hand(handOver, Handed{0, 0}));
+    const int status = client.Wait();
     EXPECT_TRUE(finished);
     std::string text;
     out.Take(text, true);
     EXPECT_EQ(text, "0000\tevent \"measurement begin\"\r\n"); // no "ringbuffer overflow"
     EXPECT_EQ(lines, kFrames);
     EXPECT_EQ(lost, 0u);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "100: no FIFO, 101: lines missing, else failed images";
+    EXPECT_EQ(status, 0) << "100: no FIFO, 101: lines missing, else failed images";
 }
 
 class AutoinfoConcurrency : public CameraMachineTest {};

@@ -2,7 +2,7 @@
 
 #include "msl/mipc/mthread.h"
 #include "platform/trace/tracecapture.h"
-#include "xvfbsession.h"
+#include "previewscreen.h"
 
 #include <gtest/gtest.h>
 
@@ -12,11 +12,11 @@
 #include <thread>
 #include <vector>
 
+using vyx::test::DesktopSession;
 using vyx::test::DisplayVariable;
+using vyx::test::PreviewScreen;
 using vyx::test::Rgb;
-using vyx::test::XScreen;
-using vyx::test::XvfbSession;
-using vyx::test::XWindowId;
+using vyx::test::ScreenWindowId;
 using vyx::trace::TraceCapture;
 
 namespace {
@@ -58,18 +58,19 @@ template <typename Condition> bool WaitFor(Condition condition) {
 class PreviewWindowOnXvfb : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (XvfbSession::Get().Display().empty())
-            GTEST_SKIP() << "no X server for the preview window: " << XvfbSession::Get().Failure();
-        display = std::make_unique<DisplayVariable>(XvfbSession::Get().Display().c_str());
-        screen = std::make_unique<XScreen>(XvfbSession::Get().Display());
+        if (DesktopSession::Get().Display().empty())
+            GTEST_SKIP() << "no X server for the preview window: "
+                         << DesktopSession::Get().Failure();
+        display = std::make_unique<DisplayVariable>(DesktopSession::Get().Display().c_str());
+        screen = std::make_unique<PreviewScreen>(DesktopSession::Get().Display());
         ASSERT_TRUE(screen->Connected());
     }
 
     // Opens `window` on `pixels` and waits until it is on screen and has drawn what its first
     // exposure asked for (Update returns after a paint that follows everything queued before
     // it); its X id, 0 on failure.
-    XWindowId Show(MPreviewWindow& window, const std::vector<std::uint8_t>& pixels,
-                   MMachPreviewPlacement placement, bool flipX = false, bool flipY = false) {
+    ScreenWindowId Show(MPreviewWindow& window, const std::vector<std::uint8_t>& pixels,
+                        MMachPreviewPlacement placement, bool flipX = false, bool flipY = false) {
         MPreviewImageDescription description{pixels.data(), kWidth, kRows, flipX, flipY};
         int error = 0;
         if (!window.Open(description, placement) ||
@@ -81,8 +82,8 @@ protected:
     // The source pixel each block of a width x height window shows must be the one a
     // stretched (and flipped) picture puts there, and the corners must show the picture's
     // corners, so that it covers the whole client area.
-    void ExpectPicture(XWindowId id, const std::vector<std::uint8_t>& pixels, int width, int height,
-                       bool flipX, bool flipY) {
+    void ExpectPicture(ScreenWindowId id, const std::vector<std::uint8_t>& pixels, int width,
+                       int height, bool flipX, bool flipY) {
         std::vector<Rgb> shot = screen->Screenshot(id, width, height);
         ASSERT_EQ(shot.size(), static_cast<size_t>(width * height));
         auto source = [&](int row, int column) {
@@ -101,7 +102,7 @@ protected:
     }
 
     std::unique_ptr<DisplayVariable> display;
-    std::unique_ptr<XScreen> screen;
+    std::unique_ptr<PreviewScreen> screen;
 };
 
 struct PictureCase {
@@ -116,7 +117,7 @@ TEST_P(MPreviewWindowPicture, ShowsThePaletteStretchedAndFlipped) {
     const PictureCase& c = GetParam();
     std::vector<std::uint8_t> pixels = TestPicture();
     MPreviewWindow window;
-    XWindowId id = Show(window, pixels, {30, 20, c.width, c.height}, c.flipX, c.flipY);
+    ScreenWindowId id = Show(window, pixels, {30, 20, c.width, c.height}, c.flipX, c.flipY);
     ASSERT_NE(id, 0u);
     int left = 0, top = 0, width = 0, height = 0;
     ASSERT_TRUE(screen->Geometry(id, &left, &top, &width, &height));
@@ -124,7 +125,8 @@ TEST_P(MPreviewWindowPicture, ShowsThePaletteStretchedAndFlipped) {
     EXPECT_EQ(top, 20);
     ASSERT_EQ(width, c.width);
     ASSERT_EQ(height, c.height);
-    ExpectPicture(id, pixels, c.width, c.height, c.flipX, c.flipY);
+    ASSERT_TRUE(screen->ClientSize(id, &width, &height));
+    ExpectPicture(id, pixels, width, height, c.flipX, c.flipY);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, MPreviewWindowPicture,
@@ -146,7 +148,7 @@ TEST_F(MPreviewWindowTest, UpdateShowsTheBufferAsItIsNowAndAResizeRestretches) {
     MPreviewWindow window;
     // Large enough that drawing it takes a while, so that a frame written while it is drawn
     // shows.
-    XWindowId id = Show(window, pixels, {0, 0, 600, 400});
+    ScreenWindowId id = Show(window, pixels, {0, 0, 600, 400});
     ASSERT_NE(id, 0u);
     // The camera writes a new frame into the same buffer.
     for (std::uint8_t& pixel : pixels)
@@ -157,7 +159,9 @@ TEST_F(MPreviewWindowTest, UpdateShowsTheBufferAsItIsNowAndAResizeRestretches) {
     // next Update.
     std::vector<std::uint8_t> shown = pixels;
     pixels.assign(pixels.size(), 128);
-    ExpectPicture(id, shown, 600, 400, false, false);
+    int width = 0, height = 0;
+    ASSERT_TRUE(screen->ClientSize(id, &width, &height));
+    ExpectPicture(id, shown, width, height, false, false);
     pixels = shown;
 
     // Resized by the user: the picture fills the new client area.
@@ -166,6 +170,8 @@ TEST_F(MPreviewWindowTest, UpdateShowsTheBufferAsItIsNowAndAResizeRestretches) {
     ExpectPicture(id, pixels, 120, 90, false, false);
 }
 
+#if !defined(_WIN32)
+// Only X can be missing or unreachable; a Windows session always has its desktop.
 struct NoDisplayCase {
     const char* display; // null: DISPLAY unset
     const char* reason;
@@ -196,6 +202,7 @@ INSTANTIATE_TEST_SUITE_P(
         NoDisplayCase{"unix:54321", "Open(): cannot connect to the X display \"unix:54321\" named "
                                     "by DISPLAY"}),
     [](const auto& info) { return info.param.display ? "Unreachable" : "Unset"; });
+#endif
 
 // The window thread's life: start, the close message, the join, and a window that the window
 // manager closes first.
@@ -249,7 +256,7 @@ TEST_F(MPreviewWindowConcurrency, OneWindowPerProcess) {
 TEST_F(MPreviewWindowConcurrency, ClosedByTheWindowManager) {
     std::vector<std::uint8_t> pixels = TestPicture();
     MPreviewWindow window;
-    XWindowId id = Show(window, pixels, {0, 0, 64, 32});
+    ScreenWindowId id = Show(window, pixels, {0, 0, 64, 32});
     ASSERT_NE(id, 0u);
     screen->SendDeleteWindow(id);
     ASSERT_TRUE(WaitFor([&window] { return window.IsWindowGone(); }));

@@ -1,9 +1,6 @@
 #pragma once
-// Cross-process tests of the shared-memory structures: children and pipes from the test
-// support, segments made the way another program would make them, and whether a segment's
-// name exists on the machine.
-
-#include "tests/support/childprocess.h"
+// Shared-memory segments made the way another program would make them, and whether a
+// segment's name exists on the machine.
 
 #include <cstdint>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "xvfbsession.h"
+#include "previewscreen.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -17,12 +17,12 @@ extern char** environ;
 
 namespace vyx::test {
 
-XvfbSession& XvfbSession::Get() {
-    static XvfbSession session;
+DesktopSession& DesktopSession::Get() {
+    static DesktopSession session;
     return session;
 }
 
-XvfbSession::XvfbSession() {
+DesktopSession::DesktopSession() {
     // With -displayfd the server picks a free display number and writes it once it accepts
     // connections, so tests running side by side never race for a number.
     int fds[2];
@@ -66,7 +66,7 @@ XvfbSession::XvfbSession() {
     display = ":" + number;
 }
 
-XvfbSession::~XvfbSession() {
+DesktopSession::~DesktopSession() {
     if (keepAlive != nullptr)
         XCloseDisplay(keepAlive);
     if (pid > 0) {
@@ -93,14 +93,15 @@ DisplayVariable::~DisplayVariable() {
         unsetenv("DISPLAY");
 }
 
-XScreen::XScreen(const std::string& display) : connection(XOpenDisplay(display.c_str())) {}
+PreviewScreen::PreviewScreen(const std::string& display)
+    : connection(XOpenDisplay(display.c_str())) {}
 
-XScreen::~XScreen() {
+PreviewScreen::~PreviewScreen() {
     if (connection != nullptr)
         XCloseDisplay(connection);
 }
 
-XWindowId XScreen::FindWindow(const std::string& title) const {
+ScreenWindowId PreviewScreen::FindWindow(const std::string& title) const {
     Window root = 0, parent = 0, found = 0;
     Window* children = nullptr;
     unsigned count = 0;
@@ -119,7 +120,8 @@ XWindowId XScreen::FindWindow(const std::string& title) const {
     return found;
 }
 
-bool XScreen::Geometry(XWindowId window, int* left, int* top, int* width, int* height) const {
+bool PreviewScreen::Geometry(ScreenWindowId window, int* left, int* top, int* width,
+                             int* height) const {
     XWindowAttributes attributes;
     Window child = 0;
     if (!XGetWindowAttributes(connection, window, &attributes) ||
@@ -130,7 +132,12 @@ bool XScreen::Geometry(XWindowId window, int* left, int* top, int* width, int* h
     return true;
 }
 
-std::vector<Rgb> XScreen::Screenshot(XWindowId window, int width, int height) const {
+bool PreviewScreen::ClientSize(ScreenWindowId window, int* width, int* height) const {
+    int left = 0, top = 0;
+    return Geometry(window, &left, &top, width, height);
+}
+
+std::vector<Rgb> PreviewScreen::Screenshot(ScreenWindowId window, int width, int height) const {
     std::vector<Rgb> pixels;
     XImage* image = XGetImage(connection, window, 0, 0, static_cast<unsigned>(width),
                               static_cast<unsigned>(height), AllPlanes, ZPixmap);
@@ -146,12 +153,12 @@ std::vector<Rgb> XScreen::Screenshot(XWindowId window, int width, int height) co
     return pixels;
 }
 
-void XScreen::Resize(XWindowId window, int width, int height) const {
+void PreviewScreen::Resize(ScreenWindowId window, int width, int height) const {
     XResizeWindow(connection, window, static_cast<unsigned>(width), static_cast<unsigned>(height));
     XSync(connection, False);
 }
 
-void XScreen::SendDeleteWindow(XWindowId window) const {
+void PreviewScreen::SendDeleteWindow(ScreenWindowId window) const {
     XEvent event{};
     event.xclient.type = ClientMessage;
     event.xclient.window = window;

@@ -1,4 +1,4 @@
-#include "tests/msl/crossprocess.h"
+#include "tests/support/rawsegment.h"
 
 #include "tests/support/testsupport.h"
 

@@ -1,0 +1,81 @@
+#pragma once
+// The desktop that tests open windows on, and what a user sees of those windows there
+// (previewscreen_x11.cpp: a private X server, Xvfb; previewscreen_win32.cpp: the session's own
+// desktop, which Wine draws into the X server it was started on).
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct _XDisplay;
+
+namespace vyx::test {
+
+// An X window id (Xlib's Window; its header's macros clash with GoogleTest's names), or a
+// window handle.
+using ScreenWindowId = unsigned long long;
+
+// On Linux the process's Xvfb, started on first use on a display number it picks itself,
+// 24-bit colour. It ends with its last client, and the session holds one connection until the
+// process ends, so it goes also when a test process dies. Display() is empty when it could not
+// start; Failure() says why. On Windows the desktop is always there.
+class DesktopSession {
+public:
+    static DesktopSession& Get();
+    const std::string& Display() const { return display; }
+    const std::string& Failure() const { return failure; }
+
+private:
+    DesktopSession();
+    ~DesktopSession();
+    std::string display;
+    std::string failure;
+    int pid = -1;
+    _XDisplay* keepAlive = nullptr;
+};
+
+// Sets DISPLAY (unsets it for a null value) and restores the former value when it goes.
+class DisplayVariable {
+public:
+    explicit DisplayVariable(const char* value);
+    ~DisplayVariable();
+    DisplayVariable(const DisplayVariable&) = delete;
+    DisplayVariable& operator=(const DisplayVariable&) = delete;
+
+private:
+    bool had = false;
+    std::string former;
+};
+
+struct Rgb {
+    int red, green, blue;
+    bool operator==(const Rgb&) const = default;
+};
+
+// A connection of the test's own to the window system, to look at windows as a user would.
+class PreviewScreen {
+public:
+    explicit PreviewScreen(const std::string& display);
+    ~PreviewScreen();
+    PreviewScreen(const PreviewScreen&) = delete;
+    PreviewScreen& operator=(const PreviewScreen&) = delete;
+
+    bool Connected() const { return connection != nullptr; }
+    // The top-level window with this title, 0 when there is none.
+    ScreenWindowId FindWindow(const std::string& title) const;
+    // Position and size on the screen, frame included; false when the window does not exist.
+    bool Geometry(ScreenWindowId window, int* left, int* top, int* width, int* height) const;
+    // The size of the client area, where the picture goes (without the frame that Windows
+    // draws inside the window's size; the same as Geometry's on a bare X server).
+    bool ClientSize(ScreenWindowId window, int* width, int* height) const;
+    // The window's client area as the window system shows it, row by row; empty on failure.
+    std::vector<Rgb> Screenshot(ScreenWindowId window, int width, int height) const;
+    // What a user does through the window manager: resize the client area, close the window.
+    void Resize(ScreenWindowId window, int width, int height) const;
+    void SendDeleteWindow(ScreenWindowId window) const;
+
+private:
+    _XDisplay* connection = nullptr; // X only
+};
+
+} // namespace vyx::test

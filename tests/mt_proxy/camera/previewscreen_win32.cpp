@@ -1,0 +1,106 @@
+#include "previewscreen.h"
+
+#include <windows.h>
+
+namespace vyx::test {
+
+namespace {
+
+HWND AsWindow(ScreenWindowId window) {
+    return reinterpret_cast<HWND>(static_cast<uintptr_t>(window));
+}
+
+} // namespace
+
+DesktopSession& DesktopSession::Get() {
+    static DesktopSession session;
+    return session;
+}
+
+DesktopSession::DesktopSession() : display("desktop") {}
+
+DesktopSession::~DesktopSession() = default;
+
+// Windows has no display variable: the desktop is the session's.
+DisplayVariable::DisplayVariable(const char*) {}
+
+DisplayVariable::~DisplayVariable() = default;
+
+PreviewScreen::PreviewScreen(const std::string&) {}
+
+PreviewScreen::~PreviewScreen() = default;
+
+ScreenWindowId PreviewScreen::FindWindow(const std::string& title) const {
+    return reinterpret_cast<uintptr_t>(FindWindowA(nullptr, title.c_str()));
+}
+
+bool PreviewScreen::Geometry(ScreenWindowId window, int* left, int* top, int* width,
+                             int* height) const {
+    RECT rect;
+    if (!GetWindowRect(AsWindow(window), &rect))
+        return false;
+    *left = rect.left;
+    *top = rect.top;
+    *width = rect.right - rect.left;
+    *height = rect.bottom - rect.top;
+    return true;
+}
+
+bool PreviewScreen::ClientSize(ScreenWindowId window, int* width, int* height) const {
+    RECT rect;
+    if (!GetClientRect(AsWindow(window), &rect))
+        return false;
+    *width = rect.right;
+    *height = rect.bottom;
+    return true;
+}
+
+std::vector<Rgb> PreviewScreen::Screenshot(ScreenWindowId window, int width, int height) const {
+    std::vector<Rgb> pixels;
+    HDC windowDc = GetDC(AsWindow(window));
+    if (windowDc == nullptr)
+        return pixels;
+    // Copied from the window's own device context into a 32-bit top-down picture of ours.
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HDC memory = CreateCompatibleDC(windowDc);
+    HBITMAP picture = CreateDIBSection(windowDc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (memory != nullptr && picture != nullptr) {
+        HGDIOBJ previous = SelectObject(memory, picture);
+        if (BitBlt(memory, 0, 0, width, height, windowDc, 0, 0, SRCCOPY)) {
+            GdiFlush();
+            const auto* words = static_cast<const uint32_t*>(bits);
+            for (int i = 0; i < width * height; ++i)
+                pixels.push_back({int((words[i] >> 16) & 0xff), int((words[i] >> 8) & 0xff),
+                                  int(words[i] & 0xff)});
+        }
+        SelectObject(memory, previous);
+    }
+    if (picture != nullptr)
+        DeleteObject(picture);
+    if (memory != nullptr)
+        DeleteDC(memory);
+    ReleaseDC(AsWindow(window), windowDc);
+    return pixels;
+}
+
+void PreviewScreen::Resize(ScreenWindowId window, int width, int height) const {
+    HWND handle = AsWindow(window);
+    RECT rect{0, 0, width, height};
+    AdjustWindowRectEx(&rect, static_cast<DWORD>(GetWindowLongPtrA(handle, GWL_STYLE)), FALSE,
+                       static_cast<DWORD>(GetWindowLongPtrA(handle, GWL_EXSTYLE)));
+    SetWindowPos(handle, nullptr, 0, 0, rect.right - rect.left, rect.bottom - rect.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void PreviewScreen::SendDeleteWindow(ScreenWindowId window) const {
+    PostMessageA(AsWindow(window), WM_CLOSE, 0, 0);
+}
+
+} // namespace vyx::test
