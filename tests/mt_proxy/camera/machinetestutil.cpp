@@ -56,13 +56,13 @@ void CameraMachineTest::TearDown() {
 
 void CameraMachineTest::WriteCameraConfig(const std::string& simSection) {
     std::filesystem::create_directories(host.File("camera"));
-    ASSERT_TRUE(
-        vyx::test::WriteFileBytes(host.File("camera/vyxcamera.ini"), "[SimCamera]\n" + simSection));
+    ASSERT_TRUE(vyx::test::WriteFileBytes(host.File("camera/vyxcamera.ini"),
+                                          "[SimCamera]\n" + simSection));
 }
 
 MCameraMachAbstract& CameraMachineTest::OpenMachine(bool* opened) {
-    machine =
-        std::make_unique<MCameraMachAbstract>("camera", host.Path(), &machineChannel, &notifier);
+    machine = std::make_unique<MCameraMachAbstract>("camera", host.Path(), &machineChannel,
+                                                    &notifier);
     const bool result = machine->Open();
     if (opened != nullptr)
         *opened = result;

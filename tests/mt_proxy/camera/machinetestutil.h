@@ -11,9 +11,9 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <mutex>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 
 namespace machinetest {

@@ -19,8 +19,8 @@ namespace {
 struct Line {
     double clock, time, lock, imageindex, triggerCount, temperature;
 };
-const std::vector<std::string> kScandata = {"clock",      "time",          "lock",
-                                            "imageindex", "trigger_count", "temp_camera"};
+const std::vector<std::string> kScandata = {"clock",        "time",         "lock",
+                                            "imageindex",   "trigger_count", "temp_camera"};
 
 MMachScanRequest TimeSpan(double value, bool relative = true) {
     MMachScanRequest request;
@@ -118,9 +118,9 @@ protected:
     }
     const uint8_t* Block(uint64_t number) {
         return static_cast<const uint8_t*>(
-            ring64 != nullptr
-                ? MMemBlockRingBuffer_GetReadPointer(ring64, number)
-                : MMemBlockRingBuffer32_GetReadPointer(ring32, static_cast<uint32_t>(number)));
+            ring64 != nullptr ? MMemBlockRingBuffer_GetReadPointer(ring64, number)
+                              : MMemBlockRingBuffer32_GetReadPointer(ring32,
+                                                                     static_cast<uint32_t>(number)));
     }
     size_t UsedBlocks() {
         return ring64 != nullptr ? MMemBlockRingBuffer_GetNumUsed(ring64)
@@ -136,9 +136,8 @@ protected:
         size_t wrong = 0;
         for (uint32_t y = 0; y < height; ++y)
             for (uint32_t x = 0; x < width; ++x)
-                wrong +=
-                    block[y * width + x] !=
-                    static_cast<uint8_t>(Vyx::SimControl::PatternPixel(counter, x0 + x, y0 + y));
+                wrong += block[y * width + x] !=
+                         static_cast<uint8_t>(Vyx::SimControl::PatternPixel(counter, x0 + x, y0 + y));
         return wrong;
     }
 
@@ -163,10 +162,8 @@ TEST_F(CameraMeasurement, LostFramesAreFilledInAndImagesStoredInBothVariants) {
         EXPECT_TRUE(PollToEnd());
         EXPECT_EQ(Text(), "0000\tevent \"measurement begin\"\r\n");
         ASSERT_EQ(lines.size(), 5u);
-        const double expect[5][6] = {{0, 101, 0, 1, 1, 35},
-                                     {1, 102, 0, 2, 2, 35},
-                                     {2, 105, 1, 0, 3, 35},
-                                     {3, 105, 1, 0, 4, 35},
+        const double expect[5][6] = {{0, 101, 0, 1, 1, 35}, {1, 102, 0, 2, 2, 35},
+                                     {2, 105, 1, 0, 3, 35}, {3, 105, 1, 0, 4, 35},
                                      {4, 105, 0, 3, 5, 35}};
         for (size_t i = 0; i < 5; ++i) {
             const Line& l = lines[i];
@@ -224,15 +221,12 @@ TEST_F(CameraMeasurement, ErrorsEndTheScanWithTheirText) {
         const char* reply;
     };
     const Case cases[] = {
-        {"broken frame",
-         {Frame(1), Frame(0, false)},
+        {"broken frame", {Frame(1), Frame(0, false)},
          "0000\tevent \"measurement begin\"\r\n0009\terror \"camera error\"\r\n"},
-        {"pixels without a counter",
-         {Frame(1), Frame(0, true)},
+        {"pixels without a counter", {Frame(1), Frame(0, true)},
          "0000\tevent \"measurement begin\"\r\n0009\terror \"invalid image received\"\r\n"},
         // Four blocks nobody releases: the fifth image has nowhere to go.
-        {"full image FIFO",
-         {Frame(1), Frame(2), Frame(3), Frame(4), Frame(5)},
+        {"full image FIFO", {Frame(1), Frame(2), Frame(3), Frame(4), Frame(5)},
          "0000\tevent \"measurement begin\"\r\n0009\terror \"ringbuffer overflow\"\r\n"},
     };
     for (const Case& c : cases) {
@@ -249,8 +243,9 @@ TEST_F(CameraMeasurement, ErrorsEndTheScanWithTheirText) {
         EXPECT_FALSE(scan->ReadNextLine(values)) << "lines must be dropped";
         // One "resync needed" for a broken frame, however it is polled.
         machine->PollAsyncErrors();
-        EXPECT_EQ(MachineChannel(),
-                  std::string(c.what) == "broken frame" ? "0000\tevent \"resync needed\"\r\n" : "");
+        EXPECT_EQ(MachineChannel(), std::string(c.what) == "broken frame"
+                                        ? "0000\tevent \"resync needed\"\r\n"
+                                        : "");
         scan.reset();
     }
 }
@@ -340,9 +335,8 @@ TEST_F(CameraMeasurement, ClippedImagesLandRowAfterRow) {
     for (const std::map<std::string, double>& values :
          {std::map<std::string, double>{{"imagewidth", 24}, {"imageheight", 10}},
           std::map<std::string, double>{{"imageoffsetx", 16}, {"imageoffsety", 4}}})
-        ASSERT_EQ(Reply([&](MOutputChannel* o) {
-                      return machine->NewMMachSetCommand(o, values);
-                  }).find("error"),
+        ASSERT_EQ(Reply([&](MOutputChannel* o) { return machine->NewMMachSetCommand(o, values); })
+                      .find("error"),
                   std::string::npos);
     MCameraImageInfo info;
     ASSERT_TRUE(machine->get_image_info("Camera:1", info));

@@ -22,8 +22,8 @@ std::string AxisTable(MCameraMachAbstract& machine) {
     std::ostringstream out;
     out.precision(17);
     for (const MMachAxis* axis = machine.FirstAxis(); axis != nullptr; axis = machine.NextAxis())
-        out << axis->name << ' ' << axis->index << ' ' << axis->flags << ' ' << axis->minimum << ' '
-            << axis->maximum << ' ' << axis->accuracy << ' ' << axis->step << '\n';
+        out << axis->name << ' ' << axis->index << ' ' << axis->flags << ' ' << axis->minimum
+            << ' ' << axis->maximum << ' ' << axis->accuracy << ' ' << axis->step << '\n';
     return out.str();
 }
 
@@ -94,9 +94,8 @@ TEST_F(CameraMachineOpen, ReopenRestoresProbesystemProbeAndTip) {
                   return machine->NewMMachProbeDefineCommand(out, 3, 2, {{"d", 4.0}});
               }),
               "");
-    ASSERT_EQ(
-        Reply([&](MOutputChannel* out) { return machine->NewMMachProbeLoadCommand(out, 3, 2); }),
-        "0000\tevent \"probesystem changed\"\r\n");
+    ASSERT_EQ(Reply([&](MOutputChannel* out) { return machine->NewMMachProbeLoadCommand(out, 3, 2); }),
+              "0000\tevent \"probesystem changed\"\r\n");
     CloseMachine();
 
     MCameraMachAbstract& again = OpenMachine();
@@ -214,7 +213,7 @@ TEST_F(CameraMachineOpen, SettingsFileChoosesTheRingBufferVariant) {
 TEST(CameraConfigDir, NewFolderIsSeededFromAnOldInstallation) {
     struct Case {
         std::vector<const char*> installations; // folders below the old root; * has camera/
-        const char* seededFrom;                 // nullptr: nothing copied
+        const char* seededFrom;                  // nullptr: nothing copied
     };
     const Case cases[] = {
         {{"a", "b*", "c*"}, "b"},

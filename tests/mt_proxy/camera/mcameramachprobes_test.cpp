@@ -55,9 +55,8 @@ protected:
         return Finish(command, out);
     }
     std::string Send(const std::string& component, const std::string& data) {
-        return Reply([&](MOutputChannel* out) {
-            return machine->NewMMachSendCommand(out, component, data);
-        });
+        return Reply(
+            [&](MOutputChannel* out) { return machine->NewMMachSendCommand(out, component, data); });
     }
     std::vector<double> Get(const std::vector<std::string>& names) {
         MOutputChannel out(7);
@@ -163,11 +162,11 @@ TEST_F(CameraMachineProbes, GetAndSetAxes) {
     EXPECT_EQ(Entry(hardware, "Camera", "gain"), "3"); // it reached the camera
 
     // An unknown axis fails the command; axes before it in name order keep their new value.
-    EXPECT_EQ(
-        Reply([&](MOutputChannel* out) {
-            return m.NewMMachSetCommand(out, {{"gain", 4.0}, {"nosuch", 1.0}, {"shutter", 6.0}});
-        }),
-        "0007\terror \"invalid axis\"\r\n");
+    EXPECT_EQ(Reply([&](MOutputChannel* out) {
+                  return m.NewMMachSetCommand(out, {{"gain", 4.0}, {"nosuch", 1.0},
+                                                    {"shutter", 6.0}});
+              }),
+              "0007\terror \"invalid axis\"\r\n");
     EXPECT_EQ(m.GetAxisValue("gain"), 4.0);
     EXPECT_EQ(m.GetAxisValue("shutter"), 5.0);
 
@@ -175,14 +174,10 @@ TEST_F(CameraMachineProbes, GetAndSetAxes) {
     EXPECT_EQ(Send("probe.config", "[General]\nChannels=framerate\n[framerate]\nAccess=RW\n"
                                    "Min=1\nMax=200\n"),
               "");
-    EXPECT_EQ(Reply([&](MOutputChannel* out) {
-                  return m.NewMMachSetCommand(out, {{"framerate", 25}});
-              }),
+    EXPECT_EQ(Reply([&](MOutputChannel* out) { return m.NewMMachSetCommand(out, {{"framerate", 25}}); }),
               kCapabilities);
     EXPECT_DOUBLE_EQ(m.FindAxis("time")->accuracy, 0.04);
-    EXPECT_EQ(Reply([&](MOutputChannel* out) {
-                  return m.NewMMachSetCommand(out, {{"framerate", 25}});
-              }),
+    EXPECT_EQ(Reply([&](MOutputChannel* out) { return m.NewMMachSetCommand(out, {{"framerate", 25}}); }),
               "");
     // A smaller image changes the channel descriptions that depend on it.
     EXPECT_EQ(Reply([&](MOutputChannel* out) {
@@ -225,7 +220,8 @@ TEST_F(CameraMachineProbes, SendAndReceiveComponents) {
     EXPECT_DOUBLE_EQ(m.get_zoom(), 0.25);
     EXPECT_EQ(Receive("probe.tip", &data), "");
     EXPECT_EQ(Entry(data, "Geometry", "x0"), "1");
-    EXPECT_EQ(Send("probe.tip", "entry before any section\n"), "0007\terror \"wrong inidata\"\r\n");
+    EXPECT_EQ(Send("probe.tip", "entry before any section\n"),
+              "0007\terror \"wrong inidata\"\r\n");
 
     // The backup goes back; a damaged one is refused and changes nothing.
     EXPECT_EQ(Send("probesystems.config", backup), "");
