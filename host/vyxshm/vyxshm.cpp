@@ -5,6 +5,7 @@
 
 #include "host/vyxshm/shmcommands.h"
 #include "host/vyxshm/shmsegment.h"
+#include "host/vyxshm/vyxshmos.h"
 
 #include <CLI/CLI.hpp>
 
@@ -56,10 +57,13 @@ bool IsUnknownCommand(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
+    vyxshm_os::SetBinaryStandardStreams();
     if (IsUnknownCommand(argc, argv))
         return UsageError(std::string("unknown command \"") + argv[1] + "\"");
 
     CLI::App app{kDescription, "vyxshm"};
+    // A segment name may start with '/', which is no option here, also on Windows.
+    app.allow_windows_style_options(false);
     app.require_subcommand(1);
     app.footer(kFooter);
 

@@ -22,7 +22,15 @@ struct ThreadContexts {
     const char* file = nullptr;
     int line = 0;
 };
-thread_local ThreadContexts contexts;
+
+ThreadContexts& Contexts() {
+    void* state =
+        vyx::trace::ThreadState([]() -> void* { return new ThreadContexts; },
+                                [](void* ended) { delete static_cast<ThreadContexts*>(ended); });
+    // Without a slot of the system's (none left), every thread shares one fallback.
+    static ThreadContexts fallback;
+    return state != nullptr ? *static_cast<ThreadContexts*>(state) : fallback;
+}
 
 void AddLine(Context& context, std::string text) {
     if (context.lines.size() >= kMaxLines)
@@ -32,9 +40,12 @@ void AddLine(Context& context, std::string text) {
 
 } // namespace
 
-void MErrTrace_BeginContext() { contexts.stack.emplace_back(); }
+void MErrTrace_BeginContext() {
+    Contexts().stack.emplace_back();
+}
 
 void MErrTrace_EndContext() {
+    ThreadContexts& contexts = Contexts();
     if (contexts.stack.size() <= 1) {
         contexts.stack.front().lines.clear(); // unmatched end: just forget the implicit lines
         return;
@@ -49,11 +60,13 @@ void MErrTrace_EndContext() {
 }
 
 void _MErrTrace_Location(int, const char* sourceFile, int line) {
+    ThreadContexts& contexts = Contexts();
     contexts.file = sourceFile;
     contexts.line = line;
 }
 
 void _MErrTrace_Add(const char* format, ...) {
+    ThreadContexts& contexts = Contexts();
     va_list args;
     va_start(args, format);
     std::string text = vyx::trace::FormatV(format, args);
@@ -62,9 +75,12 @@ void _MErrTrace_Add(const char* format, ...) {
     AddLine(contexts.stack.back(), std::move(text));
 }
 
-void MErrTrace_ClearContext() { contexts.stack.back().lines.clear(); }
+void MErrTrace_ClearContext() {
+    Contexts().stack.back().lines.clear();
+}
 
 void _MErrTrace_DumpContextToMErrLog(const char* format, ...) {
+    ThreadContexts& contexts = Contexts();
     va_list args;
     va_start(args, format);
     std::string headline = vyx::trace::FormatV(format, args);
@@ -77,8 +93,10 @@ void _MErrTrace_DumpContextToMErrLog(const char* format, ...) {
 }
 
 std::vector<std::string> MErrTrace_GetContextLines() {
-    const auto& lines = contexts.stack.back().lines;
+    const auto& lines = Contexts().stack.back().lines;
     return std::vector<std::string>(lines.begin(), lines.end());
 }
 
-int MErrTrace_GetDepth() { return static_cast<int>(contexts.stack.size()) - 1; }
+int MErrTrace_GetDepth() {
+    return static_cast<int>(Contexts().stack.size()) - 1;
+}

@@ -26,4 +26,29 @@ std::string TimeStamp() {
     return stamp;
 }
 
+void* ThreadState(void* (*make)(), void (*destroy)(void*)) {
+    // Fiber-local storage: its callback runs when the thread ends. The slot goes with this
+    // module (freeing it hands every thread's state to the callback), so that no thread ends
+    // into a callback of a module that was unloaded.
+    static const struct Slot {
+        explicit Slot(PFLS_CALLBACK_FUNCTION callback) : index(FlsAlloc(callback)) {}
+        ~Slot() {
+            if (index != FLS_OUT_OF_INDEXES)
+                FlsFree(index);
+        }
+        DWORD index;
+    } slot(reinterpret_cast<PFLS_CALLBACK_FUNCTION>(destroy));
+    if (slot.index == FLS_OUT_OF_INDEXES)
+        return nullptr;
+    // The error being traced is often the thread's last system error: FlsGetValue clears it.
+    const DWORD lastError = GetLastError();
+    void* state = FlsGetValue(slot.index);
+    if (state == nullptr) {
+        state = make();
+        FlsSetValue(slot.index, state);
+    }
+    SetLastError(lastError);
+    return state;
+}
+
 } // namespace vyx::trace

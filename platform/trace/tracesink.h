@@ -34,6 +34,11 @@ long CurrentThreadId();
 // Local wall-clock time with microseconds, "YYYY-MM-DD hh:mm:ss.uuuuuu" (trace_posix.cpp).
 std::string TimeStamp();
 
+// The calling thread's error-trace state, made by `make` on the thread's first call and
+// handed to `destroy` by the system when the thread ends (trace_posix.cpp). Not a thread_local
+// object: MinGW runs those objects' destructors after it has freed their storage.
+void* ThreadState(void* (*make)(), void (*destroy)(void*));
+
 // In-memory capture, all under the sink's lock.
 void SetCaptureActive(bool active);
 std::vector<CapturedLine> CapturedLines(Stream stream);

@@ -57,11 +57,12 @@ void BuildBitmapInfo(const MPreviewImageDescription& description, PaletteBitmapI
 }
 
 void Paint(HWND window, Drawing& drawing) {
-    // The ticket is taken before the pixels are read: this paint shows the buffer as it was
-    // when every Update up to the ticket was asked.
-    std::uint64_t ticket = previewwindow_paint_begin();
+    // BeginPaint validates the window: an Update that invalidates it later gets a paint of its
+    // own. The ticket is taken after that and before the pixels are read, so this paint shows
+    // the buffer as it was when every Update up to the ticket was asked.
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(window, &paint);
+    std::uint64_t ticket = previewwindow_paint_begin();
     const MPreviewImageDescription& description = previewwindow_description();
     if (dc != nullptr && description.pixels != nullptr && drawing.bitmap != nullptr) {
         RECT client;

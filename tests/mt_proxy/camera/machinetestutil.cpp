@@ -38,7 +38,7 @@ std::string Finish(MMachCommand* command, MOutputChannel& out, int polls) {
 }
 
 void CameraMachineTest::SetUp() {
-    unsetenv("VYX_SIMCAMERA_INI");
+    vyx::test::SetEnvironment("VYX_SIMCAMERA_INI", nullptr);
     Vyx::SimControl::SetConnected(true);
     WriteCameraConfig("");
 }
@@ -56,13 +56,13 @@ void CameraMachineTest::TearDown() {
 
 void CameraMachineTest::WriteCameraConfig(const std::string& simSection) {
     std::filesystem::create_directories(host.File("camera"));
-    ASSERT_TRUE(vyx::test::WriteFileBytes(host.File("camera/vyxcamera.ini"),
-                                          "[SimCamera]\n" + simSection));
+    ASSERT_TRUE(
+        vyx::test::WriteFileBytes(host.File("camera/vyxcamera.ini"), "[SimCamera]\n" + simSection));
 }
 
 MCameraMachAbstract& CameraMachineTest::OpenMachine(bool* opened) {
-    machine = std::make_unique<MCameraMachAbstract>("camera", host.Path(), &machineChannel,
-                                                    &notifier);
+    machine =
+        std::make_unique<MCameraMachAbstract>("camera", host.Path(), &machineChannel, &notifier);
     const bool result = machine->Open();
     if (opened != nullptr)
         *opened = result;
@@ -99,7 +99,7 @@ void CameraMachineTest::LoadCamera() {
 }
 
 std::string CameraMachineTest::ConfigDir() const {
-    return host.File("camera/VX1280M-SIM/SIM0000001");
+    return vyx::test::Native(host.File("camera/VX1280M-SIM/SIM0000001"));
 }
 
 } // namespace machinetest

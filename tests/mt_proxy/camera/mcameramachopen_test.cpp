@@ -7,6 +7,7 @@
 #include "mt_proxy/camera/mmachabstract/mcameraconfigdir.h"
 #include "platform/trace/tracecapture.h"
 #include "platform/vyx/simcontrol.h"
+#include "tests/support/childprocess.h"
 
 #include <cmath>
 #include <filesystem>
@@ -22,15 +23,20 @@ std::string AxisTable(MCameraMachAbstract& machine) {
     std::ostringstream out;
     out.precision(17);
     for (const MMachAxis* axis = machine.FirstAxis(); axis != nullptr; axis = machine.NextAxis())
-        out << axis->name << ' ' << axis->index << ' ' << axis->flags << ' ' << axis->minimum
-            << ' ' << axis->maximum << ' ' << axis->accuracy << ' ' << axis->step << '\n';
+        out << axis->name << ' ' << axis->index << ' ' << axis->flags << ' ' << axis->minimum << ' '
+            << axis->maximum << ' ' << axis->accuracy << ' ' << axis->step << '\n';
     return out.str();
 }
 
+// The segments of this machine (this session on Windows), as vyxshm lists them.
 std::set<std::string> SharedMemoryNames() {
+    vyx::test::TempDir dir;
     std::set<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator("/dev/shm"))
-        names.insert(entry.path().filename().string());
+    if (vyx::test::RunProgram(VYX_VYXSHM_PATH, {"list"}, dir.File("out"), dir.File("err")) != 0)
+        return {"vyxshm list failed"};
+    std::istringstream lines(vyx::test::ReadFileBytes(dir.File("out")));
+    for (std::string line; std::getline(lines, line);)
+        names.insert(line.substr(0, line.find(' ')));
     return names;
 }
 
@@ -94,8 +100,9 @@ TEST_F(CameraMachineOpen, ReopenRestoresProbesystemProbeAndTip) {
                   return machine->NewMMachProbeDefineCommand(out, 3, 2, {{"d", 4.0}});
               }),
               "");
-    ASSERT_EQ(Reply([&](MOutputChannel* out) { return machine->NewMMachProbeLoadCommand(out, 3, 2); }),
-              "0000\tevent \"probesystem changed\"\r\n");
+    ASSERT_EQ(
+        Reply([&](MOutputChannel* out) { return machine->NewMMachProbeLoadCommand(out, 3, 2); }),
+        "0000\tevent \"probesystem changed\"\r\n");
     CloseMachine();
 
     MCameraMachAbstract& again = OpenMachine();
@@ -213,7 +220,7 @@ TEST_F(CameraMachineOpen, SettingsFileChoosesTheRingBufferVariant) {
 TEST(CameraConfigDir, NewFolderIsSeededFromAnOldInstallation) {
     struct Case {
         std::vector<const char*> installations; // folders below the old root; * has camera/
-        const char* seededFrom;                  // nullptr: nothing copied
+        const char* seededFrom;                 // nullptr: nothing copied
     };
     const Case cases[] = {
         {{"a", "b*", "c*"}, "b"},

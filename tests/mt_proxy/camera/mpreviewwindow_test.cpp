@@ -130,10 +130,12 @@ TEST_P(MPreviewWindowPicture, ShowsThePaletteStretchedAndFlipped) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, MPreviewWindowPicture,
-                         ::testing::Values(PictureCase{false, false, 64, 32},
-                                           PictureCase{true, false, 64, 32},
-                                           PictureCase{false, true, 64, 32},
-                                           PictureCase{true, true, 100, 60},
+                         // At least Windows' smallest window with a caption (Wine: 116
+                         // pixels wide), so that the placement is kept as asked.
+                         ::testing::Values(PictureCase{false, false, 128, 96},
+                                           PictureCase{true, false, 128, 96},
+                                           PictureCase{false, true, 128, 96},
+                                           PictureCase{true, true, 200, 120},
                                            PictureCase{false, false, 203, 77}),
                          [](const auto& info) {
                              const PictureCase& c = info.param;

@@ -60,7 +60,7 @@ public:
     PreviewScreen(const PreviewScreen&) = delete;
     PreviewScreen& operator=(const PreviewScreen&) = delete;
 
-    bool Connected() const { return connection != nullptr; }
+    bool Connected() const;
     // The top-level window with this title, 0 when there is none.
     ScreenWindowId FindWindow(const std::string& title) const;
     // Position and size on the screen, frame included; false when the window does not exist.

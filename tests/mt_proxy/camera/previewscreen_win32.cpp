@@ -1,6 +1,8 @@
 #include "previewscreen.h"
 
 #include <windows.h>
+// The method's name, not user32's macro for FindWindowA.
+#undef FindWindow
 
 namespace vyx::test {
 
@@ -29,6 +31,11 @@ DisplayVariable::~DisplayVariable() = default;
 PreviewScreen::PreviewScreen(const std::string&) {}
 
 PreviewScreen::~PreviewScreen() = default;
+
+// Every process of the session sees its desktop's windows.
+bool PreviewScreen::Connected() const {
+    return true;
+}
 
 ScreenWindowId PreviewScreen::FindWindow(const std::string& title) const {
     return reinterpret_cast<uintptr_t>(FindWindowA(nullptr, title.c_str()));

@@ -96,6 +96,10 @@ DisplayVariable::~DisplayVariable() {
 PreviewScreen::PreviewScreen(const std::string& display)
     : connection(XOpenDisplay(display.c_str())) {}
 
+bool PreviewScreen::Connected() const {
+    return connection != nullptr;
+}
+
 PreviewScreen::~PreviewScreen() {
     if (connection != nullptr)
         XCloseDisplay(connection);

@@ -123,7 +123,7 @@ TEST(VyxcameraModule, OpensACameraMachineThroughTheExport) {
 
     ASSERT_TRUE(machine->Open());
     MMachAbstract& m = *machine;
-    EXPECT_EQ(m.GetDirectory(), host.File("camera/VX1280M-SIM/SIM0000001"));
+    EXPECT_EQ(m.GetDirectory(), vyx::test::Native(host.File("camera/VX1280M-SIM/SIM0000001")));
     EXPECT_TRUE(m.IsCommandEnabled("MMachGetCommand"));
     MOutputChannel out(815);
     delete m.NewMMachProbesystemDefineCommand(&out, "Camera:1");
