@@ -1,6 +1,7 @@
 #include "msl/mipc/mnamedevent.h"
 
 #include "msl/mipc/mipcos.h"
+#include "msl/mipc/mnamedevent_internal.h"
 #include "platform/trace/merrtrace.h"
 
 #include <atomic>
@@ -20,27 +21,6 @@ struct MNamedEvent {
 
 namespace {
 
-thread_local int lastError = 0;
-
-int Fail(int error) {
-    lastError = error;
-    return error;
-}
-
-bool CheckName(const char* operation, const char* name) {
-    if (name == nullptr || *name == '\0') {
-        MERRTRACE("%s(): name == \"\"", operation);
-        Fail(os::InvalidObjectError());
-        return false;
-    }
-    if (const char* problem = os::NameProblem(name)) {
-        MERRTRACE("%s(): invalid name \"%.40s\": %s", operation, name, problem);
-        Fail(os::InvalidObjectError());
-        return false;
-    }
-    return true;
-}
-
 // Maps an event object that someone else made and checks that it is one.
 MNamedEvent* Attach(const char* operation, const char* name, os::Handle handle) {
     size_t size = 0;
@@ -51,7 +31,7 @@ MNamedEvent* Attach(const char* operation, const char* name, os::Handle handle) 
     if (error == 0)
         error = os::MapObject(handle, kMNamedEventSize, &address);
     if (error != 0) {
-        MERRTRACE("%s(): \"%.40s\" is not an event (%d)", operation, name, Fail(error));
+        MERRTRACE("%s(): \"%.40s\" is not an event (%d)", operation, name, MNamedEvent_Fail(error));
         os::CloseObject(handle);
         return nullptr;
     }
@@ -62,7 +42,7 @@ MNamedEvent* Attach(const char* operation, const char* name, os::Handle handle) 
     // Acquire: pairs with the creator's release of the magic, so the state is initialised.
     if (event->Magic().load(std::memory_order_acquire) != kMNamedEventMagic) {
         MERRTRACE("%s(): \"%.40s\" is not an event (%d)", operation, name,
-                  Fail(os::InvalidObjectError()));
+                  MNamedEvent_Fail(os::InvalidObjectError()));
         MNamedEvent_Close(event);
         return nullptr;
     }
@@ -72,7 +52,7 @@ MNamedEvent* Attach(const char* operation, const char* name, os::Handle handle) 
 } // namespace
 
 MNamedEvent* MNamedEvent_Create(const char* name) {
-    if (!CheckName("MNamedEvent_Create", name))
+    if (!MNamedEvent_CheckName("MNamedEvent_Create", name))
         return nullptr;
     os::Handle handle = os::kNoHandle;
     int error = os::CreateObject(name, kMNamedEventSize, &handle);
@@ -81,12 +61,13 @@ MNamedEvent* MNamedEvent_Create(const char* name) {
             return Attach("MNamedEvent_Create", name, handle);
     }
     if (error != 0) {
-        MERRTRACE("MNamedEvent_Create(): cannot create \"%.40s\" (%d)", name, Fail(error));
+        MERRTRACE("MNamedEvent_Create(): cannot create \"%.40s\" (%d)", name,
+                  MNamedEvent_Fail(error));
         return nullptr;
     }
     void* address = nullptr;
     if ((error = os::MapObject(handle, kMNamedEventSize, &address)) != 0) {
-        MERRTRACE("MNamedEvent_Create(): cannot map \"%.40s\" (%d)", name, Fail(error));
+        MERRTRACE("MNamedEvent_Create(): cannot map \"%.40s\" (%d)", name, MNamedEvent_Fail(error));
         os::CloseObject(handle);
         os::RemoveName(name);
         return nullptr;
@@ -103,11 +84,11 @@ MNamedEvent* MNamedEvent_Create(const char* name) {
 }
 
 MNamedEvent* MNamedEvent_Open(const char* name) {
-    if (!CheckName("MNamedEvent_Open", name))
+    if (!MNamedEvent_CheckName("MNamedEvent_Open", name))
         return nullptr;
     os::Handle handle = os::kNoHandle;
     if (int error = os::OpenObject(name, &handle)) {
-        MERRTRACE("MNamedEvent_Open(): cannot open \"%.40s\" (%d)", name, Fail(error));
+        MERRTRACE("MNamedEvent_Open(): cannot open \"%.40s\" (%d)", name, MNamedEvent_Fail(error));
         return nullptr;
     }
     return Attach("MNamedEvent_Open", name, handle);
@@ -116,7 +97,7 @@ MNamedEvent* MNamedEvent_Open(const char* name) {
 int MNamedEvent_Signal(MNamedEvent* event) {
     if (event == nullptr) {
         MERRTRACE("MNamedEvent_Signal(): NULL event");
-        Fail(os::InvalidObjectError());
+        MNamedEvent_Fail(os::InvalidObjectError());
         return 0;
     }
     // Release: whatever was written before signalling (the image) is visible to a client that
@@ -124,7 +105,7 @@ int MNamedEvent_Signal(MNamedEvent* event) {
     event->State().store(1, std::memory_order_release);
     if (int error = os::WakeAllOnWord(&event->words[1])) {
         MERRTRACE("MNamedEvent_Signal(): waking \"%.40s\" failed (%d)", event->name.c_str(),
-                  Fail(error));
+                  MNamedEvent_Fail(error));
         return 0;
     }
     return 1;
@@ -133,7 +114,7 @@ int MNamedEvent_Signal(MNamedEvent* event) {
 int MNamedEvent_Reset(MNamedEvent* event) {
     if (event == nullptr) {
         MERRTRACE("MNamedEvent_Reset(): NULL event");
-        Fail(os::InvalidObjectError());
+        MNamedEvent_Fail(os::InvalidObjectError());
         return 0;
     }
     // Release: the client's reads of the image are done before the writer may overwrite it.
@@ -144,7 +125,7 @@ int MNamedEvent_Reset(MNamedEvent* event) {
 int MNamedEvent_Wait(MNamedEvent* event, uint32_t timeout_ms) {
     if (event == nullptr) {
         MERRTRACE("MNamedEvent_Wait(): NULL event");
-        Fail(os::InvalidObjectError());
+        MNamedEvent_Fail(os::InvalidObjectError());
         return -1;
     }
     const bool forever = timeout_ms == kMNamedEventInfinite;
@@ -166,26 +147,22 @@ int MNamedEvent_Close(MNamedEvent* event) {
     int result = 1;
     if (int error = os::UnmapObject(event->words, kMNamedEventSize)) {
         MERRTRACE("MNamedEvent_Close(): unmapping \"%.40s\" failed (%d)", event->name.c_str(),
-                  Fail(error));
+                  MNamedEvent_Fail(error));
         result = 0;
     }
     if (int error = os::CloseObject(event->handle)) {
         MERRTRACE("MNamedEvent_Close(): closing \"%.40s\" failed (%d)", event->name.c_str(),
-                  Fail(error));
+                  MNamedEvent_Fail(error));
         result = 0;
     }
     if (event->ownsName) {
         int error = os::RemoveName(event->name.c_str());
         if (error != 0 && !os::NotFound(error)) {
             MERRTRACE("MNamedEvent_Close(): removing the name \"%.40s\" failed (%d)",
-                      event->name.c_str(), Fail(error));
+                      event->name.c_str(), MNamedEvent_Fail(error));
             result = 0;
         }
     }
     delete event;
     return result;
-}
-
-int MNamedEvent_GetLastError() {
-    return lastError;
 }

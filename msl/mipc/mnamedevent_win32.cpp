@@ -2,6 +2,7 @@
 #include "msl/mipc/mnamedevent.h"
 
 #include "msl/mipc/mipcos.h"
+#include "msl/mipc/mnamedevent_internal.h"
 #include "platform/trace/merrtrace.h"
 
 #include <string>
@@ -16,30 +17,9 @@ struct MNamedEvent {
 
 namespace {
 
-thread_local int lastError = 0;
-
-int Fail(int error) {
-    lastError = error;
-    return error;
-}
-
 int SystemError() {
     DWORD code = GetLastError();
-    return Fail(code != 0 ? static_cast<int>(code) : ERROR_GEN_FAILURE);
-}
-
-bool CheckName(const char* operation, const char* name) {
-    if (name == nullptr || *name == '\0') {
-        MERRTRACE("%s(): name == \"\"", operation);
-        Fail(os::InvalidObjectError());
-        return false;
-    }
-    if (const char* problem = os::NameProblem(name)) {
-        MERRTRACE("%s(): invalid name \"%.40s\": %s", operation, name, problem);
-        Fail(os::InvalidObjectError());
-        return false;
-    }
-    return true;
+    return MNamedEvent_Fail(code != 0 ? static_cast<int>(code) : ERROR_GEN_FAILURE);
 }
 
 // Reports a failed create or open: a name taken by an object of another kind is no event.
@@ -61,7 +41,7 @@ MNamedEvent* Wrap(const char* name, HANDLE handle) {
 } // namespace
 
 MNamedEvent* MNamedEvent_Create(const char* name) {
-    if (!CheckName("MNamedEvent_Create", name))
+    if (!MNamedEvent_CheckName("MNamedEvent_Create", name))
         return nullptr;
     // An existing event is opened as it is, its state unchanged.
     HANDLE handle = CreateEventA(nullptr, TRUE, FALSE, name);
@@ -73,7 +53,7 @@ MNamedEvent* MNamedEvent_Create(const char* name) {
 }
 
 MNamedEvent* MNamedEvent_Open(const char* name) {
-    if (!CheckName("MNamedEvent_Open", name))
+    if (!MNamedEvent_CheckName("MNamedEvent_Open", name))
         return nullptr;
     HANDLE handle = OpenEventA(EVENT_MODIFY_STATE | SYNCHRONIZE, FALSE, name);
     if (handle == nullptr) {
@@ -86,7 +66,7 @@ MNamedEvent* MNamedEvent_Open(const char* name) {
 int MNamedEvent_Signal(MNamedEvent* event) {
     if (event == nullptr) {
         MERRTRACE("MNamedEvent_Signal(): NULL event");
-        Fail(os::InvalidObjectError());
+        MNamedEvent_Fail(os::InvalidObjectError());
         return 0;
     }
     if (!SetEvent(event->handle)) {
@@ -100,7 +80,7 @@ int MNamedEvent_Signal(MNamedEvent* event) {
 int MNamedEvent_Reset(MNamedEvent* event) {
     if (event == nullptr) {
         MERRTRACE("MNamedEvent_Reset(): NULL event");
-        Fail(os::InvalidObjectError());
+        MNamedEvent_Fail(os::InvalidObjectError());
         return 0;
     }
     if (!ResetEvent(event->handle)) {
@@ -114,7 +94,7 @@ int MNamedEvent_Reset(MNamedEvent* event) {
 int MNamedEvent_Wait(MNamedEvent* event, uint32_t timeout_ms) {
     if (event == nullptr) {
         MERRTRACE("MNamedEvent_Wait(): NULL event");
-        Fail(os::InvalidObjectError());
+        MNamedEvent_Fail(os::InvalidObjectError());
         return -1;
     }
     static_assert(kMNamedEventInfinite == INFINITE, "the same time-out that never expires");
@@ -141,8 +121,4 @@ int MNamedEvent_Close(MNamedEvent* event) {
     }
     delete event;
     return result;
-}
-
-int MNamedEvent_GetLastError() {
-    return lastError;
 }
