@@ -1,10 +1,11 @@
 # vyx_test(<name> LIBS <target>... [CONCURRENCY])
 #
 # One GoogleTest executable per subsystem, made of every *.cpp below the
-# calling folder that belongs to this platform. It is registered with ctest as <name>. With CONCURRENCY the
-# suites whose names end in "Concurrency" are registered once more as
-# <name>_concurrency, labelled "concurrency", which scripts/test also runs
-# under ThreadSanitizer.
+# calling folder that belongs to this platform (less the Windows build's list
+# of excluded test sources). It is registered with ctest as <name>. With
+# CONCURRENCY the suites whose names end in "Concurrency" are registered once
+# more as <name>_concurrency, labelled "concurrency", which scripts/test also
+# runs under ThreadSanitizer.
 function(vyx_test name)
     cmake_parse_arguments(T "CONCURRENCY" "" "LIBS" ${ARGN})
     file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)

@@ -49,7 +49,6 @@ macro(vyx_windows_googletest)
     endforeach()
 endmacro()
 
-
 # What of the tests the Windows build leaves out, in one place, each with its reason. Keep it
 # short: a test that needs a Linux facility gets a Windows counterpart instead.
 #
