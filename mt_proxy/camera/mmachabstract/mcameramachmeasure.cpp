@@ -100,7 +100,10 @@ bool MCameraMachAbstract::StartCameraMeasurement(uint32_t images) {
 }
 
 bool MCameraMachAbstract::StopCameraMeasurement() {
-    return measurement.Stop(probeManager.GetSensor());
+    // The receivers are the camera's: after a change of probesystem the current sensor may be
+    // another one, which would only pretend to remove the measurement's receiver.
+    CSensor* camera = find_camera_sensor();
+    return measurement.Stop(camera != nullptr ? camera : probeManager.GetSensor());
 }
 
 bool MCameraMachAbstract::IsCameraMeasurementDone() {

@@ -18,13 +18,12 @@ void MCameraPreviewMemory::Callback(void* context, const Vyx::CImgBuffer* image,
 
 void MCameraPreviewMemory::OnFrame(const Vyx::CImgBuffer& image) {
     callbackClock.Restart();
-    if (firstImageSeen.load(std::memory_order_relaxed)) {
+    const bool first = !firstImageSeen.load(std::memory_order_relaxed);
+    if (!first) {
         if (static_cast<uint32_t>(interval->Elapsed() * 1000.0) < minIntervalMs)
             return;
         if (wait_for_event(event, 0))
             return; // the client has not taken the last image yet
-    } else {
-        firstImageSeen.store(true, std::memory_order_release);
     }
     if (image.pixels != nullptr) {
         // The clip rectangle sits where it lies in the full frame (in 32 bits, as clients
@@ -43,6 +42,9 @@ void MCameraPreviewMemory::OnFrame(const Vyx::CImgBuffer& image) {
     } else if (image.frameCounter == 0) {
         cameraError.store(true, std::memory_order_release);
     }
+    // Only now: the start waiting for the first image returns once it is in the segment.
+    if (first)
+        firstImageSeen.store(true, std::memory_order_release);
 }
 
 void MCameraPreviewMemory::Clear() {

@@ -5,6 +5,7 @@
 #include "tests/mt_proxy/camera/machinetestutil.h"
 
 #include "msl/mipc/mmemblockringbuffer.h"
+#include "mt_proxy/camera/misc/cimagereceivers.h"
 #include "platform/trace/tracecapture.h"
 #include "platform/vyx/simcontrol.h"
 
@@ -157,8 +158,12 @@ TEST_F(CameraMeasurement, LostFramesAreFilledInAndImagesStoredInBothVariants) {
         CreateFifo(8, is64);
         StartScan(TimeSpan(5 * 0.02));
         EXPECT_EQ(Text(), ""); // no line yet, no "measurement begin"
-        for (uint32_t counter : {1u, 2u, 5u})
+        for (uint32_t counter : {1u, 2u})
             ASSERT_TRUE(Vyx::SimControl::EmitFrame(Frame(counter, true, 100 + counter)));
+        // The frame that completes the measurement always wakes the server, once.
+        const int wakeUps = notifier.wakeUps.load();
+        ASSERT_TRUE(Vyx::SimControl::EmitFrame(Frame(5, true, 105)));
+        EXPECT_EQ(notifier.wakeUps.load(), wakeUps + 1);
         EXPECT_TRUE(PollToEnd());
         EXPECT_EQ(Text(), "0000\tevent \"measurement begin\"\r\n");
         ASSERT_EQ(lines.size(), 5u);
@@ -296,6 +301,29 @@ TEST_F(CameraMeasurement, BlockSizeCameraTimeoutAndArguments) {
         StartScan(request, false);
         EXPECT_EQ(Text(), reply);
     }
+}
+
+TEST_F(CameraMeasurement, ScanAcrossAProbesystemChangeLeavesNoReceiverBehind) {
+    CreateFifo(8);
+    StartScan(TimeSpan(5 * 0.02));
+    // Unloading makes the placeholder the current sensor while the scan still runs.
+    ASSERT_EQ(Reply([&](MOutputChannel* o) { return machine->NewMMachProbesystemUnloadCommand(o); }),
+              "0000\tevent \"capabilities changed\"\r\n");
+    scan->Abort();
+    scan.reset();
+    EXPECT_EQ(CImageReceivers_Count(), 1u) << "only the permanent axes callback";
+    ASSERT_EQ(Reply([&](MOutputChannel* o) {
+                  return machine->NewMMachProbesystemLoadCommand(o, "Camera:1", 1);
+              }),
+              "0000\tevent \"capabilities changed\"\r\n");
+    Text();
+    StartScan(TimeSpan(3 * 0.02));
+    for (uint32_t counter = 1; counter <= 3; ++counter)
+        ASSERT_TRUE(Vyx::SimControl::EmitFrame(Frame(counter)));
+    EXPECT_TRUE(PollToEnd());
+    ASSERT_EQ(lines.size(), 3u);
+    for (const Line& line : lines)
+        EXPECT_EQ(line.lock, 0.0) << "a frame handled twice would leave lock lines";
 }
 
 TEST_F(CameraMeasurement, AbortFreesTheImagesOfTheLinesNotRead) {

@@ -1,0 +1,147 @@
+// The camera machine on a GenICam camera (Aravis's test cameras, inside the process and over
+// GigE Vision on loopback): a scan of 2 s at the camera's frame rate gives one measurand line
+// per frame with images of the camera's size in the image FIFO, and frames lost on the
+// network show as "lock" 1 lines, not as gaps. Frames come on the library's threads: the
+// suite also runs under ThreadSanitizer.
+
+#include "tests/mt_proxy/camera/machinetestutil.h"
+#include "tests/support/genicamtestsupport.h"
+
+#include "msl/mipc/mmemblockringbuffer.h"
+
+#include <cmath>
+#include <filesystem>
+
+using namespace machinetest;
+using vyx::test::FakeGenicamCamera;
+using Kind = FakeGenicamCamera::Kind;
+
+namespace {
+
+struct ScanResult {
+    size_t lines = 0, images = 0, lost = 0;
+    uint32_t firstCounter = 0, lastCounter = 0;
+    std::string reply;
+};
+
+} // namespace
+
+class GenicamMachineConcurrency : public CameraMachineTest {
+protected:
+    void TearDown() override {
+        CameraMachineTest::TearDown();
+        fake.Stop();
+    }
+    // The machine on the test camera, with an image FIFO and the scandata axes set; false when
+    // the test skips (why in `skipped`).
+    bool OpenOn(Kind kind, const std::string& extra = "", unsigned loss = 0) {
+        skipped = FakeGenicamCamera::Unavailable(kind);
+        if (!skipped.empty())
+            return false;
+        std::string why;
+        EXPECT_TRUE(fake.Start(kind, why, loss)) << why;
+        std::filesystem::create_directories(host.File("camera"));
+        vyx::test::WriteFileBytes(host.File("camera/vyxcamera.ini"), fake.Ini(extra));
+        OpenMachine();
+        EXPECT_EQ(machine->GetSensorName(), "Fake");
+        LoadCamera();
+        EXPECT_EQ(Reply([&](MOutputChannel* o) {
+                      return machine->NewMMachScandataCommand(
+                          o, {"imageindex", "trigger_count", "lock"});
+                  }),
+                  "");
+        EXPECT_EQ(Reply([&](MOutputChannel* o) {
+                      return machine->NewMMachImagefifoCreateCommand(o, fifo, 64 << 20);
+                  }),
+                  "");
+        EXPECT_EQ(Reply([&](MOutputChannel* o) {
+                      return machine->NewMMachImagefifoSelectCommand(o, fifo);
+                  }),
+                  "");
+        return !HasFailure();
+    }
+    // A scan of `seconds` polled as the server polls it; every image is checked for being
+    // there and released.
+    ScanResult Scan(double seconds) {
+        ScanResult result;
+        MMachImagefifo* record = machine->FindImageFifo(fifo);
+        MMachScanRequest request;
+        request.axes["time"] = {seconds, 1};
+        MOutputChannel out(12);
+        std::unique_ptr<MMachScanCommand> scan(machine->NewMMachScanCommand(&out, request));
+        std::vector<double> values;
+        for (int polls = 0; polls < 6000; ++polls) {
+            const int seen = notifier.wakeUps.load();
+            const bool done = scan->IsDone();
+            while (scan->ReadNextLine(values)) {
+                ++result.lines;
+                const auto counter = static_cast<uint32_t>(values[1]);
+                if (result.firstCounter == 0)
+                    result.firstCounter = counter;
+                result.lastCounter = counter;
+                if (values[2] != 0.0) {
+                    ++result.lost;
+                    continue;
+                }
+                const auto block = static_cast<uint32_t>(values[0]);
+                if (MMemBlockRingBuffer32_GetReadPointer(record->ringBuffer32, block) != nullptr)
+                    ++result.images;
+                MMemBlockRingBuffer32_Release(record->ringBuffer32, block);
+            }
+            if (done)
+                break;
+            notifier.WaitBeyond(seen, 20);
+        }
+        out.Take(result.reply, true);
+        return result;
+    }
+
+    FakeGenicamCamera fake;
+    std::string skipped;
+    const std::string fifo = vyx::test::UniqueName("vyxgenicam");
+};
+
+#define OPEN_OR_SKIP(...)                                                                          \
+    do {                                                                                           \
+        if (!OpenOn(__VA_ARGS__)) {                                                                \
+            if (!skipped.empty())                                                                  \
+                GTEST_SKIP() << skipped;                                                           \
+            FAIL() << "the machine did not open on the test camera";                               \
+        }                                                                                          \
+    } while (0)
+
+TEST_F(GenicamMachineConcurrency, TwoSecondsGiveALinePerFrameInBothTestCameras) {
+    for (Kind kind : {Kind::InProcess, Kind::GigE}) {
+        SCOPED_TRACE(FakeGenicamCamera::Name(kind));
+        OPEN_OR_SKIP(kind);
+        const double period = machine->FindAxis("time")->accuracy;
+        ASSERT_GT(period, 0.0);
+        const auto expected = static_cast<size_t>(std::floor(2.0 / period + 1e-9));
+        MMachImageInfo info;
+        machine->GetProbesystemImageInfo(info);
+        EXPECT_EQ(MMemBlockRingBuffer32_GetBlockSize(machine->FindImageFifo(fifo)->ringBuffer32),
+                  size_t{info.width} * info.height * info.bytesPerPixel);
+
+        const ScanResult result = Scan(2.0);
+        EXPECT_EQ(result.reply, "0000\tevent \"measurement begin\"\r\n");
+        EXPECT_EQ(result.lines, expected);
+        EXPECT_EQ(result.images + result.lost, expected);
+        EXPECT_EQ(result.lastCounter - result.firstCounter + 1, expected) << "no gap in counters";
+        CloseMachine();
+        fake.Stop();
+    }
+}
+
+TEST_F(GenicamMachineConcurrency, FramesLostOnTheNetworkBecomeLockLines) {
+    // 2 packets in 1000 dropped on purpose: about a third of the 512 x 512 frames (some 175
+    // packets each) arrive incomplete, and count as lost.
+    OPEN_OR_SKIP(Kind::GigE, "incomplete = lost\n", 2);
+    const double period = machine->FindAxis("time")->accuracy;
+    const auto expected = static_cast<size_t>(std::floor(2.0 / period + 1e-9));
+    const ScanResult result = Scan(2.0);
+    EXPECT_EQ(result.reply, "0000\tevent \"measurement begin\"\r\n");
+    EXPECT_EQ(result.lines, expected);
+    EXPECT_GT(result.lost, 0u) << "the link was lossy: some frames must have been lost";
+    EXPECT_GT(result.images, 0u);
+    EXPECT_EQ(result.lastCounter - result.firstCounter + 1, expected) << "no gap in counters";
+}
