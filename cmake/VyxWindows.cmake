@@ -61,6 +61,7 @@ set(VYX_WINDOWS_EXCLUDED_TEST_SOURCES
     tests/platform/vyx/genicamcamera_test.cpp
     tests/platform/vyx/genicamoptional_test.cpp
     tests/mt_proxy/camera/csensorgenicam_test.cpp
+    tests/mt_proxy/camera/mcameramachgenicam_test.cpp
 )
 # ctest tests not registered for Windows: the end-to-end tests of lintelhost
 # (tests/host/e2e/, Python scripts that start the host and the fake machine module as Linux
