@@ -65,7 +65,8 @@ set(VYX_WINDOWS_EXCLUDED_TEST_SOURCES
 )
 # ctest tests not registered for Windows: the end-to-end tests of lintelhost
 # (tests/host/e2e/, Python scripts that start the host and the fake machine module as Linux
-# processes). lintelhost.exe itself is built, and the protocol's unit tests run under Wine.
+# processes, with a fake machine module and Python readers of /dev/shm). lintelhost.exe itself
+# is built; the protocol's unit tests run under Wine, and tests/host/wine/ drives it over TCP.
 #
 # The tests that do not run under Wine, as GoogleTest filter patterns:
 set(VYX_WINE_EXCLUDED_TESTS

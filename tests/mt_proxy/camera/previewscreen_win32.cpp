@@ -1,7 +1,7 @@
 #include "previewscreen.h"
 
 #include <windows.h>
-// The method's name, not user32's macro for FindWindowA.
+// The method's name, not user32's macro.
 #undef FindWindow
 
 namespace vyx::test {
@@ -38,7 +38,25 @@ bool PreviewScreen::Connected() const {
 }
 
 ScreenWindowId PreviewScreen::FindWindow(const std::string& title) const {
-    return reinterpret_cast<uintptr_t>(FindWindowA(nullptr, title.c_str()));
+    // This process's own window only: test processes share the session's desktop.
+    struct Search {
+        const std::string& title;
+        HWND found;
+    } search{title, nullptr};
+    EnumWindows(
+        [](HWND window, LPARAM context) -> BOOL {
+            auto* search = reinterpret_cast<Search*>(context);
+            DWORD process = 0;
+            GetWindowThreadProcessId(window, &process);
+            char text[256] = "";
+            if (process != GetCurrentProcessId() || GetWindowTextA(window, text, sizeof text) < 0 ||
+                search->title != text)
+                return TRUE;
+            search->found = window;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return reinterpret_cast<uintptr_t>(search.found);
 }
 
 bool PreviewScreen::Geometry(ScreenWindowId window, int* left, int* top, int* width,
