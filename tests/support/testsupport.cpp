@@ -16,17 +16,13 @@
 
 namespace vyx::test {
 
-namespace {
-
-long ProcessId() {
+long CurrentProcessId() {
 #if defined(_WIN32)
     return static_cast<long>(GetCurrentProcessId());
 #else
     return static_cast<long>(getpid());
 #endif
 }
-
-} // namespace
 
 TempDir::TempDir() {
     // A name nobody else has: created here, or tried again with another.
@@ -63,7 +59,7 @@ std::string TempDir::File(const std::string& name) const {
 
 std::string UniqueName(const std::string& prefix) {
     static std::atomic<int> counter{0};
-    return prefix + "_" + std::to_string(ProcessId()) + "_" + std::to_string(++counter);
+    return prefix + "_" + std::to_string(CurrentProcessId()) + "_" + std::to_string(++counter);
 }
 
 std::string ReadFileBytes(const std::string& path) {

@@ -29,6 +29,9 @@ private:
     std::string path;
 };
 
+// This process's id, as the system tells it.
+long CurrentProcessId();
+
 // A name no other test process uses at the same time: prefix, process id and a counter.
 // Good for shared-memory segments, which are visible system-wide.
 std::string UniqueName(const std::string& prefix);
