@@ -60,13 +60,17 @@ int CountImages(const std::string& segment, double seconds, bool resets) {
 // three times. Its exit status: 10 no segment, 2x no image, 3x a wrong picture.
 VYX_TEST_CHILD(TakePreviewImages) {
     const std::string& segment = args.at(0);
+    // The machine makes the event and the segment one after the other: wait for both.
     MNamedEvent* event = nullptr;
-    for (int i = 0; i < 2000 && event == nullptr; ++i) {
-        event = MNamedEvent_Open((segment + ".event").c_str());
+    void* view = nullptr;
+    for (int i = 0; i < 2000 && view == nullptr; ++i) {
         if (event == nullptr)
+            event = MNamedEvent_Open((segment + ".event").c_str());
+        if (event != nullptr)
+            view = MSharedMem_Link(segment.c_str());
+        if (view == nullptr)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    void* view = event != nullptr ? MSharedMem_Link(segment.c_str()) : nullptr;
     if (view == nullptr)
         return 10;
     for (int image = 0; image < 3; ++image) {
