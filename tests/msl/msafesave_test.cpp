@@ -29,15 +29,16 @@ std::int64_t SafeSave(const std::string& target, const std::string& data) {
 constexpr std::size_t kSize = 4u << 20;
 
 // The name a safe save gives its temporary file: "ffw", a unique part, ".tmp" (mkstemp's six
-// characters on Linux, GetTempFileNameA's four hexadecimal digits on Windows).
+// characters on Linux, GetTempFileNameA's number on Windows: up to four hexadecimal digits,
+// without leading zeros under Wine).
 bool IsTemporaryName(const std::string& name) {
 #if defined(_WIN32)
-    const std::size_t length = 11;
+    const std::size_t shortest = 8, longest = 11;
 #else
-    const std::size_t length = 13;
+    const std::size_t shortest = 13, longest = 13;
 #endif
-    return name.size() == length && name.rfind("ffw", 0) == 0 &&
-           name.compare(length - 4, 4, ".tmp") == 0;
+    return name.size() >= shortest && name.size() <= longest && name.rfind("ffw", 0) == 0 &&
+           name.compare(name.size() - 4, 4, ".tmp") == 0;
 }
 
 } // namespace
