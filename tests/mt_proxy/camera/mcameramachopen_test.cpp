@@ -43,8 +43,17 @@ std::set<std::string> SharedMemoryNames() {
             processes == std::string::npos ? "" : line.substr(processes + 11);
         const bool others =
             mappers != "none" && mappers != "unknown" && mappers.find(mine) == std::string::npos;
-        if (!others)
-            names.insert(line.substr(0, line.find(' ')));
+        const std::string name = line.substr(0, line.find(' '));
+        // Test names carry their process's id (UniqueName): Windows cannot tell who maps a
+        // segment, so those of other test processes are known by name only.
+        const size_t from = name.find('_') + 1, to = name.find('_', from);
+        const std::string pid =
+            from == 0 || to == std::string::npos ? "" : name.substr(from, to - from);
+        const bool othersByName = !pid.empty() &&
+                                  pid.find_first_not_of("0123456789") == std::string::npos &&
+                                  pid + "/" != mine;
+        if (!others && !othersByName)
+            names.insert(name);
     }
     return names;
 }
