@@ -282,9 +282,9 @@ int main(int argc, char** argv) {
     std::printf("\n%-11s %10s %10s %10s %12s %8s\n", "frame", "fps", "GB/s", "memcpy", "ratio",
                 "lost");
     for (const auto& size : kSizes) {
-        const std::string suffix =
-            "/" + std::to_string(size[0]) + "/" + std::to_string(size[1]) +
-            "/iterations:1/manual_time";
+        std::string suffix = "/";
+        suffix.append(std::to_string(size[0])).append("/").append(std::to_string(size[1]));
+        suffix.append("/iterations:1/manual_time");
         const double scan = reporter.MedianRate("BM_Scan" + suffix);
         const double copy = reporter.MedianRate("BM_Memcpy" + suffix);
         const double frameBytes = double(size[0]) * double(size[1]);

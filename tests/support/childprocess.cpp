@@ -129,7 +129,7 @@ ChildProcess::ChildProcess(const char* name, const ChildArgs& args) {
         return;
     std::string command = Quote(self) + " " + kChildOption + " " + Quote(name);
     for (const std::string& argument : args)
-        command += " " + Quote(argument);
+        command.append(" ").append(Quote(argument));
     std::fflush(nullptr);
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
@@ -194,7 +194,7 @@ int RunProgram(const std::string& program, const std::vector<std::string>& args,
     if (out != INVALID_HANDLE_VALUE && err != INVALID_HANDLE_VALUE) {
         std::string command = Quote(program);
         for (const std::string& argument : args)
-            command += " " + Quote(argument);
+            command.append(" ").append(Quote(argument));
         STARTUPINFOA startup{};
         startup.cb = sizeof startup;
         startup.dwFlags = STARTF_USESTDHANDLES;
