@@ -4,6 +4,7 @@ The paths come from the environment that ctest sets: LINTELHOST (the program), F
 (the test machine module) and CAMERA_MODULE (the camera module)."""
 
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -89,7 +90,16 @@ def leak_check_unavailable(stderr):
 
 
 def shm_names():
-    return set(os.listdir("/dev/shm"))
+    """Segments in /dev/shm, less those named "<prefix>_<pid>_<n>" by another living process:
+    tests running beside this one create and remove theirs at any moment."""
+    return {name for name in os.listdir("/dev/shm") if not _named_by_other_process(name)}
+
+
+def _named_by_other_process(name):
+    found = re.search(r"_(\d+)_\d+$", name)
+    if not found or int(found.group(1)) == os.getpid():
+        return False
+    return os.path.exists("/proc/%s" % found.group(1))
 
 
 def thread_switches(pid, name):
