@@ -45,16 +45,19 @@ class DemoFailed(Exception):
 def parse_arguments():
     here = os.path.dirname(os.path.abspath(__file__))
     build = os.path.join(here, "..", "..", "build", "release")
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser = argparse.ArgumentParser(prog=os.environ.get("VYXDEMO_PROG"), description=__doc__.split("\n\n")[0])
     parser.add_argument("--fps", type=float, default=50, help="frames per second (50)")
     parser.add_argument("--duration", type=float, default=2, help="seconds to scan (2)")
     parser.add_argument("--size", default="1280x1024", help="image size WIDTHxHEIGHT (1280x1024)")
     parser.add_argument("--output", default=".", help="folder for the two PNG files (.)")
     parser.add_argument("--preview", action="store_true",
                         help="show the preview window during the scan (needs a display)")
-    parser.add_argument("--lintelhost", default=os.path.join(build, "host/lintelhost/lintelhost"))
-    parser.add_argument("--module",
-                        default=os.path.join(build, "mt_proxy/camera/libvyxcamera.so"))
+    parser.add_argument("--lintelhost", metavar="PATH",
+                        default=os.path.join(build, "host/lintelhost/lintelhost"),
+                        help="the lintelhost executable (the release build's)")
+    parser.add_argument("--module", metavar="PATH",
+                        default=os.path.join(build, "mt_proxy/camera/libvyxcamera.so"),
+                        help="the camera module lintelhost loads (the release build's)")
     args = parser.parse_args()
     try:
         args.width, args.height = (int(v) for v in args.size.lower().split("x"))
@@ -219,16 +222,18 @@ def report(args, result, width, height, bpp):
     if frames == 0:
         raise DemoFailed("the scan delivered no line")
     rate = (frames - 1) / (times[-1] - times[0]) if frames > 1 and times[-1] > times[0] else 0
-    print("frames           %d" % frames)
-    print("lost frames      %d" % result["lost"])
-    print("frames per second %.1f (camera time), asked for %g" % (rate, args.fps))
-    print("MB/s             %.1f" % (result["bytes"] / 1e6 / max(result["elapsed"], 1e-9)))
+    mbps = result["bytes"] / 1e6 / max(result["elapsed"], 1e-9)
+    rows = [("frames", "%d" % frames), ("lost frames", "%d" % result["lost"]),
+            ("frames per second", "%.1f (camera time), asked for %g" % (rate, args.fps)),
+            ("MB/s", "%.1f" % mbps)]
+    for label, value in rows:
+        print("%-18s %s" % (label, value))
     os.makedirs(args.output, exist_ok=True)
     for which in ("first", "last"):
         if result[which] is not None:
             path = os.path.join(args.output, "vyxdemo_%s.png" % which)
             write_png(path, width, height, result[which], bpp)
-            print("%-16s %s" % (which + " image", path))
+            print("%-18s %s" % (which + " image", path))
     if result["wrong"]:
         raise DemoFailed("%d images differ from the camera's test pattern" % result["wrong"])
     print("every image matches the camera's test pattern")
