@@ -40,7 +40,6 @@ inline std::string RandomBytes(std::size_t size, unsigned seed) {
 // and Wine does not let a byte-range lock stop its own process: the tests that use them are on
 // the list of tests that do not run under Wine (cmake/VyxWindows.cmake).
 struct FailingFiles {
-    explicit FailingFiles(const std::string& /*folder*/) {}
     const std::string readFails = "/proc/self/mem", writeFails = "/dev/full";
     static constexpr int kReadError = 5, kWriteError = 28; // EIO, ENOSPC
 };

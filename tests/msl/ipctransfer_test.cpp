@@ -92,7 +92,7 @@ const Variant& Layout(const std::string& name) {
 
 constexpr uint64_t kTransferBlocks = 20000;
 constexpr size_t kTransferRingSize = 71 + 8 * (kBlockSize + 8);
-constexpr size_t kHeldRingSize = 71 + 4 * (kBlockSize + 8);
+constexpr size_t kSmallRingSize = 71 + 4 * (kBlockSize + 8); // four blocks
 
 // Links the ring buffer once `go` says that it exists.
 void* LinkAfter(const Variant& ring, const std::string& ringName, Pipe& go) {
@@ -164,11 +164,10 @@ TEST_P(TransferConcurrency, EveryBlockArrivesIntactAndIsReleased) {
 TEST_P(TransferConcurrency, ThreadsHandBlocksOverThroughTheLineFifo) {
     // The same hand-over between two threads, where ThreadSanitizer checks the orderings.
     constexpr uint64_t kBlocks = 5000;
-    const size_t ringSize = 71 + 4 * (kBlockSize + 8);
-    std::vector<uint64_t> ringArea(ringSize / 8 + 1), fifoArea((64 + 5 * kLine) / 8);
+    std::vector<uint64_t> ringArea(kSmallRingSize / 8 + 1), fifoArea((64 + 5 * kLine) / 8);
     void* rb = ringArea.data();
     void* fifo = fifoArea.data();
-    ASSERT_EQ(ring.create(rb, ring.calc(ringSize, kBlockSize), kBlockSize), 1);
+    ASSERT_EQ(ring.create(rb, ring.calc(kSmallRingSize, kBlockSize), kBlockSize), 1);
     ASSERT_EQ(MMemLineFifo_Create(fifo, 4, kLine), 1);
     ASSERT_EQ(MMemLineFifo_Link(fifo), 1);
     bool written = false;
@@ -180,16 +179,15 @@ TEST_P(TransferConcurrency, ThreadsHandBlocksOverThroughTheLineFifo) {
 }
 
 TEST_P(TransferConcurrency, KilledReaderLeavesItsBlocksInUse) {
-    const size_t ringSize = kHeldRingSize;
     std::string ringName = UniqueName("ring");
     Pipe goFirst, goSecond, back;
     // Both readers start before the segment exists, so each links it by name.
     ChildProcess doomed("HoldBlocks", {ring.name, ringName, goFirst.Token(), back.Token()});
     ChildProcess rescuer("ReleaseHeldBlocks", {ring.name, ringName, goSecond.Token()});
 
-    void* rb = MSharedMem_Create(ringName.c_str(), ringSize);
+    void* rb = MSharedMem_Create(ringName.c_str(), kSmallRingSize);
     ASSERT_NE(rb, nullptr);
-    ASSERT_EQ(ring.create(rb, ring.calc(ringSize, kBlockSize), kBlockSize), 1);
+    ASSERT_EQ(ring.create(rb, ring.calc(kSmallRingSize, kBlockSize), kBlockSize), 1);
     for (uint64_t seq = 1; seq <= 2; ++seq) {
         void* block = ring.write(rb);
         ASSERT_EQ(ring.index(rb, block), seq);

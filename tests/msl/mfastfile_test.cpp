@@ -423,8 +423,7 @@ TEST(MFastFileWholeFile, CopyFile) {
 
 // Failures of the system calls themselves: a read error and a full disk (or a locked file).
 TEST(MFastFile, SystemReadAndWriteErrors) {
-    TempDir dir;
-    FailingFiles failing(dir.Path());
+    FailingFiles failing;
     TraceCapture capture;
     MFastFileReader reader(failing.readFails.c_str());
     ASSERT_TRUE(reader.IsOpen()) << capture.Dump();

@@ -84,11 +84,7 @@ TEST(MIniDataGetters, LookupsByName) {
 }
 
 TEST(MIniDataSetters, WriteExactTexts) {
-    MIniData ini;
-    EXPECT_TRUE(ini.SetStringEntry("New", "k", "v"));
-    EXPECT_EQ(ini.GetContentString(), "[New]\nk=v\n");
-
-    ASSERT_TRUE(ini.SetContentString("[A]\nx = 1.5 ; mm\n; end\n"));
+    MIniData ini = Parsed("[A]\nx = 1.5 ; mm\n; end\n");
     EXPECT_TRUE(ini.SetDoubleEntry("A", "x", 2));
     EXPECT_TRUE(ini.SetDoubleEntry("A", "d1", 0.1));
     EXPECT_TRUE(ini.SetDoubleEntry("A", "d2", 1e20));

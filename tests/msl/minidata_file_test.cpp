@@ -19,14 +19,17 @@
 namespace {
 
 using fileio_test::Lines;
+using vyx::test::PathExists;
 using vyx::test::ReadFileBytes;
+using vyx::test::TempDir;
 using vyx::test::WriteFileBytes;
+using vyx::trace::TraceCapture;
 
 // Golden files: every input under ini_golden/ is loaded with Open under the flags its
 // manifest line gives; the document text and, after Save, the bytes on disk must equal the
 // expected files byte for byte. Failing inputs must give their exact message.
 std::string Golden(const std::string& name) {
-    return vyx::test::ReadFileBytes(std::string(VYX_INI_GOLDEN_DIR) + "/" + name);
+    return ReadFileBytes(std::string(VYX_INI_GOLDEN_DIR) + "/" + name);
 }
 
 TEST(MIniDataGolden, LoadAndSaveGiveExactBytes) {
@@ -43,11 +46,11 @@ TEST(MIniDataGolden, LoadAndSaveGiveExactBytes) {
         ++count;
         const std::string input = Golden(inputName);
         const std::string content = Golden(id + ".content");
-        vyx::test::TempDir dir;
+        TempDir dir;
         const std::string path = dir.File("doc.ini");
-        ASSERT_TRUE(vyx::test::WriteFileBytes(path, input));
+        ASSERT_TRUE(WriteFileBytes(path, input));
 
-        vyx::trace::TraceCapture capture;
+        TraceCapture capture;
         MIniData ini(static_cast<uint32_t>(std::strtoul(flags.c_str(), nullptr, 16)));
         ASSERT_EQ(ini.Open(path), result == "ok") << capture.Dump();
         EXPECT_EQ(ini.GetContentString(), content);
@@ -56,14 +59,14 @@ TEST(MIniDataGolden, LoadAndSaveGiveExactBytes) {
             EXPECT_EQ(ini.GetMessage(), Golden(id + ".message"));
             ASSERT_FALSE(capture.ErrTrace().empty());
             EXPECT_EQ(capture.ErrTrace().back().rfind("MIniData::Open(", 0), 0u) << capture.Dump();
-            EXPECT_EQ(vyx::test::ReadFileBytes(path), input); // a failed load changes nothing
+            EXPECT_EQ(ReadFileBytes(path), input); // a failed load changes nothing
             continue;
         }
         EXPECT_TRUE(ini.IsInSync());
         EXPECT_FALSE(ini.IsNewFile());
         EXPECT_TRUE(capture.ErrTrace().empty()) << capture.Dump();
         ASSERT_TRUE(ini.Save()) << capture.Dump();
-        EXPECT_EQ(vyx::test::ReadFileBytes(path), Golden(id + ".saved"));
+        EXPECT_EQ(ReadFileBytes(path), Golden(id + ".saved"));
         // What was saved loads to the same document.
         MIniData again(ini.GetFlags());
         ASSERT_TRUE(again.Open(path));
@@ -73,7 +76,7 @@ TEST(MIniDataGolden, LoadAndSaveGiveExactBytes) {
 }
 
 TEST(MIniDataFile, MissingFileOpensAsNewAndSaveCreatesIt) {
-    vyx::test::TempDir dir;
+    TempDir dir;
     const std::string path = dir.File("new.ini");
     MIniData ini;
     ASSERT_TRUE(ini.Open(path));
@@ -81,7 +84,7 @@ TEST(MIniDataFile, MissingFileOpensAsNewAndSaveCreatesIt) {
     EXPECT_TRUE(ini.IsNewFile());
     EXPECT_FALSE(ini.IsInSync());
     EXPECT_EQ(ini.GetFileName(), path);
-    EXPECT_FALSE(vyx::test::PathExists(path)); // opening creates nothing
+    EXPECT_FALSE(PathExists(path)); // opening creates nothing
     ASSERT_TRUE(ini.SetStringEntry("New", "k", "v"));
     ASSERT_TRUE(ini.Save());
     EXPECT_EQ(ReadFileBytes(path), "[New]\r\nk=v\r\n");
@@ -90,7 +93,7 @@ TEST(MIniDataFile, MissingFileOpensAsNewAndSaveCreatesIt) {
 }
 
 TEST(MIniDataFile, EveryChangeClearsInSyncButLookupsAndRefusalsDoNot) {
-    vyx::test::TempDir dir;
+    TempDir dir;
     const std::string path = dir.File("a.ini");
     ASSERT_TRUE(WriteFileBytes(path, "[A]\r\nx=1\r\n[B]\r\n"));
     using Op = std::function<bool(MIniData&)>;
@@ -124,7 +127,7 @@ TEST(MIniDataFile, EveryChangeClearsInSyncButLookupsAndRefusalsDoNot) {
 }
 
 TEST(MIniDataFile, ReloadSeesOtherWritersAndCloseForgetsTheFile) {
-    vyx::test::TempDir dir;
+    TempDir dir;
     const std::string path = dir.File("a.ini");
     MIniData reader;
     EXPECT_FALSE(reader.Reload()); // not open: no message either
@@ -148,7 +151,7 @@ TEST(MIniDataFile, ReloadSeesOtherWritersAndCloseForgetsTheFile) {
 }
 
 TEST(MIniDataFile, CopiesTakeEverythingAndStayIndependent) {
-    vyx::test::TempDir dir;
+    TempDir dir;
     const std::string path = dir.File("a.ini");
     ASSERT_TRUE(WriteFileBytes(path, "; lead\r\n[B]\r\nx=1\r\n[A]\r\n"));
     MIniData source(MINIDATA_SAFE_SAVE | MINIDATA_FLUSH_ON_SAVE);
@@ -176,8 +179,8 @@ TEST(MIniDataFile, CopiesTakeEverythingAndStayIndependent) {
 }
 
 TEST(MIniDataFileFailure, OpenReportsItsCause) {
-    vyx::test::TempDir dir;
-    vyx::trace::TraceCapture capture;
+    TempDir dir;
+    TraceCapture capture;
     MIniData ini;
     EXPECT_FALSE(ini.Open(dir.Path())); // exists, but cannot be read as a file
     EXPECT_FALSE(ini.IsOpen());
@@ -198,9 +201,8 @@ TEST(MIniDataFileFailure, OpenReportsItsCause) {
 }
 
 TEST(MIniDataFileFailure, ReadErrorIsNoEndOfFile) {
-    vyx::test::TempDir dir;
-    fileio_test::FailingFiles failing(dir.Path());
-    vyx::trace::TraceCapture capture;
+    fileio_test::FailingFiles failing;
+    TraceCapture capture;
     MIniData ini;
     EXPECT_FALSE(ini.Open(failing.readFails));
     EXPECT_FALSE(ini.IsOpen());
@@ -209,10 +211,10 @@ TEST(MIniDataFileFailure, ReadErrorIsNoEndOfFile) {
 }
 
 TEST(MIniDataFileFailure, ConstructorLogsAFailedOpenAndFailedSaveKeepsStates) {
-    vyx::test::TempDir dir;
+    TempDir dir;
     const std::string path = dir.File("bad.ini");
     ASSERT_TRUE(WriteFileBytes(path, "x=1\r\n"));
-    vyx::trace::TraceCapture capture;
+    TraceCapture capture;
     MIniData ini(path);
     EXPECT_FALSE(ini.IsOpen());
     EXPECT_EQ(capture.CountErrLog("MIniData::MIniData(): Open(\"" + path + "\") failed"), 1)

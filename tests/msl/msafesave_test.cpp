@@ -62,14 +62,13 @@ TEST(SafeSaveKill, KilledWriterLeavesOldOrNewFile) {
     using Clock = std::chrono::steady_clock;
     vyx::test::TempDir dir;
     const std::string target = dir.File("large.dat");
-    const std::size_t size = kSize;
-    const std::string a = Content(size, 1), b = Content(size, 77);
+    const std::string a = Content(kSize, 1), b = Content(kSize, 77);
 
     // Time a few saves to spread the kills over whole saves, every phase included.
     Clock::duration save{};
     for (const std::string* data : {&a, &b, &a}) {
         auto start = Clock::now();
-        ASSERT_EQ(SafeSave(target, *data), static_cast<std::int64_t>(size));
+        ASSERT_EQ(SafeSave(target, *data), static_cast<std::int64_t>(kSize));
         save = std::max(save, Clock::now() - start);
     }
 

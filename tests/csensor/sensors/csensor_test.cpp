@@ -1,5 +1,6 @@
 #include "csensor/sensors/csensordefaults.h"
 #include "csensor/sensors/csensorerrors.h"
+#include "csensor/sensors/csensorunloaded.h"
 #include "platform/trace/tracecapture.h"
 #include "sensortestutil.h"
 
@@ -185,16 +186,6 @@ TEST(SensorChannels, BrokenDataIsRefused) {
     EXPECT_EQ(sensor.Codes(), "32");
 }
 
-TEST(SensorChannels, IndexFollowsNameOrder) {
-    PlainSensor sensor;
-    ASSERT_TRUE(sensor.Install("[General]\nChannels=x,c,range\n"));
-    EXPECT_EQ(sensor.GetPropertyIndex("c"), 0u);
-    EXPECT_EQ(sensor.GetPropertyIndex("range"), 1u);
-    EXPECT_EQ(sensor.GetPropertyIndex("x"), 2u);
-    EXPECT_EQ(sensor.GetPropertyIndex("y"), 4294967295u);
-    EXPECT_EQ(sensor.GetPropertyIndex(nullptr), 4294967295u);
-}
-
 TEST(SensorChannels, ParentsAndChildrenLinkEachOther) {
     PlainSensor sensor;
     // The child comes first; its parent keeps the link when it is read afterwards.
@@ -218,22 +209,27 @@ TEST(SensorChannels, ParentsAndChildrenLinkEachOther) {
     EXPECT_STREQ(Desc(sensor, "parent").link, "child");
 }
 
-TEST(SensorChannels, DescriptionsByNameAndIndex) {
+TEST(SensorChannels, DescriptionsByNameAndIndexInNameOrder) {
     PlainSensor sensor;
-    ASSERT_TRUE(sensor.Install("[General]\nChannels=b,a\n"));
+    ASSERT_TRUE(sensor.Install("[General]\nChannels=x,c,range\n"));
+    EXPECT_EQ(sensor.GetPropertyIndex("c"), 0u);
+    EXPECT_EQ(sensor.GetPropertyIndex("range"), 1u);
+    EXPECT_EQ(sensor.GetPropertyIndex("x"), 2u);
+    EXPECT_EQ(sensor.GetPropertyIndex("y"), 4294967295u);
+    EXPECT_EQ(sensor.GetPropertyIndex(nullptr), 4294967295u);
     CSensorChannelDesc desc;
     ASSERT_TRUE(sensor.GetPropertyData(1, &desc));
-    EXPECT_STREQ(desc.name, "b");
+    EXPECT_STREQ(desc.name, "range");
     desc.max = 43.0;
     ASSERT_TRUE(sensor.SetPropertyData(1, &desc));
-    ASSERT_TRUE(sensor.GetPropertyData("b", &desc));
+    ASSERT_TRUE(sensor.GetPropertyData("range", &desc));
     EXPECT_EQ(desc.max, 43.0);
 
     EXPECT_FALSE(sensor.GetPropertyData("zz", &desc));
-    EXPECT_FALSE(sensor.GetPropertyData("a", nullptr));
-    EXPECT_FALSE(sensor.GetPropertyData(2, &desc));
+    EXPECT_FALSE(sensor.GetPropertyData("c", nullptr));
+    EXPECT_FALSE(sensor.GetPropertyData(3, &desc));
     EXPECT_FALSE(sensor.SetPropertyData(-1, &desc));
-    EXPECT_FALSE(sensor.SetPropertyData("a", nullptr));
+    EXPECT_FALSE(sensor.SetPropertyData("c", nullptr));
     EXPECT_EQ(sensor.Codes(), "39,39,39,39,39");
 }
 
@@ -355,11 +351,10 @@ TEST(SensorValues, MapIsSetInNameOrderAndAllEntriesAreTried) {
     ASSERT_TRUE(sensor.Install("[General]\nChannels=a,c\n"));
     EXPECT_FALSE(sensor.SetPropertyValue(CSensorValueMap{{"c", 3}, {"b", 2}, {"a", 1}}));
     EXPECT_EQ(sensor.lastSet, "a=1;b=2;c=3;");
-    sensor.lastSet.clear();
     EXPECT_TRUE(sensor.SetPropertyValue(CSensorValueMap{{"c", 3}, {"a", 1}}));
 }
 
-TEST(SensorErrors, TextsCarryTheSensorNameAndLineUp) {
+TEST(SensorErrors, TextsCarryTheSensorNameAndQueueDrainsOldestFirst) {
     PlainSensor plain;
     EXPECT_STREQ(plain.GetErrorText(31), "Neither errors nor warnings");
 
@@ -381,10 +376,8 @@ TEST(SensorErrors, TextsCarryTheSensorNameAndLineUp) {
     const char* first = sensor.GetErrorText(32);
     sensor.GetErrorText(33);
     EXPECT_EQ(first, sensor.GetErrorText(34));
-}
 
-TEST(SensorErrors, QueueIsDrainedOldestFirst) {
-    sensortest::BaseSensor sensor;
+    // The queue is drained oldest first.
     EXPECT_EQ(sensor.GetErrorCode(), 0u);
     sensor.GetPropertyValue(-1, nullptr);        // 41
     sensor.SetComponentData("nothing", "[A]\n"); // 39
@@ -414,4 +407,31 @@ TEST(SensorDocuments, AccessSettingsOfTheHardwareProperties) {
     EXPECT_EQ(Desc(sensor, "x").access, CSENSOR_ACCESS_RW);
     EXPECT_EQ(Desc(sensor, "y").access, CSENSOR_ACCESS_R);
     EXPECT_EQ(Desc(sensor, "z").access, CSENSOR_ACCESS_I);
+}
+
+// The placeholder sensor: no channels, takes everything, answers no value question.
+TEST(SensorUnloaded, AcceptsEverythingAndHasNoValues) {
+    std::unique_ptr<CSensor> sensor = CSensorUnloaded::Create();
+    auto* unloaded = dynamic_cast<CSensorUnloaded*>(sensor.get());
+    ASSERT_NE(unloaded, nullptr);
+    EXPECT_STREQ(sensor->GetSensorClass(), "unloaded");
+    EXPECT_STREQ(unloaded->GetSensorTypeList(), "unloaded");
+    EXPECT_EQ(sensor->GetState(), CSENSOR_STATE_READY);
+
+    EXPECT_TRUE(sensor->SetPropertyValue("anything", 1.0));
+    EXPECT_TRUE(sensor->SetPropertyValue(CSensorValueMap{{"x", 1.0}, {"gain", 2.0}}));
+    EXPECT_TRUE(sensor->SetConfigData("not ini ["));
+    EXPECT_TRUE(sensor->SetUserData("[Geometry]\nx0=5\n"));
+    CSensorChannelDesc desc;
+    EXPECT_TRUE(sensor->SetPropertyData(3, &desc));
+    std::string text = "old";
+    EXPECT_TRUE(sensor->GetHardwareData(text));
+    EXPECT_EQ(text, "");
+    EXPECT_EQ(sensor->GetPropertyCount(), 0u);
+
+    double value = 0.0, x = 0.0, y = 0.0, z = 0.0;
+    EXPECT_FALSE(sensor->GetPropertyValue("x", &value));
+    EXPECT_FALSE(sensor->SetPropertyFifoAddress(0, &value));
+    EXPECT_FALSE(sensor->GetProbeDirection(&x, &y, &z));
+    EXPECT_FALSE(sensor->HasErrors());
 }

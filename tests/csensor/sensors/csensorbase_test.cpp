@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-
 using sensortest::BaseSensor;
 using sensortest::Entry;
 using sensortest::Siblings;

@@ -4,9 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <ctime>
-
 using sensortest::BaseSensor;
 using sensortest::Entry;
 using sensortest::ExpectEntries;

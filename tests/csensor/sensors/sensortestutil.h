@@ -94,8 +94,6 @@ public:
     void Accept(std::string_view types) { SetAcceptedTypes(types); }
     void DeflectionTest(bool on) { m_deflectionTest = on; }
     bool IsDeflectionTestRequired() const override { return m_deflectionTest; }
-    MIniData& User() { return UserData(); }
-    MIniData& Hardware() { return HardwareData(); }
 
     // Drains the error queue into a text such as "41,41".
     std::string Codes() {

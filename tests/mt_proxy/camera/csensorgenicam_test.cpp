@@ -56,6 +56,8 @@ protected:
 
 class GenicamSensorConcurrency : public GenicamSensorTest,
                                  public ::testing::WithParamInterface<Kind> {};
+class GenicamLossConcurrency : public GenicamSensorTest,
+                               public ::testing::WithParamInterface<bool> {};
 
 #define OPEN_OR_SKIP(...)                                                                          \
     do {                                                                                           \
@@ -149,13 +151,6 @@ TEST_F(GenicamSensor, SixteenBitPixels) {
     ExpectHardware("mem_bpp=2 bits_per_pixel=16 px_fmt=16");
     EXPECT_EQ(capture.CountErrLog("unknown format"), 0) << capture.Dump();
 }
-
-namespace {
-
-class GenicamLossConcurrency : public GenicamSensorTest,
-                               public ::testing::WithParamInterface<bool> {};
-
-} // namespace
 
 TEST_P(GenicamLossConcurrency, LostPacketsGiveCounterJumpsAndBrokenFrames) {
     const bool incompleteAsLost = GetParam();

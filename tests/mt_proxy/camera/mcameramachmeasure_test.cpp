@@ -16,12 +16,10 @@ using namespace machinetest;
 
 namespace {
 
-// The measured columns of a line, in the order of kScandata.
-struct Line {
-    double clock, time, lock, imageindex, triggerCount, temperature;
-};
-const std::vector<std::string> kScandata = {"clock",        "time",         "lock",
-                                            "imageindex",   "trigger_count", "temp_camera"};
+// The measured columns of a line, and their indexes.
+const std::vector<std::string> kScandata = {"clock",      "time",          "lock",
+                                            "imageindex", "trigger_count", "temp_camera"};
+enum Column { kLock = 2, kImageindex = 3, kTriggerCount = 4 };
 
 MMachScanRequest TimeSpan(double value, bool relative = true) {
     MMachScanRequest request;
@@ -30,11 +28,7 @@ MMachScanRequest TimeSpan(double value, bool relative = true) {
 }
 
 Vyx::SimFrame Frame(uint32_t counter, bool pixels = true, uint64_t seconds = 0) {
-    Vyx::SimFrame frame;
-    frame.counter = counter;
-    frame.pixels = pixels;
-    frame.timeStamp = seconds * 1000000000ull;
-    return frame;
+    return {counter, pixels, seconds * 1000000000ull};
 }
 
 } // namespace
@@ -46,7 +40,7 @@ protected:
         WriteCameraConfig("Mode=manual\nWidth=64\nHeight=32\nClipWidthMin=8\nClipHeightMin=2\n");
         OpenMachine();
         LoadCamera();
-        Scandata(kScandata);
+        Run(&Machine::NewMMachScandataCommand, kScandata);
     }
     void TearDown() override {
         scan.reset();
@@ -54,26 +48,18 @@ protected:
         CameraMachineTest::TearDown();
     }
 
-    std::string Scandata(const std::vector<std::string>& names) {
-        return Reply([&](MOutputChannel* o) { return machine->NewMMachScandataCommand(o, names); });
-    }
     // A FIFO of `blocks` blocks of `blockSize` bytes (the image size when 0), selected.
     void CreateFifo(uint32_t blocks, bool is64 = false, uint64_t blockSize = 0) {
         if (blockSize == 0)
             blockSize = kImage;
         if (machine->FindImageFifo(fifoName) != nullptr) {
-            ASSERT_EQ(Reply([&](MOutputChannel* o) {
-                          return machine->NewMMachImagefifoDeleteCommand(o, fifoName);
-                      }),
-                      "");
+            ASSERT_EQ(Run(&Machine::NewMMachImagefifoDeleteCommand, fifoName), "");
         }
         const uint64_t header = is64 ? 71 + 8 : 35 + 4;
         const uint64_t size = header + blocks * (blockSize + (is64 ? 8 : 4));
-        ASSERT_EQ(Reply([&](MOutputChannel* o) {
-                      return machine->NewMMachImagefifoCreateCommand(o, fifoName,
-                                                                     is64 ? 2147483648ull : size);
-                  }),
-                  "");
+        ASSERT_EQ(
+            Run(&Machine::NewMMachImagefifoCreateCommand, fifoName, is64 ? 2147483648ull : size),
+            "");
         MMachImagefifo* fifo = machine->FindImageFifo(fifoName);
         ASSERT_NE(fifo, nullptr);
         if (is64) {
@@ -82,10 +68,7 @@ protected:
             ASSERT_TRUE(MMemBlockRingBuffer32_Create(fifo->ringBuffer32, blocks,
                                                      static_cast<uint32_t>(blockSize)));
         }
-        ASSERT_EQ(Reply([&](MOutputChannel* o) {
-                      return machine->NewMMachImagefifoSelectCommand(o, fifoName);
-                  }),
-                  "");
+        ASSERT_EQ(Run(&Machine::NewMMachImagefifoSelectCommand, fifoName), "");
         ring64 = fifo->ringBuffer64;
         ring32 = fifo->ringBuffer32;
     }
@@ -101,7 +84,7 @@ protected:
         std::vector<double> values;
         while (scan->ReadNextLine(values)) {
             EXPECT_EQ(values.size(), kScandata.size());
-            lines.push_back({values[0], values[1], values[2], values[3], values[4], values[5]});
+            lines.push_back(values);
         }
         return done;
     }
@@ -112,16 +95,19 @@ protected:
                 return true;
         return false;
     }
-    std::string Text() {
-        std::string text;
-        out.Take(text, true);
-        return text;
+    std::string Text() { return Take(out); }
+    // One column of every line read.
+    std::vector<double> Values(Column column) const {
+        std::vector<double> values;
+        for (const std::vector<double>& line : lines)
+            values.push_back(line[column]);
+        return values;
     }
     const uint8_t* Block(uint64_t number) {
         return static_cast<const uint8_t*>(
-            ring64 != nullptr ? MMemBlockRingBuffer_GetReadPointer(ring64, number)
-                              : MMemBlockRingBuffer32_GetReadPointer(ring32,
-                                                                     static_cast<uint32_t>(number)));
+            ring64 != nullptr
+                ? MMemBlockRingBuffer_GetReadPointer(ring64, number)
+                : MMemBlockRingBuffer32_GetReadPointer(ring32, static_cast<uint32_t>(number)));
     }
     size_t UsedBlocks() {
         return ring64 != nullptr ? MMemBlockRingBuffer_GetNumUsed(ring64)
@@ -137,8 +123,9 @@ protected:
         size_t wrong = 0;
         for (uint32_t y = 0; y < height; ++y)
             for (uint32_t x = 0; x < width; ++x)
-                wrong += block[y * width + x] !=
-                         static_cast<uint8_t>(Vyx::SimControl::PatternPixel(counter, x0 + x, y0 + y));
+                wrong +=
+                    block[y * width + x] !=
+                    static_cast<uint8_t>(Vyx::SimControl::PatternPixel(counter, x0 + x, y0 + y));
         return wrong;
     }
 
@@ -146,7 +133,7 @@ protected:
     const std::string fifoName = vyx::test::UniqueName("vyxmeasure");
     MOutputChannel out{9};
     std::unique_ptr<MMachScanCommand> scan;
-    std::vector<Line> lines;
+    std::vector<std::vector<double>> lines;
     void* ring64 = nullptr;
     void* ring32 = nullptr;
 };
@@ -166,17 +153,11 @@ TEST_F(CameraMeasurement, LostFramesAreFilledInAndImagesStoredInBothVariants) {
         EXPECT_EQ(notifier.wakeUps.load(), wakeUps + 1);
         EXPECT_TRUE(PollToEnd());
         EXPECT_EQ(Text(), "0000\tevent \"measurement begin\"\r\n");
-        ASSERT_EQ(lines.size(), 5u);
-        const double expect[5][6] = {{0, 101, 0, 1, 1, 35}, {1, 102, 0, 2, 2, 35},
-                                     {2, 105, 1, 0, 3, 35}, {3, 105, 1, 0, 4, 35},
-                                     {4, 105, 0, 3, 5, 35}};
-        for (size_t i = 0; i < 5; ++i) {
-            const Line& l = lines[i];
-            EXPECT_EQ((std::vector<double>{l.clock, l.time, l.lock, l.imageindex, l.triggerCount,
-                                           l.temperature}),
-                      std::vector<double>(expect[i], expect[i] + 6))
-                << "line " << i;
-        }
+        EXPECT_EQ(lines, (std::vector<std::vector<double>>{{0, 101, 0, 1, 1, 35},
+                                                           {1, 102, 0, 2, 2, 35},
+                                                           {2, 105, 1, 0, 3, 35},
+                                                           {3, 105, 1, 0, 4, 35},
+                                                           {4, 105, 0, 3, 5, 35}}));
         EXPECT_EQ(WrongPixels(1, 1), 0u);
         EXPECT_EQ(WrongPixels(2, 2), 0u);
         EXPECT_EQ(WrongPixels(3, 5), 0u);
@@ -184,10 +165,6 @@ TEST_F(CameraMeasurement, LostFramesAreFilledInAndImagesStoredInBothVariants) {
         // The lines' values are the axes' values now.
         EXPECT_EQ(machine->GetAxisValue("clock"), 4.0);
         scan.reset();
-        ASSERT_EQ(Reply([&](MOutputChannel* o) {
-                      return machine->NewMMachImagefifoDeleteCommand(o, fifoName);
-                  }),
-                  "");
     }
 }
 
@@ -198,25 +175,17 @@ TEST_F(CameraMeasurement, CounterBehindAndCounterWrap) {
     for (uint32_t counter : {7u, 8u, 4u, 10u})
         ASSERT_TRUE(Vyx::SimControl::EmitFrame(Frame(counter)));
     EXPECT_TRUE(PollToEnd());
-    ASSERT_EQ(lines.size(), 4u) << Text();
-    const double behind[4][2] = {{7, 0}, {8, 0}, {9, 1}, {10, 0}};
-    for (size_t i = 0; i < 4; ++i)
-        EXPECT_EQ((std::pair{lines[i].triggerCount, lines[i].lock}),
-                  (std::pair{behind[i][0], behind[i][1]}))
-            << i;
+    EXPECT_EQ(Values(kTriggerCount), (std::vector<double>{7, 8, 9, 10})) << Text();
+    EXPECT_EQ(Values(kLock), (std::vector<double>{0, 0, 1, 0}));
     // The counter wraps from 2^32 - 1 to 1, skipping 0.
     lines.clear();
     StartScan(TimeSpan(3 * 0.02));
     for (uint32_t counter : {0xFFFFFFFEu, 0xFFFFFFFFu, 1u})
         ASSERT_TRUE(Vyx::SimControl::EmitFrame(Frame(counter)));
     EXPECT_TRUE(PollToEnd());
-    ASSERT_EQ(lines.size(), 3u) << Text();
-    const double wrapped[3] = {0xFFFFFFFE, 0xFFFFFFFF, 1};
-    for (size_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(lines[i].triggerCount, wrapped[i]) << i;
-        EXPECT_EQ(lines[i].lock, 0.0) << i;
-    }
-    EXPECT_EQ(WrongPixels(static_cast<uint64_t>(lines[2].imageindex), 1), 0u);
+    ASSERT_EQ(Values(kTriggerCount), (std::vector<double>{0xFFFFFFFE, 0xFFFFFFFF, 1})) << Text();
+    EXPECT_EQ(Values(kLock), (std::vector<double>{0, 0, 0}));
+    EXPECT_EQ(WrongPixels(static_cast<uint64_t>(lines[2][kImageindex]), 1), 0u);
 }
 
 TEST_F(CameraMeasurement, ErrorsEndTheScanWithTheirText) {
@@ -226,12 +195,15 @@ TEST_F(CameraMeasurement, ErrorsEndTheScanWithTheirText) {
         const char* reply;
     };
     const Case cases[] = {
-        {"broken frame", {Frame(1), Frame(0, false)},
+        {"broken frame",
+         {Frame(1), Frame(0, false)},
          "0000\tevent \"measurement begin\"\r\n0009\terror \"camera error\"\r\n"},
-        {"pixels without a counter", {Frame(1), Frame(0, true)},
+        {"pixels without a counter",
+         {Frame(1), Frame(0, true)},
          "0000\tevent \"measurement begin\"\r\n0009\terror \"invalid image received\"\r\n"},
         // Four blocks nobody releases: the fifth image has nowhere to go.
-        {"full image FIFO", {Frame(1), Frame(2), Frame(3), Frame(4), Frame(5)},
+        {"full image FIFO",
+         {Frame(1), Frame(2), Frame(3), Frame(4), Frame(5)},
          "0000\tevent \"measurement begin\"\r\n0009\terror \"ringbuffer overflow\"\r\n"},
     };
     for (const Case& c : cases) {
@@ -248,9 +220,8 @@ TEST_F(CameraMeasurement, ErrorsEndTheScanWithTheirText) {
         EXPECT_FALSE(scan->ReadNextLine(values)) << "lines must be dropped";
         // One "resync needed" for a broken frame, however it is polled.
         machine->PollAsyncErrors();
-        EXPECT_EQ(MachineChannel(), std::string(c.what) == "broken frame"
-                                        ? "0000\tevent \"resync needed\"\r\n"
-                                        : "");
+        EXPECT_EQ(MachineChannel(),
+                  std::string(c.what) == "broken frame" ? "0000\tevent \"resync needed\"\r\n" : "");
         scan.reset();
     }
 }
@@ -282,19 +253,11 @@ TEST_F(CameraMeasurement, BlockSizeCameraTimeoutAndArguments) {
         << capture.Dump();
 
     // Only "time" can be scanned, over at least one frame period.
+    MMachScanRequest xOnly, timeAndX = TimeSpan(1.0);
+    xOnly.axes["x"] = timeAndX.axes["x"] = {1.0, 1};
     const std::pair<MMachScanRequest, const char*> wrong[] = {
-        {[] {
-             MMachScanRequest r;
-             r.axes["x"] = {1.0, 1};
-             return r;
-         }(),
-         "0009\terror \"invalid axis\"\r\n"},
-        {[] {
-             MMachScanRequest r = TimeSpan(1.0);
-             r.axes["x"] = {1.0, 1};
-             return r;
-         }(),
-         "0009\terror \"invalid axis\"\r\n"},
+        {xOnly, "0009\terror \"invalid axis\"\r\n"},
+        {timeAndX, "0009\terror \"invalid axis\"\r\n"},
         {TimeSpan(0.5 * 0.02), "0009\terror \"invalid argument\"\r\n"},
     };
     for (const auto& [request, reply] : wrong) {
@@ -307,30 +270,28 @@ TEST_F(CameraMeasurement, ScanAcrossAProbesystemChangeLeavesNoReceiverBehind) {
     CreateFifo(8);
     StartScan(TimeSpan(5 * 0.02));
     // Unloading makes the placeholder the current sensor while the scan still runs.
-    ASSERT_EQ(Reply([&](MOutputChannel* o) { return machine->NewMMachProbesystemUnloadCommand(o); }),
+    ASSERT_EQ(Run(&Machine::NewMMachProbesystemUnloadCommand),
               "0000\tevent \"capabilities changed\"\r\n");
     scan->Abort();
     scan.reset();
     EXPECT_EQ(CImageReceivers_Count(), 1u) << "only the permanent axes callback";
-    ASSERT_EQ(Reply([&](MOutputChannel* o) {
-                  return machine->NewMMachProbesystemLoadCommand(o, "Camera:1", 1);
-              }),
+    ASSERT_EQ(Run(&Machine::NewMMachProbesystemLoadCommand, "Camera:1", 1),
               "0000\tevent \"capabilities changed\"\r\n");
     Text();
     StartScan(TimeSpan(3 * 0.02));
     for (uint32_t counter = 1; counter <= 3; ++counter)
         ASSERT_TRUE(Vyx::SimControl::EmitFrame(Frame(counter)));
     EXPECT_TRUE(PollToEnd());
-    ASSERT_EQ(lines.size(), 3u);
-    for (const Line& line : lines)
-        EXPECT_EQ(line.lock, 0.0) << "a frame handled twice would leave lock lines";
+    EXPECT_EQ(Values(kLock), (std::vector<double>{0, 0, 0}))
+        << "a frame handled twice would leave lock lines";
 }
 
 TEST_F(CameraMeasurement, AbortFreesTheImagesOfTheLinesNotRead) {
     for (bool withImageindex : {true, false}) {
         SCOPED_TRACE(withImageindex ? "imageindex reported" : "imageindex not reported");
-        Scandata(withImageindex ? std::vector<std::string>{"time", "imageindex"}
-                                : std::vector<std::string>{"time", "clock"});
+        Run(&Machine::NewMMachScandataCommand, withImageindex
+                                                   ? std::vector<std::string>{"time", "imageindex"}
+                                                   : std::vector<std::string>{"time", "clock"});
         CreateFifo(8);
         StartScan(TimeSpan(10 * 0.02));
         for (uint32_t counter = 1; counter <= 3; ++counter)
@@ -353,19 +314,14 @@ TEST_F(CameraMeasurement, AbortFreesTheImagesOfTheLinesNotRead) {
 }
 
 TEST_F(CameraMeasurement, ClippedImagesLandRowAfterRow) {
-    ASSERT_EQ(Reply([&](MOutputChannel* o) {
-                  return machine->NewMMachSendCommand(
-                      o, "probe.config",
-                      "[General]\nChannels=imagewidth,imageheight,imageoffsetx,imageoffsety\n"
-                      "[Default]\nAccess=RW\n");
-              }),
+    ASSERT_EQ(Run(&Machine::NewMMachSendCommand, "probe.config",
+                  "[General]\nChannels=imagewidth,imageheight,imageoffsetx,imageoffsety\n"
+                  "[Default]\nAccess=RW\n"),
               "");
     for (const std::map<std::string, double>& values :
          {std::map<std::string, double>{{"imagewidth", 24}, {"imageheight", 10}},
           std::map<std::string, double>{{"imageoffsetx", 16}, {"imageoffsety", 4}}})
-        ASSERT_EQ(Reply([&](MOutputChannel* o) { return machine->NewMMachSetCommand(o, values); })
-                      .find("error"),
-                  std::string::npos);
+        ASSERT_EQ(Run(&Machine::NewMMachSetCommand, values).find("error"), std::string::npos);
     MCameraImageInfo info;
     ASSERT_TRUE(machine->get_image_info("Camera:1", info));
     ASSERT_EQ(info.clipWidth, 24u);
@@ -377,7 +333,7 @@ TEST_F(CameraMeasurement, ClippedImagesLandRowAfterRow) {
     EXPECT_TRUE(PollToEnd());
     ASSERT_EQ(lines.size(), 2u);
     for (uint32_t i = 0; i < 2; ++i)
-        EXPECT_EQ(WrongPixels(static_cast<uint64_t>(lines[i].imageindex), i + 1, info.clipX,
+        EXPECT_EQ(WrongPixels(static_cast<uint64_t>(lines[i][kImageindex]), i + 1, info.clipX,
                               info.clipY, 24, 10),
                   0u);
     EXPECT_GT(info.clipX, 0u); // the offsets moved the rectangle away from the corner

@@ -114,13 +114,9 @@ TEST_F(CameraMachineOpen, RegistersAxesComponentsAndCommandsInAFolderOfTheCamera
 TEST_F(CameraMachineOpen, ReopenRestoresProbesystemProbeAndTip) {
     OpenMachine();
     LoadCamera();
-    ASSERT_EQ(Reply([&](MOutputChannel* out) {
-                  return machine->NewMMachProbeDefineCommand(out, 3, 2, {{"d", 4.0}});
-              }),
-              "");
-    ASSERT_EQ(
-        Reply([&](MOutputChannel* out) { return machine->NewMMachProbeLoadCommand(out, 3, 2); }),
-        "0000\tevent \"probesystem changed\"\r\n");
+    ASSERT_EQ(Run(&Machine::NewMMachProbeDefineCommand, 3, 2, {{"d", 4.0}}), "");
+    ASSERT_EQ(Run(&Machine::NewMMachProbeLoadCommand, 3, 2),
+              "0000\tevent \"probesystem changed\"\r\n");
     CloseMachine();
 
     MCameraMachAbstract& again = OpenMachine();
@@ -157,9 +153,7 @@ TEST_F(CameraMachineOpen, StoredProbesystemThatCannotBeLoadedFallsBackToUnloaded
     EXPECT_EQ(machine.GetActiveProbesystem(), "");
     EXPECT_EQ(machine.GetSensorName(), "");
     EXPECT_TRUE(machine.IsCommandEnabled("MMachGetCommand"));
-    EXPECT_EQ(Reply([&](MOutputChannel* out) {
-                  return machine.NewMMachProbesystemLoadCommand(out, "Camera:1", 1);
-              }),
+    EXPECT_EQ(Run(&Machine::NewMMachProbesystemLoadCommand, "Camera:1", 1),
               "0007\terror \"internal error\"\r\n");
 }
 
@@ -215,8 +209,10 @@ TEST_F(CameraMachineOpen, FailuresAreReportedAndLeaveNothingOpen) {
 }
 
 TEST_F(CameraMachineOpen, SettingsFileChoosesTheRingBufferVariant) {
-    for (const char* settings : {"", "[General]\r\nAlways64Bit=0\r\n", "[General]\r\nx=1\r\n",
-                                 "[General]\r\nAlways64Bit=1\r\n"}) {
+    for (const auto& [settings, wants64] : {std::pair{"", false},
+                                            {"[General]\r\nAlways64Bit=0\r\n", false},
+                                            {"[General]\r\nx=1\r\n", false},
+                                            {"[General]\r\nAlways64Bit=1\r\n", true}}) {
         SCOPED_TRACE(settings);
         std::filesystem::create_directories(ConfigDir());
         if (*settings != '\0')
@@ -224,14 +220,9 @@ TEST_F(CameraMachineOpen, SettingsFileChoosesTheRingBufferVariant) {
         OpenMachine();
         LoadCamera();
         const std::string fifo = vyx::test::UniqueName("vyxmach");
-        ASSERT_EQ(Reply([&](MOutputChannel* out) {
-                      return machine->NewMMachImagefifoCreateCommand(out, fifo, 4 << 20);
-                  }),
-                  "");
+        ASSERT_EQ(Run(&Machine::NewMMachImagefifoCreateCommand, fifo, 4 << 20), "");
         const MMachImagefifo* record = machine->FindImageFifo(fifo);
         ASSERT_NE(record, nullptr);
-        const bool wants64 = std::string(settings).find("=1") != std::string::npos &&
-                             std::string(settings).find("Always64Bit") != std::string::npos;
         EXPECT_EQ(record->ringBuffer64 != nullptr, wants64);
         EXPECT_EQ(record->ringBuffer32 != nullptr, !wants64);
         CloseMachine();

@@ -91,15 +91,6 @@ protected:
         OpenMachine();
         LoadCamera();
     }
-    bool Start(const std::string& probesystem, const std::string& segment, uint32_t interval,
-               MOutputChannel& reply) {
-        return machine->StartPreviewMemory(&reply, interval, segment, probesystem);
-    }
-    std::string Text(MOutputChannel& channel) {
-        std::string text;
-        channel.Take(text, true);
-        return text;
-    }
     const std::string segment = vyx::test::UniqueName("vyxpreview");
     const std::string other = vyx::test::UniqueName("vyxpreview");
     MOutputChannel reply{21}, reply2{22};
@@ -111,29 +102,29 @@ TEST_F(PreviewMemoryConcurrency, ClientProcessTakesImagesThroughTheEvent) {
     // The client starts before the machine has threads.
     vyx::test::ChildProcess client("TakePreviewImages", {segment});
     Prepare("realtime");
-    ASSERT_TRUE(Start("Camera:1", segment, 0, reply));
-    EXPECT_EQ(Text(reply), "0000\tevent \"preview begin\"\r\n");
+    ASSERT_TRUE(machine->StartPreviewMemory(&reply, 0, segment, "Camera:1"));
+    EXPECT_EQ(Take(reply), "0000\tevent \"preview begin\"\r\n");
     EXPECT_EQ(client.Wait(), 0) << "10: no segment, 2x: no image, 3x: wrong picture";
     EXPECT_TRUE(machine->UpdatePreviewMemory("Camera:1"));
     EXPECT_TRUE(machine->StopPreviewMemory("Camera:1"));
     EXPECT_FALSE(machine->IsPreviewMemoryRunning("Camera:1"));
     EXPECT_FALSE(SegmentExists(segment)) << "the machine made it";
     EXPECT_FALSE(SegmentExists(segment + ".event"));
-    EXPECT_EQ(Text(reply), "");
+    EXPECT_EQ(Take(reply), "");
 }
 
 TEST_F(PreviewMemoryConcurrency, IntervalClientThatNeverResetsAndTwoPreviews) {
     Prepare("realtime"); // 50 frames per second
-    ASSERT_TRUE(Start("Camera:1", segment, 200, reply));
+    ASSERT_TRUE(machine->StartPreviewMemory(&reply, 200, segment, "Camera:1"));
     const int images = CountImages(segment, 1.0, true);
     EXPECT_GE(images, 3);
     EXPECT_LE(images, 6) << "at most one image per 200 ms (and the first)";
 
     // A second preview memory, on another segment, under another name ("" is the current
     // probesystem).
-    ASSERT_TRUE(Start("", other, 0, reply2));
-    EXPECT_FALSE(Start("Camera:1", other, 0, reply2)); // the name is taken
-    EXPECT_EQ(Text(reply2), "0000\tevent \"preview begin\"\r\n0022\terror \"command already "
+    ASSERT_TRUE(machine->StartPreviewMemory(&reply2, 0, other, ""));
+    EXPECT_FALSE(machine->StartPreviewMemory(&reply2, 0, other, "Camera:1")); // the name is taken
+    EXPECT_EQ(Take(reply2), "0000\tevent \"preview begin\"\r\n0022\terror \"command already "
                             "active\"\r\n");
     // Nobody resets the second one's event: its picture stays the first image.
     EXPECT_EQ(CountImages(other, 0.3, false), 1); // signalled, and stays so
@@ -153,10 +144,9 @@ TEST_F(PreviewMemoryConcurrency, IntervalClientThatNeverResetsAndTwoPreviews) {
     EXPECT_FALSE(machine->StopPreviewMemory(""));
 
     // A probesystem change stops every preview, telling its client.
-    ASSERT_EQ(
-        Reply([&](MOutputChannel* out) { return machine->NewMMachProbesystemUnloadCommand(out); }),
-        "0000\tevent \"capabilities changed\"\r\n");
-    EXPECT_EQ(Text(reply), "0000\tevent \"preview begin\"\r\n0021\terror \"aborted\"\r\n");
+    ASSERT_EQ(Run(&Machine::NewMMachProbesystemUnloadCommand),
+              "0000\tevent \"capabilities changed\"\r\n");
+    EXPECT_EQ(Take(reply), "0000\tevent \"preview begin\"\r\n0021\terror \"aborted\"\r\n");
     EXPECT_FALSE(machine->IsPreviewMemoryRunning("Camera:1"));
 }
 
@@ -169,8 +159,8 @@ TEST_F(PreviewMemory, FailedStartsLeaveNothingBehind) {
         vyx::test::RawSegment small("vyxpreview", kWidth * kHeight - 1);
         ASSERT_NE(small.bytes, nullptr);
         vyx::trace::TraceCapture capture;
-        EXPECT_FALSE(Start("Camera:1", small.name, 0, reply));
-        EXPECT_EQ(Text(reply), "0021\terror \"shared memory too small\"\r\n");
+        EXPECT_FALSE(machine->StartPreviewMemory(&reply, 0, small.name, "Camera:1"));
+        EXPECT_EQ(Take(reply), "0021\terror \"shared memory too small\"\r\n");
         EXPECT_EQ(capture.CountErrLog("StartPreviewMemory(): shared memory too small (2047<2048"),
                   1)
             << capture.Dump();
@@ -179,11 +169,11 @@ TEST_F(PreviewMemory, FailedStartsLeaveNothingBehind) {
 
     // No image within the wait (manual mode: the camera sends nothing).
     machine->SetFirstImageTimeoutForTest(0.2);
-    EXPECT_FALSE(Start("Camera:1", segment, 0, reply));
-    EXPECT_EQ(Text(reply), "0021\terror \"timeout while waiting for image\"\r\n");
+    EXPECT_FALSE(machine->StartPreviewMemory(&reply, 0, segment, "Camera:1"));
+    EXPECT_EQ(Take(reply), "0021\terror \"timeout while waiting for image\"\r\n");
     // A probesystem without images.
-    EXPECT_FALSE(Start("unloaded", segment, 0, reply));
-    EXPECT_EQ(Text(reply), "0021\terror \"failed to get necessary memory size\"\r\n");
+    EXPECT_FALSE(machine->StartPreviewMemory(&reply, 0, segment, "unloaded"));
+    EXPECT_EQ(Take(reply), "0021\terror \"failed to get necessary memory size\"\r\n");
 
     EXPECT_FALSE(machine->IsPreviewMemoryRunning("Camera:1"));
     EXPECT_FALSE(SegmentExists(segment));
@@ -194,20 +184,12 @@ TEST_F(PreviewMemory, FailedStartsLeaveNothingBehind) {
 TEST_F(PreviewMemory, RunningPreviewReportsBrokenFramesAndATimeout) {
     Prepare("manual");
     machine->SetFirstImageTimeoutForTest(20.0);
-    std::thread camera([] {
-        // The first image, once the preview waits for it.
-        for (int i = 0; i < 20000 && CImageReceivers_Count() < 2; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        Vyx::SimControl::EmitFrame();
-    });
-    ASSERT_TRUE(Start("Camera:1", segment, 0, reply));
+    std::thread camera(EmitFrameOnceReceivers, 2); // the first image, once the preview waits
+    ASSERT_TRUE(machine->StartPreviewMemory(&reply, 0, segment, "Camera:1"));
     camera.join();
     EXPECT_TRUE(machine->UpdatePreviewMemory("Camera:1"));
     // After "set", the picture no longer shows what the camera delivers: zeroed.
-    ASSERT_EQ(Reply([&](MOutputChannel* out) {
-                  return machine->NewMMachSetCommand(out, {{"init", 1}});
-              }),
-              "");
+    ASSERT_EQ(Run(&Machine::NewMMachSetCommand, {{"init", 1}}), "");
     void* view = MSharedMem_Link(segment.c_str());
     ASSERT_NE(view, nullptr);
     EXPECT_EQ(static_cast<const uint8_t*>(view)[kWidth * kHeight - 1], 0);
@@ -215,7 +197,7 @@ TEST_F(PreviewMemory, RunningPreviewReportsBrokenFramesAndATimeout) {
 
     machine->GetCallbackClock().AdvanceForTest(31.0);
     EXPECT_FALSE(machine->UpdatePreviewMemory("Camera:1"));
-    EXPECT_EQ(Text(reply), "0000\tevent \"preview begin\"\r\n0021\terror \"no images from "
+    EXPECT_EQ(Take(reply), "0000\tevent \"preview begin\"\r\n0021\terror \"no images from "
                            "camera\"\r\n");
 
     // The client took the image; then the camera sends a broken frame.
@@ -223,12 +205,9 @@ TEST_F(PreviewMemory, RunningPreviewReportsBrokenFramesAndATimeout) {
     ASSERT_NE(event, nullptr);
     MNamedEvent_Reset(event);
     MNamedEvent_Close(event);
-    Vyx::SimFrame broken;
-    broken.counter = 0;
-    broken.pixels = false;
-    ASSERT_TRUE(Vyx::SimControl::EmitFrame(broken));
+    ASSERT_TRUE(Vyx::SimControl::EmitFrame({0, false}));
     EXPECT_FALSE(machine->UpdatePreviewMemory("Camera:1"));
-    EXPECT_EQ(Text(reply), "0021\terror \"Camera needs restart\"\r\n");
+    EXPECT_EQ(Take(reply), "0021\terror \"Camera needs restart\"\r\n");
     machine->PollAsyncErrors();
     EXPECT_EQ(MachineChannel(), "0000\tevent \"resync needed\"\r\n");
     EXPECT_TRUE(machine->StopPreviewMemory("Camera:1"));

@@ -6,8 +6,8 @@
 
 #include "tests/mt_proxy/camera/machinetestutil.h"
 
-#include "msl/mutil/minidata.h"
 #include "mt_proxy/camera/mmachabstract/mcameracommands.h"
+#include "tests/mt_proxy/camera/camerasensortestutil.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -15,6 +15,7 @@
 #include <map>
 
 using namespace machinetest;
+using cameratest::Entry;
 
 namespace {
 
@@ -27,13 +28,6 @@ std::map<std::string, std::string> Snapshot(const std::string& dir) {
     return files;
 }
 
-std::string Entry(const std::string& text, const char* section, const char* key) {
-    MIniData doc;
-    doc.SetContentString(text);
-    std::string value;
-    return doc.GetStringEntry(section, key, value) ? value : "<missing>";
-}
-
 const char kError16[] = "0007\terror \"internal error\"\r\n";
 const char kCapabilities[] = "0000\tevent \"capabilities changed\"\r\n";
 const char kProbesystemChanged[] = "0000\tevent \"probesystem changed\"\r\n";
@@ -43,9 +37,7 @@ const char kProbesystemChanged[] = "0000\tevent \"probesystem changed\"\r\n";
 class CameraMachineProbes : public CameraMachineTest {
 protected:
     std::string Define(uint32_t probe, uint32_t tip, const std::map<std::string, double>& v) {
-        return Reply([&](MOutputChannel* out) {
-            return machine->NewMMachProbeDefineCommand(out, probe, tip, v);
-        });
+        return Run(&Machine::NewMMachProbeDefineCommand, probe, tip, v);
     }
     std::string Receive(const std::string& component, std::string* data = nullptr) {
         MOutputChannel out(7);
@@ -55,8 +47,7 @@ protected:
         return Finish(command, out);
     }
     std::string Send(const std::string& component, const std::string& data) {
-        return Reply(
-            [&](MOutputChannel* out) { return machine->NewMMachSendCommand(out, component, data); });
+        return Run(&Machine::NewMMachSendCommand, component, data);
     }
     std::vector<double> Get(const std::vector<std::string>& names) {
         MOutputChannel out(7);
@@ -74,48 +65,31 @@ TEST_F(CameraMachineProbes, SequenceGivesExactRepliesAxesAndFiles) {
     // Nothing to define probes in before a probesystem is loaded.
     EXPECT_EQ(Define(1, 1, {}), kError16);
     LoadCamera();
-    EXPECT_EQ(Reply([&](MOutputChannel* out) {
-                  return m.NewMMachProbesystemDefineCommand(out, "Camera:1");
-              }),
-              ""); // the next free id: 2
+    // The next free id: 2.
+    EXPECT_EQ(Run(&Machine::NewMMachProbesystemDefineCommand, "Camera:1"), "");
     EXPECT_EQ(m.ListProbesystems("Camera:1", 0).size(), 2u);
     EXPECT_TRUE(m.IsProbesystemIdDefined("Camera:1", 2));
-    EXPECT_EQ(Reply([&](MOutputChannel* out) {
-                  return m.NewMMachProbesystemLoadCommand(out, "Optic", 1);
-              }),
-              kError16);
+    EXPECT_EQ(Run(&Machine::NewMMachProbesystemLoadCommand, "Optic", 1), kError16);
     EXPECT_EQ(m.GetActiveProbesystem(), "Camera:1"); // the database kept the loaded one
 
     EXPECT_EQ(Define(1, 1, {{"x", 0.5}, {"d", 2.0}, {"ignored", 7.0}}), "");
     EXPECT_EQ(Define(1, 1, {}), kError16);    // already defined
     EXPECT_EQ(Define(1001, 1, {}), kError16); // beyond the largest probe number
     EXPECT_EQ(Define(2, 3, {{"z", -1.25}}), "");
-    EXPECT_EQ(Reply([&](MOutputChannel* out) { return m.NewMMachProbeLoadCommand(out, 1, 1); }),
-              kProbesystemChanged);
+    EXPECT_EQ(Run(&Machine::NewMMachProbeLoadCommand, 1, 1), kProbesystemChanged);
     EXPECT_EQ(Get({"probe", "tip"}), (std::vector<double>{1, 1}));
     EXPECT_DOUBLE_EQ(m.get_zoom(), 0.5);
-    EXPECT_EQ(Reply([&](MOutputChannel* out) { return m.NewMMachProbeChangeCommand(out, 2, 3); }),
-              "");
+    EXPECT_EQ(Run(&Machine::NewMMachProbeChangeCommand, 2, 3), "");
     EXPECT_EQ(Get({"probe", "tip"}), (std::vector<double>{2, 3}));
-    EXPECT_EQ(Reply([&](MOutputChannel* out) { return m.NewMMachProbeLoadCommand(out, 9, 9); }),
-              kError16);
+    EXPECT_EQ(Run(&Machine::NewMMachProbeLoadCommand, 9, 9), kError16);
     EXPECT_EQ(Get({"probe", "tip"}), (std::vector<double>{2, 3}));
-    EXPECT_EQ(Reply([&](MOutputChannel* out) { return m.NewMMachProbeDeleteCommand(out, 1, 1); }),
-              "");
-    EXPECT_EQ(Reply([&](MOutputChannel* out) { return m.NewMMachProbeDeleteCommand(out, 1, 1); }),
-              kError16);
-    EXPECT_EQ(Reply([&](MOutputChannel* out) { return m.NewMMachProbeUnloadCommand(out); }),
-              kProbesystemChanged);
+    EXPECT_EQ(Run(&Machine::NewMMachProbeDeleteCommand, 1, 1), "");
+    EXPECT_EQ(Run(&Machine::NewMMachProbeDeleteCommand, 1, 1), kError16);
+    EXPECT_EQ(Run(&Machine::NewMMachProbeUnloadCommand), kProbesystemChanged);
     EXPECT_EQ(Get({"probe", "tip"}), (std::vector<double>{0, 0}));
     EXPECT_EQ(m.get_zoom(), 0.0);
-    EXPECT_EQ(Reply([&](MOutputChannel* out) {
-                  return m.NewMMachProbesystemDeleteCommand(out, "Camera:1", 2);
-              }),
-              "");
-    EXPECT_EQ(Reply([&](MOutputChannel* out) {
-                  return m.NewMMachProbesystemDeleteCommand(out, "Camera:1", 2);
-              }),
-              kError16);
+    EXPECT_EQ(Run(&Machine::NewMMachProbesystemDeleteCommand, "Camera:1", 2), "");
+    EXPECT_EQ(Run(&Machine::NewMMachProbesystemDeleteCommand, "Camera:1", 2), kError16);
     EXPECT_EQ(m.FindAxis("lock")->flags, MMachAxis::kReadable);
 
     const auto files = Snapshot(m.GetDirectory());
@@ -126,8 +100,7 @@ TEST_F(CameraMachineProbes, SequenceGivesExactRepliesAxesAndFiles) {
 
     // Unloading: the camera's channels and "lock" are no longer available, the frame period
     // is gone from "time".
-    EXPECT_EQ(Reply([&](MOutputChannel* out) { return m.NewMMachProbesystemUnloadCommand(out); }),
-              kCapabilities);
+    EXPECT_EQ(Run(&Machine::NewMMachProbesystemUnloadCommand), kCapabilities);
     EXPECT_EQ(m.GetActiveProbesystem(), "");
     for (const char* axis : {"gain", "imagewidth", "temp_camera", "lock"})
         EXPECT_TRUE(m.FindAxis(axis)->flags & MMachAxis::kUnavailable) << axis;
@@ -152,20 +125,14 @@ TEST_F(CameraMachineProbes, GetAndSetAxes) {
               "");
     EXPECT_EQ(m.FindAxis("gain")->flags, 6u);
     EXPECT_EQ(m.FindAxis("gain")->maximum, 1000.0);
-    EXPECT_EQ(Reply([&](MOutputChannel* out) {
-                  return m.NewMMachSetCommand(out, {{"gain", 3.0}, {"shutter", 5.0}});
-              }),
-              "");
+    EXPECT_EQ(Run(&Machine::NewMMachSetCommand, {{"gain", 3.0}, {"shutter", 5.0}}), "");
     EXPECT_EQ(Get({"gain", "shutter"}), (std::vector<double>{3, 5}));
     std::string hardware;
     Receive("probe.hardware", &hardware);
     EXPECT_EQ(Entry(hardware, "Camera", "gain"), "3"); // it reached the camera
 
     // An unknown axis fails the command; axes before it in name order keep their new value.
-    EXPECT_EQ(Reply([&](MOutputChannel* out) {
-                  return m.NewMMachSetCommand(out, {{"gain", 4.0}, {"nosuch", 1.0},
-                                                    {"shutter", 6.0}});
-              }),
+    EXPECT_EQ(Run(&Machine::NewMMachSetCommand, {{"gain", 4.0}, {"nosuch", 1.0}, {"shutter", 6.0}}),
               "0007\terror \"invalid axis\"\r\n");
     EXPECT_EQ(m.GetAxisValue("gain"), 4.0);
     EXPECT_EQ(m.GetAxisValue("shutter"), 5.0);
@@ -174,16 +141,11 @@ TEST_F(CameraMachineProbes, GetAndSetAxes) {
     EXPECT_EQ(Send("probe.config", "[General]\nChannels=framerate\n[framerate]\nAccess=RW\n"
                                    "Min=1\nMax=200\n"),
               "");
-    EXPECT_EQ(Reply([&](MOutputChannel* out) { return m.NewMMachSetCommand(out, {{"framerate", 25}}); }),
-              kCapabilities);
+    EXPECT_EQ(Run(&Machine::NewMMachSetCommand, {{"framerate", 25}}), kCapabilities);
     EXPECT_DOUBLE_EQ(m.FindAxis("time")->accuracy, 0.04);
-    EXPECT_EQ(Reply([&](MOutputChannel* out) { return m.NewMMachSetCommand(out, {{"framerate", 25}}); }),
-              "");
+    EXPECT_EQ(Run(&Machine::NewMMachSetCommand, {{"framerate", 25}}), "");
     // A smaller image changes the channel descriptions that depend on it.
-    EXPECT_EQ(Reply([&](MOutputChannel* out) {
-                  return m.NewMMachSetCommand(out, {{"imageheight", 512}});
-              }),
-              kCapabilities);
+    EXPECT_EQ(Run(&Machine::NewMMachSetCommand, {{"imageheight", 512}}), kCapabilities);
     EXPECT_EQ(m.GetAxisValue("imageheight"), 512.0);
     EXPECT_GT(m.FindAxis("imageoffsety")->maximum, 0.0);
 }
@@ -214,14 +176,12 @@ TEST_F(CameraMachineProbes, SendAndReceiveComponents) {
     EXPECT_EQ(Send("probe.config", "entry before any section\n"),
               "0007\terror \"invalid component data\"\r\n");
     ASSERT_EQ(Define(4, 1, {{"d", 2.0}}), "");
-    ASSERT_EQ(Reply([&](MOutputChannel* out) { return m.NewMMachProbeLoadCommand(out, 4, 1); }),
-              kProbesystemChanged);
+    ASSERT_EQ(Run(&Machine::NewMMachProbeLoadCommand, 4, 1), kProbesystemChanged);
     EXPECT_EQ(Send("probe.tip", "[Camera]\nzoom=4\n[Geometry]\nx0=1\n"), kProbesystemChanged);
     EXPECT_DOUBLE_EQ(m.get_zoom(), 0.25);
     EXPECT_EQ(Receive("probe.tip", &data), "");
     EXPECT_EQ(Entry(data, "Geometry", "x0"), "1");
-    EXPECT_EQ(Send("probe.tip", "entry before any section\n"),
-              "0007\terror \"wrong inidata\"\r\n");
+    EXPECT_EQ(Send("probe.tip", "entry before any section\n"), "0007\terror \"wrong inidata\"\r\n");
 
     // The backup goes back; a damaged one is refused and changes nothing.
     EXPECT_EQ(Send("probesystems.config", backup), "");
@@ -240,8 +200,7 @@ TEST_F(CameraMachineProbes, ProbesystemTypeAndImageSize) {
 
     LoadCamera();
     ASSERT_EQ(Define(1, 1, {{"d", 2.0}}), "");
-    ASSERT_EQ(Reply([&](MOutputChannel* out) { return m.NewMMachProbeLoadCommand(out, 1, 1); }),
-              kProbesystemChanged);
+    ASSERT_EQ(Run(&Machine::NewMMachProbeLoadCommand, 1, 1), kProbesystemChanged);
     MMachProbesystemType type = m.GetActiveProbesystemType();
     EXPECT_EQ(type.kind, MMachProbesystemType::kAreaCamera);
     EXPECT_EQ(type.width, 1280u);

@@ -9,6 +9,7 @@
 #include "msl/mipc/mthread.h"
 #include "platform/trace/tracecapture.h"
 #include "platform/vyx/simcontrol.h"
+#include "tests/mt_proxy/camera/camerasensortestutil.h"
 #include "tests/support/childprocess.h"
 
 #include <algorithm>
@@ -20,35 +21,13 @@ using namespace machinetest;
 
 namespace {
 
-// The camera's test pattern, written out here: pixel (x, y) of a frame of `pitch` pixels per
-// row with counter c.
-uint8_t Pattern(uint32_t counter, uint32_t pitch, uint32_t x, uint32_t y) {
-    return static_cast<uint8_t>((uint64_t{y} * pitch + x + counter % 251) % 251);
-}
-
+// Pixels of a width x height image that differ from the camera's pattern of frame `counter`.
 size_t WrongPixels(const uint8_t* block, uint32_t counter, uint32_t width, uint32_t height) {
     size_t wrong = 0;
     for (uint32_t y = 0; y < height; ++y)
         for (uint32_t x = 0; x < width; ++x)
-            wrong += block[y * width + x] != Pattern(counter, width, x, y);
+            wrong += block[y * width + x] != cameratest::Pattern8(counter, width, x, y);
     return wrong;
-}
-
-// What the server does with a scan: poll it whenever woken (or every 20 ms) and hand every
-// line on, until it is done.
-template <class OnLine>
-bool RunScan(MMachScanCommand& scan, CountingNotifier& notifier, OnLine onLine) {
-    std::vector<double> values;
-    for (int polls = 0; polls < 3000; ++polls) {
-        const int seen = notifier.wakeUps.load();
-        const bool done = scan.IsDone();
-        while (scan.ReadNextLine(values))
-            onLine(values);
-        if (done)
-            return true;
-        notifier.WaitBeyond(seen, 20);
-    }
-    return false;
 }
 
 // One line of a measurement to check, as the client reads it: block number and counter.
@@ -60,10 +39,7 @@ struct Handed {
 // Through the pipe byte by byte: the pipe carries single bytes between the processes.
 bool Hand(vyx::test::Pipe& pipe, const Handed& handed) {
     const auto* bytes = reinterpret_cast<const char*>(&handed);
-    for (size_t i = 0; i < sizeof handed; ++i)
-        if (!pipe.Send(bytes[i]))
-            return false;
-    return true;
+    return std::all_of(bytes, bytes + sizeof handed, [&](char byte) { return pipe.Send(byte); });
 }
 
 bool Take(vyx::test::Pipe& pipe, Handed* handed) {
@@ -109,19 +85,7 @@ protected:
         OpenMachine();
         if (machine->GetActiveProbesystem() != "Camera:1") // else reopened with it
             LoadCamera();
-        ASSERT_EQ(
-            Reply([&](MOutputChannel* o) {
-                return machine->NewMMachScandataCommand(o, {"imageindex", "trigger_count", "lock"});
-            }),
-            "");
-        ASSERT_EQ(Reply([&](MOutputChannel* o) {
-                      return machine->NewMMachImagefifoCreateCommand(o, fifo, fifoSize);
-                  }),
-                  "");
-        ASSERT_EQ(Reply([&](MOutputChannel* o) {
-                      return machine->NewMMachImagefifoSelectCommand(o, fifo);
-                  }),
-                  "");
+        ScanIntoNewFifo(fifo, fifoSize);
     }
     const std::string fifo = vyx::test::UniqueName("vyxrealtime");
     MOutputChannel out{11};
@@ -164,9 +128,7 @@ TEST_F(CameraScanConcurrency, TwoSecondsAtFiftyFramesGiveAHundredImages) {
             else
                 MMemBlockRingBuffer32_Release(ring, static_cast<uint32_t>(block));
         }));
-        std::string text;
-        out.Take(text, true);
-        EXPECT_EQ(text, "0000\tevent \"measurement begin\"\r\n");
+        EXPECT_EQ(Take(out), "0000\tevent \"measurement begin\"\r\n");
         EXPECT_EQ(lines, 100u);
         EXPECT_EQ(images, 100u);
         EXPECT_EQ(wrong, 0u);
@@ -205,9 +167,7 @@ TEST_F(CameraScanConcurrency, ClientProcessReadsAndReleasesWhileTheCameraRunsFre
     EXPECT_TRUE(Hand(handOver, Handed{0, 0}));
     const int status = client.Wait();
     EXPECT_TRUE(finished);
-    std::string text;
-    out.Take(text, true);
-    EXPECT_EQ(text, "0000\tevent \"measurement begin\"\r\n"); // no "ringbuffer overflow"
+    EXPECT_EQ(Take(out), "0000\tevent \"measurement begin\"\r\n"); // no "ringbuffer overflow"
     EXPECT_EQ(lines, kFrames);
     EXPECT_EQ(lost, 0u);
     EXPECT_EQ(status, 0) << "100: no FIFO, 101: lines missing, else failed images";
@@ -249,9 +209,7 @@ TEST_F(AutoinfoConcurrency, WakesTheServerAndHandsOutValuesOncePerInterval) {
     // An unknown axis: error 4 and no thread; the known one before it stays listed until the
     // next stop.
     EXPECT_FALSE(m.StartAutoinfo(&reply, 100, {"init", "nosuch"}));
-    std::string text;
-    reply.Take(text, true);
-    EXPECT_EQ(text, "0005\terror \"invalid axis\"\r\n");
+    EXPECT_EQ(Take(reply), "0005\terror \"invalid axis\"\r\n");
     EXPECT_FALSE(m.IsAutoinfoRunning());
     ASSERT_TRUE(m.StartAutoinfo(&reply, 10, {"scanstep"}));
     values.clear();

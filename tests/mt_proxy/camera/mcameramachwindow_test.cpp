@@ -29,13 +29,6 @@ Rgb Colour(uint32_t value) {
     return {int(value), int(value), int(value)};
 }
 
-// Emits one frame once a receiver beyond the permanent axes callback waits for it.
-void EmitOnceWaitedFor() {
-    for (int i = 0; i < 20000 && CImageReceivers_Count() < 2; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    Vyx::SimControl::EmitFrame();
-}
-
 } // namespace
 
 class PreviewWindowMachine : public CameraMachineTest {
@@ -65,22 +58,15 @@ protected:
         EXPECT_TRUE(received != nullptr && config.SetContentString(received->GetData()));
         config.SetLongEntry("Camera", "flip_x", flipX);
         config.SetLongEntry("Camera", "flip_y", flipY);
-        EXPECT_EQ(Reply([&](MOutputChannel* o) {
-                      return machine->NewMMachSendCommand(o, "probe.config",
-                                                          config.GetContentString());
-                  }),
+        EXPECT_EQ(Run(&Machine::NewMMachSendCommand, "probe.config", config.GetContentString()),
                   "");
-        std::thread camera(EmitOnceWaitedFor);
+        std::thread camera(EmitFrameOnceReceivers, 2);
         const bool started = machine->StartPreview(
             &reply, MMachPreviewPlacement{20, 30, kWidth * kScale, kHeight * kScale});
         camera.join();
         return started;
     }
-    std::string Text() {
-        std::string text;
-        reply.Take(text, true);
-        return text;
-    }
+    std::string Text() { return Take(reply); }
     std::unique_ptr<DisplayVariable> display;
     MOutputChannel reply{31};
 };
@@ -130,20 +116,13 @@ TEST_F(PreviewWindowMachine, ProbesystemChangeAbortsWindowAndPreviewMemory) {
     MOutputChannel memoryReply(32);
     const std::string segment = vyx::test::UniqueName("vyxwindow");
     // The window's receiver is there already: the preview memory's is the third.
-    std::thread second([] {
-        for (int i = 0; i < 20000 && CImageReceivers_Count() < 3; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        Vyx::SimControl::EmitFrame();
-    });
+    std::thread second(EmitFrameOnceReceivers, 3);
     EXPECT_TRUE(machine->StartPreviewMemory(&memoryReply, 0, segment, "Camera:1"));
     second.join();
-    EXPECT_EQ(
-        Reply([&](MOutputChannel* o) { return machine->NewMMachProbesystemUnloadCommand(o); }),
-        "0000\tevent \"capabilities changed\"\r\n");
+    EXPECT_EQ(Run(&Machine::NewMMachProbesystemUnloadCommand),
+              "0000\tevent \"capabilities changed\"\r\n");
     EXPECT_EQ(Text(), "0031\terror \"aborted\"\r\n");
-    std::string text;
-    memoryReply.Take(text, true);
-    EXPECT_EQ(text, "0000\tevent \"preview begin\"\r\n0032\terror \"aborted\"\r\n");
+    EXPECT_EQ(Take(memoryReply), "0000\tevent \"preview begin\"\r\n0032\terror \"aborted\"\r\n");
     EXPECT_FALSE(machine->IsPreviewRunning());
     EXPECT_FALSE(machine->IsPreviewMemoryRunning("Camera:1"));
     EXPECT_FALSE(machine->UpdatePreview());

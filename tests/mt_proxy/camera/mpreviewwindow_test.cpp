@@ -69,8 +69,8 @@ protected:
     // Opens `window` on `pixels` and waits until it is on screen and has drawn what its first
     // exposure asked for (Update returns after a paint that follows everything queued before
     // it); its X id, 0 on failure.
-    ScreenWindowId Show(MPreviewWindow& window, const std::vector<std::uint8_t>& pixels,
-                        MMachPreviewPlacement placement, bool flipX = false, bool flipY = false) {
+    ScreenWindowId Show(MPreviewWindow& window, MMachPreviewPlacement placement, bool flipX = false,
+                        bool flipY = false) {
         MPreviewImageDescription description{pixels.data(), kWidth, kRows, flipX, flipY};
         int error = 0;
         if (!window.Open(description, placement) ||
@@ -103,54 +103,44 @@ protected:
 
     std::unique_ptr<DisplayVariable> display;
     std::unique_ptr<PreviewScreen> screen;
+    std::vector<std::uint8_t> pixels = TestPicture(); // what the windows show
+    const MPreviewImageDescription picture{pixels.data(), kWidth, kRows, 0, 0};
 };
-
-struct PictureCase {
-    bool flipX, flipY;
-    int width, height;
-};
-
-class MPreviewWindowPicture : public PreviewWindowOnXvfb,
-                              public ::testing::WithParamInterface<PictureCase> {};
-
-TEST_P(MPreviewWindowPicture, ShowsThePaletteStretchedAndFlipped) {
-    const PictureCase& c = GetParam();
-    std::vector<std::uint8_t> pixels = TestPicture();
-    MPreviewWindow window;
-    ScreenWindowId id = Show(window, pixels, {30, 20, c.width, c.height}, c.flipX, c.flipY);
-    ASSERT_NE(id, 0u);
-    int left = 0, top = 0, width = 0, height = 0;
-    ASSERT_TRUE(screen->Geometry(id, &left, &top, &width, &height));
-    EXPECT_EQ(left, 30);
-    EXPECT_EQ(top, 20);
-    ASSERT_EQ(width, c.width);
-    ASSERT_EQ(height, c.height);
-    ASSERT_TRUE(screen->ClientSize(id, &width, &height));
-    ExpectPicture(id, pixels, width, height, c.flipX, c.flipY);
-}
-
-INSTANTIATE_TEST_SUITE_P(Cases, MPreviewWindowPicture,
-                         // At least Windows' smallest window with a caption (Wine: 116
-                         // pixels wide), so that the placement is kept as asked.
-                         ::testing::Values(PictureCase{false, false, 128, 96},
-                                           PictureCase{true, false, 128, 96},
-                                           PictureCase{false, true, 128, 96},
-                                           PictureCase{true, true, 200, 120},
-                                           PictureCase{false, false, 203, 77}),
-                         [](const auto& info) {
-                             const PictureCase& c = info.param;
-                             return std::string(c.flipX ? "FlipX" : "") + (c.flipY ? "FlipY" : "") +
-                                    std::to_string(c.width) + "x" + std::to_string(c.height);
-                         });
 
 using MPreviewWindowTest = PreviewWindowOnXvfb;
 
+TEST_F(MPreviewWindowTest, ShowsThePaletteStretchedAndFlipped) {
+    const struct {
+        bool flipX, flipY;
+        int width, height;
+    } cases[] = {
+        // At least Windows' smallest window with a caption (Wine: 116 pixels wide), so that
+        // the placement is kept as asked.
+        {false, false, 128, 96}, {true, false, 128, 96},  {false, true, 128, 96},
+        {true, true, 200, 120},  {false, false, 203, 77},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "flipX " << c.flipX << " flipY " << c.flipY << " "
+                                        << c.width << "x" << c.height);
+        MPreviewWindow window;
+        ScreenWindowId id = Show(window, {30, 20, c.width, c.height}, c.flipX, c.flipY);
+        ASSERT_NE(id, 0u);
+        int left = 0, top = 0, width = 0, height = 0;
+        ASSERT_TRUE(screen->Geometry(id, &left, &top, &width, &height));
+        EXPECT_EQ(left, 30);
+        EXPECT_EQ(top, 20);
+        ASSERT_EQ(width, c.width);
+        ASSERT_EQ(height, c.height);
+        ASSERT_TRUE(screen->ClientSize(id, &width, &height));
+        ExpectPicture(id, pixels, width, height, c.flipX, c.flipY);
+    }
+}
+
 TEST_F(MPreviewWindowTest, UpdateShowsTheBufferAsItIsNowAndAResizeRestretches) {
-    std::vector<std::uint8_t> pixels = TestPicture();
     MPreviewWindow window;
     // Large enough that drawing it takes a while, so that a frame written while it is drawn
     // shows.
-    ScreenWindowId id = Show(window, pixels, {0, 0, 600, 400});
+    ScreenWindowId id = Show(window, {0, 0, 600, 400});
     ASSERT_NE(id, 0u);
     // The camera writes a new frame into the same buffer.
     for (std::uint8_t& pixel : pixels)
@@ -174,48 +164,39 @@ TEST_F(MPreviewWindowTest, UpdateShowsTheBufferAsItIsNowAndAResizeRestretches) {
 
 #if !defined(_WIN32)
 // Only X can be missing or unreachable; a Windows session always has its desktop.
-struct NoDisplayCase {
-    const char* display; // null: DISPLAY unset
-    const char* reason;
-};
-
-class MPreviewWindowNoDisplay : public ::testing::TestWithParam<NoDisplayCase> {};
-
-TEST_P(MPreviewWindowNoDisplay, OpenFailsAndStartsNoThread) {
-    DisplayVariable display(GetParam().display);
+TEST(MPreviewWindowNoDisplay, OpenFailsAndStartsNoThread) {
+    const std::pair<const char*, const char*> cases[] = {
+        {nullptr, "Open(): no X display for the preview window: DISPLAY is not set"},
+        {"unix:54321", "Open(): cannot connect to the X display \"unix:54321\" named by DISPLAY"},
+    };
     std::vector<std::uint8_t> pixels = TestPicture();
-    TraceCapture capture;
-    int threads = MThread_GetRegisteredCount();
-    MPreviewWindow window;
-    EXPECT_FALSE(window.Open({pixels.data(), kWidth, kRows, 0, 0}, {0, 0, 64, 32}));
-    EXPECT_FALSE(window.IsThreadRunning());
-    EXPECT_EQ(MThread_GetRegisteredCount(), threads);
-    EXPECT_EQ(capture.CountErrTrace(GetParam().reason), 1) << capture.Dump();
-    EXPECT_EQ(capture.CountErrTrace("Open(): failed to start preview window thread"), 1);
-    int error = 0;
-    EXPECT_FALSE(window.Update(&error));
-    EXPECT_EQ(error, ESRCH);
+    for (const auto& [value, reason] : cases) {
+        SCOPED_TRACE(reason);
+        DisplayVariable display(value); // null: DISPLAY unset
+        TraceCapture capture;
+        int threads = MThread_GetRegisteredCount();
+        MPreviewWindow window;
+        EXPECT_FALSE(window.Open({pixels.data(), kWidth, kRows, 0, 0}, {0, 0, 64, 32}));
+        EXPECT_FALSE(window.IsThreadRunning());
+        EXPECT_EQ(MThread_GetRegisteredCount(), threads);
+        EXPECT_EQ(capture.CountErrTrace(reason), 1) << capture.Dump();
+        EXPECT_EQ(capture.CountErrTrace("Open(): failed to start preview window thread"), 1);
+        int error = 0;
+        EXPECT_FALSE(window.Update(&error));
+        EXPECT_EQ(error, ESRCH);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, MPreviewWindowNoDisplay,
-    ::testing::Values(
-        NoDisplayCase{nullptr, "Open(): no X display for the preview window: DISPLAY is not set"},
-        NoDisplayCase{"unix:54321", "Open(): cannot connect to the X display \"unix:54321\" named "
-                                    "by DISPLAY"}),
-    [](const auto& info) { return info.param.display ? "Unreachable" : "Unset"; });
 #endif
 
 // The window thread's life: start, the close message, the join, and a window that the window
 // manager closes first.
 using MPreviewWindowConcurrency = PreviewWindowOnXvfb;
 
-TEST_F(MPreviewWindowConcurrency, CloseEndsTheThreadAndTheWindow) {
-    std::vector<std::uint8_t> pixels = TestPicture();
+TEST_F(MPreviewWindowConcurrency, CloseOrTheDestructorEndsTheThreadAndTheWindow) {
     TraceCapture capture(4);
     int threads = MThread_GetRegisteredCount();
     MPreviewWindow window;
-    ASSERT_NE(Show(window, pixels, {0, 0, 64, 32}), 0u);
+    ASSERT_NE(Show(window, {0, 0, 64, 32}), 0u);
     EXPECT_EQ(MThread_GetRegisteredCount(), threads + 1);
     EXPECT_EQ(capture.CountTrace("Open(): preview window thread started"), 1);
     EXPECT_TRUE(window.Close());
@@ -224,15 +205,21 @@ TEST_F(MPreviewWindowConcurrency, CloseEndsTheThreadAndTheWindow) {
     EXPECT_EQ(screen->FindWindow("Preview"), 0u);
     EXPECT_EQ(capture.CountTrace("Close(): preview window thread closed"), 1);
     EXPECT_TRUE(window.Close()); // nothing left to close
+
+    {
+        MPreviewWindow unclosed;
+        ASSERT_NE(Show(unclosed, {0, 0, 64, 32}), 0u);
+    }
+    EXPECT_EQ(MThread_GetRegisteredCount(), threads);
+    EXPECT_EQ(screen->FindWindow("Preview"), 0u);
 }
 
 TEST_F(MPreviewWindowConcurrency, CloseRightAfterOpenDoesNotWaitForever) {
-    std::vector<std::uint8_t> pixels = TestPicture();
     int threads = MThread_GetRegisteredCount();
     // The close may come before, while or after the thread shows the window.
     for (int i = 0; i < 10; ++i) {
         MPreviewWindow window;
-        ASSERT_TRUE(window.Open({pixels.data(), kWidth, kRows, 0, 0}, {0, 0, 16, 8}));
+        ASSERT_TRUE(window.Open(picture, {0, 0, 16, 8}));
         EXPECT_TRUE(window.Close());
     }
     EXPECT_EQ(MThread_GetRegisteredCount(), threads);
@@ -240,14 +227,13 @@ TEST_F(MPreviewWindowConcurrency, CloseRightAfterOpenDoesNotWaitForever) {
 }
 
 TEST_F(MPreviewWindowConcurrency, OneWindowPerProcess) {
-    std::vector<std::uint8_t> pixels = TestPicture();
     MPreviewWindow window;
-    ASSERT_NE(Show(window, pixels, {0, 0, 64, 32}), 0u);
+    ASSERT_NE(Show(window, {0, 0, 64, 32}), 0u);
     TraceCapture capture;
     int threads = MThread_GetRegisteredCount();
     MPreviewWindow other;
-    EXPECT_FALSE(window.Open({pixels.data(), kWidth, kRows, 0, 0}, {0, 0, 64, 32}));
-    EXPECT_FALSE(other.Open({pixels.data(), kWidth, kRows, 0, 0}, {0, 0, 64, 32}));
+    EXPECT_FALSE(window.Open(picture, {0, 0, 64, 32}));
+    EXPECT_FALSE(other.Open(picture, {0, 0, 64, 32}));
     EXPECT_EQ(capture.CountErrTrace("Open(): preview window thread already running"), 2);
     EXPECT_EQ(MThread_GetRegisteredCount(), threads);
     // The first window is untouched.
@@ -256,9 +242,8 @@ TEST_F(MPreviewWindowConcurrency, OneWindowPerProcess) {
 }
 
 TEST_F(MPreviewWindowConcurrency, ClosedByTheWindowManager) {
-    std::vector<std::uint8_t> pixels = TestPicture();
     MPreviewWindow window;
-    ScreenWindowId id = Show(window, pixels, {0, 0, 64, 32});
+    ScreenWindowId id = Show(window, {0, 0, 64, 32});
     ASSERT_NE(id, 0u);
     screen->SendDeleteWindow(id);
     ASSERT_TRUE(WaitFor([&window] { return window.IsWindowGone(); }));
@@ -268,17 +253,6 @@ TEST_F(MPreviewWindowConcurrency, ClosedByTheWindowManager) {
     EXPECT_FALSE(window.Update(&error));
     EXPECT_EQ(error, ENOTCONN);
     EXPECT_TRUE(window.Close());
-}
-
-TEST_F(MPreviewWindowConcurrency, DestructorCloses) {
-    std::vector<std::uint8_t> pixels = TestPicture();
-    int threads = MThread_GetRegisteredCount();
-    {
-        MPreviewWindow window;
-        ASSERT_NE(Show(window, pixels, {0, 0, 64, 32}), 0u);
-    }
-    EXPECT_EQ(MThread_GetRegisteredCount(), threads);
-    EXPECT_EQ(screen->FindWindow("Preview"), 0u);
 }
 
 } // namespace

@@ -1,10 +1,8 @@
 // The module as the server sees it: loaded at run time, reached through its three exports.
 
-#include "lintel/server/commands/moutputchannel.h"
-#include "lintel/server/machine/mclientnotifier.h"
 #include "lintel/server/machine/mmachabstract.h"
 #include "msl/mutil/mmodule.h"
-#include "tests/support/testsupport.h"
+#include "tests/mt_proxy/camera/machinetestutil.h"
 
 #include <gtest/gtest.h>
 
@@ -12,37 +10,16 @@
 #include <windows.h>
 #endif
 
-#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <functional>
 #include <memory>
 #include <set>
 #include <string>
-#include <vector>
 
-namespace {
+using machinetest::Take;
 
-class CountingNotifier : public MClientNotifier {
-public:
-    int32_t GetState() override {
-        ++states;
-        return 1;
-    }
-    void WakeUp() override { ++wakeUps; }
-
-    std::atomic<int> states{0};
-    std::atomic<int> wakeUps{0};
-};
-
-std::string Take(MOutputChannel& channel) {
-    std::string out;
-    channel.Take(out, true);
-    return out;
-}
-
-} // namespace
+const std::set<std::string> kEntryPoints = {"IsProxy", "NewMMachAbstract", "SetDefaultTracelevel"};
 
 #if defined(_WIN32)
 // The names in the export table of the loaded DLL, as the system's loader reads them.
@@ -67,8 +44,7 @@ std::set<std::string> ExportedNames(HMODULE module) {
 TEST(VyxcameraModule, ExportsExactlyTheThreeEntryPoints) {
     HMODULE module = LoadLibraryExA(VYX_MODULE_PATH, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     ASSERT_NE(module, nullptr) << GetLastError();
-    EXPECT_EQ(ExportedNames(module),
-              (std::set<std::string>{"IsProxy", "NewMMachAbstract", "SetDefaultTracelevel"}));
+    EXPECT_EQ(ExportedNames(module), kEntryPoints);
     FreeLibrary(module);
 }
 #else
@@ -84,8 +60,7 @@ TEST(VyxcameraModule, ExportsExactlyTheThreeEntryPoints) {
             symbols.insert(symbol);
     }
     ASSERT_EQ(pclose(pipe), 0) << command;
-    EXPECT_EQ(symbols,
-              (std::set<std::string>{"IsProxy", "NewMMachAbstract", "SetDefaultTracelevel"}));
+    EXPECT_EQ(symbols, kEntryPoints);
 }
 #endif
 
@@ -107,7 +82,7 @@ TEST(VyxcameraModule, OpensACameraMachineThroughTheExport) {
     std::filesystem::create_directories(host.File("camera"));
     ASSERT_TRUE(vyx::test::WriteFileBytes(host.File("camera/vyxcamera.ini"), "[SimCamera]\n"));
     MOutputChannel machineChannel(0);
-    CountingNotifier notifier;
+    machinetest::CountingNotifier notifier;
     std::unique_ptr<MMachAbstract> machine(
         newMachine("camera", host.Path(), &machineChannel, &notifier));
     ASSERT_NE(machine, nullptr);
@@ -154,6 +129,5 @@ TEST(VyxcameraModule, OpensACameraMachineThroughTheExport) {
     get.reset();
     EXPECT_TRUE(machine->Close());
     machine.reset(); // through the virtual destructor, inside the module
-    std::string rest;
-    machineChannel.Take(rest, true);
+    Take(machineChannel);
 }

@@ -5,8 +5,6 @@
 #include "tests/platform/vyx/simtestsupport.h"
 #include "tests/support/genicamtestsupport.h"
 
-#include "platform/vyx/cxmlnode.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,47 +13,22 @@
 #include <functional>
 #include <string>
 
+using ::testing::HasSubstr;
+using vyx::test::Clip;
+using vyx::test::ClipOf;
 using vyx::test::FrameSink;
 using vyx::test::GenicamIni;
+using vyx::test::InfoItem;
+using vyx::test::InfoOf;
 using vyx::test::SeenFrame;
-using vyx::test::TempDir;
 
 namespace {
 
-class GenicamCameraTest : public ::testing::Test {
+class GenicamCameraTest : public vyx::test::CameraIniTest {
 protected:
-    void TearDown() override {
-        if (Vyx::CImgSensors* open = Vyx::CImgSensors::GetInstance())
-            open->Uninitialize(0);
-    }
-
-    // Initialize on a "vyxcamera.ini" with this text; the result of Initialize.
-    int Initialize(const std::string& ini) {
-        path = dir.File("vyxcamera.ini");
-        EXPECT_TRUE(vyx::test::WriteFileBytes(path, ini));
-        camera = Vyx::CImgSensors::GetInstance();
-        return camera->Initialize(path.c_str(), 0);
-    }
     Vyx::CImgSensors* Open(const std::string& extra = "") {
-        const int result = Initialize(GenicamIni("Fake_1", extra));
-        EXPECT_EQ(result, 1) << camera->GetLastErrorText(0);
-        return result == 1 ? camera : nullptr;
+        return OpenIni(GenicamIni("Fake_1", extra));
     }
-    std::string Error() const { return camera->GetLastErrorText(0); }
-    std::string Item(const std::string& xml, const wchar_t* key) {
-        std::wstring wide(xml.begin(), xml.end());
-        Vyx::CXmlNode root, node;
-        std::wstring value;
-        EXPECT_EQ(root.LoadFromString(wide.c_str()), 0);
-        const std::wstring xpath = std::wstring(L"/Info/Item[@key='") + key + L"']";
-        if (root.GetNode(xpath.c_str(), node) != 0 || node.GetValue(L"value", value) != 0)
-            return "<missing>";
-        return std::string(value.begin(), value.end());
-    }
-
-    TempDir dir;
-    std::string path;
-    Vyx::CImgSensors* camera = nullptr;
 };
 
 using GenicamConfiguration = GenicamCameraTest;
@@ -83,15 +56,13 @@ TEST_F(GenicamConfiguration, WrongSectionsAreRefusedWithFileAndKey) {
          "incomplete \"dropped\" must be broken or lost"},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(Initialize(c.section), -2) << c.section;
-        EXPECT_NE(Error().find(c.message), std::string::npos) << Error();
-        EXPECT_NE(Error().find(path), std::string::npos) << Error();
+        SCOPED_TRACE(c.section);
+        EXPECT_EQ(Initialize(c.section), -2);
+        EXPECT_THAT(Error(), ::testing::AllOf(HasSubstr(c.message), HasSubstr(path)));
     }
     // Without the section the simulated camera opens as always.
-    EXPECT_EQ(Initialize("[SimCamera]\nWidth = 640\n[Other]\ndevice = Fake_1\n"), 1);
-    Vyx::CImageInfo info;
-    ASSERT_TRUE(camera->GetImageInfo(&info, 0));
-    EXPECT_EQ(info.memoryWidth, 640u);
+    ASSERT_EQ(Initialize("[SimCamera]\nWidth = 640\n[Other]\ndevice = Fake_1\n"), 1);
+    EXPECT_EQ(InfoOf(camera).memoryWidth, 640u);
 }
 
 TEST_F(GenicamConfiguration, ABuildWithoutTheBackEndSaysSo) {
@@ -115,38 +86,25 @@ TEST_F(GenicamCamera, IdentityGeometryAndLimitsFromTheDevice) {
 
     std::string xml;
     ASSERT_TRUE(camera->GetCameraInfo(&xml, 0));
-    EXPECT_EQ(Item(xml, L"manufacturer"), "Aravis");
-    EXPECT_EQ(Item(xml, L"devicename"), "Fake");
-    EXPECT_EQ(Item(xml, L"serialnumber"), "1");
-    EXPECT_EQ(Item(xml, L"sensorwidth"), "2048");
-    EXPECT_EQ(Item(xml, L"sensorheight"), "2048");
-    EXPECT_EQ(Item(xml, L"genicampixelformat"), "Mono8");
-    EXPECT_EQ(Item(xml, L"driverversion"), "Aravis fake camera");
-    EXPECT_EQ(Item(xml, L"dllversion").rfind("Aravis 0.8.", 0), 0u) << xml;
+    EXPECT_EQ(InfoItem(xml, L"manufacturer"), "Aravis");
+    EXPECT_EQ(InfoItem(xml, L"devicename"), "Fake");
+    EXPECT_EQ(InfoItem(xml, L"serialnumber"), "1");
+    EXPECT_EQ(InfoItem(xml, L"sensorwidth"), "2048");
+    EXPECT_EQ(InfoItem(xml, L"sensorheight"), "2048");
+    EXPECT_EQ(InfoItem(xml, L"genicampixelformat"), "Mono8");
+    EXPECT_EQ(InfoItem(xml, L"driverversion"), "Aravis fake camera");
+    EXPECT_EQ(InfoItem(xml, L"dllversion").rfind("Aravis 0.8.", 0), 0u) << xml;
 
-    Vyx::CImageInfo info;
-    ASSERT_TRUE(camera->GetImageInfo(&info, 0));
-    EXPECT_EQ(info.memoryWidth, 2048u);
-    EXPECT_EQ(info.memoryHeight, 2048u);
-    EXPECT_EQ(info.imageWidth, 2048u);
-    // The camera's own region at power-on.
-    EXPECT_EQ(info.clipX, 0);
-    EXPECT_EQ(info.clipWidth, 512u);
-    EXPECT_EQ(info.clipHeight, 512u);
-    EXPECT_EQ(info.memoryBytesPerPixel, 1u);
-    EXPECT_EQ(info.pixelFormat, 2u);
+    const Vyx::CImageInfo info = InfoOf(camera);
+    EXPECT_EQ(std::tie(info.memoryWidth, info.memoryHeight, info.imageWidth,
+                       info.memoryBytesPerPixel, info.pixelFormat),
+              std::make_tuple(2048u, 2048u, 2048u, 1u, 2u));
+    EXPECT_EQ(ClipOf(camera), Clip(0, 0, 512, 512)); // the camera's own region at power-on
 
     // Sizes 1..2048 in steps of 1; offsets that keep the smallest image on the sensor.
-    const int32_t expected[4][3] = {{0, 2047, 1}, {0, 2047, 1}, {1, 2048, 1}, {1, 2048, 1}};
-    for (int32_t axis = 0; axis < 4; ++axis) {
-        int32_t minimum = -1, maximum = -1, increment = -1;
-        ASSERT_EQ(camera->GetClippingLimits(axis, &minimum, &maximum, &increment, 0), 1);
-        EXPECT_EQ(minimum, expected[axis][0]) << axis;
-        EXPECT_EQ(maximum, expected[axis][1]) << axis;
-        EXPECT_EQ(increment, expected[axis][2]) << axis;
-    }
-    int32_t a = 0, b = 0, c = 0;
-    EXPECT_EQ(camera->GetClippingLimits(4, &a, &b, &c, 0), 0);
+    EXPECT_EQ(vyx::test::ClippingLimits(camera),
+              (std::vector<std::array<int32_t, 3>>{
+                  {0, 2047, 1}, {0, 2047, 1}, {1, 2048, 1}, {1, 2048, 1}}));
 
     double width = 0, height = 0;
     ASSERT_EQ(camera->GetPixelSize(&width, &height, 0), 1);
@@ -195,7 +153,7 @@ TEST_F(GenicamCamera, SettingsSetReadBackAndRefusedOutsideTheirRanges) {
     ASSERT_TRUE(camera->GetTriggerMode(0, &mode, 0));
     EXPECT_EQ(mode, 0);
     EXPECT_FALSE(camera->SetTriggerMode(0, 3, 0));
-    EXPECT_NE(Error().find("takes 0 (Off) and 1 (On)"), std::string::npos) << Error();
+    EXPECT_THAT(Error(), HasSubstr("takes 0 (Off) and 1 (On)"));
     EXPECT_FALSE(camera->SetTriggerMode(1, 0, 0));
     EXPECT_EQ(Error(), "SetTriggerMode(): no light channel 1");
 
@@ -236,18 +194,16 @@ TEST_F(GenicamCamera, WhatAGenicamCameraHasNoCounterpartForFailsClearly) {
     // A light feature the camera does not have stops the start.
     camera->Uninitialize(0);
     EXPECT_EQ(Initialize(GenicamIni("Fake_1", "light = LightIntensity\n")), -1);
-    EXPECT_NE(Error().find("has no number feature LightIntensity for the light"), std::string::npos)
-        << Error();
+    EXPECT_THAT(Error(), HasSubstr("has no number feature LightIntensity for the light"));
     // So does a pixel size that neither the camera nor the configuration gives.
     EXPECT_EQ(Initialize("[GenICam]\ndevice = Fake_1\n"), -1);
-    EXPECT_NE(Error().find("camera Fake_1 does not tell its pixel size; give pixel_width_mm and "
-                           "pixel_height_mm in [GenICam] of " +
-                           path),
-              std::string::npos)
-        << Error();
+    EXPECT_THAT(Error(),
+                HasSubstr("camera Fake_1 does not tell its pixel size; give pixel_width_mm "
+                          "and pixel_height_mm in [GenICam] of " +
+                          path));
     // And a camera that is not there.
     EXPECT_EQ(Initialize(GenicamIni("Fake_9")), -1);
-    EXPECT_NE(Error().find("no GenICam camera \"Fake_9\""), std::string::npos) << Error();
+    EXPECT_THAT(Error(), HasSubstr("no GenICam camera \"Fake_9\""));
     EXPECT_FALSE(camera->SetGain(1, 0));
     EXPECT_EQ(Error(), "SetGain(): camera not initialised");
 }
@@ -256,26 +212,18 @@ TEST_F(GenicamCamera, ClippingRegionOnTheCameraSteps) {
     VYX_SKIP_WITHOUT_GENICAM();
     ASSERT_NE(Open("pixel_format = Mono16\n"), nullptr);
     ASSERT_TRUE(camera->SetClippingRegion(100, 40, 200, 120, 0)) << Error();
-    Vyx::CImageInfo info;
-    ASSERT_TRUE(camera->GetImageInfo(&info, 0));
-    EXPECT_EQ(info.clipX, 100);
-    EXPECT_EQ(info.clipY, 40);
-    EXPECT_EQ(info.clipWidth, 200u);
-    EXPECT_EQ(info.clipHeight, 120u);
-    EXPECT_EQ(info.memoryBytesPerPixel, 2u);
-    EXPECT_EQ(info.pixelFormat, 16u);
+    EXPECT_EQ(ClipOf(camera), Clip(100, 40, 200, 120));
+    EXPECT_EQ(InfoOf(camera).memoryBytesPerPixel, 2u);
+    EXPECT_EQ(InfoOf(camera).pixelFormat, 16u);
 
     EXPECT_FALSE(camera->SetClippingRegion(1900, 0, 200, 100, 0));
     EXPECT_EQ(Error(),
               "SetClippingRegion(): region 200x100+1900+0 lies outside the 2048x2048 sensor");
     EXPECT_FALSE(camera->SetClippingRegion(-1, 0, 200, 100, 0));
-    ASSERT_TRUE(camera->GetImageInfo(&info, 0));
-    EXPECT_EQ(info.clipX, 100) << "a refused region leaves the old one";
+    EXPECT_EQ(ClipOf(camera), Clip(100, 40, 200, 120)) << "a refused region leaves the old one";
     // Width and height 0: the whole sensor.
     ASSERT_TRUE(camera->SetClippingRegion(0, 0, 0, 0, 0)) << Error();
-    ASSERT_TRUE(camera->GetImageInfo(&info, 0));
-    EXPECT_EQ(info.clipWidth, 2048u);
-    EXPECT_EQ(info.clipHeight, 2048u);
+    EXPECT_EQ(ClipOf(camera), Clip(0, 0, 2048, 2048));
 }
 
 TEST_F(GenicamCameraConcurrency, GrabDeliversNumberedFramesOfTheRegion) {
@@ -290,9 +238,8 @@ TEST_F(GenicamCameraConcurrency, GrabDeliversNumberedFramesOfTheRegion) {
     ASSERT_TRUE(sink.WaitFor(20));
     // The buffers have the size of the running image.
     EXPECT_FALSE(camera->SetClippingRegion(64, 32, 128, 48, 0));
-    EXPECT_NE(Error().find("cannot change the image size from 96x48 to 128x48 while it acquires"),
-              std::string::npos)
-        << Error();
+    EXPECT_THAT(Error(),
+                HasSubstr("cannot change the image size from 96x48 to 128x48 while it acquires"));
     ASSERT_TRUE(camera->Freeze(0));
     const size_t frozen = sink.Count();
 
@@ -305,14 +252,9 @@ TEST_F(GenicamCameraConcurrency, GrabDeliversNumberedFramesOfTheRegion) {
         EXPECT_EQ(f.flags, 0u);
         ASSERT_TRUE(f.pixels);
         // The camera reads out the region only: the frame is the region.
-        EXPECT_EQ(f.rowPitch, 96u);
-        EXPECT_EQ(f.rows, 48u);
-        EXPECT_EQ(f.offsetX, 0u);
-        EXPECT_EQ(f.offsetY, 0u);
-        EXPECT_EQ(f.clipWidth, 96u);
-        EXPECT_EQ(f.clipHeight, 48u);
-        EXPECT_EQ(f.bytesPerPixel, 1u);
-        EXPECT_EQ(f.timeStampKind, Vyx::TimeStamp_Nanoseconds);
+        EXPECT_EQ(std::tie(f.rowPitch, f.rows, f.offsetX, f.offsetY, f.clipWidth, f.clipHeight,
+                           f.bytesPerPixel, f.timeStampKind),
+                  std::make_tuple(96u, 48u, 0u, 0u, 96u, 48u, 1u, Vyx::TimeStamp_Nanoseconds));
         ASSERT_EQ(f.clip.size(), 96u * 48u);
         // A picture, not the buffer's initial zeros.
         EXPECT_NE(std::count(f.clip.begin(), f.clip.end(), f.clip[0]), long(f.clip.size()));

@@ -14,11 +14,10 @@
 #include <string>
 
 using vyx::test::FrameSink;
-using vyx::test::TempDir;
 
 namespace {
 
-class GenicamOptionalConcurrency : public ::testing::Test {
+class GenicamOptionalConcurrency : public vyx::test::CameraIniTest {
 protected:
     void SetUp() override {
 #if defined(VYX_TEST_WITH_ARAVIS)
@@ -42,24 +41,11 @@ protected:
 #endif
     }
     void TearDown() override {
-        if (Vyx::CImgSensors* open = Vyx::CImgSensors::GetInstance())
-            open->Uninitialize(0);
+        CameraIniTest::TearDown();
 #if defined(VYX_TEST_WITH_ARAVIS)
         arv_set_fake_camera_genicam_filename(nullptr);
 #endif
     }
-    Vyx::CImgSensors* Open(const std::string& extra) {
-        const std::string path = dir.File("vyxcamera.ini");
-        EXPECT_TRUE(vyx::test::WriteFileBytes(path, "[GenICam]\ndevice = Fake_1\n" + extra));
-        camera = Vyx::CImgSensors::GetInstance();
-        const int result = camera->Initialize(path.c_str(), 0);
-        EXPECT_EQ(result, 1) << camera->GetLastErrorText(0);
-        return result == 1 ? camera : nullptr;
-    }
-    std::string Error() const {
-        return camera->GetLastErrorText(0);
-    }
-
     static constexpr const char* kFeatures = R"(
 	<Float Name="DeviceTemperature" NameSpace="Standard"><Value>41.5</Value></Float>
 	<Float Name="SensorPixelWidth" NameSpace="Standard"><Value>3.45</Value></Float>
@@ -85,16 +71,13 @@ protected:
 	<IntReg Name="UserSetSaveRegister"><Address>0x8008</Address><Length>4</Length><AccessMode>RW</AccessMode><pPort>Device</pPort><Sign>Unsigned</Sign><Endianess>BigEndian</Endianess></IntReg>
 	<IntReg Name="UserSetDefaultRegister"><Address>0x800c</Address><Length>4</Length><AccessMode>RW</AccessMode><pPort>Device</pPort><Sign>Unsigned</Sign><Endianess>BigEndian</Endianess></IntReg>
 	)";
-
-    TempDir dir;
-    Vyx::CImgSensors* camera = nullptr;
 };
 
 } // namespace
 
 TEST_F(GenicamOptionalConcurrency, PixelSizeTemperatureLightAndUserSet) {
-    ASSERT_NE(Open("light = Lamp\n"), nullptr);
-    // The camera tells its pixel size in micrometres.
+    // No pixel size in the configuration: the camera tells its own, in micrometres.
+    ASSERT_NE(OpenIni("[GenICam]\ndevice = Fake_1\nlight = Lamp\n"), nullptr);
     double width = 0, height = 0;
     ASSERT_EQ(camera->GetPixelSize(&width, &height, 0), 1);
     EXPECT_DOUBLE_EQ(width, 0.00345);
@@ -128,9 +111,8 @@ TEST_F(GenicamOptionalConcurrency, PixelSizeTemperatureLightAndUserSet) {
 
     // The configuration names the user set; one the camera lacks is refused.
     camera->Uninitialize(0);
-    ASSERT_NE(Open("user_set = UserSet9\n"), nullptr);
+    ASSERT_NE(OpenIni("[GenICam]\ndevice = Fake_1\nuser_set = UserSet9\n"), nullptr);
     EXPECT_FALSE(camera->FlashSettings(0));
-    EXPECT_NE(Error().find("FlashSettings(): camera Fake_1 cannot save user set UserSet9"),
-              std::string::npos)
-        << Error();
+    EXPECT_THAT(Error(), ::testing::HasSubstr(
+                             "FlashSettings(): camera Fake_1 cannot save user set UserSet9"));
 }

@@ -5,45 +5,28 @@
 #include <string>
 
 using namespace Vyx;
+using ::testing::HasSubstr;
+using vyx::test::Clip;
+using vyx::test::ClipOf;
+using vyx::test::InfoItem;
+using vyx::test::InfoOf;
 using vyx::test::SimCameraTest;
-
-namespace {
-
-std::string InfoItem(const std::string& xml, const wchar_t* key) {
-    std::wstring wide(xml.begin(), xml.end()); // the tests' identities are ASCII
-    CXmlNode root;
-    if (root.LoadFromString(wide.c_str()) != 0)
-        return "<unparsable>";
-    CXmlNode item;
-    std::wstring value;
-    std::wstring xpath = std::wstring(L"/Info/Item[@key='") + key + L"']";
-    if (root.GetNode(xpath.c_str(), item) != 0 || item.GetValue(L"value", value) != 0)
-        return "<missing>";
-    return std::string(value.begin(), value.end());
-}
-
-} // namespace
 
 TEST_F(SimCameraTest, DefaultsLifecycleAndIdentity) {
     camera = CImgSensors::GetInstance();
     ASSERT_NE(camera, nullptr);
     double value = 0;
     EXPECT_FALSE(camera->GetGain(&value, 0)); // not initialised yet
-    EXPECT_STREQ(camera->GetLastErrorText(0), "GetGain(): camera not initialised");
+    EXPECT_EQ(Error(), "GetGain(): camera not initialised");
     EXPECT_FALSE(camera->Uninitialize(0));
 
     ASSERT_EQ(camera->Initialize(nullptr, 0), 1);
     EXPECT_EQ(camera->Initialize(nullptr, 0), 0); // already
-    CImageInfo info;
-    ASSERT_TRUE(camera->GetImageInfo(&info, 0));
-    EXPECT_EQ(info.imageWidth, 1280u);
-    EXPECT_EQ(info.imageHeight, 1024u);
-    EXPECT_EQ(info.memoryWidth, 1280u);
-    EXPECT_EQ(info.memoryHeight, 1024u);
-    EXPECT_EQ(info.clipWidth, 1280u);
-    EXPECT_EQ(info.clipHeight, 1024u);
-    EXPECT_EQ(info.memoryBytesPerPixel, 1u);
-    EXPECT_EQ(info.pixelFormat, 2u);
+    CImageInfo info = InfoOf(camera);
+    EXPECT_EQ(std::tie(info.imageWidth, info.imageHeight, info.memoryWidth, info.memoryHeight,
+                       info.memoryBytesPerPixel, info.pixelFormat),
+              std::make_tuple(1280u, 1024u, 1280u, 1024u, 1u, 2u));
+    EXPECT_EQ(ClipOf(camera), Clip(0, 0, 1280, 1024));
     ASSERT_TRUE(camera->GetFrameRate(&value, 0));
     EXPECT_EQ(value, 50.0);
 
@@ -64,13 +47,10 @@ TEST_F(SimCameraTest, DefaultsLifecycleAndIdentity) {
 }
 
 TEST_F(SimCameraTest, FibreIdentityAndGeometryFromTheFile) {
-    ASSERT_NE(Open("Model = fibre\n"
-                   "SerialNumber = F-42\n"
-                   "FpgaVersion =\n"
+    ASSERT_NE(Open("Model = fibre\nSerialNumber = F-42\nFpgaVersion =\n"
                    "InfoOmit = cpldversion, bootloaderversion\n"
                    "Width = 640\nHeight = 480\nPixelFormat = 6\n"
-                   "PixelWidthMm = 0.01 ; ten microns\n"
-                   "TemperatureSensor = 0\n"),
+                   "PixelWidthMm = 0.01 ; ten microns\nTemperatureSensor = 0\n"),
               nullptr);
     std::string xml;
     ASSERT_TRUE(camera->GetCameraInfo(&xml, 0));
@@ -81,12 +61,10 @@ TEST_F(SimCameraTest, FibreIdentityAndGeometryFromTheFile) {
     EXPECT_EQ(InfoItem(xml, L"cpldversion"), "<missing>");
     EXPECT_EQ(InfoItem(xml, L"bootloaderversion"), "<missing>");
 
-    CImageInfo info;
-    ASSERT_TRUE(camera->GetImageInfo(&info, 0));
-    EXPECT_EQ(info.imageWidth, 640u);
-    EXPECT_EQ(info.memoryHeight, 480u);
-    EXPECT_EQ(info.memoryBytesPerPixel, 2u);
-    EXPECT_EQ(info.pixelFormat, 6u);
+    CImageInfo info = InfoOf(camera);
+    EXPECT_EQ(
+        std::tie(info.imageWidth, info.memoryHeight, info.memoryBytesPerPixel, info.pixelFormat),
+        std::make_tuple(640u, 480u, 2u, 6u));
     double w = 0, h = 0;
     EXPECT_EQ(camera->GetPixelSize(&w, &h, 0), 1);
     EXPECT_EQ(w, 0.01);
@@ -102,22 +80,18 @@ TEST_F(SimCameraTest, EnvironmentFileRefinesTheMachineFile) {
     std::string overrides = WriteIni("env.ini", "FrameRate = 30\n");
     vyx::test::SetEnvironment("VYX_SIMCAMERA_INI", overrides.c_str());
     camera = CImgSensors::GetInstance();
-    ASSERT_EQ(camera->Initialize(machine.c_str(), 0), 1) << camera->GetLastErrorText(0);
-    CImageInfo info;
+    ASSERT_EQ(camera->Initialize(machine.c_str(), 0), 1) << Error();
     double rate = 0;
-    ASSERT_TRUE(camera->GetImageInfo(&info, 0));
     ASSERT_TRUE(camera->GetFrameRate(&rate, 0));
-    EXPECT_EQ(info.imageWidth, 640u);
+    EXPECT_EQ(InfoOf(camera).imageWidth, 640u);
     EXPECT_EQ(rate, 30.0);
     EXPECT_EQ(SimControl::GetState().configFile, machine + ";" + overrides);
     camera->Uninitialize(0);
 
     // A Windows-style path to the machine file works too.
-    std::string windows = dir.Path() + "\\machine.ini";
     vyx::test::SetEnvironment("VYX_SIMCAMERA_INI", nullptr);
-    ASSERT_EQ(camera->Initialize(windows.c_str(), 0), 1);
-    ASSERT_TRUE(camera->GetImageInfo(&info, 0));
-    EXPECT_EQ(info.imageWidth, 640u);
+    ASSERT_EQ(camera->Initialize((dir.Path() + "\\machine.ini").c_str(), 0), 1);
+    EXPECT_EQ(InfoOf(camera).imageWidth, 640u);
     camera->Uninitialize(0);
 
     // A machine file that does not exist is no error; a named override that does not is.
@@ -125,8 +99,7 @@ TEST_F(SimCameraTest, EnvironmentFileRefinesTheMachineFile) {
     camera->Uninitialize(0);
     vyx::test::SetEnvironment("VYX_SIMCAMERA_INI", dir.File("absent.ini").c_str());
     EXPECT_LT(camera->Initialize(nullptr, 0), 0);
-    EXPECT_NE(std::string(camera->GetLastErrorText(0)).find("absent.ini: file not found"),
-              std::string::npos);
+    EXPECT_THAT(Error(), HasSubstr("absent.ini: file not found"));
     EXPECT_FALSE(SimControl::GetState().initialised);
 }
 
@@ -147,12 +120,10 @@ TEST_F(SimCameraTest, BadConfigurationIsRefusedWithTheReason) {
         {"Model = fibre\nCIFMode = 9\n", "CIFMode"},
         {"just text\n", "not an entry"},
     };
-    camera = CImgSensors::GetInstance();
     for (const auto& [section, reason] : cases) {
-        std::string path = WriteIni("bad.ini", section);
-        EXPECT_LT(camera->Initialize(path.c_str(), 0), 0) << section;
-        EXPECT_NE(std::string(camera->GetLastErrorText(0)).find(reason), std::string::npos)
-            << section << " gave: " << camera->GetLastErrorText(0);
+        SCOPED_TRACE(section);
+        EXPECT_LT(Initialize(std::string("[SimCamera]\n") + section), 0);
+        EXPECT_THAT(Error(), HasSubstr(reason));
         EXPECT_FALSE(SimControl::GetState().initialised);
     }
 }
@@ -163,25 +134,23 @@ TEST_F(SimCameraTest, SettingsReadBackWithinLimits) {
               nullptr);
     double value = 0;
     int32_t mode = 0;
-    struct Setting {
+    const struct {
         bool (CImgSensors::*set)(double, int);
         bool (CImgSensors::*get)(double*, int);
         double good, tooLow, tooHigh;
-    };
-    const Setting settings[] = {
+    } settings[] = {
         {&CImgSensors::SetGain, &CImgSensors::GetGain, 6.5, -0.5, 12.5},
         {&CImgSensors::SetExposure, &CImgSensors::GetExposure, 2.25, 0.001, 101},
         {&CImgSensors::SetFrameRate, &CImgSensors::GetFrameRate, 33.3, 0.5, 121},
     };
-    for (const Setting& s : settings) {
+    for (const auto& s : settings) {
         EXPECT_TRUE((camera->*s.set)(s.good, 0));
-        EXPECT_FALSE((camera->*s.set)(s.tooLow, 0));
-        EXPECT_FALSE((camera->*s.set)(s.tooHigh, 0));
-        EXPECT_FALSE((camera->*s.set)(std::nan(""), 0));
+        for (double refused : {s.tooLow, s.tooHigh, std::nan("")})
+            EXPECT_FALSE((camera->*s.set)(refused, 0)) << refused;
         ASSERT_TRUE((camera->*s.get)(&value, 0));
         EXPECT_EQ(value, s.good); // refused values leave the setting alone
     }
-    EXPECT_NE(std::string(camera->GetLastErrorText(0)).find("outside"), std::string::npos);
+    EXPECT_THAT(Error(), HasSubstr("outside"));
 
     EXPECT_TRUE(camera->SetLightIntensity(0, 42.5, 0));
     EXPECT_FALSE(camera->SetLightIntensity(0, 80.5, 0));
@@ -199,31 +168,19 @@ TEST_F(SimCameraTest, SettingsReadBackWithinLimits) {
     EXPECT_FALSE(camera->SetScanningMode(3, 0));
     EXPECT_TRUE(camera->SetDataTransferVolume(3, 0));
     EXPECT_FALSE(camera->SetDataTransferVolume(4, 0));
-    SimState state = SimControl::GetState();
-    EXPECT_EQ(state.scanningMode, ScanMode_Partial);
-    EXPECT_EQ(state.transferVolume, 3);
+    EXPECT_EQ(SimControl::GetState().scanningMode, ScanMode_Partial);
+    EXPECT_EQ(SimControl::GetState().transferVolume, 3);
 }
 
 TEST_F(SimCameraTest, ClippingFollowsTheLimits) {
     ASSERT_NE(Open(""), nullptr);
-    int32_t lo = 0, hi = 0, step = 0;
-    const int32_t expected[4][3] = {{0, 1264, 8}, {0, 1016, 2}, {16, 1280, 8}, {8, 1024, 2}};
-    for (int32_t axis = 0; axis < 4; ++axis) {
-        ASSERT_EQ(camera->GetClippingLimits(axis, &lo, &hi, &step, 0), 1);
-        EXPECT_EQ(lo, expected[axis][0]);
-        EXPECT_EQ(hi, expected[axis][1]);
-        EXPECT_EQ(step, expected[axis][2]);
-    }
-    EXPECT_EQ(camera->GetClippingLimits(4, &lo, &hi, &step, 0), 0);
+    EXPECT_EQ(vyx::test::ClippingLimits(camera),
+              (std::vector<std::array<int32_t, 3>>{
+                  {0, 1264, 8}, {0, 1016, 2}, {16, 1280, 8}, {8, 1024, 2}}));
 
     ASSERT_TRUE(camera->SetClippingRegion(320, 256, 640, 480, 0));
-    CImageInfo info;
-    ASSERT_TRUE(camera->GetImageInfo(&info, 0));
-    EXPECT_EQ(info.clipX, 320);
-    EXPECT_EQ(info.clipY, 256);
-    EXPECT_EQ(info.clipWidth, 640u);
-    EXPECT_EQ(info.clipHeight, 480u);
-    EXPECT_EQ(info.imageWidth, 1280u); // the sensor stays what it is
+    EXPECT_EQ(ClipOf(camera), Clip(320, 256, 640, 480));
+    EXPECT_EQ(InfoOf(camera).imageWidth, 1280u); // the sensor stays what it is
 
     // Off the sensor, negative, too small, off the steps: refused, region kept.
     const int32_t bad[][4] = {{648, 0, 640, 480}, {-8, 0, 640, 480}, {0, 0, 8, 480},
@@ -234,14 +191,9 @@ TEST_F(SimCameraTest, ClippingFollowsTheLimits) {
                                                static_cast<uint32_t>(r[3]), 0))
             << r[0] << "," << r[1] << " " << r[2] << "x" << r[3];
     }
-    ASSERT_TRUE(camera->GetImageInfo(&info, 0));
-    EXPECT_EQ(info.clipX, 320);
-    EXPECT_EQ(info.clipWidth, 640u);
-
+    EXPECT_EQ(ClipOf(camera), Clip(320, 256, 640, 480));
     ASSERT_TRUE(camera->SetClippingRegion(0, 0, 0, 0, 0)); // 0: full frame
-    ASSERT_TRUE(camera->GetImageInfo(&info, 0));
-    EXPECT_EQ(info.clipWidth, 1280u);
-    EXPECT_EQ(info.clipHeight, 1024u);
+    EXPECT_EQ(ClipOf(camera), Clip(0, 0, 1280, 1024));
 }
 
 TEST_F(SimCameraTest, ParameterBlockOnlyOnTheFibreCamera) {
@@ -264,10 +216,8 @@ TEST_F(SimCameraTest, ParameterBlockOnlyOnTheFibreCamera) {
     ASSERT_TRUE(camera->SetSmartParam(&block, 0));
     CParamKR7700 back;
     ASSERT_TRUE(camera->GetSmartParam(&back, 0));
-    EXPECT_EQ(back.light, 0.000474f);
-    EXPECT_EQ(back.ErrMaxCnt, 65535);
-    EXPECT_EQ(back.LUT[1000], -3.5f);
-    EXPECT_EQ(back.DeltaZ, 0.125f);
+    EXPECT_EQ(std::tie(back.light, back.ErrMaxCnt, back.LUT[1000], back.DeltaZ),
+              std::make_tuple(0.000474f, 65535, -3.5f, 0.125f));
 
     CParamKR7700 bad = back;
     bad.light = 2;
@@ -292,9 +242,9 @@ TEST_F(SimCameraTest, FlashedSettingsArePowerOnSettings) {
     ASSERT_TRUE(camera->SetGain(7, 0)); // not flashed
     camera->Uninitialize(0);
     ASSERT_NE(Open("SerialNumber = MEM-1\n"), nullptr);
-    double gain = 0;
-    ASSERT_TRUE(camera->GetGain(&gain, 0));
-    EXPECT_EQ(gain, 3.5);
+    double value = 0;
+    ASSERT_TRUE(camera->GetGain(&value, 0));
+    EXPECT_EQ(value, 3.5);
     camera->Uninitialize(0);
 
     // With a flash file they survive the process, parameter block included.
@@ -309,27 +259,23 @@ TEST_F(SimCameraTest, FlashedSettingsArePowerOnSettings) {
     ASSERT_TRUE(camera->SetClippingRegion(16, 8, 320, 240, 0));
     ASSERT_TRUE(camera->SetExposure(0.5, 0));
     ASSERT_TRUE(camera->FlashSettings(0));
-    EXPECT_NE(vyx::test::ReadFileBytes(flash).find("Exposure=0.5"), std::string::npos);
+    EXPECT_THAT(vyx::test::ReadFileBytes(flash), HasSubstr("Exposure=0.5"));
     camera->Uninitialize(0);
     ASSERT_NE(Open(section), nullptr);
     CParamKR7700 back;
     ASSERT_TRUE(camera->GetSmartParam(&back, 0));
     EXPECT_EQ(back.LUT[17], 0.123456789f);
     EXPECT_EQ(back.CIFMode, 2);
-    CImageInfo info;
-    ASSERT_TRUE(camera->GetImageInfo(&info, 0));
-    EXPECT_EQ(info.clipX, 16);
-    EXPECT_EQ(info.clipWidth, 320u);
-    double exposure = 0;
-    ASSERT_TRUE(camera->GetExposure(&exposure, 0));
-    EXPECT_EQ(exposure, 0.5);
+    EXPECT_EQ(ClipOf(camera), Clip(16, 8, 320, 240));
+    ASSERT_TRUE(camera->GetExposure(&value, 0));
+    EXPECT_EQ(value, 0.5);
     camera->Uninitialize(0);
 
     // A damaged flash file stops the camera with the reason.
     std::string text = vyx::test::ReadFileBytes(flash);
     ASSERT_TRUE(vyx::test::WriteFileBytes(flash, text.substr(0, text.size() - 100)));
-    EXPECT_LT(camera->Initialize(dir.File("vyxcamera.ini").c_str(), 0), 0);
-    EXPECT_NE(std::string(camera->GetLastErrorText(0)).find("LUT"), std::string::npos);
+    EXPECT_LT(camera->Initialize(path.c_str(), 0), 0);
+    EXPECT_THAT(Error(), HasSubstr("LUT"));
 
     // A flash that cannot be written fails and leaves nothing behind.
     ASSERT_NE(Open("FlashFile = " + dir.File("no/such/folder/flash.ini") + "\n"), nullptr);
@@ -341,25 +287,21 @@ TEST_F(SimCameraTest, MissingCameraAndInjectedFailures) {
     SimControl::SetConnected(false);
     EXPECT_EQ(CImgSensors::GetInstance(), nullptr);
     SimControl::SetConnected(true);
-    camera = CImgSensors::GetInstance();
-    std::string off = WriteIni("off.ini", "Connected = 0\n");
-    EXPECT_LT(camera->Initialize(off.c_str(), 0), 0);
-    EXPECT_STREQ(camera->GetLastErrorText(0), "Initialize(): no camera connected");
+    EXPECT_LT(Initialize("[SimCamera]\nConnected = 0\n"), 0);
+    EXPECT_EQ(Error(), "Initialize(): no camera connected");
 
     SimControl::SetCallFailure(SimCall::Initialize, true);
     EXPECT_LT(camera->Initialize(nullptr, 0), 0);
     SimControl::SetCallFailure(SimCall::Initialize, false);
 
     ASSERT_NE(Open("Model = fibre\n"), nullptr);
-    SimControl::SetCallFailure(SimCall::GetImageInfo, true);
-    SimControl::SetCallFailure(SimCall::GetCameraInfo, true);
-    SimControl::SetCallFailure(SimCall::GetSmartParam, true);
+    for (SimCall call : {SimCall::GetImageInfo, SimCall::GetCameraInfo, SimCall::GetSmartParam})
+        SimControl::SetCallFailure(call, true);
     CImageInfo info;
     std::string xml;
     CParamKR7700 block;
     EXPECT_FALSE(camera->GetImageInfo(&info, 0));
-    EXPECT_STREQ(camera->GetLastErrorText(0),
-                 "GetImageInfo(): failure injected by the test interface");
+    EXPECT_EQ(Error(), "GetImageInfo(): failure injected by the test interface");
     EXPECT_FALSE(camera->GetCameraInfo(&xml, 0));
     EXPECT_FALSE(camera->GetSmartParam(&block, 0));
     double gain = 0;

@@ -95,33 +95,30 @@ TEST_F(SimRealTimeConcurrency, FreeRunDeliversAsFastAsReceiversTakeFrames) {
     ASSERT_TRUE(camera->Grab(0));
     // Nobody to take frames: none are made.
     EXPECT_EQ(SimControl::GetStats().exposures, 0u);
-    std::atomic<uint32_t> last{0}, gaps{0}, count{0};
     struct Counter {
-        std::atomic<uint32_t>* last;
-        std::atomic<uint32_t>* gaps;
-        std::atomic<uint32_t>* count;
-    } counter{&last, &gaps, &count};
+        std::atomic<uint32_t> last{0}, gaps{0}, count{0};
+    } counter;
     auto callback = [](void* context, const CImgBuffer* image, uint32_t) {
         auto* c = static_cast<Counter*>(context);
-        if (image->frameCounter != c->last->load() + 1 || image->pixels == nullptr)
-            c->gaps->fetch_add(1);
-        c->last->store(image->frameCounter);
-        c->count->fetch_add(1);
+        if (image->frameCounter != c->last.load() + 1 || image->pixels == nullptr)
+            c->gaps.fetch_add(1);
+        c->last.store(image->frameCounter);
+        c->count.fetch_add(1);
     };
     auto start = std::chrono::steady_clock::now();
     ASSERT_TRUE(camera->RegisterImgStreamInput(&counter, callback, 0));
     // 2000 frames at 50 fps would take 40 s.
-    while (count.load() < 2000 &&
+    while (counter.count.load() < 2000 &&
            std::chrono::steady_clock::now() - start < std::chrono::seconds(20))
         std::this_thread::yield();
     ASSERT_TRUE(camera->UnregisterImgStreamInput(&counter, callback, 0));
-    EXPECT_GE(count.load(), 2000u);
-    EXPECT_EQ(gaps.load(), 0u);
+    EXPECT_GE(counter.count.load(), 2000u);
+    EXPECT_EQ(counter.gaps.load(), 0u);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
     // Frames are made only for takers: at most the one in hand when it left.
     uint64_t made = SimControl::GetStats().exposures;
-    EXPECT_GE(made, count.load());
-    EXPECT_LE(made, count.load() + 1u);
+    EXPECT_GE(made, counter.count.load());
+    EXPECT_LE(made, counter.count.load() + 1u);
 }
 
 namespace {

@@ -5,36 +5,71 @@
 
 namespace vyx::test {
 
-void SimCameraTest::SetUp() {
+namespace {
+
+void ResetSimulation() {
     vyx::test::SetEnvironment("VYX_SIMCAMERA_INI", nullptr);
     Vyx::SimControl::SetConnected(true);
     for (int call = 0; call < static_cast<int>(Vyx::SimCall::Count); ++call)
         Vyx::SimControl::SetCallFailure(static_cast<Vyx::SimCall>(call), false);
+}
+
+} // namespace
+
+void SimCameraTest::SetUp() {
+    ResetSimulation();
 }
 
 void SimCameraTest::TearDown() {
-    Vyx::SimControl::SetConnected(true);
-    for (int call = 0; call < static_cast<int>(Vyx::SimCall::Count); ++call)
-        Vyx::SimControl::SetCallFailure(static_cast<Vyx::SimCall>(call), false);
-    if (Vyx::CImgSensors* cam = Vyx::CImgSensors::GetInstance())
-        cam->Uninitialize(0);
-    vyx::test::SetEnvironment("VYX_SIMCAMERA_INI", nullptr);
+    ResetSimulation(); // connected again, so that the camera is there to close
+    CameraIniTest::TearDown();
 }
 
 std::string SimCameraTest::WriteIni(const std::string& name, const std::string& section) {
-    std::string path = dir.File(name);
-    EXPECT_TRUE(WriteFileBytes(path, "[SimCamera]\n" + section));
-    return path;
+    std::string file = dir.File(name);
+    EXPECT_TRUE(WriteFileBytes(file, "[SimCamera]\n" + section));
+    return file;
 }
 
-Vyx::CImgSensors* SimCameraTest::Open(const std::string& section) {
-    std::string path = WriteIni("vyxcamera.ini", section);
+void CameraIniTest::TearDown() {
+    if (Vyx::CImgSensors* open = Vyx::CImgSensors::GetInstance())
+        open->Uninitialize(0);
+}
+
+int CameraIniTest::Initialize(const std::string& ini) {
+    path = dir.File("vyxcamera.ini");
+    EXPECT_TRUE(WriteFileBytes(path, ini));
     camera = Vyx::CImgSensors::GetInstance();
-    if (camera == nullptr)
-        return nullptr;
-    int result = camera->Initialize(path.c_str(), 0);
-    EXPECT_GT(result, 0) << camera->GetLastErrorText(0);
-    return result > 0 ? camera : nullptr;
+    return camera ? camera->Initialize(path.c_str(), 0) : 0;
+}
+
+Vyx::CImgSensors* CameraIniTest::OpenIni(const std::string& ini) {
+    const int result = Initialize(ini);
+    EXPECT_EQ(result, 1) << Error();
+    return result == 1 ? camera : nullptr;
+}
+
+std::vector<std::array<int32_t, 3>> ClippingLimits(Vyx::CImgSensors* camera) {
+    std::vector<std::array<int32_t, 3>> limits;
+    std::array<int32_t, 3> axis{};
+    for (int32_t a = 0; a < 4; ++a) {
+        EXPECT_EQ(camera->GetClippingLimits(a, &axis[0], &axis[1], &axis[2], 0), 1) << a;
+        limits.push_back(axis);
+    }
+    EXPECT_EQ(camera->GetClippingLimits(4, &axis[0], &axis[1], &axis[2], 0), 0);
+    return limits;
+}
+
+std::string InfoItem(const std::string& xml, const wchar_t* key) {
+    std::wstring wide(xml.begin(), xml.end()); // the tests' identities are ASCII
+    Vyx::CXmlNode root, item;
+    if (root.LoadFromString(wide.c_str()) != 0)
+        return "<unparsable>";
+    std::wstring value;
+    const std::wstring xpath = std::wstring(L"/Info/Item[@key='") + key + L"']";
+    if (root.GetNode(xpath.c_str(), item) != 0 || item.GetValue(L"value", value) != 0)
+        return "<missing>";
+    return std::string(value.begin(), value.end());
 }
 
 void FrameSink::Callback(void* context, const Vyx::CImgBuffer* image, uint32_t flags) {

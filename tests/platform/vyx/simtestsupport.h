@@ -6,30 +6,48 @@
 #include "platform/vyx/vyxbase.h"
 #include "tests/support/testsupport.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <array>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace vyx::test {
 
-// Opens the simulated camera on "[SimCamera]\n" + section; closes it and undoes
-// every test-interface setting at the end of the test.
-class SimCameraTest : public ::testing::Test {
+// Initialises the camera library on a "vyxcamera.ini" of the test's own, whatever camera it
+// chooses; closes it at the end of the test.
+class CameraIniTest : public ::testing::Test {
+protected:
+    void TearDown() override;
+
+    // The result of Initialize on a file with this text.
+    int Initialize(const std::string& ini);
+    // Initialised on the text; null on failure.
+    Vyx::CImgSensors* OpenIni(const std::string& ini);
+    std::string Error() const { return camera ? camera->GetLastErrorText(0) : "no camera"; }
+
+    TempDir dir;
+    std::string path;
+    Vyx::CImgSensors* camera = nullptr;
+};
+
+// The simulated camera on "[SimCamera]\n" + section; every test-interface setting is undone
+// before and after the test.
+class SimCameraTest : public CameraIniTest {
 protected:
     void SetUp() override;
     void TearDown() override;
 
-    // Writes the configuration and initialises the camera; null on failure.
-    Vyx::CImgSensors* Open(const std::string& section);
+    Vyx::CImgSensors* Open(const std::string& section) {
+        return OpenIni("[SimCamera]\n" + section);
+    }
     std::string WriteIni(const std::string& name, const std::string& section);
-
-    TempDir dir;
-    Vyx::CImgSensors* camera = nullptr;
 };
 
 // What a receiver saw of one frame.
@@ -64,6 +82,33 @@ private:
     std::condition_variable m_arrived;
     std::vector<SeenFrame> m_frames;
 };
+
+// Counters of the frames, in order of arrival.
+inline std::vector<uint32_t> Counters(const std::vector<SeenFrame>& frames) {
+    std::vector<uint32_t> counters;
+    for (const SeenFrame& f : frames)
+        counters.push_back(f.counter);
+    return counters;
+}
+
+inline Vyx::CImageInfo InfoOf(Vyx::CImgSensors* camera) {
+    Vyx::CImageInfo info;
+    EXPECT_TRUE(camera->GetImageInfo(&info, 0));
+    return info;
+}
+
+// The clipping region the camera reports: x, y, width, height.
+using Clip = std::tuple<int32_t, int32_t, uint32_t, uint32_t>;
+inline Clip ClipOf(Vyx::CImgSensors* camera) {
+    const Vyx::CImageInfo info = InfoOf(camera);
+    return {info.clipX, info.clipY, info.clipWidth, info.clipHeight};
+}
+
+// Minimum, maximum and step of the four clipping axes; a fifth axis must be refused.
+std::vector<std::array<int32_t, 3>> ClippingLimits(Vyx::CImgSensors* camera);
+
+// Value of an item of GetCameraInfo's XML; "<missing>" or "<unparsable>" otherwise.
+std::string InfoItem(const std::string& xml, const wchar_t* key);
 
 // Test-pattern value of an 8-bit pixel, written out here rather than taken
 // from the library so that the library's own arithmetic is checked.
