@@ -90,13 +90,13 @@ def leak_check_unavailable(stderr):
 
 
 def shm_names():
-    """Segments in /dev/shm, less those named "<prefix>_<pid>_<n>" by another living process:
-    tests running beside this one create and remove theirs at any moment."""
+    """Segments in /dev/shm, less those named "<prefix>_<pid>_<n>[suffix]" by another living
+    process: tests running beside this one create and remove theirs at any moment."""
     return {name for name in os.listdir("/dev/shm") if not _named_by_other_process(name)}
 
 
 def _named_by_other_process(name):
-    found = re.search(r"_(\d+)_\d+$", name)
+    found = re.search(r"_(\d+)_\d+(?![0-9])", name)
     if not found or int(found.group(1)) == os.getpid():
         return False
     return os.path.exists("/proc/%s" % found.group(1))
