@@ -1,5 +1,7 @@
 #include "platform/vyx/simacquisition.h"
 
+#include "platform/vyx/simfile.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -26,6 +28,8 @@ constexpr int64_t NsPerMs = 1000000;
 constexpr int64_t MaxLateNs = 1000000000;
 // Manual mode gives up finding a frame that is not dropped after this many exposures.
 constexpr int MaxSkippedExposures = 1000000;
+// How often a replay that waits for its trigger looks for the file.
+constexpr auto TriggerPoll = std::chrono::milliseconds(2);
 
 } // namespace
 
@@ -79,6 +83,13 @@ void SimAcquisition::Stop() {
     m_receiverCount = 0;
     m_faults.Clear();
     m_stats = SimStats();
+}
+
+void SimAcquisition::SetReplay(const SimReplay* replay, bool loop, const std::string& trigger) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_replay = replay != nullptr && replay->Size() > 0 ? replay : nullptr;
+    m_replayLoop = loop;
+    m_replayTrigger = trigger;
 }
 
 bool SimAcquisition::ChangeReceivers(bool add, void* context, ImgStreamCallback callback) {
@@ -146,10 +157,14 @@ bool SimAcquisition::Grab() {
         m_counter = 0;
         m_stallCheckedFor = 0;
         m_lost = m_afterStall = false;
+        m_replayNext = 0;
+        m_replayPass = 0;
+        m_replayArmed = !m_replayTrigger.empty();
+        m_replayEnded = false;
         int64_t now = NowNs();
         // The first exposure takes a frame period, like every other.
         m_lastDueNs = now;
-        m_nextDueNs = m_mode == SimMode::FreeRun ? now : now + m_periodNs;
+        m_nextDueNs = m_mode == SimMode::FreeRun ? now : now + FirstPeriodNs();
         m_nextStampNs = now + m_periodNs;
         m_stats = SimStats();
     }
@@ -186,7 +201,7 @@ void SimAcquisition::SetFrameRate(double framesPerSecond) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_periodNs = std::max<int64_t>(1, std::llround(1e9 / framesPerSecond));
-        if (m_grabbing && m_mode == SimMode::RealTime)
+        if (m_grabbing && m_mode == SimMode::RealTime && m_replay == nullptr)
             m_nextDueNs = m_lastDueNs + m_periodNs;
     }
     m_wake.notify_all();
@@ -211,7 +226,7 @@ void SimAcquisition::SetMode(SimMode mode) {
         m_mode = mode;
         CancelRequest();
         int64_t now = NowNs();
-        m_nextDueNs = mode == SimMode::FreeRun ? now : now + m_periodNs;
+        m_nextDueNs = mode == SimMode::FreeRun ? now : now + FirstPeriodNs();
         m_lastDueNs = now;
         m_nextStampNs = now + m_periodNs;
     }
@@ -292,7 +307,76 @@ void SimAcquisition::FillJob(Job& job) const {
     job.timeStampKind = m_timeStampKind;
 }
 
+bool SimAcquisition::ReplayWaits() {
+    if (m_replay == nullptr)
+        return false;
+    if (m_mode == SimMode::Manual) {
+        m_replayArmed = false; // the test's own requests are the trigger
+        return false;
+    }
+    if (m_replayEnded)
+        return true;
+    if (!m_replayArmed)
+        return false;
+    if (!TakeFile(m_replayTrigger))
+        return true;
+    m_replayArmed = false;
+    int64_t now = NowNs();
+    m_lastDueNs = now;
+    m_nextDueNs = m_mode == SimMode::FreeRun ? now : now + FirstPeriodNs();
+    return false;
+}
+
+bool SimAcquisition::NextReplayExposure(Job& job) {
+    ++m_exposure;
+    ++m_stats.exposures;
+    const size_t index = m_replayNext;
+    const uint64_t pass = m_replayPass;
+    const ReplayFrame& frame = m_replay->Frame(index);
+    m_replayGapNs = m_replay->GapAfterNs(index);
+    if (++m_replayNext == m_replay->Size()) {
+        m_replayNext = 0;
+        if (m_replayLoop || !m_replayTrigger.empty()) {
+            ++m_replayPass;
+            m_replayArmed = !m_replayLoop;
+        } else {
+            m_replayEnded = true;
+        }
+    }
+    job.counter = m_counter = m_replay->Counter(index, pass);
+    SimFaultPlan::Outcome outcome = m_faults.Decide(m_exposure);
+    if (outcome == SimFaultPlan::Outcome::Drop) {
+        ++m_stats.dropped;
+        m_lost = true;
+        return false;
+    }
+    job.exposure = m_exposure;
+    job.flags = (m_lost || frame.afterLoss ? ImgFlag_FramesLost : 0u) |
+                (m_afterStall ? ImgFlag_AfterStall : 0u);
+    m_lost = m_afterStall = false;
+    job.data = frame.pixels;
+    job.pixels = frame.pixels != nullptr;
+    if (outcome == SimFaultPlan::Outcome::Broken) {
+        job.counter = 0;
+        job.pixels = false;
+        ++m_stats.broken;
+    } else if (outcome == SimFaultPlan::Outcome::CounterZero) {
+        job.counter = 0;
+        ++m_stats.counterZero;
+    }
+    if (!job.pixels)
+        job.flags |= ImgFlag_NoPixels;
+    FillJob(job);
+    job.rawTime = true;
+    job.rawTimeStamp = m_replay->TimeUs(index, pass);
+    job.timeStampKind = TimeStamp_Microseconds;
+    job.celsius = frame.celsius;
+    return true;
+}
+
 bool SimAcquisition::NextExposure(int64_t timeStampNs, Job& job) {
+    if (m_replay != nullptr)
+        return NextReplayExposure(job);
     ++m_exposure;
     ++m_stats.exposures;
     if (++m_counter == 0) // the counter skips 0, which marks broken frames
@@ -305,7 +389,7 @@ bool SimAcquisition::NextExposure(int64_t timeStampNs, Job& job) {
     }
     job.exposure = m_exposure;
     job.timeStampNs = timeStampNs;
-    job.rawTimeStamp = 0;
+    job.rawTime = false;
     job.flags = (m_lost ? ImgFlag_FramesLost : 0u) | (m_afterStall ? ImgFlag_AfterStall : 0u);
     m_lost = m_afterStall = false;
     job.counter = m_counter;
@@ -330,6 +414,13 @@ void SimAcquisition::Run() {
             m_wake.wait(lock);
             continue;
         }
+        if (ReplayWaits()) {
+            if (m_replayEnded)
+                m_wake.wait(lock);
+            else
+                m_wake.wait_for(lock, TriggerPoll);
+            continue;
+        }
         Job job;
         bool deliver = false;
         uint64_t ticket = 0;
@@ -349,6 +440,12 @@ void SimAcquisition::Run() {
                 job.pixels = m_request.pixels;
                 job.timeStampNs = m_nextStampNs;
                 job.rawTimeStamp = m_request.timeStamp;
+                job.rawTime = job.rawTimeStamp != 0;
+                if (m_replay != nullptr) {
+                    // The pixels of the frame the recording plays next.
+                    job.data = m_replay->Frame(m_replayNext).pixels;
+                    job.pixels = job.pixels && job.data != nullptr;
+                }
                 job.flags = job.pixels ? 0u : ImgFlag_NoPixels;
                 if (job.counter == 0)
                     ++(job.pixels ? m_stats.counterZero : m_stats.broken);
@@ -358,7 +455,7 @@ void SimAcquisition::Run() {
             } else {
                 // The camera's own next frame: dropped exposures pass, a stall
                 // shows only in the time stamps.
-                for (int i = 0; i < MaxSkippedExposures && !deliver; ++i) {
+                for (int i = 0; i < MaxSkippedExposures && !deliver && !m_replayEnded; ++i) {
                     m_nextStampNs += static_cast<int64_t>(TakeStall()) * NsPerMs;
                     deliver = NextExposure(m_nextStampNs, job);
                     m_nextStampNs += m_periodNs;
@@ -391,7 +488,7 @@ void SimAcquisition::Run() {
                 // however late the thread got here.
                 deliver = NextExposure(m_nextDueNs, job);
                 m_lastDueNs = m_nextDueNs;
-                m_nextDueNs += m_periodNs;
+                m_nextDueNs += m_replay != nullptr ? m_replayGapNs : m_periodNs;
             }
         }
         bool delivered = false;
@@ -426,10 +523,14 @@ bool SimAcquisition::Deliver(const Job& job) {
     record.bytesPerPixel = g.bytesPerPixel;
     record.pixelFormat = g.pixelFormat;
     record.bitsPerPixel = g.bitsPerPixel;
-    record.pixels =
-        job.pixels ? m_pattern->Frame(job.counter != 0 ? job.counter : job.exposure) : nullptr;
+    if (!job.pixels)
+        record.pixels = nullptr;
+    else if (job.data != nullptr)
+        record.pixels = job.data;
+    else
+        record.pixels = m_pattern->Frame(job.counter != 0 ? job.counter : job.exposure);
     record.timeStampKind = job.timeStampKind;
-    if (job.rawTimeStamp != 0)
+    if (job.rawTime)
         record.timeStamp = job.rawTimeStamp;
     else if (job.timeStampKind == TimeStamp_Microseconds)
         record.timeStamp = static_cast<uint64_t>(job.timeStampNs) / 1000;

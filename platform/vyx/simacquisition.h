@@ -1,7 +1,8 @@
 #pragma once
 // The acquisition thread of the simulated camera: it makes frames (on a frame
-// clock, as fast as possible, or on request), applies the fault plan and hands
-// each frame to every registered stream callback.
+// clock, as fast as possible, or on request) from the test pattern or from a
+// recording, applies the fault plan and hands each frame to every registered
+// stream callback.
 //
 // Locks: m_mutex guards the state below it and is never held while a callback
 // runs; m_deliveryMutex is held while callbacks run and guards the receivers
@@ -12,12 +13,14 @@
 #include "platform/vyx/simcontrol.h"
 #include "platform/vyx/simfaultplan.h"
 #include "platform/vyx/simpattern.h"
+#include "platform/vyx/simreplay.h"
 
 #include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -46,6 +49,11 @@ public:
 
     // Starts the thread on frames from pattern (which must outlive Stop).
     bool Start(const SimPattern* pattern);
+    // Plays replay (which must outlive Stop; null: the pattern) from every Grab. After its
+    // last frame it plays again, or with loop false stalls until the next Grab. With a
+    // trigger path each pass waits until that file exists, and removes it, except in manual
+    // mode. Its frame clock is the recording's time stamps, whatever the frame rate says.
+    void SetReplay(const SimReplay* replay, bool loop, const std::string& trigger);
     // Freezes, drops every receiver and ends the thread. Not on the thread itself.
     void Stop();
     bool Running() const { return m_thread.joinable(); }
@@ -86,7 +94,9 @@ private:
         uint32_t counter = 0;
         bool pixels = true;
         int64_t timeStampNs = 0;
-        uint64_t rawTimeStamp = 0; // given by a test, in the record's unit; 0: none
+        uint64_t rawTimeStamp = 0; // given by a test or a recording, in the record's unit
+        bool rawTime = false;
+        const uint8_t* data = nullptr; // the pixels, when not the pattern's
         uint32_t flags = 0;
         FrameGeometry geometry;
         bool temperature = false;
@@ -98,6 +108,11 @@ private:
     // Next exposure of the camera's own sequence; false when it is dropped.
     bool NextExposure(int64_t timeStampNs, Job& job);
     void FillJob(Job& job) const;
+    // The recording's next frame into job; false when the fault plan drops it.
+    bool NextReplayExposure(Job& job);
+    // Replay: true while the pass waits for its trigger or the next Grab.
+    bool ReplayWaits();
+    int64_t FirstPeriodNs() const { return m_replay ? m_replay->PeriodNs() : m_periodNs; }
     // Stall before the next exposure, applied once per exposure.
     uint32_t TakeStall();
     bool Deliver(const Job& job);
@@ -117,6 +132,14 @@ private:
     double m_celsius = 0;
     int32_t m_timeStampKind = TimeStamp_Nanoseconds;
     const SimPattern* m_pattern = nullptr;
+    const SimReplay* m_replay = nullptr;
+    bool m_replayLoop = true;
+    std::string m_replayTrigger;
+    size_t m_replayNext = 0;    // frame the pass plays next
+    uint64_t m_replayPass = 0;  // passes since Grab
+    bool m_replayArmed = false; // the pass waits for its trigger
+    bool m_replayEnded = false; // stalled after the last frame until the next Grab
+    int64_t m_replayGapNs = 0;  // from the frame just made to the next
     SimFaultPlan m_faults;
     uint64_t m_exposure = 0; // last exposure made since Grab
     uint32_t m_counter = 0;  // last counter given out

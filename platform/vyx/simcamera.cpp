@@ -132,7 +132,10 @@ int CSimCamera::InitializeFrom(const char* configFile) {
     }
 
     SimSettings settings = SimSettings::FromConfig(config);
-    if (!config.flashFile.empty()) {
+    const bool replay = !config.replayDir.empty();
+    if (replay) {
+        // A replay is the recorded camera: what some other camera flashed does not apply.
+    } else if (!config.flashFile.empty()) {
         if (std::filesystem::exists(config.flashFile, ec)) {
             std::ifstream file(config.flashFile, std::ios::binary);
             std::stringstream text;
@@ -150,7 +153,21 @@ int CSimCamera::InitializeFrom(const char* configFile) {
             settings = flashed->second;
     }
 
-    if (!m_pattern.Build(config.width, config.height, config.bytesPerPixel, config.bitsPerPixel)) {
+    if (replay) {
+        if (!m_replay.Load(config.replayDir, error)) {
+            Fail("Initialize(): Replay: %s", error.c_str());
+            return -4;
+        }
+        const RecordingInfo& info = m_replay.Info();
+        if (info.width != config.width || info.height != config.height ||
+            info.bytesPerPixel != config.bytesPerPixel) {
+            Fail("Initialize(): Replay = %s: the recording changed while it was read",
+                 config.replayDir.c_str());
+            m_replay.Release();
+            return -4;
+        }
+    } else if (!m_pattern.Build(config.width, config.height, config.bytesPerPixel,
+                                config.bitsPerPixel)) {
         Fail("Initialize(): out of memory for %ux%u frames", config.width, config.height);
         return -4;
     }
@@ -165,6 +182,8 @@ int CSimCamera::InitializeFrom(const char* configFile) {
         m_acquisition.SetMode(config.mode);
         for (const FaultRule& rule : config.faults)
             m_acquisition.AddFault(rule, false);
+        m_acquisition.SetReplay(replay ? &m_replay : nullptr, config.replayLoop,
+                                config.replayTrigger);
         PublishGeometry();
     }
     // Outside m_mutex: callbacks take the delivery lock first and m_mutex second.
@@ -185,7 +204,9 @@ bool CSimCamera::Uninitialize(int) {
         m_initialised = false;
     }
     m_acquisition.Stop();
+    m_acquisition.SetReplay(nullptr, true, std::string());
     m_pattern.Release();
+    m_replay.Release();
     return true;
 }
 

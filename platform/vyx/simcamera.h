@@ -1,6 +1,7 @@
 #pragma once
 // The simulated camera behind CImgSensors: its settings, limits, identity and
-// self-description, and the acquisition thread that delivers its frames.
+// self-description, and the acquisition thread that delivers its frames, of the
+// test pattern or of a recording.
 
 #include "platform/vyx/cimgsensors.h"
 #include "platform/vyx/simacquisition.h"
@@ -8,6 +9,7 @@
 #include "platform/vyx/simcontrol.h"
 #include "platform/vyx/simflash.h"
 #include "platform/vyx/simpattern.h"
+#include "platform/vyx/simreplay.h"
 
 #include <array>
 #include <atomic>
@@ -89,6 +91,7 @@ private:
     std::array<std::atomic<bool>, static_cast<size_t>(SimCall::Count)> m_failures{};
 
     SimPattern m_pattern;
+    SimReplay m_replay; // what the camera plays instead of the pattern, when it has a recording
     SimAcquisition m_acquisition;
 };
 

@@ -2,6 +2,7 @@
 
 #include "platform/vyx/cimgsensors.h"
 #include "platform/vyx/simini.h"
+#include "platform/vyx/simreplay.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -206,6 +207,16 @@ bool ApplyEntries(const std::vector<std::pair<std::string, std::string>>& entrie
              return true;
          }},
         {"FlashFile", Text(c.flashFile)},
+        {"Replay", Text(c.replayDir)},
+        {"ReplayEnd",
+         [&c](const std::string& text) {
+             std::string word = text.substr(0, text.find_first_of(" \t;#"));
+             if (word != "loop" && word != "stall")
+                 return false;
+             c.replayLoop = word == "loop";
+             return true;
+         }},
+        {"ReplayTrigger", Text(c.replayTrigger)},
         {"CIFMode", Number(c.param.CIFMode, -1000, 1000)},
         {"QLimit", Real(c.param.QLimit)},
         {"AESpeed", Real(c.param.AESpeed)},
@@ -286,12 +297,43 @@ bool ReadSimConfig(const std::string& path, bool mustExist, SimConfig& config, s
         error = path + ": " + why;
         return false;
     }
+    const std::string replayDir = config.replayDir, replayTrigger = config.replayTrigger;
     if (!ApplyEntries(ini.Section("SimCamera"), config, why)) {
         error = path + ": [SimCamera] " + why;
         return false;
     }
+    // A recording travels with the configuration that plays it.
+    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    for (auto [value, before] : {std::pair{&config.replayDir, &replayDir},
+                                 std::pair{&config.replayTrigger, &replayTrigger}})
+        if (*value != *before && !value->empty() && std::filesystem::path(*value).is_relative()) {
+            std::filesystem::path joined = (folder / *value).lexically_normal();
+            *value = (joined.has_filename() ? joined : joined.parent_path()).string();
+        }
     return true;
 }
+
+namespace {
+
+// The camera the recording was made with, as far as a replay shows it.
+void ApplyRecording(const RecordingInfo& info, SimConfig& c) {
+    c.width = info.width;
+    c.height = info.height;
+    c.pixelFormat = info.pixelFormat;
+    c.bytesPerPixel = info.bytesPerPixel;
+    c.frameRate = info.frameRate;
+    c.frameRateMin = std::min(c.frameRateMin, info.frameRate);
+    c.frameRateMax = std::max(c.frameRateMax, info.frameRate);
+    c.temperatureSensor = info.temperature;
+    c.temperature = info.firstTemperature;
+    // Any region of a recording of any size can be cut out.
+    c.clipX = c.clipY = 0;
+    c.clipWidth = c.clipHeight = 0;
+    c.clipWidthMin = c.clipHeightMin = 1;
+    c.clipWidthInc = c.clipHeightInc = c.clipXInc = c.clipYInc = 1;
+}
+
+} // namespace
 
 namespace {
 
@@ -410,8 +452,23 @@ bool LoadSimConfig(const char* configFile, SimConfig& config, std::string& files
         files += overrides;
     }
     std::string why;
+    RecordingInfo recording;
+    if (!config.replayDir.empty()) {
+        if (!ReadRecordingInfo(config.replayDir, recording, why)) {
+            error = "Replay: " + why;
+            return false;
+        }
+        ApplyRecording(recording, config);
+    }
     if (!FinishSimConfig(config, why)) {
         error = "configuration " + (files.empty() ? std::string("(defaults)") : files) + ": " + why;
+        return false;
+    }
+    if (!config.replayDir.empty() && config.bytesPerPixel != recording.bytesPerPixel) {
+        error = "Replay = " + config.replayDir + ": pixel format " +
+                std::to_string(recording.pixelFormat) + " has " +
+                std::to_string(config.bytesPerPixel) + " bytes per pixel, the recording " +
+                std::to_string(recording.bytesPerPixel);
         return false;
     }
     return true;

@@ -31,6 +31,13 @@
 //   CounterZeroFrames = 30        delivered with pixels and counter 0
 //   Stall = 40:1500               no frames for 1500 ms before exposure 40
 //   DropEvery = 0                 every n-th exposure dropped (0: none, else 2 or more)
+//   Replay = DIR                  frames of the recording in DIR instead of the pattern: its
+//                                 size, pixel format, frame rate and temperatures replace
+//                                 the keys above, its clipping steps are 1 pixel
+//   ReplayEnd = loop | stall      after the last frame: again, counters and times going on,
+//                                 or no frame until the next Grab (or trigger)
+//   ReplayTrigger = PATH          each pass waits until this file exists, and removes it
+//   A relative Replay or ReplayTrigger path is taken from the folder of the file naming it.
 
 #include "platform/vyx/csmartcamparam.h"
 #include "platform/vyx/simcontrol.h"
@@ -87,6 +94,10 @@ struct SimConfig {
 
     CParamKR7700 param;
     std::vector<FaultRule> faults;
+
+    std::string replayDir; // empty: the test pattern
+    bool replayLoop = true;
+    std::string replayTrigger;
 
     // A KR7700 has the on-board parameter block.
     bool HasSmartParams() const { return deviceName == CParamKR7700::KindName; }

@@ -1,5 +1,6 @@
-// File writing of the simulated camera on POSIX systems.
+// File operations of the simulated camera on POSIX systems.
 
+#include "platform/vyx/simfile.h"
 #include "platform/vyx/simflash.h"
 
 #include <cerrno>
@@ -53,6 +54,10 @@ bool WriteFileAtomically(const std::string& path, const std::string& text, std::
         close(dir);
     }
     return true;
+}
+
+bool TakeFile(const std::string& path) {
+    return unlink(path.c_str()) == 0;
 }
 
 } // namespace Vyx::sim

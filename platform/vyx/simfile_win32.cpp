@@ -1,5 +1,6 @@
-// File writing of the simulated camera on Windows.
+// File operations of the simulated camera on Windows.
 
+#include "platform/vyx/simfile.h"
 #include "platform/vyx/simflash.h"
 
 #include <string>
@@ -64,6 +65,10 @@ bool WriteFileAtomically(const std::string& path, const std::string& text, std::
         return false;
     }
     return true;
+}
+
+bool TakeFile(const std::string& path) {
+    return DeleteFileA(path.c_str()) != 0;
 }
 
 } // namespace Vyx::sim
