@@ -67,6 +67,8 @@ set(VYX_WINDOWS_EXCLUDED_TEST_SOURCES
 # (tests/host/e2e/, Python scripts that start the host and the fake machine module as Linux
 # processes, with a fake machine module and Python readers of /dev/shm). lintelhost.exe itself
 # is built; the protocol's unit tests run under Wine, and tests/host/wine/ drives it over TCP.
+# The same holds for the record-and-replay test (tests/platform/vyx/replay_e2e.py); the replay
+# itself is tested under Wine in test_vyx.
 #
 # The tests that do not run under Wine, as GoogleTest filter patterns:
 set(VYX_WINE_EXCLUDED_TESTS
