@@ -18,6 +18,7 @@ import time
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from lintelclient import ImageFifo, LintelClient, quote, write_png  # noqa: E402
+from lintelclient.recording import decode_pnm, read_recording  # noqa: E402
 
 PROBESYSTEM = "Camera:1"
 FIFO_BYTES = 64 * 1024 * 1024
@@ -50,6 +51,9 @@ def parse_arguments():
     parser.add_argument("--duration", type=float, default=2, help="seconds to scan (2)")
     parser.add_argument("--size", default="1280x1024", help="image size WIDTHxHEIGHT (1280x1024)")
     parser.add_argument("--output", default=".", help="folder for the two PNG files (.)")
+    parser.add_argument("--replay", metavar="DIR",
+                        help="play the recording in DIR (recordings/README.md) instead of the "
+                             "test pattern; --fps and --size are the recording's")
     parser.add_argument("--preview", action="store_true",
                         help="show the preview window during the scan (needs a display)")
     parser.add_argument("--lintelhost", metavar="PATH",
@@ -63,6 +67,13 @@ def parse_arguments():
         args.width, args.height = (int(v) for v in args.size.lower().split("x"))
     except ValueError:
         parser.error("--size takes WIDTHxHEIGHT, such as 1280x1024")
+    if args.replay:
+        try:
+            camera, _ = read_recording(args.replay)
+            args.fps, args.width, args.height = (float(camera["FrameRate"]), int(camera["Width"]),
+                                                 int(camera["Height"]))
+        except (OSError, KeyError, ValueError) as error:
+            parser.error("--replay %s: no recording (%s)" % (args.replay, error))
     if args.fps <= 0 or args.duration <= 0 or args.width <= 0 or args.height <= 0:
         parser.error("frames per second, duration and size must be positive")
     return args
@@ -75,9 +86,12 @@ class Host:
         self.directory = tempfile.mkdtemp(prefix="vyxdemo.")
         ini = os.path.join(self.directory, "simcamera.ini")
         with open(ini, "w") as f:
-            f.write("[SimCamera]\nWidth=%d\nHeight=%d\nPixelFormat=2\nFrameRate=%g\n"
-                    "FrameRateMax=%g\nClipHeightMin=1\nClipHeightInc=1\nClipYInc=1\n"
-                    % (args.width, args.height, args.fps, max(200.0, args.fps)))
+            if args.replay:
+                f.write("[SimCamera]\nReplay=%s\n" % os.path.abspath(args.replay))
+            else:
+                f.write("[SimCamera]\nWidth=%d\nHeight=%d\nPixelFormat=2\nFrameRate=%g\n"
+                        "FrameRateMax=%g\nClipHeightMin=1\nClipHeightInc=1\nClipYInc=1\n"
+                        % (args.width, args.height, args.fps, max(200.0, args.fps)))
         env = dict(os.environ, VYX_SIMCAMERA_INI=ini)
         self.stderr = open(os.path.join(self.directory, "lintelhost.stderr"), "w+")
         try:
@@ -128,7 +142,8 @@ def prepare(client, args, fifo_name):
     expect(client.call("probesystem load %s %d" % (PROBESYSTEM, max(ids))), "probesystem load")
     expect(client.call("send probe.config " + quote(PROBE_CONFIG % max(200, args.fps))),
            "send probe.config")
-    expect(client.call("set framerate=%g" % args.fps), "set framerate")
+    if not args.replay:
+        expect(client.call("set framerate=%g" % args.fps), "set framerate")
     expect(client.call("imagefifo create %s %d" % (fifo_name, FIFO_BYTES)), "imagefifo create")
     expect(client.call("imagefifo select " + fifo_name), "imagefifo select")
     expect(client.call("scandata time trigger_count imageindex lock"), "scandata")
@@ -171,8 +186,9 @@ def run(args):
 
 
 def scan(client, args, fifo_name, width, height, bpp, offset):
-    pattern = bytes(i % PATTERN_MODULUS
-                    for i in range(args.width * args.height + 2 * PATTERN_MODULUS))
+    recorded = Recorded(args.replay) if args.replay else None
+    pattern = b"" if recorded else bytes(
+        i % PATTERN_MODULUS for i in range(args.width * args.height + 2 * PATTERN_MODULUS))
     # A camera without clipping offsets has its image at the sensor's corner.
     offset_x, offset_y = (int(v) if v == v else 0 for v in offset[:2])
     frame_bytes = width * height * bpp
@@ -196,8 +212,10 @@ def scan(client, args, fifo_name, width, height, bpp, offset):
                 result["wrong"] += 1
                 continue
             result["bytes"] += len(image)
-            if bpp == 1 and not matches(image, pattern, int(counter), width, height, offset_x,
-                                        offset_y, args.width):
+            if args.replay:
+                result["wrong"] += image != recorded.image(int(counter))
+            elif bpp == 1 and not matches(image, pattern, int(counter), width, height, offset_x,
+                                          offset_y, args.width):
                 result["wrong"] += 1
             if result["first"] is None:
                 result["first"] = image
@@ -206,6 +224,24 @@ def scan(client, args, fifo_name, width, height, bpp, offset):
         if transaction.reply.errors:
             raise DemoFailed("scan: " + "; ".join(transaction.reply.errors))
     return result
+
+
+class Recorded:
+    """The images of a recording by frame counter, as a replay that goes round delivers them."""
+
+    def __init__(self, folder):
+        _, lines = read_recording(folder)
+        self.folder = folder
+        self.files = {int(line["trigger_count"]): line["frame"] for line in lines}
+        self.first = min(self.files)
+        self.span = max(self.files) - self.first + 1
+
+    def image(self, counter):
+        name = self.files.get((counter - self.first) % self.span + self.first)
+        if not name:
+            return None
+        with open(os.path.join(self.folder, name), "rb") as f:
+            return decode_pnm(f.read())[3]
 
 
 def matches(image, pattern, counter, width, height, offset_x, offset_y, sensor_width):
@@ -234,9 +270,10 @@ def report(args, result, width, height, bpp):
             path = os.path.join(args.output, "vyxdemo_%s.png" % which)
             write_png(path, width, height, result[which], bpp)
             print("%-18s %s" % (which + " image", path))
+    source = "the recording" if args.replay else "the camera's test pattern"
     if result["wrong"]:
-        raise DemoFailed("%d images differ from the camera's test pattern" % result["wrong"])
-    print("every image matches the camera's test pattern")
+        raise DemoFailed("%d images differ from %s" % (result["wrong"], source))
+    print("every image matches " + source)
 
 
 def main():

@@ -104,8 +104,8 @@ def frame_name(number):
 def ini_text(camera, lines):
     """recording.ini of a camera (dict of the [Recording] keys) and its lines (tuples of the
     COLUMNS' texts and the frame's file name, "" for none)."""
-    out = ["; A camera scan recorded through lintelhost: one entry per measurand line, the",
-           "; images in the files named there (recordings/README.md).", "[Recording]",
+    out = ["; A camera recording: one entry per measurand line, the images in the files",
+           "; named there (recordings/README.md).", "[Recording]",
            "Version = %d" % VERSION]
     for key in ("Width", "Height", "PixelFormat", "BitsPerPixel", "BytesPerPixel", "FrameRate",
                 "Temperature"):

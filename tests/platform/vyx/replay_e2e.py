@@ -44,6 +44,11 @@ class RecordAndReplay(unittest.TestCase):
             pid = max(int(listed.words(i)[1]) for i in range(len(listed.data)))
             self.assertTrue(client.call("probesystem load %s %d" % (PROBESYSTEM, pid)).ok)
             self.assertTrue(client.call("send probe.config " + quote(PROBE_CONFIG)).ok)
+            if trigger is None:
+                # Shorter than a frame: the scan fails, and the recording leaves nothing.
+                with self.assertRaisesRegex(recording.RecordingFailed, "scan: invalid argument"):
+                    recording.record(client, 0.001, into)
+                self.assertFalse(os.path.exists(into))
             figures = recording.record(client, 0.6, into, trigger=trigger)
         self.assertEqual(host.stop(), 0, host.stderr())
         return figures
