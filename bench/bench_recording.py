@@ -142,8 +142,8 @@ def main():
                                   ("recording", lambda: record(client, args.seconds, folder))):
                     r = run()
                     results[kind].append(r)
-                    print("%-10s %6d %5d %7d %8.2f %10.1f" % (kind, r["lines"], r["lost"],
-                                                             r["blocks"], r["seconds"], r["waited"]))
+                    print("%-10s %6d %5d %7d %8.2f %10.1f" % (
+                        kind, r["lines"], r["lost"], r["blocks"], r["seconds"], r["waited"]))
         host.stop()
     finally:
         host.cleanup()

@@ -128,8 +128,8 @@ bool ReadFrame(const std::string& path, const RecordingInfo& info, uint8_t* out,
     size_t pos = 2;
     uint64_t values[3] = {};
     for (uint64_t& value : values) {
-        while (pos < bytes.size() && (isspace(static_cast<unsigned char>(bytes[pos])) ||
-                                      bytes[pos] == '#')) {
+        while (pos < bytes.size() &&
+               (isspace(static_cast<unsigned char>(bytes[pos])) || bytes[pos] == '#')) {
             if (bytes[pos] == '#')
                 pos = bytes.find('\n', pos);
             pos = pos == std::string::npos ? bytes.size() : pos + 1;
@@ -151,7 +151,8 @@ bool ReadFrame(const std::string& path, const RecordingInfo& info, uint8_t* out,
         return false;
     }
     ++pos;
-    if (values[0] != info.width || values[1] != info.height || bytesPerPixel != info.bytesPerPixel) {
+    if (values[0] != info.width || values[1] != info.height ||
+        bytesPerPixel != info.bytesPerPixel) {
         error = path + ": " + std::to_string(values[0]) + "x" + std::to_string(values[1]) +
                 " pixels of " + std::to_string(bytesPerPixel) + " bytes, the recording has " +
                 std::to_string(info.width) + "x" + std::to_string(info.height) + " of " +
@@ -291,7 +292,8 @@ bool SimReplay::Load(const std::string& dir, std::string& error) {
     const ReplayFrame& last = m_frames.back();
     m_periodNs = std::max<int64_t>(1, std::llround(1e9 / info.frameRate));
     m_periodUs = std::max<int64_t>(1, std::llround(1e6 / info.frameRate));
-    m_counterSpan = (uint64_t{last.counter} + kCounterModulus - first.counter) % kCounterModulus + 1;
+    m_counterSpan =
+        (uint64_t{last.counter} + kCounterModulus - first.counter) % kCounterModulus + 1;
     m_timeSpanUs = (last.timeUs >= first.timeUs ? last.timeUs - first.timeUs : 0) +
                    static_cast<uint64_t>(m_periodUs);
     return true;

@@ -43,7 +43,7 @@ def encode_pnm(width, height, pixels, bytes_per_pixel, bits):
     size = width * height * bytes_per_pixel
     if len(pixels) < size:
         raise RecordingFailed("%d bytes do not hold %d x %d pixels" % (len(pixels), width, height))
-    maxval = (1 << bits) - 1 if bytes_per_pixel == 2 else 255
+    maxval = (1 << min(bits, 16)) - 1 if bytes_per_pixel == 2 else 255
     body = pixels[:size]
     if bytes_per_pixel == 2 and sys.byteorder == "little":
         samples = array.array("H", body)
@@ -153,10 +153,9 @@ class FrameWriter(threading.Thread):
         self.most_waiting = 0
         self.in_blocks = 0
         self.error = None
-        self.written = []
 
     def put(self, number, image=None, block=None):
-        size = self.camera["frame_bytes"]
+        size = _frame_bytes(self.camera)
         with self.lock:
             self.waiting_bytes += size
             self.most_waiting = max(self.most_waiting, self.waiting_bytes)
@@ -165,7 +164,7 @@ class FrameWriter(threading.Thread):
 
     def has_room(self):
         with self.lock:
-            return self.waiting_bytes + self.camera["frame_bytes"] <= self.limit
+            return self.waiting_bytes + _frame_bytes(self.camera) <= self.limit
 
     def finish(self):
         self.queue.put(None)
@@ -174,7 +173,7 @@ class FrameWriter(threading.Thread):
             raise RecordingFailed("writing the frames: %s" % self.error)
 
     def run(self):
-        c = self.camera
+        c, size = self.camera, _frame_bytes(self.camera)
         while True:
             item = self.queue.get()
             if item is None:
@@ -182,17 +181,17 @@ class FrameWriter(threading.Thread):
             number, image, block = item
             try:
                 if self.error is None:
-                    pixels = image if image is not None else self.fifo.read(block, c["frame_bytes"])
-                    path = os.path.join(self.folder, frame_name(number))
-                    _save(path, encode_pnm(c["width"], c["height"], pixels, c["bpp"], c["bits"]))
-                    self.written.append(path)
-            except (OSError, RecordingFailed) as error:
+                    pixels = image if image is not None else self.fifo.read(block, size)
+                    _save(os.path.join(self.folder, frame_name(number)),
+                          encode_pnm(c["Width"], c["Height"], pixels, c["BytesPerPixel"],
+                                     c["BitsPerPixel"]))
+            except Exception as error:  # told by finish(), on the reading thread
                 self.error = error
             finally:
                 if image is None:
                     self.fifo.release(block)
                 with self.lock:
-                    self.waiting_bytes -= c["frame_bytes"]
+                    self.waiting_bytes -= size
 
 
 # ---- the recording ----
@@ -206,7 +205,8 @@ def _expect(reply, what):
 def _camera(client, fifo_name):
     """What the recording says of the camera, from the machine and the image FIFO."""
     hardware = {}
-    for line in _expect(client.call("receive probe.hardware"), "receive probe.hardware").words()[0].splitlines():
+    text = _expect(client.call("receive probe.hardware"), "receive probe.hardware").words()[0]
+    for line in text.splitlines():
         key, _, value = line.partition("=")
         hardware[key.strip()] = value.strip()
     rate = _expect(client.call("get framerate"), "get framerate").data[0].strip()
@@ -222,8 +222,11 @@ def _camera(client, fifo_name):
     if bpp not in _MAGIC:
         raise RecordingFailed("cannot record %d-byte pixels" % bpp)
     return {"Width": width, "Height": height, "PixelFormat": hardware.get("px_fmt", "0"),
-            "BitsPerPixel": bits, "BytesPerPixel": bpp, "FrameRate": rate, "width": width,
-            "height": height, "bpp": bpp, "bits": min(bits, 16), "frame_bytes": width * height * bpp}
+            "BitsPerPixel": bits, "BytesPerPixel": bpp, "FrameRate": rate}
+
+
+def _frame_bytes(camera):
+    return camera["Width"] * camera["Height"] * camera["BytesPerPixel"]
 
 
 def record(client, seconds, folder, fifo_bytes=128 << 20, trigger=None, queue_bytes=512 << 20,
@@ -256,8 +259,8 @@ def record(client, seconds, folder, fifo_bytes=128 << 20, trigger=None, queue_by
         _save(os.path.join(folder, INI), ini_text(camera, lines).encode())
         _sync_folder(folder)
         ok = True
-        return dict(figures, lines=len(lines), width=camera["width"], height=camera["height"],
-                    bytes_per_pixel=camera["bpp"], most_waiting=writer.most_waiting,
+        return dict(figures, lines=len(lines), width=camera["Width"], height=camera["Height"],
+                    bytes_per_pixel=camera["BytesPerPixel"], most_waiting=writer.most_waiting,
                     in_blocks=writer.in_blocks)
     finally:
         if writer is not None and writer.is_alive():
@@ -301,7 +304,7 @@ def _scan(client, seconds, fifo, writer, camera, trigger):
                     fifo.release(held)
                     held = None
                 if writer.has_room():
-                    image = fifo.read(block, camera["frame_bytes"])
+                    image = fifo.read(block, _frame_bytes(camera))
                     if image is None:
                         raise RecordingFailed("block %d of the image FIFO is free" % block)
                     writer.put(frames, image=image)

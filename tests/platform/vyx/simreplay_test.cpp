@@ -77,9 +77,9 @@ TEST_F(SimReplayTest, PlaysTheRecordedCameraFramesAndLossesAndGoesOn) {
     ASSERT_NE(Open(Write() + "Mode = manual\nWidth = 640\nPixelFormat = 2\nFrameRate = 10\n"),
               nullptr);
     const CImageInfo info = vyx::test::InfoOf(camera);
-    EXPECT_EQ(std::tie(info.memoryWidth, info.memoryHeight, info.pixelFormat,
-                       info.memoryBytesPerPixel),
-              std::make_tuple(16u, 8u, 6u, 2u));
+    EXPECT_EQ(
+        std::tie(info.memoryWidth, info.memoryHeight, info.pixelFormat, info.memoryBytesPerPixel),
+        std::make_tuple(16u, 8u, 6u, 2u));
     double rate = 0;
     ASSERT_TRUE(camera->GetFrameRate(&rate, 0));
     EXPECT_EQ(rate, 50);
@@ -102,8 +102,8 @@ TEST_F(SimReplayTest, PlaysTheRecordedCameraFramesAndLossesAndGoesOn) {
         const SeenFrame& f = frames[i];
         const size_t k = i % 5;
         EXPECT_EQ(std::tie(f.timeStamp, f.timeStampKind, f.temperature, f.pixels, f.flags),
-                  std::make_tuple(times[k] + (i / 5) * 139999, TimeStamp_Microseconds,
-                                  celsius[k], pixels[k], flags[k]))
+                  std::make_tuple(times[k] + (i / 5) * 139999, TimeStamp_Microseconds, celsius[k],
+                                  pixels[k], flags[k]))
             << "frame " << i;
     }
     // Samples are the recorded ones, little-endian, at their place in the frame.
@@ -138,8 +138,7 @@ TEST_F(SimReplayTest, RecordingsThatCannotPlayAreRefusedWithTheReason) {
         {"", "recording.ini: cannot read the file"},
         {Recording("1 = 0,1.5,1,0,1,30,nothere.pgm\n"), "nothere.pgm: cannot read the file"},
         {Recording(kLines, 1), "pixel format 6 has 2 bytes per pixel, the recording 1"},
-        {Recording(kLines, 2, 12),
-         "a.pgm: 16x8 pixels of 2 bytes, the recording has 12x8 of 2"},
+        {Recording(kLines, 2, 12), "a.pgm: 16x8 pixels of 2 bytes, the recording has 12x8 of 2"},
         {Recording("1 = 0,1.5,1,0,1,30,\n"), "[Lines] entry 1 (1 = 0,1.5,1,0,1,30,)"},
         {Recording("1 = 0,1.1234567,1,0,1,30,a.pgm\n"), "[Lines] entry 1"},
         {Recording("2 = 0,1.5,1,0,1,30,a.pgm\n"), "[Lines] entry 1"},
@@ -173,5 +172,6 @@ TEST_F(SimReplayConcurrency, ATriggerStartsEachPassOnTheRecordedClock) {
             EXPECT_GE(f.arrival - pulled, std::chrono::milliseconds(dueMs[k])) << k;
         }
     }
-    EXPECT_EQ(Counters(sink.Frames()), (std::vector<uint32_t>{7, 9, 10, 11, 12, 13, 15, 16, 17, 18}));
+    EXPECT_EQ(Counters(sink.Frames()),
+              (std::vector<uint32_t>{7, 9, 10, 11, 12, 13, 15, 16, 17, 18}));
 }
