@@ -7,10 +7,11 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
-#include <new>
 #include <sstream>
+#include <stdexcept>
 
 namespace Vyx::sim {
 
@@ -33,8 +34,12 @@ bool ReadWhole(const std::string& path, std::string& bytes) {
     return !file.bad();
 }
 
+std::string InDir(const std::string& dir, const std::string& name) {
+    return (std::filesystem::path(dir) / name).string();
+}
+
 std::string IniPath(const std::string& dir) {
-    return dir + "/recording.ini";
+    return InDir(dir, "recording.ini");
 }
 
 bool ReadIni(const std::string& dir, SimIni& ini, std::string& error) {
@@ -251,7 +256,7 @@ bool SimReplay::Load(const std::string& dir, std::string& error) {
     const size_t frameBytes = size_t{info.width} * info.height * info.bytesPerPixel;
     try {
         m_pixels.resize(images * frameBytes);
-    } catch (const std::bad_alloc&) {
+    } catch (const std::exception&) { // bad_alloc, or length_error beyond the address space
         error = dir + ": out of memory for " + std::to_string(images) + " frames";
         return false;
     }
@@ -280,7 +285,7 @@ bool SimReplay::Load(const std::string& dir, std::string& error) {
         if (i == lines.size())
             break;
         uint8_t* pixels = m_pixels.data() + image++ * frameBytes;
-        if (!ReadFrame(dir + "/" + lines[i].frame, info, pixels, error)) {
+        if (!ReadFrame(InDir(dir, lines[i].frame), info, pixels, error)) {
             Release();
             return false;
         }
