@@ -327,12 +327,11 @@ bool SimAcquisition::ReplayWaits() {
     return false;
 }
 
-bool SimAcquisition::NextReplayExposure(Job& job) {
-    ++m_exposure;
-    ++m_stats.exposures;
+const ReplayFrame* SimAcquisition::StepReplay(uint64_t& timeUs) {
+    if (m_replay == nullptr)
+        return nullptr;
     const size_t index = m_replayNext;
     const uint64_t pass = m_replayPass;
-    const ReplayFrame& frame = m_replay->Frame(index);
     m_replayGapNs = m_replay->GapAfterNs(index);
     if (++m_replayNext == m_replay->Size()) {
         m_replayNext = 0;
@@ -343,7 +342,18 @@ bool SimAcquisition::NextReplayExposure(Job& job) {
             m_replayEnded = true;
         }
     }
-    job.counter = m_counter = m_replay->Counter(index, pass);
+    m_counter = m_replay->Counter(index, pass);
+    timeUs = m_replay->TimeUs(index, pass);
+    return &m_replay->Frame(index);
+}
+
+bool SimAcquisition::NextExposure(int64_t timeStampNs, Job& job) {
+    ++m_exposure;
+    ++m_stats.exposures;
+    uint64_t replayTimeUs = 0;
+    const ReplayFrame* replayed = StepReplay(replayTimeUs);
+    if (replayed == nullptr && ++m_counter == 0) // the counter skips 0, which marks broken frames
+        m_counter = 1;
     SimFaultPlan::Outcome outcome = m_faults.Decide(m_exposure);
     if (outcome == SimFaultPlan::Outcome::Drop) {
         ++m_stats.dropped;
@@ -351,11 +361,13 @@ bool SimAcquisition::NextReplayExposure(Job& job) {
         return false;
     }
     job.exposure = m_exposure;
-    job.flags = (m_lost || frame.afterLoss ? ImgFlag_FramesLost : 0u) |
-                (m_afterStall ? ImgFlag_AfterStall : 0u);
+    job.timeStampNs = timeStampNs;
+    const bool lost = m_lost || (replayed != nullptr && replayed->afterLoss);
+    job.flags = (lost ? ImgFlag_FramesLost : 0u) | (m_afterStall ? ImgFlag_AfterStall : 0u);
     m_lost = m_afterStall = false;
-    job.data = frame.pixels;
-    job.pixels = frame.pixels != nullptr;
+    job.counter = m_counter;
+    job.data = replayed != nullptr ? replayed->pixels : nullptr;
+    job.pixels = replayed == nullptr || replayed->pixels != nullptr;
     if (outcome == SimFaultPlan::Outcome::Broken) {
         job.counter = 0;
         job.pixels = false;
@@ -367,43 +379,13 @@ bool SimAcquisition::NextReplayExposure(Job& job) {
     if (!job.pixels)
         job.flags |= ImgFlag_NoPixels;
     FillJob(job);
-    job.rawTime = true;
-    job.rawTimeStamp = m_replay->TimeUs(index, pass);
-    job.timeStampKind = TimeStamp_Microseconds;
-    job.celsius = frame.celsius;
-    return true;
-}
-
-bool SimAcquisition::NextExposure(int64_t timeStampNs, Job& job) {
-    if (m_replay != nullptr)
-        return NextReplayExposure(job);
-    ++m_exposure;
-    ++m_stats.exposures;
-    if (++m_counter == 0) // the counter skips 0, which marks broken frames
-        m_counter = 1;
-    SimFaultPlan::Outcome outcome = m_faults.Decide(m_exposure);
-    if (outcome == SimFaultPlan::Outcome::Drop) {
-        ++m_stats.dropped;
-        m_lost = true;
-        return false;
+    job.rawTime = replayed != nullptr;
+    if (replayed != nullptr) {
+        // The recorded time stamp, in the unit lintelhost wrote it in.
+        job.rawTimeStamp = replayTimeUs;
+        job.timeStampKind = TimeStamp_Microseconds;
+        job.celsius = replayed->celsius;
     }
-    job.exposure = m_exposure;
-    job.timeStampNs = timeStampNs;
-    job.rawTime = false;
-    job.flags = (m_lost ? ImgFlag_FramesLost : 0u) | (m_afterStall ? ImgFlag_AfterStall : 0u);
-    m_lost = m_afterStall = false;
-    job.counter = m_counter;
-    job.pixels = true;
-    if (outcome == SimFaultPlan::Outcome::Broken) {
-        job.counter = 0;
-        job.pixels = false;
-        job.flags |= ImgFlag_NoPixels;
-        ++m_stats.broken;
-    } else if (outcome == SimFaultPlan::Outcome::CounterZero) {
-        job.counter = 0;
-        ++m_stats.counterZero;
-    }
-    FillJob(job);
     return true;
 }
 

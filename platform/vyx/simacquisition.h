@@ -108,8 +108,8 @@ private:
     // Next exposure of the camera's own sequence; false when it is dropped.
     bool NextExposure(int64_t timeStampNs, Job& job);
     void FillJob(Job& job) const;
-    // The recording's next frame into job; false when the fault plan drops it.
-    bool NextReplayExposure(Job& job);
+    // Replay: the recording's next frame, its counter made the camera's; null without one.
+    const ReplayFrame* StepReplay(uint64_t& timeUs);
     // Replay: true while the pass waits for its trigger or the next Grab.
     bool ReplayWaits();
     int64_t FirstPeriodNs() const { return m_replay ? m_replay->PeriodNs() : m_periodNs; }
