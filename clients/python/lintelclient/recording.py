@@ -8,8 +8,9 @@ A folder holds recording.ini (the camera and one entry per measurand line) and o
 per image (16-bit big-endian samples where the camera has more than 8 bits, PPM for 3-byte
 pixels); recordings/README.md describes the format. The reading never waits for the disk: each
 image is copied out of the image FIFO, its block released as soon as the next image has come,
-and a writer thread saves the copies. When more than --queue-bytes of copies wait, images stay
-in their blocks until the writer has saved them. A recording that fails leaves nothing behind.
+and a writer thread saves the copies. When more than --queue-bytes of copies wait, the reading
+waits for the disk, and the image FIFO keeps the frames that come meanwhile. A recording that
+fails leaves nothing behind.
 """
 
 import argparse
@@ -140,58 +141,58 @@ def read_recording(folder):
 # ---- the writer ----
 
 class FrameWriter(threading.Thread):
-    """Saves images handed to it, in order, off the reading thread. An image is either bytes
-    (its block is free already) or a block number of the FIFO, released once saved."""
+    """Saves the images handed to it, in order, off the reading thread, keeping at most
+    `limit` bytes of them waiting; reserve() holds the reader back until there is room, and
+    meanwhile the image FIFO keeps the frames that come."""
 
-    def __init__(self, folder, camera, fifo, queue_bytes):
+    def __init__(self, folder, camera, limit):
         super().__init__(name="recording-writer", daemon=True)
-        self.folder, self.camera, self.fifo = folder, camera, fifo
-        self.limit = queue_bytes
+        self.folder, self.camera, self.limit = folder, camera, limit
         self.queue = queue.Queue()
-        self.lock = threading.Lock()
-        self.waiting_bytes = 0
+        self.room = threading.Condition()
+        self.waiting = 0  # bytes
         self.most_waiting = 0
-        self.in_blocks = 0
+        self.stalls = 0  # times the reader waited for the disk
         self.error = None
 
-    def put(self, number, image=None, block=None):
+    def reserve(self):
         size = _frame_bytes(self.camera)
-        with self.lock:
-            self.waiting_bytes += size
-            self.most_waiting = max(self.most_waiting, self.waiting_bytes)
-        self.in_blocks += image is None
-        self.queue.put((number, image, block))
 
-    def has_room(self):
-        with self.lock:
-            return self.waiting_bytes + _frame_bytes(self.camera) <= self.limit
+        def fits():
+            return self.waiting == 0 or self.waiting + size <= self.limit
+
+        with self.room:
+            if not fits():
+                self.stalls += 1
+                self.room.wait_for(fits)
+            self.waiting += size
+            self.most_waiting = max(self.most_waiting, self.waiting)
+
+    def put(self, number, image):
+        self.queue.put((number, image))
 
     def finish(self):
+        """Saves what waits, then ends the thread."""
         self.queue.put(None)
         self.join()
-        if self.error is not None:
-            raise RecordingFailed("writing the frames: %s" % self.error)
 
     def run(self):
-        c, size = self.camera, _frame_bytes(self.camera)
+        c = self.camera
         while True:
             item = self.queue.get()
             if item is None:
                 return
-            number, image, block = item
+            number, image = item
             try:
                 if self.error is None:
-                    pixels = image if image is not None else self.fifo.read(block, size)
                     _save(os.path.join(self.folder, frame_name(number)),
-                          encode_pnm(c["Width"], c["Height"], pixels, c["BytesPerPixel"],
+                          encode_pnm(c["Width"], c["Height"], image, c["BytesPerPixel"],
                                      c["BitsPerPixel"]))
-            except Exception as error:  # told by finish(), on the reading thread
+            except Exception as error:  # told by record(), on the reading thread
                 self.error = error
-            finally:
-                if image is None:
-                    self.fifo.release(block)
-                with self.lock:
-                    self.waiting_bytes -= size
+            with self.room:
+                self.waiting -= len(image)
+                self.room.notify()
 
 
 # ---- the recording ----
@@ -237,7 +238,7 @@ def record(client, seconds, folder, fifo_bytes=128 << 20, trigger=None, queue_by
     made = not os.path.isdir(folder)
     os.makedirs(folder, exist_ok=True)
     fifo_name = "record_%d_%d" % (os.getpid(), int(time.monotonic() * 1000) % 1000000)
-    writer, created, ok = None, False, False
+    created = ok = False
     try:
         if probesystem is not None:
             _expect(client.call("probesystem load %s %s" % probesystem), "probesystem load")
@@ -250,10 +251,14 @@ def record(client, seconds, folder, fifo_bytes=128 << 20, trigger=None, queue_by
         _expect(client.call("scandata " + " ".join(COLUMNS)), "scandata")
         camera = _camera(client, fifo_name)
         with ImageFifo(fifo_name) as fifo:
-            writer = FrameWriter(folder, camera, fifo, queue_bytes)
+            writer = FrameWriter(folder, camera, queue_bytes)
             writer.start()
-            figures = _scan(client, seconds, fifo, writer, camera, trigger)
-            writer.finish()
+            try:
+                figures = _scan(client, seconds, fifo, writer, camera, trigger)
+            finally:
+                writer.finish()
+        if writer.error is not None:
+            raise RecordingFailed("writing the frames: %s" % writer.error)
         lines = figures.pop("lines")
         camera["Temperature"] = int(all(line[5] not in ("nan", "-nan") for line in lines))
         _save(os.path.join(folder, INI), ini_text(camera, lines).encode())
@@ -261,13 +266,13 @@ def record(client, seconds, folder, fifo_bytes=128 << 20, trigger=None, queue_by
         ok = True
         return dict(figures, lines=len(lines), width=camera["Width"], height=camera["Height"],
                     bytes_per_pixel=camera["BytesPerPixel"], most_waiting=writer.most_waiting,
-                    in_blocks=writer.in_blocks)
+                    stalls=writer.stalls)
     finally:
-        if writer is not None and writer.is_alive():
-            writer.queue.put(None)
-            writer.join()
         if created:
-            client.call("imagefifo delete " + fifo_name)
+            try:
+                client.call("imagefifo delete " + fifo_name)
+            except (OSError, TimeoutError, ConnectionError):
+                pass  # a host that is gone took the FIFO with it
         if not ok:
             for name in os.listdir(folder):
                 os.unlink(os.path.join(folder, name))
@@ -300,17 +305,14 @@ def _scan(client, seconds, fifo, writer, camera, trigger):
             if words[3] == "0" and block >= 1:
                 frames += 1
                 name = frame_name(frames)
+                writer.reserve()
+                image = fifo.read(block, _frame_bytes(camera))
+                if image is None:
+                    raise RecordingFailed("block %d of the image FIFO is free" % block)
                 if held is not None:
                     fifo.release(held)
-                    held = None
-                if writer.has_room():
-                    image = fifo.read(block, _frame_bytes(camera))
-                    if image is None:
-                        raise RecordingFailed("block %d of the image FIFO is free" % block)
-                    writer.put(frames, image=image)
-                    held = block
-                else:
-                    writer.put(frames, block=block)
+                held = block
+                writer.put(frames, image)
             else:
                 lost += 1
             lines.append(tuple(words) + (name,))
@@ -355,10 +357,10 @@ def main(argv=None, prog="record"):
         return 130
     megabytes = f["frames"] * f["width"] * f["height"] * f["bytes_per_pixel"] / 1e6
     print("%s: %d lines, %d frames of %d x %d pixels (%d bytes each), %d lost; %.1f MB in "
-          "%.1f s (%.1f MB/s); at most %.1f MB waited for the disk"
+          "%.1f s (%.1f MB/s); at most %.1f MB waited for the disk, the reading waited %d times"
           % (args.folder, f["lines"], f["frames"], f["width"], f["height"], f["bytes_per_pixel"],
              f["lost"], megabytes, f["seconds"], megabytes / max(f["seconds"], 1e-9),
-             f["most_waiting"] / 1e6))
+             f["most_waiting"] / 1e6, f["stalls"]))
     return 0
 
 

@@ -33,7 +33,7 @@ class RecordAndReplay(unittest.TestCase):
     def path(self, name):
         return os.path.join(self.folder.name, name)
 
-    def record(self, camera_ini, into, trigger=None):
+    def record(self, camera_ini, into, trigger=None, queue_bytes=512 << 20):
         with open(self.path("camera.ini"), "w") as f:
             f.write(camera_ini)
         host = HostProcess(CAMERA_MODULE, env={"VYX_SIMCAMERA_INI": self.path("camera.ini")})
@@ -49,7 +49,8 @@ class RecordAndReplay(unittest.TestCase):
                 with self.assertRaisesRegex(recording.RecordingFailed, "scan: invalid argument"):
                     recording.record(client, 0.001, into)
                 self.assertFalse(os.path.exists(into))
-            figures = recording.record(client, 0.6, into, trigger=trigger)
+            figures = recording.record(client, 0.6, into, trigger=trigger,
+                                       queue_bytes=queue_bytes)
         self.assertEqual(host.stop(), 0, host.stderr())
         return figures
 
@@ -66,7 +67,9 @@ class RecordAndReplay(unittest.TestCase):
         trigger = self.path("go")
         replay = ("[SimCamera]\nReplay = %s\nReplayEnd = stall\nReplayTrigger = %s\n"
                   % (self.path("first"), trigger))
-        self.record(replay, self.path("second"), trigger=trigger)
+        # Each image waits until the one before is on disk: the FIFO holds what comes.
+        second = self.record(replay, self.path("second"), trigger=trigger, queue_bytes=1)
+        self.assertGreater(second["stalls"], 0)
         self.assertFalse(os.path.exists(trigger))
         names = sorted(os.listdir(self.path("first")))
         self.assertEqual(names, sorted(os.listdir(self.path("second"))))
