@@ -145,10 +145,12 @@ TEST_F(CameraMeasurement, LostFramesAreFilledInAndImagesStoredInBothVariants) {
         CreateFifo(8, is64);
         StartScan(TimeSpan(5 * 0.02));
         EXPECT_EQ(Text(), ""); // no line yet, no "measurement begin"
-        for (uint32_t counter : {1u, 2u})
-            ASSERT_TRUE(Vyx::SimControl::EmitFrame(Frame(counter, true, 100 + counter)));
-        // The frame that completes the measurement always wakes the server, once.
-        const int wakeUps = notifier.wakeUps.load();
+        // The first frame and the one that completes the measurement always wake the server.
+        int wakeUps = notifier.wakeUps.load();
+        ASSERT_TRUE(Vyx::SimControl::EmitFrame(Frame(1, true, 101)));
+        EXPECT_EQ(notifier.wakeUps.load(), wakeUps + 1);
+        ASSERT_TRUE(Vyx::SimControl::EmitFrame(Frame(2, true, 102)));
+        wakeUps = notifier.wakeUps.load();
         ASSERT_TRUE(Vyx::SimControl::EmitFrame(Frame(5, true, 105)));
         EXPECT_EQ(notifier.wakeUps.load(), wakeUps + 1);
         EXPECT_TRUE(PollToEnd());
@@ -169,23 +171,37 @@ TEST_F(CameraMeasurement, LostFramesAreFilledInAndImagesStoredInBothVariants) {
 }
 
 TEST_F(CameraMeasurement, CounterBehindAndCounterWrap) {
+    constexpr uint32_t kLast = 0xFFFFFFFF; // then 1: 0 marks broken frames
+    const struct {
+        const char* what;
+        std::vector<uint32_t> frames;
+        std::vector<double> counters, locks;
+    } cases[] = {
+        {"4 behind the expected 9", {7, 8, 4, 10}, {7, 8, 9, 10}, {0, 0, 1, 0}},
+        {"wrap", {kLast - 1, kLast, 1}, {kLast - 1, kLast, 1}, {0, 0, 0}},
+        {"frames lost across the wrap",
+         {kLast - 1, 2, 3},
+         {kLast - 1, kLast, 1, 2, 3},
+         {0, 1, 1, 0, 0}},
+    };
     CreateFifo(8);
-    // 4 lies behind the expected 9: one line for 9 without an image.
-    StartScan(TimeSpan(4 * 0.02));
-    for (uint32_t counter : {7u, 8u, 4u, 10u})
-        ASSERT_TRUE(Vyx::SimControl::EmitFrame(Frame(counter)));
-    EXPECT_TRUE(PollToEnd());
-    EXPECT_EQ(Values(kTriggerCount), (std::vector<double>{7, 8, 9, 10})) << Text();
-    EXPECT_EQ(Values(kLock), (std::vector<double>{0, 0, 1, 0}));
-    // The counter wraps from 2^32 - 1 to 1, skipping 0.
-    lines.clear();
-    StartScan(TimeSpan(3 * 0.02));
-    for (uint32_t counter : {0xFFFFFFFEu, 0xFFFFFFFFu, 1u})
-        ASSERT_TRUE(Vyx::SimControl::EmitFrame(Frame(counter)));
-    EXPECT_TRUE(PollToEnd());
-    ASSERT_EQ(Values(kTriggerCount), (std::vector<double>{0xFFFFFFFE, 0xFFFFFFFF, 1})) << Text();
-    EXPECT_EQ(Values(kLock), (std::vector<double>{0, 0, 0}));
-    EXPECT_EQ(WrongPixels(static_cast<uint64_t>(lines[2][kImageindex]), 1), 0u);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        lines.clear();
+        StartScan(TimeSpan(c.counters.size() * 0.02));
+        for (uint32_t counter : c.frames)
+            ASSERT_TRUE(Vyx::SimControl::EmitFrame(Frame(counter)));
+        EXPECT_TRUE(PollToEnd());
+        ASSERT_EQ(Values(kTriggerCount), c.counters) << Text();
+        EXPECT_EQ(Values(kLock), c.locks);
+        for (const std::vector<double>& line : lines)
+            if (line[kLock] == 0.0) {
+                EXPECT_EQ(WrongPixels(static_cast<uint64_t>(line[kImageindex]),
+                                      static_cast<uint32_t>(line[kTriggerCount])),
+                          0u);
+                MMemBlockRingBuffer32_Release(ring32, static_cast<uint32_t>(line[kImageindex]));
+            }
+    }
 }
 
 TEST_F(CameraMeasurement, ErrorsEndTheScanWithTheirText) {
@@ -193,11 +209,13 @@ TEST_F(CameraMeasurement, ErrorsEndTheScanWithTheirText) {
         const char* what;
         std::vector<Vyx::SimFrame> frames;
         const char* reply;
+        bool asyncErrorsFirst = false; // the server polls them before the scan sees the frame
     };
+    const char* const brokenReply =
+        "0000\tevent \"measurement begin\"\r\n0009\terror \"camera error\"\r\n";
     const Case cases[] = {
-        {"broken frame",
-         {Frame(1), Frame(0, false)},
-         "0000\tevent \"measurement begin\"\r\n0009\terror \"camera error\"\r\n"},
+        {"broken frame", {Frame(1), Frame(0, false)}, brokenReply},
+        {"broken frame, asynchronous errors first", {Frame(1), Frame(0, false)}, brokenReply, true},
         {"pixels without a counter",
          {Frame(1), Frame(0, true)},
          "0000\tevent \"measurement begin\"\r\n0009\terror \"invalid image received\"\r\n"},
@@ -213,24 +231,32 @@ TEST_F(CameraMeasurement, ErrorsEndTheScanWithTheirText) {
         StartScan(TimeSpan(10 * 0.02));
         for (const Vyx::SimFrame& frame : c.frames)
             ASSERT_TRUE(Vyx::SimControl::EmitFrame(frame));
+        if (c.asyncErrorsFirst)
+            machine->PollAsyncErrors();
         EXPECT_TRUE(scan->IsDone()); // the server has not fetched a line yet
         EXPECT_EQ(Text(), c.reply);
         EXPECT_EQ(UsedBlocks(), 0u) << "the lines' images must be freed";
         std::vector<double> values;
         EXPECT_FALSE(scan->ReadNextLine(values)) << "lines must be dropped";
-        // One "resync needed" for a broken frame, however it is polled.
+        // One "resync needed" for a broken frame, whoever polls first.
         machine->PollAsyncErrors();
         EXPECT_EQ(MachineChannel(),
-                  std::string(c.what) == "broken frame" ? "0000\tevent \"resync needed\"\r\n" : "");
+                  c.reply == brokenReply ? "0000\tevent \"resync needed\"\r\n" : "");
         scan.reset();
     }
 }
 
 TEST_F(CameraMeasurement, BlockSizeCameraTimeoutAndArguments) {
     // A block exactly as large as the image is taken; one byte less is refused at the start.
+    // No error line of its own: the error log, which the server passes on, says why.
     CreateFifo(2, false, kImage - 1);
-    StartScan(TimeSpan(0.02), false);
-    EXPECT_EQ(Text(), "0009\terror \"ringbuffer blocks too small\"\r\n");
+    {
+        vyx::trace::TraceCapture capture;
+        StartScan(TimeSpan(0.02), false);
+        EXPECT_EQ(Text(), "");
+        EXPECT_EQ(capture.CountErrLog("IsDone() [scan]: ringbuffer blocks too small"), 1)
+            << capture.Dump();
+    }
     CreateFifo(2, false, kImage);
     StartScan(TimeSpan(0.02));
     ASSERT_TRUE(Vyx::SimControl::EmitFrame(Frame(1)));
@@ -266,18 +292,32 @@ TEST_F(CameraMeasurement, BlockSizeCameraTimeoutAndArguments) {
     }
 }
 
-TEST_F(CameraMeasurement, ScanAcrossAProbesystemChangeLeavesNoReceiverBehind) {
+TEST_F(CameraMeasurement, ProbesystemChangesAndScansWithoutProbesystem) {
     CreateFifo(8);
     StartScan(TimeSpan(5 * 0.02));
-    // Unloading makes the placeholder the current sensor while the scan still runs.
+    ASSERT_TRUE(Vyx::SimControl::EmitFrame(Frame(1)));
+    // Unloading makes the placeholder the current sensor: the scan ends with what it has.
     ASSERT_EQ(Run(&Machine::NewMMachProbesystemUnloadCommand),
               "0000\tevent \"capabilities changed\"\r\n");
-    scan->Abort();
+    EXPECT_TRUE(PollToEnd());
+    EXPECT_EQ(Text(), "0000\tevent \"measurement begin\"\r\n");
+    EXPECT_EQ(Values(kTriggerCount), (std::vector<double>{1}));
     scan.reset();
     EXPECT_EQ(CImageReceivers_Count(), 1u) << "only the permanent axes callback";
+
+    // Without a probesystem no scan starts, and none is left half-started for the next one.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        StartScan(TimeSpan(0.02), false);
+        EXPECT_EQ(Text(), "0009\terror \"probesystem not loaded\"\r\n");
+        scan->Abort();
+        std::unique_ptr<MMachScanpointCommand> point(
+            machine->NewMMachScanpointCommand(&out, TimeSpan(0.02)));
+        EXPECT_TRUE(point->IsDone());
+        EXPECT_EQ(Text(), "0009\terror \"probesystem not loaded\"\r\n");
+    }
     ASSERT_EQ(Run(&Machine::NewMMachProbesystemLoadCommand, "Camera:1", 1),
               "0000\tevent \"capabilities changed\"\r\n");
-    Text();
+    lines.clear();
     StartScan(TimeSpan(3 * 0.02));
     for (uint32_t counter = 1; counter <= 3; ++counter)
         ASSERT_TRUE(Vyx::SimControl::EmitFrame(Frame(counter)));
@@ -311,6 +351,63 @@ TEST_F(CameraMeasurement, AbortFreesTheImagesOfTheLinesNotRead) {
         EXPECT_FALSE(scan->ReadNextLine(values));
         scan.reset();
     }
+}
+
+TEST_F(CameraMeasurement, FifoCommandsLeaveTheMeasurementsFifoAlone) {
+    CreateFifo(8);
+    const std::string other = vyx::test::UniqueName("vyxmeasure_other");
+    ASSERT_EQ(Run(&Machine::NewMMachImagefifoCreateCommand, other, uint64_t{1} << 20), "");
+    ASSERT_EQ(Run(&Machine::NewMMachImagefifoSelectCommand, fifoName), "");
+    StartScan(TimeSpan(4 * 0.02));
+    ASSERT_TRUE(Vyx::SimControl::EmitFrame(Frame(1)));
+    const std::string refused = "0007\terror \"command already active\"\r\n";
+    EXPECT_EQ(Run(&Machine::NewMMachImagefifoResetCommand), refused);
+    EXPECT_EQ(Run(&Machine::NewMMachImagefifoCreateCommand, fifoName, uint64_t{1} << 20), refused);
+    // Selecting is for the next measurement: this one keeps its FIFO.
+    EXPECT_EQ(Run(&Machine::NewMMachImagefifoSelectCommand, other), "");
+    EXPECT_EQ(Run(&Machine::NewMMachImagefifoDeleteCommand, fifoName), refused);
+    EXPECT_EQ(Run(&Machine::NewMMachImagefifoDeleteCommand, other), "");
+    ASSERT_TRUE(Vyx::SimControl::EmitFrame(Frame(2)));
+    EXPECT_FALSE(Poll());
+    ASSERT_TRUE(Vyx::SimControl::EmitFrame(Frame(3)));
+    scan->Abort(); // frees the unread line's block in the measurement's FIFO
+    ASSERT_EQ(lines.size(), 2u);
+    for (uint32_t i = 0; i < 2; ++i)
+        EXPECT_EQ(WrongPixels(static_cast<uint64_t>(lines[i][kImageindex]), i + 1), 0u);
+    EXPECT_EQ(UsedBlocks(), 2u); // the two read lines' blocks are the client's
+    EXPECT_EQ(Run(&Machine::NewMMachImagefifoDeleteCommand, fifoName), "");
+}
+
+TEST_F(CameraMeasurement, LinesOfOneMeasurementNeverReachTheNext) {
+    CreateFifo(4);
+    // A scanpoint aborted between its image and the next poll, and one done whose line nobody
+    // took (its command still there).
+    std::unique_ptr<MMachScanpointCommand> aborted(
+        machine->NewMMachScanpointCommand(&out, TimeSpan(0.02)));
+    EXPECT_FALSE(aborted->IsDone());
+    ASSERT_TRUE(Vyx::SimControl::EmitFrame(Frame(1)));
+    aborted->Abort();
+    EXPECT_EQ(UsedBlocks(), 0u);
+    std::unique_ptr<MMachScanpointCommand> unread(
+        machine->NewMMachScanpointCommand(&out, TimeSpan(0.02)));
+    EXPECT_FALSE(unread->IsDone());
+    ASSERT_TRUE(Vyx::SimControl::EmitFrame(Frame(2)));
+    EXPECT_TRUE(unread->IsDone());
+    StartScan(TimeSpan(0.02));
+    ASSERT_TRUE(Vyx::SimControl::EmitFrame(Frame(3, true, 7)));
+    EXPECT_TRUE(PollToEnd());
+    EXPECT_EQ(lines, (std::vector<std::vector<double>>{{0, 7, 0, 1, 3, 35}}));
+    unread.reset();
+    EXPECT_EQ(UsedBlocks(), 1u) << "only the scan's image, which its client holds";
+    Text();
+    // "measurement begin" comes before the first line also when lines are read between polls.
+    StartScan(TimeSpan(0.02));
+    ASSERT_TRUE(Vyx::SimControl::EmitFrame(Frame(4)));
+    std::vector<double> values;
+    ASSERT_TRUE(scan->ReadNextLine(values));
+    EXPECT_EQ(Text(), "0000\tevent \"measurement begin\"\r\n");
+    EXPECT_TRUE(PollToEnd());
+    EXPECT_EQ(Text(), "");
 }
 
 TEST_F(CameraMeasurement, ClippedImagesLandRowAfterRow) {
