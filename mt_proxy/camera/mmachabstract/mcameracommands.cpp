@@ -19,7 +19,7 @@ MCameraImagefifoCreateCommand::MCameraImagefifoCreateCommand(MOutputChannel* out
     : MMachImagefifoCreateCommand(out, machine, name, size, always64), camera(machine) {}
 
 bool MCameraImagefifoCreateCommand::IsDone() {
-    if (!done && camera->RefuseWhileMeasuring(name, out, GetName()))
+    if (!done && camera->RefuseFifoChange(name, true, out, GetName()))
         done = true;
     return MMachImagefifoCreateCommand::IsDone();
 }
@@ -30,7 +30,7 @@ MCameraImagefifoDeleteCommand::MCameraImagefifoDeleteCommand(MOutputChannel* out
     : MMachImagefifoDeleteCommand(out, machine, name), camera(machine) {}
 
 bool MCameraImagefifoDeleteCommand::IsDone() {
-    if (!done && camera->RefuseWhileMeasuring(name, out, GetName()))
+    if (!done && camera->RefuseFifoChange(name, false, out, GetName()))
         done = true;
     if (!done && camera->GetActiveImageFifo() != nullptr &&
         camera->GetActiveImageFifoName() == name)
@@ -43,7 +43,7 @@ MCameraImagefifoResetCommand::MCameraImagefifoResetCommand(MOutputChannel* out,
     : MMachImagefifoResetCommand(out, machine), camera(machine) {}
 
 bool MCameraImagefifoResetCommand::IsDone() {
-    if (!done && camera->RefuseWhileMeasuring(camera->GetActiveImageFifoName(), out, GetName()))
+    if (!done && camera->RefuseFifoChange(camera->GetActiveImageFifoName(), true, out, GetName()))
         done = true;
     return MMachImagefifoResetCommand::IsDone();
 }

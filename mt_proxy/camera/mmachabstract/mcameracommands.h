@@ -36,8 +36,9 @@ using MCameraProbesystemUnloadCommand = MCameraDoneCommand<MMachProbesystemUnloa
 using MCameraImagefifoSelectCommand = MCameraDoneCommand<MMachImagefifoSelectCommand>;
 
 // "imagefifo create", "delete" and "reset" of a FIFO that a measurement writes into are
-// refused with error 19 (the FIFO stays as it is); otherwise they do the framework's work.
-// "delete" deselects the FIFO only when it goes.
+// refused with error 19, and "create" and "reset" of one whose blocks readers still hold
+// with error 18 (the FIFO stays as it is); otherwise they do the framework's work. "delete"
+// deselects the FIFO only when it goes.
 class MCameraImagefifoCreateCommand : public MMachImagefifoCreateCommand {
 public:
     MCameraImagefifoCreateCommand(MOutputChannel* out, MCameraMachAbstract* machine,

@@ -232,9 +232,11 @@ public:
     void DropMeasurandLines(const char* caller);
     // A measurement writes into the FIFO of that name, or lines naming its blocks are left.
     bool IsMeasuringInto(const std::string& fifoName);
-    // When IsMeasuringInto: error 19 on `out` and true; the FIFO commands then leave it be.
-    bool RefuseWhileMeasuring(const std::string& fifoName, MOutputChannel* out,
-                              const char* keyword);
+    // What the FIFO commands refuse, with the error on `out` (true): any change while
+    // IsMeasuringInto (error 19); laying out the blocks anew (`relays`: reset, re-create)
+    // while a reader still holds one (error 18).
+    bool RefuseFifoChange(const std::string& fifoName, bool relays, MOutputChannel* out,
+                          const char* keyword);
     // The scandata axes: what a reported line carries.
     void ClearScandataAxes() { scandataAxes.clear(); }
     bool AddScandataAxis(const std::string& name);

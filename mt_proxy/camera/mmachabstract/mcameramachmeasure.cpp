@@ -16,6 +16,7 @@
 
 namespace {
 
+constexpr int32_t kWrongState = 18;
 constexpr int32_t kCommandAlreadyActive = 19;
 constexpr double kTwoTo64 = 18446744073709551616.0;
 
@@ -223,13 +224,28 @@ bool MCameraMachAbstract::IsMeasuringInto(const std::string& fifoName) {
            (setup.ringBuffer32 != nullptr && setup.ringBuffer32 == fifo->ringBuffer32);
 }
 
-bool MCameraMachAbstract::RefuseWhileMeasuring(const std::string& fifoName, MOutputChannel* out,
-                                               const char* keyword) {
-    if (!IsMeasuringInto(fifoName))
+bool MCameraMachAbstract::RefuseFifoChange(const std::string& fifoName, bool relays,
+                                           MOutputChannel* out, const char* keyword) {
+    if (IsMeasuringInto(fifoName)) {
+        // Re-laid or unmapped under the camera thread, the segment would take images the
+        // lines then misname, or crash the writer.
+        MERRLOG("IsDone() [%s]: a measurement writes into imagefifo %s", keyword,
+                fifoName.c_str());
+        out->Error(kCommandAlreadyActive);
+        return true;
+    }
+    const MMachImagefifo* fifo = relays ? FindImageFifo(fifoName) : nullptr;
+    const size_t used = fifo == nullptr                  ? 0
+                        : fifo->ringBuffer64 != nullptr ? MMemBlockRingBuffer_GetNumUsed(fifo->ringBuffer64)
+                                                         : MMemBlockRingBuffer32_GetNumUsed(fifo->ringBuffer32);
+    if (used == 0)
         return false;
-    // Re-laid or unmapped under the camera thread, the segment would take images the lines
-    // then misname, or crash the writer.
-    MERRLOG("IsDone() [%s]: a measurement writes into imagefifo %s", keyword, fifoName.c_str());
-    out->Error(kCommandAlreadyActive);
+    // Laid out anew, the blocks would be handed out again while their readers still hold
+    // them, and a reader's release would free another's image. A deleted FIFO is no danger:
+    // its readers keep their mapping.
+    MERRLOG("IsDone() [%s]: %zu blocks of imagefifo %s are still in use (release them, or "
+            "delete the imagefifo)",
+            keyword, used, fifoName.c_str());
+    out->Error(kWrongState);
     return true;
 }

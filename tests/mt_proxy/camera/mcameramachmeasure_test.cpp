@@ -374,7 +374,15 @@ TEST_F(CameraMeasurement, FifoCommandsLeaveTheMeasurementsFifoAlone) {
     ASSERT_EQ(lines.size(), 2u);
     for (uint32_t i = 0; i < 2; ++i)
         EXPECT_EQ(WrongPixels(static_cast<uint64_t>(lines[i][kImageindex]), i + 1), 0u);
-    EXPECT_EQ(UsedBlocks(), 2u); // the two read lines' blocks are the client's
+    // The two read lines' blocks are the client's: not laid out anew under it.
+    ASSERT_EQ(Run(&Machine::NewMMachImagefifoSelectCommand, fifoName), "");
+    const std::string held = "0007\terror \"wrong state\"\r\n";
+    EXPECT_EQ(Run(&Machine::NewMMachImagefifoResetCommand), held);
+    EXPECT_EQ(Run(&Machine::NewMMachImagefifoCreateCommand, fifoName, uint64_t{1} << 20), held);
+    EXPECT_EQ(UsedBlocks(), 2u);
+    for (const std::vector<double>& line : lines)
+        MMemBlockRingBuffer32_Release(ring32, static_cast<uint32_t>(line[kImageindex]));
+    EXPECT_EQ(Run(&Machine::NewMMachImagefifoResetCommand), "");
     EXPECT_EQ(Run(&Machine::NewMMachImagefifoDeleteCommand, fifoName), "");
 }
 
