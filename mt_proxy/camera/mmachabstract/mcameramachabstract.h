@@ -230,7 +230,8 @@ public:
     // Reads every line left and frees the image blocks they name, in the FIFO the measurement
     // wrote into; `caller` names who drops them in the trace.
     void DropMeasurandLines(const char* caller);
-    // A measurement writes into the FIFO of that name, or lines naming its blocks are left.
+    // A measurement writes into the FIFO of that name (from its start until its command stops
+    // it), or lines naming its blocks are left.
     bool IsMeasuringInto(const std::string& fifoName);
     // What the FIFO commands refuse, with the error on `out` (true): any change while
     // IsMeasuringInto (error 19); laying out the blocks anew (`relays`: reset, re-create)

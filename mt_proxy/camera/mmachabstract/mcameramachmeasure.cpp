@@ -127,7 +127,8 @@ void MCameraMachAbstract::end_measurement() {
         return;
     MTRACE(3, "%s(): the probesystem changes: the camera measurement ends",
            "MCameraMachAbstract::end_measurement");
-    if (!measurement.Stop(probeManager.GetSensor()))
+    // Held until its command stops it: the FIFO stays the measurement's until then.
+    if (!measurement.Detach(probeManager.GetSensor()))
         MERRTRACE("%s(): StopCameraMeasurement() failed", "MCameraMachAbstract::end_measurement");
 }
 
@@ -216,7 +217,7 @@ void MCameraMachAbstract::DropMeasurandLines(const char* caller) {
 
 bool MCameraMachAbstract::IsMeasuringInto(const std::string& fifoName) {
     const MMachImagefifo* fifo = FindImageFifo(fifoName);
-    if (fifo == nullptr || !(measurement.IsRegistered() || HasMeasurandLine()))
+    if (fifo == nullptr || !(measurement.IsHeld() || HasMeasurandLine()))
         return false;
     const MCameraMeasurement::Setup& setup = measurement.GetSetup();
     // Both null: the measurement keeps no images, so this FIFO is not its.

@@ -55,12 +55,17 @@ bool MCameraMeasurement::Start(CSensor* sensor, const Setup& newSetup) {
         MERRTRACE("StartCameraMeasurement(): failed to register callback");
         return false;
     }
-    registered = true;
+    registered = held = true;
     MTRACE(3, "StartCameraMeasurement(): camera measurement started");
     return true;
 }
 
 bool MCameraMeasurement::Stop(CSensor* sensor) {
+    held = false;
+    return Detach(sensor);
+}
+
+bool MCameraMeasurement::Detach(CSensor* sensor) {
     if (!registered) {
         remaining.store(0);
         return true; // stopped already, by the machine or an earlier call

@@ -62,9 +62,13 @@ public:
     // measurement. Afterwards the measurement is never registered, so that the next Start
     // works even when the removal failed (a callback the sensor does not have is not called).
     bool Stop(CSensor* sensor);
+    // Stop, but the measurement stays held (IsHeld) until Stop: its command has not seen the
+    // end yet and may still hand out its lines.
+    bool Detach(CSensor* sensor);
     // Stop without a word to the error trace (the machine is closing).
     void Abandon(CSensor* sensor);
     bool IsRegistered() const { return registered; }
+    bool IsHeld() const { return held; }
     // Counts the measurements started: a command's measurement is the current one while the
     // number it got at its start is still this one.
     uint64_t Number() const { return startCount; }
@@ -102,6 +106,7 @@ private:
     std::atomic<int32_t> error{kMeasurementOk};
     std::atomic<uint32_t> remaining{0};
     bool registered = false;
+    bool held = false; // from Start to Stop
     uint64_t startCount = 0;
     bool woken = false; // the host heard of this measurement's lines at least once
     MStopwatch sinceNotification;

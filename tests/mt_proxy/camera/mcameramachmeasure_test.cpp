@@ -286,9 +286,13 @@ TEST_F(CameraMeasurement, ProbesystemChangesAndScansWithoutProbesystem) {
     CreateFifo(8);
     StartScan(TimeSpan(5 * 0.02));
     Emit({1});
-    // Unloading makes the placeholder the current sensor: the scan ends with what it has.
+    EXPECT_FALSE(Poll());
+    // Unloading makes the placeholder the current sensor: the scan ends with what it has, and
+    // its FIFO is its own until then.
     ASSERT_EQ(Run(&Machine::NewMMachProbesystemUnloadCommand),
               "0000\tevent \"capabilities changed\"\r\n");
+    EXPECT_EQ(Run(&Machine::NewMMachImagefifoDeleteCommand, fifoName),
+              "0007\terror \"command already active\"\r\n");
     EXPECT_TRUE(PollToEnd());
     EXPECT_EQ(Text(), "0000\tevent \"measurement begin\"\r\n");
     EXPECT_EQ(Values(kTriggerCount), (std::vector<double>{1}));
