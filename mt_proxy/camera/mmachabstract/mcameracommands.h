@@ -35,6 +35,39 @@ using MCameraProbesystemLoadCommand = MCameraDoneCommand<MMachProbesystemLoadCom
 using MCameraProbesystemUnloadCommand = MCameraDoneCommand<MMachProbesystemUnloadCommand>;
 using MCameraImagefifoSelectCommand = MCameraDoneCommand<MMachImagefifoSelectCommand>;
 
+// "imagefifo create", "delete" and "reset" of a FIFO that a measurement writes into are
+// refused with error 19, and "create" and "reset" of one whose blocks readers still hold
+// with error 18 (the FIFO stays as it is); otherwise they do the framework's work. "delete"
+// deselects the FIFO only when it goes.
+class MCameraImagefifoCreateCommand : public MMachImagefifoCreateCommand {
+public:
+    MCameraImagefifoCreateCommand(MOutputChannel* out, MCameraMachAbstract* machine,
+                                  const std::string& name, uint64_t size, bool always64);
+    bool IsDone() override;
+
+private:
+    MCameraMachAbstract* camera;
+};
+
+class MCameraImagefifoDeleteCommand : public MMachImagefifoDeleteCommand {
+public:
+    MCameraImagefifoDeleteCommand(MOutputChannel* out, MCameraMachAbstract* machine,
+                                  const std::string& name);
+    bool IsDone() override;
+
+private:
+    MCameraMachAbstract* camera;
+};
+
+class MCameraImagefifoResetCommand : public MMachImagefifoResetCommand {
+public:
+    MCameraImagefifoResetCommand(MOutputChannel* out, MCameraMachAbstract* machine);
+    bool IsDone() override;
+
+private:
+    MCameraMachAbstract* camera;
+};
+
 // "get": the values of the requested axes at the first poll, NaN for unknown names.
 class MCameraGetCommand : public MMachGetCommand {
 public:

@@ -289,13 +289,7 @@ void MCameraMachAbstract::release_image_fifos() {
 // ---- Queries and tables ----
 
 void MCameraMachAbstract::PollAsyncErrors() {
-    if (!axesCallback.TakeCameraError())
-        return;
-    // Worth a line whatever the trace level: the client has to restart the camera.
-    MTRACE_ALWAYS("%s(): Camera error. Sending \"resync needed\" event",
-                  "MCameraMachAbstract::PollAsyncErrors");
-    if (channel != nullptr)
-        channel->Event(std::string("resync needed"));
+    send_resync_if_pending();
 }
 
 void MCameraMachAbstract::install_update_axes_callback() {

@@ -203,15 +203,23 @@ public:
     void install_update_axes_callback();
     // Stops the preview window and every preview memory, telling their clients "aborted".
     void stop_all_previews();
+    // A probesystem change ends the running measurement: its callback leaves the sensor that
+    // is about to stop being the current one, and the scan ends with the lines it has.
+    void end_measurement();
 
     // ---- Measurement ----
 
     // Registers the image callback for `images` measurand lines, into the active image FIFO
-    // when "imageindex" is among the scandata axes.
+    // when "imageindex" is among the scandata axes. Lines an earlier measurement left are
+    // dropped first; without a loaded probesystem nothing starts.
     bool StartCameraMeasurement(uint32_t images);
+    // Ends the measurement; true when there is none (a probesystem change ended it).
     bool StopCameraMeasurement();
+    // The number of the measurement started last (see MCameraMeasurement::Number).
+    uint64_t GetMeasurementNumber() const { return measurement.Number(); }
     // True once the measurement has ended: every line written, an error, or a camera that
-    // stopped delivering. Sends "resync needed" after a broken frame.
+    // stopped delivering. Sends "resync needed" after a broken frame, unless an earlier poll
+    // cycle did.
     bool IsCameraMeasurementDone();
     // The text of the measurement's error, null when there is none.
     const char* GetMeasurementError();
@@ -219,12 +227,21 @@ public:
     // The scandata axes' values of the next measurand line; false when there is none.
     bool ReadMeasurandLine(std::vector<double>& values);
     bool HasMeasurandLine();
+    // Reads every line left and frees the image blocks they name, in the FIFO the measurement
+    // wrote into; `caller` names who drops them in the trace.
+    void DropMeasurandLines(const char* caller);
+    // A measurement writes into the FIFO of that name (from its start until its command stops
+    // it), or lines naming its blocks are left.
+    bool IsMeasuringInto(const std::string& fifoName);
+    // What the FIFO commands refuse, with the error on `out` (true): any change while
+    // IsMeasuringInto (error 19); laying out the blocks anew (`relays`: reset, re-create)
+    // while a reader still holds one (error 18).
+    bool RefuseFifoChange(const std::string& fifoName, bool relays, MOutputChannel* out,
+                          const char* keyword);
     // The scandata axes: what a reported line carries.
     void ClearScandataAxes() { scandataAxes.clear(); }
     bool AddScandataAxis(const std::string& name);
     const std::vector<size_t>& GetScandataAxes() const { return scandataAxes; }
-    // Frees a block of the active image FIFO that no client will read.
-    bool ReleaseImageBlock(uint64_t number);
     // Time since the camera last delivered a frame (tests advance it).
     MCameraCallbackClock& GetCallbackClock() { return callbackClock; }
     // How long a starting preview waits for its first image (10 s; tests shorten it).
@@ -263,6 +280,10 @@ private:
     // channels, "lock", the time accuracy; event 1 on `reply` when channels disappeared or the
     // accuracy changed. `oldChannels` are the channel names before the change.
     void update_capabilities(MOutputChannel* reply, std::set<std::string> oldChannels);
+    // A measurand line: its scandata values (when `values`), its block number (when `block`).
+    bool read_measurand_line(std::vector<double>* values, double* block);
+    // "resync needed" on the machine's channel when a broken frame came since the last one.
+    void send_resync_if_pending();
     bool open_probe_database();
     bool read_tip_data(std::string& text);
     // The first sensor of class "Camera" or "ZF290", null when there is none.

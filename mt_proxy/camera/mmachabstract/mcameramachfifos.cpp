@@ -10,23 +10,27 @@
 
 #include <limits>
 
-MMachImagefifoCreateCommand* MCameraMachAbstract::NewMMachImagefifoCreateCommand(
-    MOutputChannel* out, const std::string& fifoName, uint64_t size) {
-    return new MMachImagefifoCreateCommand(out, this, fifoName, size, always64);
+MMachImagefifoCreateCommand*
+MCameraMachAbstract::NewMMachImagefifoCreateCommand(MOutputChannel* out,
+                                                    const std::string& fifoName, uint64_t size) {
+    return new MCameraImagefifoCreateCommand(out, this, fifoName, size, always64);
 }
 
+// The active FIFO is deselected when the command deletes it: not when a running measurement
+// keeps it.
 MMachImagefifoDeleteCommand*
 MCameraMachAbstract::NewMMachImagefifoDeleteCommand(MOutputChannel* out,
                                                     const std::string& fifoName) {
-    if (GetActiveImageFifo() != nullptr && activeImageFifoName == fifoName)
-        SetActiveImageFifo("");
-    return new MMachImagefifoDeleteCommand(out, this, fifoName);
+    return new MCameraImagefifoDeleteCommand(out, this, fifoName);
 }
 
-MMachImagefifoResetCommand* MCameraMachAbstract::NewMMachImagefifoResetCommand(MOutputChannel* out) {
-    return new MMachImagefifoResetCommand(out, this);
+MMachImagefifoResetCommand*
+MCameraMachAbstract::NewMMachImagefifoResetCommand(MOutputChannel* out) {
+    return new MCameraImagefifoResetCommand(out, this);
 }
 
+// A running measurement goes on writing into (and dropping lines from) the FIFO it started
+// with: a new selection is the next measurement's.
 MMachImagefifoSelectCommand*
 MCameraMachAbstract::NewMMachImagefifoSelectCommand(MOutputChannel* out,
                                                     const std::string& fifoName) {

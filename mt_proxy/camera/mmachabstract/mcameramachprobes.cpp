@@ -58,6 +58,7 @@ bool MCameraMachAbstract::set_active_probesystem(const std::string& probesystem,
     const char* const self = "MCameraMachAbstract::set_active_probesystem";
     const std::string geometry = "[Geometry]\nProbeType=" + probesystem + "\nx0=0\ny0=0\nz0=0\n";
     stop_all_previews();
+    end_measurement();
 
     std::set<std::string> oldChannels;
     CSensor* sensor = probeManager.GetSensor();

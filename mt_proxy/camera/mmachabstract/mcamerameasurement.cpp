@@ -17,6 +17,17 @@ namespace {
 // The host hears of new lines at most this often while images keep coming.
 constexpr double kNotifyInterval = 0.05;
 
+// Frame counters run from 1 to 2^32 - 1 and then start at 1 again: 0 marks broken frames.
+constexpr uint64_t kCounterRange = 0xFFFFFFFFull;
+
+// The lines one frame stands for when `expected` was due: the frames lost before it and its
+// own, counted across a wrap of the counter. A counter more than half the range ahead lies
+// behind instead, and gives one line for the expected counter.
+uint64_t LinesForFrame(uint32_t expected, uint32_t counter) {
+    const uint64_t ahead = (uint64_t{counter} + kCounterRange - expected) % kCounterRange;
+    return ahead < kCounterRange / 2 ? ahead + 1 : 1;
+}
+
 } // namespace
 
 MCameraMeasurement::~MCameraMeasurement() = default;
@@ -33,10 +44,10 @@ bool MCameraMeasurement::Start(CSensor* sensor, const Setup& newSetup) {
                     : 0;
     clock = 0.0;
     expectedCounter = 0;
-    resyncReported = false;
+    woken = false; // the first frame wakes the host, however soon it comes
+    ++startCount;
     error.store(kMeasurementOk);
     remaining.store(setup.images);
-    sinceNotification.Restart();
     callbackClock.Restart();
     const CImageReceiver receiver{&MCameraMeasurement::Callback, this};
     if (sensor == nullptr || !sensor->SetPropertyData(0, &receiver)) {
@@ -44,39 +55,39 @@ bool MCameraMeasurement::Start(CSensor* sensor, const Setup& newSetup) {
         MERRTRACE("StartCameraMeasurement(): failed to register callback");
         return false;
     }
-    registered = true;
+    registered = held = true;
     MTRACE(3, "StartCameraMeasurement(): camera measurement started");
     return true;
 }
 
 bool MCameraMeasurement::Stop(CSensor* sensor) {
+    held = false;
+    return Detach(sensor);
+}
+
+bool MCameraMeasurement::Detach(CSensor* sensor) {
+    if (!registered) {
+        remaining.store(0);
+        return true; // stopped already, by the machine or an earlier call
+    }
+    registered = false;
     const CImageReceiver receiver{&MCameraMeasurement::Callback, this};
-    if (sensor == nullptr || !sensor->SetPropertyData(1, &receiver)) {
+    const bool removed = sensor != nullptr && sensor->SetPropertyData(1, &receiver);
+    // Only now: a frame handled until the removal may still have counted down.
+    remaining.store(0);
+    if (!removed) {
         MERRTRACE("StopCameraMeasurement(): failed to unregister callbacks");
         return false;
     }
-    registered = false;
-    remaining.store(0);
     MTRACE(3, "StopCameraMeasurement(): camera measurement stopped");
     return true;
 }
 
 void MCameraMeasurement::Abandon(CSensor* sensor) {
-    if (!registered)
-        return;
     MErrTrace_BeginContext();
     Stop(sensor);
     MErrTrace_ClearContext();
     MErrTrace_EndContext();
-    registered = false;
-    remaining.store(0);
-}
-
-bool MCameraMeasurement::TakeResyncReport() {
-    if (resyncReported)
-        return false;
-    resyncReported = true;
-    return true;
 }
 
 const char* MCameraMeasurement::ErrorText(int32_t code) {
@@ -131,7 +142,7 @@ void MCameraMeasurement::OnFrame(const Vyx::CImgBuffer& image) {
         notify(); // every error at once
         return;
     }
-    if (sinceNotification.Elapsed() < kNotifyInterval && Remaining() > 0)
+    if (woken && sinceNotification.Elapsed() < kNotifyInterval && Remaining() > 0)
         return;
     notify();
 }
@@ -139,7 +150,8 @@ void MCameraMeasurement::OnFrame(const Vyx::CImgBuffer& image) {
 bool MCameraMeasurement::write_lines(const Vyx::CImgBuffer& image) {
     const double time = MCameraFrame_Time(image);
     const uint32_t counter = image.frameCounter;
-    for (;;) {
+    uint64_t lines = 0; // known once the expected counter is
+    for (uint64_t written = 0;;) {
         auto* line = static_cast<double*>(MMemLineFifo_GetWritePointer(setup.measurandFifo));
         if (line == nullptr) {
             MERRLOG("MeasurementCallback(): MMemLineFifo_GetWritePointer() failed");
@@ -155,6 +167,8 @@ bool MCameraMeasurement::write_lines(const Vyx::CImgBuffer& image) {
             SetError(image.pixels != nullptr ? kMeasurementInvalidImage : kMeasurementCameraError);
             return false;
         }
+        if (lines == 0)
+            lines = LinesForFrame(expectedCounter, counter);
         if (setup.temperature != kNoColumn)
             line[setup.temperature] = MCameraFrame_Temperature(image);
         size_t block = 0;
@@ -180,13 +194,9 @@ bool MCameraMeasurement::write_lines(const Vyx::CImgBuffer& image) {
         uint32_t left = Remaining();
         if (left > 0)
             remaining.store(--left, std::memory_order_release);
-        if (++expectedCounter == 0) {
-            // Counters skip 0, which marks broken frames. The frame that wrapped the counter
-            // was the last one it can stand for: no lines to fill in after it.
+        if (++expectedCounter == 0)
             expectedCounter = 1;
-            return true;
-        }
-        if (expectedCounter > counter || left == 0)
+        if (++written == lines || left == 0)
             return true;
     }
 }
@@ -219,5 +229,6 @@ size_t MCameraMeasurement::store_image(const Vyx::CImgBuffer& image) {
 void MCameraMeasurement::notify() {
     if (notifier != nullptr)
         notifier->WakeUp();
+    woken = true;
     sinceNotification.Restart();
 }

@@ -58,18 +58,26 @@ public:
     // Takes the setup and registers the callback at `sensor`; false (and nothing registered)
     // when the sensor refuses it or a measurement is running.
     bool Start(CSensor* sensor, const Setup& setup);
-    // Removes the callback from `sensor` and ends the measurement.
+    // Removes the callback from `sensor`, the sensor it was registered at, and ends the
+    // measurement. Afterwards the measurement is never registered, so that the next Start
+    // works even when the removal failed (a callback the sensor does not have is not called).
     bool Stop(CSensor* sensor);
-    // Takes the callback away wherever it is registered (the machine is closing).
+    // Stop, but the measurement stays held (IsHeld) until Stop: its command has not seen the
+    // end yet and may still hand out its lines.
+    bool Detach(CSensor* sensor);
+    // Stop without a word to the error trace (the machine is closing).
     void Abandon(CSensor* sensor);
     bool IsRegistered() const { return registered; }
+    bool IsHeld() const { return held; }
+    // Counts the measurements started: a command's measurement is the current one while the
+    // number it got at its start is still this one.
+    uint64_t Number() const { return startCount; }
 
     int32_t Error() const { return error.load(std::memory_order_acquire); }
     void SetError(int32_t code) { error.store(code, std::memory_order_release); }
     uint32_t Remaining() const { return remaining.load(std::memory_order_acquire); }
+    // The image FIFO of the last measurement (null, null when it kept no images).
     const Setup& GetSetup() const { return setup; }
-    // "resync needed" goes out once per broken frame: true the first time it is asked.
-    bool TakeResyncReport();
 
     // The text of a measurement error code, null for 0.
     static const char* ErrorText(int32_t code);
@@ -97,7 +105,9 @@ private:
     uint32_t expectedCounter = 0;
     std::atomic<int32_t> error{kMeasurementOk};
     std::atomic<uint32_t> remaining{0};
-    bool resyncReported = false;
     bool registered = false;
+    bool held = false; // from Start to Stop
+    uint64_t startCount = 0;
+    bool woken = false; // the host heard of this measurement's lines at least once
     MStopwatch sinceNotification;
 };

@@ -7,7 +7,6 @@
 #include "platform/trace/merrtrace.h"
 #include "platform/trace/mtrace.h"
 
-#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -15,9 +14,9 @@ namespace {
 constexpr int32_t kInvalidArgument = 3;
 constexpr int32_t kInvalidAxis = 4;
 constexpr int32_t kInternalError = 16;
+constexpr int32_t kProbesystemNotLoaded = 22;
 constexpr int32_t kNoContact = 42;
 constexpr int32_t kMeasurementBegin = 3;
-constexpr double kTwoTo64 = 18446744073709551616.0;
 
 // The "time" target of a scan request; null (with error 4 written) for any other request.
 const MMachScanTarget* TimeTarget(const MMachScanRequest& request, MOutputChannel* out,
@@ -35,12 +34,22 @@ double TimeAccuracy(MCameraMachAbstract* machine) {
     return time != nullptr ? time->accuracy : 0.0;
 }
 
-// A start refused because of a measurement error (a block too small for the image) reports
-// that error's text; any other failed start is an internal error.
+// Without a probesystem there is no camera to measure with: error 22.
+bool ProbesystemLoaded(MCameraMachAbstract* machine, MOutputChannel* out, const char* keyword) {
+    if (machine->HasActiveProbesystem())
+        return true;
+    MERRTRACE("IsDone() [%s]: no probesystem loaded", keyword);
+    out->Error(kProbesystemNotLoaded);
+    return false;
+}
+
+// A start refused because of a measurement error (a block too small for the image) has no
+// error line of its own: the error log (which the server passes on) says why. Any other
+// failed start is an internal error.
 void ReportFailedStart(MCameraMachAbstract* machine, MOutputChannel* out, const char* keyword) {
     MERRTRACE("IsDone() [%s]: StartMeasurement() failed", keyword);
     if (const char* error = machine->GetMeasurementError())
-        out->Error(std::string(error));
+        MERRTRACE("IsDone() [%s]: %s", keyword, error);
     else
         out->Error(kInternalError);
 }
@@ -83,6 +92,8 @@ bool MCameraScanCommand::start() {
         out->Error(kInvalidArgument);
         return false;
     }
+    if (!ProbesystemLoaded(machine, out, GetName()))
+        return false;
     // A span of exactly n frame periods is n images, whatever the rounding of the times.
     const double frames = std::floor(span / accuracy + 1e-9);
     const uint32_t images = frames >= 4294967295.0 ? 4294967295u : static_cast<uint32_t>(frames);
@@ -92,7 +103,12 @@ bool MCameraScanCommand::start() {
     }
     MTRACE(4, "IsDone() [%s]: camara started", GetName());
     started = true;
+    measurementNumber = machine->GetMeasurementNumber();
     return true;
+}
+
+bool MCameraScanCommand::owns_measurement() const {
+    return started && machine->GetMeasurementNumber() == measurementNumber;
 }
 
 bool MCameraScanCommand::IsDone() {
@@ -102,6 +118,10 @@ bool MCameraScanCommand::IsDone() {
     if (!started && !start()) {
         done = true;
         context.DumpToMErrLog(__LINE__, "IsDone() [%s] failed", GetName());
+        return true;
+    }
+    if (!owns_measurement()) { // another command's measurement runs since ours ended
+        done = true;
         return true;
     }
     if (!measurementBeginSent && machine->HasMeasurandLine()) {
@@ -131,37 +151,27 @@ bool MCameraScanCommand::IsDone() {
 void MCameraScanCommand::Abort() {
     if (done)
         return;
-    if (started && !machine->StopCameraMeasurement()) {
-        MERRTRACE("IsDone() [%s]: StopCameraMeasurement() failed", GetName());
-        out->Error(kInternalError);
-    }
-    // Where a line carries its image's block number, if it does.
-    const std::vector<size_t>& scandata = machine->GetScandataAxes();
-    const MMachAxis* imageIndex = machine->FindAxis("imageindex");
-    ptrdiff_t position = -1;
-    if (imageIndex != nullptr && machine->GetActiveImageFifo() != nullptr) {
-        auto it = std::find(scandata.begin(), scandata.end(), imageIndex->index);
-        if (it != scandata.end())
-            position = it - scandata.begin();
-    }
-    std::vector<double> values;
-    while (machine->ReadMeasurandLine(values)) {
-        if (position < 0 || static_cast<size_t>(position) >= values.size())
-            continue;
-        const double block = values[static_cast<size_t>(position)];
-        if (!(block >= 1.0 && block < kTwoTo64))
-            continue; // the line stands for a frame without an image
-        const uint64_t number = static_cast<uint64_t>(block);
-        machine->ReleaseImageBlock(number);
-        MTRACE(5, "%s(): dropping unreachable image %llu", "MCameraScanCommand::Abort",
-               static_cast<unsigned long long>(number));
+    // Lines in the FIFO are this scan's only while its measurement is the machine's.
+    if (owns_measurement()) {
+        if (!machine->StopCameraMeasurement()) {
+            MERRTRACE("IsDone() [%s]: StopCameraMeasurement() failed", GetName());
+            out->Error(kInternalError);
+        }
+        machine->DropMeasurandLines("MCameraScanCommand::Abort");
     }
     done = true;
     MTRACE(4, "IsDone() [%s]: camara aborted", GetName());
 }
 
 bool MCameraScanCommand::ReadNextLine(std::vector<double>& values) {
-    return machine->ReadMeasurandLine(values);
+    // The server may drain lines between polls that saw none: the event goes with the first.
+    if (done || !owns_measurement() || !machine->ReadMeasurandLine(values))
+        return false;
+    if (!measurementBeginSent) {
+        out->Event(kMeasurementBegin);
+        measurementBeginSent = true;
+    }
+    return true;
 }
 
 // ---- scanpoint ----
@@ -185,6 +195,8 @@ bool MCameraScanpointCommand::start() {
             return false;
         }
     }
+    if (!ProbesystemLoaded(machine, out, GetName()))
+        return false;
     if (!machine->StartCameraMeasurement(1)) {
         ReportFailedStart(machine, out, GetName());
         return false;
@@ -192,7 +204,12 @@ bool MCameraScanpointCommand::start() {
     out->Event(kMeasurementBegin);
     MTRACE(4, "IsDone() [%s]: camara started", GetName());
     started = true;
+    measurementNumber = machine->GetMeasurementNumber();
     return true;
+}
+
+bool MCameraScanpointCommand::owns_measurement() const {
+    return started && machine->GetMeasurementNumber() == measurementNumber;
 }
 
 bool MCameraScanpointCommand::IsDone() {
@@ -202,6 +219,10 @@ bool MCameraScanpointCommand::IsDone() {
     if (!started && !start()) {
         done = true;
         context.DumpToMErrLog(__LINE__, "IsDone() [%s] failed", GetName());
+        return true;
+    }
+    if (!owns_measurement()) {
+        done = true;
         return true;
     }
     bool timedOut = false;
@@ -227,17 +248,21 @@ bool MCameraScanpointCommand::IsDone() {
 }
 
 void MCameraScanpointCommand::Abort() {
-    if (done || !started || stopped)
+    if (!owns_measurement() || stopped)
         return;
-    if (!machine->StopCameraMeasurement()) {
-        MERRTRACE("Abort() [%s]: StopCameraMeasurement() failed", GetName());
-        out->Error(kInternalError);
+    if (!done) {
+        if (!machine->StopCameraMeasurement()) {
+            MERRTRACE("Abort() [%s]: StopCameraMeasurement() failed", GetName());
+            out->Error(kInternalError);
+        }
+        MTRACE(4, "IsDone() [%s]: camara aborted", GetName());
     }
     // Not done: a later poll still reports how the measurement ended, without stopping twice.
+    // The image may have come since the last poll: nobody takes its line now.
     stopped = true;
-    MTRACE(4, "IsDone() [%s]: camara aborted", GetName());
+    machine->DropMeasurandLines("MCameraScanpointCommand::Abort");
 }
 
 bool MCameraScanpointCommand::ReadNextLine(std::vector<double>& values) {
-    return machine->ReadMeasurandLine(values);
+    return !stopped && owns_measurement() && machine->ReadMeasurandLine(values);
 }

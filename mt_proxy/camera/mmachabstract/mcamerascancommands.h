@@ -35,15 +35,19 @@ public:
     bool IsDone() override;
     // Stops the measurement, drops the lines not yet read and frees their images.
     void Abort() override;
+    // "measurement begin" goes out before the first line, whichever call sees it first.
     bool ReadNextLine(std::vector<double>& values) override;
 
 private:
     bool start();
+    // The machine's measurement is still the one this command started.
+    bool owns_measurement() const;
 
     bool started = false;
     bool done = false;
     bool measurementBeginSent = false;
     MCameraMachAbstract* machine;
+    uint64_t measurementNumber = 0;
 };
 
 class MCameraScanpointCommand : public MMachScanpointCommand {
@@ -54,15 +58,18 @@ public:
     ~MCameraScanpointCommand() override;
     // One image before the end time, or error 42.
     bool IsDone() override;
+    // Stops the measurement and drops its line if the server has not taken it.
     void Abort() override;
     bool ReadNextLine(std::vector<double>& values) override;
 
 private:
     bool start();
+    bool owns_measurement() const;
 
     MCameraMachAbstract* machine;
     bool done = false;
     bool started = false;
     bool stopped = false; // by Abort
     double endTime = 0.0;
+    uint64_t measurementNumber = 0;
 };
