@@ -3,15 +3,35 @@
 
 #include "mt_proxy/camera/mmachabstract/mcameramachabstract.h"
 
+#include "lintel/server/commands/moutputchannel.h"
 #include "msl/mutil/minidata.h"
 #include "mt_proxy/camera/mmachabstract/mcameracommands.h"
+#include "platform/trace/merrlog.h"
 #include "platform/trace/merrtrace.h"
 #include "platform/trace/mtrace.h"
 
 #include <limits>
 
-MMachImagefifoCreateCommand* MCameraMachAbstract::NewMMachImagefifoCreateCommand(
-    MOutputChannel* out, const std::string& fifoName, uint64_t size) {
+namespace {
+
+constexpr int32_t kCommandAlreadyActive = 19;
+
+} // namespace
+
+MMachImagefifoCreateCommand*
+MCameraMachAbstract::NewMMachImagefifoCreateCommand(MOutputChannel* out,
+                                                    const std::string& fifoName, uint64_t size) {
+    // Creating again replaces the FIFO's segment, which the camera thread must not lose
+    // while it writes into it.
+    const MMachImagefifo* fifo = FindImageFifo(fifoName);
+    const MCameraMeasurement::Setup& target = measurement.GetSetup();
+    if (fifo != nullptr && measurement.IsRegistered() &&
+        ((fifo->ringBuffer64 != nullptr && fifo->ringBuffer64 == target.ringBuffer64) ||
+         (fifo->ringBuffer32 != nullptr && fifo->ringBuffer32 == target.ringBuffer32))) {
+        MERRLOG("NewMMachImagefifoCreateCommand(): a measurement writes into %s", fifoName.c_str());
+        out->Error(kCommandAlreadyActive);
+        return nullptr;
+    }
     return new MMachImagefifoCreateCommand(out, this, fifoName, size, always64);
 }
 
@@ -23,7 +43,8 @@ MCameraMachAbstract::NewMMachImagefifoDeleteCommand(MOutputChannel* out,
     return new MMachImagefifoDeleteCommand(out, this, fifoName);
 }
 
-MMachImagefifoResetCommand* MCameraMachAbstract::NewMMachImagefifoResetCommand(MOutputChannel* out) {
+MMachImagefifoResetCommand*
+MCameraMachAbstract::NewMMachImagefifoResetCommand(MOutputChannel* out) {
     return new MMachImagefifoResetCommand(out, this);
 }
 
@@ -52,7 +73,8 @@ bool MCameraMachAbstract::get_image_info(const std::string& probesystem, MCamera
         return false;
     }
     if (!hardware.HasSection("Camera")) {
-        MERRTRACE("get_image_info(): section \"Camera\" not found. Is current probesystem a camera?");
+        MERRTRACE(
+            "get_image_info(): section \"Camera\" not found. Is current probesystem a camera?");
         return false;
     }
     MCameraImageInfo read;
@@ -63,7 +85,8 @@ bool MCameraMachAbstract::get_image_info(const std::string& probesystem, MCamera
     } entries[] = {
         {"mem_bpp", read.memBytesPerPixel,
          "get_image_info(): entry \"mem_bpp\" [Camera] does not exist"},
-        {"clipsize_x", read.clipWidth, "get_image_info(): entry clipsize_x [Camera] does not exist"},
+        {"clipsize_x", read.clipWidth,
+         "get_image_info(): entry clipsize_x [Camera] does not exist"},
         {"clipsize_y", read.clipHeight,
          "get_image_info(): entry clipsize_y [Camera] does not exist"},
         {"clip_x", read.clipX, "get_image_info(): entry clip_x [Camera] does not exist"},
@@ -127,7 +150,8 @@ MMachProbesystemType MCameraMachAbstract::GetActiveProbesystemType() {
     }
     std::string text;
     if (!probeManager.GetHardwareData(text)) {
-        MERRTRACE("%s(): GetHardwareData() failed", "MCameraMachAbstract::GetActiveProbesystemType");
+        MERRTRACE("%s(): GetHardwareData() failed",
+                  "MCameraMachAbstract::GetActiveProbesystemType");
         return type;
     }
     MIniData hardware;

@@ -10,8 +10,16 @@
 #include "tests/support/rawsegment.h"
 #include "tests/support/testsupport.h"
 
+#include <chrono>
 #include <map>
 #include <sstream>
+#include <thread>
+
+#if !defined(_WIN32)
+#include <sched.h>
+#include <sys/mount.h>
+#include <unistd.h>
+#endif
 
 using namespace machinetest;
 
@@ -71,10 +79,17 @@ TEST_F(CameraMachineImagefifo, CommandsRepliesRecordsAndSegments) {
     EXPECT_FALSE(SegmentExists(a));
     LoadCamera();
 
-    // Variants: the 64-bit layout above 2^31 - 1 bytes, the 32-bit one up to it.
+    // Variants: the 64-bit layout above 2^31 - 1 bytes (or when asked for), the 32-bit one up
+    // to it. (A FIFO's pages are reserved: the sizes are not tried out.)
+    EXPECT_TRUE(MMachImagefifo::Is64Bit(2147483648ull, false));
+    EXPECT_FALSE(MMachImagefifo::Is64Bit(2147483647ull, false));
+    EXPECT_TRUE(MMachImagefifo::Is64Bit(100, true));
     EXPECT_EQ(Create(a, 4 << 20), "");
-    EXPECT_EQ(Create(b, 2147483648ull), "");
-    EXPECT_EQ(Create(c, 2147483647ull), "");
+    MOutputChannel out(7);
+    EXPECT_EQ(Finish(new MMachImagefifoCreateCommand(&out, &m, b, 8 << 20, true), out), "");
+    EXPECT_TRUE(m.FindImageFifo(b)->ringBuffer64 != nullptr);
+    EXPECT_EQ(Slots(b), ((8 << 20) - 71) / (kSlot + 8));
+    EXPECT_EQ(Create(c, 4 << 20), "");
     const MMachImagefifo* fifo = m.FindImageFifo(a);
     ASSERT_NE(fifo, nullptr);
     EXPECT_TRUE(fifo->ringBuffer32 != nullptr && fifo->ringBuffer64 == nullptr);
@@ -82,9 +97,6 @@ TEST_F(CameraMachineImagefifo, CommandsRepliesRecordsAndSegments) {
     EXPECT_EQ(fifo->imageInfo.height, 1024u);
     EXPECT_EQ(fifo->imageInfo.bytesPerPixel, 1u);
     EXPECT_EQ(Slots(a), 3u);
-    EXPECT_TRUE(m.FindImageFifo(b)->ringBuffer64 != nullptr);
-    EXPECT_EQ(Slots(b), (2147483648ull - 71 - 8) / (kSlot + 8));
-    EXPECT_TRUE(m.FindImageFifo(c)->ringBuffer32 != nullptr);
 
     // Too small by one byte for a single block: error 49, no record, no segment left.
     EXPECT_EQ(Create(d, 35 + kSlot + 4 - 1), "0007\terror \"shared memory too small\"\r\n");
@@ -141,23 +153,146 @@ TEST_F(CameraMachineImagefifo, AnotherProcessSeesTheFifo) {
     EXPECT_EQ(info.at("variant"), "32");
 }
 
-TEST_F(CameraMachineImagefifo, SegmentMadeLargerElsewhereGivesMoreBlocks) {
-    // Another process made the segment, larger than the client asks for.
-    vyx::test::RawSegment made("vyxfifo", 8 << 20);
-    ASSERT_NE(made.bytes, nullptr);
-    const std::string& a = made.name;
+// A second module in a process of its own, as a second server would run it: it asks for the
+// first one's live FIFO when told.
+VYX_TEST_CHILD(SecondMachineCreatesFifo) {
+    vyx::test::Pipe go(args.at(1));
+    vyx::test::TempDir dir;
+    MOutputChannel channel(0), out(7);
+    machinetest::CountingNotifier notifier;
+    MCameraMachAbstract second("camera", dir.Path(), &channel, &notifier);
+    char turn = 0;
+    if (!second.Open() || !go.Receive(&turn))
+        return 1;
+    Finish(second.NewMMachProbesystemDefineCommand(&out, "Camera:1"), out);
+    Finish(second.NewMMachProbesystemLoadCommand(&out, "Camera:1", 1), out);
+    const std::string reply =
+        Finish(second.NewMMachImagefifoCreateCommand(&out, args.at(0), 2 << 20), out);
+    second.Close();
+    return reply == "0007\terror \"can't access shared memory\"\r\n" ? 0 : 2;
+}
+
+// A process that made a segment of its own layout and died (the parent kills it).
+VYX_TEST_CHILD(LeaveSegmentBehind) {
+    vyx::test::Pipe made(args.at(1));
+    void* segment = MSharedMem_Create(args.at(0).c_str(), 8 << 20);
+    if (segment == nullptr || !MMemBlockRingBuffer32_Create(segment, 80, 100000) || !made.Send('m'))
+        return 1;
+    for (;;)
+        std::this_thread::sleep_for(std::chrono::hours(1));
+}
+
+TEST_F(CameraMachineImagefifo, SegmentsNotMadeForTheFifoAreNeverAdopted) {
+    // Children first: the machine's threads must not be forked.
+    vyx::test::Pipe go, made;
+    vyx::test::ChildProcess second("SecondMachineCreatesFifo", {a, go.Token()});
+    vyx::test::ChildProcess crashed("LeaveSegmentBehind", {b, made.Token()});
+    char turn = 0;
+    ASSERT_TRUE(made.Receive(&turn));
+    ASSERT_TRUE(crashed.Kill());
     OpenMachine();
     LoadCamera();
-    vyx::trace::TraceCapture capture;
-    EXPECT_EQ(Create(a, 2 << 20), "");
-    EXPECT_EQ(Slots(a), 6u);
-    EXPECT_EQ(capture.CountTrace("initialised with 8388608 total size, 6 slots, 1310720 slot size"),
-              1)
-        << capture.Dump();
-    // The same name again replaces the record and keeps one link.
-    EXPECT_EQ(Create(a, 2 << 20), "");
-    void* view = machine->FindImageFifo(a)->ringBuffer32;
-    EXPECT_EQ(Delete(a), "");
-    EXPECT_EQ(MSharedMem_GetSize(view), static_cast<size_t>(-1)) << "the machine kept a link";
-    EXPECT_TRUE(SegmentExists(a)); // the name belongs to the process that made it
+    ASSERT_EQ(Create(a, 4 << 20), "");
+    ASSERT_TRUE(go.Send('g'));
+    EXPECT_EQ(second.Wait(), 0) << "1: no machine, 2: the second one took the FIFO";
+    EXPECT_EQ(VyxshmInfo(a).at("blocks"), "3") << "the first one's header was rewritten";
+
+    // The dead process's segment gives way to one of the asked-for size and layout.
+    EXPECT_EQ(Create(b, 2 << 20), "");
+    EXPECT_EQ(Slots(b), 1u);
+    EXPECT_EQ(MSharedMem_GetSize(machine->FindImageFifo(b)->ringBuffer32), size_t{2} << 20);
+
+    // A preview memory never writes its pixels into a FIFO, nor a FIFO into another segment
+    // this process has.
+    MOutputChannel preview(8);
+    EXPECT_FALSE(machine->StartPreviewMemory(&preview, 0, a, "Camera:1"));
+    EXPECT_EQ(Take(preview), "0008\terror \"shared memory failure\"\r\n");
+    EXPECT_EQ(VyxshmInfo(a).at("variant"), "32");
+    vyx::test::RawSegment other("vyxfifo", 8 << 20);
+    ASSERT_NE(other.bytes, nullptr);
+    EXPECT_EQ(Create(other.name, 4 << 20), "0007\terror \"can't access shared memory\"\r\n");
+    EXPECT_EQ(other.Get<uint8_t>(0), 0);
 }
+
+TEST_F(CameraMachineImagefifo, CreatingAgainReplacesTheFifoOrLeavesItAsItWas) {
+    OpenMachine();
+    LoadCamera();
+    ASSERT_EQ(Create(a, 4 << 20), "");
+    ASSERT_EQ(Select(a), "");
+    // Refused before anything is touched: the FIFO stays, listed and active.
+    EXPECT_EQ(Create(a, 100), "0007\terror \"shared memory too small\"\r\n");
+    ASSERT_NE(machine->GetActiveImageFifo(), nullptr);
+    EXPECT_EQ(VyxshmInfo(a).at("active"), "1");
+    EXPECT_EQ(Create(a, 8 << 20), "");
+    EXPECT_EQ(Slots(a), 6u);
+    EXPECT_EQ(machine->GetActiveImageFifo(), machine->FindImageFifo(a));
+
+    // Not while a measurement writes into it.
+    ASSERT_EQ(Run(&Machine::NewMMachScandataCommand, {"imageindex"}), "");
+    MMachScanRequest request;
+    request.axes["time"] = MMachScanTarget{100.0, 1};
+    MOutputChannel out(9);
+    std::unique_ptr<MMachScanCommand> scan(machine->NewMMachScanCommand(&out, request));
+    ASSERT_FALSE(scan->IsDone());
+    EXPECT_EQ(Create(a, 4 << 20), "0007\terror \"command already active\"\r\n");
+    EXPECT_EQ(Slots(a), 6u);
+    scan->Abort();
+    while (!scan->IsDone()) {
+    }
+}
+
+#if !defined(_WIN32)
+// A /dev/shm of 8 MiB that no other test shares, in a mount namespace of this child's own.
+// (Windows commits a section's memory when it is made: nothing to provoke there.)
+bool MountSmallSharedMemory() {
+    if (unshare(CLONE_NEWNS) != 0) {
+        const std::string uid = std::to_string(getuid()), gid = std::to_string(getgid());
+        if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0 ||
+            !vyx::test::WriteFileBytes("/proc/self/setgroups", "deny") ||
+            !vyx::test::WriteFileBytes("/proc/self/uid_map", "0 " + uid + " 1") ||
+            !vyx::test::WriteFileBytes("/proc/self/gid_map", "0 " + gid + " 1"))
+            return false;
+    }
+    // Private first, so that the mount never reaches anyone else's /dev/shm.
+    return mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+           mount("tmpfs", "/dev/shm", "tmpfs", 0, "size=8m") == 0;
+}
+
+VYX_TEST_CHILD(RunOutOfSharedMemory) {
+    if (!MountSmallSharedMemory())
+        return 77;
+    vyx::test::TempDir dir;
+    MOutputChannel channel(0), out(7);
+    machinetest::CountingNotifier notifier;
+    MCameraMachAbstract machine("camera", dir.Path(), &channel, &notifier);
+    if (!machine.Open())
+        return 1;
+    Finish(machine.NewMMachProbesystemDefineCommand(&out, "Camera:1"), out);
+    Finish(machine.NewMMachProbesystemLoadCommand(&out, "Camera:1", 1), out);
+    auto create = [&](const char* name, uint64_t size) {
+        return Finish(machine.NewMMachImagefifoCreateCommand(&out, name, size), out);
+    };
+    const std::string noRoom = "0007\terror \"can't access shared memory\"\r\n";
+    if (create("fifo_a", 7 << 20) != "")
+        return 2;
+    if (create("fifo_b", 4 << 20) != noRoom)
+        return 3; // accepted: its writes would have died of SIGBUS
+    MOutputChannel preview(8);
+    if (machine.StartPreviewMemory(&preview, 0, "preview", "Camera:1") ||
+        Take(preview) != "0008\terror \"shared memory failure\"\r\n")
+        return 4;
+    if (Finish(machine.NewMMachImagefifoDeleteCommand(&out, "fifo_a"), out) != "" ||
+        create("fifo_b", 4 << 20) != "")
+        return 5;
+    machine.Close();
+    return 0;
+}
+
+TEST(CameraMachineImagefifoMemory, FullSharedMemoryIsTheCreatorsErrorNeverAFaultLater) {
+    vyx::test::ChildProcess child("RunOutOfSharedMemory", {});
+    const int status = child.Wait();
+    if (status == 77)
+        GTEST_SKIP() << "no mount namespace for a /dev/shm of our own";
+    EXPECT_EQ(status, 0) << "the step that went wrong";
+}
+#endif
