@@ -115,9 +115,8 @@ bool CheckArguments(const char* operation, const char* name, size_t size) {
 // left behind would otherwise block its name for good, and its old layout must not be taken
 // for a new one. `users` tells who has a live one.
 int CreateReplacingStale(const char* name, size_t size, os::Handle* handle, std::string* users) {
-    int error = 0;
     for (int attempt = 0; attempt < 3; ++attempt) {
-        error = os::CreateObject(name, size, handle);
+        int error = os::CreateObject(name, size, handle);
         if (!os::AlreadyExists(error))
             return error;
         os::Handle existing = os::kNoHandle;
@@ -129,7 +128,7 @@ int CreateReplacingStale(const char* name, size_t size, os::Handle* handle, std:
         error = os::ObjectUsers(existing, users);
         if (error == 0 && users->empty()) {
             error = os::RemoveStaleName(name, existing);
-            MTRACE(2, "MSharedMem_Create(): stale segment \"%.40s\" replaced", name);
+            MTRACE(2, "MSharedMem_Create(): stale segment \"%.40s\" removed", name);
         }
         os::CloseObject(existing);
         if (error != 0)
@@ -137,7 +136,7 @@ int CreateReplacingStale(const char* name, size_t size, os::Handle* handle, std:
         if (!users->empty())
             return os::AlreadyExistsError();
     }
-    return error;
+    return os::AlreadyExistsError(); // others keep making it anew
 }
 
 // The name of a segment goes with the last link of the process that created it.
