@@ -83,7 +83,11 @@ class Host:
     """lintelhost on a fresh directory, with the simulated camera configured for the demo."""
 
     def __init__(self, args):
-        self.directory = tempfile.mkdtemp(prefix="vyxdemo.")
+        # Alone in a folder of its own: a new camera folder is seeded from the installations
+        # beside the host's.
+        self.root = tempfile.mkdtemp(prefix="vyxdemo.")
+        self.directory = os.path.join(self.root, "host")
+        os.mkdir(self.directory)
         ini = os.path.join(self.directory, "simcamera.ini")
         with open(ini, "w") as f:
             if args.replay:
@@ -124,7 +128,7 @@ class Host:
             self.process.kill()
             self.process.wait()
         self.stderr.close()
-        shutil.rmtree(self.directory, ignore_errors=True)
+        shutil.rmtree(self.root, ignore_errors=True)
 
 
 def expect(reply, what):

@@ -49,6 +49,8 @@ public:
     // replacing cache and active pair. On failure the database is left closed and empty, so
     // that no later save can overwrite the file with half of its contents.
     bool Open(const std::string& file);
+    // Lets the files go: empty again, nothing can be changed before the next Open.
+    void Close() { close_all(); }
     // The tip's component data as INI text; for 0/0 the default data, read from no file.
     bool GetComponentData(std::string& text, uint32_t probe, uint32_t tip);
     // Stores new component data for an existing tip; a document whose "GENERAL" section has

@@ -1,6 +1,7 @@
 #include "csensor/probedb/mtessorprobesystemdb.h"
 
 #include "csensor/probedb/minidatarollback.h"
+#include "csensor/probedb/mtessorprobedb.h"
 #include "msl/mfileio/mfastfile.h"
 #include "msl/mfileio/mfileops.h"
 #include "msl/mstreams/stlbase64.h"
@@ -8,6 +9,7 @@
 #include "platform/trace/merrtrace.h"
 #include "platform/trace/mtrace.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <utility>
@@ -258,6 +260,10 @@ bool MTessorProbesystemDB::init_probesystems_list() {
 bool MTessorProbesystemDB::Open() {
     static const char* const kOpen = "MTessorProbesystemDB::Open";
     close_all();
+    // Every database of the machine is saved through temporary files in this folder; those of
+    // a process that died in the middle of a save would pile up.
+    if (const int removed = MFastFile_RemoveStaleTemporaries(m_configDir))
+        MTRACE(3, "%s(): removed %d temporary files of unfinished saves", kOpen, removed);
     const std::string dbPath = path_of(m_fileName);
     if (!m_inidata.Open(dbPath)) {
         MERRTRACE("MTessorProbesystemDB::Open(): inidata.Open(\"%.50s\") failed", dbPath.c_str());
@@ -470,6 +476,35 @@ bool MTessorProbesystemDB::create_probe_ini_file(const std::string& name, uint32
     return true;
 }
 
+std::string MTessorProbesystemDB::find_collision(const std::string& name, uint32_t id) const {
+    // File names are compared as Windows does, whatever this system does: a configuration
+    // folder moves between machines in backups.
+    auto folded = [](std::string text) {
+        std::transform(text.begin(), text.end(), text.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        return text;
+    };
+    const std::string section = make_section_name(name, id);
+    const std::string file = folded(make_probe_ini_name(name, id));
+    const std::string companion = folded(MTessorProbeDB::MakeVolatileFileName(file));
+    for (const auto& [otherName, data] : m_probesystems)
+        for (const auto& other : data.Ids()) {
+            if (otherName == name && other.first == id)
+                continue;
+            const std::string otherFile = folded(make_probe_ini_name(otherName, other.first));
+            std::string shared;
+            if (make_section_name(otherName, other.first) == section)
+                shared = "section " + section;
+            else if (otherFile == file || otherFile == companion ||
+                     folded(MTessorProbeDB::MakeVolatileFileName(otherFile)) == file)
+                shared = "file " + otherFile;
+            if (!shared.empty())
+                return stl_string_format("%s with \"%s\" %u", shared.c_str(), otherName.c_str(),
+                                         other.first);
+        }
+    return std::string();
+}
+
 bool MTessorProbesystemDB::DefineProbesystem(const ProbesystemRecord& record) {
     static const char* const kDefine = "MTessorProbesystemDB::DefineProbesystem";
     if (IsProbesystemIdDefined(record.name, record.id)) {
@@ -481,6 +516,20 @@ bool MTessorProbesystemDB::DefineProbesystem(const ProbesystemRecord& record) {
     // it. The empty name means "no probesystem".
     if (record.name.empty() || record.name.find_first_of("/\\") != std::string::npos) {
         MERRTRACE("%s(): illegal probesystem name \"%.40s\"", kDefine, record.name.c_str());
+        return false;
+    }
+    // It is also a section name and a word of replies.
+    if (const char* problem = stl_name_problem(record.name)) {
+        MERRTRACE("%s(): illegal probesystem name \"%.40s\": %s", kDefine,
+                  stl_escape_name(record.name).c_str(), problem);
+        return false;
+    }
+    // Two probesystems in one file or section would share their probes, and deleting one
+    // would delete the other's.
+    const std::string collision = find_collision(record.name, record.id);
+    if (!collision.empty()) {
+        MERRTRACE("%s(): probesystem \"%s\" %u would share its %s", kDefine, record.name.c_str(),
+                  record.id, collision.c_str());
         return false;
     }
     if (!def_id_in_mem(m_probesystems, record)) {

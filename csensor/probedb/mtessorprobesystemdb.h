@@ -58,8 +58,9 @@ public:
 
     // --- added operations ---
     // Loads both files, the list and the active pair (an active pair that is no longer
-    // defined is dropped). On failure the database is left closed and empty, so no later save
-    // can overwrite a file that did not load.
+    // defined is dropped), after removing what saves of a process that died left in the
+    // folder (MFastFile_RemoveStaleTemporaries). On failure the database is left closed and empty,
+    // so no later save can overwrite a file that did not load.
     virtual bool Open();
     virtual bool UnloadProbesystem();
     // Enters the names of a list in which every name is followed by one blank ("A B "),
@@ -107,6 +108,9 @@ private:
     static std::string generate_probesystem_data(const ProbesystemRecord& record);
     bool init_probesystems_list();
     bool def_id_in_ini(const ProbesystemRecord& record);
+    // What of another probesystem's (its section, its probe file or that file's volatile
+    // companion) a probesystem of this name and id would share, as text; empty when nothing.
+    std::string find_collision(const std::string& name, uint32_t id) const;
     bool set_id_data_in_mem(const std::string& name, uint32_t id, const std::string& text);
     bool create_probe_ini_file(const std::string& name, uint32_t id);
     bool get_probe_ini_path(const std::string& name, uint32_t id, std::string& path);

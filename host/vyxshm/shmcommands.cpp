@@ -5,6 +5,7 @@
 #include "host/vyxshm/shmsegment.h"
 #include "host/vyxshm/vyxshmos.h"
 #include "msl/mipc/mmemblockringbuffer.h"
+#include "msl/mutil/stlstring.h"
 #include "platform/trace/printfformat.h"
 
 #include <algorithm>
@@ -64,10 +65,10 @@ int OpenFailed(const std::string& name, int error) {
 
 // Opens NAME and checks it holds a ring buffer; prints the error and returns false if not.
 bool OpenRing(const std::string& name, bool writable, vyxshm_os::Mapping* segment, RingInfo* ring,
-              int* status) {
+              int* status, bool populate = false) {
     if (!CheckName(name, status))
         return false;
-    if (int error = segment->Open(name, writable)) {
+    if (int error = segment->Open(name, writable, populate)) {
         *status = OpenFailed(name, error);
         return false;
     }
@@ -116,6 +117,13 @@ std::string Details(const vyxshm_os::Mapping& segment, const SegmentDetails& det
     return text;
 }
 
+// A name as `list` shows it: one word on its line, whatever another program called its segment.
+std::string ListedName(const std::string& name) {
+    std::string listed = stl_escape_name(name);
+    stl_string_replace_all(listed, " ", "\\x20");
+    return listed;
+}
+
 } // namespace
 
 int ShmCommand_List() {
@@ -136,7 +144,7 @@ int ShmCommand_List() {
         // A segment this user may not read is listed all the same, as of unknown kind.
         if (segment.Open(name, false) == 0)
             details = SegmentKind_Classify(segment.base, segment.size);
-        std::printf("%s size=%" PRIu64 " kind=%s%s processes=%s\n", name.c_str(), size,
+        std::printf("%s size=%" PRIu64 " kind=%s%s processes=%s\n", ListedName(name).c_str(), size,
                     SegmentKind_Name(details.kind), Details(segment, details).c_str(),
                     mappers.Text(id).c_str());
     }
@@ -169,7 +177,7 @@ int ShmCommand_Read(const std::string& name, uint64_t number, const std::string&
     vyxshm_os::Mapping segment;
     RingInfo ring;
     int status = 0;
-    if (!OpenRing(name, release, &segment, &ring, &status) ||
+    if (!OpenRing(name, release, &segment, &ring, &status, true) ||
         !CheckBlock(name, ring, segment, number, &status))
         return status;
     const uint8_t* block = ReadBlock(segment, ring, number);

@@ -30,8 +30,9 @@ public:
     Mapping& operator=(const Mapping&) = delete;
 
     // 0, or the system error of the failing step. Writable only when blocks are to be
-    // released. An empty segment is opened but not mapped (base stays null).
-    int Open(const std::string& name, bool writable);
+    // released; `populate` maps every page in at once (those the segment has reserved), for
+    // reading blocks. An empty segment is opened but not mapped (base stays null).
+    int Open(const std::string& name, bool writable, bool populate = false);
 
     uint8_t* base = nullptr;
     size_t size = 0;

@@ -1,6 +1,8 @@
 // vyxshm's system calls on Linux: POSIX shared memory, visible under /dev/shm.
 #include "host/vyxshm/vyxshmos.h"
 
+#include "msl/mipc/mshmmappers.h"
+
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -36,39 +38,6 @@ SegmentId IdOf(const struct stat& info) {
     return {static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
 }
 
-std::string CommandOf(const std::string& pid) {
-    std::ifstream file("/proc/" + pid + "/comm");
-    std::string command;
-    std::getline(file, command);
-    for (char& c : command)
-        if (std::isspace(static_cast<unsigned char>(c)) || c == ',')
-            c = '_';
-    return command.empty() ? "?" : command;
-}
-
-// The segments one process maps, from its /proc/PID/maps: false when that cannot be read.
-bool ScanProcess(const std::string& pid, MapperTable& mappers) {
-    FILE* maps = std::fopen(("/proc/" + pid + "/maps").c_str(), "re");
-    if (maps == nullptr)
-        return false;
-    std::string command;
-    char line[4096 + 256];
-    while (std::fgets(line, sizeof line, maps) != nullptr) {
-        // "start-end perms offset major:minor inode   path"
-        if (std::strstr(line, kShmFolder) == nullptr)
-            continue;
-        unsigned major = 0, minor = 0;
-        unsigned long inode = 0;
-        if (std::sscanf(line, "%*s %*s %*s %x:%x %lu", &major, &minor, &inode) != 3)
-            continue;
-        if (command.empty())
-            command = CommandOf(pid);
-        mappers[{static_cast<uint64_t>(makedev(major, minor)), inode}][std::stol(pid)] = command;
-    }
-    std::fclose(maps);
-    return true;
-}
-
 } // namespace
 
 Mapping::~Mapping() {
@@ -76,7 +45,7 @@ Mapping::~Mapping() {
         munmap(base, size);
 }
 
-int Mapping::Open(const std::string& name, bool writable) {
+int Mapping::Open(const std::string& name, bool writable, bool populate) {
     int fd = shm_open(("/" + name).c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC, 0);
     if (fd < 0)
         return errno;
@@ -86,8 +55,10 @@ int Mapping::Open(const std::string& name, bool writable) {
         id = IdOf(info);
     if (error == 0 && info.st_size > 0) {
         size = static_cast<size_t>(info.st_size);
-        void* mapped =
-            mmap(nullptr, size, PROT_READ | (writable ? PROT_WRITE : 0), MAP_SHARED, fd, 0);
+        // Only pages that exist: faulting in the holes of a sparse segment would allocate them.
+        const bool reserved = uint64_t(info.st_blocks) * 512 >= uint64_t(info.st_size);
+        void* mapped = mmap(nullptr, size, PROT_READ | (writable ? PROT_WRITE : 0),
+                            MAP_SHARED | (populate && reserved ? MAP_POPULATE : 0), fd, 0);
         if (mapped == MAP_FAILED)
             error = errno;
         else
@@ -128,22 +99,16 @@ bool ListNames(std::vector<std::string>& names, std::string& error) {
 }
 
 bool ScanMappers(MapperTable& mappers, int& unreadable, std::string& error) {
-    DIR* proc = opendir("/proc");
-    if (proc == nullptr) {
-        error = "cannot read /proc: " + ErrorText(errno);
-        return false;
-    }
-    const std::string self = std::to_string(getpid());
-    while (dirent* entry = readdir(proc)) {
-        const std::string pid = entry->d_name;
-        if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos || pid == self)
-            continue;
-        // A process gone meanwhile is no mapper; one not ours to read is counted.
-        if (!ScanProcess(pid, mappers) && (errno == EACCES || errno == EPERM))
-            ++unreadable;
-    }
-    closedir(proc);
-    return true;
+    std::map<long, std::string> commands;
+    return MShmMappers_Scan(
+        false,
+        [&](long pid, const MShmSegmentId& id) {
+            auto known = commands.find(pid);
+            if (known == commands.end())
+                known = commands.emplace(pid, MShmMappers_Command(pid)).first;
+            mappers[{id.device, id.inode}][pid] = known->second;
+        },
+        &unreadable, &error);
 }
 
 bool CanRemoveNames(std::string&) {

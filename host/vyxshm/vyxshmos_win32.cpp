@@ -55,7 +55,7 @@ Mapping::~Mapping() {
         CloseHandle(handle);
 }
 
-int Mapping::Open(const std::string& name, bool writable) {
+int Mapping::Open(const std::string& name, bool writable, bool populate) {
     DWORD access = writable ? FILE_MAP_READ | FILE_MAP_WRITE : FILE_MAP_READ;
     handle = OpenFileMappingA(access, FALSE, name.c_str());
     if (handle == nullptr)
@@ -72,6 +72,13 @@ int Mapping::Open(const std::string& name, bool writable) {
     }
     base = static_cast<uint8_t*>(view);
     size = region.RegionSize;
+    if (populate) {
+        // One read per page maps the view in, as MAP_POPULATE does on Linux.
+        SYSTEM_INFO system{};
+        GetSystemInfo(&system);
+        for (size_t at = 0; at < size; at += system.dwPageSize)
+            (void)static_cast<const volatile uint8_t*>(base)[at];
+    }
     return 0;
 }
 

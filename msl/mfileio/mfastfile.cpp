@@ -5,10 +5,35 @@
 #include "msl/mfileio/mfileops.h"
 #include "platform/trace/merrtrace.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <memory>
 #include <new>
+
+namespace {
+
+constexpr char kTempPrefix[] = "ffw";
+constexpr char kTempSuffix[] = ".tmp";
+
+// The names CreateTemp gives: the prefix, 4 to 6 letters or digits, the suffix (in capitals
+// on Windows).
+bool IsTemporaryName(const std::string& name) {
+    const size_t prefix = sizeof kTempPrefix - 1, suffix = sizeof kTempSuffix - 1;
+    if (name.size() < prefix + 4 + suffix || name.size() > prefix + 6 + suffix ||
+        name.compare(0, prefix, kTempPrefix) != 0)
+        return false;
+    for (size_t i = 0; i < suffix; ++i)
+        if (std::tolower(static_cast<unsigned char>(name[name.size() - suffix + i])) !=
+            kTempSuffix[i])
+            return false;
+    for (size_t i = prefix; i < name.size() - suffix; ++i)
+        if (!std::isalnum(static_cast<unsigned char>(name[i])))
+            return false;
+    return true;
+}
+
+} // namespace
 
 namespace os = mfileio_os;
 
@@ -227,7 +252,7 @@ std::int64_t MFastFile_WriteAtOnce(const char* name, const void* data, std::uint
         safe = true;
         if (!file_dirname(name, dir))
             dir.assign(1, '.'); // the current directory
-        handle = os::CreateTemp(dir, "ffw", name, tempName);
+        handle = os::CreateTemp(dir, kTempPrefix, name, tempName);
         if (handle == os::kInvalidHandle) {
             MERRTRACE("MFastFile_WriteAtOnce(): GetTempFileName() failed:%d", os::LastError());
             return -1;
@@ -276,6 +301,20 @@ std::int64_t MFastFile_WriteAtOnce(const char* name, const void* data, std::uint
         }
     }
     return ok ? static_cast<std::int64_t>(size) : -1;
+}
+
+int MFastFile_RemoveStaleTemporaries(const std::string& dir) {
+    os::DirSearch search;
+    if (!search.Open(dir))
+        return 0;
+    int removed = 0;
+    std::string name;
+    bool isDirectory = false;
+    while (search.Next(name, isDirectory))
+        if (!isDirectory && IsTemporaryName(name) &&
+            os::RemoveUnlessOpen(file_join(dir, name).c_str()))
+            ++removed;
+    return removed;
 }
 
 std::int64_t MFastFile_WriteLinesAtOnce(const char* name, const char* text, std::uint64_t size,

@@ -68,5 +68,10 @@ std::int64_t MFastFile_WriteAtOnce(const char* name, const void* data, std::uint
 std::int64_t MFastFile_WriteLinesAtOnce(const char* name, const char* text, std::uint64_t size,
                                         int mode);
 
+// Removes the temporary files that safe writes into `dir` left behind when their process died
+// before renaming them ("ffw*.tmp"); those a living writer still has open stay. The number
+// removed.
+int MFastFile_RemoveStaleTemporaries(const std::string& dir);
+
 // Copies the whole source file into the target with MFastFile_WriteAtOnce in the given mode.
 bool MFastFile_CopyFile(const char* source, const char* target, int mode);

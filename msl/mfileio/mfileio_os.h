@@ -38,6 +38,7 @@ Handle OpenWrite(const char* name, Creation creation, bool writeThrough);
 // Creates and opens a new, empty file with a unique name `<dir>/<prefix>XXXXXX.tmp` and stores
 // that name. The file gets the permission bits of `modelName` when that exists, else those a
 // plain create would give, so that renaming it over `modelName` changes nothing but content.
+// While the handle is open, RemoveUnlessOpen leaves the file alone.
 Handle CreateTemp(const std::string& dir, const char* prefix, const char* modelName,
                   std::string& tempName);
 
@@ -57,6 +58,8 @@ bool SyncDirectory(const std::string& dir);
 bool Rename(const char* from, const char* to);
 // Deletes a file (never a directory).
 bool Remove(const char* name);
+// Deletes a file that CreateTemp made unless its handle is still open in some process.
+bool RemoveUnlessOpen(const char* name);
 
 struct FileInfo {
     bool isDirectory = false;

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -113,6 +114,8 @@ Handle CreateTemp(const std::string& dir, const char* prefix, const char* modelN
     int fd = ::mkostemps(pattern.data(), sizeof kSuffix - 1, O_CLOEXEC);
     if (fd < 0)
         return kInvalidHandle;
+    // Held until the handle closes (or the process dies): the file is in use.
+    ::flock(fd, LOCK_EX);
     // mkstemp makes the file private (0600); give it the mode the saved file should have.
     struct stat st;
     mode_t mode = (::stat(modelName, &st) == 0 && S_ISREG(st.st_mode)) ? (st.st_mode & 07777)
@@ -193,6 +196,16 @@ bool IsReadable(const char* name) {
 
 bool MakeDir(const char* name) {
     return ::mkdir(name, 0777) == 0;
+}
+
+bool RemoveUnlessOpen(const char* name) {
+    int fd = ::open(name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0)
+        return false;
+    // The writer's lock; a file whose writer died has none.
+    bool removed = ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::unlink(name) == 0;
+    ::close(fd);
+    return removed;
 }
 
 bool RemoveDir(const char* name) {

@@ -139,6 +139,11 @@ bool Remove(const char* name) {
     return DeleteFileA(name) != 0;
 }
 
+bool RemoveUnlessOpen(const char* name) {
+    // CreateTemp's handle shares no deletion: deleting a file still being written fails.
+    return DeleteFileA(name) != 0;
+}
+
 bool Stat(const char* name, FileInfo& info) {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExA(name, GetFileExInfoStandard, &data))

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace msl::ipcos {
 
@@ -13,16 +14,30 @@ inline constexpr Handle kNoHandle = -1;
 
 // Why `name` cannot name an object here, or null when it can. The name is not empty.
 const char* NameProblem(const char* name);
+// NameProblem, and what no system's names may hold (msharedmem.cpp).
+const char* SegmentNameProblem(const char* name);
 
-// Creates a new object of `size` bytes; fails with an error for which AlreadyExists is true
-// when the name is taken.
+// Creates a new object of `size` bytes with all its pages reserved, so that memory that runs
+// out is an error here and never a fault on first touch; fails with an error for which
+// AlreadyExists is true when the name is taken. On POSIX systems the creator keeps a shared
+// lock on the object while the handle is open, so that a segment still being set up never
+// passes for a stale one.
 int CreateObject(const char* name, size_t size, Handle* handle);
+
+// Who else has the object open: the processes that map it ("1234/lintelhost,...") or a
+// description, empty when nobody does (a stale segment, which only POSIX systems have).
+int ObjectUsers(Handle handle, std::string* users);
+
+// Removes the name of a stale object, unless the name has come to mean another object.
+int RemoveStaleName(const char* name, Handle handle);
 
 // Opens an existing object for reading and writing.
 int OpenObject(const char* name, Handle* handle);
 
 int ObjectSize(Handle handle, size_t* size);
-int MapObject(Handle handle, size_t size, void** address);
+// Maps the object; `populate` also faults every page in now, so that the first writes into
+// it take no page faults (for objects whose pages are reserved).
+int MapObject(Handle handle, size_t size, bool populate, void** address);
 int UnmapObject(void* address, size_t size);
 int CloseObject(Handle handle);
 
@@ -32,6 +47,10 @@ int RemoveName(const char* name);
 
 bool AlreadyExists(int error);
 bool NotFound(int error);
+// The system has no memory left for the object.
+bool NoSpace(int error);
+// The error AlreadyExists is true for.
+int AlreadyExistsError();
 
 // An error code that stands for "this is not what we expected to find".
 int InvalidObjectError();

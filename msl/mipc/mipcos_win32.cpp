@@ -41,6 +41,8 @@ const char* NameProblem(const char* name) {
 }
 
 int CreateObject(const char* name, size_t size, Handle* handle) {
+    // A section backed by the paging file is committed whole when it is made: lack of memory
+    // is an error here, never a fault later.
     const auto size64 = static_cast<unsigned long long>(size);
     HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE,
                                         static_cast<DWORD>(size64 >> 32),
@@ -63,6 +65,16 @@ int OpenObject(const char* name, Handle* handle) {
     return 0;
 }
 
+int ObjectUsers(Handle, std::string* users) {
+    // A Windows name goes with the last handle: a section that can be opened is in use.
+    *users = "another process (Windows does not tell which)";
+    return 0;
+}
+
+int RemoveStaleName(const char*, Handle) {
+    return 0;
+}
+
 int ObjectSize(Handle handle, size_t* size) {
     // A mapping tells its size only through a view: the size of the region that the view
     // spans, a multiple of the page size.
@@ -77,12 +89,20 @@ int ObjectSize(Handle handle, size_t* size) {
     return error;
 }
 
-int MapObject(Handle handle, size_t /*size*/, void** address) {
+int MapObject(Handle handle, size_t size, bool populate, void** address) {
     // The whole mapping: a size beyond the mapping's own (the page-rounded size that
     // ObjectSize tells) would be refused.
     void* view = MapViewOfFile(ToHandle(handle), FILE_MAP_ALL_ACCESS, 0, 0, 0);
     if (view == nullptr)
         return Error();
+    if (populate) {
+        // One read per page maps it in, as MAP_POPULATE does.
+        SYSTEM_INFO system{};
+        GetSystemInfo(&system);
+        const volatile uint8_t* bytes = static_cast<const volatile uint8_t*>(view);
+        for (size_t at = 0; at < size; at += system.dwPageSize)
+            (void)bytes[at];
+    }
     *address = view;
     return 0;
 }
@@ -105,6 +125,15 @@ bool AlreadyExists(int error) {
 
 bool NotFound(int error) {
     return error == ERROR_FILE_NOT_FOUND;
+}
+
+bool NoSpace(int error) {
+    return error == ERROR_COMMITMENT_LIMIT || error == ERROR_NOT_ENOUGH_MEMORY ||
+           error == ERROR_DISK_FULL;
+}
+
+int AlreadyExistsError() {
+    return ERROR_ALREADY_EXISTS;
 }
 
 int InvalidObjectError() {

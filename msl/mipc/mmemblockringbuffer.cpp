@@ -90,27 +90,43 @@ public:
     void* GetWritePointer() {
         if (!Active())
             return nullptr;
-        Word n = NumEntries();
-        if (n == 0)
+        return Search([this] { return NumEntries(); }, [this](Word i) { return Lock(i); },
+                      [this](Word i) { return Block(i); });
+    }
+
+    // The header's layout, read once, when it describes blocks of `blockSize` bytes with their
+    // lock array inside a segment of `segmentSize` bytes; another process may have written
+    // anything there.
+    struct Layout {
+        Word entries = 0;
+        Word lockOffset = 0;
+    };
+    bool Fits(size_t segmentSize, size_t blockSize, Layout* layout) const {
+        const Word entries = NumEntries();
+        const Word lockOffset = Load(header->locked_array_offset);
+        if (Tag() != V::kTag || BlockSize() != blockSize || segmentSize < kHeader)
+            return false;
+        const size_t room = segmentSize - kHeader;
+        // Each product is checked against the room before it is formed, so nothing wraps.
+        if (blockSize != 0 && entries > room / blockSize)
+            return false;
+        const size_t blocksEnd = kHeader + size_t(entries) * blockSize;
+        if (lockOffset < blocksEnd || lockOffset > segmentSize ||
+            entries > (segmentSize - lockOffset) / sizeof(Word) ||
+            (reinterpret_cast<uintptr_t>(base) + lockOffset) % sizeof(Word) != 0)
+            return false;
+        *layout = {entries, lockOffset};
+        return true;
+    }
+
+    void* GetWritePointerWithin(size_t segmentSize, size_t blockSize) {
+        Layout layout;
+        if (!Active() || !Fits(segmentSize, blockSize, &layout))
             return nullptr;
-        Word i = Load(header->write_index);
-        if (i >= n)
-            i = 0;
-        for (Word step = 0; step < n; ++step) {
-            // Acquire: pairs with Release, so the reader's last reads of this block happen
-            // before we hand it out to be overwritten.
-            if (Lock(i).load(std::memory_order_acquire) == 0) {
-                // Relaxed: only the writer uses write_index; readers merely display it.
-                Store(header->write_index, i);
-                // Relaxed: readers learn the number only through a later publication (the
-                // line FIFO's barrier), which carries this store along.
-                Lock(i).store(1, std::memory_order_relaxed);
-                return Block(i);
-            }
-            n = NumEntries();
-            i = (i + 1 < n) ? i + 1 : 0;
-        }
-        return nullptr;
+        Word* locks = reinterpret_cast<Word*>(base + layout.lockOffset);
+        return Search([&] { return layout.entries; },
+                      [&](Word i) { return std::atomic_ref<Word>(locks[i]); },
+                      [&](Word i) { return base + kHeader + size_t(i) * blockSize; });
     }
 
     void* GetReadPointer(Word number) const {
@@ -194,6 +210,33 @@ public:
     }
 
 private:
+    // Hands out the first free block from the one handed out last; `entries` is asked again
+    // on every step.
+    template <class Entries, class LockAt, class BlockAt>
+    void* Search(Entries entries, LockAt lockAt, BlockAt blockAt) {
+        Word n = entries();
+        if (n == 0)
+            return nullptr;
+        Word i = Load(header->write_index);
+        if (i >= n)
+            i = 0;
+        for (Word step = 0; step < n; ++step) {
+            // Acquire: pairs with Release, so the reader's last reads of this block happen
+            // before we hand it out to be overwritten.
+            if (lockAt(i).load(std::memory_order_acquire) == 0) {
+                // Relaxed: only the writer uses write_index; readers merely display it.
+                Store(header->write_index, i);
+                // Relaxed: readers learn the number only through a later publication (the
+                // line FIFO's barrier), which carries this store along.
+                lockAt(i).store(1, std::memory_order_relaxed);
+                return blockAt(i);
+            }
+            n = entries();
+            i = (i + 1 < n) ? i + 1 : 0;
+        }
+        return nullptr;
+    }
+
     uint8_t* base;
     Header* header;
 };
@@ -245,6 +288,16 @@ void MMemBlockRingBuffer_Deactivate(void* base) {
 
 void* MMemBlockRingBuffer_GetWritePointer(void* base) {
     return Ring64(base).GetWritePointer();
+}
+
+void* MMemBlockRingBuffer_GetWritePointerWithin(void* base, size_t segment_size,
+                                                size_t block_size) {
+    return Ring64(base).GetWritePointerWithin(segment_size, block_size);
+}
+
+int MMemBlockRingBuffer_FitsSegment(void* base, size_t segment_size, size_t block_size) {
+    Ring64::Layout layout;
+    return Ring64(base).Fits(segment_size, block_size, &layout) ? 1 : 0;
 }
 
 void* MMemBlockRingBuffer_GetReadPointer(void* base, size_t number) {
@@ -334,6 +387,16 @@ void MMemBlockRingBuffer32_Deactivate(void* base) {
 
 void* MMemBlockRingBuffer32_GetWritePointer(void* base) {
     return Ring32(base).GetWritePointer();
+}
+
+void* MMemBlockRingBuffer32_GetWritePointerWithin(void* base, size_t segment_size,
+                                                  uint32_t block_size) {
+    return Ring32(base).GetWritePointerWithin(segment_size, block_size);
+}
+
+int MMemBlockRingBuffer32_FitsSegment(void* base, size_t segment_size, uint32_t block_size) {
+    Ring32::Layout layout;
+    return Ring32(base).Fits(segment_size, block_size, &layout) ? 1 : 0;
 }
 
 void* MMemBlockRingBuffer32_GetReadPointer(void* base, uint32_t number) {

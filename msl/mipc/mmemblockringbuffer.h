@@ -36,6 +36,13 @@ void MMemBlockRingBuffer_Deactivate(void* base);
 // every block is in use. The search starts at the block handed out last.
 void* MMemBlockRingBuffer_GetWritePointer(void* base);
 
+// Writer: GetWritePointer for a buffer in a segment of `segment_size` bytes whose blocks the
+// writer fills with `block_size` bytes. The header is read once and trusted only when it
+// describes such blocks and their lock words inside the segment (another process may have
+// written over it); null otherwise, as FitsSegment tells.
+void* MMemBlockRingBuffer_GetWritePointerWithin(void* base, size_t segment_size, size_t block_size);
+int MMemBlockRingBuffer_FitsSegment(void* base, size_t segment_size, size_t block_size);
+
 // Reader: the address of block `number` when it is in range and in use, else null.
 void* MMemBlockRingBuffer_GetReadPointer(void* base, size_t number);
 
@@ -71,6 +78,9 @@ int MMemBlockRingBuffer32_Create(void* base, uint32_t num_entries, uint32_t bloc
 int MMemBlockRingBuffer32_Link(void* base);
 void MMemBlockRingBuffer32_Deactivate(void* base);
 void* MMemBlockRingBuffer32_GetWritePointer(void* base);
+void* MMemBlockRingBuffer32_GetWritePointerWithin(void* base, size_t segment_size,
+                                                  uint32_t block_size);
+int MMemBlockRingBuffer32_FitsSegment(void* base, size_t segment_size, uint32_t block_size);
 void* MMemBlockRingBuffer32_GetReadPointer(void* base, uint32_t number);
 int MMemBlockRingBuffer32_Release(void* base, uint32_t number);
 uint32_t MMemBlockRingBuffer32_GetIndex(void* base, const void* address);

@@ -2,6 +2,7 @@
 
 #include "msl/mipc/mipcos.h"
 #include "msl/mipc/mnamedevent_internal.h"
+#include "msl/mutil/stlstring.h"
 #include "platform/trace/merrtrace.h"
 
 namespace os = msl::ipcos;
@@ -23,8 +24,9 @@ bool MNamedEvent_CheckName(const char* operation, const char* name) {
         MNamedEvent_Fail(os::InvalidObjectError());
         return false;
     }
-    if (const char* problem = os::NameProblem(name)) {
-        MERRTRACE("%s(): invalid name \"%.40s\": %s", operation, name, problem);
+    if (const char* problem = os::SegmentNameProblem(name)) {
+        MERRTRACE("%s(): invalid name \"%.40s\": %s", operation, stl_escape_name(name).c_str(),
+                  problem);
         MNamedEvent_Fail(os::InvalidObjectError());
         return false;
     }

@@ -29,7 +29,7 @@ MNamedEvent* Attach(const char* operation, const char* name, os::Handle handle) 
         error = os::InvalidObjectError();
     void* address = nullptr;
     if (error == 0)
-        error = os::MapObject(handle, kMNamedEventSize, &address);
+        error = os::MapObject(handle, kMNamedEventSize, false, &address);
     if (error != 0) {
         MERRTRACE("%s(): \"%.40s\" is not an event (%d)", operation, name, MNamedEvent_Fail(error));
         os::CloseObject(handle);
@@ -66,7 +66,7 @@ MNamedEvent* MNamedEvent_Create(const char* name) {
         return nullptr;
     }
     void* address = nullptr;
-    if ((error = os::MapObject(handle, kMNamedEventSize, &address)) != 0) {
+    if ((error = os::MapObject(handle, kMNamedEventSize, false, &address)) != 0) {
         MERRTRACE("MNamedEvent_Create(): cannot map \"%.40s\" (%d)", name, MNamedEvent_Fail(error));
         os::CloseObject(handle);
         os::RemoveName(name);

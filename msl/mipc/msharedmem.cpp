@@ -2,8 +2,10 @@
 #include "platform/trace/immortal.h"
 
 #include "msl/mipc/mipcos.h"
+#include "msl/mutil/stlstring.h"
 #include "platform/trace/merrlog.h"
 #include "platform/trace/merrtrace.h"
+#include "platform/trace/mtrace.h"
 
 #include <cstdint>
 #include <map>
@@ -101,11 +103,40 @@ bool CheckArguments(const char* operation, const char* name, size_t size) {
         MERRTRACE("%s(): size <= 0", operation);
         return false;
     }
-    if (const char* problem = os::NameProblem(name)) {
-        MERRTRACE("%s(): invalid name \"%.40s\": %s", operation, name, problem);
+    if (const char* problem = os::SegmentNameProblem(name)) {
+        MERRTRACE("%s(): invalid name \"%.40s\": %s", operation, stl_escape_name(name).c_str(),
+                  problem);
         return false;
     }
     return true;
+}
+
+// Creates the object, replacing a stale one of that name: a segment that a crashed process
+// left behind would otherwise block its name for good, and its old layout must not be taken
+// for a new one. `users` tells who has a live one.
+int CreateReplacingStale(const char* name, size_t size, os::Handle* handle, std::string* users) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        int error = os::CreateObject(name, size, handle);
+        if (!os::AlreadyExists(error))
+            return error;
+        os::Handle existing = os::kNoHandle;
+        error = os::OpenObject(name, &existing);
+        if (os::NotFound(error))
+            continue; // removed meanwhile
+        if (error != 0)
+            return error;
+        error = os::ObjectUsers(existing, users);
+        if (error == 0 && users->empty()) {
+            error = os::RemoveStaleName(name, existing);
+            MTRACE(2, "MSharedMem_Create(): stale segment \"%.40s\" removed", name);
+        }
+        os::CloseObject(existing);
+        if (error != 0)
+            return error;
+        if (!users->empty())
+            return os::AlreadyExistsError();
+    }
+    return os::AlreadyExistsError(); // others keep making it anew
 }
 
 // The name of a segment goes with the last link of the process that created it.
@@ -120,6 +151,16 @@ void RemoveNameIfOwned(const char* operation, const LinkInfo& info) {
 
 } // namespace
 
+namespace msl::ipcos {
+
+const char* SegmentNameProblem(const char* name) {
+    // Names end up in listings and replies, one per line.
+    const char* problem = stl_name_problem(name);
+    return problem != nullptr ? problem : NameProblem(name);
+}
+
+} // namespace msl::ipcos
+
 void* MSharedMem_Create(const char* name, size_t size) {
     name = Text(name);
     if (!CheckArguments("MSharedMem_Create", name, size))
@@ -133,18 +174,26 @@ void* MSharedMem_Create(const char* name, size_t size) {
     LinkInfo info;
     info.name = name;
     info.size = info.mappedSize = size;
-    int error = os::CreateObject(name, size, &info.handle);
+    std::string users;
+    int error = CreateReplacingStale(name, size, &info.handle, &users);
     if (os::AlreadyExists(error)) {
+        if (!users.empty())
+            MERRTRACE("MSharedMem_Create(): \"%.40s\" is in use by %s", name, users.c_str());
         MERRTRACE("MSharedMem_Create(): \"%.40s\" ERROR_ALREADY_EXISTS", name);
         return nullptr;
     }
+    if (os::NoSpace(error)) {
+        MERRTRACE("MSharedMem_Create(): no shared memory left for %zu bytes of \"%.40s\" (%d)",
+                  size, name, error);
+        return nullptr;
+    }
     if (error != 0) {
-        MERRTRACE("MSharedMem_Create(): CreateFileMapping() failed");
+        MERRTRACE("MSharedMem_Create(): CreateFileMapping() failed (%d)", error);
         return nullptr;
     }
     info.ownsName = true;
     void* address = nullptr;
-    if ((error = os::MapObject(info.handle, size, &address)) != 0) {
+    if ((error = os::MapObject(info.handle, size, true, &address)) != 0) {
         MERRTRACE("MSharedMem_Create(): MapViewOfFile() failed (%d)", error);
         Abandon(info, nullptr);
         return nullptr;
@@ -204,7 +253,7 @@ void* MSharedMem_LinkOrCreate(const char* name, size_t size) {
         return nullptr;
     }
     void* address = nullptr;
-    if ((error = os::MapObject(info.handle, info.mappedSize, &address)) != 0) {
+    if ((error = os::MapObject(info.handle, info.mappedSize, info.ownsName, &address)) != 0) {
         MERRTRACE("MSharedMem_Create(): MapViewOfFile() failed (%d)", error);
         Abandon(info, nullptr);
         return nullptr;
@@ -235,7 +284,7 @@ void* MSharedMem_Link(const char* name) {
     void* address = nullptr;
     if (error == 0 && info.size == 0)
         error = os::InvalidObjectError(); // a segment still being set up by its creator
-    if (error != 0 || (error = os::MapObject(info.handle, info.size, &address)) != 0) {
+    if (error != 0 || (error = os::MapObject(info.handle, info.size, false, &address)) != 0) {
         MERRTRACE("MSharedMem_Link(): MapViewOfFile() failed (%d)", error);
         os::CloseObject(info.handle);
         return nullptr;

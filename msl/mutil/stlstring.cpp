@@ -182,3 +182,70 @@ bool stl_string_unquote_space(std::string& s) {
     s.swap(result);
     return true;
 }
+
+namespace {
+
+// The length of the UTF-8 sequence at `text[at]` that encodes one code point, stored in
+// `*code`; 0 for bytes that are not UTF-8 (overlong forms, surrogates, beyond U+10FFFF).
+std::size_t DecodeUtf8(std::string_view text, std::size_t at, std::uint32_t* code) {
+    const auto lead = static_cast<unsigned char>(text[at]);
+    std::size_t length = lead < 0x80    ? 1
+                         : lead >= 0xF0 ? 4
+                         : lead >= 0xE0 ? 3
+                         : lead >= 0xC0 ? 2
+                                        : 0;
+    if (length == 0 || at + length > text.size() || lead > 0xF4)
+        return 0;
+    std::uint32_t value = length == 1 ? lead : lead & (0x7F >> length);
+    for (std::size_t i = 1; i < length; ++i) {
+        const auto next = static_cast<unsigned char>(text[at + i]);
+        if ((next & 0xC0) != 0x80)
+            return 0;
+        value = value << 6 | (next & 0x3F);
+    }
+    static const std::uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (value < kSmallest[length] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
+        return 0;
+    *code = value;
+    return length;
+}
+
+bool IsControl(std::uint32_t code) {
+    return code < 0x20 || (code >= 0x7F && code <= 0x9F);
+}
+
+} // namespace
+
+const char* stl_name_problem(std::string_view name) {
+    for (std::size_t at = 0; at < name.size();) {
+        std::uint32_t code = 0;
+        const std::size_t length = DecodeUtf8(name, at, &code);
+        if (length == 0)
+            return "not UTF-8";
+        if (IsControl(code))
+            return "contains a control character";
+        at += length;
+    }
+    return nullptr;
+}
+
+std::string stl_escape_name(std::string_view name) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string escaped;
+    for (std::size_t at = 0; at < name.size();) {
+        std::uint32_t code = 0;
+        std::size_t length = DecodeUtf8(name, at, &code);
+        if (length != 0 && code != '\\' && !IsControl(code)) {
+            escaped.append(name.substr(at, length));
+            at += length;
+            continue;
+        }
+        // The bytes of a control character, or one byte that starts no character.
+        for (length = length != 0 ? length : 1; length > 0; --length, ++at) {
+            const auto byte = static_cast<unsigned char>(name[at]);
+            const char hex[] = {'\\', 'x', kHex[byte >> 4], kHex[byte & 15]};
+            escaped.append(hex, sizeof hex);
+        }
+    }
+    return escaped;
+}

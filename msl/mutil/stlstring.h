@@ -1,7 +1,7 @@
 #pragma once
 // Helpers on byte strings (std::string holding 8-bit text, no character-set conversion):
-// printf-style formatting, appending numbers, replacing, and the space-quoting pair used
-// for values that must stay one token.
+// printf-style formatting, appending numbers, replacing, the space-quoting pair used for
+// values that must stay one token, and the check of names that clients choose.
 //
 // The formatting helpers report failures to the error log, not the error trace, because they
 // are used while trace messages are being built.
@@ -51,3 +51,12 @@ void stl_string_quote_space(std::string& s);
 // leaving `s` unchanged, on a space before any quotation mark or backslash, on a backslash
 // followed by anything else or by nothing, and on a missing closing quotation mark.
 bool stl_string_unquote_space(std::string& s);
+
+// Why `name` cannot name a shared-memory segment, a probesystem or a file of one: it holds a
+// control character (below 0x20, 0x7f, or U+0080 to U+009F) or bytes that are not UTF-8.
+// Null when it can. Such names would break the lines of replies, INI files and listings.
+const char* stl_name_problem(std::string_view name);
+
+// `name` for one line of a message: the bytes of control characters, bytes that are not
+// UTF-8, and the backslash written as \xHH.
+std::string stl_escape_name(std::string_view name);

@@ -157,6 +157,31 @@ TEST_P(RingBuffer, LinkRejectsForeignLayouts) {
     EXPECT_EQ(capture.ErrTrace(), (std::vector<std::string>{first, second}));
 }
 
+TEST_P(RingBuffer, WriterTrustsOnlyAHeaderThatFitsItsSegment) {
+    // 3 blocks of 16 bytes and their lock words in a segment of exactly that size.
+    const size_t segment = v.header + 3 * 16 + 3 * v.word;
+    ASSERT_EQ(v.create(base, 3, 16), 1);
+    EXPECT_EQ(v.fits(base, segment - 1, 16), 0);
+    for (size_t expected : {1, 2, 3, 0})
+        EXPECT_EQ(v.index(base, v.writeWithin(base, segment, 16)), expected);
+    EXPECT_EQ(v.fits(base, segment, 16), 1) << "full is no damage";
+    // What another process may have written over the header (field, value), the search
+    // starting at the last block.
+    const std::pair<int, uint64_t> damage[] = {{2, 4},
+                                               {2, uint64_t(1) << (8 * v.word - 2)},
+                                               {1, 17},
+                                               {4, segment - 2 * v.word},
+                                               {4, v.header + 3 * 16 + 1}};
+    for (const auto& [field, value] : damage) {
+        SCOPED_TRACE(field);
+        ASSERT_EQ(v.create(base, 3, 16), 1);
+        for (auto [at, word] : {std::pair{field, value}, std::pair{3, uint64_t(2)}})
+            std::memcpy(base + at * v.word, &word, v.word);
+        EXPECT_EQ(v.fits(base, segment, 16), 0);
+        EXPECT_EQ(v.writeWithin(base, segment, 16), nullptr);
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(BothLayouts, RingBuffer,
                          testing::Values(&vyx::test::kWide, &vyx::test::kNarrow),
                          [](const auto& info) {

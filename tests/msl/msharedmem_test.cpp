@@ -6,6 +6,16 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <fstream>
+
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
+
 using vyx::test::UniqueName;
 using vyx::trace::TraceCapture;
 using Lines = std::vector<std::string>;
@@ -99,23 +109,102 @@ TEST(MSharedMem, RefusesBadArgumentsAndInnerAddresses) {
     EXPECT_FALSE(Exists(name));
 }
 
-TEST(MSharedMem, SegmentsOfOtherProgramsAreOpenedNotTaken) {
+TEST(MSharedMem, SegmentsOthersHaveAreRefusedToCreateButLinked) {
     TraceCapture capture;
     vyx::test::RawSegment foreign("shm", 8192);
     ASSERT_NE(foreign.bytes, nullptr);
-    const char* name = foreign.name.c_str();
-    EXPECT_EQ(MSharedMem_Create(name, 100), nullptr);
-    EXPECT_EQ(MSharedMem_LinkOrCreate(name, 8193), nullptr);
+    const std::string name = foreign.name;
+#if defined(_WIN32)
+    const std::string user = "another process (Windows does not tell which)";
+#else
+    const std::string user = std::to_string(vyx::test::CurrentProcessId()) + "/test_msl";
+#endif
+    EXPECT_EQ(MSharedMem_Create(name.c_str(), 100), nullptr);
+    EXPECT_EQ(MSharedMem_LinkOrCreate(name.c_str(), 8193), nullptr);
     EXPECT_EQ(capture.ErrTrace(),
-              (Lines{std::string("MSharedMem_Create(): \"") + name + "\" ERROR_ALREADY_EXISTS",
-                     std::string("MSharedMem_LinkOrCreate(): existing size is too small for ") +
-                         name + ": 8192 < 8193"}));
-    void* linked = MSharedMem_LinkOrCreate(name, 100);
+              (Lines{"MSharedMem_Create(): \"" + name + "\" is in use by " + user,
+                     "MSharedMem_Create(): \"" + name + "\" ERROR_ALREADY_EXISTS",
+                     "MSharedMem_LinkOrCreate(): existing size is too small for " + name +
+                         ": 8192 < 8193"}));
+    void* linked = MSharedMem_LinkOrCreate(name.c_str(), 100);
     ASSERT_NE(linked, nullptr) << capture.Dump();
     EXPECT_EQ(MSharedMem_GetSize(linked), 8192u) << "the segment's own size is registered";
     EXPECT_EQ(MSharedMem_Destroy(linked), 1);
     EXPECT_TRUE(Exists(name)) << "a process that only linked removed the name";
+
+    // Names that would break the lines of listings and replies; UTF-8 is a name like others.
+    capture.Clear();
+    for (const char* bad : {"a\nb", "\x80", "\xc3(", "del\x7f", "c1\xc2\x85"})
+        EXPECT_EQ(MSharedMem_Create(bad, 100), nullptr) << bad;
+    EXPECT_EQ(capture.CountErrTrace("invalid name \"a\\x0ab\": contains a control character"), 1);
+    EXPECT_EQ(capture.CountErrTrace(": not UTF-8"), 2);
+    EXPECT_EQ(MSharedMem_Unlink(MSharedMem_Create(UniqueName("sch\xc3\xa4rfe").c_str(), 100)), 1);
 }
+
+#if !defined(_WIN32)
+// Bytes of this process's mapping at `address` that are mapped in (its Rss in smaps).
+size_t ResidentBytes(const void* address) {
+    std::ifstream smaps("/proc/self/smaps");
+    char start[32];
+    std::snprintf(start, sizeof start, "%lx-", reinterpret_cast<unsigned long>(address));
+    bool inside = false;
+    for (std::string line; std::getline(smaps, line);)
+        if (line.rfind("Rss:", 0) == 0 && inside)
+            return std::stoul(line.substr(4)) * 1024;
+        else if (line.find(' ') > line.find('-'))
+            inside = line.rfind(start, 0) == 0;
+    return 0;
+}
+
+// A process that made a segment, filled it and then died with it (killed by the parent), or
+// one that is still setting one up: it holds the creator's lock but maps nothing yet.
+VYX_TEST_CHILD(MakeSegmentAndHold) {
+    vyx::test::Pipe toParent(args.at(1));
+    const std::string name = args.at(0);
+    if (args.at(2) == "setting-up") {
+        const int fd = shm_open(("/" + name).c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+        if (fd < 0 || flock(fd, LOCK_SH) != 0)
+            return 1;
+    } else {
+        auto* bytes = static_cast<unsigned char*>(MSharedMem_Create(name.c_str(), 8192));
+        if (bytes == nullptr)
+            return 1;
+        std::memset(bytes, 0xAB, 8192);
+    }
+    if (!toParent.Send('m'))
+        return 2;
+    for (;;)
+        pause();
+}
+
+TEST(SharedMemConcurrency, StaleSegmentsAreReplacedLiveOnesRefused) {
+    TraceCapture capture;
+    const std::string name = UniqueName("shm");
+    for (const char* how : {"setting-up", "mapped"}) {
+        SCOPED_TRACE(how);
+        vyx::test::Pipe toParent;
+        vyx::test::ChildProcess child("MakeSegmentAndHold", {name, toParent.Token(), how});
+        char byte = 0;
+        ASSERT_TRUE(toParent.Receive(&byte));
+        capture.Clear();
+        EXPECT_EQ(MSharedMem_Create(name.c_str(), 4096), nullptr);
+        const std::string user = std::string(how) == "mapped"
+                                     ? std::to_string(child.Pid()) + "/test_msl"
+                                     : "a process that holds it open";
+        EXPECT_EQ(
+            capture.CountErrTrace("MSharedMem_Create(): \"" + name + "\" is in use by " + user), 1)
+            << capture.Dump();
+        ASSERT_TRUE(child.Kill());
+    }
+    // Nobody has it now: a new segment of the new size takes the name.
+    auto* bytes = static_cast<unsigned char*>(MSharedMem_Create(name.c_str(), 4096));
+    ASSERT_NE(bytes, nullptr) << capture.Dump();
+    EXPECT_EQ(ResidentBytes(bytes), 4096u) << "mapped in before the first write";
+    EXPECT_EQ(bytes[0] + bytes[4095], 0) << "the old contents came along";
+    EXPECT_EQ(MSharedMem_Unlink(bytes), 1);
+    EXPECT_FALSE(Exists(name));
+}
+#endif
 
 // The child creates the segment, so the parent's registry has never seen it.
 VYX_TEST_CHILD(CreateSegmentAndWait) {

@@ -25,6 +25,8 @@ struct Variant {
     size_t (*free)(void*);
     void (*reset)(void*);
     int (*resize)(void*, size_t);
+    void* (*writeWithin)(void*, size_t, size_t);
+    int (*fits)(void*, size_t, size_t);
 };
 
 // The functions of prefix P, whose counts and numbers have the type T.
@@ -40,7 +42,9 @@ struct Variant {
             [](void* b, size_t n) { return P##_IsUsed(b, T(n)); },                                \
             [](void* b) -> size_t { return P##_GetNumUsed(b); },                                  \
             [](void* b) -> size_t { return P##_GetNumFree(b); }, P##_Reset,                       \
-            [](void* b, size_t n) { return P##_Resize(b, T(n)); },        \
+            [](void* b, size_t n) { return P##_Resize(b, T(n)); },                                \
+            [](void* b, size_t z, size_t s) { return P##_GetWritePointerWithin(b, z, T(s)); },    \
+            [](void* b, size_t z, size_t s) { return P##_FitsSegment(b, z, T(s)); },        \
     }
 
 inline const Variant kWide = VYX_RING_VARIANT(MMemBlockRingBuffer, size_t);

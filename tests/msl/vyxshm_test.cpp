@@ -194,6 +194,9 @@ TEST(Vyxshm, ListTellsEveryKindOfSegment) {
     TempDir dir;
     RawSegment ring64("vyxshm", 4096), ring32("vyxshm", 1000), fifo("vyxshm", 640),
         stopped("vyxshm", 640), damaged("vyxshm", 640), zeros("vyxshm", 100);
+#if !defined(_WIN32)
+    RawSegment forged("x\nfake size=1 kind=ring64 \\\xff", 64);
+#endif
     ASSERT_TRUE(ring64.bytes && ring32.bytes && fifo.bytes && stopped.bytes && damaged.bytes &&
                 zeros.bytes);
     Write64(ring64, 3, 100, 0, 368, {0, 1, 0});
@@ -229,6 +232,10 @@ TEST(Vyxshm, ListTellsEveryKindOfSegment) {
                  // A named event is a segment of its own only where the system has no named
                  // events.
                  eventName + " size=64 kind=event signalled=1" + mine,
+                 // Another program's name cannot pass for lines or fields of its own.
+                 "x\\x0afake\\x20size=1\\x20kind=ring64\\x20\\x5c\\xff_" +
+                     forged.name.substr(forged.name.find("_") + 1) + " size=" + Listed(64) +
+                     " kind=unknown" + mine,
 #endif
          })
         EXPECT_NE(list.out.find(line), std::string::npos) << line << "in\n" << list.out;
@@ -294,8 +301,7 @@ TEST(Vyxshm, RemoveTakesOnlyWhatNoProcessMapsUnlessForced) {
     vyx::test::Pipe toParent, toChild;
     char turn = 0;
 
-    // A process killed while it held its segment leaves the name behind, and the module can
-    // no longer create it.
+    // A process killed while it held its segment leaves the name behind.
     vyx::test::ChildProcess victim("HoldSegmentUntilKilled", {stale, toParent.Token()});
     ASSERT_TRUE(toParent.Receive(&turn));
     const std::string victimText = std::to_string(victim.Pid()) + "/test_msl";
@@ -303,8 +309,6 @@ TEST(Vyxshm, RemoveTakesOnlyWhatNoProcessMapsUnlessForced) {
                   .out.find(stale + " size=8192 kind=unknown processes=" + victimText + "\n"),
               std::string::npos);
     ASSERT_TRUE(victim.Kill());
-    vyx::trace::TraceCapture capture;
-    EXPECT_EQ(MSharedMem_Create(stale.c_str(), 8192), nullptr);
 
     // A live process maps the other one.
     vyx::test::ChildProcess holder("HoldSegmentUntilTold",

@@ -33,8 +33,11 @@ TempDir::TempDir() {
         std::snprintf(name, sizeof name, "vyxtest-%08x", static_cast<unsigned>(random()));
         std::error_code ec;
         if (std::filesystem::create_directory(temp / name, ec)) {
-            path = (temp / name).string();
-            return;
+            outer = (temp / name).string();
+            path = (temp / name / "dir").string();
+            if (std::filesystem::create_directory(path, ec))
+                return;
+            break;
         }
     }
     std::abort();
@@ -43,14 +46,14 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
     std::error_code ec;
     // Tests may leave read-only folders behind; make them writable so they can go.
-    for (auto it = std::filesystem::recursive_directory_iterator(path, ec);
+    for (auto it = std::filesystem::recursive_directory_iterator(outer, ec);
          it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
         std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
                                      std::filesystem::perm_options::add, ec);
     }
     std::filesystem::permissions(path, std::filesystem::perms::owner_all,
                                  std::filesystem::perm_options::add, ec);
-    std::filesystem::remove_all(path, ec);
+    std::filesystem::remove_all(outer, ec);
 }
 
 std::string TempDir::File(const std::string& name) const {

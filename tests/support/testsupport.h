@@ -13,7 +13,9 @@ inline constexpr char kSeparator = '/';
 #endif
 
 // A fresh empty folder under the system's temporary folder, removed with its contents
-// when the object goes.
+// when the object goes. It is alone in a folder of its own: the camera machine seeds a new
+// camera's folder from the installations beside its host's folder, which must not be other
+// tests'.
 class TempDir {
 public:
     TempDir();
@@ -26,6 +28,7 @@ public:
     std::string File(const std::string& name) const;
 
 private:
+    std::string outer; // holds only `path`
     std::string path;
 };
 

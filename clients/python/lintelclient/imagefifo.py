@@ -24,10 +24,16 @@ class ImageFifo:
         self.name = name
         fd = os.open(os.path.join(directory, name), os.O_RDWR)
         try:
-            size = os.fstat(fd).st_size
+            info = os.fstat(fd)
+            size = info.st_size
             if size < 32:
                 raise ValueError("segment %s is too small for a ring buffer" % name)
-            self._map = mmap.mmap(fd, size)
+            # Fault every page in now rather than in the first frames of a scan, but only a
+            # segment whose pages exist: populating holes would allocate them.
+            flags = mmap.MAP_SHARED
+            if info.st_blocks * 512 >= size:
+                flags |= getattr(mmap, "MAP_POPULATE", 0)
+            self._map = mmap.mmap(fd, size, flags=flags)
         finally:
             os.close(fd)
         width = self._map[0]

@@ -1,3 +1,4 @@
+import ctypes
 import os
 import struct
 import tempfile
@@ -23,6 +24,19 @@ def make_segment(folder, name, variant, blocks, block_size, used):
         out.write(data)
 
 
+def resident_bytes(mapping):
+    """How much of an mmap object is mapped in (its Rss in /proc/self/smaps)."""
+    start = "%x-" % ctypes.addressof(ctypes.c_char.from_buffer(mapping))
+    inside = False
+    with open("/proc/self/smaps") as smaps:
+        for line in smaps:
+            if "-" in line.split(" ")[0]:
+                inside = line.startswith(start)
+            elif inside and line.startswith("Rss:"):
+                return int(line.split()[1]) * 1024
+    return 0
+
+
 class ImageFifoTest(unittest.TestCase):
     def setUp(self):
         self.folder = tempfile.TemporaryDirectory()
@@ -46,6 +60,20 @@ class ImageFifoTest(unittest.TestCase):
                 with ImageFifo("f", self.folder.name) as again:
                     self.assertEqual(again.used(), 1)
                     self.assertTrue(again.in_use(4))
+
+    @unittest.skipUnless(os.path.isdir("/dev/shm"), "POSIX shared memory")
+    def test_reserved_segments_are_mapped_in_at_once_sparse_ones_not(self):
+        # In /dev/shm, whose pages come one at a time as a FIFO's do.
+        full, sparse = ("lintelclient_test_%d_%s" % (os.getpid(), kind)
+                        for kind in ("full", "sparse"))
+        for name in (full, sparse):
+            self.addCleanup(os.unlink, os.path.join("/dev/shm", name))
+        make_segment("/dev/shm", full, 64, 16, 65536, used=[])
+        make_segment("/dev/shm", sparse, 64, 1, 10, used=[])
+        os.truncate(os.path.join("/dev/shm", sparse), 1 << 20)  # a hole behind
+        with ImageFifo(full) as a, ImageFifo(sparse) as b:
+            self.assertGreaterEqual(resident_bytes(a._map), 16 * 65536)
+            self.assertLess(resident_bytes(b._map), 1 << 20)
 
     def test_segments_without_a_fitting_ring_buffer_are_refused(self):
         make_segment(self.folder.name, "bad", 64, 4, 10, used=[])

@@ -18,6 +18,9 @@ struct MMachImagefifo {
     static uint64_t SlotSize(const MMachImageInfo& info) {
         return uint64_t{info.width} * info.height * info.bytesPerPixel;
     }
+    // A FIFO of `size` bytes needs the 64-bit layout above 2^31 - 1 bytes; `always64` asks for
+    // it anyway.
+    static bool Is64Bit(uint64_t size, bool always64) { return size > 0x7FFFFFFF || always64; }
     // Lays the record's ring buffer out anew, in place, for blocks of `slotSize` bytes; the
     // new number of blocks, 0 on failure (error trace).
     static size_t Reset(MMachImagefifo& record, size_t slotSize);

@@ -20,9 +20,6 @@ constexpr int32_t kCannotAccessSharedMemory = 48;
 constexpr int32_t kSharedMemoryTooSmall = 49;
 constexpr int32_t kNoImagefifoActive = 50;
 
-// Above this a FIFO needs the 64-bit layout.
-constexpr uint64_t kLargest32BitFifo = 0x7FFFFFFF;
-
 MMachImageInfo CurrentImageInfo(MMachAbstract* machine) {
     MMachImageInfo info;
     machine->GetProbesystemImageInfo(info);
@@ -36,10 +33,21 @@ void Deactivate(void* segment, bool is64) {
         MMemBlockRingBuffer32_Deactivate(segment);
 }
 
-// A segment this command linked to but will not keep: withdraw the buffer and drop the link.
+// A segment this command made but will not keep: withdraw the buffer and drop the link.
 void Discard(void* segment, bool is64) {
     Deactivate(segment, is64);
     MSharedMem_Unlink(segment);
+}
+
+// Withdraws a FIFO record's buffer and releases its segment (removing its name, which this
+// process made).
+void Release(const MMachImagefifo& record) {
+    for (auto [segment, is64] :
+         {std::pair{record.ringBuffer64, true}, std::pair{record.ringBuffer32, false}})
+        if (segment != nullptr) {
+            Deactivate(segment, is64);
+            MSharedMem_Destroy(segment);
+        }
 }
 
 } // namespace
@@ -57,31 +65,38 @@ bool MMachImagefifoCreateCommand::IsDone() {
         out->Error(kProbesystemNotLoaded);
         return true;
     }
-    const bool is64 = size > kLargest32BitFifo || always64;
-    void* segment = MSharedMem_LinkOrCreate(name.c_str(), static_cast<size_t>(size));
+    const bool is64 = MMachImagefifo::Is64Bit(size, always64);
+    // Every FIFO gets a segment of its own, of exactly this size: its slots are known before
+    // anything is made, and a refusal leaves a FIFO of that name as it was.
+    size_t slots = 0;
+    if (is64)
+        slots = MMemBlockRingBuffer_CalcMaxEntries(static_cast<size_t>(size), slotSize);
+    else if (slotSize <= UINT32_MAX)
+        slots = MMemBlockRingBuffer32_CalcMaxEntries(static_cast<size_t>(size),
+                                                     static_cast<uint32_t>(slotSize));
+    if (slots == 0) {
+        MERRLOG("IsDone() [%s]: shared memory segment too small", GetName());
+        out->Error(kSharedMemoryTooSmall);
+        return true;
+    }
+    // Creating again replaces the FIFO: its readers see the old buffer withdrawn. Should the
+    // new segment not come, the name is gone, never a withdrawn FIFO still listed.
+    auto& fifos = machine->GetImageFifoMap();
+    auto old = fifos.find(name);
+    if (old != fifos.end()) {
+        Release(old->second);
+        fifos.erase(old);
+    }
+    void* segment = MSharedMem_Create(name.c_str(), static_cast<size_t>(size));
     if (segment == nullptr) {
         MERRTRACE("IsDone() [%s]: failed to create shared memory %s", GetName(), name.c_str());
         context.DumpToMErrLog(__LINE__, "IsDone() [%s] failed", GetName());
         out->Error(kCannotAccessSharedMemory);
         return true;
     }
-    // The segment may have existed already, larger than asked for.
-    size = MSharedMem_GetSize(segment);
-    size_t slots = 0;
-    if (is64)
-        slots = MMemBlockRingBuffer_CalcMaxEntries(size, slotSize);
-    else if (slotSize <= UINT32_MAX)
-        slots = MMemBlockRingBuffer32_CalcMaxEntries(size, static_cast<uint32_t>(slotSize));
-    if (slots == 0) {
-        MERRLOG("IsDone() [%s]: shared memory segment too small", GetName());
-        out->Error(kSharedMemoryTooSmall);
-        Discard(segment, is64);
-        return true;
-    }
-    const int created =
-        is64 ? MMemBlockRingBuffer_Create(segment, slots, slotSize)
-             : MMemBlockRingBuffer32_Create(segment, static_cast<uint32_t>(slots),
-                                            static_cast<uint32_t>(slotSize));
+    const int created = is64 ? MMemBlockRingBuffer_Create(segment, slots, slotSize)
+                             : MMemBlockRingBuffer32_Create(segment, static_cast<uint32_t>(slots),
+                                                            static_cast<uint32_t>(slotSize));
     if (!created) {
         MERRTRACE("IsDone() [%s]: failed to create buffer", GetName());
         context.DumpToMErrLog(__LINE__, "IsDone() [%s] failed", GetName());
@@ -89,18 +104,9 @@ bool MMachImagefifoCreateCommand::IsDone() {
         Discard(segment, is64);
         return true;
     }
-    MTRACE(5, "IsDone() [%s]: imagefifo %s initialised with %zu total size, %zu slots, %zu slot size",
-           GetName(), name.c_str(), static_cast<size_t>(size), slots,
-           static_cast<size_t>(slotSize));
-
-    auto& fifos = machine->GetImageFifoMap();
-    auto old = fifos.find(name);
-    if (old != fifos.end()) {
-        // A FIFO of this name is the same segment: this process keeps one link to it.
-        for (void* previous : {old->second.ringBuffer64, old->second.ringBuffer32})
-            if (previous != nullptr)
-                MSharedMem_Unlink(previous);
-    }
+    MTRACE(
+        5, "IsDone() [%s]: imagefifo %s initialised with %zu total size, %zu slots, %zu slot size",
+        GetName(), name.c_str(), static_cast<size_t>(size), slots, static_cast<size_t>(slotSize));
     MMachImagefifo& record = fifos[name];
     record.imageInfo = CurrentImageInfo(machine);
     record.ringBuffer64 = is64 ? segment : nullptr;
@@ -121,8 +127,8 @@ bool MMachImagefifoDeleteCommand::IsDone() {
         return true;
     }
     bool failed = false;
-    for (auto [segment, is64] : {std::pair{record->ringBuffer64, true},
-                                 std::pair{record->ringBuffer32, false}}) {
+    for (auto [segment, is64] :
+         {std::pair{record->ringBuffer64, true}, std::pair{record->ringBuffer32, false}}) {
         if (segment == nullptr)
             continue;
         Deactivate(segment, is64);

@@ -29,7 +29,7 @@ protected:
     bool done = false;
     MMachAbstract* machine;
     std::string name;
-    uint64_t size; // requested; the segment's actual size once created
+    uint64_t size; // of the segment, which the command makes new (replacing a FIFO of that name)
     bool always64;
 };
 

@@ -37,7 +37,7 @@ bool create_config_dir(const std::string& path) {
     }
     MTRACE(3, "create_config_dir(): configuration directory %s created", path.c_str());
     const std::string oldDirs[] = {file_join(path, "../../../machines/Pellorscope"),
-                                   file_join(path, "../../..")};
+                                   file_join(path, "../../../..")};
     for (const std::string& oldDir : oldDirs)
         if (!copy_old_config_dir(path, oldDir))
             MERRTRACE("%s(): copy_old_config_dir(%s, %s) failed",
@@ -75,8 +75,8 @@ bool copy_old_config_dir(const std::string& newDir, const std::string& oldDir) {
         // The machine goes on in this folder: it must exist even when the seeding failed.
         if (!dir_exists(newDir.c_str()))
             dir_mk(newDir.c_str());
-        MERRTRACE("%s(): copyDirectory(%s, %s, ...) failed", "copy_old_config_dir",
-                  source.c_str(), newDir.c_str());
+        MERRTRACE("%s(): copyDirectory(%s, %s, ...) failed", "copy_old_config_dir", source.c_str(),
+                  newDir.c_str());
         return false;
     }
     MTRACE(2, "%s(): Copied old files from %s", "copy_old_config_dir", source.c_str());

@@ -6,8 +6,9 @@
 #include <string>
 
 // True when `path` exists or could be created with its missing parents; a new folder is then
-// seeded from `path`/../../../machines/Pellorscope and from `path`/../../.. (a seeding failure
-// is reported in the error trace but does not fail the creation).
+// seeded from `path`/../../../machines/Pellorscope and from `path`/../../../.., the folder of
+// the host's folder and of the other installations beside it (a seeding failure is reported
+// in the error trace but does not fail the creation).
 bool create_config_dir(const std::string& path);
 
 // Seeds `newDir` (just created, empty) from the first subdirectory X of `oldDir` that has a

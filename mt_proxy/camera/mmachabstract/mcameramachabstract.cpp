@@ -59,7 +59,8 @@ const char* const kEnabledCommands[] = {
 MCameraMachAbstract::MCameraMachAbstract(const std::string& name, const std::string& directory,
                                          MOutputChannel* channel, MClientNotifier* notifier)
     : MMachAbstract(channel, notifier, name, file_join(directory, "camera")),
-      axesCallback(axes, notifier), autoinfo(notifier), measurement(callbackClock, notifier) {
+      hostCameraDir(this->directory), axesCallback(axes, notifier), autoinfo(notifier),
+      measurement(callbackClock, notifier) {
     componentCursor = components.end();
     MCameraGlobals_SetConfigDir(this->directory);
     MCameraGlobals_SetCounterFrequency(kCounterFrequency);
@@ -80,7 +81,9 @@ MCameraMachAbstract::~MCameraMachAbstract() {
 bool MCameraMachAbstract::Open() {
     MErrTraceContext context(__FILE__);
     probeManager.InitSensors(0.001);
-    directory = init_config_dir(directory);
+    // From the host's folder again on every Open: a reopened machine must not look for the
+    // camera's folder inside the camera's folder.
+    directory = init_config_dir(hostCameraDir);
     // A missing camera or a folder that could not be made is no reason to stop, but the
     // operator should learn why the machine works without them.
     if (!MErrTrace_GetContextLines().empty())
@@ -158,13 +161,8 @@ bool MCameraMachAbstract::Open() {
 
 std::string MCameraMachAbstract::init_config_dir(const std::string& dir) {
     const CSensor* camera = find_camera_sensor();
-    if (camera == nullptr) {
-        // Without a camera the machine keeps its files in the host's camera folder, which a
-        // fresh host directory does not have yet.
-        if (!dir_exists(dir.c_str()) && !varn::createDirectoryRecursive(dir))
-            MERRTRACE("create_config_dir(): failed to create %s", dir.c_str());
-        return dir;
-    }
+    if (camera == nullptr)
+        return dir; // no folder is made for a camera that is not there
     const std::string path = file_join(file_join(dir, camera->GetName()), camera->GetSerialNo());
     if (!create_config_dir(path)) {
         MERRTRACE("%s(): create_config_dir(%s) failed", "MCameraMachAbstract::init_config_dir",

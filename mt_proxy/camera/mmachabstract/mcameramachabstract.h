@@ -22,8 +22,8 @@
 #include "csensor/sensors/cprobemanager.h"
 #include "lintel/server/machine/mmachabstract.h"
 #include "mt_proxy/camera/misc/mcameraprobedb.h"
-#include "mt_proxy/camera/mmachabstract/mcameraaxes.h"
 #include "mt_proxy/camera/mmachabstract/mcameraautoinfo.h"
+#include "mt_proxy/camera/mmachabstract/mcameraaxes.h"
 #include "mt_proxy/camera/mmachabstract/mcameraaxescallback.h"
 #include "mt_proxy/camera/mmachabstract/mcameracallbackclock.h"
 #include "mt_proxy/camera/mmachabstract/mcamerameasurement.h"
@@ -38,7 +38,6 @@
 #include <set>
 #include <string>
 #include <vector>
-
 
 // Image geometry of a probesystem, from the [Camera] section of its hardware data.
 struct MCameraImageInfo {
@@ -159,8 +158,8 @@ public:
                                                                 const std::string& name,
                                                                 uint32_t id) override;
     MMachProbesystemUnloadCommand* NewMMachProbesystemUnloadCommand(MOutputChannel* out) override;
-    MMachProbesystemDefineCommand* NewMMachProbesystemDefineCommand(
-        MOutputChannel* out, const std::string& name) override;
+    MMachProbesystemDefineCommand*
+    NewMMachProbesystemDefineCommand(MOutputChannel* out, const std::string& name) override;
     MMachProbesystemDeleteCommand* NewMMachProbesystemDeleteCommand(MOutputChannel* out,
                                                                     const std::string& name,
                                                                     uint32_t id) override;
@@ -251,8 +250,8 @@ public:
 
     bool get_image_info(const std::string& probesystem, MCameraImageInfo& info);
     // Clip width, clip height and bytes per pixel.
-    bool get_image_memory_info(const std::string& probesystem, uint32_t& width,
-                               uint32_t& height, uint32_t& bytesPerPixel);
+    bool get_image_memory_info(const std::string& probesystem, uint32_t& width, uint32_t& height,
+                               uint32_t& bytesPerPixel);
     // Names the FIFO that receives the images of the next measurement (no check that it
     // exists) and sets "imageindex" to 0.
     void SetActiveImageFifo(const std::string& name);
@@ -316,6 +315,8 @@ private:
     // The running previews into shared memory, by probesystem name.
     std::map<std::string, std::unique_ptr<MCameraPreviewMemory>> previewMemories;
     double firstImageTimeout = 10.0;
+    // The host's camera folder, where every Open starts to look for the camera's own.
+    const std::string hostCameraDir;
     bool opened = false;
     // Name of the image FIFO handed out last by First/NextImageFifo; none at the end.
     std::optional<std::string> imageFifoCursor;

@@ -3,8 +3,10 @@
 
 #include "mt_proxy/camera/mmachabstract/mcameramachabstract.h"
 
+#include "lintel/server/commands/moutputchannel.h"
 #include "msl/mutil/minidata.h"
 #include "mt_proxy/camera/mmachabstract/mcameracommands.h"
+#include "platform/trace/merrlog.h"
 #include "platform/trace/merrtrace.h"
 #include "platform/trace/mtrace.h"
 
@@ -56,7 +58,8 @@ bool MCameraMachAbstract::get_image_info(const std::string& probesystem, MCamera
         return false;
     }
     if (!hardware.HasSection("Camera")) {
-        MERRTRACE("get_image_info(): section \"Camera\" not found. Is current probesystem a camera?");
+        MERRTRACE(
+            "get_image_info(): section \"Camera\" not found. Is current probesystem a camera?");
         return false;
     }
     MCameraImageInfo read;
@@ -67,7 +70,8 @@ bool MCameraMachAbstract::get_image_info(const std::string& probesystem, MCamera
     } entries[] = {
         {"mem_bpp", read.memBytesPerPixel,
          "get_image_info(): entry \"mem_bpp\" [Camera] does not exist"},
-        {"clipsize_x", read.clipWidth, "get_image_info(): entry clipsize_x [Camera] does not exist"},
+        {"clipsize_x", read.clipWidth,
+         "get_image_info(): entry clipsize_x [Camera] does not exist"},
         {"clipsize_y", read.clipHeight,
          "get_image_info(): entry clipsize_y [Camera] does not exist"},
         {"clip_x", read.clipX, "get_image_info(): entry clip_x [Camera] does not exist"},
@@ -131,7 +135,8 @@ MMachProbesystemType MCameraMachAbstract::GetActiveProbesystemType() {
     }
     std::string text;
     if (!probeManager.GetHardwareData(text)) {
-        MERRTRACE("%s(): GetHardwareData() failed", "MCameraMachAbstract::GetActiveProbesystemType");
+        MERRTRACE("%s(): GetHardwareData() failed",
+                  "MCameraMachAbstract::GetActiveProbesystemType");
         return type;
     }
     MIniData hardware;

@@ -6,6 +6,7 @@
 #include "lintel/server/commands/moutputchannel.h"
 #include "msl/mipc/mmemblockringbuffer.h"
 #include "msl/mipc/mmemlinefifo.h"
+#include "msl/mipc/msharedmem.h"
 #include "mt_proxy/camera/mmachabstract/mcamerascancommands.h"
 #include "platform/trace/merrlog.h"
 #include "platform/trace/merrtrace.h"
@@ -33,8 +34,9 @@ MCameraMachAbstract::NewMMachScandataCommand(MOutputChannel* out,
     return new MCameraScandataCommand(out, names, this);
 }
 
-MMachScanpointCommand* MCameraMachAbstract::NewMMachScanpointCommand(MOutputChannel* out,
-                                                                     const MMachScanRequest& request) {
+MMachScanpointCommand*
+MCameraMachAbstract::NewMMachScanpointCommand(MOutputChannel* out,
+                                              const MMachScanRequest& request) {
     return new MCameraScanpointCommand(out, request, this);
 }
 
@@ -77,6 +79,8 @@ bool MCameraMachAbstract::StartCameraMeasurement(uint32_t images) {
         }
         setup.ringBuffer64 = fifo->ringBuffer64;
         setup.ringBuffer32 = fifo->ringBuffer32;
+        setup.segmentSize = MSharedMem_GetSize(fifo->ringBuffer64 != nullptr ? fifo->ringBuffer64
+                                                                             : fifo->ringBuffer32);
     }
     const struct {
         const char* name;

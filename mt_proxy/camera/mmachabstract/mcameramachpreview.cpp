@@ -31,15 +31,6 @@ void RemoveReceiver(CSensor* sensor, const CImageReceiver& receiver) {
     MErrTrace_EndContext();
 }
 
-// A view of the named segment: the existing one as it is, else a new one of `size` bytes.
-void* LinkOrCreateSegment(const std::string& name, size_t size) {
-    MErrTrace_BeginContext();
-    void* existing = MSharedMem_Link(name.c_str());
-    MErrTrace_ClearContext(); // not existing yet is the normal case
-    MErrTrace_EndContext();
-    return existing != nullptr ? existing : MSharedMem_LinkOrCreate(name.c_str(), size);
-}
-
 } // namespace
 
 template <class Arrived> bool MCameraMachAbstract::wait_for_first_image(Arrived arrived) {
@@ -86,10 +77,12 @@ bool MCameraMachAbstract::StartPreviewMemory(MOutputChannel* reply, uint32_t min
         MERRTRACE("StartPreviewMemory(): failed to determine memory needed for an image");
         return fail("failed to get necessary memory size", 0);
     }
-    const size_t imageSize = static_cast<uint32_t>(info.memWidth * info.memHeight *
-                                                   info.memBytesPerPixel);
+    const size_t imageSize =
+        static_cast<uint32_t>(info.memWidth * info.memHeight * info.memBytesPerPixel);
     MTRACE(5, "StartPreviewMemory(): image size is %zu bytes", imageSize);
-    record->segment = static_cast<uint8_t*>(LinkOrCreateSegment(memoryName, imageSize));
+    // A segment of its own: pixels written into another one (an image FIFO, a segment some
+    // program uses) would wreck it. A stale one of that name is replaced.
+    record->segment = static_cast<uint8_t*>(MSharedMem_Create(memoryName.c_str(), imageSize));
     if (record->segment == nullptr) {
         MERRTRACE("StartPreviewMemory(): shared memory failure");
         return fail("shared memory failure", 0);
@@ -244,7 +237,8 @@ bool MCameraMachAbstract::StartPreview(MOutputChannel* reply,
         return fail("Bad image from camera", 0);
     }
     std::string text;
-    if (probeManager.GetSensor() == nullptr || !probeManager.GetSensor()->GetProbeProperties(text)) {
+    if (probeManager.GetSensor() == nullptr ||
+        !probeManager.GetSensor()->GetProbeProperties(text)) {
         MERRTRACE("StartPreview(): GetProbeProperties() failed");
         return fail(nullptr, kInternalError);
     }

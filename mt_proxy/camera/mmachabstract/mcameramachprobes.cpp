@@ -73,14 +73,17 @@ bool MCameraMachAbstract::set_active_probesystem(const std::string& probesystem,
         MERRTRACE("set_active_probesystem(): SetProbesystem() failed");
         return false;
     }
-    if (cameraProbesystemDB == nullptr ||
-        !cameraProbesystemDB->SetActiveProbesystem(probesystem == "unloaded" ? "" : probesystem,
-                                                   id)) {
+    if (cameraProbesystemDB == nullptr || !cameraProbesystemDB->SetActiveProbesystem(
+                                              probesystem == "unloaded" ? "" : probesystem, id)) {
         MERRTRACE("SetActiveProbesystem(): failed to load probesystem \"%s\" %u",
                   probesystem.c_str(), id);
         return false;
     }
-    if (HasActiveProbesystem()) {
+    if (!HasActiveProbesystem() && cameraProbeDB != nullptr) {
+        // Probes belong to a probesystem: with none, none can be defined into the last one's
+        // file.
+        cameraProbeDB->Close();
+    } else if (HasActiveProbesystem()) {
         if (!open_probe_database()) {
             MERRTRACE("%s(): failed to open probe database", self);
             return false;
@@ -277,9 +280,10 @@ double MCameraMachAbstract::get_zoom() {
     std::string text;
     MIniData data;
     double zoom = 0.0;
-    // A zoom of 0 (a tip defined without a diameter) would scale every image to infinity.
+    // A zoom of 0 (a tip defined without a diameter) gives an infinite scale: the tip has no
+    // optics to measure with, which the type query then shows, rather than a made-up one.
     if (cameraProbeDB->GetComponentData(text, probe, tip) && data.SetContentString(text) &&
-        data.GetDoubleEntry("Camera", "zoom", zoom) && zoom != 0.0) {
+        data.GetDoubleEntry("Camera", "zoom", zoom)) {
         MTRACE(5, "%s(): Using zoom from \"probe.tip\": %g", self, zoom);
         return 1.0 / zoom;
     }
@@ -517,8 +521,7 @@ MCameraMachAbstract::NewMMachProbesystemDefineCommand(MOutputChannel* out,
 
 MMachProbesystemDeleteCommand*
 MCameraMachAbstract::NewMMachProbesystemDeleteCommand(MOutputChannel* out,
-                                                      const std::string& probesystem,
-                                                      uint32_t id) {
+                                                      const std::string& probesystem, uint32_t id) {
     MErrTraceContext context(__FILE__);
     if (cameraProbesystemDB == nullptr ||
         !cameraProbesystemDB->DeleteProbesystem(probesystem, id)) {
@@ -534,8 +537,7 @@ MCameraMachAbstract::NewMMachProbesystemDeleteCommand(MOutputChannel* out,
 // ---- Probes ----
 
 MMachProbeLoadCommand* MCameraMachAbstract::NewMMachProbeLoadCommand(MOutputChannel* out,
-                                                                     uint32_t probe,
-                                                                     uint32_t tip) {
+                                                                     uint32_t probe, uint32_t tip) {
     MErrTraceContext context(__FILE__);
     if (!set_active_probe(probe, tip)) {
         MERRTRACE("NewMMachProbeLoadCommand(): failed to activate probe");
@@ -547,9 +549,8 @@ MMachProbeLoadCommand* MCameraMachAbstract::NewMMachProbeLoadCommand(MOutputChan
     return new MCameraProbeLoadCommand(out);
 }
 
-MMachProbeDeleteCommand* MCameraMachAbstract::NewMMachProbeDeleteCommand(MOutputChannel* out,
-                                                                         uint32_t probe,
-                                                                         uint32_t tip) {
+MMachProbeDeleteCommand*
+MCameraMachAbstract::NewMMachProbeDeleteCommand(MOutputChannel* out, uint32_t probe, uint32_t tip) {
     MErrTraceContext context(__FILE__);
     if (cameraProbeDB == nullptr || !cameraProbeDB->DeleteProbe(probe, tip)) {
         MERRTRACE("NewMMachProbeDeleteCommand(): failed to delete probe");
@@ -567,8 +568,7 @@ MCameraMachAbstract::NewMMachProbeDefineCommand(MOutputChannel* out, uint32_t pr
         auto it = values.find(key);
         return it == values.end() ? 0.0 : it->second;
     };
-    const ProbeTipRecord record{probe, tip, valueOf("x"), valueOf("y"), valueOf("z"),
-                                valueOf("d")};
+    const ProbeTipRecord record{probe, tip, valueOf("x"), valueOf("y"), valueOf("z"), valueOf("d")};
     if (cameraProbeDB == nullptr || !cameraProbeDB->DefineProbe(record)) {
         MERRTRACE("NewMMachProbeDefineCommand(): failed to define probe");
         out->Error(kInternalError);
@@ -589,9 +589,8 @@ MMachProbeUnloadCommand* MCameraMachAbstract::NewMMachProbeUnloadCommand(MOutput
     return new MCameraProbeUnloadCommand(out);
 }
 
-MMachProbeChangeCommand* MCameraMachAbstract::NewMMachProbeChangeCommand(MOutputChannel* out,
-                                                                         uint32_t probe,
-                                                                         uint32_t tip) {
+MMachProbeChangeCommand*
+MCameraMachAbstract::NewMMachProbeChangeCommand(MOutputChannel* out, uint32_t probe, uint32_t tip) {
     MErrTraceContext context(__FILE__);
     if (!set_active_probe(probe, tip)) {
         MERRTRACE("NewMMachProbeChangeCommand(): failed to activate probe");

@@ -106,6 +106,8 @@ const char* MCameraMeasurement::ErrorText(int32_t code) {
         return "camera error";
     case kMeasurementInvalidImage:
         return "invalid image received";
+    case kMeasurementRingbufferDamaged:
+        return "ringbuffer damaged";
     default:
         MERRLOG("GetMeasurementError(): unknown error: %d", code);
         return "unknown measurement error";
@@ -189,8 +191,8 @@ bool MCameraMeasurement::write_lines(const Vyx::CImgBuffer& image) {
             SetError(kMeasurementMeasurandfifoOverflow);
             return false;
         }
-        MTRACE(5, "%s(): copied image %u (%f) to slot %zu", "MCameraMachAbstract::MeasurementCallback",
-               counter, time, block);
+        MTRACE(5, "%s(): copied image %u (%f) to slot %zu",
+               "MCameraMachAbstract::MeasurementCallback", counter, time, block);
         uint32_t left = Remaining();
         if (left > 0)
             remaining.store(--left, std::memory_order_release);
@@ -202,9 +204,24 @@ bool MCameraMeasurement::write_lines(const Vyx::CImgBuffer& image) {
 }
 
 size_t MCameraMeasurement::store_image(const Vyx::CImgBuffer& image) {
-    void* block = setup.ringBuffer64 != nullptr
-                      ? MMemBlockRingBuffer_GetWritePointer(setup.ringBuffer64)
-                      : MMemBlockRingBuffer32_GetWritePointer(setup.ringBuffer32);
+    void* const ring64 = setup.ringBuffer64;
+    void* const ring32 = setup.ringBuffer32;
+    const auto blockSize32 = static_cast<uint32_t>(blockSize);
+    // Clients map the FIFO writable: its header is checked against the segment before a block
+    // is written.
+    void* block =
+        ring64 != nullptr
+            ? MMemBlockRingBuffer_GetWritePointerWithin(ring64, setup.segmentSize, blockSize)
+            : MMemBlockRingBuffer32_GetWritePointerWithin(ring32, setup.segmentSize, blockSize32);
+    if (block == nullptr &&
+        !(ring64 != nullptr
+              ? MMemBlockRingBuffer_FitsSegment(ring64, setup.segmentSize, blockSize)
+              : MMemBlockRingBuffer32_FitsSegment(ring32, setup.segmentSize, blockSize32))) {
+        MERRLOG("%s(): the ring buffer's header no longer fits its segment of %zu bytes",
+                "MCameraMachAbstract::MeasurementCallback", setup.segmentSize);
+        SetError(kMeasurementRingbufferDamaged);
+        return 0;
+    }
     if (block == nullptr) {
         MERRLOG("%s(): MMemBlockRingBuffer_GetWritePointer() failed",
                 "MCameraMachAbstract::MeasurementCallback");

@@ -9,8 +9,8 @@
 // the callback runs between Start and Stop. Error and remaining images are shared with the
 // command thread; everything else in the context belongs to the callback while it runs.
 
-#include "mt_proxy/camera/mmachabstract/mcameracallbackclock.h"
 #include "msl/mipc/mstopwatch.h"
+#include "mt_proxy/camera/mmachabstract/mcameracallbackclock.h"
 #include "platform/vyx/cimgbuffer.h"
 
 #include <atomic>
@@ -29,6 +29,7 @@ enum : int32_t {
     kMeasurementNoImages = 4,
     kMeasurementCameraError = 5,
     kMeasurementInvalidImage = 6,
+    kMeasurementRingbufferDamaged = 7,
 };
 
 class MCameraMeasurement {
@@ -39,6 +40,7 @@ public:
     struct Setup {
         void* ringBuffer64 = nullptr;  // the target image FIFO, or none of the two
         void* ringBuffer32 = nullptr;  // (images are then dropped)
+        size_t segmentSize = 0;        // of the FIFO's segment: the header must fit it
         void* measurandFifo = nullptr; // linked line FIFO of one double per axis
         size_t clock = kNoColumn;
         size_t time = kNoColumn;

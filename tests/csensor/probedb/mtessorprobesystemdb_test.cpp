@@ -7,6 +7,12 @@
 
 #include <filesystem>
 
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+#endif
+
 using namespace probedbtest;
 
 namespace {
@@ -38,6 +44,24 @@ TEST(MTessorProbesystemDB, DefineCutsLongNamesAndRefusesBadOnes) {
                                     "probesystem name"),
               2);
     EXPECT_FALSE(PathExists(t.dir.Path() + "/../up_1.ini"));
+
+    // Names that would share another's section or probe files (its own or the volatile one
+    // beside it, told apart by case alone on Windows), and names no line can hold.
+    capture.Clear();
+    ASSERT_TRUE(t.db.DefineProbesystem({"Camera:1", 1}));
+    ASSERT_TRUE(t.db.DefineProbesystem({"Camera:1", 2}));
+    for (const char* name : {"Camera_1", "camera:1", "volatile_Camera:1"})
+        EXPECT_FALSE(t.db.DefineProbesystem({name, 1})) << name;
+    EXPECT_FALSE(t.db.DefineProbesystem({cut + "MMMMM", 1}));
+    EXPECT_FALSE(t.db.DefineProbesystem({"two\nlines", 1}));
+    EXPECT_FALSE(t.db.DefineProbesystem({"\xff", 1}));
+    EXPECT_TRUE(t.db.DefineProbesystem({"Camera_1", 3})); // Camera_1_3.ini is nobody's
+    ExpectErrTraces(capture,
+                    {"\"Camera_1\" 1 would share its file camera_1_1.ini with \"Camera:1\" 1",
+                     "\"volatile_Camera:1\" 1 would share its file camera_1_1.ini with",
+                     "would share its section " + cut + "_1 with",
+                     "illegal probesystem name \"two\\x0alines\": contains a control character"});
+    EXPECT_EQ(t.db.ListProbesystems("*", 0).size(), 5u);
 }
 
 TEST(MTessorProbesystemDB, ActivationAndComponentDataSurviveOpenAndDeletion) {
@@ -169,4 +193,30 @@ TEST(MTessorProbesystemDB, FailedChangesLeaveMemoryAsTheFiles) {
     MTessorProbesystemDB again(t.dir.Path(), "probesystemdb.ini");
     ASSERT_TRUE(again.Open());
     EXPECT_EQ(Text(again.ListProbesystems("*", 0)), list + "S/1 0 0 0 0 0 0\n");
+}
+
+TEST(MTessorProbesystemDB, OpenRemovesTemporaryFilesOfSavesThatNeverFinished) {
+    TempDir dir;
+    const std::vector<std::string> leftovers = {"ffwAb3d9Z.tmp", "ffw1A2B.TMP"};
+    const std::vector<std::string> kept = {"ffw.tmp", "ffwlongername.tmp", "other.tmp"};
+    for (const auto& list : {leftovers, kept})
+        for (const std::string& name : list)
+            ASSERT_TRUE(WriteFileBytes(dir.File(name), "[A]\r\n"));
+#if !defined(_WIN32)
+    // One that a living writer still has open, as a save holds its own.
+    const std::string busy = dir.File("ffwBusy01.tmp");
+    ASSERT_TRUE(WriteFileBytes(busy, ""));
+    const int held = open(busy.c_str(), O_RDONLY);
+    ASSERT_EQ(flock(held, LOCK_EX), 0);
+#endif
+    MTessorProbesystemDB db(dir.Path(), "probesystemdb.ini");
+    ASSERT_TRUE(db.Open());
+    for (const std::string& name : leftovers)
+        EXPECT_FALSE(PathExists(dir.File(name))) << name;
+    for (const std::string& name : kept)
+        EXPECT_TRUE(PathExists(dir.File(name))) << name;
+#if !defined(_WIN32)
+    EXPECT_TRUE(PathExists(busy));
+    close(held);
+#endif
 }

@@ -29,7 +29,11 @@ class HostDidNotStart(Exception):
 
 class HostProcess:
     def __init__(self, module, env=None, args=(), directory=None):
-        self.directory = directory or tempfile.mkdtemp(prefix="lintelhost-test-")
+        # A fresh host folder alone in a folder of its own: the camera module seeds a new
+        # camera folder from the installations beside the host's, which must not be other tests'.
+        self._root = None if directory else tempfile.mkdtemp(prefix="lintelhost-test-")
+        self.directory = directory or os.path.join(self._root, "host")
+        os.makedirs(self.directory, exist_ok=True)
         self._own_directory = directory is None
         self.stderr_path = os.path.join(self.directory, "stderr.txt")
         environment = dict(os.environ)
@@ -76,7 +80,7 @@ class HostProcess:
         if not self.process.stdout.closed:
             self.process.stdout.close()
         if self._own_directory:
-            shutil.rmtree(self.directory, ignore_errors=True)
+            shutil.rmtree(self._root, ignore_errors=True)
 
 
 # For a sanitizer build: leak checking on for this lintelhost, whatever the suite's default.

@@ -19,7 +19,11 @@ TIMEOUT = 120
 
 class LintelhostUnderWine(unittest.TestCase):
     def test_serves_the_camera_machine_over_tcp(self):
-        with tempfile.TemporaryDirectory(prefix="lintelhost-wine-") as directory:
+        # The host folder alone in one of its own: a new camera folder is seeded from the
+        # installations beside it.
+        with tempfile.TemporaryDirectory(prefix="lintelhost-wine-") as root:
+            directory = os.path.join(root, "host")
+            os.mkdir(directory)
             host = subprocess.Popen([WINE, LINTELHOST, "--dir", directory, "--port", "0"],
                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE)
             try:

@@ -13,6 +13,12 @@
 #include <map>
 #include <sstream>
 
+#if !defined(_WIN32)
+#include <sched.h>
+#include <sys/mount.h>
+#include <unistd.h>
+#endif
+
 using namespace machinetest;
 
 namespace {
@@ -71,10 +77,17 @@ TEST_F(CameraMachineImagefifo, CommandsRepliesRecordsAndSegments) {
     EXPECT_FALSE(SegmentExists(a));
     LoadCamera();
 
-    // Variants: the 64-bit layout above 2^31 - 1 bytes, the 32-bit one up to it.
+    // Variants: the 64-bit layout above 2^31 - 1 bytes (or when asked for), the 32-bit one up
+    // to it. (A FIFO's pages are reserved: the sizes are not tried out.)
+    EXPECT_TRUE(MMachImagefifo::Is64Bit(2147483648ull, false));
+    EXPECT_FALSE(MMachImagefifo::Is64Bit(2147483647ull, false));
+    EXPECT_TRUE(MMachImagefifo::Is64Bit(100, true));
     EXPECT_EQ(Create(a, 4 << 20), "");
-    EXPECT_EQ(Create(b, 2147483648ull), "");
-    EXPECT_EQ(Create(c, 2147483647ull), "");
+    MOutputChannel out(7);
+    EXPECT_EQ(Finish(new MMachImagefifoCreateCommand(&out, &m, b, 8 << 20, true), out), "");
+    EXPECT_TRUE(m.FindImageFifo(b)->ringBuffer64 != nullptr);
+    EXPECT_EQ(Slots(b), ((8 << 20) - 71) / (kSlot + 8));
+    EXPECT_EQ(Create(c, 4 << 20), "");
     const MMachImagefifo* fifo = m.FindImageFifo(a);
     ASSERT_NE(fifo, nullptr);
     EXPECT_TRUE(fifo->ringBuffer32 != nullptr && fifo->ringBuffer64 == nullptr);
@@ -82,9 +95,6 @@ TEST_F(CameraMachineImagefifo, CommandsRepliesRecordsAndSegments) {
     EXPECT_EQ(fifo->imageInfo.height, 1024u);
     EXPECT_EQ(fifo->imageInfo.bytesPerPixel, 1u);
     EXPECT_EQ(Slots(a), 3u);
-    EXPECT_TRUE(m.FindImageFifo(b)->ringBuffer64 != nullptr);
-    EXPECT_EQ(Slots(b), (2147483648ull - 71 - 8) / (kSlot + 8));
-    EXPECT_TRUE(m.FindImageFifo(c)->ringBuffer32 != nullptr);
 
     // Too small by one byte for a single block: error 49, no record, no segment left.
     EXPECT_EQ(Create(d, 35 + kSlot + 4 - 1), "0007\terror \"shared memory too small\"\r\n");
@@ -130,34 +140,124 @@ TEST_F(CameraMachineImagefifo, CommandsRepliesRecordsAndSegments) {
         EXPECT_FALSE(SegmentExists(name)) << name;
 }
 
-TEST_F(CameraMachineImagefifo, AnotherProcessSeesTheFifo) {
-    OpenMachine();
-    LoadCamera();
-    ASSERT_EQ(Create(a, 16 << 20), "");
-    const auto info = VyxshmInfo(a);
-    EXPECT_EQ(info.at("exit"), "0");
-    EXPECT_EQ(info.at("blocks"), "12");
-    EXPECT_EQ(info.at("block_size"), std::to_string(kSlot));
-    EXPECT_EQ(info.at("variant"), "32");
+// A camera machine of a child process, on a folder of its own, the camera probesystem loaded:
+// a second server, as far as shared memory can tell.
+struct ChildMachine {
+    vyx::test::TempDir dir;
+    MOutputChannel channel{0}, out{7};
+    CountingNotifier notifier;
+    MCameraMachAbstract machine{"camera", dir.Path(), &channel, &notifier};
+    bool Open() {
+        return machine.Open() &&
+               Finish(machine.NewMMachProbesystemDefineCommand(&out, "Camera:1"), out) == "" &&
+               Finish(machine.NewMMachProbesystemLoadCommand(&out, "Camera:1", 1), out) != "";
+    }
+    std::string Create(const std::string& name, uint64_t size) {
+        return Finish(machine.NewMMachImagefifoCreateCommand(&out, name, size), out);
+    }
+};
+const char kNoSharedMemory[] = "0007\terror \"can't access shared memory\"\r\n";
+
+// When told, the second one asks for the first one's live FIFO.
+VYX_TEST_CHILD(SecondMachineCreatesFifo) {
+    vyx::test::Pipe go(args.at(1));
+    ChildMachine second;
+    char turn = 0;
+    if (!second.Open() || !go.Receive(&turn))
+        return 1;
+    return second.Create(args.at(0), 2 << 20) == kNoSharedMemory ? 0 : 2;
 }
 
-TEST_F(CameraMachineImagefifo, SegmentMadeLargerElsewhereGivesMoreBlocks) {
-    // Another process made the segment, larger than the client asks for.
-    vyx::test::RawSegment made("vyxfifo", 8 << 20);
-    ASSERT_NE(made.bytes, nullptr);
-    const std::string& a = made.name;
+TEST_F(CameraMachineImagefifo, SegmentsNotMadeForTheFifoAreNeverAdopted) {
+    // The child first: the machine's threads must not be forked.
+    vyx::test::Pipe go;
+    vyx::test::ChildProcess second("SecondMachineCreatesFifo", {a, go.Token()});
     OpenMachine();
     LoadCamera();
-    vyx::trace::TraceCapture capture;
-    EXPECT_EQ(Create(a, 2 << 20), "");
-    EXPECT_EQ(Slots(a), 6u);
-    EXPECT_EQ(capture.CountTrace("initialised with 8388608 total size, 6 slots, 1310720 slot size"),
-              1)
-        << capture.Dump();
-    // The same name again replaces the record and keeps one link.
-    EXPECT_EQ(Create(a, 2 << 20), "");
-    void* view = machine->FindImageFifo(a)->ringBuffer32;
-    EXPECT_EQ(Delete(a), "");
-    EXPECT_EQ(MSharedMem_GetSize(view), static_cast<size_t>(-1)) << "the machine kept a link";
-    EXPECT_TRUE(SegmentExists(a)); // the name belongs to the process that made it
+    ASSERT_EQ(Create(a, 4 << 20), "");
+    ASSERT_TRUE(go.Send('g'));
+    EXPECT_EQ(second.Wait(), 0) << "1: no machine, 2: the second one took the FIFO";
+    // Another process sees the first one's FIFO as it made it.
+    const auto info = VyxshmInfo(a);
+    EXPECT_EQ(info.at("exit") + info.at("variant") + "/" + info.at("blocks") + "x" +
+                  info.at("block_size"),
+              "032/3x" + std::to_string(kSlot));
+
+    // A preview memory never writes its pixels into a FIFO, nor a FIFO into another segment
+    // this process has.
+    MOutputChannel preview(8);
+    EXPECT_FALSE(machine->StartPreviewMemory(&preview, 0, a, "Camera:1"));
+    EXPECT_EQ(Take(preview), "0008\terror \"shared memory failure\"\r\n");
+    EXPECT_EQ(VyxshmInfo(a).at("variant"), "32");
+    vyx::test::RawSegment other("vyxfifo", 8 << 20);
+    ASSERT_NE(other.bytes, nullptr);
+    EXPECT_EQ(Create(other.name, 4 << 20), kNoSharedMemory);
+    EXPECT_EQ(other.Get<uint8_t>(0), 0);
 }
+
+TEST_F(CameraMachineImagefifo, CreatingAgainReplacesTheFifoOrLeavesItAsItWas) {
+    OpenMachine();
+    LoadCamera();
+    ASSERT_EQ(Create(a, 4 << 20), "");
+    ASSERT_EQ(Select(a), "");
+    // Refused before anything is touched: the FIFO stays, listed and active.
+    EXPECT_EQ(Create(a, 100), "0007\terror \"shared memory too small\"\r\n");
+    ASSERT_NE(machine->GetActiveImageFifo(), nullptr);
+    EXPECT_EQ(VyxshmInfo(a).at("active"), "1");
+    EXPECT_EQ(Create(a, 8 << 20), "");
+    EXPECT_EQ(Slots(a), 6u);
+    EXPECT_EQ(machine->GetActiveImageFifo(), machine->FindImageFifo(a));
+
+    // Not while a measurement writes into it.
+    ASSERT_EQ(Run(&Machine::NewMMachScandataCommand, {"imageindex"}), "");
+    MMachScanRequest request;
+    request.axes["time"] = MMachScanTarget{100.0, 1};
+    MOutputChannel out(9);
+    MMachScanCommand* scan = machine->NewMMachScanCommand(&out, request);
+    ASSERT_FALSE(scan->IsDone());
+    EXPECT_EQ(Create(a, 4 << 20), "0007\terror \"command already active\"\r\n");
+    EXPECT_EQ(Slots(a), 6u);
+    scan->Abort();
+    Finish(scan, out);
+}
+
+#if !defined(_WIN32)
+// A /dev/shm of 8 MiB that no other test shares, in a mount namespace of this child's own.
+// (Windows commits a section's memory when it is made: nothing to provoke there.)
+bool MountSmallSharedMemory() {
+    if (unshare(CLONE_NEWNS) != 0) {
+        const std::string uid = std::to_string(getuid()), gid = std::to_string(getgid());
+        if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0 ||
+            !vyx::test::WriteFileBytes("/proc/self/setgroups", "deny") ||
+            !vyx::test::WriteFileBytes("/proc/self/uid_map", "0 " + uid + " 1") ||
+            !vyx::test::WriteFileBytes("/proc/self/gid_map", "0 " + gid + " 1"))
+            return false;
+    }
+    // Private first, so that the mount never reaches anyone else's /dev/shm.
+    return mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+           mount("tmpfs", "/dev/shm", "tmpfs", 0, "size=8m") == 0;
+}
+
+VYX_TEST_CHILD(RunOutOfSharedMemory) {
+    if (!MountSmallSharedMemory())
+        return 77;
+    ChildMachine child;
+    if (!child.Open() || child.Create("fifo_a", 7 << 20) != "")
+        return 1;
+    if (child.Create("fifo_b", 4 << 20) != kNoSharedMemory)
+        return 2; // accepted: its writes would have died of SIGBUS
+    MOutputChannel preview(8);
+    if (child.machine.StartPreviewMemory(&preview, 0, "preview", "Camera:1") ||
+        Take(preview) != "0008\terror \"shared memory failure\"\r\n")
+        return 3;
+    return 0;
+}
+
+TEST(CameraMachineImagefifoMemory, FullSharedMemoryIsTheCreatorsErrorNeverAFaultLater) {
+    vyx::test::ChildProcess child("RunOutOfSharedMemory", {});
+    const int status = child.Wait();
+    if (status == 77)
+        GTEST_SKIP() << "no mount namespace for a /dev/shm of our own";
+    EXPECT_EQ(status, 0) << "the step that went wrong";
+}
+#endif

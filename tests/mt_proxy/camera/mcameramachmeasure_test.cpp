@@ -57,12 +57,14 @@ protected:
         }
         const uint64_t header = is64 ? 71 + 8 : 35 + 4;
         const uint64_t size = header + blocks * (blockSize + (is64 ? 8 : 4));
+        MOutputChannel created(7);
         ASSERT_EQ(
-            Run(&Machine::NewMMachImagefifoCreateCommand, fifoName, is64 ? 2147483648ull : size),
+            Finish(new MMachImagefifoCreateCommand(&created, machine.get(), fifoName, size, is64),
+                   created),
             "");
         MMachImagefifo* fifo = machine->FindImageFifo(fifoName);
         ASSERT_NE(fifo, nullptr);
-        if (is64) {
+        if (blockSize != kImage && is64) {
             ASSERT_TRUE(MMemBlockRingBuffer_Create(fifo->ringBuffer64, blocks, blockSize));
         } else if (blockSize != kImage) {
             ASSERT_TRUE(MMemBlockRingBuffer32_Create(fifo->ringBuffer32, blocks,
@@ -207,6 +209,7 @@ TEST_F(CameraMeasurement, ErrorsEndTheScanWithTheirText) {
         const char* what;
         std::vector<Vyx::SimFrame> frames;
         const char* reply;
+        bool overwritten = false; // another process wrote over the FIFO's header
     };
     const char* const brokenReply =
         "0000\tevent \"measurement begin\"\r\n0009\terror \"camera error\"\r\n";
@@ -219,15 +222,29 @@ TEST_F(CameraMeasurement, ErrorsEndTheScanWithTheirText) {
         {"full image FIFO",
          {Frame(1), Frame(2), Frame(3), Frame(4), Frame(5)},
          "0000\tevent \"measurement begin\"\r\n0009\terror \"ringbuffer overflow\"\r\n"},
+        // 1000 blocks, the next at the end: far beyond the segment.
+        {"header beyond the segment",
+         {Frame(1), Frame(2)},
+         "0000\tevent \"measurement begin\"\r\n0009\terror \"ringbuffer damaged\"\r\n",
+         true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         lines.clear();
         CreateFifo(4);
         StartScan(TimeSpan(10 * 0.02));
-        for (const Vyx::SimFrame& frame : c.frames)
+        auto overwrite = [&](uint32_t entries, uint32_t writeIndex) {
+            const uint32_t header[] = {entries, writeIndex};
+            std::memcpy(static_cast<uint8_t*>(ring32) + 8, header, sizeof header);
+        };
+        for (const Vyx::SimFrame& frame : c.frames) {
             ASSERT_TRUE(Vyx::SimControl::EmitFrame(frame));
+            if (c.overwritten)
+                overwrite(1000, 999);
+        }
         machine->PollAsyncErrors(); // the server's round ended before the scan saw the frame
+        if (c.overwritten)
+            overwrite(4, 0);         // for the checks below
         EXPECT_TRUE(scan->IsDone()); // the server has not fetched a line yet
         EXPECT_EQ(Text(), c.reply);
         EXPECT_EQ(UsedBlocks(), 0u) << "the lines' images must be freed";

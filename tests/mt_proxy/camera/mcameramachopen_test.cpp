@@ -134,6 +134,33 @@ TEST_F(CameraMachineOpen, ReopenRestoresProbesystemProbeAndTip) {
     EXPECT_EQ(MachineChannel(), "0000\tevent \"capabilities changed\"\r\n");
 }
 
+TEST_F(CameraMachineOpen, ReopeningTheSameMachineFindsItsFolderAndItsProbesystem) {
+    MCameraMachAbstract& machine = OpenMachine();
+    LoadCamera();
+    ASSERT_TRUE(machine.Close());
+    ASSERT_TRUE(machine.Open());
+    EXPECT_EQ(machine.GetDirectory(), ConfigDir());
+    EXPECT_EQ(machine.GetActiveProbesystem(), "Camera:1");
+    EXPECT_EQ(Run(&Machine::NewMMachProbeDefineCommand, 1, 1, {{"d", 2.0}}), "");
+
+    // Without a probesystem there is no probe database to define probes in.
+    ASSERT_EQ(Run(&Machine::NewMMachProbesystemUnloadCommand),
+              "0000\tevent \"capabilities changed\"\r\n");
+    EXPECT_EQ(Run(&Machine::NewMMachProbeDefineCommand, 2, 1, {}),
+              "0007\terror \"internal error\"\r\n");
+    EXPECT_EQ(vyx::test::ReadFileBytes(ConfigDir() + "/Camera_1_1.ini").find("Probe_2"),
+              std::string::npos);
+}
+
+TEST_F(CameraMachineOpen, WithoutACameraNoFolderIsMade) {
+    std::filesystem::remove_all(host.File("camera"));
+    Vyx::SimControl::SetConnected(false);
+    vyx::trace::TraceCapture capture;
+    MCameraMachAbstract& machine = OpenMachine();
+    EXPECT_EQ(machine.GetDirectory(), host.File("camera"));
+    EXPECT_FALSE(vyx::test::PathExists(host.File("camera")));
+}
+
 TEST_F(CameraMachineOpen, StoredProbesystemThatCannotBeLoadedFallsBackToUnloaded) {
     OpenMachine();
     LoadCamera();
@@ -262,11 +289,12 @@ TEST(CameraConfigDir, NewFolderIsSeededFromAnOldInstallation) {
         EXPECT_EQ(copied, c.seededFrom != nullptr ? c.seededFrom : "") << c.installations[0];
         EXPECT_FALSE(vyx::test::PathExists(target + "/sub")); // files only
     }
-    // create_config_dir looks into the host folder three levels up; an existing folder is left
-    // as it is.
+    // create_config_dir looks into the installations beside the host's folder, four levels up,
+    // the host's own among them: its databases from before cameras had folders of their own
+    // are taken over. An existing folder is left as it is.
     vyx::test::TempDir root;
-    std::filesystem::create_directories(root.File("m1/old0/camera"));
-    vyx::test::WriteFileBytes(root.File("m1/old0/camera/camprobedb.ini"), "old");
+    std::filesystem::create_directories(root.File("m1/camera"));
+    vyx::test::WriteFileBytes(root.File("m1/camera/camprobedb.ini"), "old");
     EXPECT_TRUE(create_config_dir(root.File("m1/camera/cam/serial")));
     EXPECT_EQ(vyx::test::ReadFileBytes(root.File("m1/camera/cam/serial/camprobedb.ini")), "old");
     vyx::test::WriteFileBytes(root.File("m1/camera/cam/serial/camprobedb.ini"), "mine");

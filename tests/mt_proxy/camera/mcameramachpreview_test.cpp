@@ -152,20 +152,19 @@ TEST_F(PreviewMemoryConcurrency, IntervalClientThatNeverResetsAndTwoPreviews) {
 
 TEST_F(PreviewMemory, FailedStartsLeaveNothingBehind) {
     Prepare("manual");
-#if !defined(_WIN32)
     {
-        // A segment one byte too small for the camera's full frame. (Windows tells the size of
-        // a segment in whole pages only, which this frame fits.)
-        vyx::test::RawSegment small("vyxpreview", kWidth * kHeight - 1);
-        ASSERT_NE(small.bytes, nullptr);
+        // A segment that another program has: never written over, whatever its size.
+        vyx::test::RawSegment foreign("vyxpreview", kWidth * kHeight);
+        ASSERT_NE(foreign.bytes, nullptr);
+        foreign.bytes[0] = 0xAB;
         vyx::trace::TraceCapture capture;
-        EXPECT_FALSE(machine->StartPreviewMemory(&reply, 0, small.name, "Camera:1"));
-        EXPECT_EQ(Take(reply), "0021\terror \"shared memory too small\"\r\n");
-        EXPECT_EQ(capture.CountErrLog("StartPreviewMemory(): shared memory too small (2047<2048"),
-                  1)
+        EXPECT_FALSE(machine->StartPreviewMemory(&reply, 0, foreign.name, "Camera:1"));
+        EXPECT_EQ(Take(reply), "0021\terror \"shared memory failure\"\r\n");
+        EXPECT_EQ(
+            capture.CountErrLog("MSharedMem_Create(): \"" + foreign.name + "\" is in use by "), 1)
             << capture.Dump();
+        EXPECT_EQ(foreign.bytes[0], 0xAB);
     }
-#endif
 
     // No image within the wait (manual mode: the camera sends nothing).
     machine->SetFirstImageTimeoutForTest(0.2);

@@ -214,6 +214,9 @@ TEST_F(CameraMachineProbes, ProbesystemTypeAndImageSize) {
     // A tip without a zoom counts as the standard optics.
     ASSERT_EQ(Send("probe.tip", "[Geometry]\nx0=0\n"), kProbesystemChanged);
     EXPECT_DOUBLE_EQ(m.GetActiveProbesystemType().widthMm, 0.00612 * 1280 * 1.18);
+    // A zoom of 0 (a tip defined without "d") is divided by all the same.
+    ASSERT_EQ(Send("probe.tip", "[Camera]\nzoom=0\n"), kProbesystemChanged);
+    EXPECT_EQ(m.get_zoom(), HUGE_VAL);
     CloseMachine();
 
     WriteCameraConfig("Width=2048\nHeight=1\nClipHeightMin=1\nClipHeightInc=1\nClipYInc=1\n");
