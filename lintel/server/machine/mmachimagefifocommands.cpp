@@ -9,7 +9,10 @@
 #include "platform/trace/merrtrace.h"
 #include "platform/trace/mtrace.h"
 
+#include <atomic>
+#include <thread>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -44,21 +47,73 @@ void Discard(void* segment, bool is64) {
 
 } // namespace
 
+// The segment of a large create, made on a thread of its own; the command thread reads the
+// result once `finished` is set.
+struct MMachImagefifoCreateCommand::Background {
+    std::thread thread;
+    std::atomic<bool> finished{false};
+    void* segment = nullptr;
+    std::vector<std::string> trace; // the error trace of the thread, for the command's
+};
+
+MMachImagefifoCreateCommand::MMachImagefifoCreateCommand(MOutputChannel* out,
+                                                         MMachAbstract* machine,
+                                                         const std::string& name, uint64_t size,
+                                                         bool always64)
+    : MMachCommand(out), machine(machine), name(name), size(size), always64(always64) {}
+
+MMachImagefifoCreateCommand::~MMachImagefifoCreateCommand() {
+    Abort();
+}
+
 bool MMachImagefifoCreateCommand::IsDone() {
     if (done)
         return true;
+    const bool is64 = size > kLargest32BitFifo || always64;
+    if (background != nullptr) {
+        if (!background->finished.load(std::memory_order_acquire))
+            return false;
+        background->thread.join();
+        void* segment = background->segment;
+        const std::vector<std::string> trace = std::move(background->trace);
+        background.reset();
+        MErrTraceContext context(__FILE__);
+        for (const std::string& line : trace)
+            MERRTRACE("%s", line.c_str());
+        return Finish(context, segment, is64);
+    }
     MErrTraceContext context(__FILE__);
-    done = true;
-    const uint64_t slotSize = MMachImagefifo::SlotSize(CurrentImageInfo(machine));
+    slotSize = MMachImagefifo::SlotSize(CurrentImageInfo(machine));
     if (slotSize == 0) {
+        done = true;
         MERRLOG("IsDone() [%s]: current probesystem (\"%s\" %u) is not an optical device",
                 GetName(), machine->GetActiveProbesystem().c_str(),
                 machine->GetActiveProbesystemId());
         out->Error(kProbesystemNotLoaded);
         return true;
     }
-    const bool is64 = size > kLargest32BitFifo || always64;
-    void* segment = MSharedMem_LinkOrCreate(name.c_str(), static_cast<size_t>(size));
+    if (size >= kBackgroundSize) {
+        background = std::make_unique<Background>();
+        Background* work = background.get();
+        const std::string segmentName = name;
+        const size_t segmentSize = static_cast<size_t>(size);
+        MMachAbstract* wake = machine;
+        work->thread = std::thread([work, segmentName, segmentSize, wake] {
+            MErrTrace_BeginContext();
+            work->segment = MSharedMem_LinkOrCreate(segmentName.c_str(), segmentSize);
+            work->trace = MErrTrace_GetContextLines();
+            MErrTrace_ClearContext();
+            MErrTrace_EndContext();
+            work->finished.store(true, std::memory_order_release);
+            wake->WakeUpClients(); // the server polls again at once
+        });
+        return false;
+    }
+    return Finish(context, MSharedMem_LinkOrCreate(name.c_str(), static_cast<size_t>(size)), is64);
+}
+
+bool MMachImagefifoCreateCommand::Finish(MErrTraceContext& context, void* segment, bool is64) {
+    done = true;
     if (segment == nullptr) {
         MERRTRACE("IsDone() [%s]: failed to create shared memory %s", GetName(), name.c_str());
         context.DumpToMErrLog(__LINE__, "IsDone() [%s] failed", GetName());
@@ -78,10 +133,9 @@ bool MMachImagefifoCreateCommand::IsDone() {
         Discard(segment, is64);
         return true;
     }
-    const int created =
-        is64 ? MMemBlockRingBuffer_Create(segment, slots, slotSize)
-             : MMemBlockRingBuffer32_Create(segment, static_cast<uint32_t>(slots),
-                                            static_cast<uint32_t>(slotSize));
+    const int created = is64 ? MMemBlockRingBuffer_Create(segment, slots, slotSize)
+                             : MMemBlockRingBuffer32_Create(segment, static_cast<uint32_t>(slots),
+                                                            static_cast<uint32_t>(slotSize));
     if (!created) {
         MERRTRACE("IsDone() [%s]: failed to create buffer", GetName());
         context.DumpToMErrLog(__LINE__, "IsDone() [%s] failed", GetName());
@@ -89,9 +143,9 @@ bool MMachImagefifoCreateCommand::IsDone() {
         Discard(segment, is64);
         return true;
     }
-    MTRACE(5, "IsDone() [%s]: imagefifo %s initialised with %zu total size, %zu slots, %zu slot size",
-           GetName(), name.c_str(), static_cast<size_t>(size), slots,
-           static_cast<size_t>(slotSize));
+    MTRACE(
+        5, "IsDone() [%s]: imagefifo %s initialised with %zu total size, %zu slots, %zu slot size",
+        GetName(), name.c_str(), static_cast<size_t>(size), slots, static_cast<size_t>(slotSize));
 
     auto& fifos = machine->GetImageFifoMap();
     auto old = fifos.find(name);
@@ -121,8 +175,8 @@ bool MMachImagefifoDeleteCommand::IsDone() {
         return true;
     }
     bool failed = false;
-    for (auto [segment, is64] : {std::pair{record->ringBuffer64, true},
-                                 std::pair{record->ringBuffer32, false}}) {
+    for (auto [segment, is64] :
+         {std::pair{record->ringBuffer64, true}, std::pair{record->ringBuffer32, false}}) {
         if (segment == nullptr)
             continue;
         Deactivate(segment, is64);
@@ -168,8 +222,17 @@ bool MMachImagefifoResetCommand::IsDone() {
     return true;
 }
 
+void MMachImagefifoCreateCommand::Abort() {
+    if (background == nullptr)
+        return;
+    background->thread.join();
+    if (background->segment != nullptr)
+        MSharedMem_Unlink(background->segment); // no ring buffer was made in it yet
+    background.reset();
+    done = true;
+}
+
 // The work of these commands happens inside one IsDone call; there is nothing to stop.
-void MMachImagefifoCreateCommand::Abort() {}
 void MMachImagefifoDeleteCommand::Abort() {}
 void MMachImagefifoResetCommand::Abort() {}
 
