@@ -406,8 +406,8 @@ void AutoinfoStart(Context& c, const Args& args) {
     }
     if (c.machine.StartAutoinfo(&c.out, interval, Args(args.begin() + 1, args.end())))
         c.transaction.BeginAutoinfo();
-    else if (c.machine.IsAutoinfoRunning())
-        c.machine.StopAutoinfo(); // a half-started autoinfo (unknown axis) keeps nothing
+    else
+        c.machine.StopAutoinfo(); // the axes a failed start took stay until a stop
 }
 
 void PreviewMemoryStart(Context& c, const Args& args) {
