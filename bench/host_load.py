@@ -14,6 +14,7 @@ Every figure comes with the idle latency of the same run as its baseline. Goals:
 100 ms behind each long operation, under 50 ms in the flood, peak RSS under 256 MiB.
 
 usage: bench/host_load.py [--lintelhost PATH] [--module PATH] [--flood-seconds N]
+                          [--only lines|stalls|flood]
 """
 
 import argparse
@@ -252,6 +253,8 @@ def main():
     parser.add_argument("--module", default=os.path.join(
         build, "mt_proxy/camera/libvyxcamera.so"))
     parser.add_argument("--flood-seconds", type=float, default=10)
+    parser.add_argument("--only", choices=["lines", "stalls", "flood"],
+                        help="one part (the idle baseline is always measured)")
     args = parser.parse_args()
     host = Host(args.lintelhost, args.module)
     try:
@@ -259,9 +262,12 @@ def main():
             setup(c)
         baseline = report("idle (baseline)", idle_latencies(host))
         print("%-44s RSS %.1f MiB" % ("", host.status("VmRSS")))
-        line_delay(host)
-        stalls(host, baseline)
-        flood(host, args.flood_seconds, baseline)
+        if args.only in (None, "lines"):
+            line_delay(host)
+        if args.only in (None, "stalls"):
+            stalls(host, baseline)
+        if args.only in (None, "flood"):
+            flood(host, args.flood_seconds, baseline)
     finally:
         host.stop()
 
