@@ -1,5 +1,7 @@
 #include "host/lintelhost/hostplatform.h"
 
+#include "msl/mfileio/mfileio_os.h"
+
 #include <windows.h>
 
 #include <cstdlib>
@@ -7,15 +9,6 @@
 namespace {
 
 HANDLE directoryLock = INVALID_HANDLE_VALUE;
-
-std::string SystemMessage(DWORD code) {
-    char text[256] = "";
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                             code, 0, text, sizeof text, nullptr);
-    while (n > 0 && (text[n - 1] == '\n' || text[n - 1] == '\r' || text[n - 1] == '.'))
-        text[--n] = '\0';
-    return n > 0 ? std::string(text, n) : "system error " + std::to_string(code);
-}
 
 } // namespace
 
@@ -68,7 +61,8 @@ bool HostPlatform_LockDirectory(const std::string& directory, std::string& error
         error = cause == ERROR_SHARING_VIOLATION
                     ? directory + " is in use by another lintelhost; give each host a "
                                   "directory of its own"
-                    : "cannot lock " + path + ": " + SystemMessage(cause);
+                    : "cannot lock " + path + ": " +
+                          mfileio_os::ErrorText(static_cast<int>(cause));
         return false;
     }
     directoryLock = file;
