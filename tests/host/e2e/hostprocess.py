@@ -84,6 +84,11 @@ class HostProcess:
                     return int(line.split()[1]) / 1024.0
         raise KeyError(key)
 
+    def sanitized(self):
+        """Whether the host runs with a sanitizer's run-time library."""
+        with open("/proc/%d/maps" % self.process.pid) as f:
+            return any("libasan" in line or "libtsan" in line for line in f)
+
     def stop(self, sig=signal.SIGTERM):
         """Sends the signal and answers the exit status."""
         if self.process.poll() is None:

@@ -54,7 +54,8 @@ class BoundsTest(unittest.TestCase):
                 self.assertTrue(good.call("get time").ok)  # served all along
             for flooder in flooders:
                 self.assertTrue(flooder.blocked, "sent %d bytes unhindered" % flooder.sent)
-            self.assertLess(host.status("VmHWM"), 256)
+            if not host.sanitized():  # a sanitizer keeps freed memory for a while
+                self.assertLess(host.status("VmHWM"), 256)
             for flooder in flooders + [busy]:
                 flooder.sock.close()
             self.assertTrue(good.call("get time").ok)

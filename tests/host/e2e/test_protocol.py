@@ -138,6 +138,8 @@ class KeywordTest(unittest.TestCase):
             self.assertEqual(c.call("set nothing=1").info,
                              ["NewMMachSetCommand(): unknown axis: nothing"])
             name, pid = load_camera(self, c, fps=100)
+            self.assertEqual(c.call("probesystem list").data,  # all: the one there is
+                             ['"%s" %d 0 0 0 0 0 0' % (PROBESYSTEM, pid)])
             self.assertEqual(c.call("probesystem type").numbers()[:3], [3, 320, 240])
             self.assertEqual(c.call("imagefifo info").data[-1].split()[3:],
                              ['320', '240', '1', '1'])
