@@ -4,9 +4,8 @@
 // 99th percentile of its round trips in microseconds; the lintelhost one also their ratios to
 // redis's (target: at most 2).
 //
-// --module=PATH chooses the module lintelhost loads (default: the host tests' fake machine
-// module when it is built, else the camera module). bench/roundtrip installs redis-server when
-// it is missing and runs this program.
+// --module=PATH chooses the module lintelhost loads (default: the camera module).
+// bench/roundtrip installs redis-server when it is missing and runs this program.
 
 #include <benchmark/benchmark.h>
 
@@ -34,11 +33,7 @@ extern char** environ;
 
 namespace {
 
-#ifdef FAKE_MODULE_PATH
-std::string modulePath = FAKE_MODULE_PATH;
-#else
 std::string modulePath = CAMERA_MODULE_PATH;
-#endif
 
 double redisMedian = 0, redisP99 = 0;
 

@@ -1,10 +1,12 @@
 #include "host/lintelhost/clientsession.h"
 
-ClientSession::ClientSession(ClientId id, HostInbox& inbox, std::function<void(ClientId)> onClosed)
-    : id(id), inbox(inbox), onClosed(std::move(onClosed)),
+ClientSession::ClientSession(ClientId id, HostInbox& inbox, std::shared_ptr<ClientBudget> budget,
+                             std::function<void(ClientId)> onClosed)
+    : id(id), inbox(inbox), budget(std::move(budget)), onClosed(std::move(onClosed)),
       lines(
           kMaxLine,
           [this](std::string_view line) {
+              this->budget->RequestRead(line.size());
               this->inbox.Post({HostEvent::Kind::Line, this->id, std::string(line)});
           },
           [this] {
@@ -12,13 +14,22 @@ ClientSession::ClientSession(ClientId id, HostInbox& inbox, std::function<void(C
           }) {}
 
 void ClientSession::Start() {
-    inbox.Post({HostEvent::Kind::Connect, id, {}});
+    inbox.Post({HostEvent::Kind::Connect, id, {}, budget});
     Read();
 }
 
 void ClientSession::Read() {
+    if (budget->RequestsFull()) {
+        // The client's requests or unread replies are at their bound: what it sends waits in
+        // the system's buffers, and then in its own.
+        budget->readingPaused = true;
+        return;
+    }
+    budget->readingPaused = false;
+    reading = true;
     auto self = shared_from_this();
     AsyncReadSome(asio::buffer(buffer), [self](const std::error_code& error, size_t size) {
+        self->reading = false;
         if (self->closed)
             return;
         if (size > 0)
@@ -29,6 +40,11 @@ void ClientSession::Read() {
         }
         self->Read();
     });
+}
+
+void ClientSession::Resume() {
+    if (!reading && !readingEnded && !closed && budget->readingPaused)
+        Read();
 }
 
 void ClientSession::ReadingEnded() {
@@ -43,7 +59,7 @@ void ClientSession::ReadingEnded() {
 void ClientSession::Send(std::string text) {
     if (closed || text.empty())
         return;
-    if (pending.size() + text.size() > kMaxPending) {
+    if (budget->Unread() > ClientBudget::kCutOff) {
         // Stop serving a client that does not read; its transactions end with the disconnect.
         pending.clear();
         ReadingEnded();
@@ -69,12 +85,18 @@ void ClientSession::Write() {
     AsyncWrite(asio::buffer(inFlight), [self](const std::error_code& error, size_t) {
         if (self->closed)
             return;
-        self->inFlight.clear();
+        self->budget->Written(self->inFlight.size());
+        // A burst for a slow reader must not stay allocated for the rest of the connection.
+        if (self->inFlight.capacity() > kKeptBuffer)
+            std::string().swap(self->inFlight);
+        else
+            self->inFlight.clear();
         if (error) {
             self->ReadingEnded();
             self->Close();
             return;
         }
+        self->Resume();
         self->Write();
     });
 }
@@ -89,6 +111,7 @@ void ClientSession::Close() {
     if (closed)
         return;
     closed = true;
+    budget->Closed();
     ReadingEnded(); // the host learns of every end, whatever its cause
     // The owner drops its reference in onClosed; this call may still be inside a member.
     auto self = shared_from_this();

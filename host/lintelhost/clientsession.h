@@ -3,9 +3,12 @@
 // command thread, writes what the command thread sends back.
 //
 // The session posts Disconnect exactly once, when reading ends (end of input, an error, or a
-// client that lets too much output pile up); it closes its stream once the host asked for that
-// and the queued output is written, or at once after a write error.
+// client that lets far too much output pile up); it closes its stream once the host asked for
+// that and the queued output is written, or at once after a write error. It stops reading
+// while the client's budget is full, and goes on once its replies are written or its requests
+// served (Resume).
 
+#include "host/lintelhost/clientbudget.h"
 #include "host/lintelhost/hostinbox.h"
 #include "host/lintelhost/lineassembler.h"
 
@@ -20,7 +23,8 @@ public:
     using Handler = std::function<void(const std::error_code&, size_t)>;
 
     // `onClosed` runs on the network thread once the stream is closed.
-    ClientSession(ClientId id, HostInbox& inbox, std::function<void(ClientId)> onClosed);
+    ClientSession(ClientId id, HostInbox& inbox, std::shared_ptr<ClientBudget> budget,
+                  std::function<void(ClientId)> onClosed);
     virtual ~ClientSession() = default;
     ClientSession(const ClientSession&) = delete;
     ClientSession& operator=(const ClientSession&) = delete;
@@ -28,13 +32,15 @@ public:
     // Posts Connect and starts reading.
     void Start();
     void Send(std::string text);
+    // Reads again when the budget allows it.
+    void Resume();
     void CloseAfterFlush();
     ClientId Id() const { return id; }
 
     // A request line may be this long (without CR LF); longer ones are dropped.
     static constexpr size_t kMaxLine = 64 * 1024;
-    // Output a client lets pile up beyond this ends its connection: it does not read.
-    static constexpr size_t kMaxPending = 256u * 1024 * 1024;
+    // Write buffers larger than this are freed once written.
+    static constexpr size_t kKeptBuffer = 256 * 1024;
 
 protected:
     virtual void AsyncReadSome(asio::mutable_buffer buffer, Handler handler) = 0;
@@ -49,12 +55,14 @@ private:
 
     ClientId id;
     HostInbox& inbox;
+    std::shared_ptr<ClientBudget> budget;
     std::function<void(ClientId)> onClosed;
     LineAssembler lines;
     char buffer[16 * 1024];
     std::string pending;  // queued, not yet handed to a write
     std::string inFlight; // being written
     bool writing = false;
+    bool reading = false; // a read is in flight
     bool closeRequested = false;
     bool readingEnded = false;
     bool closed = false;

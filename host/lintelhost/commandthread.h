@@ -4,7 +4,8 @@
 // deletes the machine.
 //
 // It polls at once when the machine's notifier wakes it, at least every 20 ms while a
-// transaction runs, and not at all while nothing runs.
+// transaction runs, every millisecond while a scan's lines flow, and not at all while nothing
+// runs.
 
 #include "host/lintelhost/hostinbox.h"
 #include "host/lintelhost/hostnotifier.h"
@@ -13,12 +14,14 @@
 #include <string>
 #include <thread>
 
+class ErrlogTap;
 class LoadedModule;
 class ReplySink;
 
 class CommandThread {
 public:
-    CommandThread(LoadedModule& module, HostInbox& inbox, ReplySink& sink);
+    // `errlog` reads back the error log; the thread is its only reader.
+    CommandThread(LoadedModule& module, HostInbox& inbox, ReplySink& sink, ErrlogTap& errlog);
     ~CommandThread();
     CommandThread(const CommandThread&) = delete;
     CommandThread& operator=(const CommandThread&) = delete;
@@ -36,6 +39,7 @@ private:
     LoadedModule& module;
     HostInbox& inbox;
     ReplySink& sink;
+    ErrlogTap& errlog;
     HostNotifier notifier;
     std::promise<bool> opened;
     std::thread thread;

@@ -7,16 +7,22 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
 
+class ClientBudget;
 using ClientId = uint64_t;
 
 struct HostEvent {
     enum class Kind { Connect, Line, Overlong, Disconnect, Shutdown };
+    HostEvent(Kind kind, ClientId client, std::string line = {},
+              std::shared_ptr<ClientBudget> budget = {})
+        : kind(kind), client(client), line(std::move(line)), budget(std::move(budget)) {}
     Kind kind = Kind::Line;
     ClientId client = 0;
     std::string line;
+    std::shared_ptr<ClientBudget> budget; // with Connect
 };
 
 class HostInbox {

@@ -37,8 +37,8 @@ bool HostServer::Listen(uint16_t wanted, std::string& error) {
 }
 
 bool HostServer::ServeStdio(std::string& error) {
-    auto session =
-        std::make_shared<StdioSession>(io, nextId++, inbox, [this](ClientId id) { Closed(id); });
+    auto session = std::make_shared<StdioSession>(io, nextId++, inbox, NewBudget(),
+                                                  [this](ClientId id) { Closed(id); });
     if (!session->Open(error))
         return false;
     stdio = true;
@@ -78,8 +78,9 @@ void HostServer::Accept() {
             asio::write(socket, asio::buffer(refusal, sizeof refusal - 1), ignored);
             socket.close(ignored);
         } else {
-            auto session = std::make_shared<TcpSession>(std::move(socket), nextId++, inbox,
-                                                        [this](ClientId id) { Closed(id); });
+            auto session =
+                std::make_shared<TcpSession>(std::move(socket), nextId++, inbox, NewBudget(),
+                                             [this](ClientId id) { Closed(id); });
             sessions[session->Id()] = session;
             session->Start();
         }
@@ -93,6 +94,18 @@ void HostServer::Send(ClientId client, std::string text) {
         if (it != sessions.end())
             it->second->Send(std::move(text));
     });
+}
+
+void HostServer::Served(ClientId client) {
+    asio::post(io, [this, client] {
+        auto it = sessions.find(client);
+        if (it != sessions.end())
+            it->second->Resume();
+    });
+}
+
+std::shared_ptr<ClientBudget> HostServer::NewBudget() {
+    return std::make_shared<ClientBudget>(unreadTotal);
 }
 
 void HostServer::Close(ClientId client) {

@@ -8,6 +8,7 @@
 
 #include <asio.hpp>
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -29,6 +30,7 @@ public:
     void Run();
 
     void Send(ClientId client, std::string text) override;
+    void Served(ClientId client) override;
     void Close(ClientId client) override;
     void Stop() override;
 
@@ -39,8 +41,10 @@ private:
     void Accept();
     void WaitForSignal();
     void Closed(ClientId client);
+    std::shared_ptr<ClientBudget> NewBudget();
 
     HostInbox& inbox;
+    std::atomic<size_t> unreadTotal{0}; // of every client's budget; outlives them
     asio::io_context io;
     asio::ip::tcp::acceptor acceptor;
     asio::signal_set signals;

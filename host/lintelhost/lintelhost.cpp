@@ -2,13 +2,16 @@
 // (PROTOCOL.md beside this file) on 127.0.0.1 or on standard input and output.
 //
 // Exit status: 0 after SIGINT or SIGTERM (or, with --stdio, the end of the input); 1 when the
-// module does not load or its machine does not open; 2 for a usage error.
+// directory is another host's, the module does not load or its machine does not open; 2 for a
+// usage error.
 
 #include "host/lintelhost/commandthread.h"
+#include "host/lintelhost/errlogtap.h"
 #include "host/lintelhost/hostinbox.h"
 #include "host/lintelhost/hostplatform.h"
 #include "host/lintelhost/hostserver.h"
 #include "host/lintelhost/loadedmodule.h"
+#include "host/lintelhost/machinerequests.h"
 #include "platform/trace/mtrace.h"
 
 #include <CLI/CLI.hpp>
@@ -31,14 +34,18 @@ struct Options {
 
 int main(int argc, char** argv) {
     Options options;
-    CLI::App app("Serves a machine-driver module's machine over the line protocol.", "lintelhost");
+    CLI::App app("Serves a machine-driver module's machine over the line protocol "
+                 "(host/lintelhost/PROTOCOL.md).",
+                 "lintelhost");
+    app.set_version_flag("--version", kHostVersion);
     app.add_option("--dir", options.directory,
                    "the host's directory; the machine keeps its files "
                    "below it (created when missing)")
         ->required();
     app.add_option("--module", options.module,
                    "the module to load (default: the camera module built beside lintelhost)");
-    auto* port = app.add_option("--port", options.port, "TCP port on 127.0.0.1, 0 for a free one")
+    auto* port = app.add_option("--port", options.port,
+                                "TCP port on 127.0.0.1 (default 4711), 0 for a free one")
                      ->check(CLI::Range(0, 65535));
     app.add_flag("--stdio", options.stdio, "serve one client on standard input and output")
         ->excludes(port);
@@ -62,9 +69,17 @@ int main(int argc, char** argv) {
                      failure.message().c_str());
         return 1;
     }
+    std::string error;
+    // Two hosts on one directory would overwrite each other's databases and FIFOs.
+    if (!HostPlatform_LockDirectory(options.directory, error)) {
+        std::fprintf(stderr, "lintelhost: %s\n", error.c_str());
+        return 1;
+    }
+    // Before anything writes to the error log, the module included.
+    ErrlogTap errlog;
+    errlog.Start(options.directory);
 
     LoadedModule module;
-    std::string error;
     if (!module.Load(options.module, error)) {
         std::fprintf(stderr, "lintelhost: %s\n", error.c_str());
         return 1;
@@ -86,7 +101,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     {
-        CommandThread commands(module, inbox, server);
+        CommandThread commands(module, inbox, server, errlog);
         if (!commands.Start("camera", options.directory))
             return 1;
         if (options.stdio) {

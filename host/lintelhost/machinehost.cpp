@@ -1,8 +1,11 @@
 #include "host/lintelhost/machinehost.h"
 
+#include "host/lintelhost/clientbudget.h"
+#include "host/lintelhost/errlogtap.h"
 #include "host/lintelhost/replysink.h"
 #include "host/lintelhost/requestarguments.h"
 #include "host/lintelhost/requestparser.h"
+#include "host/lintelhost/textescape.h"
 #include "host/lintelhost/transaction.h"
 #include "lintel/server/commands/moutputchannel.h"
 #include "lintel/server/machine/mmachabstract.h"
@@ -25,6 +28,14 @@ constexpr int32_t kWarningNoEffect = 10004;
 // Measurand lines taken from one scan per round, so that one fast scan cannot hold up the
 // other clients; the rest follows in the next round at once.
 constexpr size_t kMaxLinesPerRound = 2048;
+// Requests served of one client per round, for the same reason: the replies of a round go
+// out at its end, so a round must be short.
+constexpr size_t kMaxRequestsPerRound = 64;
+constexpr size_t kMaxRequestBytesPerRound = 64 * 1024;
+
+// Stands for an overlong line among the requests a held client left waiting (a real line
+// never holds a line feed).
+const std::string kOverlong = "\n";
 
 // Words that only start a keyword: alone or with an unknown next word they are no command.
 bool IsKeywordGroup(const std::vector<std::string>& words, size_t at) {
@@ -46,59 +57,100 @@ std::string UnnumberedError(int32_t code) {
     return text;
 }
 
-bool Argless(Transaction& t, const std::vector<std::string>& args) {
+bool Argless(Transaction& t, const std::string& keyword, const std::vector<std::string>& args) {
     if (args.empty())
         return true;
-    t.Channel().Error(kSyntaxInvalid);
+    t.Error(kSyntaxInvalid, keyword + " takes no arguments");
     return false;
 }
 
 } // namespace
 
 MachineHost::MachineHost(MMachAbstract& machine, MOutputChannel& machineChannel, ReplySink& sink,
-                         std::string greeting)
+                         Greeting greeting, ErrlogTap& errlog, long commandThread)
     : machine(machine), machineChannel(machineChannel), sink(sink), requests(machine),
-      greeting(std::move(greeting)) {}
+      greeting(std::move(greeting)), errlog(errlog), commandThread(commandThread) {}
 
 MachineHost::~MachineHost() = default;
 
-void MachineHost::Connect(ClientId client) {
-    Client& state = clients[client];
-    state.out += greeting;
+void MachineHost::Connect(ClientId id, std::shared_ptr<ClientBudget> budget) {
+    Client& client = clients[id];
+    client.budget = std::move(budget);
+    client.out += greeting.lines;
+    if (!greeting.reason.empty())
+        client.out += "0000\tinfo " + QuoteText(greeting.reason) + "\r\n";
 }
 
-void MachineHost::Line(ClientId client, std::string_view line) {
-    auto it = clients.find(client);
-    if (it == clients.end() || it->second.quitting)
-        return; // a quitting client's further lines are not served
-    Request(client, it->second, line);
+bool MachineHost::Held(const Client& client) const {
+    return client.budget != nullptr && client.budget->RepliesFull(client.out.size());
 }
 
-void MachineHost::Overlong(ClientId client) {
-    auto it = clients.find(client);
+void MachineHost::Line(ClientId id, std::string line) {
+    auto it = clients.find(id);
     if (it != clients.end())
-        it->second.out += UnnumberedError(kSyntaxInvalid);
+        it->second.waiting.push_back(std::move(line));
 }
 
-void MachineHost::Disconnect(ClientId client) {
-    auto state = clients.find(client);
-    if (state == clients.end())
-        return;
-    for (auto it = running.begin(); it != running.end();) {
-        if ((*it)->Client() == client) {
-            (*it)->Abort(machine);
-            // Nobody is left to free the images of the lines this client was sent.
-            (*it)->ReleaseDeliveredImages();
-            Finish(**it);
-            it = running.erase(it);
-        } else {
-            ++it;
+void MachineHost::Overlong(ClientId id) {
+    auto it = clients.find(id);
+    if (it != clients.end())
+        it->second.waiting.push_back(kOverlong);
+}
+
+bool MachineHost::Serve(ClientId id, Client& client) {
+    size_t bytes = 0;
+    for (size_t served = 0; !client.waiting.empty() && (client.quitting || !Held(client));
+         ++served) {
+        if (served == kMaxRequestsPerRound || bytes >= kMaxRequestBytesPerRound)
+            return true;
+        std::string line = std::move(client.waiting.front());
+        client.waiting.pop_front();
+        bytes += line.size();
+        if (line == kOverlong) {
+            if (!client.quitting)
+                client.out += UnnumberedError(kSyntaxInvalid);
+            continue;
         }
+        if (client.budget != nullptr)
+            client.budget->RequestServed(line.size());
+        if (!client.quitting) // a quitting client's further lines are not served
+            Request(id, client, line);
     }
+    if (client.waiting.empty() && client.disconnected && !client.gone)
+        Leave(id, client);
+    return false;
+}
+
+void MachineHost::Disconnect(ClientId id) {
+    auto it = clients.find(id);
+    if (it == clients.end())
+        return;
     // A client that only closed its sending side still gets the replies to what it sent;
-    // Flush closes the connection after them and forgets the client.
-    state->second.quitting = true;
-    state->second.gone = true;
+    // it leaves once they are served (Poll).
+    it->second.disconnected = true;
+}
+
+void MachineHost::Leave(ClientId id, Client& client) {
+    AbortAll(id, "the client is gone");
+    // Nobody is left to free the images of the lines this client was sent.
+    images.Gone(id);
+    images.Settle(machine, MeasurementRuns());
+    // Flush closes the connection after the last replies and forgets the client.
+    client.quitting = true;
+    client.gone = true;
+}
+
+void MachineHost::AbortAll(ClientId id, const std::string& reason) {
+    for (auto it = running.begin(); it != running.end();) {
+        if ((*it)->Client() != id) {
+            ++it;
+            continue;
+        }
+        (*it)->Abort(machine, reason);
+        Logged(it->get());
+        Finish(**it);
+        it = running.erase(it);
+    }
 }
 
 void MachineHost::Request(ClientId client, Client& state, std::string_view line) {
@@ -115,20 +167,25 @@ void MachineHost::Request(ClientId client, Client& state, std::string_view line)
     auto transaction = std::make_unique<Transaction>(client, request.tid);
     const std::vector<std::string>& words = request.words;
     if (request.status == Status::KeywordMissing) {
-        transaction->Channel().Error(kCommandMissing);
+        transaction->Error(kCommandMissing, "the line holds no keyword");
     } else if (request.status == Status::SyntaxInvalid) {
-        transaction->Channel().Error(kSyntaxInvalid);
-    } else if ((words[0] == "scan" || words[0] == "scanpoint") &&
-               std::any_of(running.begin(), running.end(),
-                           [](const auto& t) { return t->IsMeasurement(); })) {
+        transaction->Error(kSyntaxInvalid, "the words do not split: an open quote, an unknown "
+                                           "escape or a quote inside a word");
+    } else if ((words[0] == "scan" || words[0] == "scanpoint") && MeasurementRuns()) {
         // The machine has one measurement; a second one would take the first one's lines.
-        transaction->Channel().Error(kCommandActive);
+        transaction->Error(kCommandActive, "a measurement runs; the machine has one");
     } else if (!HostKeyword(*transaction, state, words) &&
                !StartMachineKeyword(*transaction, words)) {
         const bool group = IsKeywordGroup(words, 0);
         const bool subgroup = group && words.size() >= 2 && IsKeywordGroup(words, 1);
         const size_t need = subgroup ? 3 : group ? 2 : 1;
-        transaction->Channel().Error(words.size() < need ? kCommandMissing : kCommandUnknown);
+        std::string said = words[0];
+        for (size_t i = 1; i < std::min(need, words.size()); ++i)
+            said += " " + words[i];
+        if (words.size() < need)
+            transaction->Error(kCommandMissing, "\"" + said + "\" needs a further word");
+        else
+            transaction->Error(kCommandUnknown, "\"" + said + "\" is no keyword");
     }
     Launch(std::move(transaction));
 }
@@ -142,17 +199,9 @@ bool MachineHost::HostKeyword(Transaction& t, Client& state, const std::vector<s
     } else if (w[0] == "quit") {
         // What the client still runs ends first, so that it sees each end; the connection
         // closes once the quit's ready line is out (Flush).
-        if (Argless(t, rest(1))) {
+        if (Argless(t, "quit", rest(1))) {
             state.quitting = true;
-            for (auto it = running.begin(); it != running.end();) {
-                if ((*it)->Client() != t.Client()) {
-                    ++it;
-                    continue;
-                }
-                (*it)->Abort(machine);
-                Finish(**it);
-                it = running.erase(it);
-            }
+            AbortAll(t.Client(), "the client quit");
         }
     } else if (w[0] == "autoinfo" && w.size() >= 2 && w[1] == "stop") {
         StopAutoinfo(t, rest(2));
@@ -167,25 +216,23 @@ bool MachineHost::HostKeyword(Transaction& t, Client& state, const std::vector<s
 }
 
 void MachineHost::Abort(Transaction& t, const std::vector<std::string>& args) {
-    if (args.empty()) {
-        t.Channel().Error(kMissingArgument);
-        return;
-    }
     uint32_t tid = 0;
-    if (args.size() > 1) {
-        t.Channel().Error(kSyntaxInvalid);
+    if (args.size() != 1) {
+        t.Error(args.empty() ? kMissingArgument : kSyntaxInvalid,
+                "abort takes the number of one running transaction");
         return;
     }
     if (!ParseUnsigned32(args[0], tid) || tid < 1 || tid > uint32_t(kMaxTransactionNumber)) {
-        t.Channel().Error(kInvalidArgument);
+        t.Error(kInvalidArgument, "\"" + args[0] + "\" is no transaction number");
         return;
     }
     auto it = Find(t.Client(), int(tid));
     if (it == running.end()) {
-        t.Channel().Error(kTidUnused);
+        t.Error(kTidUnused, "no transaction " + args[0] + " of this client runs");
         return;
     }
-    (*it)->Abort(machine);
+    (*it)->Abort(machine, "aborted by request " + std::to_string(t.Tid()));
+    Logged(it->get());
     Finish(**it);
     running.erase(it);
 }
@@ -202,10 +249,10 @@ template <class Match> bool MachineHost::EndRunning(Match match) {
 }
 
 void MachineHost::StopAutoinfo(Transaction& t, const std::vector<std::string>& args) {
-    if (!Argless(t, args))
+    if (!Argless(t, "autoinfo stop", args))
         return;
     if (!machine.HasAutoinfo()) {
-        t.Channel().Error(kCommandUnknown);
+        t.Error(kCommandUnknown, "the machine has no autoinfo");
         return;
     }
     if (!machine.IsAutoinfoRunning()) {
@@ -218,11 +265,12 @@ void MachineHost::StopAutoinfo(Transaction& t, const std::vector<std::string>& a
 
 void MachineHost::StopPreviewMemory(Transaction& t, const std::vector<std::string>& args) {
     if (args.size() != 1) {
-        t.Channel().Error(args.empty() ? kMissingArgument : kSyntaxInvalid);
+        t.Error(args.empty() ? kMissingArgument : kSyntaxInvalid,
+                "preview memory stop takes the probesystem name");
         return;
     }
     if (!machine.HasPreviewMemory()) {
-        t.Channel().Error(kCommandUnknown);
+        t.Error(kCommandUnknown, "the machine has no preview memory");
         return;
     }
     const std::string& name = args[0];
@@ -238,10 +286,10 @@ void MachineHost::StopPreviewMemory(Transaction& t, const std::vector<std::strin
 }
 
 void MachineHost::StopPreviewWindow(Transaction& t, const std::vector<std::string>& args) {
-    if (!Argless(t, args))
+    if (!Argless(t, "preview window stop", args))
         return;
     if (!machine.HasPreview()) {
-        t.Channel().Error(kCommandUnknown);
+        t.Error(kCommandUnknown, "the machine has no preview window");
         return;
     }
     if (!machine.IsPreviewRunning()) {
@@ -261,15 +309,14 @@ bool MachineHost::StartMachineKeyword(Transaction& t, const std::vector<std::str
         auto column = std::find(scandata.begin(), scandata.end(), "imageindex");
         const MMachImagefifo* fifo = machine.GetActiveImageFifo();
         if (column != scandata.end() && fifo != nullptr)
-            t.TrackImages(size_t(column - scandata.begin()), fifo->ringBuffer64,
-                          fifo->ringBuffer32);
+            t.TrackImages(size_t(column - scandata.begin()), images, fifo->name);
     }
     return true;
 }
 
 void MachineHost::Launch(std::unique_ptr<Transaction> transaction) {
-    bool more = false;
-    if (transaction->Poll(machine, kMaxLinesPerRound, more)) {
+    Round ignored;
+    if (PollOne(*transaction, ignored)) {
         Finish(*transaction);
         return;
     }
@@ -279,13 +326,37 @@ void MachineHost::Launch(std::unique_ptr<Transaction> transaction) {
     running.push_back(std::move(transaction));
 }
 
+bool MachineHost::PollOne(Transaction& transaction, Round& round) {
+    Transaction::Lines lines;
+    const bool over = transaction.Poll(machine, kMaxLinesPerRound, lines);
+    Logged(&transaction);
+    round.lines += lines.taken;
+    round.more = round.more || lines.more;
+    return over;
+}
+
+void MachineHost::Logged(Transaction* transaction) {
+    for (const ErrlogLine& line : errlog.Take())
+        if (transaction != nullptr && line.thread == commandThread)
+            transaction->AddLogged(line.text);
+}
+
 void MachineHost::Finish(Transaction& transaction) {
     if (const std::vector<std::string>* axes = transaction.ScandataAxes())
         scandata = transaction.Channel().HasError() ? std::vector<std::string>() : *axes;
-    std::string text = transaction.TakeReply(true);
+    // A machine that started without its camera fails for that reason: say so with every
+    // failure it logs.
+    const bool degraded = transaction.HasLogged() && !greeting.reason.empty();
+    std::string text = transaction.TakeReply(
+        true, degraded ? "at its start the machine logged: " + greeting.reason : std::string());
     auto it = clients.find(transaction.Client());
     if (it != clients.end())
         it->second.out += text;
+}
+
+bool MachineHost::MeasurementRuns() const {
+    return std::any_of(running.begin(), running.end(),
+                       [](const auto& t) { return t->IsMeasurement(); });
 }
 
 MachineHost::Running::iterator MachineHost::Find(ClientId client, int tid) {
@@ -293,29 +364,44 @@ MachineHost::Running::iterator MachineHost::Find(ClientId client, int tid) {
                         [&](const auto& t) { return t->Client() == client && t->Tid() == tid; });
 }
 
-bool MachineHost::Poll(bool& more) {
+MachineHost::Round MachineHost::Poll() {
+    Round round;
+    for (auto& [id, client] : clients) {
+        if (Serve(id, client))
+            round.more = true;
+        else if (!client.waiting.empty() || (client.budget && client.budget->readingPaused))
+            round.runs = true; // held: look again soon whether it reads
+    }
     for (auto it = running.begin(); it != running.end();) {
         Transaction& t = **it;
-        if (t.Poll(machine, kMaxLinesPerRound, more)) {
+        auto client = clients.find(t.Client());
+        if (client != clients.end() && t.Streams() && Held(client->second)) {
+            ++it; // its lines wait in the machine until the client reads
+            continue;
+        }
+        if (PollOne(t, round)) {
             Finish(t);
             it = running.erase(it);
             continue;
         }
-        auto client = clients.find(t.Client());
         if (client != clients.end())
             client->second.out += t.TakeReply(false);
         ++it;
     }
     machine.PollAsyncErrors();
+    Logged(nullptr);
     std::string text;
     if (machineChannel.Take(text, true))
         SendToAll(text);
-    return !running.empty();
+    images.Settle(machine, MeasurementRuns());
+    round.runs = round.runs || !running.empty();
+    return round;
 }
 
 void MachineHost::Shutdown() {
     for (auto& t : running) {
-        t->Abort(machine);
+        t->Abort(machine, "the host is shutting down");
+        Logged(t.get());
         Finish(*t);
     }
     running.clear();
@@ -341,9 +427,14 @@ void MachineHost::Flush() {
     for (auto it = clients.begin(); it != clients.end();) {
         Client& client = it->second;
         if (!client.out.empty()) {
+            if (client.budget != nullptr)
+                client.budget->Queued(client.out.size());
             sink.Send(it->first, std::move(client.out));
             client.out.clear();
         }
+        if (client.budget != nullptr && client.budget->readingPaused &&
+            !client.budget->RequestsFull())
+            sink.Served(it->first);
         if (client.quitting && !client.closing) {
             client.closing = true;
             sink.Close(it->first);

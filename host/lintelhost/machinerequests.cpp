@@ -20,6 +20,7 @@ constexpr int32_t kMissingArgument = 2;
 constexpr int32_t kInvalidArgument = 3;
 constexpr int32_t kCommandUnknown = 15;
 constexpr int32_t kCommandActive = 19;
+constexpr int32_t kProbesystemNotLoaded = 22;
 
 using Args = std::vector<std::string>;
 
@@ -27,25 +28,34 @@ struct Context {
     MMachAbstract& machine;
     Transaction& transaction;
     MOutputChannel& out;
+    std::string keyword; // its words, for the reasons of errors
 };
+
+void Fail(Context& c, int32_t code, const std::string& reason) {
+    c.transaction.Error(code, reason);
+}
+
+std::string Quoted(const std::string& word) {
+    return "\"" + word + "\"";
+}
 
 // Checks the number of arguments; writes error 2 (too few) or 1 (too many) when it is wrong.
 bool Count(Context& c, const Args& args, size_t least, size_t most) {
-    if (args.size() < least) {
-        c.out.Error(kMissingArgument);
-        return false;
-    }
-    if (args.size() > most) {
-        c.out.Error(kSyntaxInvalid);
-        return false;
-    }
-    return true;
+    if (args.size() >= least && args.size() <= most)
+        return true;
+    std::string expected = most == least ? std::to_string(least)
+                           : most == SIZE_MAX
+                               ? "at least " + std::to_string(least)
+                               : std::to_string(least) + " to " + std::to_string(most);
+    Fail(c, args.size() < least ? kMissingArgument : kSyntaxInvalid,
+         c.keyword + " takes " + expected + " argument(s), not " + std::to_string(args.size()));
+    return false;
 }
 
 bool Unsigned(Context& c, const std::string& word, uint32_t& value) {
     if (ParseUnsigned32(word, value))
         return true;
-    c.out.Error(kInvalidArgument);
+    Fail(c, kInvalidArgument, Quoted(word) + " is no unsigned 32-bit number");
     return false;
 }
 
@@ -55,16 +65,28 @@ bool Pairs(Context& c, const Args& args, bool allowRelative, std::vector<AxisPai
     for (const std::string& word : args) {
         AxisPair pair;
         if (int code = ParseAxisPair(word, allowRelative, pair)) {
-            c.out.Error(code);
+            Fail(c, code,
+                 Quoted(word) + (code == kInvalidArgument ? " holds no valid number"
+                                 : allowRelative          ? " is no AXIS=VALUE or AXIS+=VALUE"
+                                                          : " is no AXIS=VALUE"));
             return false;
         }
         if (!seen.insert(pair.axis).second) {
-            c.out.Error(kInvalidArgument);
+            Fail(c, kInvalidArgument, "axis " + Quoted(pair.axis) + " is given twice");
             return false;
         }
         pairs.push_back(std::move(pair));
     }
     return true;
+}
+
+// A preview shows camera images: with no probesystem that delivers any, its start would wait
+// for an image that cannot come.
+bool ImagesCanCome(Context& c) {
+    if (c.machine.GetActiveProbesystemType().kind != 0)
+        return true;
+    Fail(c, kProbesystemNotLoaded, "no probesystem with a camera is loaded: no image can come");
+    return false;
 }
 
 // A data line made of quoted texts and numbers: "data" then each item with a blank.
@@ -104,7 +126,7 @@ void Get(Context& c, const Args& args) {
 
 void Set(Context& c, const Args& args) {
     std::vector<AxisPair> pairs;
-    if (!Count(c, args, 1, args.size()) || !Pairs(c, args, false, pairs))
+    if (!Count(c, args, 1, SIZE_MAX) || !Pairs(c, args, false, pairs))
         return;
     std::map<std::string, double> values;
     for (const AxisPair& pair : pairs)
@@ -177,7 +199,7 @@ void Scandata(Context& c, const Args& args) {
 
 bool ScanRequest(Context& c, const Args& args, MMachScanRequest& request) {
     std::vector<AxisPair> pairs;
-    if (!Count(c, args, 1, args.size()) || !Pairs(c, args, true, pairs))
+    if (!Count(c, args, 1, SIZE_MAX) || !Pairs(c, args, true, pairs))
         return false;
     for (const AxisPair& pair : pairs)
         request.axes[pair.axis] = MMachScanTarget{pair.value, uint8_t(pair.relative ? 1 : 0)};
@@ -214,7 +236,7 @@ void ProbeDefine(Context& c, const Args& args) {
     std::map<std::string, double> values;
     for (const AxisPair& pair : pairs) {
         if (pair.axis != "x" && pair.axis != "y" && pair.axis != "z" && pair.axis != "d") {
-            c.out.Error(kInvalidArgument);
+            Fail(c, kInvalidArgument, "a probe has x, y, z and d, not " + Quoted(pair.axis));
             return;
         }
         values[pair.axis] = pair.value;
@@ -283,6 +305,10 @@ void ProbesystemList(Context& c, const Args& args) {
     uint32_t id = 0;
     if (!Count(c, args, 0, 2) || (args.size() == 2 && !Unsigned(c, args[1], id)))
         return;
+    if (!c.machine.HasProbesystemDB()) {
+        Fail(c, kCommandUnknown, "the machine has no probesystem database");
+        return;
+    }
     const std::string name = args.empty() ? std::string("*") : args[0];
     for (const ProbesystemRecord& r : c.machine.ListProbesystems(name, id))
         DataLine()
@@ -300,10 +326,6 @@ void ProbesystemList(Context& c, const Args& args) {
 void ProbesystemType(Context& c, const Args& args) {
     if (!Count(c, args, 0, 0))
         return;
-    if (!c.machine.IsCommandEnabled("MMachProbesystemTypeCommand")) {
-        c.out.Error(kCommandUnknown);
-        return;
-    }
     const MMachProbesystemType type = c.machine.GetActiveProbesystemType();
     c.out.Data(std::vector<double>{double(type.kind), double(type.width), double(type.height),
                                    type.widthMm, type.heightMm});
@@ -316,7 +338,7 @@ void ImagefifoCreate(Context& c, const Args& args) {
     if (!Count(c, args, 2, 2))
         return;
     if (!ParseUnsigned64(args[1], size)) {
-        c.out.Error(kInvalidArgument);
+        Fail(c, kInvalidArgument, Quoted(args[1]) + " is no size in bytes");
         return;
     }
     c.transaction.BeginCommand(Transaction::Kind::Command,
@@ -344,10 +366,6 @@ void ImagefifoSelect(Context& c, const Args& args) {
 void ImagefifoInfo(Context& c, const Args& args) {
     if (!Count(c, args, 0, 0))
         return;
-    if (!c.machine.IsCommandEnabled("MMachImagefifoInfoCommand")) {
-        c.out.Error(kCommandUnknown);
-        return;
-    }
     const MMachImagefifo* active = c.machine.GetActiveImageFifo();
     for (MMachImagefifo* fifo = c.machine.FirstImageFifo(); fifo != nullptr;
          fifo = c.machine.NextImageFifo()) {
@@ -375,21 +393,21 @@ void ImagefifoInfo(Context& c, const Args& args) {
 
 void AutoinfoStart(Context& c, const Args& args) {
     uint32_t interval = 0;
-    if (!Count(c, args, 2, args.size()) || !Unsigned(c, args[0], interval))
+    if (!Count(c, args, 2, SIZE_MAX) || !Unsigned(c, args[0], interval))
         return;
     if (!c.machine.HasAutoinfo()) {
-        c.out.Error(kCommandUnknown);
+        Fail(c, kCommandUnknown, "the machine has no autoinfo");
         return;
     }
     // The machine runs one autoinfo and expects it stopped before a start.
     if (c.machine.IsAutoinfoRunning()) {
-        c.out.Error(kCommandActive);
+        Fail(c, kCommandActive, "autoinfo runs already; the machine has one");
         return;
     }
     if (c.machine.StartAutoinfo(&c.out, interval, Args(args.begin() + 1, args.end())))
         c.transaction.BeginAutoinfo();
-    else if (c.machine.IsAutoinfoRunning())
-        c.machine.StopAutoinfo(); // a half-started autoinfo (unknown axis) keeps nothing
+    else
+        c.machine.StopAutoinfo(); // the axes a failed start took stay until a stop
 }
 
 void PreviewMemoryStart(Context& c, const Args& args) {
@@ -397,9 +415,11 @@ void PreviewMemoryStart(Context& c, const Args& args) {
     if (!Count(c, args, 3, 3) || !Unsigned(c, args[2], interval))
         return;
     if (!c.machine.HasPreviewMemory()) {
-        c.out.Error(kCommandUnknown);
+        Fail(c, kCommandUnknown, "the machine has no preview memory");
         return;
     }
+    if (!ImagesCanCome(c))
+        return;
     if (c.machine.StartPreviewMemory(&c.out, interval, args[1], args[0]))
         c.transaction.BeginPreviewMemory(args[0]);
 }
@@ -411,13 +431,17 @@ void PreviewWindowStart(Context& c, const Args& args) {
     if (!ParseSigned32(args[0], placement.left) || !ParseSigned32(args[1], placement.top) ||
         !ParseSigned32(args[2], placement.width) || !ParseSigned32(args[3], placement.height) ||
         placement.width <= 0 || placement.height <= 0) {
-        c.out.Error(kInvalidArgument);
+        Fail(c, kInvalidArgument,
+             "the place is LEFT TOP WIDTH HEIGHT, whole numbers, with a "
+             "positive width and height");
         return;
     }
     if (!c.machine.HasPreview()) {
-        c.out.Error(kCommandUnknown);
+        Fail(c, kCommandUnknown, "the machine has no preview window");
         return;
     }
+    if (!ImagesCanCome(c))
+        return;
     if (c.machine.StartPreview(&c.out, placement))
         c.transaction.BeginPreviewWindow();
 }
@@ -431,45 +455,47 @@ struct Keyword {
     const char* second; // null: a one-word keyword
     const char* third;  // null: a keyword of at most two words
     Handler handler;
+    // The command class that the machine must enable for the keyword to answer; null for
+    // the host's own keywords and those the machine offers through Has... queries.
+    const char* commandClass;
 };
 
 const Keyword kKeywords[] = {
-    {"get", nullptr, nullptr, Get},
-    {"set", nullptr, nullptr, Set},
-    {"init", nullptr, nullptr, Init},
-    {"send", nullptr, nullptr, Send},
-    {"receive", nullptr, nullptr, Receive},
-    {"axes", nullptr, nullptr, Axes},
-    {"components", nullptr, nullptr, Components},
-    {"version", nullptr, nullptr, Version},
-    {"scandata", nullptr, nullptr, Scandata},
-    {"scan", nullptr, nullptr, Scan},
-    {"scanpoint", nullptr, nullptr, Scanpoint},
-    {"probe", "define", nullptr, ProbeDefine},
-    {"probe", "load", nullptr, ProbeLoad},
-    {"probe", "change", nullptr, ProbeChange},
-    {"probe", "delete", nullptr, ProbeDelete},
-    {"probe", "unload", nullptr, ProbeUnload},
-    {"probesystem", "define", nullptr, ProbesystemDefine},
-    {"probesystem", "load", nullptr, ProbesystemLoad},
-    {"probesystem", "delete", nullptr, ProbesystemDelete},
-    {"probesystem", "unload", nullptr, ProbesystemUnload},
-    {"probesystem", "list", nullptr, ProbesystemList},
-    {"probesystem", "type", nullptr, ProbesystemType},
-    {"imagefifo", "create", nullptr, ImagefifoCreate},
-    {"imagefifo", "delete", nullptr, ImagefifoDelete},
-    {"imagefifo", "reset", nullptr, ImagefifoReset},
-    {"imagefifo", "select", nullptr, ImagefifoSelect},
-    {"imagefifo", "info", nullptr, ImagefifoInfo},
-    {"autoinfo", "start", nullptr, AutoinfoStart},
-    {"preview", "memory", "start", PreviewMemoryStart},
-    {"preview", "window", "start", PreviewWindowStart},
+    {"get", nullptr, nullptr, Get, "MMachGetCommand"},
+    {"set", nullptr, nullptr, Set, "MMachSetCommand"},
+    {"init", nullptr, nullptr, Init, "MMachInitCommand"},
+    {"send", nullptr, nullptr, Send, "MMachSendCommand"},
+    {"receive", nullptr, nullptr, Receive, "MMachReceiveCommand"},
+    {"axes", nullptr, nullptr, Axes, nullptr},
+    {"components", nullptr, nullptr, Components, nullptr},
+    {"version", nullptr, nullptr, Version, nullptr},
+    {"scandata", nullptr, nullptr, Scandata, "MMachScandataCommand"},
+    {"scan", nullptr, nullptr, Scan, "MMachScanCommand"},
+    {"scanpoint", nullptr, nullptr, Scanpoint, "MMachScanpointCommand"},
+    {"probe", "define", nullptr, ProbeDefine, "MMachProbeDefineCommand"},
+    {"probe", "load", nullptr, ProbeLoad, "MMachProbeLoadCommand"},
+    {"probe", "change", nullptr, ProbeChange, "MMachProbeChangeCommand"},
+    {"probe", "delete", nullptr, ProbeDelete, "MMachProbeDeleteCommand"},
+    {"probe", "unload", nullptr, ProbeUnload, "MMachProbeUnloadCommand"},
+    {"probesystem", "define", nullptr, ProbesystemDefine, "MMachProbesystemDefineCommand"},
+    {"probesystem", "load", nullptr, ProbesystemLoad, "MMachProbesystemLoadCommand"},
+    {"probesystem", "delete", nullptr, ProbesystemDelete, "MMachProbesystemDeleteCommand"},
+    {"probesystem", "unload", nullptr, ProbesystemUnload, "MMachProbesystemUnloadCommand"},
+    {"probesystem", "list", nullptr, ProbesystemList, nullptr},
+    {"probesystem", "type", nullptr, ProbesystemType, "MMachProbesystemTypeCommand"},
+    {"imagefifo", "create", nullptr, ImagefifoCreate, "MMachImagefifoCreateCommand"},
+    {"imagefifo", "delete", nullptr, ImagefifoDelete, "MMachImagefifoDeleteCommand"},
+    {"imagefifo", "reset", nullptr, ImagefifoReset, "MMachImagefifoResetCommand"},
+    {"imagefifo", "select", nullptr, ImagefifoSelect, "MMachImagefifoSelectCommand"},
+    {"imagefifo", "info", nullptr, ImagefifoInfo, "MMachImagefifoInfoCommand"},
+    {"autoinfo", "start", nullptr, AutoinfoStart, nullptr},
+    {"preview", "memory", "start", PreviewMemoryStart, nullptr},
+    {"preview", "window", "start", PreviewWindowStart, nullptr},
 };
 
 } // namespace
 
 bool MachineRequests::Start(Transaction& transaction, const std::vector<std::string>& words) {
-    Context c{machine, transaction, transaction.Channel()};
     for (const Keyword& k : kKeywords) {
         if (words[0] != k.first)
             continue;
@@ -483,6 +509,14 @@ bool MachineRequests::Start(Transaction& transaction, const std::vector<std::str
             if (words.size() < 3 || words[2] != k.third)
                 continue;
             used = 3;
+        }
+        Context c{machine, transaction, transaction.Channel(),
+                  std::string(k.first) + (k.second ? std::string(" ") + k.second : "") +
+                      (k.third ? std::string(" ") + k.third : "")};
+        if (k.commandClass != nullptr && !machine.IsCommandEnabled(k.commandClass)) {
+            Fail(c, kCommandUnknown,
+                 "the machine does not offer " + c.keyword + " (" + k.commandClass + ")");
+            return true;
         }
         k.handler(c, Args(words.begin() + long(used), words.end()));
         return true;

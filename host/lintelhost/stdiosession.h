@@ -10,7 +10,7 @@
 class StdioSession : public ClientSession {
 public:
     StdioSession(asio::io_context& io, ClientId id, HostInbox& inbox,
-                 std::function<void(ClientId)> onClosed);
+                 std::shared_ptr<ClientBudget> budget, std::function<void(ClientId)> onClosed);
     ~StdioSession() override;
     // False with the reason when standard input or output cannot be served.
     bool Open(std::string& error);

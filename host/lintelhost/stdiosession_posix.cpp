@@ -9,8 +9,10 @@ struct StdioSession::Streams {
 };
 
 StdioSession::StdioSession(asio::io_context& io, ClientId id, HostInbox& inbox,
+                           std::shared_ptr<ClientBudget> budget,
                            std::function<void(ClientId)> onClosed)
-    : ClientSession(id, inbox, std::move(onClosed)), streams(std::make_unique<Streams>(io)) {}
+    : ClientSession(id, inbox, std::move(budget), std::move(onClosed)),
+      streams(std::make_unique<Streams>(io)) {}
 
 StdioSession::~StdioSession() = default;
 

@@ -7,8 +7,9 @@
 struct StdioSession::Streams {};
 
 StdioSession::StdioSession(asio::io_context&, ClientId id, HostInbox& inbox,
+                           std::shared_ptr<ClientBudget> budget,
                            std::function<void(ClientId)> onClosed)
-    : ClientSession(id, inbox, std::move(onClosed)) {}
+    : ClientSession(id, inbox, std::move(budget), std::move(onClosed)) {}
 
 StdioSession::~StdioSession() = default;
 

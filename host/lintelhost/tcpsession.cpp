@@ -1,8 +1,8 @@
 #include "host/lintelhost/tcpsession.h"
 
 TcpSession::TcpSession(asio::ip::tcp::socket socket, ClientId id, HostInbox& inbox,
-                       std::function<void(ClientId)> onClosed)
-    : ClientSession(id, inbox, std::move(onClosed)), socket(std::move(socket)) {
+                       std::shared_ptr<ClientBudget> budget, std::function<void(ClientId)> onClosed)
+    : ClientSession(id, inbox, std::move(budget), std::move(onClosed)), socket(std::move(socket)) {
     std::error_code ignored;
     // Replies are small and the client waits for them.
     this->socket.set_option(asio::ip::tcp::no_delay(true), ignored);

@@ -6,7 +6,7 @@
 class TcpSession : public ClientSession {
 public:
     TcpSession(asio::ip::tcp::socket socket, ClientId id, HostInbox& inbox,
-               std::function<void(ClientId)> onClosed);
+               std::shared_ptr<ClientBudget> budget, std::function<void(ClientId)> onClosed);
 
 protected:
     void AsyncReadSome(asio::mutable_buffer buffer, Handler handler) override;

@@ -1,8 +1,8 @@
 #include "host/lintelhost/transaction.h"
 
+#include "host/lintelhost/imageledger.h"
 #include "host/lintelhost/textescape.h"
 #include "lintel/server/machine/mmachabstract.h"
-#include "msl/mipc/mmemblockringbuffer.h"
 
 #include <cstdio>
 #include <vector>
@@ -10,6 +10,8 @@
 namespace {
 
 constexpr int32_t kErrorAborted = 10;
+// An info line longer than this is cut: the start of a chain is its innermost cause.
+constexpr size_t kMaxReason = 2000;
 
 } // namespace
 
@@ -32,7 +34,7 @@ void Transaction::BeginPreviewMemory(const std::string& probesystem) {
     previewName = probesystem;
 }
 
-bool Transaction::Poll(MMachAbstract& machine, size_t maxLines, bool& more) {
+bool Transaction::Poll(MMachAbstract& machine, size_t maxLines, Lines& lines) {
     switch (kind) {
     case Kind::Immediate:
         return true;
@@ -59,18 +61,18 @@ bool Transaction::Poll(MMachAbstract& machine, size_t maxLines, bool& more) {
         machine.StopPreview();
         return true;
     default:
-        return PollCommand(maxLines, more);
+        return PollCommand(maxLines, lines);
     }
 }
 
-bool Transaction::PollCommand(size_t maxLines, bool& more) {
+bool Transaction::PollCommand(size_t maxLines, Lines& lines) {
     const bool done = command->IsDone();
     if (kind == Kind::Scan || kind == Kind::Scanpoint) {
         // The measurand lines come after the lines IsDone wrote ("measurement begin" first).
         std::vector<double> values;
         for (size_t taken = 0;; ++taken) {
             if (taken == maxLines) {
-                more = true;
+                lines.more = true;
                 return false;
             }
             const bool got =
@@ -79,9 +81,10 @@ bool Transaction::PollCommand(size_t maxLines, bool& more) {
                     : static_cast<MMachScanpointCommand&>(*command).ReadNextLine(values);
             if (!got)
                 break;
+            ++lines.taken;
             channel->Data(values);
-            if (imageColumn < values.size() && values[imageColumn] >= 1)
-                deliveredImages.push_back(static_cast<uint64_t>(values[imageColumn]));
+            if (ledger != nullptr && imageColumn < values.size() && values[imageColumn] >= 1)
+                ledger->Named(imageFifo, static_cast<uint64_t>(values[imageColumn]), client);
         }
         return done;
     }
@@ -94,7 +97,7 @@ bool Transaction::PollCommand(size_t maxLines, bool& more) {
     return true;
 }
 
-void Transaction::Abort(MMachAbstract& machine) {
+void Transaction::Abort(MMachAbstract& machine, std::string reason) {
     switch (kind) {
     case Kind::Immediate:
         return;
@@ -117,38 +120,53 @@ void Transaction::Abort(MMachAbstract& machine) {
         break;
     }
     kind = Kind::Immediate;
-    channel->Error(kErrorAborted);
+    Error(kErrorAborted, std::move(reason));
 }
 
 void Transaction::Forget() {
     kind = Kind::Immediate;
 }
 
-std::string Transaction::TakeReply(bool final) {
+void Transaction::Error(int32_t code, std::string reason) {
+    channel->Error(code);
+    hostReason = std::move(reason);
+}
+
+void Transaction::AddLogged(const std::string& text) {
+    if (logged.size() >= kMaxReason)
+        return;
+    if (!logged.empty())
+        logged += "; ";
+    logged += text;
+}
+
+std::string Transaction::TakeReply(bool final, const std::string& more) {
     std::string text;
     channel->Take(text, final);
-    if (final) {
-        char ready[32];
-        std::snprintf(ready, sizeof ready, "%.4d\tready\r\n", tid);
-        text += ready;
+    if (!final)
+        return text;
+    char prefix[16];
+    std::snprintf(prefix, sizeof prefix, "%.4d\t", tid);
+    if (channel->HasError()) {
+        std::string reason = !logged.empty() ? logged : hostReason;
+        if (!more.empty())
+            reason += (reason.empty() ? "" : "; ") + more;
+        if (reason.empty())
+            reason = "the machine logged no reason";
+        if (reason.size() > kMaxReason)
+            reason.resize(kMaxReason);
+        text += prefix;
+        text += "info " + QuoteText(reason) + "\r\n";
     }
+    text += prefix;
+    text += "ready\r\n";
     return text;
 }
 
-void Transaction::TrackImages(size_t column, void* ring64, void* ring32) {
+void Transaction::TrackImages(size_t column, ImageLedger& imageLedger, const std::string& fifo) {
     imageColumn = column;
-    imageRing64 = ring64;
-    imageRing32 = ring32;
-}
-
-void Transaction::ReleaseDeliveredImages() {
-    for (uint64_t block : deliveredImages) {
-        if (imageRing64 != nullptr)
-            MMemBlockRingBuffer_Release(imageRing64, block);
-        else if (imageRing32 != nullptr && block <= UINT32_MAX)
-            MMemBlockRingBuffer32_Release(imageRing32, static_cast<uint32_t>(block));
-    }
-    deliveredImages.clear();
+    ledger = &imageLedger;
+    imageFifo = fifo;
 }
 
 void Transaction::SetScandataAxes(std::vector<std::string> axes) {

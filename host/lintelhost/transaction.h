@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+class ImageLedger;
 class MMachAbstract;
 class MMachCommand;
 
@@ -42,28 +43,36 @@ public:
     void BeginPreviewMemory(const std::string& probesystem);
     void BeginPreviewWindow() { kind = Kind::PreviewWindow; }
 
+    // What one round of polling took of the measurand lines.
+    struct Lines {
+        size_t taken = 0;
+        bool more = false; // lines were left for the next round
+    };
     // One round of polling; true when the transaction is over. At most `maxLines` measurand
-    // lines are taken per round; `more` is set when lines were left for the next round.
-    bool Poll(MMachAbstract& machine, size_t maxLines, bool& more);
-    // Stops what runs (command, autoinfo, preview) and adds the "aborted" error; the
-    // transaction is over afterwards.
-    void Abort(MMachAbstract& machine);
+    // lines are taken per round.
+    bool Poll(MMachAbstract& machine, size_t maxLines, Lines& lines);
+    // Stops what runs (command, autoinfo, preview) and adds the "aborted" error with `reason`;
+    // the transaction is over afterwards.
+    void Abort(MMachAbstract& machine, std::string reason);
     // Ends without a word: for a preview or autoinfo that a stop request ended.
     void Forget();
 
-    // For a scan: column `column` of its lines holds the image FIFO block of each line, in
-    // the ring buffer at `ring64` or `ring32`. The blocks of the lines handed to the client
-    // are remembered, so that they can be freed when the client goes without freeing them.
-    void TrackImages(size_t column, void* ring64, void* ring32);
-    // Frees every remembered block still in use; only once the measurement has stopped, when
-    // no block can have been handed out again.
-    void ReleaseDeliveredImages();
+    // For a scan: column `column` of its lines holds the block of FIFO `fifo` that holds the
+    // line's image; the ledger learns of each block handed to the client.
+    void TrackImages(size_t column, ImageLedger& ledger, const std::string& fifo);
     // For a scandata request: its axes, which the host remembers once it succeeds.
     void SetScandataAxes(std::vector<std::string> axes);
     const std::vector<std::string>* ScandataAxes() const;
 
-    // The channel's text so far; with `final` also the deferred events and the ready line.
-    std::string TakeReply(bool final);
+    // An error the host found itself, and why.
+    void Error(int32_t code, std::string reason);
+    // A line the machine logged while serving this transaction: part of the reason of an
+    // error reply.
+    void AddLogged(const std::string& text);
+    // The channel's text so far; with `final` also the deferred events, after an error reply
+    // an info line with its reason (`logged` what the machine logged, else the host's own; `more`
+    // is added to it), and the ready line.
+    std::string TakeReply(bool final, const std::string& more = std::string());
 
     ClientId Client() const { return client; }
     int Tid() const { return tid; }
@@ -71,9 +80,12 @@ public:
     const std::string& PreviewName() const { return previewName; }
     MOutputChannel& Channel() { return *channel; }
     bool IsMeasurement() const { return kind == Kind::Scan || kind == Kind::Scanpoint; }
+    // It makes lines for as long as it runs.
+    bool Streams() const { return IsMeasurement() || kind == Kind::Autoinfo; }
+    bool HasLogged() const { return !logged.empty(); }
 
 private:
-    bool PollCommand(size_t maxLines, bool& more);
+    bool PollCommand(size_t maxLines, Lines& lines);
 
     ClientId client;
     int tid;
@@ -82,9 +94,10 @@ private:
     std::unique_ptr<MMachCommand> command;
     std::string previewName;
     size_t imageColumn = SIZE_MAX;
-    void* imageRing64 = nullptr;
-    void* imageRing32 = nullptr;
-    std::vector<uint64_t> deliveredImages;
+    ImageLedger* ledger = nullptr;
+    std::string imageFifo;
+    std::string logged;     // what the machine logged for it
+    std::string hostReason; // why the host refused it
     bool isScandata = false;
     std::vector<std::string> scandataAxes;
 };

@@ -109,7 +109,12 @@ bool write64(os::Handle handle, const void* data, std::uint64_t size, std::uint6
         std::uint64_t want = size - done < kMaxCall ? size - done : kMaxCall;
         std::int64_t put = os::WriteSome(handle, at + done, want);
         if (put < 0) {
-            MERRTRACE("%s(): WriteFile() failed: %d", "write64", os::LastError());
+            // A full disk must read as one, not only as a number.
+            const int code = os::LastError();
+            const std::string name = os::ErrorName(code);
+            MERRTRACE("%s(): WriteFile() failed: %d (%s%s%s)", "write64", code, name.c_str(),
+                      name.empty() ? "" : ": ", os::ErrorText(code).c_str());
+            os::SetLastError(code);
             return false;
         }
         if (put == 0)

@@ -18,6 +18,8 @@ int LastError();
 // Restores an error code saved across a call that may change it (writing a trace line).
 void SetLastError(int code);
 std::string ErrorText(int code);
+// The symbolic name of the code ("ENOSPC"), empty where the system has none.
+std::string ErrorName(int code);
 
 // Path separators: what splits a path, and what joins one.
 bool IsSeparator(char c);

@@ -57,6 +57,11 @@ std::string ErrorText(int code) {
     return strerror_r(code, text, sizeof text);
 }
 
+std::string ErrorName(int code) {
+    const char* name = strerrorname_np(code);
+    return name != nullptr ? name : "";
+}
+
 bool IsSeparator(char c) {
     return c == '/';
 }

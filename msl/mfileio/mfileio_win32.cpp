@@ -45,6 +45,10 @@ std::string ErrorText(int code) {
     return n > 0 ? std::string(text, n) : "system error " + std::to_string(code);
 }
 
+std::string ErrorName(int) {
+    return std::string(); // Windows codes have texts, not names
+}
+
 bool IsSeparator(char c) {
     return c == '\\' || c == '/';
 }

@@ -74,6 +74,11 @@ class Reply:
         return [split_words(line[8:])[0] for line in self.lines if line.startswith("warning ")]
 
     @property
+    def info(self):
+        """The reasons the host gives after an error (its "info" lines)."""
+        return [split_words(line[5:])[0] for line in self.lines if line.startswith("info ")]
+
+    @property
     def ok(self):
         return self.done and not self.errors
 

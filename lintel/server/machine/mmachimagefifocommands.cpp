@@ -9,7 +9,10 @@
 #include "platform/trace/merrtrace.h"
 #include "platform/trace/mtrace.h"
 
+#include <atomic>
+#include <thread>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -52,29 +55,61 @@ void Release(const MMachImagefifo& record) {
 
 } // namespace
 
+// The segment of a large create, made on a thread of its own; the command thread reads the
+// result once `finished` is set.
+struct MMachImagefifoCreateCommand::Background {
+    std::thread thread;
+    std::atomic<bool> finished{false};
+    void* segment = nullptr;
+    std::vector<std::string> trace; // the error trace of the thread, for the command's
+};
+
+MMachImagefifoCreateCommand::MMachImagefifoCreateCommand(MOutputChannel* out,
+                                                         MMachAbstract* machine,
+                                                         const std::string& name, uint64_t size,
+                                                         bool always64)
+    : MMachCommand(out), machine(machine), name(name), size(size), always64(always64) {}
+
+MMachImagefifoCreateCommand::~MMachImagefifoCreateCommand() {
+    Abort();
+}
+
 bool MMachImagefifoCreateCommand::IsDone() {
     if (done)
         return true;
+    const bool is64 = MMachImagefifo::Is64Bit(size, always64);
+    if (background != nullptr) {
+        if (!background->finished.load(std::memory_order_acquire))
+            return false;
+        background->thread.join();
+        void* segment = background->segment;
+        const std::vector<std::string> trace = std::move(background->trace);
+        background.reset();
+        MErrTraceContext context(__FILE__);
+        for (const std::string& line : trace)
+            MERRTRACE("%s", line.c_str());
+        return Finish(context, segment, is64);
+    }
     MErrTraceContext context(__FILE__);
-    done = true;
-    const uint64_t slotSize = MMachImagefifo::SlotSize(CurrentImageInfo(machine));
+    slotSize = MMachImagefifo::SlotSize(CurrentImageInfo(machine));
     if (slotSize == 0) {
+        done = true;
         MERRLOG("IsDone() [%s]: current probesystem (\"%s\" %u) is not an optical device",
                 GetName(), machine->GetActiveProbesystem().c_str(),
                 machine->GetActiveProbesystemId());
         out->Error(kProbesystemNotLoaded);
         return true;
     }
-    const bool is64 = MMachImagefifo::Is64Bit(size, always64);
     // Every FIFO gets a segment of its own, of exactly this size: its slots are known before
     // anything is made, and a refusal leaves a FIFO of that name as it was.
-    size_t slots = 0;
+    slots = 0;
     if (is64)
         slots = MMemBlockRingBuffer_CalcMaxEntries(static_cast<size_t>(size), slotSize);
     else if (slotSize <= UINT32_MAX)
         slots = MMemBlockRingBuffer32_CalcMaxEntries(static_cast<size_t>(size),
                                                      static_cast<uint32_t>(slotSize));
     if (slots == 0) {
+        done = true;
         MERRLOG("IsDone() [%s]: shared memory segment too small", GetName());
         out->Error(kSharedMemoryTooSmall);
         return true;
@@ -87,7 +122,28 @@ bool MMachImagefifoCreateCommand::IsDone() {
         Release(old->second);
         fifos.erase(old);
     }
-    void* segment = MSharedMem_Create(name.c_str(), static_cast<size_t>(size));
+    if (size >= kBackgroundSize) {
+        background = std::make_unique<Background>();
+        Background* work = background.get();
+        const std::string segmentName = name;
+        const size_t segmentSize = static_cast<size_t>(size);
+        MMachAbstract* wake = machine;
+        work->thread = std::thread([work, segmentName, segmentSize, wake] {
+            MErrTrace_BeginContext();
+            work->segment = MSharedMem_Create(segmentName.c_str(), segmentSize);
+            work->trace = MErrTrace_GetContextLines();
+            MErrTrace_ClearContext();
+            MErrTrace_EndContext();
+            work->finished.store(true, std::memory_order_release);
+            wake->WakeUpClients(); // the server polls again at once
+        });
+        return false;
+    }
+    return Finish(context, MSharedMem_Create(name.c_str(), static_cast<size_t>(size)), is64);
+}
+
+bool MMachImagefifoCreateCommand::Finish(MErrTraceContext& context, void* segment, bool is64) {
+    done = true;
     if (segment == nullptr) {
         MERRTRACE("IsDone() [%s]: failed to create shared memory %s", GetName(), name.c_str());
         context.DumpToMErrLog(__LINE__, "IsDone() [%s] failed", GetName());
@@ -107,7 +163,7 @@ bool MMachImagefifoCreateCommand::IsDone() {
     MTRACE(
         5, "IsDone() [%s]: imagefifo %s initialised with %zu total size, %zu slots, %zu slot size",
         GetName(), name.c_str(), static_cast<size_t>(size), slots, static_cast<size_t>(slotSize));
-    MMachImagefifo& record = fifos[name];
+    MMachImagefifo& record = machine->GetImageFifoMap()[name];
     record.imageInfo = CurrentImageInfo(machine);
     record.ringBuffer64 = is64 ? segment : nullptr;
     record.ringBuffer32 = is64 ? nullptr : segment;
@@ -174,8 +230,17 @@ bool MMachImagefifoResetCommand::IsDone() {
     return true;
 }
 
+void MMachImagefifoCreateCommand::Abort() {
+    if (background == nullptr)
+        return;
+    background->thread.join();
+    if (background->segment != nullptr)
+        MSharedMem_Unlink(background->segment); // no ring buffer was made in it yet
+    background.reset();
+    done = true;
+}
+
 // The work of these commands happens inside one IsDone call; there is nothing to stop.
-void MMachImagefifoCreateCommand::Abort() {}
 void MMachImagefifoDeleteCommand::Abort() {}
 void MMachImagefifoResetCommand::Abort() {}
 

@@ -116,6 +116,10 @@ std::unique_ptr<CSensor> CSensorVyxCamera::GetInstance() {
     MTRACE(5, "GetInstance(): calling Initialize()");
     const int result = camera->Initialize(file.empty() ? nullptr : file.c_str(), 0);
     if (result < 0) {
+        // The library's own words are the innermost cause: a missing camera, a bad setting.
+        const char* why = camera->GetLastErrorText(0);
+        if (why != nullptr && *why != '\0')
+            MERRTRACE("GetInstance(): Initialize() failed: %s", why);
         MERRTRACE("GetInstance(): failed to initialise camera device");
         camera->Uninitialize(0);
         return nullptr;

@@ -4,8 +4,8 @@ same lines on every run; "quit" is left out so that one connection takes them al
 import random
 
 SEEDS = [
-    "1 get time x", "2 set x=1.5 y=-2", "3 init", "4 receive fake.config", "5 axes",
-    '6 send fake.config "a\\nb \\"c\\""', "7 components", "8 version", "9 probesystem list",
+    "1 get time scanstep", "2 set scanstep=1.5", "3 init", "4 receive probe.hardware", "5 axes",
+    '6 send probe.tip "a\\nb \\"c\\""', "7 components", "8 version", "9 probesystem list",
     "10 probesystem type", "11 imagefifo info", "12 scandata time", "13 abort 5",
     "14 probe define 1 2 x=1 y=2 z=3 d=4", "15 probesystem list * 0", "16 get",
     '17 receive "probe.config"', "18 autoinfo stop", "19 preview window stop",

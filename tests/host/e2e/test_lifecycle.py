@@ -1,53 +1,41 @@
-"""Start and end of lintelhost with the fake machine module: signals in the middle of a scan,
-a machine that does not open, --stdio, and the command line."""
+"""Start and end of lintelhost: signals in the middle of a scan, machines that do not open or
+open without their camera, one host per directory, --stdio, and the command line."""
 
 import os
+import shutil
 import signal
 import subprocess
 import tempfile
-import time
 import unittest
 
-from hostprocess import (FAKE_MODULE, LINTELHOST, TIMEOUT, HostDidNotStart, HostProcess,
-                         shm_names, unique_name)
+from hostprocess import (AREA_CAMERA, CAMERA_MODULE, CLOSED_MODULE, LINTELHOST, PROBESYSTEM,
+                         TIMEOUT, HostDidNotStart, HostProcess, load_camera, shm_names,
+                         start_host, unique_name)
 
 
 class SignalTest(unittest.TestCase):
-    def run_until_signal(self, sig):
-        before = shm_names()
-        host = HostProcess(FAKE_MODULE)
-        self.addCleanup(host.cleanup)
-        mine = unique_name("lhsig")
-        with host.client() as a, host.client() as b:
-            for request in ["probesystem define cam", "probesystem load cam 1",
-                            "imagefifo create %s 300000" % mine, "imagefifo select " + mine,
-                            "scandata trigger_count imageindex", "set framerate=100"]:
-                self.assertTrue(a.call(request).ok, request)
-            scan = a.start("scan time+=100")
-            autoinfo = b.start("autoinfo start 10 x")
-            preview = b.start("preview memory start cam %s_p 10" % mine)
-            next(scan.lines())
-            next(autoinfo.lines())
-            self.assertEqual(host.stop(sig), 0, host.stderr())
-            # Every client learns how its transactions ended before the connection goes.
-            self.assertEqual(scan.wait().errors, ["aborted"])
-            self.assertEqual(autoinfo.wait().errors, ["aborted"])
-            self.assertEqual(preview.wait().errors, ["aborted"])
-        journal = host.journal()
-        order = ["scan aborted", "autoinfo stopped", "preview memory cam stopped",
-                 "closed: autoinfo stopped, previews 0", "deleted: autoinfo stopped, previews 0",
-                 "module unloaded"]
-        positions = [next(i for i, line in enumerate(journal) if line.startswith(o))
-                     for o in order]
-        self.assertEqual(positions, sorted(positions), journal)
-        self.assertEqual(journal[-1], "module unloaded")
-        self.assertEqual(shm_names() - before, set())
-
-    def test_sigterm_during_a_scan(self):
-        self.run_until_signal(signal.SIGTERM)
-
-    def test_sigint_during_a_scan(self):
-        self.run_until_signal(signal.SIGINT)
+    def test_a_signal_ends_what_runs_and_leaves_nothing_behind(self):
+        for sig in (signal.SIGTERM, signal.SIGINT):
+            with self.subTest(signal=sig):
+                before = shm_names()
+                host = start_host(self)
+                with host.client() as a, host.client() as b:
+                    load_camera(self, a, fps=100)
+                    scan = a.start("scan time+=100")
+                    autoinfo = b.start("autoinfo start 10 time")
+                    preview = b.start("preview memory start %s %s 10" % (PROBESYSTEM,
+                                                                         unique_name("lhsig")))
+                    next(scan.lines())
+                    next(autoinfo.lines())
+                    b.wait_for_event("preview begin")
+                    self.assertEqual(host.stop(sig), 0, host.stderr())
+                    # Every client learns how its transactions ended before the connection
+                    # goes.
+                    for transaction in (scan, autoinfo, preview):
+                        reply = transaction.wait()
+                        self.assertEqual((reply.errors, reply.info),
+                                         (["aborted"], ["the host is shutting down"]))
+                self.assertEqual(shm_names() - before, set())
 
 
 class StartTest(unittest.TestCase):
@@ -55,49 +43,90 @@ class StartTest(unittest.TestCase):
         for errlog_to_file in (False, True):
             with self.subTest(errlog_to_file=errlog_to_file), \
                     tempfile.TemporaryDirectory() as folder:
-                env = {"FAKEMACHINE_OPEN": "fail"}
-                if errlog_to_file:
-                    env["VYX_ERRLOG_FILE"] = os.path.join(folder, "errlog.txt")
+                env = {"VYX_ERRLOG_FILE": os.path.join(folder, "errlog.txt")} \
+                    if errlog_to_file else {}
                 with self.assertRaises(HostDidNotStart) as failure:
-                    HostProcess(FAKE_MODULE, env=env)
+                    HostProcess(CLOSED_MODULE, env=env)
                 self.assertEqual(failure.exception.status, 1)
                 text = failure.exception.stderr
-                self.assertIn('did not open', text)
-                self.assertIn('machine: 0000\terror "fake machine cannot open"', text)
-                self.assertIn("FakeMachine::open_devices(): no device answers", text)
-                self.assertIn("FakeMachine::Open(): open_devices() failed", text)
+                self.assertIn("did not open", text)
+                self.assertIn('machine: 0000\terror "closed machine cannot open"', text)
+                self.assertIn("ClosedMachine::open_devices(): no device answers", text)
+                self.assertIn("ClosedMachine::Open(): open_devices() failed", text)
 
-    def test_what_the_machine_said_while_opening_greets_every_client(self):
-        host = HostProcess(FAKE_MODULE, env={"FAKEMACHINE_OPEN": "degraded"})
-        self.addCleanup(host.cleanup)
+    def test_a_camera_that_did_not_open_greets_every_client_with_why(self):
+        host = start_host(self, camera=AREA_CAMERA + "Connected=0\n")
         for _ in range(2):
             with host.client() as c:
-                self.assertEqual(c.read_line(), '0000\terror "failed to open probe manager"')
+                greeting = c.read_line()
+                self.assertTrue(greeting.startswith('0000\tinfo "'), greeting)
+                self.assertIn("no camera connected", greeting)
+        with host.client() as c:
+            c.call("probesystem define " + PROBESYSTEM)
+            load = c.call("probesystem load %s 1" % PROBESYSTEM)
+            self.assertEqual(load.errors, ["internal error"])
+            self.assertIn("no camera connected", load.info[0])
+        self.assertEqual(host.stop(), 0, host.stderr())
+
+    def test_a_half_open_machine_answers_only_what_it_enables(self):
+        # A folder where the probesystem database should be: the machine opens without it.
+        directory = os.path.join(tempfile.mkdtemp(prefix="lintelhost-test-"), "host")
+        self.addCleanup(shutil.rmtree, os.path.dirname(directory), True)
+        os.makedirs(os.path.join(directory, "camera/VX1280M-SIM/SIM0000001/probesystemdb.ini"))
+        host = start_host(self, directory=directory)
+        with host.client() as c:
+            self.assertEqual(c.read_line(), '0000\terror "failed to open probesystem database"')
+            self.assertIn("Open(): failed to open probesystem database", c.read_line())
+            for request, keyword in [
+                    ("get time", "get (MMachGetCommand)"),
+                    ("imagefifo info", "imagefifo info (MMachImagefifoInfoCommand)"),
+                    ("probe unload", "probe unload (MMachProbeUnloadCommand)")]:
+                reply = c.call(request)
+                self.assertEqual((reply.errors, reply.info),
+                                 (["transaction: command unknown"],
+                                  ["the machine does not offer " + keyword]))
+            self.assertEqual(c.call("version").data, ['"lintelhost 1.0" "1.00-0"'])
         self.assertEqual(host.stop(), 0)
 
-    def test_command_line_errors(self):
+    def test_one_host_per_directory(self):
+        host = start_host(self)
+        with self.assertRaises(HostDidNotStart) as second:
+            HostProcess(directory=host.directory)
+        self.assertEqual(second.exception.status, 1)
+        self.assertIn("%s is in use by another lintelhost (process %d)"
+                      % (host.directory, host.process.pid), second.exception.stderr)
+        with host.client() as c:
+            self.assertTrue(c.call("get time").ok)  # the first one is undisturbed
+        self.assertEqual(host.stop(), 0)
+        # Once it ended the directory is free again.
+        start_host(self, directory=host.directory)
+
+    def test_command_line(self):
         with tempfile.TemporaryDirectory() as folder:
-            cases = [([], 2), (["--dir", folder, "--port", "70000"], 2),
-                     (["--dir", folder, "--port", "1", "--stdio"], 2),
-                     (["--dir", folder, "--module", os.path.join(folder, "none.so")], 1)]
-            for args, status in cases:
+            cases = [([], 2, b""), (["--dir", folder, "--port", "70000"], 2, b""),
+                     (["--dir", folder, "--port", "1", "--stdio"], 2, b""),
+                     (["--dir", folder, "--module", os.path.join(folder, "none.so")], 1, b""),
+                     (["--version"], 0, b"lintelhost 1.0\n"), (["--help"], 0, b"default 4711")]
+            for args, status, output in cases:
                 with self.subTest(args=args):
                     run = subprocess.run([LINTELHOST, *args], capture_output=True,
                                          timeout=TIMEOUT)
                     self.assertEqual(run.returncode, status, run.stderr)
-                    self.assertEqual(run.stdout, b"")
+                    self.assertIn(output, run.stdout)
+                    if not output:
+                        self.assertEqual(run.stdout, b"")
 
     def test_stdio_serves_one_client_until_its_input_ends(self):
         with tempfile.TemporaryDirectory() as folder:
             run = subprocess.run(
-                [LINTELHOST, "--dir", folder, "--stdio", "--module", FAKE_MODULE],
-                input=b"1 set x=1.5\n2 get x\r\nbad\n", capture_output=True, timeout=TIMEOUT)
+                [LINTELHOST, "--dir", folder, "--stdio", "--module", CAMERA_MODULE],
+                input=b"1 set scanstep=1.5\n2 get scanstep\r\nbad\n", capture_output=True,
+                timeout=TIMEOUT)
             self.assertEqual(run.returncode, 0, run.stderr)
             self.assertEqual(run.stdout.decode().split("\r\n"),
-                             ["0001\tready", "0002\tdata 1.5", "0002\tready",
+                             ['0000\tevent "capabilities changed"', "0001\tready",
+                              "0002\tdata 1.5", "0002\tready",
                               '0000\terror "transaction: t-id missing"', ""])
-            with open(os.path.join(folder, "fakemachine.log")) as f:
-                self.assertEqual(f.read().splitlines()[-1], "module unloaded")
 
 
 if __name__ == "__main__":

@@ -1,133 +1,155 @@
-"""Several clients at once against the fake machine: interleaving, events for everyone,
-disconnects in the middle of a scan, autoinfo and preview memories that outlive no client."""
+"""Several clients at once against the camera machine: interleaving, events for everyone,
+clients that go in the middle of a scan or after it, autoinfo and previews that outlive no
+client, and how soon the host hands on the lines of a scan."""
 
+import os
+import signal
+import subprocess
+import sys
 import time
 import unittest
 
-from hostprocess import FAKE_MODULE, HostProcess, thread_switches, unique_name
+from hostprocess import (AREA_CAMERA, PROBESYSTEM, TIMEOUT, load_camera, start_host,
+                         thread_switches, unique_name, wait_until)
 from lintelclient import ImageFifo, PreviewMemory
 
-DEADLINE = 30
+
+def blocks(lines):
+    """The image block of each scan line ("time trigger_count imageindex lock")."""
+    return [int(float(line.split()[2])) for line in lines]
 
 
-def wait_until(condition, what):
-    deadline = time.monotonic() + DEADLINE
-    while not condition():
-        if time.monotonic() > deadline:
-            raise AssertionError("timed out waiting for " + what)
-        time.sleep(0.01)
+# A reader process: scans `frames` frames into the FIFO, releases the blocks it is told to,
+# says which blocks it got and then waits to be killed, its other blocks unreleased.
+READER = r"""
+import sys
+from lintelclient import ImageFifo, LintelClient
+port, fifo, frames, keep = int(sys.argv[1]), sys.argv[2], int(sys.argv[3]), int(sys.argv[4])
+with LintelClient(port=port) as c:
+    scan = c.call("scan time+=%g" % (frames / 100.0))
+    got = [int(float(line.split()[2])) for line in scan.data]
+    with ImageFifo(fifo) as f:
+        for block in got[keep:]:
+            f.release(block)
+    print(" ".join(map(str, got)), flush=True)
+    sys.stdin.read()
+"""
 
 
 class SessionTest(unittest.TestCase):
     def setUp(self):
-        self.host = HostProcess(FAKE_MODULE)
-        self.addCleanup(self.host.cleanup)
+        self.host = start_host(self)
 
     def stop_host(self):
         self.assertEqual(self.host.stop(), 0, self.host.stderr())
 
-    def camera_fifo(self, client, blocks_bytes=300000):
-        name = unique_name("lhsess")
-        for request in ["probesystem define cam", "probesystem load cam 1",
-                        "imagefifo create %s %d" % (name, blocks_bytes), "imagefifo select " + name,
-                        "scandata time trigger_count imageindex"]:
-            self.assertTrue(client.call(request).ok, request)
-        return name
-
-    def test_two_clients_interleave_and_both_get_machine_events(self):
+    def test_two_clients_interleave(self):
         with self.host.client() as a, self.host.client() as b:
-            self.camera_fifo(a)
-            a.call("set framerate=200")
+            load_camera(self, a, fps=200)
             scan = a.start("scan time+=0.5")
             lines = scan.lines()
             first = next(lines)  # the scan runs
-            self.assertTrue(first.startswith("data"))
-            # b is served while a's scan streams.
+            # b is served while a's scan streams; the machine has one measurement.
             for i in range(20):
-                self.assertEqual(b.call("set x=%d" % i).errors, [])
-                self.assertEqual(b.call("get x").numbers(), [i])
-            self.assertFalse(b.call("scan time+=1").ok)  # one measurement at a time
-            rest = list(lines)
-            counters = [float(first.split()[2])] + [float(l.split()[2]) for l in rest]
-            self.assertEqual(counters, list(range(1, 101)))
-            # A camera error seen on another thread reaches every client as an event.
-            self.assertTrue(b.call("send fake.resync now").ok)
-            a.wait_for_event("resync needed")
-            b.wait_for_event("resync needed")
+                self.assertEqual(b.call("set scanstep=%d" % i).errors, [])
+                self.assertEqual(b.call("get scanstep").numbers(), [i])
+            self.assertEqual(b.call("scan time+=1").errors, ["command already active"])
+            counters = [float(line.split()[2]) for line in [first] + list(lines)]
+            self.assertEqual(counters, [counters[0] + i for i in range(100)])
         self.stop_host()
 
-    def test_disconnect_in_a_scan_aborts_it_and_frees_its_images(self):
-        with self.host.client() as a:
-            name = self.camera_fifo(a)
-            a.call("set framerate=100")
-            scan = a.start("scan time+=100")
+    def test_a_client_that_goes_in_a_scan(self):
+        with self.host.client() as a, self.host.client() as b:
+            name, _ = load_camera(self, a, fps=100)
+            scan = a.start("scan time+=60")
             lines = scan.lines()
-            for _ in range(3):
+            for _ in range(5):
                 next(lines)
             with ImageFifo(name) as fifo:
                 self.assertGreater(fifo.used(), 0)  # nobody released the blocks
                 a.close()
+                # The host aborts the scan and frees every image the gone client held.
                 wait_until(lambda: fifo.used() == 0, "the host to free the images")
-                self.assertTrue(any("scan aborted" in l for l in self.host.journal()))
-        # The host goes on: a new client scans.
+            self.assertEqual(len(b.call("scan time+=0.2").data), 20)
+        self.stop_host()
+
+    def test_a_killed_reader_leaves_no_block_locked(self):
+        # 12 blocks: the second scan takes the blocks the first reader released.
         with self.host.client() as c:
-            c.call("scandata trigger_count")
-            self.assertEqual(len(c.call("scan time+=0.05").data), 5)
+            fifo, _ = load_camera(self, c, fifo_bytes=12 * 320 * 240 + 35 + 12 * 4)
+            with ImageFifo(fifo) as ring:
+                self.assertEqual(ring.num_entries, 12)
+            for kill_during_scan in (False, True):
+                with self.subTest(kill_during_scan=kill_during_scan):
+                    reader = subprocess.Popen(
+                        [sys.executable, "-c", READER, str(self.host.port), fifo, "10", "5"],
+                        stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=os.environ)
+                    self.addCleanup(reader.kill)
+                    held = set(map(int, reader.stdout.readline().split()[:5]))
+                    self.assertEqual(len(held), 5)
+                    # The next scan's images go into free blocks, some of them released by
+                    # the reader just before.
+                    scan = c.start("scan time+=0.07")
+                    if kill_during_scan:
+                        next(scan.lines())
+                    reader.send_signal(signal.SIGKILL)
+                    reader.wait(TIMEOUT)
+                    mine = set(blocks(scan.wait().data))
+                    self.assertEqual(len(mine), 7)
+                    with ImageFifo(fifo) as ring:
+                        # The reader's blocks come free; those of the later scan, also the
+                        # ones the reader had released, stay in use.
+                        wait_until(lambda: ring.used() == 7, "the host to free the blocks")
+                        self.assertTrue(all(ring.in_use(b) for b in mine))
+                        self.assertFalse(any(ring.in_use(b) for b in held - mine))
+                        for block in mine:
+                            ring.release(block)
         self.stop_host()
 
     def test_quit_answers_then_closes_and_aborts_what_runs(self):
-        with self.host.client() as a:
-            autoinfo = a.start("autoinfo start 10 x")
+        with self.host.client() as a, self.host.client() as b:
+            autoinfo = a.start("autoinfo start 10 time")
             quit_reply = a.start("quit")
             self.assertTrue(quit_reply.wait().ok)
             self.assertEqual(autoinfo.reply.errors, ["aborted"])
+            self.assertEqual(autoinfo.reply.info, ["the client quit"])
             self.assertIsNone(a.read_line())  # closed by the host
-        wait_until(lambda: "autoinfo stopped" in self.host.journal(), "autoinfo to stop")
+            # Its autoinfo is stopped: another one may start.
+            other = b.start("autoinfo start 10 time")
+            next(other.lines())
         self.stop_host()
 
     def test_autoinfo_streams_until_another_client_stops_it(self):
         with self.host.client() as a, self.host.client() as b:
-            self.assertEqual(b.call("autoinfo start 10 x nothing").errors, ["invalid axis"])
-            a.call("set x=4")
-            autoinfo = a.start("autoinfo start 10 x framerate")
+            self.assertEqual(b.call("autoinfo start 10 time nothing").errors, ["invalid axis"])
+            a.call("set scanstep=4")
+            autoinfo = a.start("autoinfo start 10 scanstep scanstep")
             lines = autoinfo.lines()
-            self.assertEqual([next(lines) for _ in range(3)], ["data 4 1000"] * 3)
-            self.assertEqual(b.call("autoinfo start 10 x").errors, ["command already active"])
+            self.assertEqual([next(lines) for _ in range(3)], ["data 4 4"] * 3)
+            self.assertEqual(b.call("autoinfo start 10 time").errors, ["command already active"])
             self.assertTrue(b.call("autoinfo stop").ok)
-            autoinfo.wait()
-            self.assertTrue(autoinfo.reply.ok)
+            self.assertTrue(autoinfo.wait().ok)
         self.stop_host()
 
-    def test_preview_memory_images_and_machine_ended_previews(self):
+    def test_previews_end_with_a_probesystem_change_and_with_their_client(self):
         segment = unique_name("lhprev")
         with self.host.client() as a, self.host.client() as b:
-            self.camera_fifo(a)
-            preview = a.start("preview memory start cam %s 10" % segment)
-            self.assertEqual(b.call("preview memory start cam x 10").errors,
+            _, pid = load_camera(self, a, fifo_bytes=0)
+            preview = a.start("preview memory start %s %s 10" % (PROBESYSTEM, segment))
+            self.assertEqual(b.call("preview memory start %s x 10" % PROBESYSTEM).errors,
                              ["command already active"])
-            window = b.start("preview window start 0 0 100 100")
             a.wait_for_event("preview begin")
             with PreviewMemory(segment) as memory:
-                seen = []
-                for _ in range(3):
-                    self.assertTrue(memory.wait(DEADLINE))
-                    image = memory.read(64 * 32)
-                    frame = image[0]  # byte k of frame n is (n + k) % 251
-                    self.assertEqual(image, bytes((frame + k) % 251 for k in range(64 * 32)))
-                    seen.append(frame)
-                    memory.reset()
-                self.assertEqual(seen, sorted(set(seen)))
-            # A probesystem change stops every preview: both end with "aborted".
-            self.assertTrue(b.call("probesystem load cam 1").ok)
+                self.assertTrue(memory.wait(TIMEOUT))
+            self.assertTrue(b.call("probesystem load %s %d" % (PROBESYSTEM, pid)).ok)
             self.assertEqual(preview.wait().errors, ["aborted"])
-            self.assertEqual(window.wait().errors, ["aborted"])
-            self.assertEqual(b.call("preview memory stop cam").warnings,
+            self.assertEqual(b.call("preview memory stop " + PROBESYSTEM).warnings,
                              ["operation with no effect"])
-            # A preview of a client that goes is stopped.
-            b.start("preview memory start cam %s 10" % segment)
+            # A preview of a client that goes is stopped: its segment goes with it.
+            b.start("preview memory start %s %s 10" % (PROBESYSTEM, segment))
+            b.wait_for_event("preview begin")
             b.close()
-            wait_until(lambda: self.host.journal().count("preview memory cam stopped") == 2,
-                       "the host to stop the preview")
+            wait_until(lambda: not os.path.exists("/dev/shm/" + segment), "the preview to stop")
         self.stop_host()
 
     def test_the_65th_client_is_refused_and_an_idle_host_sleeps(self):
@@ -141,7 +163,7 @@ class SessionTest(unittest.TestCase):
             for c in clients:
                 c.close()
         # The host learns of the 64 closes in its own time: connect until there is room.
-        deadline = time.monotonic() + DEADLINE
+        deadline = time.monotonic() + TIMEOUT
         while True:
             c = self.host.client()
             try:
@@ -153,10 +175,35 @@ class SessionTest(unittest.TestCase):
             self.assertLess(time.monotonic(), deadline, "the closed clients keep their places")
             time.sleep(0.01)
         with c:
-            before = thread_switches(self.host.process.pid, "lh-command")
-            time.sleep(0.5)  # idle: the command thread must not wake at all
-            self.assertLessEqual(thread_switches(self.host.process.pid, "lh-command"), before + 1)
+            self.assertIdle()
         self.stop_host()
+
+    def assertIdle(self):
+        before = thread_switches(self.host.process.pid, "lh-command")
+        time.sleep(0.5)  # idle: the command thread must not wake at all
+        self.assertLessEqual(thread_switches(self.host.process.pid, "lh-command"), before + 1)
+
+    def test_lines_are_handed_on_as_they_come(self):
+        with self.host.client() as c:
+            load_camera(self, c, fifo_bytes=0, fps=1000, scandata="time")
+            before = thread_switches(self.host.process.pid, "lh-command")
+            self.assertEqual(len(c.call("scan time+=1").data), 1000)
+            # While lines flow the host looks for them every millisecond, not once a round
+            # (20 ms) or a wake-up of the machine (50 ms): some 700 times, not some 60.
+            self.assertGreater(thread_switches(self.host.process.pid, "lh-command"),
+                               before + 250)
+            self.assertIdle()
+        self.stop_host()
+
+
+class EventTest(unittest.TestCase):
+    def test_a_camera_error_reaches_every_client(self):
+        host = start_host(self, camera=AREA_CAMERA + "BrokenFrames=1-100000000\n")
+        with host.client() as a, host.client() as b:
+            load_camera(self, a, fifo_bytes=0)  # the camera runs
+            a.wait_for_event("resync needed")
+            b.wait_for_event("resync needed")
+        self.assertEqual(host.stop(), 0, host.stderr())
 
 
 if __name__ == "__main__":

@@ -1,6 +1,7 @@
 """lintelhost.exe under Wine, as a client sees it: it loads vyxcamera.dll from beside itself,
-opens the camera machine (whose folders it makes with Windows paths), answers over TCP, and
-refuses --stdio with its reason.
+opens the camera machine (whose folders it makes with Windows paths), answers over TCP with the
+machine's reasons after errors, refuses a second host on its directory, and refuses --stdio with
+its reason.
 
 The paths come from the environment that ctest sets: WINE and LINTELHOST."""
 
@@ -36,6 +37,14 @@ class LintelhostUnderWine(unittest.TestCase):
                     reply = client.call("get imagewidth")
                     self.assertTrue(reply.ok, reply.lines)
                     self.assertEqual(len(reply.data), 1, reply.lines)
+                    # The reason comes from the error log, a file in the directory here.
+                    reply = client.call("set nothing=1")
+                    self.assertEqual(reply.errors, ["invalid axis"])
+                    self.assertIn("unknown axis: nothing", reply.info[0])
+                second = subprocess.run([WINE, LINTELHOST, "--dir", directory, "--port", "0"],
+                                        capture_output=True, timeout=TIMEOUT)
+                self.assertEqual(second.returncode, 1)
+                self.assertIn(b"is in use by another lintelhost", second.stderr)
                 # The machine's own folder, made from the host's directory with Windows
                 # separators, is the same folder seen from Linux.
                 self.assertTrue(os.path.isdir(

@@ -36,6 +36,12 @@ std::string Finish(MMachCommand* command, MOutputChannel& out) {
         bool done = false;
         for (int i = 0; i < 1000 && !(done = command->IsDone()); ++i) {
         }
+        // A large FIFO is made by a thread of its own: give it time.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (!done && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            done = command->IsDone();
+        }
         EXPECT_TRUE(done) << command->GetName() << " not done";
         delete command;
     }
