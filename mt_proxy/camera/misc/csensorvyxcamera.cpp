@@ -116,6 +116,11 @@ std::unique_ptr<CSensor> CSensorVyxCamera::GetInstance() {
     MTRACE(5, "GetInstance(): calling Initialize()");
     const int result = camera->Initialize(file.empty() ? nullptr : file.c_str(), 0);
     if (result < 0) {
+        // The camera library's reason comes first in the chain: a wrong configuration file or a
+        // camera that lacks a feature is what the user has to mend.
+        const char* reason = camera->GetLastErrorText(0);
+        if (reason != nullptr && *reason != '\0')
+            MERRTRACE("%s", reason);
         MERRTRACE("GetInstance(): failed to initialise camera device");
         camera->Uninitialize(0);
         return nullptr;

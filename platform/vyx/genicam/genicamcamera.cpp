@@ -147,7 +147,7 @@ bool CGenicamCamera::Prepare(const GenicamConfig& config) {
                  : arv_camera_is_uv_device(m_camera) ? "USB3 Vision"
                                                      : "Aravis fake camera";
 
-    if (!ChoosePixelFormat(config.pixelFormat))
+    if (!ChoosePixelFormat(config.pixelFormat) || !PrepareNetwork(config))
         return false;
     // The module sets exposure and gain itself; the camera must not change them under it.
     if (features.Has("ExposureAuto"))
@@ -168,8 +168,9 @@ bool CGenicamCamera::Prepare(const GenicamConfig& config) {
         if (!features.Has("SensorPixelWidth") || !features.Has("SensorPixelHeight") ||
             !features.GetFloat("SensorPixelWidth", width, why) ||
             !features.GetFloat("SensorPixelHeight", height, why) || !(width > 0) || !(height > 0))
-            return Fail("Initialize(): camera %s does not tell its pixel size; give "
-                        "pixel_width_mm and pixel_height_mm in [GenICam] of %s",
+            return Fail("Initialize(): camera %s does not tell its pixel size (no "
+                        "SensorPixelWidth and SensorPixelHeight); give pixel_width_mm and "
+                        "pixel_height_mm in [GenICam] of %s",
                         device, config.file.c_str());
         // SensorPixelWidth and SensorPixelHeight are in micrometres.
         m_pixelWidthMm = width / 1000.0;
@@ -184,6 +185,52 @@ bool CGenicamCamera::Prepare(const GenicamConfig& config) {
                         device, light, config.file.c_str());
     }
     m_hasTemperature = features.Has("DeviceTemperature");
+    return true;
+}
+
+bool CGenicamCamera::PrepareNetwork(const GenicamConfig& config) {
+    m_statistics.reset();
+    m_network = NetworkOptions();
+    m_gige = GigEAddresses(m_camera, m_interfaceAddress, m_cameraAddress);
+    if (!m_gige)
+        return true;
+    const char* device = config.device.c_str();
+    GError* error = nullptr;
+    std::string why;
+    m_network.socketBufferBytes = config.socketBufferBytes;
+    m_network.packetResend = config.packetResend;
+    arv_camera_gv_set_stream_options(m_camera, config.packetSocket
+                                                   ? ARV_GV_STREAM_OPTION_NONE
+                                                   : ARV_GV_STREAM_OPTION_PACKET_SOCKET_DISABLED);
+    const char* sizeChosen = "negotiated";
+    if (config.packetSize == 0) {
+        // The largest packets the path carries: fewer packets per frame to lose and to handle.
+        arv_camera_gv_auto_packet_size(m_camera, &error);
+        if (!Ok(error, why))
+            sizeChosen = "the camera's, not negotiated";
+    } else {
+        int64_t minimum = 0, maximum = 0, increment = 1;
+        if (CGenicamFeatures(m_camera).IntegerLimits("GevSCPSPacketSize", minimum, maximum,
+                                                     increment, why) &&
+            (config.packetSize < minimum || config.packetSize > maximum))
+            return Fail("Initialize(): camera %s sends packets of %lld..%lld bytes, not "
+                        "packet_size %u of [GenICam] in %s",
+                        device, static_cast<long long>(minimum), static_cast<long long>(maximum),
+                        config.packetSize, config.file.c_str());
+        arv_camera_gv_set_packet_size(m_camera, int(config.packetSize), &error);
+        if (!Ok(error, why))
+            return Fail("Initialize(): camera %s refuses packet_size %u of [GenICam] in %s: %s",
+                        device, config.packetSize, config.file.c_str(), why.c_str());
+        // The size is the user's choice: Aravis must not change it when its test fails.
+        arv_camera_gv_set_packet_size_adjustment(m_camera, ARV_GV_PACKET_SIZE_ADJUSTMENT_NEVER);
+        sizeChosen = "configured";
+    }
+    const guint size = arv_camera_gv_get_packet_size(m_camera, &error);
+    g_clear_error(&error);
+    char text[160];
+    snprintf(text, sizeof text, "packets of %u bytes (%s), packet socket %s", size, sizeChosen,
+             config.packetSocket ? "where allowed" : "off");
+    m_network.description = text;
     return true;
 }
 
@@ -384,6 +431,8 @@ bool CGenicamCamera::Grab(int) {
     setup.records = &m_records;
     if (m_hasTemperature)
         setup.temperature = [this](double& celsius) { return Temperature(celsius); };
+    setup.network = m_network;
+    setup.network.frameBytes = payload;
     std::unique_ptr<CGenicamSession> session = CGenicamSession::Create(setup, why);
     if (session == nullptr)
         return Fail("Grab(): camera %s gives no stream: %s", device, why.c_str());
@@ -413,6 +462,7 @@ void CGenicamCamera::StopAcquisition() {
         GError* error = nullptr;
         arv_camera_stop_acquisition(m_camera, &error);
         g_clear_error(&error);
+        KeepStatistics(*session);
     }
     session.reset();
     stopped.reset();
@@ -430,6 +480,7 @@ bool CGenicamCamera::Freeze(int) {
             GError* error = nullptr;
             arv_camera_stop_acquisition(m_camera, &error);
             g_clear_error(&error);
+            KeepStatistics(*m_session);
             m_stopped = std::move(m_session);
         }
         return true;
@@ -441,6 +492,35 @@ bool CGenicamCamera::Freeze(int) {
             return false;
     }
     StopAcquisition();
+    return true;
+}
+
+void CGenicamCamera::KeepStatistics(const CGenicamSession& session) {
+    CStreamStatistics statistics;
+    if (session.Statistics(statistics))
+        m_statistics = statistics;
+}
+
+bool CGenicamCamera::Statistics(CStreamStatistics& statistics, std::string& why) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_initialised) {
+        why = "camera not initialised";
+        return false;
+    }
+    if (!m_gige) {
+        why = "camera " + m_config.device + " is no GigE Vision camera: its stream has no packets";
+        return false;
+    }
+    if (m_session != nullptr) {
+        m_session->Statistics(statistics);
+    } else if (m_statistics) {
+        statistics = *m_statistics;
+    } else {
+        why = "camera " + m_config.device + " has not acquired since it opened";
+        return false;
+    }
+    statistics.interfaceAddress = m_interfaceAddress;
+    statistics.cameraAddress = m_cameraAddress;
     return true;
 }
 
