@@ -77,6 +77,29 @@ bool CGenicamCamera::Ready(const char* operation) const {
     return true;
 }
 
+bool CGenicamCamera::Answers(const char* operation) const {
+    if (!Ready(operation))
+        return false;
+    // Every call to a camera that is gone waits for the network's time-out first.
+    if (m_controlLost.load())
+        return Fail("%s(): camera %s stopped answering (control lost): is it off, unplugged or "
+                    "taken over by another program?",
+                    operation, m_config.device.c_str());
+    return true;
+}
+
+void CGenicamCamera::OnControlLost(void*, void* self) {
+    static_cast<CGenicamCamera*>(self)->m_controlLost.store(true);
+}
+
+void CGenicamCamera::StopCamera() {
+    if (m_controlLost.load())
+        return;
+    GError* error = nullptr;
+    arv_camera_stop_acquisition(m_camera, &error);
+    g_clear_error(&error);
+}
+
 int CGenicamCamera::Initialize(const char*, int) {
     Fail("Initialize(): the GenICam camera opens through CImgSensors::GetInstance and a "
          "[GenICam] section");
@@ -104,11 +127,15 @@ int CGenicamCamera::Open(const GenicamConfig& config) {
     }
     std::lock_guard<std::mutex> lock(m_mutex);
     m_camera = camera;
+    m_controlLost.store(false);
     if (!Prepare(config)) {
         g_object_unref(m_camera);
         m_camera = nullptr;
         return -1;
     }
+    // A GigE Vision camera that stops answering its heartbeat is gone until it is opened again.
+    g_signal_connect(arv_camera_get_device(m_camera), "control-lost", G_CALLBACK(OnControlLost),
+                     this);
     m_initialised = true;
     return 1;
 }
@@ -349,6 +376,7 @@ bool CGenicamCamera::Uninitialize(int) {
     m_receivers.Clear();
     std::lock_guard<std::mutex> lock(m_mutex);
     m_initialised = false;
+    g_signal_handlers_disconnect_by_data(arv_camera_get_device(m_camera), this);
     // Dropping the camera object gives the device free for other programs.
     g_object_unref(m_camera);
     m_camera = nullptr;
@@ -400,7 +428,7 @@ bool CGenicamCamera::Grab(int) {
     std::unique_ptr<CGenicamSession> stopped;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (!Ready("Grab"))
+        if (!Answers("Grab"))
             return false;
         if (m_session != nullptr)
             return true;
@@ -459,9 +487,7 @@ void CGenicamCamera::StopAcquisition() {
         // then the camera stops, then the stream's thread ends.
         session->Halt();
         std::lock_guard<std::mutex> lock(m_mutex);
-        GError* error = nullptr;
-        arv_camera_stop_acquisition(m_camera, &error);
-        g_clear_error(&error);
+        StopCamera();
         KeepStatistics(*session);
     }
     session.reset();
@@ -477,9 +503,7 @@ bool CGenicamCamera::Freeze(int) {
             return false;
         if (m_session != nullptr) {
             m_session->Halt();
-            GError* error = nullptr;
-            arv_camera_stop_acquisition(m_camera, &error);
-            g_clear_error(&error);
+            StopCamera();
             KeepStatistics(*m_session);
             m_stopped = std::move(m_session);
         }
@@ -609,7 +633,7 @@ int CGenicamCamera::GetClippingLimits(int32_t axis, int32_t* minimum, int32_t* m
 
 bool CGenicamCamera::SetExposure(double milliseconds, int) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (!Ready("SetExposure"))
+    if (!Answers("SetExposure"))
         return false;
     GError* error = nullptr;
     std::string why;
@@ -630,7 +654,7 @@ bool CGenicamCamera::SetExposure(double milliseconds, int) {
 
 bool CGenicamCamera::GetExposure(double* milliseconds, int) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (!Ready("GetExposure"))
+    if (!Answers("GetExposure"))
         return false;
     if (milliseconds == nullptr)
         return Fail("GetExposure(): no result variable");
@@ -645,7 +669,7 @@ bool CGenicamCamera::GetExposure(double* milliseconds, int) {
 
 bool CGenicamCamera::SetFrameRate(double framesPerSecond, int) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (!Ready("SetFrameRate"))
+    if (!Answers("SetFrameRate"))
         return false;
     GError* error = nullptr;
     std::string why;
@@ -674,7 +698,7 @@ bool CGenicamCamera::SetFrameRate(double framesPerSecond, int) {
 
 bool CGenicamCamera::GetFrameRate(double* framesPerSecond, int) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (!Ready("GetFrameRate"))
+    if (!Answers("GetFrameRate"))
         return false;
     if (framesPerSecond == nullptr)
         return Fail("GetFrameRate(): no result variable");
@@ -689,7 +713,7 @@ bool CGenicamCamera::GetFrameRate(double* framesPerSecond, int) {
 
 bool CGenicamCamera::SetGain(double gain, int) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (!Ready("SetGain"))
+    if (!Answers("SetGain"))
         return false;
     GError* error = nullptr;
     std::string why;
@@ -707,7 +731,7 @@ bool CGenicamCamera::SetGain(double gain, int) {
 
 bool CGenicamCamera::GetGain(double* gain, int) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (!Ready("GetGain"))
+    if (!Answers("GetGain"))
         return false;
     if (gain == nullptr)
         return Fail("GetGain(): no result variable");
@@ -722,7 +746,7 @@ bool CGenicamCamera::GetGain(double* gain, int) {
 
 bool CGenicamCamera::SetClippingRegion(int32_t x, int32_t y, uint32_t width, uint32_t height, int) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (!Ready("SetClippingRegion"))
+    if (!Answers("SetClippingRegion"))
         return false;
     Region wanted{x, y, width != 0 ? width : m_sensorWidth, height != 0 ? height : m_sensorHeight};
     if (wanted.x < 0 || wanted.y < 0 || uint64_t(wanted.x) + wanted.width > m_sensorWidth ||
@@ -818,7 +842,7 @@ bool CGenicamCamera::SetDataTransferVolume(int32_t mode, int) {
 
 bool CGenicamCamera::FlashSettings(int) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (!Ready("FlashSettings"))
+    if (!Answers("FlashSettings"))
         return false;
     CGenicamFeatures features(m_camera);
     const char* device = m_config.device.c_str();
@@ -843,7 +867,7 @@ bool CGenicamCamera::FlashSettings(int) {
 
 bool CGenicamCamera::SetLightIntensity(int32_t channel, double intensity, int) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (!Ready("SetLightIntensity"))
+    if (!Answers("SetLightIntensity"))
         return false;
     const char* light = m_config.lightFeature.c_str();
     if (m_config.lightFeature.empty())
@@ -866,7 +890,7 @@ bool CGenicamCamera::SetLightIntensity(int32_t channel, double intensity, int) {
 
 bool CGenicamCamera::GetLightIntensity(int32_t channel, double* intensity, int) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (!Ready("GetLightIntensity"))
+    if (!Answers("GetLightIntensity"))
         return false;
     if (m_config.lightFeature.empty())
         return Fail("GetLightIntensity(): camera %s drives no light (name its feature as light "
@@ -884,7 +908,7 @@ bool CGenicamCamera::GetLightIntensity(int32_t channel, double* intensity, int) 
 
 bool CGenicamCamera::SetTriggerMode(int32_t channel, int32_t mode, int) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (!Ready("SetTriggerMode"))
+    if (!Answers("SetTriggerMode"))
         return false;
     if (channel != 0)
         return Fail("SetTriggerMode(): no light channel %d", channel);
@@ -904,7 +928,7 @@ bool CGenicamCamera::SetTriggerMode(int32_t channel, int32_t mode, int) {
 
 bool CGenicamCamera::GetTriggerMode(int32_t channel, int32_t* mode, int) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (!Ready("GetTriggerMode"))
+    if (!Answers("GetTriggerMode"))
         return false;
     if (channel != 0)
         return Fail("GetTriggerMode(): no light channel %d", channel);

@@ -91,6 +91,12 @@ private:
 
     // Under m_mutex: initialised; sets the error text otherwise.
     bool Ready(const char* operation) const;
+    // Under m_mutex: initialised and the camera still answers.
+    bool Answers(const char* operation) const;
+    // Under m_mutex: the camera stops acquiring, unless it is gone.
+    void StopCamera();
+    // The device's "control-lost" signal, on Aravis's heartbeat thread.
+    static void OnControlLost(void* device, void* self);
     // Under m_mutex, on a fresh device: everything Open reads and sets up.
     bool Prepare(const GenicamConfig& config);
     bool ChoosePixelFormat(const std::string& wanted);
@@ -133,6 +139,7 @@ private:
     std::unique_ptr<CGenicamSession> m_stopped; // frozen from its own thread, ended later
 
     CGenicamReceivers m_receivers;
+    std::atomic<bool> m_controlLost{false}; // set on Aravis's heartbeat thread
     std::atomic<double> m_celsius{0};
     std::atomic<int64_t> m_celsiusReadNs{0}; // when m_celsius was read (0: never)
 };

@@ -116,3 +116,34 @@ TEST_F(GenicamMachineConcurrency, FramesLostOnTheNetworkBecomeLockLines) {
     EXPECT_GT(result.lost, 0u) << "the link was lossy: some frames must have been lost";
     EXPECT_GT(result.images, 0u);
 }
+
+TEST_F(GenicamMachineConcurrency, ACameraThatGoesEndsTheScanWithNoImages) {
+    OPEN_OR_SKIP(Kind::GigE, "incomplete = lost\n");
+    void* ring = machine->FindImageFifo(fifo)->ringBuffer32;
+    MMachScanRequest request;
+    request.axes["time"] = {60.0, 1};
+    MOutputChannel out(12);
+    std::unique_ptr<MMachScanCommand> scan(machine->NewMMachScanCommand(&out, request));
+    std::vector<double> values;
+    size_t lines = 0;
+    bool done = false, gone = false;
+    for (int poll = 0; poll < 3000 && !done; ++poll) {
+        const int seen = notifier.wakeUps.load();
+        done = scan->IsDone();
+        for (; scan->ReadNextLine(values); ++lines)
+            if (values[2] == 0.0)
+                MMemBlockRingBuffer32_Release(ring, static_cast<uint32_t>(values[0]));
+        // A few frames, then the camera is gone; from then on the camera time-out has passed
+        // at every poll, unless a frame still arrives.
+        if (lines > 0 && !gone) {
+            fake.Stop();
+            gone = true;
+        }
+        if (gone)
+            machine->GetCallbackClock().AdvanceForTest(31.0);
+        notifier.WaitBeyond(seen, 20);
+    }
+    ASSERT_TRUE(done);
+    EXPECT_EQ(Take(out), "0000\tevent \"measurement begin\"\r\n"
+                         "0012\terror \"no images from camera\"\r\n");
+}
