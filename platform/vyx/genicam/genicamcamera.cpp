@@ -554,7 +554,7 @@ bool CGenicamCamera::Temperature(double& celsius) {
     if (read == 0 || now - read >= kTemperatureIntervalNs) {
         // The stream's thread must not wait for a user's call: skip a turn instead.
         std::unique_lock<std::mutex> lock(m_mutex, std::try_to_lock);
-        if (lock.owns_lock() && m_initialised) {
+        if (lock.owns_lock() && m_initialised && !m_controlLost.load()) {
             double value = 0;
             std::string why;
             if (CGenicamFeatures(m_camera).GetFloat("DeviceTemperature", value, why)) {

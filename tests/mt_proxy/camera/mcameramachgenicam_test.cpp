@@ -1,8 +1,9 @@
 // The camera machine on a GenICam camera (Aravis's test cameras, inside the process and over
 // GigE Vision on loopback): a scan of 2 s at the camera's frame rate gives one measurand line
 // per frame with images of the camera's size in the image FIFO, and frames lost on the
-// network show as "lock" 1 lines, not as gaps. Frames come on the library's threads: the
-// suite also runs under ThreadSanitizer.
+// network show as "lock" 1 lines, not as gaps; a camera that goes ends the scan with "no
+// images from camera". Frames come on the library's threads: the suite also runs under
+// ThreadSanitizer.
 
 #include "tests/mt_proxy/camera/machinetestutil.h"
 #include "tests/support/genicamtestsupport.h"

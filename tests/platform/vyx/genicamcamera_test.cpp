@@ -1,6 +1,7 @@
 // The camera library's GenICam back end on Aravis's in-process test camera ("Fake_1"): the
 // choice by [GenICam], identity and limits from the device's features, settings set and read
-// back, the clipping region, what a GenICam camera refuses, and frames from a Grab.
+// back, the clipping region, what a GenICam camera refuses, and frames from a Grab. On the
+// GigE Vision test camera: the stream set up as configured, and a camera that goes.
 
 #include "platform/vyx/cstreamstatistics.h"
 #include "tests/platform/vyx/simtestsupport.h"
@@ -140,39 +141,39 @@ TEST_F(GenicamCamera, IdentityGeometryAndLimitsFromTheDevice) {
 TEST_F(GenicamCamera, SettingsSetReadBackAndRefusedOutsideTheirRanges) {
     VYX_SKIP_WITHOUT_GENICAM();
     ASSERT_NE(Open(), nullptr);
-    double value = 0;
-    ASSERT_TRUE(camera->SetGain(7, 0)) << Error();
-    ASSERT_TRUE(camera->GetGain(&value, 0));
-    EXPECT_EQ(value, 7);
-    EXPECT_FALSE(camera->SetGain(11, 0));
-    EXPECT_EQ(Error(), "SetGain(): 11 outside 0..10");
+    using Set = bool (Vyx::CImgSensors::*)(double, int);
+    using Get = bool (Vyx::CImgSensors::*)(double*, int);
+    const struct {
+        Set set;
+        Get get;
+        double good, bad;
+        const char* refusal;
+    } settings[] = {
+        {&Vyx::CImgSensors::SetGain, &Vyx::CImgSensors::GetGain, 7, 11,
+         "SetGain(): 11 outside 0..10"},
+        // Milliseconds here, microseconds in the camera.
+        {&Vyx::CImgSensors::SetExposure, &Vyx::CImgSensors::GetExposure, 2.5, 0.001,
+         "SetExposure(): 0.001 ms outside 0.01..10000 ms"},
+        {&Vyx::CImgSensors::SetFrameRate, &Vyx::CImgSensors::GetFrameRate, 40, 5000,
+         "SetFrameRate(): 5000 fps outside 0.1..1000 fps"},
+    };
+    for (const auto& setting : settings) {
+        double value = 0;
+        ASSERT_TRUE((camera->*setting.set)(setting.good, 0)) << Error();
+        EXPECT_FALSE((camera->*setting.set)(setting.bad, 0));
+        EXPECT_EQ(Error(), setting.refusal);
+        ASSERT_TRUE((camera->*setting.get)(&value, 0));
+        EXPECT_DOUBLE_EQ(value, setting.good) << "a refused value leaves the setting";
+    }
 
-    // Milliseconds here, microseconds in the camera.
-    ASSERT_TRUE(camera->SetExposure(2.5, 0)) << Error();
-    ASSERT_TRUE(camera->GetExposure(&value, 0));
-    EXPECT_DOUBLE_EQ(value, 2.5);
-    EXPECT_FALSE(camera->SetExposure(0.001, 0));
-    EXPECT_EQ(Error(), "SetExposure(): 0.001 ms outside 0.01..10000 ms");
-
-    ASSERT_TRUE(camera->SetFrameRate(40, 0)) << Error();
-    ASSERT_TRUE(camera->GetFrameRate(&value, 0));
-    EXPECT_DOUBLE_EQ(value, 40);
-    EXPECT_FALSE(camera->SetFrameRate(5000, 0));
-    EXPECT_EQ(Error(), "SetFrameRate(): 5000 fps outside 0.1..1000 fps");
-    ASSERT_TRUE(camera->GetGain(&value, 0));
-    EXPECT_EQ(value, 7) << "a refused value leaves the setting";
-
-    int32_t mode = -1;
-    ASSERT_TRUE(camera->SetTriggerMode(0, 1, 0)) << Error();
-    ASSERT_TRUE(camera->GetTriggerMode(0, &mode, 0));
-    EXPECT_EQ(mode, 1);
-    // A new frame rate leaves the trigger as it was.
-    ASSERT_TRUE(camera->SetFrameRate(30, 0)) << Error();
-    ASSERT_TRUE(camera->GetTriggerMode(0, &mode, 0));
-    EXPECT_EQ(mode, 1);
-    ASSERT_TRUE(camera->SetTriggerMode(0, 0, 0));
-    ASSERT_TRUE(camera->GetTriggerMode(0, &mode, 0));
-    EXPECT_EQ(mode, 0);
+    for (int32_t wanted : {1, 0}) {
+        int32_t mode = -1;
+        ASSERT_TRUE(camera->SetTriggerMode(0, wanted, 0)) << Error();
+        // A new frame rate leaves the trigger as it was.
+        ASSERT_TRUE(camera->SetFrameRate(30, 0)) << Error();
+        ASSERT_TRUE(camera->GetTriggerMode(0, &mode, 0));
+        EXPECT_EQ(mode, wanted);
+    }
     EXPECT_FALSE(camera->SetTriggerMode(0, 3, 0));
     EXPECT_THAT(Error(), HasSubstr("takes 0 (Off) and 1 (On)"));
     EXPECT_FALSE(camera->SetTriggerMode(1, 0, 0));
@@ -335,14 +336,12 @@ TEST_F(GenicamCameraConcurrency, ACallbackMayFreezeTheCamera) {
 }
 
 TEST_F(GenicamCameraConcurrency, GigEStreamSetUpAsConfiguredAndCounted) {
-    vyx::test::FakeGenicamCamera fake;
-    std::string why;
-    if (!fake.Start(vyx::test::FakeGenicamCamera::Kind::GigE, why)) {
-        if (!vyx::test::FakeGenicamCamera::Unavailable(vyx::test::FakeGenicamCamera::Kind::GigE)
-                 .empty())
-            GTEST_SKIP() << why;
-        FAIL() << why;
-    }
+    using vyx::test::FakeGenicamCamera;
+    std::string why = FakeGenicamCamera::Unavailable(FakeGenicamCamera::Kind::GigE);
+    if (!why.empty())
+        GTEST_SKIP() << why;
+    FakeGenicamCamera fake;
+    ASSERT_TRUE(fake.Start(FakeGenicamCamera::Kind::GigE, why)) << why;
     Vyx::CStreamStatistics stream;
     const auto takeFrames = [&] {
         FrameSink sink;
