@@ -12,6 +12,7 @@
 // Exit status: 0 success, 1 failure (also more than --max-lost frames incomplete or lost),
 // 2 usage error.
 
+#include "platform/trace/printfformat.h"
 #include "platform/vyx/ccameralist.h"
 #include "platform/vyx/cstreamstatistics.h"
 #include "platform/vyx/vyxbase.h"
@@ -120,7 +121,7 @@ struct CheckOptions {
     uint32_t width = 0, height = 0; // 0: the camera's own region
 };
 
-void PrintFigure(const char* label, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void PrintFigure(const char* label, const char* format, ...) VYX_PRINTF_FORMAT(2, 3);
 
 void PrintFigure(const char* label, const char* format, ...) {
     char value[512];
