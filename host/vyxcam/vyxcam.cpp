@@ -3,13 +3,18 @@
 //   vyxcam list [--config FILE] [--fake]
 //       one line per camera: back end, id (what [GenICam] device takes), maker, model,
 //       serial number and, for GigE Vision, the address
-//   vyxcam check --config FILE [--frames N]
+//   vyxcam check --config FILE [--frames N] [--max-lost N] [--rate FPS] [--size WxH]
 //       opens the camera FILE chooses (the machine's vyxcamera.ini) as the module would,
-//       prints its identity and settings and takes N frames
+//       prints its identity and settings, takes N frames and prints what a camera maker's
+//       tools print: frames per second, complete, incomplete and lost frames, resent packets
+//       and MB/s
 //
-// Exit status: 0 success, 1 failure, 2 usage error.
+// Exit status: 0 success, 1 failure (also more than --max-lost frames incomplete or lost),
+// 2 usage error.
 
+#include "platform/trace/printfformat.h"
 #include "platform/vyx/ccameralist.h"
+#include "platform/vyx/cstreamstatistics.h"
 #include "platform/vyx/vyxbase.h"
 
 #include <CLI/CLI.hpp>
@@ -18,6 +23,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdarg>
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -57,28 +63,35 @@ int List(const std::string& config, bool fake) {
     return 0;
 }
 
-// Counts the frames of the check.
+// Counts the frames of the check as the module would see them: complete ones, incomplete
+// ones (no pixels, or counter 0) and lost ones (counter jumps beyond the incomplete ones).
 struct Counter {
     std::mutex mutex;
     std::condition_variable arrived;
-    uint64_t frames = 0, broken = 0, lost = 0;
+    uint64_t complete = 0, incomplete = 0, lost = 0;
+    uint64_t incompleteSinceLast = 0;
     uint32_t lastCounter = 0;
-    uint64_t width = 0, height = 0, bytesPerPixel = 0;
+    uint64_t frameBytes = 0;
 
-    static void Take(void* context, const Vyx::CImgBuffer* image, uint32_t flags) {
+    uint64_t Exposures() const { return complete + incomplete + lost; }
+
+    static void Take(void* context, const Vyx::CImgBuffer* image, uint32_t) {
         auto* self = static_cast<Counter*>(context);
         std::lock_guard<std::mutex> lock(self->mutex);
-        ++self->frames;
         if (image->pixels == nullptr || image->frameCounter == 0) {
-            ++self->broken;
-        } else {
-            if (self->lastCounter != 0 && image->frameCounter > self->lastCounter + 1 &&
-                (flags & Vyx::ImgFlag_FramesLost) != 0)
-                self->lost += image->frameCounter - self->lastCounter - 1;
+            ++self->incomplete;
+            ++self->incompleteSinceLast;
+        } else if (image->frameCounter > self->lastCounter) {
+            // Counters count exposures from 1 at Grab; the incomplete ones are among them.
+            const uint64_t skipped = image->frameCounter - self->lastCounter - 1;
+            self->lost +=
+                skipped > self->incompleteSinceLast ? skipped - self->incompleteSinceLast : 0;
+            self->incompleteSinceLast = 0;
             self->lastCounter = image->frameCounter;
-            self->width = image->clipWidth ? image->clipWidth : image->rowPitch;
-            self->height = image->clipHeight ? image->clipHeight : image->rows;
-            self->bytesPerPixel = image->bytesPerPixel;
+            ++self->complete;
+            const uint64_t width = image->clipWidth ? image->clipWidth : image->rowPitch;
+            const uint64_t height = image->clipHeight ? image->clipHeight : image->rows;
+            self->frameBytes = width * height * image->bytesPerPixel;
         }
         self->arrived.notify_all();
     }
@@ -100,70 +113,131 @@ std::string Item(const std::string& xml, const char* key) {
     return out;
 }
 
-int Check(const std::string& config, unsigned frames) {
+struct CheckOptions {
+    std::string config;
+    unsigned frames = 25;
+    uint64_t maxLost = 0;
+    double rate = 0;                // 0: the camera's own
+    uint32_t width = 0, height = 0; // 0: the camera's own region
+};
+
+void PrintFigure(const char* label, const char* format, ...) VYX_PRINTF_FORMAT(2, 3);
+
+void PrintFigure(const char* label, const char* format, ...) {
+    char value[512];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(value, sizeof value, format, args);
+    va_end(args);
+    std::printf("%-15s %s\n", label, value);
+}
+
+// Takes the frames and prints the figures one compares with the camera maker's tools; false
+// when fewer than asked for came.
+bool TakeFrames(Vyx::CImgSensors* camera, const CheckOptions& options, double rate,
+                Counter& counter, double& seconds) {
+    camera->RegisterImgStreamInput(&counter, Counter::Take, 0);
+    const auto start = std::chrono::steady_clock::now();
+    bool all = false;
+    if (!camera->Grab(0)) {
+        std::fprintf(stderr, "vyxcam: %s\n", camera->GetLastErrorText(0));
+    } else {
+        // Ten times the frames' time, and at least ten seconds.
+        const auto limit = std::chrono::milliseconds(
+            std::max<int64_t>(10000, int64_t(10000.0 * options.frames / (rate > 0 ? rate : 1))));
+        std::unique_lock<std::mutex> lock(counter.mutex);
+        all = counter.arrived.wait_for(lock, limit,
+                                       [&] { return counter.Exposures() >= options.frames; });
+        seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        lock.unlock();
+        camera->Freeze(0);
+    }
+    camera->UnregisterImgStreamInput(&counter, Counter::Take, 0);
+    return all;
+}
+
+int Check(const CheckOptions& options) {
     Vyx::CImgSensors* camera = Vyx::CImgSensors::GetInstance();
     if (camera == nullptr) {
         std::fprintf(stderr, "vyxcam: the camera library offers no camera\n");
         return kFailed;
     }
-    const int opened = camera->Initialize(config.c_str(), 0);
+    const int opened = camera->Initialize(options.config.c_str(), 0);
     if (opened <= 0) {
-        // The library has said why on standard error already.
-        std::fprintf(stderr, "vyxcam: %s\n",
-                     opened == 0 ? "the camera is open already" : "the camera does not open");
+        if (opened == 0)
+            std::fprintf(stderr, "vyxcam: the camera is open already\n");
+        else
+            std::fprintf(stderr, "vyxcam: the camera does not open: %s\n",
+                         camera->GetLastErrorText(0));
         return kFailed;
     }
-    int status = 0;
     std::string xml;
     camera->GetCameraInfo(&xml, 0);
     for (const char* key : {"manufacturer", "devicename", "serialnumber", "productversion",
                             "fpgaversion", "driverversion", "dllversion"})
-        std::printf("%-15s %s\n", key, Item(xml, key).c_str());
+        PrintFigure(key, "%s", Item(xml, key).c_str());
+    int status = 0;
+    if ((options.rate > 0 && !camera->SetFrameRate(options.rate, 0)) ||
+        (options.width > 0 && !camera->SetClippingRegion(0, 0, options.width, options.height, 0))) {
+        std::fprintf(stderr, "vyxcam: %s\n", camera->GetLastErrorText(0));
+        camera->Uninitialize(0);
+        return kFailed;
+    }
     Vyx::CImageInfo info;
     double exposure = 0, rate = 0, gain = 0, pixelWidth = 0, pixelHeight = 0;
     if (camera->GetImageInfo(&info, 0))
-        std::printf("%-15s %ux%u, region %ux%u%+d%+d, %u byte(s) per pixel, format %u\n", "sensor",
+        PrintFigure("sensor", "%ux%u, region %ux%u%+d%+d, %u byte(s) per pixel, format %u",
                     info.memoryWidth, info.memoryHeight, info.clipWidth, info.clipHeight,
                     info.clipX, info.clipY, info.memoryBytesPerPixel, info.pixelFormat);
     if (camera->GetExposure(&exposure, 0) && camera->GetFrameRate(&rate, 0) &&
         camera->GetGain(&gain, 0))
-        std::printf("%-15s exposure %g ms, %g frames/s, gain %g\n", "settings", exposure, rate,
-                    gain);
+        PrintFigure("settings", "exposure %g ms, %g frames/s, gain %g", exposure, rate, gain);
     if (camera->GetPixelSize(&pixelWidth, &pixelHeight, 0) == 1)
-        std::printf("%-15s %g x %g mm\n", "pixel size", pixelWidth, pixelHeight);
+        PrintFigure("pixel size", "%g x %g mm", pixelWidth, pixelHeight);
 
-    if (frames > 0) {
+    if (options.frames > 0) {
         Counter counter;
-        camera->RegisterImgStreamInput(&counter, Counter::Take, 0);
-        const auto start = std::chrono::steady_clock::now();
-        bool complete = false;
-        if (!camera->Grab(0)) {
-            std::fprintf(stderr, "vyxcam: %s\n", camera->GetLastErrorText(0));
-        } else {
-            // Ten times the frames' time, and at least ten seconds.
-            const auto limit = std::chrono::milliseconds(
-                std::max<int64_t>(10000, int64_t(10000.0 * frames / (rate > 0 ? rate : 1))));
-            std::unique_lock<std::mutex> lock(counter.mutex);
-            complete =
-                counter.arrived.wait_for(lock, limit, [&] { return counter.frames >= frames; });
-            lock.unlock();
-            camera->Freeze(0);
-        }
-        camera->UnregisterImgStreamInput(&counter, Counter::Take, 0);
-        const double seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        double seconds = 0;
+        const bool all = TakeFrames(camera, options, rate, counter, seconds);
+        Vyx::CStreamStatistics stream;
+        std::string why;
+        const bool network = Vyx::CStreamStatistics::Read(&stream, &why);
         std::lock_guard<std::mutex> lock(counter.mutex);
-        std::printf("%-15s %llu in %.2f s (%.1f/s), %llu broken, %llu lost, last %llux%llu x %llu "
-                    "byte(s)\n",
-                    "frames", static_cast<unsigned long long>(counter.frames), seconds,
-                    counter.frames / seconds, static_cast<unsigned long long>(counter.broken),
-                    static_cast<unsigned long long>(counter.lost),
-                    static_cast<unsigned long long>(counter.width),
-                    static_cast<unsigned long long>(counter.height),
-                    static_cast<unsigned long long>(counter.bytesPerPixel));
-        if (!complete) {
+        const auto count = [](uint64_t n) { return static_cast<unsigned long long>(n); };
+        PrintFigure("frames", "%llu of %u", count(counter.Exposures()), options.frames);
+        PrintFigure("seconds", "%.2f", seconds);
+        PrintFigure("fps", "%.2f", seconds > 0 ? counter.complete / seconds : 0.0);
+        PrintFigure("complete", "%llu", count(counter.complete));
+        PrintFigure("incomplete", "%llu", count(counter.incomplete));
+        PrintFigure("lost", "%llu", count(counter.lost));
+        if (network) {
+            PrintFigure("resent packets", "%llu", count(stream.resentPackets));
+            PrintFigure("missing packets", "%llu", count(stream.missingPackets));
+        } else {
+            PrintFigure("resent packets", "-");
+        }
+        PrintFigure("MB/s", "%.2f",
+                    seconds > 0 ? counter.complete * counter.frameBytes / seconds / 1e6 : 0.0);
+        if (network)
+            PrintFigure("stream", "%s; to %s from %s", stream.setup.c_str(),
+                        stream.interfaceAddress.c_str(), stream.cameraAddress.c_str());
+        if (!all) {
             std::fprintf(stderr, "vyxcam: only %llu of %u frames arrived\n",
-                         static_cast<unsigned long long>(counter.frames), frames);
+                         count(counter.Exposures()), options.frames);
+            if (network && stream.receivedPackets == 0)
+                std::fprintf(stderr,
+                             "vyxcam: no packet of the stream reached %s from the camera at %s: "
+                             "is the camera on a network this machine is on, and does a "
+                             "firewall let its stream in? packet_socket = off in [GenICam] "
+                             "tells whether the packet socket is to blame\n",
+                             stream.interfaceAddress.c_str(), stream.cameraAddress.c_str());
+            status = kFailed;
+        } else if (counter.incomplete + counter.lost > options.maxLost) {
+            std::fprintf(stderr,
+                         "vyxcam: %llu of %llu frames incomplete or lost, more than --max-lost "
+                         "%llu\n",
+                         count(counter.incomplete + counter.lost), count(counter.Exposures()),
+                         count(options.maxLost));
             status = kFailed;
         }
     }
@@ -177,9 +251,9 @@ int main(int argc, char** argv) {
     CLI::App app{"What the camera library sees: the cameras it can reach, and a check of the "
                  "camera a configuration chooses."};
     app.require_subcommand(1);
-    std::string config;
+    std::string config, size;
     bool fake = false;
-    unsigned frames = 25;
+    CheckOptions options;
 
     CLI::App* list = app.add_subcommand("list", "List the cameras: simulated and GenICam");
     list->add_option("--config", config,
@@ -189,10 +263,17 @@ int main(int argc, char** argv) {
     CLI::App* check = app.add_subcommand(
         "check", "Open the camera a configuration file chooses, as the module would, and take "
                  "frames");
-    check->add_option("--config", config, "The machine's vyxcamera.ini (or any file like it)")
+    check
+        ->add_option("--config", options.config,
+                     "The machine's vyxcamera.ini (or any file like it)")
         ->required()
         ->check(CLI::ExistingFile);
-    check->add_option("--frames", frames, "Frames to take (0: none)");
+    check->add_option("--frames", options.frames, "Frames to take (0: none)");
+    check->add_option("--max-lost", options.maxLost,
+                      "Incomplete and lost frames allowed before the check fails");
+    check->add_option("--rate", options.rate, "Frames per second to set first")
+        ->check(CLI::PositiveNumber);
+    check->add_option("--size", size, "Image WIDTHxHEIGHT to set first, at the sensor's corner");
 
     try {
         app.parse(argc, argv);
@@ -202,5 +283,14 @@ int main(int argc, char** argv) {
     }
     if (list->parsed())
         return List(config, fake);
-    return Check(config, frames);
+    if (!size.empty()) {
+        char x = 0, rest = 0;
+        if (std::sscanf(size.c_str(), "%u%c%u%c", &options.width, &x, &options.height, &rest) !=
+                3 ||
+            (x != 'x' && x != 'X') || options.width == 0 || options.height == 0) {
+            std::fprintf(stderr, "vyxcam: --size takes WIDTHxHEIGHT, such as 640x480\n");
+            return kUsageError;
+        }
+    }
+    return Check(options);
 }

@@ -5,7 +5,6 @@
 #include "platform/vyx/simcamera.h"
 
 #include <algorithm>
-#include <cstdio>
 
 namespace Vyx {
 
@@ -18,8 +17,6 @@ thread_local bool t_ownError = false;
 int OwnFailure(int result, const std::string& message) {
     t_error = message;
     t_ownError = true;
-    // A camera that will not start must say why somewhere a user looks.
-    fprintf(stderr, "vyx_base: %s\n", message.c_str());
     return result;
 }
 
@@ -81,6 +78,11 @@ bool CCameraSelector::Uninitialize(int reserved) {
         m_active.store(&sim::CSimCamera::Instance());
     }
     return done;
+}
+
+bool CCameraSelector::GenicamOpen() {
+    std::lock_guard<std::mutex> lifecycle(m_lifecycle);
+    return m_genicam;
 }
 
 bool CCameraSelector::RegisterImgStreamInput(void* context, ImgStreamCallback callback,

@@ -46,6 +46,9 @@ public:
     bool GetCameraInfo(std::string* xml, int reserved) override;
     const char* GetLastErrorText(int reserved) override;
 
+    // The GenICam camera is the chosen one.
+    bool GenicamOpen();
+
 private:
     CCameraSelector();
     ~CCameraSelector() override;

@@ -2,6 +2,7 @@
 
 #include "platform/vyx/simini.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -21,6 +22,55 @@ std::string WithoutComment(const std::string& value) {
             return end == std::string::npos ? std::string() : value.substr(0, end + 1);
         }
     return value;
+}
+
+// A whole number in minimum..maximum, decimal digits only.
+bool ParseCount(const std::string& text, long long minimum, long long maximum, uint32_t& value) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    errno = 0;
+    const long long parsed = std::strtoll(text.c_str(), nullptr, 10);
+    if (errno != 0 || parsed < minimum || parsed > maximum)
+        return false;
+    value = static_cast<uint32_t>(parsed);
+    return true;
+}
+
+std::string Lower(std::string text) {
+    for (char& c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// The name of a section header that is [GenICam] but for its case, or empty. Section names
+// are case-sensitive, so such a section would silently choose the simulated camera.
+std::string MiscasedSection(const std::string& text) {
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        const size_t end = line.find(']');
+        if (line.empty() || line[0] != '[' || end == std::string::npos)
+            continue;
+        const std::string name = line.substr(1, end - 1);
+        if (name != "GenICam" && Lower(name) == "genicam")
+            return name;
+    }
+    return std::string();
+}
+
+constexpr const char* kKeys[] = {"device",          "pixel_format",  "pixel_width_mm",
+                                 "pixel_height_mm", "light",         "user_set",
+                                 "buffers",         "incomplete",    "packet_socket",
+                                 "packet_size",     "packet_resend", "socket_buffer"};
+
+std::string UnknownKey(const std::string& key) {
+    std::string known;
+    for (const char* name : kKeys) {
+        if (Lower(key) == name)
+            return "unknown key " + key + " (keys are lower case: " + name + ")";
+        known += known.empty() ? name : std::string(", ") + name;
+    }
+    return "unknown key " + key + " (known: " + known + ")";
 }
 
 bool ParsePositive(const std::string& text, double& value) {
@@ -53,6 +103,13 @@ bool ReadGenicamConfig(const std::string& path, bool& present, GenicamConfig& co
     std::string why;
     if (!ini.Parse(content.str(), why)) {
         error = path + ": " + why;
+        return false;
+    }
+    const std::string miscased = MiscasedSection(content.str());
+    if (!miscased.empty()) {
+        error = path + ": [" + miscased +
+                "] is not a section of the camera library; a GenICam "
+                "camera is chosen by [GenICam], written in this case";
         return false;
     }
     // A section without entries is still a choice of the back end; it then lacks its device.
@@ -88,18 +145,30 @@ bool ReadGenicamConfig(const std::string& path, bool& present, GenicamConfig& co
                 return fail("user_set is empty");
             c.userSet = value;
         } else if (key == "buffers") {
-            char* end = nullptr;
-            errno = 0;
-            long n = std::strtol(value.c_str(), &end, 10);
-            if (end == value.c_str() || *end != '\0' || errno != 0 || n < 2 || n > 64)
+            if (!ParseCount(value, 2, 64, c.buffers))
                 return fail("buffers \"" + value + "\" must lie in 2..64");
-            c.buffers = static_cast<uint32_t>(n);
         } else if (key == "incomplete") {
             if (value != "broken" && value != "lost")
                 return fail("incomplete \"" + value + "\" must be broken or lost");
             c.incompleteAsLost = value == "lost";
+        } else if (key == "packet_socket") {
+            if (value != "auto" && value != "off")
+                return fail("packet_socket \"" + value + "\" must be auto or off");
+            c.packetSocket = value == "auto";
+        } else if (key == "packet_resend") {
+            if (value != "on" && value != "off")
+                return fail("packet_resend \"" + value + "\" must be on or off");
+            c.packetResend = value == "on";
+        } else if (key == "packet_size") {
+            c.packetSize = 0;
+            if (value != "auto" && !ParseCount(value, 64, 65535, c.packetSize))
+                return fail("packet_size \"" + value + "\" must be auto or bytes in 64..65535");
+        } else if (key == "socket_buffer") {
+            c.socketBufferBytes = 0;
+            if (value != "auto" && !ParseCount(value, 4096, 2147483647, c.socketBufferBytes))
+                return fail("socket_buffer \"" + value + "\" must be auto or at least 4096 bytes");
         } else {
-            return fail("unknown key " + key);
+            return fail(UnknownKey(key));
         }
     }
     if (c.device.empty())

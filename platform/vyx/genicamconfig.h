@@ -15,6 +15,14 @@
 //                              pixels and with counter 0) or "lost" (not delivered: the
 //                              next frame's counter jumps over it)
 //
+// The GigE Vision stream (USB3 Vision cameras have none of these):
+//   packet_socket = auto       "auto": Aravis's packet socket where the process may open one
+//                              (root, or CAP_NET_RAW), else a UDP socket; "off": a UDP socket
+//   packet_size = auto         bytes per stream packet, or "auto": negotiated with the camera
+//                              when it opens (the largest the path to the camera carries)
+//   packet_resend = on         "on": ask the camera again for packets that did not come
+//   socket_buffer = auto       receive buffer of the UDP socket in bytes, or "auto": one frame
+//
 // Aravis's own test camera ("Fake_1" and other ids starting with "Fake") is reachable only
 // through this section: its interface is enabled just for it.
 
@@ -32,14 +40,19 @@ struct GenicamConfig {
     std::string userSet = "UserSet1";
     uint32_t buffers = 8;
     bool incompleteAsLost = false;
-    std::string file; // where the section was read, for messages
+    bool packetSocket = true;
+    uint32_t packetSize = 0; // 0: negotiated
+    bool packetResend = true;
+    uint32_t socketBufferBytes = 0; // 0: the frame's size
+    std::string file;               // where the section was read, for messages
 
     // Aravis's fake camera, whose interface is off unless asked for.
     bool WantsFakeCamera() const { return device.rfind("Fake", 0) == 0; }
 };
 
 // Reads [GenICam] of the file. present is false (and the result true) when the file or the
-// section is missing; false with a message naming file and key when the section is wrong.
+// section is missing; false with a message naming file and key when the section is wrong,
+// also when a section of that name is written in another case ([Genicam]).
 bool ReadGenicamConfig(const std::string& path, bool& present, GenicamConfig& config,
                        std::string& error);
 

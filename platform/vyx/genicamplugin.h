@@ -5,6 +5,7 @@
 
 #include "platform/vyx/ccameralist.h"
 #include "platform/vyx/cimgsensors.h"
+#include "platform/vyx/cstreamstatistics.h"
 #include "platform/vyx/genicamconfig.h"
 #include "platform/vyx/vyxapi.h"
 
@@ -16,7 +17,7 @@ namespace Vyx::genicam {
 
 // Raised whenever the table or the types it passes change; a library of another version is
 // refused.
-constexpr uint32_t PluginVersion = 1;
+constexpr uint32_t PluginVersion = 2;
 
 struct PluginApi {
     uint32_t version;
@@ -27,6 +28,9 @@ struct PluginApi {
     int (*initialize)(const GenicamConfig& config);
     // Appends the cameras Aravis finds; false with the reason when the search fails.
     bool (*enumerate)(bool includeFake, std::vector<CCameraEntry>& cameras, std::string& error);
+    // The stream figures of the open camera's current or last acquisition; false with the
+    // reason when there are none.
+    bool (*statistics)(CStreamStatistics& statistics, std::string& error);
 };
 
 } // namespace Vyx::genicam

@@ -77,6 +77,29 @@ bool CGenicamCamera::Ready(const char* operation) const {
     return true;
 }
 
+bool CGenicamCamera::Answers(const char* operation) const {
+    if (!Ready(operation))
+        return false;
+    // Every call to a camera that is gone waits for the network's time-out first.
+    if (m_controlLost.load())
+        return Fail("%s(): camera %s stopped answering (control lost): is it off, unplugged or "
+                    "taken over by another program?",
+                    operation, m_config.device.c_str());
+    return true;
+}
+
+void CGenicamCamera::OnControlLost(void*, void* self) {
+    static_cast<CGenicamCamera*>(self)->m_controlLost.store(true);
+}
+
+void CGenicamCamera::StopCamera() {
+    if (m_controlLost.load())
+        return;
+    GError* error = nullptr;
+    arv_camera_stop_acquisition(m_camera, &error);
+    g_clear_error(&error);
+}
+
 int CGenicamCamera::Initialize(const char*, int) {
     Fail("Initialize(): the GenICam camera opens through CImgSensors::GetInstance and a "
          "[GenICam] section");
@@ -104,11 +127,15 @@ int CGenicamCamera::Open(const GenicamConfig& config) {
     }
     std::lock_guard<std::mutex> lock(m_mutex);
     m_camera = camera;
+    m_controlLost.store(false);
     if (!Prepare(config)) {
         g_object_unref(m_camera);
         m_camera = nullptr;
         return -1;
     }
+    // A GigE Vision camera that stops answering its heartbeat is gone until it is opened again.
+    g_signal_connect(arv_camera_get_device(m_camera), "control-lost", G_CALLBACK(OnControlLost),
+                     this);
     m_initialised = true;
     return 1;
 }
@@ -147,7 +174,7 @@ bool CGenicamCamera::Prepare(const GenicamConfig& config) {
                  : arv_camera_is_uv_device(m_camera) ? "USB3 Vision"
                                                      : "Aravis fake camera";
 
-    if (!ChoosePixelFormat(config.pixelFormat))
+    if (!ChoosePixelFormat(config.pixelFormat) || !PrepareNetwork(config))
         return false;
     // The module sets exposure and gain itself; the camera must not change them under it.
     if (features.Has("ExposureAuto"))
@@ -168,8 +195,9 @@ bool CGenicamCamera::Prepare(const GenicamConfig& config) {
         if (!features.Has("SensorPixelWidth") || !features.Has("SensorPixelHeight") ||
             !features.GetFloat("SensorPixelWidth", width, why) ||
             !features.GetFloat("SensorPixelHeight", height, why) || !(width > 0) || !(height > 0))
-            return Fail("Initialize(): camera %s does not tell its pixel size; give "
-                        "pixel_width_mm and pixel_height_mm in [GenICam] of %s",
+            return Fail("Initialize(): camera %s does not tell its pixel size (no "
+                        "SensorPixelWidth and SensorPixelHeight); give pixel_width_mm and "
+                        "pixel_height_mm in [GenICam] of %s",
                         device, config.file.c_str());
         // SensorPixelWidth and SensorPixelHeight are in micrometres.
         m_pixelWidthMm = width / 1000.0;
@@ -184,6 +212,52 @@ bool CGenicamCamera::Prepare(const GenicamConfig& config) {
                         device, light, config.file.c_str());
     }
     m_hasTemperature = features.Has("DeviceTemperature");
+    return true;
+}
+
+bool CGenicamCamera::PrepareNetwork(const GenicamConfig& config) {
+    m_statistics.reset();
+    m_network = NetworkOptions();
+    m_gige = GigEAddresses(m_camera, m_interfaceAddress, m_cameraAddress);
+    if (!m_gige)
+        return true;
+    const char* device = config.device.c_str();
+    GError* error = nullptr;
+    std::string why;
+    m_network.socketBufferBytes = config.socketBufferBytes;
+    m_network.packetResend = config.packetResend;
+    arv_camera_gv_set_stream_options(m_camera, config.packetSocket
+                                                   ? ARV_GV_STREAM_OPTION_NONE
+                                                   : ARV_GV_STREAM_OPTION_PACKET_SOCKET_DISABLED);
+    const char* sizeChosen = "negotiated";
+    if (config.packetSize == 0) {
+        // The largest packets the path carries: fewer packets per frame to lose and to handle.
+        arv_camera_gv_auto_packet_size(m_camera, &error);
+        if (!Ok(error, why))
+            sizeChosen = "the camera's, not negotiated";
+    } else {
+        int64_t minimum = 0, maximum = 0, increment = 1;
+        if (CGenicamFeatures(m_camera).IntegerLimits("GevSCPSPacketSize", minimum, maximum,
+                                                     increment, why) &&
+            (config.packetSize < minimum || config.packetSize > maximum))
+            return Fail("Initialize(): camera %s sends packets of %lld..%lld bytes, not "
+                        "packet_size %u of [GenICam] in %s",
+                        device, static_cast<long long>(minimum), static_cast<long long>(maximum),
+                        config.packetSize, config.file.c_str());
+        arv_camera_gv_set_packet_size(m_camera, int(config.packetSize), &error);
+        if (!Ok(error, why))
+            return Fail("Initialize(): camera %s refuses packet_size %u of [GenICam] in %s: %s",
+                        device, config.packetSize, config.file.c_str(), why.c_str());
+        // The size is the user's choice: Aravis must not change it when its test fails.
+        arv_camera_gv_set_packet_size_adjustment(m_camera, ARV_GV_PACKET_SIZE_ADJUSTMENT_NEVER);
+        sizeChosen = "configured";
+    }
+    const guint size = arv_camera_gv_get_packet_size(m_camera, &error);
+    g_clear_error(&error);
+    char text[160];
+    snprintf(text, sizeof text, "packets of %u bytes (%s), packet socket %s", size, sizeChosen,
+             config.packetSocket ? "where allowed" : "off");
+    m_network.description = text;
     return true;
 }
 
@@ -302,6 +376,7 @@ bool CGenicamCamera::Uninitialize(int) {
     m_receivers.Clear();
     std::lock_guard<std::mutex> lock(m_mutex);
     m_initialised = false;
+    g_signal_handlers_disconnect_by_data(arv_camera_get_device(m_camera), this);
     // Dropping the camera object gives the device free for other programs.
     g_object_unref(m_camera);
     m_camera = nullptr;
@@ -353,7 +428,7 @@ bool CGenicamCamera::Grab(int) {
     std::unique_ptr<CGenicamSession> stopped;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (!Ready("Grab"))
+        if (!Answers("Grab"))
             return false;
         if (m_session != nullptr)
             return true;
@@ -384,6 +459,8 @@ bool CGenicamCamera::Grab(int) {
     setup.records = &m_records;
     if (m_hasTemperature)
         setup.temperature = [this](double& celsius) { return Temperature(celsius); };
+    setup.network = m_network;
+    setup.network.frameBytes = payload;
     std::unique_ptr<CGenicamSession> session = CGenicamSession::Create(setup, why);
     if (session == nullptr)
         return Fail("Grab(): camera %s gives no stream: %s", device, why.c_str());
@@ -410,9 +487,8 @@ void CGenicamCamera::StopAcquisition() {
         // then the camera stops, then the stream's thread ends.
         session->Halt();
         std::lock_guard<std::mutex> lock(m_mutex);
-        GError* error = nullptr;
-        arv_camera_stop_acquisition(m_camera, &error);
-        g_clear_error(&error);
+        StopCamera();
+        KeepStatistics(*session);
     }
     session.reset();
     stopped.reset();
@@ -427,9 +503,8 @@ bool CGenicamCamera::Freeze(int) {
             return false;
         if (m_session != nullptr) {
             m_session->Halt();
-            GError* error = nullptr;
-            arv_camera_stop_acquisition(m_camera, &error);
-            g_clear_error(&error);
+            StopCamera();
+            KeepStatistics(*m_session);
             m_stopped = std::move(m_session);
         }
         return true;
@@ -444,13 +519,42 @@ bool CGenicamCamera::Freeze(int) {
     return true;
 }
 
+void CGenicamCamera::KeepStatistics(const CGenicamSession& session) {
+    CStreamStatistics statistics;
+    if (session.Statistics(statistics))
+        m_statistics = statistics;
+}
+
+bool CGenicamCamera::Statistics(CStreamStatistics& statistics, std::string& why) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_initialised) {
+        why = "camera not initialised";
+        return false;
+    }
+    if (!m_gige) {
+        why = "camera " + m_config.device + " is no GigE Vision camera: its stream has no packets";
+        return false;
+    }
+    if (m_session != nullptr) {
+        m_session->Statistics(statistics);
+    } else if (m_statistics) {
+        statistics = *m_statistics;
+    } else {
+        why = "camera " + m_config.device + " has not acquired since it opened";
+        return false;
+    }
+    statistics.interfaceAddress = m_interfaceAddress;
+    statistics.cameraAddress = m_cameraAddress;
+    return true;
+}
+
 bool CGenicamCamera::Temperature(double& celsius) {
     const int64_t now = NowNs();
     const int64_t read = m_celsiusReadNs.load();
     if (read == 0 || now - read >= kTemperatureIntervalNs) {
         // The stream's thread must not wait for a user's call: skip a turn instead.
         std::unique_lock<std::mutex> lock(m_mutex, std::try_to_lock);
-        if (lock.owns_lock() && m_initialised) {
+        if (lock.owns_lock() && m_initialised && !m_controlLost.load()) {
             double value = 0;
             std::string why;
             if (CGenicamFeatures(m_camera).GetFloat("DeviceTemperature", value, why)) {
@@ -529,7 +633,7 @@ int CGenicamCamera::GetClippingLimits(int32_t axis, int32_t* minimum, int32_t* m
 
 bool CGenicamCamera::SetExposure(double milliseconds, int) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (!Ready("SetExposure"))
+    if (!Answers("SetExposure"))
         return false;
     GError* error = nullptr;
     std::string why;
@@ -550,7 +654,7 @@ bool CGenicamCamera::SetExposure(double milliseconds, int) {
 
 bool CGenicamCamera::GetExposure(double* milliseconds, int) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (!Ready("GetExposure"))
+    if (!Answers("GetExposure"))
         return false;
     if (milliseconds == nullptr)
         return Fail("GetExposure(): no result variable");
@@ -565,7 +669,7 @@ bool CGenicamCamera::GetExposure(double* milliseconds, int) {
 
 bool CGenicamCamera::SetFrameRate(double framesPerSecond, int) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (!Ready("SetFrameRate"))
+    if (!Answers("SetFrameRate"))
         return false;
     GError* error = nullptr;
     std::string why;
@@ -594,7 +698,7 @@ bool CGenicamCamera::SetFrameRate(double framesPerSecond, int) {
 
 bool CGenicamCamera::GetFrameRate(double* framesPerSecond, int) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (!Ready("GetFrameRate"))
+    if (!Answers("GetFrameRate"))
         return false;
     if (framesPerSecond == nullptr)
         return Fail("GetFrameRate(): no result variable");
@@ -609,7 +713,7 @@ bool CGenicamCamera::GetFrameRate(double* framesPerSecond, int) {
 
 bool CGenicamCamera::SetGain(double gain, int) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (!Ready("SetGain"))
+    if (!Answers("SetGain"))
         return false;
     GError* error = nullptr;
     std::string why;
@@ -627,7 +731,7 @@ bool CGenicamCamera::SetGain(double gain, int) {
 
 bool CGenicamCamera::GetGain(double* gain, int) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (!Ready("GetGain"))
+    if (!Answers("GetGain"))
         return false;
     if (gain == nullptr)
         return Fail("GetGain(): no result variable");
@@ -642,7 +746,7 @@ bool CGenicamCamera::GetGain(double* gain, int) {
 
 bool CGenicamCamera::SetClippingRegion(int32_t x, int32_t y, uint32_t width, uint32_t height, int) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (!Ready("SetClippingRegion"))
+    if (!Answers("SetClippingRegion"))
         return false;
     Region wanted{x, y, width != 0 ? width : m_sensorWidth, height != 0 ? height : m_sensorHeight};
     if (wanted.x < 0 || wanted.y < 0 || uint64_t(wanted.x) + wanted.width > m_sensorWidth ||
@@ -738,7 +842,7 @@ bool CGenicamCamera::SetDataTransferVolume(int32_t mode, int) {
 
 bool CGenicamCamera::FlashSettings(int) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (!Ready("FlashSettings"))
+    if (!Answers("FlashSettings"))
         return false;
     CGenicamFeatures features(m_camera);
     const char* device = m_config.device.c_str();
@@ -763,7 +867,7 @@ bool CGenicamCamera::FlashSettings(int) {
 
 bool CGenicamCamera::SetLightIntensity(int32_t channel, double intensity, int) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (!Ready("SetLightIntensity"))
+    if (!Answers("SetLightIntensity"))
         return false;
     const char* light = m_config.lightFeature.c_str();
     if (m_config.lightFeature.empty())
@@ -786,7 +890,7 @@ bool CGenicamCamera::SetLightIntensity(int32_t channel, double intensity, int) {
 
 bool CGenicamCamera::GetLightIntensity(int32_t channel, double* intensity, int) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (!Ready("GetLightIntensity"))
+    if (!Answers("GetLightIntensity"))
         return false;
     if (m_config.lightFeature.empty())
         return Fail("GetLightIntensity(): camera %s drives no light (name its feature as light "
@@ -804,7 +908,7 @@ bool CGenicamCamera::GetLightIntensity(int32_t channel, double* intensity, int) 
 
 bool CGenicamCamera::SetTriggerMode(int32_t channel, int32_t mode, int) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (!Ready("SetTriggerMode"))
+    if (!Answers("SetTriggerMode"))
         return false;
     if (channel != 0)
         return Fail("SetTriggerMode(): no light channel %d", channel);
@@ -824,7 +928,7 @@ bool CGenicamCamera::SetTriggerMode(int32_t channel, int32_t mode, int) {
 
 bool CGenicamCamera::GetTriggerMode(int32_t channel, int32_t* mode, int) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (!Ready("GetTriggerMode"))
+    if (!Answers("GetTriggerMode"))
         return false;
     if (channel != 0)
         return Fail("GetTriggerMode(): no light channel %d", channel);

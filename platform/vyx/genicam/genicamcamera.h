@@ -18,6 +18,7 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -64,6 +65,10 @@ public:
     bool GetCameraInfo(std::string* xml, int reserved) override;
     const char* GetLastErrorText(int reserved) override;
 
+    // The network stream's figures of the running or last acquisition; false with the reason
+    // when the camera is not a GigE Vision one or none ran since it opened.
+    bool Statistics(CStreamStatistics& statistics, std::string& why);
+
     ~CGenicamCamera() override;
 
 private:
@@ -86,9 +91,17 @@ private:
 
     // Under m_mutex: initialised; sets the error text otherwise.
     bool Ready(const char* operation) const;
+    // Under m_mutex: initialised and the camera still answers.
+    bool Answers(const char* operation) const;
+    // Under m_mutex: the camera stops acquiring, unless it is gone.
+    void StopCamera();
+    // The device's "control-lost" signal, on Aravis's heartbeat thread.
+    static void OnControlLost(void* device, void* self);
     // Under m_mutex, on a fresh device: everything Open reads and sets up.
     bool Prepare(const GenicamConfig& config);
     bool ChoosePixelFormat(const std::string& wanted);
+    // Packet size and socket of a GigE Vision stream.
+    bool PrepareNetwork(const GenicamConfig& config);
     bool ReadGeometry();
     std::string SelfDescription() const;
     bool ReadRegion(Region& region, std::string& why);
@@ -96,6 +109,8 @@ private:
     bool Temperature(double& celsius);
     // Stops and ends the running acquisition; not on its thread. Takes m_mutex itself.
     void StopAcquisition();
+    // Under m_mutex: keeps the figures of a session that ends.
+    void KeepStatistics(const CGenicamSession& session);
     // A pool of config.buffers blocks of at least `bytes`, made or reused under m_mutex.
     Pool& PoolFor(size_t bytes);
 
@@ -114,12 +129,17 @@ private:
     bool m_hasTemperature = false;
     std::string m_deviceId, m_manufacturer, m_model, m_serialNumber, m_version, m_firmware,
         m_protocol;
+    NetworkOptions m_network;
+    bool m_gige = false;
+    std::string m_interfaceAddress, m_cameraAddress;
+    std::optional<CStreamStatistics> m_statistics; // of the last session that ended
     std::vector<Pool> m_pools;
     FrameRecords m_records;
     std::unique_ptr<CGenicamSession> m_session; // the running acquisition
     std::unique_ptr<CGenicamSession> m_stopped; // frozen from its own thread, ended later
 
     CGenicamReceivers m_receivers;
+    std::atomic<bool> m_controlLost{false}; // set on Aravis's heartbeat thread
     std::atomic<double> m_celsius{0};
     std::atomic<int64_t> m_celsiusReadNs{0}; // when m_celsius was read (0: never)
 };

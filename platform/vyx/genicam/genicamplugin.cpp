@@ -21,7 +21,11 @@ bool Enumerate(bool includeFake, std::vector<CCameraEntry>& cameras, std::string
     return EnumerateAravisCameras(includeFake, cameras, error);
 }
 
-const PluginApi kApi = {PluginVersion, Camera, Initialize, Enumerate};
+bool Statistics(CStreamStatistics& statistics, std::string& error) {
+    return CGenicamCamera::Instance().Statistics(statistics, error);
+}
+
+const PluginApi kApi = {PluginVersion, Camera, Initialize, Enumerate, Statistics};
 
 } // namespace
 

@@ -3,6 +3,7 @@
 #include <arv.h>
 
 #include <chrono>
+#include <cstdio>
 
 namespace Vyx::genicam {
 
@@ -34,6 +35,19 @@ std::unique_ptr<CGenicamSession> CGenicamSession::Create(const SessionSetup& set
         g_clear_error(&failure);
         return nullptr;
     }
+    if (ARV_IS_GV_STREAM(stream)) {
+        // Set before the first frame, which is when the stream sizes its socket buffer.
+        const NetworkOptions& network = setup.network;
+        if (network.socketBufferBytes == 0)
+            g_object_set(stream, "socket-buffer", ARV_GV_STREAM_SOCKET_BUFFER_AUTO, nullptr);
+        else
+            g_object_set(stream, "socket-buffer", ARV_GV_STREAM_SOCKET_BUFFER_FIXED,
+                         "socket-buffer-size", gint(network.socketBufferBytes), nullptr);
+        g_object_set(stream, "packet-resend",
+                     network.packetResend ? ARV_GV_STREAM_PACKET_RESEND_ALWAYS
+                                          : ARV_GV_STREAM_PACKET_RESEND_NEVER,
+                     nullptr);
+    }
     // The memory is the camera object's: Aravis wraps it and never frees it.
     session->m_stream.store(stream);
     for (uint8_t* block : setup.memory)
@@ -62,6 +76,31 @@ void CGenicamSession::OnStreamEvent(int type) {
         Handle(buffer);
         arv_stream_push_buffer(stream, buffer);
     }
+}
+
+bool CGenicamSession::Statistics(CStreamStatistics& statistics) const {
+    ArvStream* stream = m_stream.load();
+    if (stream == nullptr || !ARV_IS_GV_STREAM(stream))
+        return false;
+    guint64 resent = 0, missing = 0;
+    arv_gv_stream_get_statistics(ARV_GV_STREAM(stream), &resent, &missing);
+    statistics.resentPackets = resent;
+    statistics.missingPackets = missing;
+    statistics.receivedPackets = arv_stream_get_info_uint64_by_name(stream, "n_received_packets");
+    ArvGvStreamSocketBuffer buffer = ARV_GV_STREAM_SOCKET_BUFFER_FIXED;
+    ArvGvStreamPacketResend resend = ARV_GV_STREAM_PACKET_RESEND_NEVER;
+    gint bytes = 0;
+    g_object_get(stream, "socket-buffer", &buffer, "socket-buffer-size", &bytes, "packet-resend",
+                 &resend, nullptr);
+    char buffered[64];
+    if (buffer == ARV_GV_STREAM_SOCKET_BUFFER_AUTO)
+        snprintf(buffered, sizeof buffered, "of one frame (%zu bytes)", m_setup.network.frameBytes);
+    else
+        snprintf(buffered, sizeof buffered, "%d bytes", bytes);
+    statistics.setup = m_setup.network.description + ", socket buffer " + buffered +
+                       ", packet resend " +
+                       (resend == ARV_GV_STREAM_PACKET_RESEND_ALWAYS ? "on" : "off");
+    return true;
 }
 
 CGenicamSession::Image CGenicamSession::Describe(ArvBuffer* buffer) const {

@@ -8,6 +8,7 @@
 // frame (no pixels, counter 0), or is counted as lost when the configuration says so.
 
 #include "platform/vyx/cimgbuffer.h"
+#include "platform/vyx/cstreamstatistics.h"
 #include "platform/vyx/genicam/genicamframes.h"
 #include "platform/vyx/genicam/genicampixelformat.h"
 #include "platform/vyx/genicam/genicamreceivers.h"
@@ -30,6 +31,14 @@ namespace Vyx::genicam {
 constexpr size_t kRecordCount = 16;
 using FrameRecords = std::array<CImgBuffer, kRecordCount>;
 
+// How a GigE Vision stream receives; other streams have no such choices.
+struct NetworkOptions {
+    uint32_t socketBufferBytes = 0; // 0: one frame
+    bool packetResend = true;
+    size_t frameBytes = 0;
+    std::string description; // what else was chosen for the stream, for its statistics
+};
+
 struct SessionSetup {
     ArvCamera* camera = nullptr;    // borrowed
     std::vector<uint8_t*> memory;   // one block per stream buffer, kept by the camera object
@@ -42,6 +51,7 @@ struct SessionSetup {
     // The camera temperature for the frames, when the camera has one; called on the stream's
     // thread, it must not block.
     std::function<bool(double& celsius)> temperature;
+    NetworkOptions network;
 };
 
 class CGenicamSession {
@@ -60,6 +70,10 @@ public:
 
     // What the stream's thread reports (an ArvStreamCallbackType).
     void OnStreamEvent(int type);
+
+    // The figures of a GigE Vision stream so far, with its setup as the stream reports it;
+    // false for other streams.
+    bool Statistics(CStreamStatistics& statistics) const;
 
 private:
     explicit CGenicamSession(const SessionSetup& setup);

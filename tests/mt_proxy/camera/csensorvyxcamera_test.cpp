@@ -67,7 +67,12 @@ TEST_F(CameraSensor, NoSensorWithoutAWorkingCamera) {
     EXPECT_EQ(capture.CountErrTrace("GetInstance(): CImgSensors::GetInstance() failed"), 1);
     Vyx::SimControl::SetConnected(true);
 
+    // The camera library's reason comes first in the chain.
     EXPECT_EQ(Create("Connected = 0\n"), nullptr);
+    const std::string chain = capture.Dump();
+    EXPECT_LT(chain.find("Initialize(): no camera connected"),
+              chain.find("GetInstance(): failed to initialise camera device"))
+        << chain;
     EXPECT_EQ(capture.CountErrTrace("GetInstance(): failed to initialise camera device"), 1);
 
     // Someone else has the camera open: no sensor, and the camera stays open.

@@ -1,7 +1,9 @@
 // The camera library's GenICam back end on Aravis's in-process test camera ("Fake_1"): the
 // choice by [GenICam], identity and limits from the device's features, settings set and read
-// back, the clipping region, what a GenICam camera refuses, and frames from a Grab.
+// back, the clipping region, what a GenICam camera refuses, and frames from a Grab. On the
+// GigE Vision test camera: the stream set up as configured, and a camera that goes.
 
+#include "platform/vyx/cstreamstatistics.h"
 #include "tests/platform/vyx/simtestsupport.h"
 #include "tests/support/genicamtestsupport.h"
 
@@ -54,6 +56,20 @@ TEST_F(GenicamConfiguration, WrongSectionsAreRefusedWithFileAndKey) {
          "pixel_height_mm \"-1\" must be a number above 0"},
         {"[GenICam]\ndevice = Fake_1\nincomplete = dropped\n",
          "incomplete \"dropped\" must be broken or lost"},
+        {"[GenICam]\ndevice = Fake_1\nDevice = Fake_1\n",
+         "unknown key Device (keys are lower case: device)"},
+        {"[GenICam]\ndevice = Fake_1\npacket_socket = on\n",
+         "packet_socket \"on\" must be auto or off"},
+        {"[GenICam]\ndevice = Fake_1\npacket_size = 9000.5\n",
+         "packet_size \"9000.5\" must be auto or bytes in 64..65535"},
+        {"[GenICam]\ndevice = Fake_1\nsocket_buffer = 1000\n",
+         "socket_buffer \"1000\" must be auto or at least 4096 bytes"},
+        {"[GenICam]\ndevice = Fake_1\npacket_resend = yes\n",
+         "packet_resend \"yes\" must be on or off"},
+        // Section names are case-sensitive: this one would choose the simulated camera.
+        {"[SimCamera]\n[Genicam]\ndevice = Fake_1\n",
+         "[Genicam] is not a section of the camera library; a GenICam camera is chosen by "
+         "[GenICam]"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.section);
@@ -72,11 +88,12 @@ TEST_F(GenicamConfiguration, ABuildWithoutTheBackEndSaysSo) {
         {
             setenv("VYX_GENICAM_LIBRARY", "/nonexistent/libvyx_genicam.so", 1);
             const bool refused = Initialize(GenicamIni("Fake_1")) == -1;
-            const bool said = Error().find("GenICam is not available: cannot load "
+            const bool said = Error().find("asks for GenICam camera \"Fake_1\": GenICam is not "
+                                           "available: cannot load "
                                            "/nonexistent/libvyx_genicam.so") != std::string::npos;
             _exit(refused && said ? 0 : 1);
         },
-        ::testing::ExitedWithCode(0), "asks for GenICam camera \"Fake_1\"");
+        ::testing::ExitedWithCode(0), "");
 }
 
 TEST_F(GenicamCamera, IdentityGeometryAndLimitsFromTheDevice) {
@@ -114,44 +131,49 @@ TEST_F(GenicamCamera, IdentityGeometryAndLimitsFromTheDevice) {
     std::set<int32_t> caps;
     ASSERT_TRUE(camera->GetImageMemoryCaps(&caps, 0));
     EXPECT_EQ(caps, std::set<int32_t>{Vyx::ImgCap_PartialScan});
+    // No network, no packets to count.
+    Vyx::CStreamStatistics stream;
+    std::string why;
+    EXPECT_FALSE(Vyx::CStreamStatistics::Read(&stream, &why));
+    EXPECT_EQ(why, "camera Fake_1 is no GigE Vision camera: its stream has no packets");
 }
 
 TEST_F(GenicamCamera, SettingsSetReadBackAndRefusedOutsideTheirRanges) {
     VYX_SKIP_WITHOUT_GENICAM();
     ASSERT_NE(Open(), nullptr);
-    double value = 0;
-    ASSERT_TRUE(camera->SetGain(7, 0)) << Error();
-    ASSERT_TRUE(camera->GetGain(&value, 0));
-    EXPECT_EQ(value, 7);
-    EXPECT_FALSE(camera->SetGain(11, 0));
-    EXPECT_EQ(Error(), "SetGain(): 11 outside 0..10");
+    using Set = bool (Vyx::CImgSensors::*)(double, int);
+    using Get = bool (Vyx::CImgSensors::*)(double*, int);
+    const struct {
+        Set set;
+        Get get;
+        double good, bad;
+        const char* refusal;
+    } settings[] = {
+        {&Vyx::CImgSensors::SetGain, &Vyx::CImgSensors::GetGain, 7, 11,
+         "SetGain(): 11 outside 0..10"},
+        // Milliseconds here, microseconds in the camera.
+        {&Vyx::CImgSensors::SetExposure, &Vyx::CImgSensors::GetExposure, 2.5, 0.001,
+         "SetExposure(): 0.001 ms outside 0.01..10000 ms"},
+        {&Vyx::CImgSensors::SetFrameRate, &Vyx::CImgSensors::GetFrameRate, 40, 5000,
+         "SetFrameRate(): 5000 fps outside 0.1..1000 fps"},
+    };
+    for (const auto& setting : settings) {
+        double value = 0;
+        ASSERT_TRUE((camera->*setting.set)(setting.good, 0)) << Error();
+        EXPECT_FALSE((camera->*setting.set)(setting.bad, 0));
+        EXPECT_EQ(Error(), setting.refusal);
+        ASSERT_TRUE((camera->*setting.get)(&value, 0));
+        EXPECT_DOUBLE_EQ(value, setting.good) << "a refused value leaves the setting";
+    }
 
-    // Milliseconds here, microseconds in the camera.
-    ASSERT_TRUE(camera->SetExposure(2.5, 0)) << Error();
-    ASSERT_TRUE(camera->GetExposure(&value, 0));
-    EXPECT_DOUBLE_EQ(value, 2.5);
-    EXPECT_FALSE(camera->SetExposure(0.001, 0));
-    EXPECT_EQ(Error(), "SetExposure(): 0.001 ms outside 0.01..10000 ms");
-
-    ASSERT_TRUE(camera->SetFrameRate(40, 0)) << Error();
-    ASSERT_TRUE(camera->GetFrameRate(&value, 0));
-    EXPECT_DOUBLE_EQ(value, 40);
-    EXPECT_FALSE(camera->SetFrameRate(5000, 0));
-    EXPECT_EQ(Error(), "SetFrameRate(): 5000 fps outside 0.1..1000 fps");
-    ASSERT_TRUE(camera->GetGain(&value, 0));
-    EXPECT_EQ(value, 7) << "a refused value leaves the setting";
-
-    int32_t mode = -1;
-    ASSERT_TRUE(camera->SetTriggerMode(0, 1, 0)) << Error();
-    ASSERT_TRUE(camera->GetTriggerMode(0, &mode, 0));
-    EXPECT_EQ(mode, 1);
-    // A new frame rate leaves the trigger as it was.
-    ASSERT_TRUE(camera->SetFrameRate(30, 0)) << Error();
-    ASSERT_TRUE(camera->GetTriggerMode(0, &mode, 0));
-    EXPECT_EQ(mode, 1);
-    ASSERT_TRUE(camera->SetTriggerMode(0, 0, 0));
-    ASSERT_TRUE(camera->GetTriggerMode(0, &mode, 0));
-    EXPECT_EQ(mode, 0);
+    for (int32_t wanted : {1, 0}) {
+        int32_t mode = -1;
+        ASSERT_TRUE(camera->SetTriggerMode(0, wanted, 0)) << Error();
+        // A new frame rate leaves the trigger as it was.
+        ASSERT_TRUE(camera->SetFrameRate(30, 0)) << Error();
+        ASSERT_TRUE(camera->GetTriggerMode(0, &mode, 0));
+        EXPECT_EQ(mode, wanted);
+    }
     EXPECT_FALSE(camera->SetTriggerMode(0, 3, 0));
     EXPECT_THAT(Error(), HasSubstr("takes 0 (Off) and 1 (On)"));
     EXPECT_FALSE(camera->SetTriggerMode(1, 0, 0));
@@ -198,8 +220,9 @@ TEST_F(GenicamCamera, WhatAGenicamCameraHasNoCounterpartForFailsClearly) {
     // So does a pixel size that neither the camera nor the configuration gives.
     EXPECT_EQ(Initialize("[GenICam]\ndevice = Fake_1\n"), -1);
     EXPECT_THAT(Error(),
-                HasSubstr("camera Fake_1 does not tell its pixel size; give pixel_width_mm "
-                          "and pixel_height_mm in [GenICam] of " +
+                HasSubstr("camera Fake_1 does not tell its pixel size (no SensorPixelWidth and "
+                          "SensorPixelHeight); give pixel_width_mm and pixel_height_mm in "
+                          "[GenICam] of " +
                           path));
     // And a camera that is not there.
     EXPECT_EQ(Initialize(GenicamIni("Fake_9")), -1);
@@ -310,4 +333,57 @@ TEST_F(GenicamCameraConcurrency, ACallbackMayFreezeTheCamera) {
     EXPECT_EQ(frames[2].counter, 3u);
     EXPECT_EQ(frames[3].counter, 1u) << "nothing of the frozen stream after its third frame";
     ASSERT_TRUE(camera->UnregisterImgStreamInput(&freezer, Freezer::Callback, 0));
+}
+
+TEST_F(GenicamCameraConcurrency, GigEStreamSetUpAsConfiguredAndCounted) {
+    using vyx::test::FakeGenicamCamera;
+    std::string why = FakeGenicamCamera::Unavailable(FakeGenicamCamera::Kind::GigE);
+    if (!why.empty())
+        GTEST_SKIP() << why;
+    FakeGenicamCamera fake;
+    ASSERT_TRUE(fake.Start(FakeGenicamCamera::Kind::GigE, why)) << why;
+    Vyx::CStreamStatistics stream;
+    const auto takeFrames = [&] {
+        FrameSink sink;
+        EXPECT_TRUE(camera->RegisterImgStreamInput(&sink, FrameSink::Callback, 0));
+        EXPECT_TRUE(camera->Grab(0)) << Error();
+        const bool came = sink.WaitFor(5, std::chrono::seconds(60));
+        EXPECT_TRUE(camera->Freeze(0));
+        EXPECT_TRUE(camera->UnregisterImgStreamInput(&sink, FrameSink::Callback, 0));
+        return came && Vyx::CStreamStatistics::Read(&stream, &why) && stream.receivedPackets > 0;
+    };
+    // By the id that vyxcam list shows, which discovery also finds through interfaces the
+    // stream does not come over.
+    ASSERT_NE(OpenIni(GenicamIni("Aravis-Fake-" + fake.Serial())), nullptr);
+    EXPECT_FALSE(Vyx::CStreamStatistics::Read(&stream, &why));
+    EXPECT_EQ(why, "camera Aravis-Fake-GV01 has not acquired since it opened");
+    ASSERT_TRUE(takeFrames()) << why;
+    EXPECT_EQ(stream.interfaceAddress, stream.cameraAddress);
+    EXPECT_EQ(stream.setup, "packets of 1400 bytes (negotiated), packet socket where allowed, "
+                            "socket buffer of one frame (262144 bytes), packet resend on");
+    camera->Uninitialize(0);
+
+    ASSERT_NE(OpenIni(fake.Ini("packet_socket = off\npacket_size = 4000\npacket_resend = off\n"
+                               "socket_buffer = 1048576\n")),
+              nullptr);
+    ASSERT_TRUE(takeFrames()) << why;
+    EXPECT_EQ(stream.setup, "packets of 4000 bytes (configured), packet socket off, socket "
+                            "buffer 1048576 bytes, packet resend off");
+    camera->Uninitialize(0);
+    EXPECT_EQ(Initialize(fake.Ini("packet_size = 20000\n")), -1);
+    EXPECT_THAT(Error(), HasSubstr("sends packets of 220..16404 bytes, not packet_size 20000"));
+
+    // A camera that goes: once its heartbeat fails, calls fail at once instead of each waiting
+    // for the network's time-out.
+    ASSERT_NE(OpenIni(fake.Ini()), nullptr);
+    fake.Stop();
+    double gain = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (camera->GetGain(&gain, 0) || Error().find("stopped answering") == std::string::npos)
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << Error();
+    EXPECT_FALSE(camera->SetFrameRate(10, 0));
+    EXPECT_THAT(Error(), ::testing::MatchesRegex("SetFrameRate\\(\\): camera .* stopped answering "
+                                                 "\\(control lost\\): is it off, .*"));
+    EXPECT_TRUE(camera->Freeze(0));
+    EXPECT_TRUE(camera->Uninitialize(0));
 }
