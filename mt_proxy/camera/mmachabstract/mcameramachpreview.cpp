@@ -228,9 +228,6 @@ bool MCameraMachAbstract::StartPreview(MOutputChannel* reply,
                                        const MMachPreviewPlacement& placement) {
     MErrTraceContext context(__FILE__);
     MPreviewPicture& picture = previewWindow.Picture();
-    previewContext.clock = &callbackClock;
-    previewContext.notifier = notifier;
-    previewContext.picture = &picture;
     callbackClock.Restart();
     previewContext.firstImage.store(PreviewWindowContext::kNoImage);
     if (!previewWindow.IsThreadRunning()) {
@@ -243,6 +240,10 @@ bool MCameraMachAbstract::StartPreview(MOutputChannel* reply,
     const CImageReceiver receiver{&MCameraMachAbstract::PreviewWindowCallback, &previewContext};
     bool registeredHere = false;
     if (!previewRegistered) {
+        // Written only while no receiver reads them.
+        previewContext.clock = &callbackClock;
+        previewContext.notifier = notifier;
+        previewContext.picture = &picture;
         CSensor* sensor = probeManager.GetSensor();
         if (sensor == nullptr || !sensor->SetPropertyData(0, &receiver)) {
             MERRTRACE("StartPreview(): failed to register callback");

@@ -38,10 +38,9 @@ bool IsPatternPicture(const uint8_t* pixels) {
     return true;
 }
 
-// Where a picture must lie in a preview memory's segment: the bytes of `segment` that the
-// clip's rows (`rowBytes` each, packed) of a frame of `memWidth` pixels per row take, placed
-// at (clipY x memWidth + clipX) x bytes per pixel, and zeros around them. `pixel` gives the
-// picture's byte at row y, byte x of its row. The number of wrong bytes.
+// The bytes of a preview memory's segment that differ from a picture of `rows` rows of
+// `rowBytes` bytes each, packed, from byte `offset` on, with zeros all around it; `pixel` gives
+// byte x of the picture's row y.
 size_t WrongBytes(const uint8_t* segment, size_t size, size_t offset, size_t rowBytes, size_t rows,
                   const std::function<uint8_t(size_t y, size_t x)>& pixel) {
     size_t wrong = 0;

@@ -25,32 +25,25 @@ using vyx::test::Rgb;
 
 namespace {
 
-constexpr int kWidth = 64, kHeight = 32, kScale = 5; // the flip test's window is 5 times larger
+constexpr int kWidth = 64, kHeight = 32; // the simulated camera's frame
 
-Rgb Colour(uint32_t value) {
-    if (value == 0)
-        return {0, 0, 255};
-    if (value == 255)
-        return {255, 0, 0};
-    return {int(value), int(value), int(value)};
-}
-
-// The camera pattern of phase k as a window shows it at its pixel (x, y).
-using Pattern = std::function<uint32_t(uint32_t k, int x, int y)>;
-
-// The phase of the pattern a screenshot of a width x height window shows: read from its top
-// left pixel (the patterns start there at k), and -1 unless every pixel is the pattern's of
-// that phase.
-int Decode(const std::vector<Rgb>& shot, int width, int height, const Pattern& pattern) {
+// The pattern phase k a screenshot of a width x height window shows: every pixel must be
+// (offset(x, y) + k) mod `modulus` through the palette (0 blue, 255 red, grey between); -1
+// when it is no such picture.
+int Decode(const std::vector<Rgb>& shot, int width, int height, uint32_t modulus,
+           const std::function<uint32_t(int x, int y)>& offset) {
+    auto colour = [](uint32_t v) {
+        return v == 0 ? Rgb{0, 0, 255} : v == 255 ? Rgb{255, 0, 0} : Rgb{int(v), int(v), int(v)};
+    };
     if (shot.size() != size_t(width * height))
         return -1;
-    const Rgb first = shot[0];
-    const int k = first == Rgb{0, 0, 255} ? 0 : first == Rgb{255, 0, 0} ? 255 : first.red;
+    const int first = shot[0] == colour(0) ? 0 : shot[0] == colour(255) ? 255 : shot[0].red;
+    const uint32_t k = (uint32_t(first) + modulus - offset(0, 0) % modulus) % modulus;
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
-            if (!(shot[y * width + x] == Colour(pattern(uint32_t(k), x, y))))
+            if (!(shot[y * width + x] == colour((offset(x, y) + k) % modulus)))
                 return -1;
-    return k;
+    return int(k);
 }
 
 } // namespace
@@ -76,8 +69,7 @@ protected:
         LoadCamera();
     }
     // Starts the window preview on one emitted frame (manual mode), with the given flips.
-    bool Start(bool flipX, bool flipY,
-               MMachPreviewPlacement placement = {20, 30, kWidth* kScale, kHeight* kScale}) {
+    bool Start(bool flipX, bool flipY) {
         // As a client changes the camera's probe configuration: receive, edit, send back.
         MOutputChannel out(7);
         std::unique_ptr<MMachReceiveCommand> received(
@@ -89,7 +81,7 @@ protected:
         EXPECT_EQ(Run(&Machine::NewMMachSendCommand, "probe.config", config.GetContentString()),
                   "");
         std::thread camera(EmitFrameOnceReceivers, 2);
-        const bool started = machine->StartPreview(&reply, placement);
+        const bool started = machine->StartPreview(&reply, {20, 30, kWidth, kHeight});
         camera.join();
         return started;
     }
@@ -107,34 +99,36 @@ protected:
         }
         return false;
     }
-    // Two screenshots of a width x height window, the second taken 0.5 s after the first and
-    // once it shows another frame: each must be exactly one frame of the camera's pattern.
-    // Their phases in `k1` and `k2`; the simulated camera's last frame counter right after
-    // each in `seen1` and `seen2`.
-    void ExpectLive(int width, int height, const Pattern& pattern, int& k1, int& k2,
-                    uint32_t& seen1, uint32_t& seen2) {
-        ASSERT_TRUE(machine->StartPreview(&reply, {0, 0, width, height})) << Text();
-        PreviewScreen screen(DesktopSession::Get().Display());
+    // The preview window once it is on screen; 0 when it does not come.
+    unsigned long long Shown(const PreviewScreen& screen) {
         unsigned long long window = 0;
-        auto shoot = [&](uint32_t& seen) {
-            const int k = Decode(screen.Screenshot(window, width, height), width, height, pattern);
-            seen = Vyx::SimControl::GetStats().lastCounter;
-            return k;
-        };
-        ASSERT_TRUE(Poll([&] {
+        Poll([&] {
             return machine->GetPreviewWindow().IsWindowReady() &&
                    (window = screen.FindWindow("Preview")) != 0;
-        }));
-        k1 = shoot(seen1);
-        ASSERT_GE(k1, 0) << "the window shows no frame of the camera";
+        });
+        return window;
+    }
+    // Two screenshots of a width x height window, the second taken 0.5 s after the first and
+    // once it shows another frame: each must be exactly one frame of the camera's pattern.
+    // Their phases in k[0] and k[1]; the simulated camera's last counter right after each in
+    // seen[0] and seen[1].
+    void ExpectLive(int width, int height, uint32_t modulus,
+                    const std::function<uint32_t(int x, int y)>& offset, int k[2],
+                    uint32_t seen[2]) {
+        ASSERT_TRUE(machine->StartPreview(&reply, {0, 0, width, height})) << Text();
+        PreviewScreen screen(DesktopSession::Get().Display());
+        const unsigned long long window = Shown(screen);
+        auto shoot = [&](int i) {
+            k[i] = Decode(screen.Screenshot(window, width, height), width, height, modulus, offset);
+            seen[i] = Vyx::SimControl::GetStats().lastCounter;
+            return k[i];
+        };
+        ASSERT_GE(shoot(0), 0) << "the window shows no frame of the camera";
         const auto later = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
-        ASSERT_TRUE(Poll([&] {
-            if (std::chrono::steady_clock::now() < later)
-                return false;
-            k2 = shoot(seen2);
-            return k2 != k1;
+        EXPECT_TRUE(Poll([&] {
+            return std::chrono::steady_clock::now() >= later && shoot(1) != k[0];
         })) << "the window still shows the frame of 0.5 s before";
-        EXPECT_GE(k2, 0) << "the window shows no frame of the camera";
+        EXPECT_GE(k[1], 0) << "the window shows no frame of the camera";
         EXPECT_TRUE(machine->StopPreview());
         EXPECT_EQ(Text(), "");
     }
@@ -143,40 +137,20 @@ protected:
     MOutputChannel reply{31};
 };
 
-TEST_F(PreviewWindowMachine, ShowsTheFrameStretchedThroughThePaletteWithItsFlips) {
+TEST_F(PreviewWindowMachine, ShowsTheFrameWithItsFlips) {
     OpenSim("manual");
     for (const auto& [flipX, flipY] : {std::pair{false, false}, {true, false}, {false, true}}) {
-        SCOPED_TRACE(std::string("flip_x=") + (flipX ? "1" : "0") +
-                     " flip_y=" + (flipY ? "1" : "0"));
+        SCOPED_TRACE(testing::Message() << "flip_x=" << flipX << " flip_y=" << flipY);
         ASSERT_TRUE(Start(flipX, flipY)) << Text();
         EXPECT_TRUE(machine->IsPreviewRunning());
+        // Flip x puts the last row on top, flip y the last column on the left.
         PreviewScreen screen(DesktopSession::Get().Display());
-        unsigned long long window = 0;
-        ASSERT_TRUE(Poll([&] {
-            return machine->GetPreviewWindow().IsWindowReady() &&
-                   (window = screen.FindWindow("Preview")) != 0;
-        }));
-        // The picture fills the client area: the placement's size on a bare X server, less
-        // the frame on Windows.
-        int width = 0, height = 0;
-        ASSERT_TRUE(screen.ClientSize(window, &width, &height));
-        const std::vector<Rgb> shot = screen.Screenshot(window, width, height);
-        ASSERT_EQ(shot.size(), size_t(width * height));
-        // The centre of every picture pixel's block; flip x puts the last row on top, flip y
-        // the last column on the left.
-        const uint32_t counter = Vyx::SimControl::GetStats().lastCounter;
-        size_t wrong = 0;
-        for (int y = 0; y < kHeight; ++y)
-            for (int x = 0; x < kWidth; ++x) {
-                const int sourceX = flipY ? kWidth - 1 - x : x;
-                const int sourceY = flipX ? kHeight - 1 - y : y;
-                const int column = (2 * x + 1) * width / (2 * kWidth);
-                const int row = (2 * y + 1) * height / (2 * kHeight);
-                const Rgb seen = shot[row * width + column];
-                wrong +=
-                    !(seen == Colour(Vyx::SimControl::PatternPixel(counter, sourceX, sourceY)));
-            }
-        EXPECT_EQ(wrong, 0u);
+        const int k =
+            Decode(screen.Screenshot(Shown(screen), kWidth, kHeight), kWidth, kHeight, 251,
+                   [&](int x, int y) {
+                       return (flipX ? kHeight - 1 - y : y) * kWidth + (flipY ? kWidth - 1 - x : x);
+                   });
+        EXPECT_EQ(k, int(Vyx::SimControl::GetStats().lastCounter % 251));
         EXPECT_TRUE(machine->StopPreview());
         EXPECT_FALSE(machine->IsPreviewRunning());
         EXPECT_EQ(Text(), "");
@@ -187,18 +161,17 @@ using PreviewWindowMachineConcurrency = PreviewWindowMachine;
 
 TEST_F(PreviewWindowMachineConcurrency, FollowsTheSimulatedCamera) {
     OpenSim("realtime"); // 50 frames per second
-    int k1 = -1, k2 = -1;
-    uint32_t seen1 = 0, seen2 = 0;
+    int k[2] = {-1, -1};
+    uint32_t seen[2] = {};
     ExpectLive(
-        kWidth, kHeight, [](uint32_t k, int x, int y) { return (y * kWidth + x + k) % 251; }, k1,
-        k2, seen1, seen2);
+        kWidth, kHeight, 251, [](int x, int y) { return uint32_t(y * kWidth + x); }, k, seen);
     // The phase is the frame counter modulo 251, and the frame shown one of the newest: the
     // counter of that residue nearest to the camera's last one.
-    auto counter = [](int k, uint32_t seen) {
-        const int behind = int((seen + 251 - uint32_t(k)) % 251);
-        return int64_t(seen) - (behind <= 125 ? behind : behind - 251);
+    auto counter = [&](int i) {
+        const int behind = int((seen[i] + 251 - uint32_t(k[i])) % 251);
+        return int64_t(seen[i]) - (behind <= 125 ? behind : behind - 251);
     };
-    EXPECT_GT(counter(k2, seen2), counter(k1, seen1));
+    EXPECT_GT(counter(1), counter(0));
 }
 
 #if !defined(_WIN32)
@@ -216,11 +189,10 @@ TEST_F(PreviewWindowMachineConcurrency, FollowsAGenicamCamera) {
     LoadCamera();
     // The test camera's 512 x 512 frames at a quarter of their size: its pattern is
     // (x + y + frame id) mod 255.
-    int k1 = -1, k2 = -1;
-    uint32_t seen1 = 0, seen2 = 0;
+    int k[2] = {-1, -1};
+    uint32_t seen[2] = {};
     ExpectLive(
-        128, 128, [](uint32_t k, int x, int y) { return (4 * x + 4 * y + k) % 255; }, k1, k2, seen1,
-        seen2);
+        128, 128, 255, [](int x, int y) { return uint32_t(4 * x + 4 * y); }, k, seen);
 }
 #endif
 
