@@ -9,11 +9,8 @@ namespace {
 // Largest side of a picture: beyond it the window's 32-bit sizes would overflow.
 constexpr std::uint64_t kMaxSide = std::numeric_limits<std::int32_t>::max() / 4;
 
-} // namespace
-
-void MPreviewPicture::ConvertRow(const std::uint8_t* source, std::uint64_t count,
-                                 std::uint64_t bytesPerPixel, std::uint32_t bits,
-                                 std::uint8_t* out) {
+void ConvertRow(const std::uint8_t* source, std::uint64_t count, std::uint64_t bytesPerPixel,
+                std::uint32_t bits, std::uint8_t* out) {
     if (bytesPerPixel == 1) {
         std::memcpy(out, source, count);
         return;
@@ -34,6 +31,8 @@ void MPreviewPicture::ConvertRow(const std::uint8_t* source, std::uint64_t count
         out[i] = static_cast<std::uint8_t>(sum / bytesPerPixel);
     }
 }
+
+} // namespace
 
 bool MPreviewPicture::Offer(const Vyx::CImgBuffer& image) {
     if (!wanted.load(std::memory_order_acquire) || image.pixels == nullptr)
@@ -62,7 +61,6 @@ bool MPreviewPicture::Offer(const Vyx::CImgBuffer& image) {
     width = static_cast<std::int32_t>(clipWidth);
     rows = static_cast<std::int32_t>(clipRows);
     stride = newStride;
-    counter = image.frameCounter;
     fresh = true;
     wanted.store(false, std::memory_order_relaxed);
     return true;
@@ -71,7 +69,6 @@ bool MPreviewPicture::Offer(const Vyx::CImgBuffer& image) {
 void MPreviewPicture::Clear() {
     std::lock_guard<std::mutex> guard(mutex);
     width = rows = stride = 0;
-    counter = 0;
     fresh = false;
 }
 
@@ -84,9 +81,4 @@ void MPreviewPicture::Size(std::int32_t& pictureWidth, std::int32_t& pictureRows
     std::lock_guard<std::mutex> guard(mutex);
     pictureWidth = width;
     pictureRows = rows;
-}
-
-std::uint32_t MPreviewPicture::FrameCounter() const {
-    std::lock_guard<std::mutex> guard(mutex);
-    return counter;
 }

@@ -32,7 +32,9 @@ struct MPreviewImageDescription {
 
 class MPreviewPicture {
 public:
-    // Camera thread: copies the clip rectangle of `image` when a copy is wanted. True when it
+    // Camera thread: copies the clip rectangle of `image` when a copy is wanted, one byte per
+    // pixel: 8-bit pixels as they are, 2-byte pixels (little-endian) the eight most
+    // significant of their bits per pixel, wider ones the mean of their bytes. True when it
     // did; false for a frame without pixels, a clip that does not fit the frame, or when no
     // copy is wanted.
     bool Offer(const Vyx::CImgBuffer& image);
@@ -66,14 +68,6 @@ public:
     bool IsFresh() const;
     // Width and rows of the newest copy, 0 when there is none.
     void Size(std::int32_t& width, std::int32_t& rows) const;
-    // Frame counter of the newest copy, 0 when there is none.
-    std::uint32_t FrameCounter() const;
-
-    // One byte per pixel of the window's picture from a camera pixel: 8-bit pixels as they
-    // are, 2-byte pixels (little-endian) their eight most significant bits of `bits`, wider
-    // ones the mean of their bytes.
-    static void ConvertRow(const std::uint8_t* source, std::uint64_t pixels,
-                           std::uint64_t bytesPerPixel, std::uint32_t bits, std::uint8_t* out);
 
 private:
     std::atomic<bool> wanted{false};
@@ -81,6 +75,5 @@ private:
     std::vector<std::uint8_t> pixels; // rows of `stride` bytes, the first `width` of them used
     std::int32_t width = 0, rows = 0;
     std::int32_t stride = 0; // whole 32-bit words, as Windows bitmaps need their rows
-    std::uint32_t counter = 0;
     bool fresh = false;
 };

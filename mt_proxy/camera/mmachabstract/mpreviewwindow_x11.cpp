@@ -326,7 +326,7 @@ void Window11::Run() {
         if ((waits[1].revents & POLLIN) != 0) {
             std::uint64_t count = 0;
             if (read(os.wake, &count, sizeof count) < 0) {
-                // Nothing to drain: another reader took it, or the next poll tells.
+                // EAGAIN: nothing came since the last read; the flags above say what was asked.
             }
         }
     }

@@ -36,13 +36,15 @@ std::vector<std::uint8_t> TestPicture() {
     return pixels;
 }
 
-// Hands the window a frame of `pixels` as the camera does (8 bits, kWidth x kRows); true when
-// the window took a copy.
-bool Offer(MPreviewWindow& window, const std::vector<std::uint8_t>& pixels) {
+// Hands the window a frame of `pixels` as the camera does (kWidth x kRows of `bytes` bytes and
+// `bits` bits per pixel); true when the window took a copy.
+bool Offer(MPreviewWindow& window, const std::vector<std::uint8_t>& pixels, int bytes = 1,
+           int bits = 8) {
     Vyx::CImgBuffer frame;
     frame.rowPitch = kWidth;
     frame.rows = kRows;
-    frame.bytesPerPixel = 1;
+    frame.bytesPerPixel = std::uint64_t(bytes);
+    frame.bitsPerPixel = std::uint32_t(bits);
     frame.pixels = pixels.data();
     return window.Picture().Offer(frame);
 }
@@ -174,6 +176,14 @@ TEST_F(MPreviewWindowTest, DrawsItsCopyOfTheNewestFrameAndRestretchesOnResize) {
     ASSERT_TRUE(Offer(window, pixels));
     ASSERT_TRUE(window.Update(&error)) << error;
     ExpectPicture(id, pixels, 120, 90, false, false);
+    // A 12-bit camera: the upper eight of its bits show.
+    std::vector<std::uint8_t> wide;
+    for (std::uint8_t pixel : first)
+        for (int byte : {(pixel << 4 | 0xf) & 0xff, pixel >> 4})
+            wide.push_back(std::uint8_t(byte));
+    ASSERT_TRUE(Offer(window, wide, 2, 12));
+    ASSERT_TRUE(window.Update(&error)) << error;
+    ExpectPicture(id, first, 120, 90, false, false);
     // Closed, it copies no frame.
     EXPECT_TRUE(window.Close());
     EXPECT_FALSE(Offer(window, pixels));
