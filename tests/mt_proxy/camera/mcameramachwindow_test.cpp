@@ -26,22 +26,31 @@ using vyx::test::Rgb;
 namespace {
 
 constexpr int kWidth = 64, kHeight = 32; // the simulated camera's frame
+constexpr int kScale = 5;                // and its window's size
 
-// The pattern phase k a screenshot of a width x height window shows: every pixel must be
-// (offset(x, y) + k) mod `modulus` through the palette (0 blue, 255 red, grey between); -1
-// when it is no such picture.
-int Decode(const std::vector<Rgb>& shot, int width, int height, uint32_t modulus,
-           const std::function<uint32_t(int x, int y)>& offset) {
+// The pattern phase k the preview window shows: at the centre of each picture pixel's block
+// (the width x height picture stretched to the client area) (offset(x, y) + k) mod `modulus`
+// through the palette (0 blue, 255 red, grey between); -1 when it shows no such picture.
+int Decode(const PreviewScreen& screen, unsigned long long window, int width, int height,
+           uint32_t modulus, const std::function<uint32_t(int x, int y)>& offset) {
     auto colour = [](uint32_t v) {
         return v == 0 ? Rgb{0, 0, 255} : v == 255 ? Rgb{255, 0, 0} : Rgb{int(v), int(v), int(v)};
     };
-    if (shot.size() != size_t(width * height))
+    int clientWidth = 0, clientHeight = 0;
+    if (!screen.ClientSize(window, &clientWidth, &clientHeight))
         return -1;
-    const int first = shot[0] == colour(0) ? 0 : shot[0] == colour(255) ? 255 : shot[0].red;
+    const std::vector<Rgb> shot = screen.Screenshot(window, clientWidth, clientHeight);
+    if (shot.size() != size_t(clientWidth * clientHeight))
+        return -1;
+    auto at = [&](int x, int y) {
+        return shot[(2 * y + 1) * clientHeight / (2 * height) * clientWidth +
+                    (2 * x + 1) * clientWidth / (2 * width)];
+    };
+    const int first = at(0, 0) == colour(0) ? 0 : at(0, 0) == colour(255) ? 255 : at(0, 0).red;
     const uint32_t k = (uint32_t(first) + modulus - offset(0, 0) % modulus) % modulus;
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
-            if (!(shot[y * width + x] == colour((offset(x, y) + k) % modulus)))
+            if (!(at(x, y) == colour((offset(x, y) + k) % modulus)))
                 return -1;
     return int(k);
 }
@@ -81,7 +90,8 @@ protected:
         EXPECT_EQ(Run(&Machine::NewMMachSendCommand, "probe.config", config.GetContentString()),
                   "");
         std::thread camera(EmitFrameOnceReceivers, 2);
-        const bool started = machine->StartPreview(&reply, {20, 30, kWidth, kHeight});
+        const bool started =
+            machine->StartPreview(&reply, {20, 30, kWidth * kScale, kHeight * kScale});
         camera.join();
         return started;
     }
@@ -108,18 +118,18 @@ protected:
         });
         return window;
     }
-    // Two screenshots of a width x height window, the second taken 0.5 s after the first and
-    // once it shows another frame: each must be exactly one frame of the camera's pattern.
-    // Their phases in k[0] and k[1]; the simulated camera's last counter right after each in
-    // seen[0] and seen[1].
-    void ExpectLive(int width, int height, uint32_t modulus,
+    // Two screenshots of the window of a width x height picture, `scale` times its size, the
+    // second taken 0.5 s after the first and once it shows another frame: each must be
+    // exactly one frame of the camera's pattern. Their phases in k[0] and k[1]; the simulated
+    // camera's last counter right after each in seen[0] and seen[1].
+    void ExpectLive(int width, int height, int scale, uint32_t modulus,
                     const std::function<uint32_t(int x, int y)>& offset, int k[2],
                     uint32_t seen[2]) {
-        ASSERT_TRUE(machine->StartPreview(&reply, {0, 0, width, height})) << Text();
+        ASSERT_TRUE(machine->StartPreview(&reply, {0, 0, width * scale, height * scale})) << Text();
         PreviewScreen screen(DesktopSession::Get().Display());
         const unsigned long long window = Shown(screen);
         auto shoot = [&](int i) {
-            k[i] = Decode(screen.Screenshot(window, width, height), width, height, modulus, offset);
+            k[i] = Decode(screen, window, width, height, modulus, offset);
             seen[i] = Vyx::SimControl::GetStats().lastCounter;
             return k[i];
         };
@@ -145,11 +155,9 @@ TEST_F(PreviewWindowMachine, ShowsTheFrameWithItsFlips) {
         EXPECT_TRUE(machine->IsPreviewRunning());
         // Flip x puts the last row on top, flip y the last column on the left.
         PreviewScreen screen(DesktopSession::Get().Display());
-        const int k =
-            Decode(screen.Screenshot(Shown(screen), kWidth, kHeight), kWidth, kHeight, 251,
-                   [&](int x, int y) {
-                       return (flipX ? kHeight - 1 - y : y) * kWidth + (flipY ? kWidth - 1 - x : x);
-                   });
+        const int k = Decode(screen, Shown(screen), kWidth, kHeight, 251, [&](int x, int y) {
+            return (flipX ? kHeight - 1 - y : y) * kWidth + (flipY ? kWidth - 1 - x : x);
+        });
         EXPECT_EQ(k, int(Vyx::SimControl::GetStats().lastCounter % 251));
         EXPECT_TRUE(machine->StopPreview());
         EXPECT_FALSE(machine->IsPreviewRunning());
@@ -164,7 +172,8 @@ TEST_F(PreviewWindowMachineConcurrency, FollowsTheSimulatedCamera) {
     int k[2] = {-1, -1};
     uint32_t seen[2] = {};
     ExpectLive(
-        kWidth, kHeight, 251, [](int x, int y) { return uint32_t(y * kWidth + x); }, k, seen);
+        kWidth, kHeight, kScale, 251, [](int x, int y) { return uint32_t(y * kWidth + x); }, k,
+        seen);
     // The phase is the frame counter modulo 251, and the frame shown one of the newest: the
     // counter of that residue nearest to the camera's last one.
     auto counter = [&](int i) {
@@ -187,12 +196,12 @@ TEST_F(PreviewWindowMachineConcurrency, FollowsAGenicamCamera) {
     vyx::test::WriteFileBytes(host.File("camera/vyxcamera.ini"), fake.Ini());
     OpenMachine();
     LoadCamera();
-    // The test camera's 512 x 512 frames at a quarter of their size: its pattern is
-    // (x + y + frame id) mod 255.
+    // The test camera's 512 x 512 frames at their size: its pattern is (x + y + frame id)
+    // mod 255.
     int k[2] = {-1, -1};
     uint32_t seen[2] = {};
     ExpectLive(
-        128, 128, 255, [](int x, int y) { return uint32_t(4 * x + 4 * y); }, k, seen);
+        512, 512, 1, 255, [](int x, int y) { return uint32_t(x + y); }, k, seen);
 }
 #endif
 

@@ -31,7 +31,7 @@ std::string StartXvfb(int& pid, std::string& failure, bool terminate) {
     }
     std::string writeFd = std::to_string(fds[1]);
     const char* argv[] = {"Xvfb",       "-displayfd", writeFd.c_str(), "-screen", "0",
-                          "640x480x24", "-nolisten",  "tcp",           nullptr,   nullptr};
+                          "1024x768x24", "-nolisten",  "tcp",           nullptr,   nullptr};
     if (terminate)
         argv[8] = "-terminate";
     posix_spawn_file_actions_t actions;
