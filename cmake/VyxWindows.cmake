@@ -8,6 +8,9 @@ add_compile_definitions(_WIN32_WINNT=0x0A00 WINVER=0x0A00 WIN32_LEAN_AND_MEAN NO
 set(VYX_BUILD_BENCH OFF CACHE BOOL "" FORCE)
 set(VYX_BUILD_FUZZ OFF CACHE BOOL "" FORCE)
 
+# The preview-memory viewer host/vyxview is an Xlib program and stays in the Linux build (its
+# CMakeLists.txt builds nothing here); on Windows clients read preview memories themselves.
+
 # Libraries of the system that the module's platform files call, beyond kernel32.
 set(VYX_SYSTEM_LIBS)
 
@@ -62,6 +65,9 @@ set(VYX_WINDOWS_EXCLUDED_TEST_SOURCES
     tests/platform/vyx/genicamoptional_test.cpp
     tests/mt_proxy/camera/csensorgenicam_test.cpp
     tests/mt_proxy/camera/mcameramachgenicam_test.cpp
+    # The viewer vyxview is an X11 program and is not built for Windows (host/vyxview/); the
+    # module's own preview window is, as a GDI window.
+    tests/mt_proxy/camera/vyxview_test.cpp
 )
 # ctest tests not registered for Windows: the end-to-end tests of lintelhost
 # (tests/host/e2e/, Python scripts that start the host as a Linux process, with Python readers of

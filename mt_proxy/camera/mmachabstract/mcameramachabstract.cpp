@@ -263,6 +263,7 @@ void MCameraMachAbstract::remove_image_receivers() {
         MErrTrace_ClearContext();
         MErrTrace_EndContext();
         previewReply = nullptr;
+        previewRegistered = false;
     }
     while (!previewMemories.empty())
         undo_preview_memory(previewMemories.begin()->first);

@@ -288,7 +288,7 @@ private:
     // The first sensor of class "Camera" or "ZF290", null when there is none.
     CSensor* find_camera_sensor() const;
     // After "set": every preview memory's segment is zeroed, so that no picture taken with
-    // the old settings stays visible.
+    // the old settings stays visible, and its picture placed where the new clip lies.
     void clear_preview_memories();
 
     // "receive" and "send" of each component.
@@ -306,11 +306,14 @@ private:
     // the command that started it (none while no window preview runs).
     MPreviewWindow previewWindow;
     struct PreviewWindowContext {
+        enum : int { kNoImage, kImage, kBadImage };
         MCameraCallbackClock* clock = nullptr;
         MClientNotifier* notifier = nullptr;
-        std::atomic<const Vyx::CImgBuffer*> firstImage{nullptr}; // what the window shows
+        MPreviewPicture* picture = nullptr;    // the window's copy of the newest frame
+        std::atomic<int> firstImage{kNoImage}; // what came first since the last start
     } previewContext;
     MOutputChannel* previewReply = nullptr;
+    bool previewRegistered = false; // the window's receiver is at the camera
     static void PreviewWindowCallback(void* context, const Vyx::CImgBuffer* image, uint32_t flags);
     // The running previews into shared memory, by probesystem name.
     std::map<std::string, std::unique_ptr<MCameraPreviewMemory>> previewMemories;

@@ -31,6 +31,15 @@ void RemoveReceiver(CSensor* sensor, const CImageReceiver& receiver) {
     MErrTrace_EndContext();
 }
 
+// Where a preview memory's picture starts: at its clip's place in a full frame of memory width
+// pixels per row. Row pitch and offsets count pixels, so the byte offset is the pixel offset
+// times bytes per pixel; the frame record cannot tell the place itself, since a camera that
+// reads out its clip only delivers the clip as the whole frame. In 32 bits, as clients
+// compute it.
+uint32_t PictureOffset(const MCameraImageInfo& info) {
+    return (info.clipY * info.memWidth + info.clipX) * info.memBytesPerPixel;
+}
+
 } // namespace
 
 template <class Arrived> bool MCameraMachAbstract::wait_for_first_image(Arrived arrived) {
@@ -95,7 +104,7 @@ bool MCameraMachAbstract::StartPreviewMemory(MOutputChannel* reply, uint32_t min
     }
     MTRACE(4, "StartPreviewMemory(): shared memory %s is %zu bytes in size", memoryName.c_str(),
            record->segmentSize);
-    record->Clear();
+    record->Clear(PictureOffset(info));
     record->minIntervalMs = minIntervalMs;
     record->reply = reply;
     record->interval = std::make_unique<MStopwatch>();
@@ -185,8 +194,11 @@ bool MCameraMachAbstract::UpdatePreviewMemory(const std::string& probesystemName
 }
 
 void MCameraMachAbstract::clear_preview_memories() {
-    for (auto& [probesystemName, record] : previewMemories)
-        record->Clear();
+    for (auto& [probesystemName, record] : previewMemories) {
+        MCameraImageInfo info;
+        record->Clear(get_image_info(probesystemName, info) ? PictureOffset(info)
+                                                            : record->PictureOffset());
+    }
 }
 
 // ---- The preview window ----
@@ -195,44 +207,67 @@ void MCameraMachAbstract::PreviewWindowCallback(void* context, const Vyx::CImgBu
                                                 uint32_t) {
     auto* preview = static_cast<PreviewWindowContext*>(context);
     preview->clock->Restart();
-    const Vyx::CImgBuffer* none = nullptr;
-    preview->firstImage.compare_exchange_strong(none, image);
-    if (preview->notifier != nullptr)
+    int none = PreviewWindowContext::kNoImage;
+    preview->firstImage.compare_exchange_strong(none, image->pixels != nullptr
+                                                          ? PreviewWindowContext::kImage
+                                                          : PreviewWindowContext::kBadImage);
+    // A copy is made only once the window has drawn the last one; then the host is woken to
+    // have the new one drawn, so the window is redrawn at most at the rate it can draw.
+    if (preview->picture->Offer(*image) && preview->notifier != nullptr)
         preview->notifier->WakeUp();
 }
 
 bool MCameraMachAbstract::StartPreview(MOutputChannel* reply,
                                        const MMachPreviewPlacement& placement) {
     MErrTraceContext context(__FILE__);
-    previewContext.clock = &callbackClock;
-    previewContext.notifier = notifier;
+    MPreviewPicture& picture = previewWindow.Picture();
     callbackClock.Restart();
-    previewContext.firstImage.store(nullptr);
+    previewContext.firstImage.store(PreviewWindowContext::kNoImage);
+    if (!previewWindow.IsThreadRunning()) {
+        // A new window shows nothing of an earlier one: its first picture is the first frame.
+        picture.Clear();
+        picture.Want();
+    }
+    // A start while a window preview runs shares that preview's receiver (a second one would
+    // stay behind at the camera after the stop) and leaves it to that preview when it fails.
     const CImageReceiver receiver{&MCameraMachAbstract::PreviewWindowCallback, &previewContext};
-    CSensor* sensor = probeManager.GetSensor();
-    if (sensor == nullptr || !sensor->SetPropertyData(0, &receiver)) {
-        MERRTRACE("StartPreview(): failed to register callback");
-        reply->Error(kInternalError); // and the start goes on: an image may come all the same
+    bool registeredHere = false;
+    if (!previewRegistered) {
+        // Written only while no receiver reads them.
+        previewContext.clock = &callbackClock;
+        previewContext.notifier = notifier;
+        previewContext.picture = &picture;
+        CSensor* sensor = probeManager.GetSensor();
+        if (sensor == nullptr || !sensor->SetPropertyData(0, &receiver)) {
+            MERRTRACE("StartPreview(): failed to register callback");
+            reply->Error(kInternalError); // and the start goes on: an image may come all the same
+        } else {
+            previewRegistered = registeredHere = true;
+        }
     }
     auto fail = [&](const char* text, int32_t code) {
         if (text != nullptr)
             reply->Error(std::string(text));
         else
             reply->Error(code);
-        RemoveReceiver(find_camera_sensor(), receiver);
+        if (registeredHere) {
+            RemoveReceiver(find_camera_sensor(), receiver);
+            previewRegistered = false;
+        }
+        if (!previewWindow.IsThreadRunning())
+            picture.Refuse();
         context.DumpToMErrLog(__LINE__, "StartPreview() failed");
         return false;
     };
     if (!wait_for_first_image([&] {
             if (notifier != nullptr)
                 notifier->GetState(); // lets the server breathe while it waits
-            return previewContext.firstImage.load() != nullptr;
+            return previewContext.firstImage.load() != PreviewWindowContext::kNoImage;
         })) {
         MERRTRACE("StartPreview(): first image took more than %g s. Giving up.", firstImageTimeout);
         return fail(nullptr, kInternalError);
     }
-    const Vyx::CImgBuffer& first = *previewContext.firstImage.load();
-    if (first.pixels == nullptr) {
+    if (previewContext.firstImage.load() == PreviewWindowContext::kBadImage) {
         MERRTRACE("StartPreview(): camera returned bad image");
         return fail("Bad image from camera", 0);
     }
@@ -254,13 +289,11 @@ bool MCameraMachAbstract::StartPreview(MOutputChannel* reply,
     MTRACE(5, "StartPreview(): %sflipping x", flipX ? "" : "not ");
     MTRACE(5, "StartPreview(): %sflipping y", flipY ? "" : "not ");
     if (!previewWindow.IsThreadRunning()) {
-        MPreviewImageDescription description;
-        description.pixels = first.pixels;
-        description.width = static_cast<int32_t>(first.bytesPerPixel * first.rowPitch);
-        description.rows = static_cast<int32_t>(first.rows);
-        description.flipX = flipX ? 1 : 0;
-        description.flipY = flipY ? 1 : 0;
-        if (!previewWindow.Open(description, placement))
+        // The window shows its copy of the frames' clip rectangles, one byte per pixel.
+        MPreviewImageDescription style;
+        style.flipX = flipX ? 1 : 0;
+        style.flipY = flipY ? 1 : 0;
+        if (!previewWindow.Open(style, placement))
             return fail("failed to open preview window", 0);
     }
     previewReply = reply;
@@ -268,8 +301,11 @@ bool MCameraMachAbstract::StartPreview(MOutputChannel* reply,
 }
 
 bool MCameraMachAbstract::StopPreview() {
-    RemoveReceiver(find_camera_sensor(),
-                   CImageReceiver{&MCameraMachAbstract::PreviewWindowCallback, &previewContext});
+    if (previewRegistered)
+        RemoveReceiver(
+            find_camera_sensor(),
+            CImageReceiver{&MCameraMachAbstract::PreviewWindowCallback, &previewContext});
+    previewRegistered = false;
     const bool closed = previewWindow.Close();
     if (!closed && previewReply != nullptr)
         previewReply->Error(std::string("failed to close preview window"));

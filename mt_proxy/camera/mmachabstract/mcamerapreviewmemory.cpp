@@ -26,12 +26,7 @@ void MCameraPreviewMemory::OnFrame(const Vyx::CImgBuffer& image) {
             return; // the client has not taken the last image yet
     }
     if (image.pixels != nullptr) {
-        // The clip rectangle sits where it lies in the full frame (in 32 bits, as clients
-        // compute it), its rows packed.
-        const uint32_t offset = (static_cast<uint32_t>(image.offsetY) *
-                                     static_cast<uint32_t>(image.rowPitch) +
-                                 static_cast<uint32_t>(image.offsetX)) *
-                                static_cast<uint32_t>(image.bytesPerPixel);
+        // The clip rectangle, its rows packed, where the machine placed it.
         {
             std::lock_guard<std::mutex> guard(segmentLock);
             if (offset < segmentSize)
@@ -47,8 +42,9 @@ void MCameraPreviewMemory::OnFrame(const Vyx::CImgBuffer& image) {
         firstImageSeen.store(true, std::memory_order_release);
 }
 
-void MCameraPreviewMemory::Clear() {
+void MCameraPreviewMemory::Clear(uint32_t pictureOffset) {
     std::lock_guard<std::mutex> guard(segmentLock);
+    offset = pictureOffset;
     if (segment != nullptr)
         std::memset(segment, 0, segmentSize);
 }

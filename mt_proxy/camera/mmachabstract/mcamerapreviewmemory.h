@@ -8,9 +8,9 @@
 // The machine owns the record and does the starting and stopping; the image receiver below
 // runs on the camera thread while the record is registered at the sensor.
 
+#include "msl/mipc/mstopwatch.h"
 #include "mt_proxy/camera/mmachabstract/mcameracallbackclock.h"
 #include "mt_proxy/camera/mmachabstract/mcameraevent.h"
-#include "msl/mipc/mstopwatch.h"
 #include "platform/vyx/cimgbuffer.h"
 
 #include <atomic>
@@ -32,8 +32,10 @@ public:
     void* Context() { return this; }
     static void Callback(void* context, const Vyx::CImgBuffer* image, uint32_t flags);
 
-    // Zeroes the whole segment (the picture no longer matches the camera's settings).
-    void Clear();
+    // Zeroes the whole segment (the picture no longer matches the camera's settings); the
+    // pictures from now on start at byte `pictureOffset` of the segment.
+    void Clear(uint32_t pictureOffset);
+    uint32_t PictureOffset() const { return offset; }
     bool HasFirstImage() const { return firstImageSeen.load(std::memory_order_acquire); }
     bool HasCameraError() const { return cameraError.load(std::memory_order_acquire); }
 
@@ -56,4 +58,5 @@ private:
     std::atomic<bool> firstImageSeen{false};
     std::atomic<bool> cameraError{false};
     std::mutex segmentLock; // the camera thread's copy against Clear on the command thread
+    uint32_t offset = 0;    // where the picture starts; guarded by segmentLock
 };

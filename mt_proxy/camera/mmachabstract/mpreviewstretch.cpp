@@ -10,6 +10,9 @@ bool MPreviewStretch_To32(const MPreviewImageDescription& description,
     if (description.pixels == nullptr || sourceWidth <= 0 || sourceRows <= 0 || width <= 0 ||
         height <= 0 || stride < static_cast<std::size_t>(width))
         return false;
+    const std::int32_t sourceStride = description.stride > 0 ? description.stride : sourceWidth;
+    if (sourceStride < sourceWidth)
+        return false;
 
     // Which source column each target column shows, worked out once per picture.
     std::vector<std::uint32_t> columns(static_cast<std::size_t>(width));
@@ -26,8 +29,9 @@ bool MPreviewStretch_To32(const MPreviewImageDescription& description,
                                               static_cast<std::uint64_t>(height));
         if (description.flipX)
             row = static_cast<std::uint32_t>(sourceRows) - 1 - row;
-        const std::uint8_t* source = description.pixels + static_cast<std::size_t>(row) *
-                                                              static_cast<std::size_t>(sourceWidth);
+        const std::uint8_t* source =
+            description.pixels +
+            static_cast<std::size_t>(row) * static_cast<std::size_t>(sourceStride);
         std::uint32_t* target = out + static_cast<std::size_t>(y) * stride;
         for (int x = 0; x < width; ++x)
             target[x] = colours[source[columns[x]]];

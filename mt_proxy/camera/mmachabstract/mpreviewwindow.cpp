@@ -17,12 +17,13 @@ namespace {
 // this time is stuck, and the machine then closes the window.
 constexpr std::chrono::seconds kRepaintTimeout{5};
 
-// The process-wide window state. Description and placement are written by Open before the
+// The process-wide window state. Style, placement and picture are written by Open before the
 // thread starts and stay unchanged until Close has joined it, so the thread reads them without
 // a lock; the rest is guarded by `mutex` or atomic for the lock-free queries.
 struct WindowState {
-    MPreviewImageDescription description;
+    MPreviewImageDescription style;
     MMachPreviewPlacement placement;
+    MPreviewPicture* picture = nullptr;
     std::atomic<bool> windowReady{false};
     std::atomic<bool> closing{false};
     const MPreviewWindow* owner = nullptr; // whose thread runs; one preview window per process
@@ -49,8 +50,12 @@ std::uint32_t preview_win(void* argument) {
 
 } // namespace
 
-const MPreviewImageDescription& previewwindow_description() {
-    return State().description;
+const MPreviewImageDescription& previewwindow_style() {
+    return State().style;
+}
+
+MPreviewPicture& previewwindow_picture() {
+    return *State().picture;
 }
 
 const MMachPreviewPlacement& previewwindow_placement() {
@@ -98,7 +103,7 @@ MPreviewWindow::~MPreviewWindow() {
         MERRTRACE("~MPreviewWindow(): failed to close preview thread");
 }
 
-bool MPreviewWindow::Open(const MPreviewImageDescription& description,
+bool MPreviewWindow::Open(const MPreviewImageDescription& style,
                           const MMachPreviewPlacement& placement) {
     WindowState& state = State();
     if (thread != -1 || state.owner != nullptr) {
@@ -117,8 +122,11 @@ bool MPreviewWindow::Open(const MPreviewImageDescription& description,
         state.windowReady = false;
         state.closing = false;
         state.closeAsked = false;
-        state.description = description;
+        state.style = MPreviewImageDescription{};
+        state.style.flipX = style.flipX;
+        state.style.flipY = style.flipY;
         state.placement = placement;
+        state.picture = &picture;
         state.owner = this;
     }
     int number = MThread_Create(preview_win, connection);
@@ -135,6 +143,7 @@ bool MPreviewWindow::Open(const MPreviewImageDescription& description,
 }
 
 bool MPreviewWindow::Close() {
+    picture.Refuse();
     if (thread == -1)
         return true;
     WindowState& state = State();
@@ -156,6 +165,7 @@ bool MPreviewWindow::Close() {
     os = nullptr;
     thread = -1;
     state.owner = nullptr;
+    state.picture = nullptr;
     MTRACE(4, "Close(): preview window thread closed");
     return true;
 }
@@ -176,7 +186,9 @@ bool MPreviewWindow::Update(int* systemError) {
             return false;
         }
         if (!state.windowReady)
-            return true; // its first paint shows the buffer as it is then
+            return true; // its first paint shows the picture as it is then
+        if (!picture.IsFresh())
+            return true; // the window shows the newest copy already
         ticket = ++state.repaintsAsked;
     }
     if (!previewwindow_os_post_repaint(os, &error))

@@ -15,9 +15,10 @@
 // with error-trace lines saying why when it cannot (no display, no window-system library).
 MPreviewWindowOs* previewwindow_os_connect();
 
-// The window thread's work: creates the window from the process-wide description and
-// placement, calls previewwindow_window_shown once it is on screen and runs its loop until the
-// window closes. Sets nothing itself on leaving: the portable side sets closing afterwards.
+// The window thread's work: creates the window from the process-wide style and placement,
+// calls previewwindow_window_shown once it is on screen and runs its loop until the window
+// closes or its window system is lost. Sets nothing itself on leaving: the portable side sets
+// closing afterwards.
 void previewwindow_os_run(MPreviewWindowOs* os);
 
 // Any thread but the window's, only after previewwindow_window_shown: asks the window thread to
@@ -34,9 +35,12 @@ void previewwindow_os_release(MPreviewWindowOs* os);
 
 // --- Implemented by the portable side, for the window thread ---------------------------------
 
-// The picture and the placement Open was given; unchanged while the thread runs.
-const MPreviewImageDescription& previewwindow_description();
+// The flips and the placement Open was given; unchanged while the thread runs.
+const MPreviewImageDescription& previewwindow_style();
 const MMachPreviewPlacement& previewwindow_placement();
+// The picture to draw (MPreviewPicture::Draw with the style above); the copy of the window
+// that Open started.
+MPreviewPicture& previewwindow_picture();
 
 // The window is on screen: sets window ready. True when Close has already asked for the window
 // to close, in which case the thread closes it at once (Close posts nothing before this).
@@ -48,7 +52,7 @@ void previewwindow_set_closing();
 // True once the window is closing.
 bool previewwindow_is_closing();
 
-// A paint that reads the pixels after this call answers every Update asked for before it:
+// A paint that reads the picture after this call answers every Update asked for before it:
 // paint_begin returns the ticket to hand to paint_end once the picture is on screen.
 std::uint64_t previewwindow_paint_begin();
 void previewwindow_paint_end(std::uint64_t ticket);

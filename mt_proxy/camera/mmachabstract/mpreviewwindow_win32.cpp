@@ -1,6 +1,6 @@
-// The preview window as a user32 window, drawn with gdi32: the 8-bit picture goes through its
-// palette into a bitmap compatible with the window (SetDIBitsToDevice), which StretchBlt puts
-// onto the whole client area, flipped by negative source extents.
+// The preview window as a user32 window, drawn with gdi32: the window's 8-bit copy of the newest
+// frame goes through its palette into a bitmap compatible with the window (SetDIBitsToDevice),
+// which StretchBlt puts onto the whole client area, flipped by negative source extents.
 //
 // The window thread owns the window and its message loop. Close posts the window the message
 // a user's close button sends; Update invalidates the client area and has the window thread
@@ -30,8 +30,21 @@ struct PaletteBitmapInfo {
 // The window thread's drawing resources, made once the window exists.
 struct Drawing {
     HDC windowDc = nullptr;
-    HBITMAP bitmap = nullptr;
+    HBITMAP bitmap = nullptr; // of the picture's size, made again when the camera's changes
+    int width = 0, rows = 0;
     PaletteBitmapInfo info{};
+
+    bool Fit(int pictureWidth, int pictureRows) {
+        if (bitmap != nullptr && width == pictureWidth && rows == pictureRows)
+            return true;
+        if (bitmap != nullptr)
+            DeleteObject(bitmap);
+        bitmap = windowDc != nullptr ? CreateCompatibleBitmap(windowDc, pictureWidth, pictureRows)
+                                     : nullptr;
+        width = bitmap != nullptr ? pictureWidth : 0;
+        rows = bitmap != nullptr ? pictureRows : 0;
+        return bitmap != nullptr;
+    }
 };
 
 HMODULE ThisModule() {
@@ -42,10 +55,8 @@ HMODULE ThisModule() {
     return module;
 }
 
-void BuildBitmapInfo(const MPreviewImageDescription& description, PaletteBitmapInfo& info) {
+void BuildBitmapInfo(PaletteBitmapInfo& info) {
     info.header.biSize = sizeof info.header;
-    info.header.biWidth = description.width;
-    info.header.biHeight = -description.rows; // top row first
     info.header.biPlanes = 1;
     info.header.biBitCount = 8;
     info.header.biCompression = BI_RGB;
@@ -58,33 +69,38 @@ void BuildBitmapInfo(const MPreviewImageDescription& description, PaletteBitmapI
 
 void Paint(HWND window, Drawing& drawing) {
     // BeginPaint validates the window: an Update that invalidates it later gets a paint of its
-    // own. The ticket is taken after that and before the pixels are read, so this paint shows
-    // the buffer as it was when every Update up to the ticket was asked.
+    // own. The ticket is taken after that and before the picture is read, so this paint shows
+    // the newest copy as it was when every Update up to the ticket was asked.
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(window, &paint);
     std::uint64_t ticket = previewwindow_paint_begin();
-    const MPreviewImageDescription& description = previewwindow_description();
-    if (dc != nullptr && description.pixels != nullptr && drawing.bitmap != nullptr) {
+    // The copy's rows are whole 32-bit words, as a device-independent bitmap has them.
+    auto draw = [&](const MPreviewImageDescription& picture) {
+        if (dc == nullptr || picture.pixels == nullptr || !drawing.Fit(picture.width, picture.rows))
+            return;
         RECT client;
         GetClientRect(window, &client);
         HDC memory = CreateCompatibleDC(dc);
         HGDIOBJ previous = SelectObject(memory, drawing.bitmap);
-        const int width = description.width, rows = description.rows;
+        const int width = picture.width, rows = picture.rows;
+        drawing.info.header.biWidth = width;
+        drawing.info.header.biHeight = -rows; // top row first
         SetDIBitsToDevice(memory, 0, 0, static_cast<DWORD>(width), static_cast<DWORD>(rows), 0, 0,
-                          0, static_cast<UINT>(rows), description.pixels,
+                          0, static_cast<UINT>(rows), picture.pixels,
                           reinterpret_cast<const BITMAPINFO*>(&drawing.info), DIB_RGB_COLORS);
         // flipY mirrors left and right, flipX top and bottom: the source runs backwards from
         // its far edge.
-        const int sourceLeft = description.flipY ? width - 1 : 0;
-        const int sourceWidth = description.flipY ? -width : width;
-        const int sourceTop = description.flipX ? rows - 1 : 0;
-        const int sourceHeight = description.flipX ? -rows : rows;
+        const int sourceLeft = picture.flipY ? width - 1 : 0;
+        const int sourceWidth = picture.flipY ? -width : width;
+        const int sourceTop = picture.flipX ? rows - 1 : 0;
+        const int sourceHeight = picture.flipX ? -rows : rows;
         SetStretchBltMode(dc, COLORONCOLOR);
         StretchBlt(dc, 0, 0, client.right, client.bottom, memory, sourceLeft, sourceTop,
                    sourceWidth, sourceHeight, SRCCOPY);
         SelectObject(memory, previous);
         DeleteDC(memory);
-    }
+    };
+    previewwindow_picture().Draw(previewwindow_style(), draw);
     EndPaint(window, &paint);
     GdiFlush();
     previewwindow_paint_end(ticket);
@@ -154,10 +170,11 @@ void previewwindow_os_run(MPreviewWindowOs* os) {
         MERRLOG("preview_win(): failed to register the window class: %d", SystemError());
         return;
     }
-    const MPreviewImageDescription& description = previewwindow_description();
     const MMachPreviewPlacement& placement = previewwindow_placement();
-    int width = placement.width > 0 ? placement.width : description.width;
-    int height = placement.height > 0 ? placement.height : description.rows;
+    std::int32_t pictureWidth = 0, pictureRows = 0;
+    previewwindow_picture().Size(pictureWidth, pictureRows);
+    int width = placement.width > 0 ? placement.width : pictureWidth;
+    int height = placement.height > 0 ? placement.height : pictureRows;
     HWND window =
         CreateWindowExA(0, kClassName, kTitle, WS_OVERLAPPEDWINDOW, placement.left, placement.top,
                         width, height, nullptr, nullptr, os->module, nullptr);
@@ -167,10 +184,7 @@ void previewwindow_os_run(MPreviewWindowOs* os) {
     }
     Drawing drawing;
     drawing.windowDc = GetDC(window);
-    if (drawing.windowDc != nullptr && description.width > 0 && description.rows > 0)
-        drawing.bitmap =
-            CreateCompatibleBitmap(drawing.windowDc, description.width, description.rows);
-    BuildBitmapInfo(description, drawing.info);
+    BuildBitmapInfo(drawing.info);
     SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&drawing));
 
     ShowWindow(window, SW_SHOWNOACTIVATE);

@@ -3,10 +3,11 @@
 // libX11 is loaded when the first window opens, not linked: the module then loads, and runs
 // everything but the preview window, on machines without X libraries or display.
 //
-// Each X connection is used by one thread at a time. The window thread owns the window's
-// connection and blocks in XNextEvent on it. Close and Update reach the thread through a second
-// connection of the caller's, by sending the window a client message (what a window manager
-// does to close it), so the thread needs no other wake-up and never polls.
+// The window thread owns the window's connection, the only one the module makes; Close and
+// Update reach the thread through an eventfd that it waits on beside the connection. A lost
+// display (the X server ends, or drops the connection) therefore meets the window thread
+// alone: Xlib's answer to it would end the process, so the connection's exit handler only
+// marks it lost, and the thread ends the window.
 
 #include "mt_proxy/camera/mmachabstract/mpreviewstretch.h"
 #include "mt_proxy/camera/mmachabstract/mpreviewwindow_os.h"
@@ -17,6 +18,9 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <dlfcn.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <bit>
@@ -46,14 +50,16 @@ struct Xlib {
     decltype(&XMapWindow) MapWindow;
     decltype(&XNextEvent) NextEvent;
     decltype(&XPending) Pending;
-    decltype(&XSendEvent) SendEvent;
     decltype(&XSync) Sync;
     decltype(&XCreateGC) CreateGC;
     decltype(&XFreeGC) FreeGC;
     decltype(&XCreateImage) CreateImage;
     decltype(&XPutImage) PutImage;
     decltype(&XSetErrorHandler) SetErrorHandler;
+    decltype(&XSetIOErrorHandler) SetIOErrorHandler;
     decltype(&XGetErrorText) GetErrorText;
+    // libX11 1.7 and newer; without it a lost display ends the process.
+    decltype(&XSetIOErrorExitHandler) SetIOErrorExitHandler;
 };
 
 struct XlibLoad {
@@ -62,22 +68,36 @@ struct XlibLoad {
     std::string failure;
 };
 
-// The error handler's previous owner, and the connections it answers for.
+// The error handlers' previous owners, and the connection they answer for.
 std::atomic<XErrorHandler> previousErrorHandler{nullptr};
+std::atomic<XIOErrorHandler> previousIOErrorHandler{nullptr};
 std::atomic<Display*> windowConnection{nullptr};
-std::atomic<Display*> controlConnection{nullptr};
-// The last X error code met by this thread on one of our connections (0: none).
+// The last X error code met by this thread on the window's connection (0: none).
 thread_local int lastXError = 0;
 
-// Xlib's default answer to a protocol error ends the process. Errors on our connections are
+// Xlib's default answer to a protocol error ends the process. Errors on our connection are
 // recorded for the request that caused them instead; all others go where they went before.
 int OnXError(Display* display, XErrorEvent* event) {
-    if (display == windowConnection.load() || display == controlConnection.load()) {
+    if (display == windowConnection.load()) {
         lastXError = event->error_code;
         return 0;
     }
     XErrorHandler previous = previousErrorHandler.load();
     return previous != nullptr ? previous(display, event) : 0;
+}
+
+// A lost connection of ours is no news for standard error: the window's exit handler takes it.
+int OnXIOError(Display* display) {
+    if (display == windowConnection.load())
+        return 0;
+    XIOErrorHandler previous = previousIOErrorHandler.load();
+    return previous != nullptr ? previous(display) : 0;
+}
+
+// Called by Xlib instead of exit() once the window's connection is lost; Xlib calls return
+// from then on without reaching the server.
+void OnConnectionLost(Display*, void* lost) {
+    static_cast<std::atomic<bool>*>(lost)->store(true);
 }
 
 template <typename F> bool Resolve(void* library, const char* name, F& function) {
@@ -114,28 +134,27 @@ const XlibLoad& LoadXlib() {
         VYX_RESOLVE(MapWindow)
         VYX_RESOLVE(NextEvent)
         VYX_RESOLVE(Pending)
-        VYX_RESOLVE(SendEvent)
         VYX_RESOLVE(Sync)
         VYX_RESOLVE(CreateGC)
         VYX_RESOLVE(FreeGC)
         VYX_RESOLVE(CreateImage)
         VYX_RESOLVE(PutImage)
         VYX_RESOLVE(SetErrorHandler)
+        VYX_RESOLVE(SetIOErrorHandler)
         VYX_RESOLVE(GetErrorText)
 #undef VYX_RESOLVE
         if (missing != nullptr) {
             result.failure = std::string(kXlibName) + " has no " + missing;
             return result;
         }
+        Resolve(library, "XSetIOErrorExitHandler", x.SetIOErrorExitHandler);
         previousErrorHandler = x.SetErrorHandler(OnXError);
+        previousIOErrorHandler = x.SetIOErrorHandler(OnXIOError);
         result.loaded = true;
         return result;
     }();
     return load;
 }
-
-// What Close and Update send the window; the first data word of the client message.
-enum Command : long { kCommandClose = 1, kCommandRepaint = 2 };
 
 std::string ErrorText(const Xlib& x, Display* display, int code) {
     char text[128] = "";
@@ -163,12 +182,24 @@ bool BuildColours(const Visual* visual, std::uint32_t colours[256]) {
     return true;
 }
 
+} // namespace
+
+struct MPreviewWindowOs {
+    const Xlib* x = nullptr;
+    Display* display = nullptr; // the window thread's once it runs; closed by it when it ends
+    Atom protocols = 0, deleteWindow = 0;
+    int wake = -1; // eventfd: Close and Update ask, the window thread acts
+    std::atomic<bool> closeAsked{false};
+    std::atomic<bool> repaintAsked{false};
+    std::atomic<bool> lost{false}; // the connection is gone (set by Xlib's exit handler)
+};
+
+namespace {
+
 // The window thread's window: the X resources and the picture sized to the client area.
 class Window11 {
 public:
-    Window11(const Xlib& x, Display* display, Atom command, Atom protocols, Atom deleteWindow)
-        : x(x), display(display), command(command), protocols(protocols),
-          deleteWindow(deleteWindow) {}
+    explicit Window11(MPreviewWindowOs& os) : os(os), x(*os.x), display(os.display) {}
 
     ~Window11() {
         DropImage();
@@ -181,19 +212,19 @@ public:
 
     // Creates and shows the window; false (error-log line) when it cannot.
     bool Create();
-    // Handles events until the window closes.
+    // Handles events and the caller's requests until the window closes or the display is lost.
     void Run();
-    ::Window Id() const { return window; }
 
 private:
     void Handle(const XEvent& event);
     void Paint();
     bool SizeImage();
     void DropImage();
+    bool Lost() const { return os.lost.load(); }
 
+    MPreviewWindowOs& os;
     const Xlib& x;
     Display* display;
-    Atom command, protocols, deleteWindow;
     ::Window window = 0;
     GC gc = nullptr;
     Visual* visual = nullptr;
@@ -216,10 +247,11 @@ bool Window11::Create() {
         MERRLOG("preview_win(): the X display has no true-colour visual");
         return false;
     }
-    const MPreviewImageDescription& description = previewwindow_description();
     const MMachPreviewPlacement& placement = previewwindow_placement();
-    width = placement.width > 0 ? placement.width : description.width;
-    height = placement.height > 0 ? placement.height : description.rows;
+    std::int32_t pictureWidth = 0, pictureRows = 0;
+    previewwindow_picture().Size(pictureWidth, pictureRows);
+    width = placement.width > 0 ? placement.width : pictureWidth;
+    height = placement.height > 0 ? placement.height : pictureRows;
     if (width <= 0 || height <= 0) {
         width = 320;
         height = 240;
@@ -235,9 +267,9 @@ bool Window11::Create() {
                        static_cast<unsigned>(width), static_cast<unsigned>(height), 0, depth,
                        InputOutput, visual, CWBackPixmap | CWBitGravity | CWEventMask, &attributes);
     x.Sync(display, False);
-    if (window == 0 || lastXError != 0) {
+    if (window == 0 || lastXError != 0 || Lost()) {
         MERRLOG("preview_win(): failed to create window: %s",
-                ErrorText(x, display, lastXError).c_str());
+                Lost() ? "the X display is lost" : ErrorText(x, display, lastXError).c_str());
         window = lastXError != 0 ? 0 : window;
         return false;
     }
@@ -254,7 +286,7 @@ bool Window11::Create() {
     hints.width = width;
     hints.height = height;
     x.SetWMNormalHints(display, window, &hints);
-    Atom protocolList[] = {deleteWindow};
+    Atom protocolList[] = {os.deleteWindow};
     x.SetWMProtocols(display, window, protocolList, 1);
     // A user time of 0 asks the window manager to show the window without activating it.
     long userTime = 0;
@@ -269,17 +301,34 @@ bool Window11::Create() {
 
 void Window11::Run() {
     closing = previewwindow_window_shown();
-    while (!closing) {
-        XEvent event;
-        x.NextEvent(display, &event);
-        Handle(event);
+    pollfd waits[2] = {{ConnectionNumber(display), POLLIN, 0}, {os.wake, POLLIN, 0}};
+    while (!closing && !Lost()) {
         // Everything queued first, so that a burst of exposures and resizes is drawn once.
-        while (!closing && x.Pending(display) > 0) {
+        // XPending reads what the server sent without blocking; once it answers 0, whatever
+        // comes next wakes the poll below.
+        while (!closing && x.Pending(display) > 0 && !Lost()) {
+            XEvent event;
             x.NextEvent(display, &event);
             Handle(event);
         }
-        if (!closing && dirty)
+        if (os.closeAsked.exchange(false))
+            closing = true;
+        if (os.repaintAsked.exchange(false))
+            dirty = true;
+        if (closing || Lost())
+            break;
+        if (dirty) {
             Paint();
+            continue;
+        }
+        if (poll(waits, 2, -1) < 0 && errno != EINTR)
+            break;
+        if ((waits[1].revents & POLLIN) != 0) {
+            std::uint64_t count = 0;
+            if (read(os.wake, &count, sizeof count) < 0) {
+                // EAGAIN: nothing came since the last read; the flags above say what was asked.
+            }
+        }
     }
 }
 
@@ -303,14 +352,9 @@ void Window11::Handle(const XEvent& event) {
         }
         break;
     case ClientMessage:
-        if (event.xclient.message_type == protocols &&
-            static_cast<Atom>(event.xclient.data.l[0]) == deleteWindow)
+        if (event.xclient.message_type == os.protocols &&
+            static_cast<Atom>(event.xclient.data.l[0]) == os.deleteWindow)
             closing = true;
-        else if (event.xclient.message_type == command && event.xclient.data.l[0] == kCommandClose)
-            closing = true;
-        else if (event.xclient.message_type == command &&
-                 event.xclient.data.l[0] == kCommandRepaint)
-            dirty = true;
         break;
     default:
         break;
@@ -319,23 +363,30 @@ void Window11::Handle(const XEvent& event) {
 
 void Window11::Paint() {
     dirty = false;
-    // The ticket is taken before the pixels are read: this paint shows the buffer as it was
-    // when every Update up to the ticket was asked.
+    // The ticket is taken before the picture is read: this paint shows the newest copy as it
+    // was when every Update up to the ticket was asked.
     std::uint64_t ticket = previewwindow_paint_begin();
-    const MPreviewImageDescription& description = previewwindow_description();
-    if (description.pixels != nullptr && SizeImage()) {
-        if (scratch.empty()) {
-            MPreviewStretch_To32(description, colours, width, height,
-                                 reinterpret_cast<std::uint32_t*>(image->data),
-                                 static_cast<std::size_t>(image->bytes_per_line) / 4);
-        } else {
-            MPreviewStretch_To32(description, colours, width, height, scratch.data(),
-                                 static_cast<std::size_t>(width));
+    bool drawn = false;
+    previewwindow_picture().Draw(
+        previewwindow_style(), [&](const MPreviewImageDescription& picture) {
+            if (picture.pixels == nullptr || !SizeImage())
+                return;
+            if (scratch.empty()) {
+                MPreviewStretch_To32(picture, colours, width, height,
+                                     reinterpret_cast<std::uint32_t*>(image->data),
+                                     static_cast<std::size_t>(image->bytes_per_line) / 4);
+            } else {
+                MPreviewStretch_To32(picture, colours, width, height, scratch.data(),
+                                     static_cast<std::size_t>(width));
+            }
+            drawn = true;
+        });
+    if (drawn) {
+        if (!scratch.empty())
             for (int y = 0; y < height; ++y)
                 for (int column = 0; column < width; ++column)
                     XPutPixel(image, column, y,
                               scratch[static_cast<std::size_t>(y) * width + column]);
-        }
         x.PutImage(display, window, gc, image, 0, 0, 0, 0, static_cast<unsigned>(width),
                    static_cast<unsigned>(height));
     }
@@ -374,17 +425,16 @@ void Window11::DropImage() {
     image = nullptr;
 }
 
-} // namespace
+// Wakes the window thread to look at what was asked.
+bool Wake(MPreviewWindowOs* os, int* error) {
+    const std::uint64_t one = 1;
+    if (write(os->wake, &one, sizeof one) == static_cast<ssize_t>(sizeof one))
+        return true;
+    *error = errno;
+    return false;
+}
 
-struct MPreviewWindowOs {
-    const Xlib* x = nullptr;
-    Display* windowDisplay = nullptr;  // the window thread's, closed by it when it ends
-    Display* controlDisplay = nullptr; // Close's and Update's
-    Atom command = 0, protocols = 0, deleteWindow = 0;
-    // Set by the window thread before it reports the window shown; read by Close and Update
-    // only after that report, which orders the two.
-    ::Window window = 0;
-};
+} // namespace
 
 MPreviewWindowOs* previewwindow_os_connect() {
     const XlibLoad& load = LoadXlib();
@@ -401,93 +451,66 @@ MPreviewWindowOs* previewwindow_os_connect() {
     }
     auto* os = new MPreviewWindowOs;
     os->x = &x;
-    os->controlDisplay = x.OpenDisplay(nullptr);
-    if (os->controlDisplay != nullptr)
-        os->windowDisplay = x.OpenDisplay(nullptr);
-    if (os->windowDisplay == nullptr) {
+    os->wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (os->wake < 0) {
+        MERRTRACE("Open(): cannot make the preview window's wake-up: %d", errno);
+        previewwindow_os_release(os);
+        return nullptr;
+    }
+    os->display = x.OpenDisplay(nullptr);
+    if (os->display == nullptr) {
         MERRTRACE("Open(): cannot connect to the X display \"%s\" named by DISPLAY", name);
         previewwindow_os_release(os);
         return nullptr;
     }
-    windowConnection = os->windowDisplay;
-    controlConnection = os->controlDisplay;
-    // Atoms are the server's, the same on both connections.
-    os->command = x.InternAtom(os->controlDisplay, "_VYX_PREVIEW_COMMAND", False);
-    os->protocols = x.InternAtom(os->controlDisplay, "WM_PROTOCOLS", False);
-    os->deleteWindow = x.InternAtom(os->controlDisplay, "WM_DELETE_WINDOW", False);
+    windowConnection = os->display;
+    if (x.SetIOErrorExitHandler != nullptr)
+        x.SetIOErrorExitHandler(os->display, OnConnectionLost, &os->lost);
+    else
+        MERRLOG("Open(): %s is older than 1.7: losing the X display will end the process",
+                kXlibName);
+    os->protocols = x.InternAtom(os->display, "WM_PROTOCOLS", False);
+    os->deleteWindow = x.InternAtom(os->display, "WM_DELETE_WINDOW", False);
     return os;
 }
 
 void previewwindow_os_run(MPreviewWindowOs* os) {
-    const Xlib& x = *os->x;
     {
-        Window11 window(x, os->windowDisplay, os->command, os->protocols, os->deleteWindow);
-        if (window.Create()) {
-            os->window = window.Id();
+        Window11 window(*os);
+        if (window.Create())
             window.Run();
-        }
         // Seen closing before the window is destroyed, so that no Update waits for it.
         previewwindow_set_closing();
+        if (os->lost.load())
+            MERRLOG("preview_win(): the X display is lost; the preview window ends");
     }
     windowConnection = nullptr;
-    x.CloseDisplay(os->windowDisplay);
-    os->windowDisplay = nullptr;
+    os->x->CloseDisplay(os->display);
+    os->display = nullptr;
 }
-
-namespace {
-
-bool Post(MPreviewWindowOs* os, Command what, const char* caller, int* error) {
-    const Xlib& x = *os->x;
-    XEvent event{};
-    event.xclient.type = ClientMessage;
-    event.xclient.window = os->window;
-    event.xclient.message_type = os->command;
-    event.xclient.format = 32;
-    event.xclient.data.l[0] = what;
-    lastXError = 0;
-    // No event mask: the message goes to the client that made the window, our window thread.
-    Status sent = x.SendEvent(os->controlDisplay, os->window, False, NoEventMask, &event);
-    x.Sync(os->controlDisplay, False);
-    if (sent == 0) {
-        *error = EINVAL;
-        return false;
-    }
-    if (lastXError == BadWindow) {
-        // Destroyed by someone else: the window thread leaves on its destroy notice.
-        if (what == kCommandClose)
-            return true;
-        *error = ENOTCONN;
-        return false;
-    }
-    if (lastXError != 0) {
-        MERRTRACE("%s(): X error on the preview window: %s", caller,
-                  ErrorText(x, os->controlDisplay, lastXError).c_str());
-        *error = EIO;
-        return false;
-    }
-    return true;
-}
-
-} // namespace
 
 bool previewwindow_os_post_close(MPreviewWindowOs* os, int* error) {
-    return Post(os, kCommandClose, "Close", error);
+    os->closeAsked = true;
+    return Wake(os, error);
 }
 
 bool previewwindow_os_post_repaint(MPreviewWindowOs* os, int* error) {
-    return Post(os, kCommandRepaint, "Update", error);
+    if (os->lost.load()) {
+        *error = ENOTCONN;
+        return false;
+    }
+    os->repaintAsked = true;
+    return Wake(os, error);
 }
 
 void previewwindow_os_release(MPreviewWindowOs* os) {
     if (os == nullptr)
         return;
-    if (os->windowDisplay != nullptr) {
+    if (os->display != nullptr) {
         windowConnection = nullptr;
-        os->x->CloseDisplay(os->windowDisplay);
+        os->x->CloseDisplay(os->display);
     }
-    if (os->controlDisplay != nullptr) {
-        controlConnection = nullptr;
-        os->x->CloseDisplay(os->controlDisplay);
-    }
+    if (os->wake >= 0)
+        close(os->wake);
     delete os;
 }

@@ -3,6 +3,9 @@
 // way a start or a running preview can fail.
 
 #include "tests/mt_proxy/camera/machinetestutil.h"
+#if !defined(_WIN32)
+#include "tests/support/genicamtestsupport.h" // Aravis's test camera: Linux only
+#endif
 
 #include "msl/mipc/mnamedevent.h"
 #include "msl/mipc/msharedmem.h"
@@ -15,6 +18,7 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <thread>
 
 using namespace machinetest;
@@ -32,6 +36,20 @@ bool IsPatternPicture(const uint8_t* pixels) {
             if (pixels[y * kWidth + x] != (y * kWidth + x + c) % 251)
                 return false;
     return true;
+}
+
+// The bytes of a preview memory's segment that differ from a picture of `rows` rows of
+// `rowBytes` bytes each, packed, from byte `offset` on, with zeros all around it; `pixel` gives
+// byte x of the picture's row y.
+size_t WrongBytes(const uint8_t* segment, size_t size, size_t offset, size_t rowBytes, size_t rows,
+                  const std::function<uint8_t(size_t y, size_t x)>& pixel) {
+    size_t wrong = 0;
+    for (size_t i = 0; i < size; ++i) {
+        const bool inside = i >= offset && i < offset + rowBytes * rows;
+        const size_t at = i - offset;
+        wrong += segment[i] != (inside ? pixel(at / rowBytes, at % rowBytes) : 0);
+    }
+    return wrong;
 }
 
 // Counts the images a client takes within `seconds`: waits on the event, takes the image and
@@ -211,4 +229,63 @@ TEST_F(PreviewMemory, RunningPreviewReportsBrokenFramesAndATimeout) {
     EXPECT_EQ(MachineChannel(), "0000\tevent \"resync needed\"\r\n");
     EXPECT_TRUE(machine->StopPreviewMemory("Camera:1"));
     EXPECT_FALSE(machine->UpdatePreviewMemory("Camera:1"));
+}
+
+// A picture lies at its clip's place in the full frame, the byte offset being the pixel offset
+// times bytes per pixel: for a simulated 12-bit camera, which delivers the full frame with its
+// clip, and for a GenICam camera, which delivers its clip alone.
+TEST_F(PreviewMemory, PictureLiesAtItsClipsPlaceInTheFullFrame) {
+    WriteCameraConfig("Width=64\nHeight=32\nPixelFormat=6\nClipX=8\nClipY=4\nClipWidth=16\n"
+                      "ClipHeight=8\nMode=manual\n");
+    OpenMachine();
+    LoadCamera();
+    std::thread camera(EmitFrameOnceReceivers, 2);
+    ASSERT_TRUE(machine->StartPreviewMemory(&reply, 0, segment, "Camera:1"));
+    camera.join();
+    const uint32_t counter = Vyx::SimControl::GetStats().lastCounter;
+    void* view = MSharedMem_Link(segment.c_str());
+    ASSERT_NE(view, nullptr);
+    EXPECT_EQ(
+        WrongBytes(static_cast<const uint8_t*>(view), 64 * 32 * 2, (4 * 64 + 8) * 2, 16 * 2, 8,
+                   [&](size_t y, size_t x) {
+                       const uint32_t v = Vyx::SimControl::PatternPixel(counter, 8 + x / 2, 4 + y);
+                       return uint8_t(x % 2 == 0 ? v : v >> 8); // little-endian
+                   }),
+        0u);
+    MSharedMem_Unlink(view);
+    EXPECT_TRUE(machine->StopPreviewMemory("Camera:1"));
+    EXPECT_EQ(Take(reply), "0000\tevent \"preview begin\"\r\n");
+    CloseMachine();
+
+#if !defined(_WIN32)
+    using vyx::test::FakeGenicamCamera;
+    FakeGenicamCamera fake; // inside this process: nothing to stop
+    std::string why = FakeGenicamCamera::Unavailable(FakeGenicamCamera::Kind::InProcess);
+    if (!why.empty())
+        GTEST_SKIP() << why;
+    ASSERT_TRUE(fake.Start(FakeGenicamCamera::Kind::InProcess, why)) << why;
+    ASSERT_TRUE(vyx::test::WriteFileBytes(host.File("camera/vyxcamera.ini"), fake.Ini()));
+    OpenMachine();
+    LoadCamera();
+    // Its 512 x 512 region of the 2048 x 2048 sensor moved while it acquires: to 668, 798.
+    ASSERT_EQ(Run(&Machine::NewMMachSetCommand, {{"imagewidth", 512},
+                                                 {"imageheight", 512},
+                                                 {"imageoffsetx", -100},
+                                                 {"imageoffsety", 30}}),
+              "0000\tevent \"capabilities changed\"\r\n");
+    ASSERT_TRUE(machine->StartPreviewMemory(&reply, 0, segment, "Camera:1"));
+    view = MSharedMem_Link(segment.c_str());
+    ASSERT_NE(view, nullptr);
+    const auto* bytes = static_cast<const uint8_t*>(view);
+    const size_t offset = 798 * 2048 + 668;
+    // The test camera's pattern: (x + y + frame id) mod 255 from the region's corner.
+    const uint8_t k = bytes[offset];
+    EXPECT_EQ(WrongBytes(bytes, 2048 * 2048, offset, 512, 512,
+                         [k](size_t y, size_t x) { return uint8_t((x + y + k) % 255); }),
+              0u);
+    MSharedMem_Unlink(view);
+    EXPECT_TRUE(machine->StopPreviewMemory("Camera:1"));
+    EXPECT_EQ(Take(reply), "0000\tevent \"preview begin\"\r\n");
+    CloseMachine();
+#endif
 }

@@ -36,6 +36,19 @@ std::vector<std::uint8_t> TestPicture() {
     return pixels;
 }
 
+// Hands the window a frame of `pixels` as the camera does (kWidth x kRows of `bytes` bytes and
+// `bits` bits per pixel); true when the window took a copy.
+bool Offer(MPreviewWindow& window, const std::vector<std::uint8_t>& pixels, int bytes = 1,
+           int bits = 8) {
+    Vyx::CImgBuffer frame;
+    frame.rowPitch = kWidth;
+    frame.rows = kRows;
+    frame.bytesPerPixel = std::uint64_t(bytes);
+    frame.bitsPerPixel = std::uint32_t(bits);
+    frame.pixels = pixels.data();
+    return window.Picture().Offer(frame);
+}
+
 Rgb Expected(std::uint8_t value) {
     if (value == 0)
         return {0, 0, 255};
@@ -66,15 +79,17 @@ protected:
         ASSERT_TRUE(screen->Connected());
     }
 
-    // Opens `window` on `pixels` and waits until it is on screen and has drawn what its first
-    // exposure asked for (Update returns after a paint that follows everything queued before
-    // it); its X id, 0 on failure.
+    // Opens `window` on a copy of `pixels` and waits until it is on screen and has drawn what
+    // its first exposure asked for (Update returns after a paint that follows everything
+    // queued before it); its X id, 0 on failure.
     ScreenWindowId Show(MPreviewWindow& window, MMachPreviewPlacement placement, bool flipX = false,
                         bool flipY = false) {
-        MPreviewImageDescription description{pixels.data(), kWidth, kRows, flipX, flipY};
+        window.Picture().Want();
+        MPreviewImageDescription style{nullptr, 0, 0, flipX, flipY};
         int error = 0;
-        if (!window.Open(description, placement) ||
-            !WaitFor([&window] { return window.IsWindowReady(); }) || !window.Update(&error))
+        if (!Offer(window, pixels) || !window.Open(style, placement) ||
+            !WaitFor([&window] { return window.IsWindowReady(); }) || !Offer(window, pixels) ||
+            !window.Update(&error))
             return 0;
         return screen->FindWindow("Preview");
     }
@@ -136,30 +151,42 @@ TEST_F(MPreviewWindowTest, ShowsThePaletteStretchedAndFlipped) {
     }
 }
 
-TEST_F(MPreviewWindowTest, UpdateShowsTheBufferAsItIsNowAndAResizeRestretches) {
+TEST_F(MPreviewWindowTest, DrawsItsCopyOfTheNewestFrameAndRestretchesOnResize) {
     MPreviewWindow window;
-    // Large enough that drawing it takes a while, so that a frame written while it is drawn
-    // shows.
     ScreenWindowId id = Show(window, {0, 0, 600, 400});
     ASSERT_NE(id, 0u);
-    // The camera writes a new frame into the same buffer.
+    int width = 0, height = 0, error = 0;
+    ASSERT_TRUE(screen->ClientSize(id, &width, &height));
+    // The camera reuses its buffer for a later frame: the window still shows its copy.
+    const std::vector<std::uint8_t> first = pixels;
     for (std::uint8_t& pixel : pixels)
         pixel = static_cast<std::uint8_t>(255 - pixel);
-    int error = 0;
     ASSERT_TRUE(window.Update(&error)) << error;
-    // Update has drawn the frame before it returned: the next frame stays unseen until the
-    // next Update.
-    std::vector<std::uint8_t> shown = pixels;
-    pixels.assign(pixels.size(), 128);
-    int width = 0, height = 0;
-    ASSERT_TRUE(screen->ClientSize(id, &width, &height));
-    ExpectPicture(id, shown, width, height, false, false);
-    pixels = shown;
+    ExpectPicture(id, first, width, height, false, false);
+
+    // It has drawn its copy: the next frame is copied, and none after it until it drew that.
+    ASSERT_TRUE(Offer(window, pixels));
+    EXPECT_FALSE(Offer(window, std::vector<std::uint8_t>(pixels.size(), 128)));
+    ASSERT_TRUE(window.Update(&error)) << error;
+    ExpectPicture(id, pixels, width, height, false, false);
+    EXPECT_TRUE(window.Picture().IsWanted());
 
     // Resized by the user: the picture fills the new client area.
     screen->Resize(id, 120, 90);
+    ASSERT_TRUE(Offer(window, pixels));
     ASSERT_TRUE(window.Update(&error)) << error;
     ExpectPicture(id, pixels, 120, 90, false, false);
+    // A 12-bit camera: the upper eight of its bits show.
+    std::vector<std::uint8_t> wide;
+    for (std::uint8_t pixel : first)
+        for (int byte : {(pixel << 4 | 0xf) & 0xff, pixel >> 4})
+            wide.push_back(std::uint8_t(byte));
+    ASSERT_TRUE(Offer(window, wide, 2, 12));
+    ASSERT_TRUE(window.Update(&error)) << error;
+    ExpectPicture(id, first, 120, 90, false, false);
+    // Closed, it copies no frame.
+    EXPECT_TRUE(window.Close());
+    EXPECT_FALSE(Offer(window, pixels));
 }
 
 #if !defined(_WIN32)
@@ -188,15 +215,18 @@ TEST(MPreviewWindowNoDisplay, OpenFailsAndStartsNoThread) {
 }
 #endif
 
-// The window thread's life: start, the close message, the join, and a window that the window
-// manager closes first.
+// The window thread's life: one per process, the close message, the join, and a window that
+// the window manager closes first.
 using MPreviewWindowConcurrency = PreviewWindowOnXvfb;
 
-TEST_F(MPreviewWindowConcurrency, CloseOrTheDestructorEndsTheThreadAndTheWindow) {
+TEST_F(MPreviewWindowConcurrency, OneWindowPerProcessEndedByCloseOrTheDestructor) {
     TraceCapture capture(4);
     int threads = MThread_GetRegisteredCount();
-    MPreviewWindow window;
+    MPreviewWindow window, other;
     ASSERT_NE(Show(window, {0, 0, 64, 32}), 0u);
+    EXPECT_FALSE(window.Open(picture, {0, 0, 64, 32}));
+    EXPECT_FALSE(other.Open(picture, {0, 0, 64, 32}));
+    EXPECT_EQ(capture.CountErrTrace("Open(): preview window thread already running"), 2);
     EXPECT_EQ(MThread_GetRegisteredCount(), threads + 1);
     EXPECT_EQ(capture.CountTrace("Open(): preview window thread started"), 1);
     EXPECT_TRUE(window.Close());
@@ -224,21 +254,6 @@ TEST_F(MPreviewWindowConcurrency, CloseRightAfterOpenDoesNotWaitForever) {
     }
     EXPECT_EQ(MThread_GetRegisteredCount(), threads);
     EXPECT_EQ(screen->FindWindow("Preview"), 0u);
-}
-
-TEST_F(MPreviewWindowConcurrency, OneWindowPerProcess) {
-    MPreviewWindow window;
-    ASSERT_NE(Show(window, {0, 0, 64, 32}), 0u);
-    TraceCapture capture;
-    int threads = MThread_GetRegisteredCount();
-    MPreviewWindow other;
-    EXPECT_FALSE(window.Open(picture, {0, 0, 64, 32}));
-    EXPECT_FALSE(other.Open(picture, {0, 0, 64, 32}));
-    EXPECT_EQ(capture.CountErrTrace("Open(): preview window thread already running"), 2);
-    EXPECT_EQ(MThread_GetRegisteredCount(), threads);
-    // The first window is untouched.
-    int error = 0;
-    EXPECT_TRUE(window.Update(&error)) << error;
 }
 
 TEST_F(MPreviewWindowConcurrency, ClosedByTheWindowManager) {

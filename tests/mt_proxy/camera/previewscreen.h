@@ -34,6 +34,28 @@ private:
     _XDisplay* keepAlive = nullptr;
 };
 
+#if !defined(_WIN32)
+// An X server of one test's own (Xvfb), which the test may kill: what a user's display does
+// when it goes away under a program.
+class PrivateXServer {
+public:
+    PrivateXServer();
+    ~PrivateXServer();
+    PrivateXServer(const PrivateXServer&) = delete;
+    PrivateXServer& operator=(const PrivateXServer&) = delete;
+    // Empty when it could not start; Failure() says why.
+    const std::string& Display() const { return display; }
+    const std::string& Failure() const { return failure; }
+    // Ends it at once (SIGKILL) and waits for it.
+    void Kill();
+
+private:
+    int pid = -1;
+    std::string failure;
+    std::string display;
+};
+#endif
+
 // Sets DISPLAY (unsets it for a null value) and restores the former value when it goes.
 class DisplayVariable {
 public:
@@ -73,6 +95,16 @@ public:
     // What a user does through the window manager: resize the client area, close the window.
     void Resize(ScreenWindowId window, int width, int height) const;
     void SendDeleteWindow(ScreenWindowId window) const;
+#if !defined(_WIN32)
+    // A key press (a keysym name such as "s" or "minus") sent to the window, and the pointer
+    // moved to (x, y) of the window, as a user types and points.
+    void SendKey(ScreenWindowId window, const char* keysym) const;
+    void MovePointer(ScreenWindowId window, int x, int y) const;
+    // `text` as the font draws it with XDrawImageString (colours 0xRRGGBB), its cells only;
+    // its size in `width` and `height` (ascent plus descent). Empty when the font is missing.
+    std::vector<Rgb> RenderText(const std::string& text, const char* font, unsigned long foreground,
+                                unsigned long background, int* width, int* height) const;
+#endif
 
 private:
     _XDisplay* connection = nullptr; // X only

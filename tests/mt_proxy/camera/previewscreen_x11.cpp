@@ -2,6 +2,7 @@
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/keysym.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -17,22 +18,22 @@ extern char** environ;
 
 namespace vyx::test {
 
-DesktopSession& DesktopSession::Get() {
-    static DesktopSession session;
-    return session;
-}
+namespace {
 
-DesktopSession::DesktopSession() {
-    // With -displayfd the server picks a free display number and writes it once it accepts
-    // connections, so tests running side by side never race for a number.
+// Starts an Xvfb that picks its own display number (-displayfd), so that tests running side
+// by side never race for a number; the display name once it accepts connections, or empty
+// with `failure` saying why.
+std::string StartXvfb(int& pid, std::string& failure, bool terminate) {
     int fds[2];
     if (pipe(fds) != 0) {
         failure = std::string("pipe: ") + std::strerror(errno);
-        return;
+        return "";
     }
     std::string writeFd = std::to_string(fds[1]);
-    const char* argv[] = {"Xvfb",       "-displayfd", writeFd.c_str(), "-screen",    "0",
-                          "640x480x24", "-nolisten",  "tcp",           "-terminate", nullptr};
+    const char* argv[] = {"Xvfb",       "-displayfd", writeFd.c_str(), "-screen", "0",
+                          "1024x768x24", "-nolisten",  "tcp",           nullptr,   nullptr};
+    if (terminate)
+        argv[8] = "-terminate";
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addclose(&actions, fds[0]);
@@ -46,7 +47,7 @@ DesktopSession::DesktopSession() {
         pid = -1;
         close(fds[0]);
         failure = std::string("cannot run Xvfb: ") + std::strerror(rc);
-        return;
+        return "";
     }
     std::string number;
     pollfd ready{fds[0], POLLIN, 0};
@@ -56,23 +57,52 @@ DesktopSession::DesktopSession() {
     close(fds[0]);
     if (number.empty() || c != '\n') {
         failure = "Xvfb did not report a display within 20 s";
-        return;
+        return "";
     }
-    keepAlive = XOpenDisplay((":" + number).c_str());
+    return ":" + number;
+}
+
+void EndXvfb(int& pid, int signal) {
+    if (pid > 0) {
+        kill(pid, signal);
+        waitpid(pid, nullptr, 0);
+    }
+    pid = -1;
+}
+
+} // namespace
+
+DesktopSession& DesktopSession::Get() {
+    static DesktopSession session;
+    return session;
+}
+
+DesktopSession::DesktopSession() {
+    const std::string name = StartXvfb(pid, failure, true);
+    if (name.empty())
+        return;
+    keepAlive = XOpenDisplay(name.c_str());
     if (keepAlive == nullptr) {
-        failure = "cannot connect to Xvfb on :" + number;
+        failure = "cannot connect to Xvfb on " + name;
         return;
     }
-    display = ":" + number;
+    display = name;
 }
 
 DesktopSession::~DesktopSession() {
     if (keepAlive != nullptr)
         XCloseDisplay(keepAlive);
-    if (pid > 0) {
-        kill(pid, SIGTERM);
-        waitpid(pid, nullptr, 0);
-    }
+    EndXvfb(pid, SIGTERM);
+}
+
+PrivateXServer::PrivateXServer() : display(StartXvfb(pid, failure, false)) {}
+
+PrivateXServer::~PrivateXServer() {
+    Kill();
+}
+
+void PrivateXServer::Kill() {
+    EndXvfb(pid, SIGKILL);
 }
 
 DisplayVariable::DisplayVariable(const char* value) {
@@ -171,6 +201,56 @@ void PreviewScreen::SendDeleteWindow(ScreenWindowId window) const {
     event.xclient.data.l[0] = static_cast<long>(XInternAtom(connection, "WM_DELETE_WINDOW", False));
     XSendEvent(connection, window, False, NoEventMask, &event);
     XSync(connection, False);
+}
+
+void PreviewScreen::SendKey(ScreenWindowId window, const char* keysym) const {
+    XEvent event{};
+    event.xkey.type = KeyPress;
+    event.xkey.display = connection;
+    event.xkey.window = window;
+    event.xkey.root = DefaultRootWindow(connection);
+    event.xkey.same_screen = True;
+    event.xkey.keycode = XKeysymToKeycode(connection, XStringToKeysym(keysym));
+    XSendEvent(connection, window, True, KeyPressMask, &event);
+    XSync(connection, False);
+}
+
+void PreviewScreen::MovePointer(ScreenWindowId window, int x, int y) const {
+    XWarpPointer(connection, None, window, 0, 0, 0, 0, x, y);
+    XSync(connection, False);
+}
+
+std::vector<Rgb> PreviewScreen::RenderText(const std::string& text, const char* font,
+                                           unsigned long foreground, unsigned long background,
+                                           int* width, int* height) const {
+    std::vector<Rgb> pixels;
+    XFontStruct* loaded = XLoadQueryFont(connection, font);
+    if (loaded == nullptr)
+        return pixels;
+    *width = XTextWidth(loaded, text.c_str(), int(text.size()));
+    *height = loaded->ascent + loaded->descent;
+    // The server runs at 24 bits, 0xRRGGBB being the pixel value itself.
+    Pixmap pixmap = XCreatePixmap(connection, DefaultRootWindow(connection), unsigned(*width),
+                                  unsigned(*height), unsigned(DefaultDepth(connection, 0)));
+    XGCValues values{};
+    values.font = loaded->fid;
+    values.foreground = foreground;
+    values.background = background;
+    GC gc = XCreateGC(connection, pixmap, GCFont | GCForeground | GCBackground, &values);
+    XDrawImageString(connection, pixmap, gc, 0, loaded->ascent, text.c_str(), int(text.size()));
+    XImage* image = XGetImage(connection, pixmap, 0, 0, unsigned(*width), unsigned(*height),
+                              AllPlanes, ZPixmap);
+    for (int y = 0; image != nullptr && y < *height; ++y)
+        for (int x = 0; x < *width; ++x) {
+            unsigned long p = XGetPixel(image, x, y);
+            pixels.push_back({int((p >> 16) & 0xff), int((p >> 8) & 0xff), int(p & 0xff)});
+        }
+    if (image != nullptr)
+        XDestroyImage(image);
+    XFreeGC(connection, gc);
+    XFreePixmap(connection, pixmap);
+    XFreeFont(connection, loaded);
+    return pixels;
 }
 
 } // namespace vyx::test
