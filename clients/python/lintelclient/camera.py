@@ -182,9 +182,11 @@ class Scan:
 
     def _run(self):
         finished = False
+        batch = iter(())
         try:
             for text in self._transaction.data_blocks(self._timeout):
-                for frame in self._parse(text):
+                batch = iter(self._parse(text))
+                for frame in batch:
                     self._held = frame
                     yield frame
                     if self._held is frame:
@@ -194,6 +196,7 @@ class Scan:
             finished = True
         finally:
             if not finished:
+                self._free_all(batch)  # the frames of this block that the loop did not reach
                 self.stop()
         reply = self._transaction.reply
         if reply.errors:
@@ -258,9 +261,12 @@ class Scan:
             except (ConnectionError, TimeoutError, OSError):
                 return  # the host frees the blocks of a client that is gone
         for text in transaction.data_blocks():
-            for frame in self._parse(text):
-                if frame[2]:
-                    self._free(frame[2] - 1, 0)
+            self._free_all(self._parse(text))
+
+    def _free_all(self, frames):
+        for frame in frames:
+            if frame[2]:
+                self._free(frame[2] - 1, 0)
 
 
 class Camera:
