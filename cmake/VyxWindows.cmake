@@ -63,6 +63,11 @@ set(VYX_WINDOWS_EXCLUDED_TEST_SOURCES
     tests/mt_proxy/camera/csensorgenicam_test.cpp
     tests/mt_proxy/camera/mcameramachgenicam_test.cpp
 )
+# The reader library vyxfifo builds for Windows and its tests run under Wine; its example
+# (clients/c/examples/vyxfifo_scan.c) speaks TCP through POSIX sockets and is Linux-only, and
+# the tests that run the Python client (the readers' agreement, the end-to-end tests of
+# tests/clients/e2e) and the install check through pkg-config are not registered.
+#
 # ctest tests not registered for Windows: the end-to-end tests of lintelhost
 # (tests/host/e2e/, Python scripts that start the host and the fake machine module as Linux
 # processes, with a fake machine module and Python readers of /dev/shm). lintelhost.exe itself

@@ -116,7 +116,8 @@ vyxfifo* vyxfifo_open(const char* name, char* error, size_t error_size) {
     }
     fifo.wide = static_cast<const uint8_t*>(fifo.base)[0] == layout::kSizeofSizeT64;
     TraceScope trace;
-    if (!(fifo.wide ? MMemBlockRingBuffer_Link(fifo.base) : MMemBlockRingBuffer32_Link(fifo.base))) {
+    if (!(fifo.wide ? MMemBlockRingBuffer_Link(fifo.base)
+                    : MMemBlockRingBuffer32_Link(fifo.base))) {
         Say(error, error_size, "segment \"%s\": %s", name, trace.Text().c_str());
         vyxfifo_os::UnmapSegment(fifo.base, fifo.size);
         return nullptr;

@@ -68,8 +68,7 @@ typedef struct vyxfifo_preview vyxfifo_preview;
 
 /* Opens the preview memory of that name (the segment of "preview memory start PROBESYSTEM
  * NAME MS") and its event NAME.event, or NULL. */
-VYXFIFO_API vyxfifo_preview* vyxfifo_preview_open(const char* name, char* error,
-                                                  size_t error_size);
+VYXFIFO_API vyxfifo_preview* vyxfifo_preview_open(const char* name, char* error, size_t error_size);
 
 VYXFIFO_API void vyxfifo_preview_close(vyxfifo_preview* preview);
 

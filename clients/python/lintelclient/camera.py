@@ -58,13 +58,41 @@ def _ini_section(text, section):
     return values
 
 
+def set_axes(client, values):
+    """Sets axes through `client` and reads them back: (their values now, the names of those the
+    machine ignored). An axis counts as ignored when it is not available (flag 16; access "D"
+    keeps the camera's value) and kept its old value although another was asked for."""
+    names = list(values)
+    listed = client.start("axes")
+    before = client.start("get " + " ".join(names))
+    axes = listed.wait().check()
+    flags = {words[0]: int(float(words[1]))
+             for words in (axes.words(i) for i in range(len(axes.data)))}
+    old = before.wait().check().numbers()
+    client.call("set " + " ".join("%s=%r" % (k, float(v)) for k, v in values.items()),
+                check=True)
+    now = client.call("get " + " ".join(names), check=True).numbers()
+    ignored = [name for name, was, got in zip(names, old, now)
+               if flags.get(name, 0) & UNAVAILABLE and got == was and float(values[name]) != was]
+    return dict(zip(names, now)), ignored
+
+
+def ignored_text(names):
+    """Why the machine ignored a set of these axes, in words."""
+    return ("%s not changed: %s not available (flags 16); a probe.config that gives %s an "
+            "access other than D (Access=RW, with Min and Max) opens %s" % (
+                ", ".join(names), "it is" if len(names) == 1 else "they are",
+                "it" if len(names) == 1 else "them", "it" if len(names) == 1 else "them"))
+
+
 class Axis(tuple):
     """One axis of the machine, as "axes" lists it: name, flags, minimum, maximum, accuracy
     and step."""
 
     __slots__ = ()
     name = property(operator.itemgetter(0), doc="The axis name.")
-    flags = property(operator.itemgetter(1), doc="2 readable, 4 writable, 16 not available.")
+    flags = property(operator.itemgetter(1),
+                     doc="2 readable, 4 meant to be set, 16 not available now.")
     minimum = property(operator.itemgetter(2), doc="The smallest value.")
     maximum = property(operator.itemgetter(3), doc="The largest value.")
     accuracy = property(operator.itemgetter(4), doc="The accuracy of a value.")
@@ -72,7 +100,7 @@ class Axis(tuple):
 
     @property
     def writable(self):
-        """True when `set` changes the axis now."""
+        """True when the axis is meant to be set now."""
         return bool(self.flags & WRITABLE) and not self.flags & UNAVAILABLE
 
     @property
@@ -158,6 +186,7 @@ class Scan:
         else:
             self._shape, self._format = (height, width, depth), "B"
         self._flat = memoryview(self._fifo.buffer).toreadonly()
+        self._views = [None] * self._fifo.num_entries  # each block's bytes, made when first asked
         self._arrays = None
         if numpy is not None:
             dtype = numpy.dtype("<u2") if depth == 2 else numpy.uint8
@@ -237,8 +266,11 @@ class Scan:
     def _data(self, frame):
         if self._held is not frame:
             raise RuntimeError("the frame was released: take its image while the loop is at it")
-        start = self._fifo.block_offset(frame[2])
-        return self._flat[start:start + self._bytes]
+        view = self._views[frame[2] - 1]
+        if view is None:
+            start = self._fifo.block_offset(frame[2])
+            view = self._views[frame[2] - 1] = self._flat[start:start + self._bytes]
+        return view
 
     def _release(self, frame):
         # Only the frame the loop holds has a block of ours; anything else was released.
@@ -402,22 +434,17 @@ class Camera:
         return values[0] if len(axes) == 1 else values
 
     def set(self, **values):
-        """Sets axes (`camera.set(imageheight=100)`). An axis that is not writable now raises
-        ValueError instead of being ignored by the machine: gain, shutter and frame rate open
-        only through a "probe.config" text (`configure`)."""
-        writable = {axis.name: axis for axis in self.axes()}
-        for name in values:
-            axis = writable.get(name)
-            if axis is None or not axis.writable:
-                raise ValueError("%s cannot be set now: %s" % (
-                    name, "no such axis" if axis is None else
-                    "its flags are %d, not writable; a probe.config with Access=RW for it "
-                    "opens it" % axis.flags))
-        self._call("set " + " ".join("%s=%r" % (k, float(v)) for k, v in values.items()))
+        """Sets axes (`camera.set(imageheight=100)`) and returns what they are afterwards.
+        Raises ValueError when the machine ignored one: gain, shutter and frame rate change
+        only once a "probe.config" text (`configure`) gives them an access other than "D"."""
+        now, ignored = set_axes(self.client, values)
         if _GEOMETRY & set(values):
             self._read_hardware()
             if self._fifo_geometry != (self.width, self.height, self.bytes_per_pixel):
                 self._refit_fifo()
+        if ignored:
+            raise ValueError(ignored_text(ignored))
+        return now
 
     def configure(self, text):
         """Sends a "probe.config" text: channel access and limits, flips."""

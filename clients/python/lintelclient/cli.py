@@ -12,7 +12,7 @@ import os
 import sys
 import time
 
-from lintelclient.camera import Camera
+from lintelclient.camera import Camera, ignored_text, set_axes
 from lintelclient.protocol import LintelClient, LintelError, quote
 from lintelclient.saving import FrameSaver, tiff_library
 
@@ -37,6 +37,7 @@ def flag_text(flags):
 
 
 def run_info(args):
+    """info: what the host and its machine offer."""
     with _client(args) as client:
         version = client.call("version", check=True).words()
         print("lintelhost   %s, machine %s" % (version[0], version[1]))
@@ -60,11 +61,12 @@ def run_info(args):
             flags = int(float(rest[0]))
             print("%-20s %5d  %-28s %12s %12s %10s" % (name, flags, flag_text(flags), rest[1],
                                                        rest[2], rest[3]))
-    print("\nset changes only the writable axes; the others open through a probe.config text "
-          "(see PROTOCOL.md).")
+    print("\nset leaves the axes of flag 16 to the camera; a probe.config opens them "
+          "(PROTOCOL.md).")
 
 
 def run_get(args):
+    """get AXIS...: current values, one per line."""
     with _client(args) as client:
         values = client.call("get " + " ".join(args.axes), check=True).data[0].split()
     for name, value in zip(args.axes, values):
@@ -72,31 +74,26 @@ def run_get(args):
 
 
 def run_set(args):
-    pairs = []
+    """set AXIS=VALUE...: the values afterwards; fails when the machine ignored one."""
+    values = {}
     for item in args.values:
         name, equals, value = item.partition("=")
+        try:
+            values[name] = float(value)
+        except ValueError:
+            equals = ""
         if not equals or not name:
             raise SystemExit("lintelclient set: %r is no AXIS=VALUE" % item)
-        pairs.append((name, value))
     with _client(args) as client:
-        axes = _axes(client)
-        for name, _ in pairs:
-            if name not in axes:
-                raise LintelError("set", ["unknown axis %s" % name])
-            flags = int(float(axes[name][0]))
-            if not flags & 4 or flags & 16:
-                raise LintelError("set %s" % name, [
-                    "%s is not writable now (flags %d: %s); the machine would ignore it. A "
-                    "probe.config with Access=RW for it opens it" % (name, flags,
-                                                                     flag_text(flags))])
-        client.call("set " + " ".join("%s=%s" % pair for pair in pairs), check=True)
-        names = [name for name, _ in pairs]
-        now = client.call("get " + " ".join(names), check=True).data[0].split()
-    for name, value in zip(names, now):
-        print("%s %s" % (name, value))
+        now, ignored = set_axes(client, values)
+    for name, value in now.items():
+        print("%s %g" % (name, value))
+    if ignored:
+        raise LintelError("set", [ignored_text(ignored)])
 
 
 def run_send(args):
+    """send COMPONENT TEXT: the text, @FILE or - for standard input."""
     text = args.text
     if text == "-":
         text = sys.stdin.read()
@@ -108,6 +105,7 @@ def run_send(args):
 
 
 def run_receive(args):
+    """receive COMPONENT: the component's text."""
     with _client(args) as client:
         text = client.call("receive " + args.component, check=True).words()[0]
     sys.stdout.write(text if text.endswith("\n") or not text else text + "\n")
@@ -123,6 +121,7 @@ def _bar(done, width=30):
 
 
 def run_scan(args):
+    """scan: one scan, frames counted and saved; status 1 when frames were lost."""
     if args.format == "tiff" and tiff_library() is None:
         raise SystemExit("lintelclient scan: no TIFF library is installed (python3-tifffile or "
                          "python3-pil); use --format png")
@@ -148,6 +147,7 @@ def run_scan(args):
 
 
 def run_watch(args):
+    """watch: frames per second and lost frames on one line, live."""
     with _camera(args) as camera:
         scan = camera.frames(seconds=args.seconds)
         started = last = time.monotonic()
@@ -213,7 +213,8 @@ COMMANDS = [
     Command("watch", "live frames per second and lost frames, until Ctrl-C or --seconds",
             lambda p: _scan_arguments(p, timed_only=True), run_watch),
     Command("get", "current values of axes", _axes_option, run_get),
-    Command("set", "set writable axes (AXIS=VALUE ...); prints what they are afterwards",
+    Command("set", "set axes (AXIS=VALUE ...); prints what they are afterwards and which the "
+            "machine ignored",
             lambda p: p.add_argument("values", nargs="+", metavar="AXIS=VALUE"), run_set),
     Command("send", "send a component's text (TEXT, @FILE or - for standard input)",
             lambda p: (p.add_argument("component"), p.add_argument("text")), run_send),
@@ -225,6 +226,7 @@ COMMANDS = [
 
 
 def build_parser():
+    """The argument parser of every command of COMMANDS."""
     parser = argparse.ArgumentParser(prog="python -m lintelclient", description=__doc__
                                      .split("\n\n")[0])
     commands = parser.add_subparsers(dest="command", metavar="COMMAND", required=True)

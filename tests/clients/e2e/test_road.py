@@ -86,7 +86,7 @@ class CameraTest(unittest.TestCase):
     def test_set_opens_through_probe_config_and_a_new_size_refits_the_fifo(self):
         host = self.host()
         with Camera(port=host.port, timeout=TIMEOUT) as camera:
-            with self.assertRaisesRegex(ValueError, "gain cannot be set now"):
+            with self.assertRaisesRegex(ValueError, "gain not changed: it is not available"):
                 camera.set(gain=2)
             camera.configure(OPEN_GAIN)
             camera.set(gain=2, imageheight=100)
