@@ -138,8 +138,16 @@ def search(trial, first, step, trials, say):
             rate *= step
         else:
             failed, failed_measured = rate, results
-            if best is None:
-                return None, None, failed, failed_measured
+    # A first rate that fails: lower ones, until one passes (four at most).
+    while best is None and rate > first / step ** 4:
+        rate /= step
+        passed, results = attempt(rate)
+        if passed:
+            best, best_measured = rate, results
+        else:
+            failed, failed_measured = rate, results
+    if best is None:
+        return None, None, failed, failed_measured
     for _ in range(2):
         middle = round((best + failed) / 2)
         passed, results = attempt(middle)

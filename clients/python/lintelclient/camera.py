@@ -2,7 +2,7 @@
 
     from lintelclient import Camera
     with Camera(port=4711) as camera:
-        images = [frame.image.copy() for frame in camera.frames(100)]
+        images = [frame.image.copy() for frame in camera.frames(100) if not frame.lost]
 
 `Camera` connects, loads the camera probesystem when none is loaded, and makes an image FIFO
 of its own, sized for the camera's images, which it removes again when closed. `frames` runs
@@ -21,7 +21,7 @@ import operator
 import os
 
 from lintelclient.imagefifo import ImageFifo
-from lintelclient.protocol import LintelClient, LintelError, quote, split_words
+from lintelclient.protocol import LintelClient, LintelError, quote
 
 try:
     import numpy
@@ -290,7 +290,7 @@ class Scan:
             try:
                 client.call("abort %d" % transaction.tid)
                 transaction.wait()
-            except (ConnectionError, TimeoutError, OSError):
+            except OSError:  # gone (ConnectionError) or silent (TimeoutError)
                 return  # the host frees the blocks of a client that is gone
         for text in transaction.data_blocks():
             self._free_all(self._parse(text))
@@ -459,7 +459,7 @@ class Camera:
         if self.fifo_name is not None and not self.client.closed:
             try:
                 self.client.call("imagefifo delete " + quote(self.fifo_name))
-            except (ConnectionError, TimeoutError, OSError):
+            except OSError:
                 pass  # the host is gone, and its FIFOs with it
             self.fifo_name = None
         if self._own_client:

@@ -130,17 +130,18 @@ def run_scan(args):
         if args.save:
             saver = FrameSaver(args.save, camera.width, camera.height, camera.bytes_per_pixel,
                                tiff=args.format == "tiff")
-        started = time.monotonic()
         scan = camera.frames(count=args.frames, seconds=args.seconds)
+        first = last = None
         try:
             for frame in scan:
+                first, last = frame.time if first is None else first, frame.time
                 if saver is not None and not frame.lost:
                     saver.add(frame.counter, frame.data)
         finally:
             paths = saver.close() if saver is not None else []
-        elapsed = time.monotonic() - started
-    print("frames %d, lost %d, %.1f frames per second" % (scan.frames, scan.lost,
-                                                          scan.frames / max(elapsed, 1e-9)))
+    rate = (scan.frames - 1) / (last - first) if scan.frames > 1 and last > first else 0
+    print("frames %d, lost %d, %.1f frames per second (camera time)" % (scan.frames, scan.lost,
+                                                                        rate))
     if paths:
         print("saved %d file%s in %s" % (len(paths), "" if len(paths) == 1 else "s", args.save))
     return 1 if scan.lost else 0

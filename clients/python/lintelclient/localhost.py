@@ -94,20 +94,25 @@ class LocalHost:
     def stop(self, timeout=60):
         """Ends the host with SIGTERM, as a user would; its exit status."""
         status = None
-        if self.process is not None and self.process.poll() is None:
-            self.process.send_signal(signal.SIGTERM)
-            status = self.process.wait(timeout)
-        elif self.process is not None:
+        if self.process is not None:
+            if self.process.poll() is None:
+                self.process.send_signal(signal.SIGTERM)
+                self.process.wait(timeout)
             status = self.process.returncode
         self.close()
         return status
 
     def close(self):
-        """Kills the host if it still runs and removes its directory."""
+        """Ends the host if it still runs (SIGTERM, so that it removes its segments; SIGKILL
+        when it does not end within 30 s) and removes its directory."""
         if self.process is not None:
             if self.process.poll() is None:
-                self.process.kill()
-                self.process.wait()
+                self.process.send_signal(signal.SIGTERM)
+                try:
+                    self.process.wait(30)
+                except subprocess.TimeoutExpired:
+                    self.process.kill()
+                    self.process.wait()
             self.process.stdout.close()
         if not self._stderr.closed:
             self._stderr.close()
