@@ -4,7 +4,6 @@ import unittest
 from unittest import mock
 
 from lintelclient import saving
-from tests.test_png import decode
 
 # Two frames of 3 x 2 pixels of 2 bytes.
 FRAMES = [bytes(range(12)), bytes(range(12, 24))]
@@ -19,13 +18,6 @@ class SavingTest(unittest.TestCase):
         for counter, pixels in enumerate(frames, 1):
             saver.add(counter, memoryview(pixels))
         return folder, saver
-
-    def test_one_16_bit_png_per_frame(self):
-        folder, saver = self.save(False)
-        self.assertEqual([os.path.basename(p) for p in saver.close()],
-                         ["frame_00000001.png", "frame_00000002.png"])
-        with open(os.path.join(folder, "frame_00000002.png"), "rb") as f:
-            self.assertEqual(decode(f.read())[:3], (3, 2, 16))
 
     def test_a_tiff_stack_with_each_library_and_a_clear_refusal_without(self):
         libraries = [("tifffile", saving.tifffile, None), ("Pillow", None, saving.Image)]
