@@ -69,6 +69,11 @@ set(VYX_WINDOWS_EXCLUDED_TEST_SOURCES
     # module's own preview window is, as a GDI window.
     tests/mt_proxy/camera/vyxview_test.cpp
 )
+# The reader library vyxfifo builds for Windows and its tests run under Wine; its example
+# (clients/c/examples/vyxfifo_scan.c) speaks TCP through POSIX sockets and is Linux-only, and
+# the tests that run the Python client (the readers' agreement, the end-to-end tests of
+# tests/clients/e2e) and the install check through pkg-config are not registered.
+#
 # ctest tests not registered for Windows: the end-to-end tests of lintelhost
 # (tests/host/e2e/, Python scripts that start the host as a Linux process, with Python readers of
 # /dev/shm, Linux mount namespaces and /proc). lintelhost.exe itself is built; the protocol's

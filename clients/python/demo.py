@@ -1,27 +1,25 @@
-"""The demo: lintelhost with the simulated camera, driven over the line protocol.
+"""The demo: lintelhost with the simulated camera, driven through the Python client.
 
-Starts lintelhost on a fresh temporary directory, defines and loads the camera probesystem,
-creates and selects a 64 MiB image FIFO, scans at the camera's frame rate, reads and releases
-every image as its line arrives, checks it against the simulated camera's test pattern, saves
-the first and the last image as PNG and prints what it measured. scripts/demo runs it.
+Starts lintelhost on a fresh temporary directory, opens its camera (which loads the camera
+probesystem and makes an image FIFO of 64 MiB), opens the frame rate through a probe.config
+text and sets it, scans, checks every image against the simulated camera's test pattern as it
+comes, saves the first and the last image as PNG and prints what it measured. A failure
+prints the host's reason for it; the FIFO and the host go in every case, also on Ctrl-C and
+SIGTERM. On SIGKILL the host still gets SIGTERM from the system (it dies with the demo) and
+removes the FIFO itself. scripts/demo builds what is missing and runs it.
 """
 
 import argparse
 import os
-import shutil
 import signal
-import subprocess
 import sys
-import tempfile
-import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from lintelclient import ImageFifo, LintelClient, quote, write_png  # noqa: E402
+from lintelclient import Camera, LintelError, write_png  # noqa: E402
+from lintelclient.localhost import LINTELHOST, MODULE, HostFailed, LocalHost  # noqa: E402
 from lintelclient.recording import decode_pnm, read_recording  # noqa: E402
 
-PROBESYSTEM = "Camera:1"
-FIFO_BYTES = 64 * 1024 * 1024
 # Byte k of row y of frame c of the simulated camera (one byte per pixel) is
 # (y * sensor width + k + c) mod 251: a pattern that moves by one pixel per frame.
 PATTERN_MODULUS = 251
@@ -43,10 +41,13 @@ class DemoFailed(Exception):
     pass
 
 
-def parse_arguments():
-    here = os.path.dirname(os.path.abspath(__file__))
-    build = os.path.join(here, "..", "..", "build", "release")
-    parser = argparse.ArgumentParser(prog=os.environ.get("VYXDEMO_PROG"), description=__doc__.split("\n\n")[0])
+class Stopped(Exception):
+    """SIGTERM, turned into an exception so that everything is cleaned up on the way out."""
+
+
+def parse_arguments(argv=None):
+    parser = argparse.ArgumentParser(prog=os.environ.get("VYXDEMO_PROG"),
+                                     description=__doc__.split("\n\n")[0])
     parser.add_argument("--fps", type=float, default=50, help="frames per second (50)")
     parser.add_argument("--duration", type=float, default=2, help="seconds to scan (2)")
     parser.add_argument("--size", default="1280x1024", help="image size WIDTHxHEIGHT (1280x1024)")
@@ -56,13 +57,11 @@ def parse_arguments():
                              "test pattern; --fps and --size are the recording's")
     parser.add_argument("--preview", action="store_true",
                         help="show the preview window during the scan (needs a display)")
-    parser.add_argument("--lintelhost", metavar="PATH",
-                        default=os.path.join(build, "host/lintelhost/lintelhost"),
+    parser.add_argument("--lintelhost", metavar="PATH", default=LINTELHOST,
                         help="the lintelhost executable (the release build's)")
-    parser.add_argument("--module", metavar="PATH",
-                        default=os.path.join(build, "mt_proxy/camera/libvyxcamera.so"),
+    parser.add_argument("--module", metavar="PATH", default=MODULE,
                         help="the camera module lintelhost loads (the release build's)")
-    args = parser.parse_args()
+    args = parser.parse_args(argv)
     try:
         args.width, args.height = (int(v) for v in args.size.lower().split("x"))
     except ValueError:
@@ -74,159 +73,97 @@ def parse_arguments():
                                                  int(camera["Height"]))
         except (OSError, KeyError, ValueError) as error:
             parser.error("--replay %s: no recording (%s)" % (args.replay, error))
+        args.replay = os.path.abspath(args.replay)
     if args.fps <= 0 or args.duration <= 0 or args.width <= 0 or args.height <= 0:
         parser.error("frames per second, duration and size must be positive")
+    args.output = os.path.abspath(args.output)
     return args
 
 
-class Host:
-    """lintelhost on a fresh directory, with the simulated camera configured for the demo."""
-
-    def __init__(self, args):
-        # Alone in a folder of its own: a new camera folder is seeded from the installations
-        # beside the host's.
-        self.root = tempfile.mkdtemp(prefix="vyxdemo.")
-        self.directory = os.path.join(self.root, "host")
-        os.mkdir(self.directory)
-        ini = os.path.join(self.directory, "simcamera.ini")
-        with open(ini, "w") as f:
-            if args.replay:
-                f.write("[SimCamera]\nReplay=%s\n" % os.path.abspath(args.replay))
-            else:
-                f.write("[SimCamera]\nWidth=%d\nHeight=%d\nPixelFormat=2\nFrameRate=%g\n"
-                        "FrameRateMax=%g\nClipHeightMin=1\nClipHeightInc=1\nClipYInc=1\n"
-                        % (args.width, args.height, args.fps, max(200.0, args.fps)))
-        env = dict(os.environ, VYX_SIMCAMERA_INI=ini)
-        self.stderr = open(os.path.join(self.directory, "lintelhost.stderr"), "w+")
-        try:
-            self.process = subprocess.Popen(
-                [args.lintelhost, "--dir", self.directory, "--port", "0", "--module",
-                 args.module], stdout=subprocess.PIPE, stderr=self.stderr, env=env)
-        except OSError as error:
-            self.close()
-            raise DemoFailed("cannot start %s: %s (build it with scripts/demo)"
-                             % (args.lintelhost, error)) from None
-        first = self.process.stdout.readline().decode()
-        if not first.startswith("lintelhost: listening on "):
-            status = self.process.wait()
-            self.stderr.seek(0)
-            said = "".join("  " + line for line in self.stderr.readlines()[-12:])
-            self.close()
-            raise DemoFailed(
-                "lintelhost did not start (exit status %d): the camera machine did not open.\n"
-                "%s" % (status, said))
-        self.port = int(first.rsplit(":", 1)[1])
-
-    def stop(self):
-        self.process.send_signal(signal.SIGTERM)
-        status = self.process.wait(60)
-        self.close()
-        return status
-
-    def close(self):
-        if getattr(self, "process", None) and self.process.poll() is None:
-            self.process.kill()
-            self.process.wait()
-        self.stderr.close()
-        shutil.rmtree(self.root, ignore_errors=True)
+def camera_ini(args):
+    if args.replay:
+        return "[SimCamera]\nReplay=%s\n" % args.replay
+    return ("[SimCamera]\nWidth=%d\nHeight=%d\nPixelFormat=2\nFrameRate=%g\nFrameRateMax=%g\n"
+            "ClipHeightMin=1\nClipHeightInc=1\nClipYInc=1\n"
+            % (args.width, args.height, args.fps, max(200.0, args.fps)))
 
 
-def expect(reply, what):
-    if not reply.ok:
-        raise DemoFailed("%s: %s" % (what, "; ".join(reply.errors) or "no answer"))
-    return reply
+def host_said(host, since):
+    """The error-log lines the host wrote after offset `since` of its standard error."""
+    lines = []
+    for line in host.stderr()[since:].splitlines():
+        _, marker, message = line.partition(" ERR ")
+        lines.append(message if marker else line)
+    return lines
 
 
-def prepare(client, args, fifo_name):
-    expect(client.call("probesystem define " + PROBESYSTEM), "probesystem define")
-    listed = client.call("probesystem list " + PROBESYSTEM)
-    ids = [int(listed.words(i)[1]) for i in range(len(listed.data))]
-    if not ids:
-        raise DemoFailed("the probesystem %s was not defined" % PROBESYSTEM)
-    expect(client.call("probesystem load %s %d" % (PROBESYSTEM, max(ids))), "probesystem load")
-    expect(client.call("send probe.config " + quote(PROBE_CONFIG % max(200, args.fps))),
-           "send probe.config")
-    if not args.replay:
-        expect(client.call("set framerate=%g" % args.fps), "set framerate")
-    expect(client.call("imagefifo create %s %d" % (fifo_name, FIFO_BYTES)), "imagefifo create")
-    expect(client.call("imagefifo select " + fifo_name), "imagefifo select")
-    expect(client.call("scandata time trigger_count imageindex lock"), "scandata")
-    info = client.call("imagefifo info")
-    for i in range(len(info.data)):
-        words = info.words(i)
-        if words[0] == fifo_name:
-            return [int(w) for w in words[1:6]]  # slots, slot size, width, height, bpp
-    raise DemoFailed("imagefifo info does not list " + fifo_name)
+def explain(failure, host, since):
+    """The failure with the host's reason: its info line, else what it logged meanwhile."""
+    if failure.reason:
+        return "%s\n  the host says: %s" % (failure, failure.reason)
+    said = host_said(host, since)
+    return str(failure) + "".join("\n  lintelhost: " + line for line in said[:12])
 
 
 def run(args):
-    host = Host(args)
-    status = None
     try:
-        with LintelClient(port=host.port, timeout=60) as client:
-            fifo_name = "vyxdemo_%d" % os.getpid()
-            slots, slot_size, width, height, bpp = prepare(client, args, fifo_name)
-            offset = client.call("get imageoffsetx imageoffsety").numbers()
-            print("camera probesystem %s loaded; image FIFO %s: %d slots of %d bytes "
-                  "(%d x %d pixels, %d byte each)" % (PROBESYSTEM, fifo_name, slots, slot_size,
-                                                      width, height, bpp))
+        host = LocalHost(camera_ini(args), args.lintelhost, args.module)
+    except HostFailed as failure:
+        raise DemoFailed("%s\n(scripts/demo builds lintelhost and the module)" % failure)
+    since = 0
+    try:
+        with Camera(port=host.port, timeout=60) as camera:
+            camera.configure(PROBE_CONFIG % max(200, args.fps))
+            if not args.replay:  # a replay keeps the recording's rate
+                camera.set(framerate=args.fps)
+            print("camera probesystem loaded; image FIFO %s: %d slots of %d x %d pixels, "
+                  "%d byte each" % (camera.fifo_name, camera.slots, camera.width,
+                                    camera.height, camera.bytes_per_pixel))
             window = None
             if args.preview:
                 if os.environ.get("DISPLAY"):
-                    window = client.start("preview window start 0 0 %d %d" % (width, height))
+                    window = camera.client.start("preview window start 0 0 %d %d"
+                                                 % (camera.width, camera.height))
                 else:
                     print("--preview: no display (DISPLAY is not set); going on without")
-            result = scan(client, args, fifo_name, width, height, bpp, offset)
+            since = len(host.stderr())
+            result = scan(camera, args)
             if window is not None:
-                client.call("preview window stop")
-            expect(client.call("imagefifo delete " + fifo_name), "imagefifo delete")
+                camera.client.call("preview window stop")
         status = host.stop()
+    except LintelError as failure:
+        raise DemoFailed(explain(failure, host, since)) from None
     finally:
-        if status is None:
-            host.close()
-    report(args, result, width, height, bpp)
+        host.close()
+    report(args, result, camera)
     if status != 0:
         raise DemoFailed("lintelhost ended with status %d" % status)
 
 
-def scan(client, args, fifo_name, width, height, bpp, offset):
+def scan(camera, args):
     recorded = Recorded(args.replay) if args.replay else None
     pattern = b"" if recorded else bytes(
         i % PATTERN_MODULUS for i in range(args.width * args.height + 2 * PATTERN_MODULUS))
-    # A camera without clipping offsets has its image at the sensor's corner.
-    offset_x, offset_y = (int(v) if v == v else 0 for v in offset[:2])
-    frame_bytes = width * height * bpp
-    result = {"frames": 0, "lost": 0, "wrong": 0, "bytes": 0, "first": None, "last": None,
+    offset_x, offset_y = (0 if v != v else int(v)
+                          for v in camera.get("imageoffsetx", "imageoffsety"))
+    result = {"wrong": 0, "bytes": 0, "first": None, "last": bytearray(camera.image_bytes),
               "times": []}
-    with ImageFifo(fifo_name) as fifo:
-        started = time.monotonic()
-        transaction = client.start("scan time+=%g" % args.duration)
-        for line in transaction.lines(timeout=60):
-            if not line.startswith("data "):
-                continue
-            t, counter, block, lock = (float(v) for v in line.split()[1:5])
-            result["frames"] += 1
-            result["times"].append(t)
-            if lock != 0 or block < 1:
-                result["lost"] += 1
-                continue
-            image = fifo.read(int(block), frame_bytes)
-            fifo.release(int(block))
-            if image is None:
-                result["wrong"] += 1
-                continue
-            result["bytes"] += len(image)
-            if args.replay:
-                result["wrong"] += image != recorded.image(int(counter))
-            elif bpp == 1 and not matches(image, pattern, int(counter), width, height, offset_x,
-                                          offset_y, args.width):
-                result["wrong"] += 1
-            if result["first"] is None:
-                result["first"] = image
-            result["last"] = image
-        result["elapsed"] = time.monotonic() - started
-        if transaction.reply.errors:
-            raise DemoFailed("scan: " + "; ".join(transaction.reply.errors))
+    frames = camera.frames(seconds=args.duration)
+    for frame in frames:
+        result["times"].append(frame.time)
+        if frame.lost:
+            continue
+        image = frame.data
+        result["bytes"] += len(image)
+        if recorded is not None:
+            result["wrong"] += bytes(image) != recorded.image(frame.counter)
+        elif camera.bytes_per_pixel == 1 and not matches(image, pattern, frame.counter, camera,
+                                                       offset_x, offset_y, args.width):
+            result["wrong"] += 1
+        if result["first"] is None:
+            result["first"] = bytes(image)
+        result["last"][:] = image
+    result["frames"], result["lost"] = frames.frames, frames.lost
     return result
 
 
@@ -248,40 +185,45 @@ class Recorded:
             return decode_pnm(f.read())[3]
 
 
-def matches(image, pattern, counter, width, height, offset_x, offset_y, sensor_width):
-    phase = counter % PATTERN_MODULUS
-    for y in range(height):
+def matches(image, pattern, counter, camera, offset_x, offset_y, sensor_width):
+    width, phase = camera.width, counter % PATTERN_MODULUS
+    for y in range(camera.height):
         start = ((offset_y + y) * sensor_width + offset_x + phase) % PATTERN_MODULUS
         if image[y * width:(y + 1) * width] != pattern[start:start + width]:
             return False
     return True
 
 
-def report(args, result, width, height, bpp):
+def report(args, result, camera):
     frames, times = result["frames"], result["times"]
     if frames == 0:
         raise DemoFailed("the scan delivered no line")
     rate = (frames - 1) / (times[-1] - times[0]) if frames > 1 and times[-1] > times[0] else 0
-    mbps = result["bytes"] / 1e6 / max(result["elapsed"], 1e-9)
     rows = [("frames", "%d" % frames), ("lost frames", "%d" % result["lost"]),
             ("frames per second", "%.1f (camera time), asked for %g" % (rate, args.fps)),
-            ("MB/s", "%.1f" % mbps)]
-    for label, value in rows:
-        print("%-18s %s" % (label, value))
+            ("MB/s", "%.1f" % (result["bytes"] / 1e6 / max(times[-1] - times[0], 1e-9)))]
     os.makedirs(args.output, exist_ok=True)
     for which in ("first", "last"):
-        if result[which] is not None:
+        if result["first"] is not None:
             path = os.path.join(args.output, "vyxdemo_%s.png" % which)
-            write_png(path, width, height, result[which], bpp)
-            print("%-18s %s" % (which + " image", path))
+            write_png(path, camera.width, camera.height, result[which], camera.bytes_per_pixel)
+            rows.append((which + " image", path))
+    width = max(len(label) for label, _ in rows)
+    for label, value in rows:
+        print("%-*s  %s" % (width, label, value))
     source = "the recording" if args.replay else "the camera's test pattern"
     if result["wrong"]:
         raise DemoFailed("%d images differ from %s" % (result["wrong"], source))
     print("every image matches " + source)
 
 
-def main():
-    args = parse_arguments()
+def stop_on_sigterm(signum, frame):
+    raise Stopped()
+
+
+def main(argv=None):
+    args = parse_arguments(argv)
+    signal.signal(signal.SIGTERM, stop_on_sigterm)
     try:
         run(args)
     except DemoFailed as failure:
@@ -290,6 +232,9 @@ def main():
     except (ConnectionError, TimeoutError) as failure:
         print("demo: lintelhost stopped answering: %s" % failure, file=sys.stderr)
         return 1
+    except (KeyboardInterrupt, Stopped):
+        print("demo: stopped; the image FIFO and lintelhost are gone", file=sys.stderr)
+        return 130
     return 0
 
 

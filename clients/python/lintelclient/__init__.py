@@ -1,10 +1,13 @@
-"""Client side of lintelhost: the line protocol, the image FIFOs and preview memories in
-shared memory, and a PNG writer. Standard library only."""
+"""Client side of lintelhost: a camera to take frames from (`Camera`), the line protocol, the
+image FIFOs and preview memories in shared memory, and a PNG writer. Standard library only;
+numpy, when installed, makes frames numpy arrays."""
 
+from lintelclient.camera import Axis, Camera, Frame, Scan
 from lintelclient.imagefifo import ImageFifo
 from lintelclient.png import write_png
 from lintelclient.previewmemory import PreviewMemory
-from lintelclient.protocol import LintelClient, Reply, Transaction, quote, split_words
+from lintelclient.protocol import (LintelClient, LintelError, Reply, Transaction, quote,
+                                   split_words)
 
-__all__ = ["ImageFifo", "LintelClient", "PreviewMemory", "Reply", "Transaction", "quote",
-           "split_words", "write_png"]
+__all__ = ["Axis", "Camera", "Frame", "ImageFifo", "LintelClient", "LintelError",
+           "PreviewMemory", "Reply", "Scan", "Transaction", "quote", "split_words", "write_png"]

@@ -38,6 +38,7 @@ def encode_png(width, height, pixels, bytes_per_pixel=1):
 
 
 def write_png(path, width, height, pixels, bytes_per_pixel=1):
+    """Writes the PNG file at `path`, through a temporary file, so that a failure leaves none."""
     data = encode_png(width, height, pixels, bytes_per_pixel)
     folder = os.path.dirname(os.path.abspath(path))
     fd, temporary = tempfile.mkstemp(prefix=".png-", dir=folder)

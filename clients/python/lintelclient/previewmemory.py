@@ -12,6 +12,9 @@ EVENT_MAGIC = 0x54564556
 
 
 class PreviewMemory:
+    """A preview memory opened by its segment name; `directory` is where the system keeps
+    shared-memory objects."""
+
     def __init__(self, name, directory="/dev/shm"):
         self.name = name
         self._image = self._open(os.path.join(directory, name))
@@ -29,6 +32,7 @@ class PreviewMemory:
             os.close(fd)
 
     def close(self):
+        """Unmaps the picture and the event."""
         self._image.close()
         self._event.close()
 
@@ -40,9 +44,11 @@ class PreviewMemory:
 
     @property
     def size(self):
+        """The picture segment's size in bytes."""
         return len(self._image)
 
     def signalled(self):
+        """True while a new picture waits."""
         return struct.unpack_from("<I", self._event, 4)[0] != 0
 
     def wait(self, timeout):

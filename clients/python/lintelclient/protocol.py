@@ -3,9 +3,15 @@
 A request is "TID KEYWORD ARGUMENTS"; its reply lines start with the TID, four digits and a
 tab, and end with the line "TID\tready". Lines starting with "0000" belong to no transaction
 (events, and errors the host finds before it knows a transaction number); they are collected
-in `LintelClient.unnumbered` in the order they came.
+in `LintelClient.unnumbered` in the order they came. After an error line the host may add one
+"info" line with the module's reason for it; `Reply.reasons` pairs them up.
+
+A scan answers one data line per image, hundreds of thousands a second for a line camera, so a
+transaction started with `stream=True` gets its data lines in blocks of text as they were
+received (`Transaction.data_blocks`), to be split at once, instead of line by line.
 """
 
+import collections
 import socket
 import time
 
@@ -52,11 +58,31 @@ def parse_numbers(payload):
     return [float(word) for word in payload.split()[1:]]
 
 
+class LintelError(Exception):
+    """A request that lintelhost answered with an error.
+
+    `command` is the request, `errors` the texts of its error lines, `reason` the host's
+    explanation of the first error that has one (its info line), or None when the host gave
+    none."""
+
+    def __init__(self, command, errors, reason=None):
+        self.command = command
+        self.errors = list(errors)
+        self.reason = reason
+        text = "%s: %s" % (command, "; ".join(self.errors) or "no answer")
+        super().__init__(text + (" (%s)" % reason if reason else ""))
+
+
+def _text_of(payload, keyword):
+    return split_words(payload[len(keyword) + 1:])[0]
+
+
 class Reply:
     """Everything one transaction answered."""
 
-    def __init__(self, tid):
+    def __init__(self, tid, command=""):
         self.tid = tid
+        self.command = command
         self.lines = []  # every payload, in order ("data 1 2", 'error "..."', ...)
         self.done = False
 
@@ -67,11 +93,23 @@ class Reply:
 
     @property
     def errors(self):
-        return [split_words(line[6:])[0] for line in self.lines if line.startswith("error ")]
+        """The texts of the error lines."""
+        return [_text_of(line, "error") for line in self.lines if line.startswith("error ")]
 
     @property
     def warnings(self):
-        return [split_words(line[8:])[0] for line in self.lines if line.startswith("warning ")]
+        """The texts of the warning lines."""
+        return [_text_of(line, "warning") for line in self.lines if line.startswith("warning ")]
+
+    @property
+    def reasons(self):
+        """For each error line, the text of the info line right after it, or None."""
+        found = []
+        for i, line in enumerate(self.lines):
+            if line.startswith("error "):
+                after = self.lines[i + 1] if i + 1 < len(self.lines) else ""
+                found.append(_text_of(after, "info") if after.startswith("info ") else None)
+        return found
 
     @property
     def info(self):
@@ -80,7 +118,15 @@ class Reply:
 
     @property
     def ok(self):
+        """True once the reply is complete and carries no error."""
         return self.done and not self.errors
+
+    def check(self):
+        """The reply itself; raises LintelError when it carries an error or is incomplete."""
+        if not self.ok:
+            reason = next((r for r in self.reasons if r), None)
+            raise LintelError(self.command, self.errors, reason)
+        return self
 
     def numbers(self, index=0):
         """The numbers of data line `index`."""
@@ -92,22 +138,31 @@ class Reply:
 
 
 class Transaction:
-    """A request in flight; its lines arrive as the client reads."""
+    """A request in flight; its lines arrive as the client reads.
 
-    def __init__(self, client, tid, command):
+    With `stream` set, data lines do not go into `reply.lines`: their items (the text after
+    "data ") are kept in blocks, one block per stretch of lines received together, for
+    `data_blocks`. Every other line (errors, warnings, infos) goes into the reply as usual."""
+
+    def __init__(self, client, tid, command, stream=False):
         self.client = client
         self.tid = tid
         self.command = command
-        self.reply = Reply(tid)
-        self._unread = []  # payloads not yet handed out by lines()
+        self.stream = stream
+        self.reply = Reply(tid, command)
+        self._unread = collections.deque()  # payloads not yet handed out by lines()
+        self._blocks = collections.deque()  # stream: data items, lines joined by CR LF
 
     @property
     def done(self):
+        """True once the ready line came."""
         return self.reply.done
 
     def _add(self, payload):
         if payload == "ready":
             self.reply.done = True
+        elif self.stream and payload.startswith("data"):
+            self._blocks.append(payload[5:])
         else:
             self.reply.lines.append(payload)
             self._unread.append(payload)
@@ -124,7 +179,18 @@ class Transaction:
         for each next line."""
         while True:
             if self._unread:
-                yield self._unread.pop(0)
+                yield self._unread.popleft()
+                continue
+            if self.done:
+                return
+            self.client._pump(self.client._deadline(timeout))
+
+    def data_blocks(self, timeout=None):
+        """Stream: yields the data items as they arrive, a block of lines at a time ("1 2\r\n3
+        4"), until the ready line. `timeout` bounds the wait for each next block."""
+        while True:
+            if self._blocks:
+                yield self._blocks.popleft()
                 continue
             if self.done:
                 return
@@ -139,9 +205,11 @@ class LintelClient:
         self.sock = socket.create_connection((host, port), timeout=timeout)
         self.sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
         self.unnumbered = []  # payloads of "0000" lines
-        self._buffer = b""
-        self._raw = []  # complete lines, when read_line is used
+        self._inbox = bytearray(1 << 18)
+        self._partial = b""  # the start of a line whose end has not come yet
+        self._raw = collections.deque()  # complete lines, when read_line is used
         self._running = {}
+        self._stream = None  # the newest streaming transaction, whose data lines come fast
         self._next_tid = 1
         self.closed = False
 
@@ -152,14 +220,16 @@ class LintelClient:
         self.close()
 
     def close(self):
+        """Closes the connection; the host aborts what still runs."""
         if not self.closed:
             self.closed = True
             self.sock.close()
 
     # ---- requests ----
 
-    def start(self, command):
-        """Sends "TID command" with a free transaction number."""
+    def start(self, command, stream=False):
+        """Sends "TID command" with a free transaction number; the Transaction. With
+        `stream`, its data lines come through `Transaction.data_blocks`."""
         for _ in range(9999):
             tid = self._next_tid
             self._next_tid = tid % 9999 + 1
@@ -167,20 +237,25 @@ class LintelClient:
                 break
         else:
             raise RuntimeError("every transaction number is in use")
-        transaction = Transaction(self, tid, command)
+        transaction = Transaction(self, tid, command, stream)
         self._running[tid] = transaction
+        if stream:
+            self._stream = transaction
         self.send_raw(("%d %s\n" % (tid, command)).encode())
         return transaction
 
-    def call(self, command, timeout=None):
-        """Sends a request and waits for its whole reply."""
-        return self.start(command).wait(timeout)
+    def call(self, command, timeout=None, check=False):
+        """Sends a request and waits for its whole reply. With `check`, an error reply raises
+        LintelError."""
+        reply = self.start(command).wait(timeout)
+        return reply.check() if check else reply
 
     def events(self):
         """The texts of the event lines received so far, in order."""
-        return [split_words(line[6:])[0] for line in self.unnumbered if line.startswith("event ")]
+        return [_text_of(line, "event") for line in self.unnumbered if line.startswith("event ")]
 
     def wait_for_event(self, text, timeout=None):
+        """Reads until the event `text` has come. Raises TimeoutError."""
         deadline = self._deadline(timeout)
         while text not in self.events():
             self._pump(deadline)
@@ -188,6 +263,7 @@ class LintelClient:
     # ---- raw access, for tests of the protocol itself ----
 
     def send_raw(self, data):
+        """Sends bytes as they are."""
         self.sock.sendall(data)
 
     def read_line(self, timeout=None):
@@ -197,7 +273,7 @@ class LintelClient:
         while not self._raw:
             if not self._receive(deadline, raw=True):
                 return None
-        return self._raw.pop(0)
+        return self._raw.popleft()
 
     # ---- reading ----
 
@@ -214,20 +290,49 @@ class LintelClient:
             raise TimeoutError("no reply from lintelhost in time")
         self.sock.settimeout(left)
         try:
-            chunk = self.sock.recv(1 << 20)
+            count = self.sock.recv_into(self._inbox)
         except socket.timeout:
             raise TimeoutError("no reply from lintelhost in time") from None
-        if not chunk:
+        if not count:
             return False
-        self._buffer += chunk
-        *lines, self._buffer = self._buffer.split(b"\r\n")
-        for line in lines:
-            text = line.decode("utf-8", "replace")
-            if raw:
-                self._raw.append(text)
-            else:
-                self._dispatch(text)
+        chunk = self._inbox[:count]
+        end = chunk.rfind(b"\r\n")
+        if end < 0:
+            self._partial += chunk
+            return True
+        text = (self._partial + chunk[:end]).decode("utf-8", "replace")
+        self._partial = bytes(chunk[end + 2:])
+        if raw:
+            self._raw.extend(text.split("\r\n"))
+        else:
+            self._dispatch_text(text)
         return True
+
+    def _dispatch_text(self, text):
+        """Hands out complete lines (CR LF between them). The streaming transaction's data
+        lines go to it in blocks: a whole chunk of them at once when nothing else is mixed in
+        (its prefix then starts every line, since a tab appears in no line but after the
+        number), else each run of them."""
+        stream = self._stream
+        if stream is None or stream.done:
+            for line in text.split("\r\n"):
+                self._dispatch(line)
+            return
+        prefix = "%04d\tdata " % stream.tid
+        if text.startswith(prefix) and text.count(prefix) == text.count("\r\n") + 1:
+            stream._blocks.append(text.replace(prefix, ""))
+            return
+        skip, run = len(prefix), []
+        for line in text.split("\r\n"):
+            if line.startswith(prefix):
+                run.append(line[skip:])
+                continue
+            if run:
+                stream._blocks.append("\r\n".join(run))
+                run = []
+            self._dispatch(line)
+        if run:
+            stream._blocks.append("\r\n".join(run))
 
     def _dispatch(self, text):
         prefix, _, payload = text.partition("\t")
@@ -241,3 +346,5 @@ class LintelClient:
         transaction._add(payload)
         if transaction.done:
             del self._running[transaction.tid]
+            if transaction is self._stream:
+                self._stream = None

@@ -2,7 +2,7 @@ import socket
 import threading
 import unittest
 
-from lintelclient.protocol import LintelClient, quote, split_words
+from lintelclient.protocol import LintelClient, LintelError, quote, split_words
 
 
 class TextTest(unittest.TestCase):
@@ -18,7 +18,7 @@ class TextTest(unittest.TestCase):
 
 
 class ScriptedHost:
-    """A one-connection server that answers each request line with scripted lines."""
+    """A one-connection server that answers each request line with scripted bytes."""
 
     def __init__(self, answers):
         self.answers = answers
@@ -48,36 +48,56 @@ class ScriptedHost:
 
 
 class ClientTest(unittest.TestCase):
+    def connect(self, answers):
+        host = ScriptedHost(answers)
+        self.addCleanup(host.close)
+        client = LintelClient(port=host.port, timeout=5)
+        self.addCleanup(client.close)
+        return host, client
+
     def test_interleaved_lines_reach_their_transactions(self):
-        host = ScriptedHost([
+        host, client = self.connect([
             "",  # the scan's lines come later, mixed with the get's
             "0001\tdata 1 2\r\n0000\tevent \"measurement begin\"\r\n0002\tdata 5\r\n"
             "0002\tready\r\n0001\tdata 3 4\r\n0001\terror \"aborted\"\r\n0001\tready\r\n",
         ])
-        with LintelClient(port=host.port, timeout=5) as client:
-            scan = client.start("scan time+=1")
-            get = client.call("get x")
-            self.assertEqual(get.data, ["5"])
-            self.assertTrue(get.ok)
-            self.assertEqual(list(scan.lines()), ["data 1 2", "data 3 4", 'error "aborted"'])
-            self.assertEqual(scan.reply.errors, ["aborted"])
-            self.assertFalse(scan.reply.ok)
-            self.assertEqual(client.events(), ["measurement begin"])
+        scan = client.start("scan time+=1")
+        get = client.call("get x")
+        self.assertEqual((get.data, get.ok), (["5"], True))
+        self.assertEqual(list(scan.lines()), ["data 1 2", "data 3 4", 'error "aborted"'])
+        self.assertEqual((scan.reply.errors, scan.reply.ok), (["aborted"], False))
+        self.assertEqual(client.events(), ["measurement begin"])
         self.assertEqual(host.received, ["1 scan time+=1", "2 get x"])
-        host.close()
 
-    def test_numbers_and_words_of_data_lines(self):
-        host = ScriptedHost(['0001\tdata "cam" 3 nan -2.5\r\n0001\twarning "x"\r\n0001\tready\r\n'])
-        with LintelClient(port=host.port, timeout=5) as client:
-            reply = client.call("probesystem list")
-            self.assertEqual(reply.words(), ["cam", "3", "nan", "-2.5"])
-            self.assertEqual(reply.warnings, ["x"])
-            self.assertEqual(float(reply.words()[3]), -2.5)
-        host.close()
+    def test_errors_raise_with_the_reason_of_the_info_line_after_them(self):
+        _, client = self.connect([
+            '0001\tdata "cam" 3 nan -2.5\r\n0001\twarning "x"\r\n0001\tready\r\n',
+            '0002\terror "invalid argument"\r\n0002\tinfo "0 < 0.02"\r\n0002\terror "late"\r\n'
+            '0002\tready\r\n'])
+        reply = client.call("probesystem list", check=True)
+        self.assertEqual((reply.words(), reply.warnings), (["cam", "3", "nan", "-2.5"], ["x"]))
+        with self.assertRaises(LintelError) as raised:
+            client.call("scan time+=0", check=True)
+        self.assertEqual((raised.exception.errors, raised.exception.reason),
+                         (["invalid argument", "late"], "0 < 0.02"))
+        self.assertEqual(str(raised.exception), "scan time+=0: invalid argument; late (0 < 0.02)")
+
+    def test_a_stream_gets_its_data_lines_in_blocks_whatever_the_chunks(self):
+        # The second request makes the host finish a line that the first answer began, so the
+        # client sees the line in two receives.
+        _, client = self.connect([
+            "0001\tdata 1 2\r\n0001\tdata 3 4\r\n0001\tdata 5 ",
+            "6\r\n0000\tevent \"e\"\r\n0001\tdata 7 8\r\n0002\tready\r\n0001\tdata 9 10\r\n"
+            "0001\tinfo \"i\"\r\n0001\tready\r\n"])
+        scan = client.start("scan", stream=True)
+        client._pump(client._deadline(None))
+        other = client.start("get x")
+        rows = [line.split() for block in scan.data_blocks() for line in block.split("\r\n")]
+        self.assertEqual(rows, [[str(n), str(n + 1)] for n in range(1, 10, 2)])
+        self.assertEqual((scan.reply.lines, client.events(), other.done),
+                         (['info "i"'], ["e"], True))
 
     def test_a_closed_connection_is_an_error_not_a_hang(self):
-        host = ScriptedHost([""])
-        with LintelClient(port=host.port, timeout=5) as client:
-            with self.assertRaises(ConnectionError):
-                client.call("get x")
-        host.close()
+        _, client = self.connect([""])
+        with self.assertRaises(ConnectionError):
+            client.call("get x")
