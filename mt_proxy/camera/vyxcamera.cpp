@@ -1,6 +1,8 @@
 // The module's three entry points; everything else stays inside the module.
 
 #include "lintel/server/machine/mmachabstract.h"
+#include "msl/mfileio/mdirtools.h"
+#include "msl/mfileio/mfileops.h"
 #include "mt_proxy/camera/misc/mcamerasensors.h"
 #include "mt_proxy/camera/mmachabstract/mcameramachabstract.h"
 #include "platform/trace/mtrace.h"
@@ -32,6 +34,12 @@ VYX_EXPORT bool IsProxy() {
 // `notifier` stay the server's.
 VYX_EXPORT MMachAbstract* NewMMachAbstract(const std::string& name, const std::string& directory,
                                            MOutputChannel* channel, MClientNotifier* notifier) {
+    // The machine's folder, which an installation brings: without a camera the databases live
+    // there, and the machine itself only makes the folders of the cameras it finds. Should it
+    // fail, opening says why.
+    const std::string machineDir = file_join(directory, "camera");
+    if (!dir_exists(machineDir.c_str()))
+        varn::createDirectoryRecursive(machineDir);
     return new MCameraMachAbstract(name, directory, channel, notifier);
 }
 

@@ -160,21 +160,14 @@ bool MCameraMachAbstract::Open() {
 }
 
 std::string MCameraMachAbstract::init_config_dir(const std::string& dir) {
-    // The databases live in the returned folder whatever happens: it must exist.
-    auto fallback = [&dir] {
-        if (!dir_exists(dir.c_str()) && !varn::createDirectoryRecursive(dir))
-            MERRTRACE("%s(): failed to create %s", "MCameraMachAbstract::init_config_dir",
-                      dir.c_str());
-        return dir;
-    };
     const CSensor* camera = find_camera_sensor();
     if (camera == nullptr)
-        return fallback(); // no folder of its own for a camera that is not there
+        return dir; // no folder is made for a camera that is not there
     const std::string path = file_join(file_join(dir, camera->GetName()), camera->GetSerialNo());
     if (!create_config_dir(path)) {
         MERRTRACE("%s(): create_config_dir(%s) failed", "MCameraMachAbstract::init_config_dir",
                   path.c_str());
-        return fallback();
+        return dir;
     }
     MTRACE(1, "%s(): configuration directory is %s", "MCameraMachAbstract::init_config_dir",
            path.c_str());
