@@ -208,6 +208,8 @@ def main():
     parser.add_argument("--step", type=float, default=1.5, help="rate factor of the search")
     parser.add_argument("--repetitions", type=int, default=3, help="of bench_freerun (3)")
     parser.add_argument("--only", choices=[c[0] for c in CASES], help="one case only")
+    parser.add_argument("--first", type=float, metavar="RATE",
+                        help="the rate the search starts at (each case has its own)")
     args = parser.parse_args()
 
     def say(text):
@@ -237,7 +239,7 @@ def main():
                     return trial(camera, host, args.seconds)
 
                 best, best_measured, failed, failed_measured = search(
-                    at, first, args.step, args.trials, say)
+                    at, args.first or first, args.step, args.trials, say)
                 slots = camera.slots
             rows.append((name, reader, best, ceiling.get(free_name), slots, best_measured,
                          failed, failed_measured))
