@@ -100,7 +100,8 @@ def host_said(host, since):
 def explain(failure, host, since):
     """The failure with the host's reason: its info line, else what it logged meanwhile."""
     if failure.reason:
-        return "%s\n  the host says: %s" % (failure, failure.reason)
+        return "%s: %s\n  the host says: %s" % (failure.command, "; ".join(failure.errors),
+                                                failure.reason)
     said = host_said(host, since)
     return str(failure) + "".join("\n  lintelhost: " + line for line in said[:12])
 
