@@ -10,6 +10,22 @@ namespace {
 // The scratch log gives its memory back once this much of it has been read.
 constexpr uint64_t kTrimEvery = 1u << 20;
 
+bool SeekTo(std::FILE* file, uint64_t offset) {
+#if defined(_WIN32)
+    return _fseeki64(file, static_cast<long long>(offset), SEEK_SET) == 0;
+#else
+    return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+#endif
+}
+
+uint64_t EndOf(std::FILE* file) {
+#if defined(_WIN32)
+    return _fseeki64(file, 0, SEEK_END) == 0 ? static_cast<uint64_t>(_ftelli64(file)) : 0;
+#else
+    return fseeko(file, 0, SEEK_END) == 0 ? static_cast<uint64_t>(ftello(file)) : 0;
+#endif
+}
+
 } // namespace
 
 ErrlogTap::~ErrlogTap() {
@@ -36,7 +52,7 @@ void ErrlogTap::Start(const std::string& hostDirectory) {
     }
     file = std::fopen(path.c_str(), "rb");
     if (file != nullptr && !echo)
-        std::fseek(file, 0, SEEK_END); // what an earlier run wrote is not ours
+        start = EndOf(file); // what an earlier run wrote is not ours
 }
 
 std::vector<ErrlogLine> ErrlogTap::Take() {
@@ -45,14 +61,19 @@ std::vector<ErrlogLine> ErrlogTap::Take() {
         return lines;
     char chunk[4096];
     size_t got = 0;
-    std::clearerr(file); // read on after the last end of file
+    // A seek drops what the stream buffered and its end-of-file state, so that what the
+    // module wrote since is read (Windows' run-time would otherwise answer the old end).
+    if (!SeekTo(file, start + consumed))
+        return lines;
     while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
         consumed += got;
         partial.append(chunk, got);
     }
     size_t start = 0;
     for (size_t end; (end = partial.find('\n', start)) != std::string::npos; start = end + 1) {
-        lines.push_back(Parse(partial.substr(start, end - start)));
+        // The module's run-time may write text-mode line ends (Windows): the CR goes too.
+        const size_t stop = end > start && partial[end - 1] == '\r' ? end - 1 : end;
+        lines.push_back(Parse(partial.substr(start, stop - start)));
         if (echo)
             std::fprintf(stderr, "%s\n", lines.back().raw.c_str());
     }

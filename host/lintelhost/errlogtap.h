@@ -39,6 +39,7 @@ public:
 private:
     std::FILE* file = nullptr;
     bool echo = false;
+    uint64_t start = 0;    // where reading began
     uint64_t consumed = 0; // bytes read
     uint64_t trimmed = 0;  // bytes of the scratch file given back
     std::string partial;   // a line not yet ended
