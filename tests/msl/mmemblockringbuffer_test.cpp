@@ -38,6 +38,7 @@ protected:
 
 TEST(RingBufferCalc, ReservesHeaderAndWorstCaseAlignment) {
     EXPECT_EQ(MMemBlockRingBuffer_CalcMaxEntries(71, 1), 0u);
+    EXPECT_EQ(MMemBlockRingBuffer_CalcMaxEntries(10, 1), 0u); // less than the header
     EXPECT_EQ(MMemBlockRingBuffer_CalcMaxEntries(80, 1), 1u);
     EXPECT_EQ(MMemBlockRingBuffer_CalcMaxEntries(static_cast<size_t>(-1), 1), 0u);
     EXPECT_EQ(MMemBlockRingBuffer_CalcMaxEntries(120, 10), 2u);
@@ -180,6 +181,12 @@ TEST_P(RingBuffer, WriterTrustsOnlyAHeaderThatFitsItsSegment) {
         EXPECT_EQ(v.fits(base, segment, 16), 0);
         EXPECT_EQ(v.writeWithin(base, segment, 16), nullptr);
     }
+    // Blocks whose end lies beyond the address space: the product must not wrap into range.
+    const uint64_t huge = uint64_t(1) << (8 * v.word - 1);
+    for (auto [at, word] : {std::pair{1, huge}, std::pair{2, uint64_t(2)},
+                            std::pair{4, uint64_t(v.header)}})
+        std::memcpy(base + at * v.word, &word, v.word);
+    EXPECT_EQ(v.fits(base, v.header + 2 * v.word, huge), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(BothLayouts, RingBuffer,
