@@ -31,12 +31,13 @@ protected:
 
 } // namespace
 
-TEST_F(SensorBaseValues, ClampedToLimitsWithTrace) {
+TEST_F(SensorBaseValues, ClampedToLimits) {
     ASSERT_TRUE(sensor.SetPropertyValue("x", 2500.0));
     EXPECT_EQ(sensor.Value("x"), 2000.0);
     ASSERT_TRUE(sensor.SetPropertyValue("x", -2000.0000000005)); // within the tolerance
     EXPECT_DOUBLE_EQ(sensor.Value("x"), -2000.0);
     ASSERT_TRUE(sensor.SetPropertyValue("x", -3000.0));
+    EXPECT_EQ(sensor.Value("x"), -2000.0);
     // Access "I" is never clamped.
     ASSERT_TRUE(sensor.SetPropertyValue("i", 50.0));
     EXPECT_DOUBLE_EQ(sensor.Value("i"), 50.0);
@@ -189,6 +190,9 @@ TEST_F(SensorBaseValues, FifoValuesAreExchangedWithTheInstance) {
     ASSERT_TRUE(sensor.Install("[General]\nChannels=kid\n[kid]\nParent=ghost\n"));
     capture.Clear();
     sensor.UpdatePropertyFifoValues();
+    EXPECT_EQ(capture.CountTrace("UpdatePropertyFifoValues(): channel ghost not supported by "
+                                 "CSensor"),
+              1);
 }
 
 TEST(SensorBaseMovezero, DirectionAndDeflectionChecks) {
