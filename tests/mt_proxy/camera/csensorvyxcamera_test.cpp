@@ -109,7 +109,7 @@ TEST_F(CameraSensor, ChannelsWithTheCameraLimits) {
     const struct {
         const char* name;
         double min, max, step, accuracy;
-        int32_t access;
+        uint32_t access;
     } channels[] = {
         {"imagewidth", 32, 1280, 16, 1, CSENSOR_ACCESS_R},
         {"imageheight", 12, 1024, 4, 1, CSENSOR_ACCESS_RW},
@@ -121,11 +121,8 @@ TEST_F(CameraSensor, ChannelsWithTheCameraLimits) {
         SCOPED_TRACE(c.name);
         CSensorChannelDesc d;
         ASSERT_TRUE(camera->GetPropertyData(c.name, &d));
-        EXPECT_EQ(d.min, c.min);
-        EXPECT_EQ(d.max, c.max);
-        EXPECT_EQ(d.step, c.step);
-        EXPECT_EQ(d.accuracy, c.accuracy);
-        EXPECT_EQ(d.access, c.access);
+        EXPECT_EQ(std::tie(d.min, d.max, d.step, d.accuracy, d.access),
+                  std::tie(c.min, c.max, c.step, c.accuracy, c.access));
     }
     EXPECT_EQ(Value("temp_camera"), 0.0);
     sensor.reset();
