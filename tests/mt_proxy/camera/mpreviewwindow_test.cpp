@@ -220,7 +220,7 @@ TEST(MPreviewWindowNoDisplay, OpenFailsAndStartsNoThread) {
 using MPreviewWindowConcurrency = PreviewWindowOnXvfb;
 
 TEST_F(MPreviewWindowConcurrency, OneWindowPerProcessEndedByCloseOrTheDestructor) {
-    TraceCapture capture(4);
+    TraceCapture capture;
     int threads = MThread_GetRegisteredCount();
     MPreviewWindow window, other;
     ASSERT_NE(Show(window, {0, 0, 64, 32}), 0u);
