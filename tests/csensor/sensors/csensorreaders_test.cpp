@@ -40,9 +40,7 @@ const char kMcDescription[] = "[GENERAL]\nInput=2\n"
 
 TEST(SensorConfigReaders, MissingKeysAreWrittenBackOnce) {
     BaseSensor sensor;
-    vyx::trace::TraceCapture capture;
     ASSERT_TRUE(sensor.SetConfigData("[Geometry]\nProbeType=R85Q\n")) << sensor.Codes();
-    EXPECT_EQ(capture.CountTrace("SetConfigData() [CSensor]: Data changed or extended"), 1);
     std::string config = ConfigOf(sensor);
     ExpectEntries(config, "Geometry", "x0=0 y0=0 z0=0 alpha=0 beta=0 gamma=0");
     ExpectEntries(config, "ProbeSystem",
@@ -55,9 +53,8 @@ TEST(SensorConfigReaders, MissingKeysAreWrittenBackOnce) {
     EXPECT_EQ(sensor.GetSystemData().typeCode, 1);
 
     // Complete data is read without a change.
-    capture.Clear();
     ASSERT_TRUE(sensor.SetConfigData(config));
-    EXPECT_EQ(capture.CountTrace("Data changed or extended"), 0) << capture.Dump();
+    EXPECT_EQ(ConfigOf(sensor), config);
 }
 
 TEST(SensorConfigReaders, ValuesLimitsAndUnknownTypes) {
@@ -91,10 +88,8 @@ TEST(SensorConfigReaders, MatrixAndAnglesTurnTheProbeDirection) {
     EXPECT_FALSE(sensor.IsProbeDirectionChanged());
 
     // Geometry data: beta 90 of the mounting.
-    vyx::trace::TraceCapture capture;
     ASSERT_TRUE(sensor.SetConfigData("[Geometry]\nProbeType=R85Q\n"));
     ASSERT_TRUE(sensor.SetGeometryData("[Geometry]\nbeta=90\n"));
-    EXPECT_EQ(capture.CountTrace("SetGeometryData() [CSensor]: Data changed or extended"), 1);
     ExpectDirection(sensor, 1.0, 0.0, 0.0);
     std::string geometry;
     sensor.GetGeometryData(geometry);
@@ -106,7 +101,6 @@ TEST(SensorConfigReaders, HardwareInputsAndComponentVectors) {
     EXPECT_EQ(sensor.GetMcCompVectorName(0), ""); // no inputs yet
     vyx::trace::TraceCapture capture;
     ASSERT_TRUE(sensor.SetHardwareProperties(kMcDescription));
-    EXPECT_EQ(capture.CountTrace("SetHardwareProperties() [CSensor]: Data changed or extended"), 1);
     EXPECT_EQ(capture.Trace().back().level, 2);
     const CSensorHardwareInputs* inputs = sensor.GetHardwareInputs();
     ASSERT_NE(inputs, nullptr);
@@ -161,12 +155,7 @@ TEST(SensorConfigReaders, ProbesystemUnloadNeedsInputsAndAType) {
     EXPECT_FALSE(sensor.ProbesystemUnload("[Geometry]\n"));
     ASSERT_TRUE(sensor.SetConfigData("[Geometry]\nProbeType=R85Q\n[ProbeSystem]\nRange=3\n"));
     EXPECT_EQ(Entry(HardwareOf(sensor), "TSK", "Max_1"), "3");
-
-    vyx::trace::TraceCapture capture;
     ASSERT_TRUE(sensor.ProbesystemUnload("[Geometry]\nprobesystem_load=next\n"));
-    EXPECT_EQ(capture.CountTrace("CSensorBase::ProbesystemUnload(): unload probesystem 'CSensor' "
-                                 "on 'R85Q'"),
-              1);
     std::string hardware = HardwareOf(sensor);
     EXPECT_EQ(Entry(hardware, "Probe", "Type"), "None");
     EXPECT_EQ(Entry(hardware, "TSK", "Max_1"), "1"); // the collision limits of no probe

@@ -4,11 +4,11 @@
 #include "csensor/sensors/csensor.h"
 #include "csensor/sensors/csensorbase.h"
 #include "msl/mutil/minidata.h"
+#include "tests/support/inientries.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <sstream>
 #include <string>
 #include <string_view>
 
@@ -112,16 +112,8 @@ private:
     bool m_deflectionTest = false;
 };
 
-inline std::string Entry(const MIniData& doc, const char* section, const char* key) {
-    std::string value;
-    return doc.GetStringEntry(section, key, value) ? value : "<missing>";
-}
-
-inline std::string Entry(const std::string& text, const char* section, const char* key) {
-    MIniData doc;
-    doc.SetContentString(text);
-    return Entry(doc, section, key);
-}
+using vyx::test::Entry;
+using vyx::test::ExpectEntries;
 
 // Drains the sibling queue into a text such as "lk=10;par=1;".
 inline std::string Siblings(CSensor& sensor) {
@@ -133,16 +125,6 @@ inline std::string Siblings(CSensor& sensor) {
         text += name + "=" + number + ";";
     }
     return text;
-}
-
-// Checks each "key=value" of the blank-separated list against that section of the INI text.
-inline void ExpectEntries(const std::string& text, const char* section, const std::string& list) {
-    std::istringstream items(list);
-    for (std::string item; items >> item;) {
-        const size_t eq = item.find('=');
-        EXPECT_EQ(Entry(text, section, item.substr(0, eq).c_str()), item.substr(eq + 1))
-            << "[" << section << "] " << item;
-    }
 }
 
 } // namespace sensortest

@@ -98,7 +98,6 @@ TEST(MMachAbstract, CommandEnabling) {
 TEST(MMachAbstract, DefaultsOfTheBaseAndTheNotifier) {
     Notifier notifier;
     TestMachine machine(nullptr, &notifier);
-    EXPECT_EQ(machine.GetDefaultTimeout(), 5.0);
     MMachProbesystemType type = machine.GetActiveProbesystemType();
     EXPECT_EQ(type.kind, 1u);
     EXPECT_EQ(type.width + type.height + type.widthMm + type.heightMm, 0.0);

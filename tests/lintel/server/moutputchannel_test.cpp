@@ -102,26 +102,19 @@ TEST(MOutputChannel, EventsOneAndEightAreDeferredAndSentOnce) {
 }
 
 TEST(MOutputChannel, EventBits) {
-    TraceCapture capture(4);
     MOutputChannel channel(3);
-    channel.Event(std::string("resync needed")); // in no table: bit 97, traced, still sent
+    channel.Event(std::string("resync needed")); // in no table: bit 97, still sent
     EXPECT_TRUE(channel.HasEvents());
     for (int number = 0; number <= 97; ++number) // 97 is not asked by number
         EXPECT_FALSE(channel.IsEventSet(number)) << number;
-    ASSERT_EQ(capture.Trace().size(), 1u);
-    EXPECT_EQ(capture.Trace()[0].level, 4);
-    EXPECT_EQ(capture.CountTrace("set_event_bit(): unknown event: 97"), 1) << capture.Dump();
     channel.Event(120);
     channel.Event(-1);
-    EXPECT_EQ(capture.CountTrace("set_event_bit(): unknown event: 120"), 1);
-    EXPECT_EQ(capture.CountTrace("set_event_bit(): unknown event: -1"), 1);
 
     channel.Event(std::string("start/stop"));
     channel.Event(std::string("unknown event number 68")); // the gaps take part too
     channel.Event(0);
     EXPECT_TRUE(channel.IsEventSet(96) && channel.IsEventSet(68) && channel.IsEventSet(0));
     EXPECT_FALSE(channel.IsEventSet(1));
-    EXPECT_EQ(capture.Trace().size(), 3u);
     EXPECT_EQ(TakeAll(channel), "0000\tevent \"resync needed\"\r\n"
                                 "0000\tevent \"unknown event number 120\"\r\n"
                                 "0000\tevent \"unknown event number -1\"\r\n"

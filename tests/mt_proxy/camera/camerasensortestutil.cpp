@@ -1,28 +1,10 @@
 #include "tests/mt_proxy/camera/camerasensortestutil.h"
 
-#include "msl/mutil/minidata.h"
 #include "mt_proxy/camera/misc/mcameraglobals.h"
 
 #include <cstdlib>
-#include <sstream>
 
 namespace cameratest {
-
-std::string Entry(const std::string& text, const char* section, const char* key) {
-    MIniData doc;
-    doc.SetContentString(text);
-    std::string value;
-    return doc.GetStringEntry(section, key, value) ? value : "<missing>";
-}
-
-void ExpectEntries(const std::string& text, const char* section, const std::string& list) {
-    std::istringstream items(list);
-    for (std::string item; items >> item;) {
-        const size_t eq = item.find('=');
-        EXPECT_EQ(Entry(text, section, item.substr(0, eq).c_str()), item.substr(eq + 1))
-            << "[" << section << "] " << item;
-    }
-}
 
 void CameraSensorTest::SetUp() {
     vyx::test::SetEnvironment("VYX_SIMCAMERA_INI", nullptr);

@@ -5,6 +5,7 @@
 #include "mt_proxy/camera/misc/cimagereceivers.h"
 #include "mt_proxy/camera/misc/csensorvyxcamera.h"
 #include "platform/vyx/simcontrol.h"
+#include "tests/support/inientries.h"
 #include "tests/support/testsupport.h"
 
 #include <gtest/gtest.h>
@@ -19,10 +20,8 @@
 
 namespace cameratest {
 
-// Entry of an INI text, "<missing>" when absent.
-std::string Entry(const std::string& text, const char* section, const char* key);
-// Checks each "key=value" of the blank-separated list against that section of the INI text.
-void ExpectEntries(const std::string& text, const char* section, const std::string& list);
+using vyx::test::Entry;
+using vyx::test::ExpectEntries;
 
 // Each test gets a fresh configuration directory and leaves the camera closed.
 class CameraSensorTest : public ::testing::Test {

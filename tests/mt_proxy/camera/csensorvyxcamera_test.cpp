@@ -26,7 +26,6 @@ TEST_F(CameraSensor, FoundIdentifiedAndOfTheRightClass) {
     EXPECT_STREQ(camera->GetSensorClass(), "Camera");
     EXPECT_STREQ(camera->GetName(), "VX1280M-SIM");
     EXPECT_STREQ(camera->GetSerialNo(), "SN-42");
-    EXPECT_EQ(capture.CountTrace("get_camera_info(): Found camera: Vyx (VX1280M-SIM)"), 2);
 
     ExpectHardware("manufacturer=Vyx devicename=VX1280M-SIM serialnumber=SN-42 productversion=3.2 "
                    "dllversion=7.1 driverversion=4.4 cpldversion=0.9 bootloaderversion=1.7 "
@@ -110,7 +109,7 @@ TEST_F(CameraSensor, ChannelsWithTheCameraLimits) {
     const struct {
         const char* name;
         double min, max, step, accuracy;
-        int32_t access;
+        uint32_t access;
     } channels[] = {
         {"imagewidth", 32, 1280, 16, 1, CSENSOR_ACCESS_R},
         {"imageheight", 12, 1024, 4, 1, CSENSOR_ACCESS_RW},
@@ -122,11 +121,8 @@ TEST_F(CameraSensor, ChannelsWithTheCameraLimits) {
         SCOPED_TRACE(c.name);
         CSensorChannelDesc d;
         ASSERT_TRUE(camera->GetPropertyData(c.name, &d));
-        EXPECT_EQ(d.min, c.min);
-        EXPECT_EQ(d.max, c.max);
-        EXPECT_EQ(d.step, c.step);
-        EXPECT_EQ(d.accuracy, c.accuracy);
-        EXPECT_EQ(d.access, c.access);
+        EXPECT_EQ(std::tie(d.min, d.max, d.step, d.accuracy, d.access),
+                  std::tie(c.min, c.max, c.step, c.accuracy, c.access));
     }
     EXPECT_EQ(Value("temp_camera"), 0.0);
     sensor.reset();
@@ -160,11 +156,7 @@ TEST_F(CameraSensor, ChannelsWithTheCameraLimits) {
 }
 
 TEST_F(CameraSensor, PartialScanCamerasGetAMovableYOffset) {
-    TraceCapture capture;
     ASSERT_NE(Create("DeviceName = TR3390c\n"), nullptr);
-    EXPECT_EQ(capture.CountTrace(
-                  "CSensorVyxCamera::SetPropertyData(): Making \"imageoffsety\" read-write"),
-              1);
     const char data[] = "[General]\nChannels=imageoffsety\n[imageoffsety]\nAccess=R\n";
     ASSERT_TRUE(camera->SetPropertyData(data));
     CSensorChannelDesc d;
@@ -214,7 +206,6 @@ TEST_F(CameraSensor, SettingsReadBackFromTheCamera) {
         camera->SetPropertyData("[General]\nChannels=gain\n[Camera]\ngain=3\nshutter=15\n"));
     EXPECT_EQ(Value("gain"), 3.0);
     EXPECT_EQ(Value("shutter"), 15.0);
-    EXPECT_EQ(capture.CountTrace("SetPropertyData(): camera gain set to 3"), 1);
 }
 
 TEST_F(CameraSensor, ImageGeometryIsAlignedAndReadBack) {
@@ -256,9 +247,6 @@ TEST_F(CameraSensor, ImageGeometryIsAlignedAndReadBack) {
     ASSERT_TRUE(Set({{"imagewidth", 5000.0}, {"imageheight", 1024.0}}));
     EXPECT_EQ(Value("imagewidth"), 1280.0);
     EXPECT_EQ(Vyx::SimControl::GetState().scanningMode, Vyx::ScanMode_FullFrame);
-    EXPECT_EQ(
-        capture.CountTrace("change_image_geometry(): setting image geometry to 1280x1024+0+0"), 1);
-    EXPECT_EQ(capture.CountTrace("change_image_geometry(): setting camera to FULLFRAME mode"), 1);
 
     Vyx::SimControl::SetCallFailure(Vyx::SimCall::SetClippingRegion, true);
     EXPECT_FALSE(Set({{"imagewidth", 640.0}}));
@@ -273,9 +261,6 @@ TEST_F(CameraSensor, DocumentsReceiversAndTheirMessages) {
     EXPECT_FALSE(camera->SetConfigData("[Geometry]\nx0=1\n"));
     EXPECT_EQ(capture.CountErrLog("SetConfigData(): entry ProbeType [Geometry] not found"), 1);
     ASSERT_TRUE(camera->SetConfigData("[Geometry]\nProbeType=Camera:1\n"));
-    EXPECT_EQ(capture.CountTrace(
-                  "SetConfigData(): camera sensor VX1280M-SIM image dims: 1280x1024+0+0 @ 50 fps"),
-              1);
     ASSERT_TRUE(camera->SetUserData("[Camera]\nDC_DATA=1\n"));
     EXPECT_TRUE(camera->HasDcData());
 
@@ -314,7 +299,6 @@ TEST_F(CameraSensor, StartStopAndRestoredSettings) {
     ASSERT_TRUE(camera->SetMeasurement(false));
     EXPECT_FALSE(camera->IsMeasuring());
     EXPECT_FALSE(Vyx::SimControl::GetState().grabbing);
-    EXPECT_EQ(capture.CountTrace("CSensorVyxCamera::SetMeasurement(): Freeze() done"), 1);
 
     // Whatever changed the camera in between, the next start sets the saved values again.
     Vyx::CImgSensors* raw = Vyx::CImgSensors::GetInstance();

@@ -155,7 +155,6 @@ TEST_F(CameraMachineOpen, ReopeningTheSameMachineFindsItsFolderAndItsProbesystem
 TEST_F(CameraMachineOpen, WithoutACameraNoFolderIsMade) {
     std::filesystem::remove_all(host.File("camera"));
     Vyx::SimControl::SetConnected(false);
-    vyx::trace::TraceCapture capture;
     MCameraMachAbstract& machine = OpenMachine();
     EXPECT_EQ(machine.GetDirectory(), host.File("camera"));
     EXPECT_FALSE(vyx::test::PathExists(host.File("camera")));

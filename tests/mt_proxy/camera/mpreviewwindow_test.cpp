@@ -220,7 +220,7 @@ TEST(MPreviewWindowNoDisplay, OpenFailsAndStartsNoThread) {
 using MPreviewWindowConcurrency = PreviewWindowOnXvfb;
 
 TEST_F(MPreviewWindowConcurrency, OneWindowPerProcessEndedByCloseOrTheDestructor) {
-    TraceCapture capture(4);
+    TraceCapture capture;
     int threads = MThread_GetRegisteredCount();
     MPreviewWindow window, other;
     ASSERT_NE(Show(window, {0, 0, 64, 32}), 0u);
@@ -228,12 +228,10 @@ TEST_F(MPreviewWindowConcurrency, OneWindowPerProcessEndedByCloseOrTheDestructor
     EXPECT_FALSE(other.Open(picture, {0, 0, 64, 32}));
     EXPECT_EQ(capture.CountErrTrace("Open(): preview window thread already running"), 2);
     EXPECT_EQ(MThread_GetRegisteredCount(), threads + 1);
-    EXPECT_EQ(capture.CountTrace("Open(): preview window thread started"), 1);
     EXPECT_TRUE(window.Close());
     EXPECT_FALSE(window.IsThreadRunning());
     EXPECT_EQ(MThread_GetRegisteredCount(), threads);
     EXPECT_EQ(screen->FindWindow("Preview"), 0u);
-    EXPECT_EQ(capture.CountTrace("Close(): preview window thread closed"), 1);
     EXPECT_TRUE(window.Close()); // nothing left to close
 
     {

@@ -90,8 +90,6 @@ TEST(VyxcameraModule, OpensACameraMachineThroughTheExport) {
     EXPECT_EQ(machine->GetDirectory(), host.File("camera"));
     EXPECT_EQ(machine->GetVersion(), "1.00-0");
     EXPECT_TRUE(machine->HasAutoinfo());
-    EXPECT_TRUE(machine->NotProvided97());
-    EXPECT_EQ(machine->GetDefaultTimeout(), 5.0);
     EXPECT_TRUE(machine->IsNotifierSet());
     EXPECT_FALSE(machine->IsCommandEnabled("MMachGetCommand")); // nothing before Open
     EXPECT_FALSE(machine->HasImageFifos());

@@ -53,16 +53,6 @@ TEST(Trace, LevelsFilterMessages) {
     _MTrace_SetLevel("other", 0);
 }
 
-TEST(Trace, CaptureRestoresTheLevel) {
-    _MTrace_SetLevel("default", 2);
-    {
-        TraceCapture capture(5);
-        EXPECT_EQ(MTrace_GetLevel("default"), 5);
-    }
-    EXPECT_EQ(MTrace_GetLevel("default"), 2);
-    _MTrace_SetLevel("default", 0);
-}
-
 TEST(ErrTrace, ChainReadsFromInnermostCauseOutward) {
     TraceCapture capture;
     MErrTrace_BeginContext();
