@@ -272,6 +272,24 @@ TEST_F(CameraMeasurement, BlockSizeCameraTimeoutAndArguments) {
     EXPECT_EQ(lines.size(), 1u);
     EXPECT_EQ(Text(), "0000\tevent \"measurement begin\"\r\n");
 
+    // The clip grows during a scan beyond the blocks laid out for it: the block taken for the
+    // frame goes back, and the scan ends.
+    ASSERT_EQ(
+        Run(&Machine::NewMMachSendCommand, "probe.config", "[General]\nChannels=imageheight\n"),
+        "");
+    ASSERT_EQ(Run(&Machine::NewMMachSetCommand, {{"imageheight", 16}}).find("error"),
+              std::string::npos);
+    CreateFifo(2, false, kImage / 2);
+    StartScan(TimeSpan(2 * 0.02));
+    Text();
+    ASSERT_EQ(Run(&Machine::NewMMachSetCommand, {{"imageheight", 32}}).find("error"),
+              std::string::npos);
+    Emit({1});
+    EXPECT_TRUE(PollToEnd());
+    EXPECT_EQ(Text(), "0009\terror \"ringbuffer blocks too small\"\r\n");
+    EXPECT_EQ(UsedBlocks(), 0u);
+    CreateFifo(2);
+
     // A camera that stops delivering while images are expected.
     StartScan(TimeSpan(3 * 0.02));
     Emit({2});
