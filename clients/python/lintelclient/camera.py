@@ -131,12 +131,24 @@ class Frame(tuple):
         copy: a read-only numpy array when numpy is installed, else a memoryview. None for a
         lost frame. Its pixels are the frame's until the frame is released; asking for it
         later raises RuntimeError."""
-        return self[4]._image(self) if self[2] else None
+        if not self[2]:
+            return None
+        scan = self[4]
+        if scan._held is not self:
+            raise RuntimeError(_RELEASED)
+        image = scan._images[self[2] - 1]
+        return scan._image(self[2]) if image is None else image
 
     @property
     def data(self):
         """The image's bytes as a flat read-only memoryview, or None for a lost frame."""
-        return self[4]._data(self) if self[2] else None
+        if not self[2]:
+            return None
+        scan = self[4]
+        if scan._held is not self:
+            raise RuntimeError(_RELEASED)
+        view = scan._views[self[2] - 1]
+        return scan._view(self[2]) if view is None else view
 
     @property
     def values(self):
@@ -158,6 +170,7 @@ class Frame(tuple):
 
 
 _new_frame = tuple.__new__
+_RELEASED = "the frame was released: take its image while the loop is at it"
 
 
 class Scan:
@@ -186,7 +199,10 @@ class Scan:
         else:
             self._shape, self._format = (height, width, depth), "B"
         self._flat = memoryview(self._fifo.buffer).toreadonly()
-        self._views = [None] * self._fifo.num_entries  # each block's bytes, made when first asked
+        # Each block's bytes and image, made when first asked and kept: a scan meets every block
+        # many times, and a numpy view costs more to make than a frame.
+        self._views = [None] * self._fifo.num_entries
+        self._images = [None] * self._fifo.num_entries
         self._arrays = None
         if numpy is not None:
             dtype = numpy.dtype("<u2") if depth == 2 else numpy.uint8
@@ -214,7 +230,7 @@ class Scan:
         batch = iter(())
         try:
             for text in self._transaction.data_blocks(self._timeout):
-                batch = iter(self._parse(text))
+                batch = self._parse(text)
                 for frame in batch:
                     self._held = frame
                     yield frame
@@ -233,7 +249,7 @@ class Scan:
             raise LintelError(self._transaction.command, reply.errors, reason)
 
     def _parse(self, text):
-        """The frames of a block of lines, split all at once."""
+        """The frames of a block of lines, split all at once, as an iterator."""
         words = text.split()
         width = len(self.columns)
         if len(words) % width:
@@ -254,22 +270,24 @@ class Scan:
             rows.append(zip(*(map(float, words[i::width]) for i in range(4, width))))
         self.frames += len(locks)
         self.lost += len(locks) - locks.count(0)
-        return list(map(_new_frame, itertools.repeat(Frame), zip(*rows)))
+        # Made one at a time as the loop takes them: a frame the loop drops is gone before the
+        # next one exists, so that a fast scan does not wake the garbage collector.
+        return map(_new_frame, itertools.repeat(Frame), zip(*rows))
 
-    def _image(self, frame):
-        if self._held is not frame:
-            raise RuntimeError("the frame was released: take its image while the loop is at it")
+    def _image(self, block):
         if self._arrays is not None:
-            return self._arrays[frame[2] - 1]
-        return self._data(frame).cast(self._format, self._shape)
+            image = self._arrays[block - 1]
+        else:
+            image = self._view(block).cast(self._format, self._shape)
+        self._images[block - 1] = image
+        return image
 
-    def _data(self, frame):
-        if self._held is not frame:
-            raise RuntimeError("the frame was released: take its image while the loop is at it")
-        view = self._views[frame[2] - 1]
+    def _view(self, block):
+        """The bytes of a block, made once and kept."""
+        view = self._views[block - 1]
         if view is None:
-            start = self._fifo.block_offset(frame[2])
-            view = self._views[frame[2] - 1] = self._flat[start:start + self._bytes]
+            start = self._fifo.block_offset(block)
+            view = self._views[block - 1] = self._flat[start:start + self._bytes]
         return view
 
     def _release(self, frame):
