@@ -179,11 +179,6 @@ TEST(SensorChannels, DescriptionsByNameAndIndexInNameOrder) {
     CSensorChannelDesc desc;
     ASSERT_TRUE(sensor.GetPropertyData(1, &desc));
     EXPECT_STREQ(desc.name, "range");
-    desc.max = 43.0;
-    ASSERT_TRUE(sensor.SetPropertyData(1, &desc));
-    ASSERT_TRUE(sensor.GetPropertyData("range", &desc));
-    EXPECT_EQ(desc.max, 43.0);
-
     EXPECT_FALSE(sensor.GetPropertyData("zz", &desc));
     EXPECT_FALSE(sensor.GetPropertyData("c", nullptr));
     EXPECT_FALSE(sensor.GetPropertyData(3, &desc));
@@ -202,12 +197,12 @@ TEST(SensorChannels, PropertyListChangeDetection) {
     EXPECT_TRUE(sensor.IsPropertyListChanged()); // a count alone takes no snapshot
     std::vector<CSensorChannelDesc> descs(count);
     ASSERT_TRUE(sensor.GetPropertyList(&count, descs.data()));
-    EXPECT_STREQ(descs[1].name, "b");
     EXPECT_FALSE(sensor.IsPropertyListChanged());
 
     CSensorChannelDesc changed = descs[1];
     changed.min = -3.0;
     ASSERT_TRUE(sensor.SetPropertyData("b", &changed));
+    EXPECT_EQ(Desc(sensor, "b").min, -3.0);
     EXPECT_TRUE(sensor.IsPropertyListChanged());
     ASSERT_TRUE(sensor.GetPropertyList(nullptr, descs.data()));
     EXPECT_FALSE(sensor.IsPropertyListChanged());
