@@ -276,13 +276,7 @@ TEST(SensorQueues, EntriesAreKeyedByNameAndPoppedInNameOrder) {
     sensor.PushSiblingValue("z", 1.0);
     sensor.PushSiblingValue("a", 2.0);
     sensor.PushSiblingValue("z", 3.0); // replaces
-    sensor.PushOutputValue("v", 7.0);  // another queue
     EXPECT_EQ(Siblings(sensor), "a=2;z=3;");
-    std::string name;
-    double value = 0.0;
-    ASSERT_TRUE(sensor.PopOutputValue(name, value));
-    EXPECT_EQ(value, 7.0);
-    EXPECT_FALSE(sensor.HasOutputValue());
 }
 
 TEST(SensorValues, MapIsSetInNameOrderAndAllEntriesAreTried) {
