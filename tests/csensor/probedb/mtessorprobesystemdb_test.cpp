@@ -66,6 +66,7 @@ TEST(MTessorProbesystemDB, DefineCutsLongNamesAndRefusesBadOnes) {
 
 TEST(MTessorProbesystemDB, ActivationAndComponentDataSurviveOpenAndDeletion) {
     OpenSystems t;
+    EXPECT_EQ(t.File("volatile_probesystemdb.ini"), "[Global]\r\nActSystem=\r\nActId=0\r\n");
     vyx::trace::TraceCapture capture;
     EXPECT_TRUE(t.db.SetActiveProbesystem("", 0));
     EXPECT_FALSE(t.db.SetActiveProbesystem("", 1));

@@ -233,7 +233,6 @@ TEST_F(Magazine, ChangesAreSavedAtOnceOnlyWhereTheyBelong) {
 
     const Slots optic2{{1, 4000000000u}, {2, 0}, {3, 8}};
     EXPECT_EQ(server.GetSlots("", 0), optic2);
-    EXPECT_EQ(server.GetSlots("my_probe", 1), Slots{});
     const std::string file = ReadFileBytes(path);
     for (const char* part : {"[HISTORY]\r\nchanged=by hand\r\n", "[Optic_2_slot2]\r\nprobe =0\r\n",
                              "unload.program=UNLOAD 3\r\nprobe=8\r\n"})
