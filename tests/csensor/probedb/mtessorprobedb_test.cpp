@@ -43,13 +43,6 @@ TEST(MTessorProbeDB, NumberLimitsAndDuplicates) {
                      "DefineProbe(): probe/tip 1000 200 already defined"});
     EXPECT_EQ(ReadFileBytes(t.file), before);
     EXPECT_EQ(Text(t.db.ListProbes(0, 0)), "1000/200 1 2 3 4\n");
-
-    // A tip at the origin with size 0 has nothing but its component data.
-    EXPECT_TRUE(t.db.DefineProbe({3, 1}));
-    EXPECT_EQ(ReadFileBytes(t.file),
-              before + "[Probe_3_Tip_1]\r\nprobe.tip=" +
-                  Encoded("[Geometry]\nx0=0\ny0=0\nz0=0\nD=0\nTipType=SPHERE\nnever_sent=1\n") +
-                  "\r\n");
 }
 
 TEST(MTessorProbeDB, ListActivateDelete) {
