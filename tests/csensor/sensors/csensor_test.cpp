@@ -308,7 +308,8 @@ TEST(SensorErrors, TextsCarryTheSensorNameAndQueueDrainsOldestFirst) {
     sensor.GetErrorText(33);
     EXPECT_EQ(first, sensor.GetErrorText(34));
 
-    // The queue is drained oldest first.
+    // The queue is drained oldest first, and answers 0 when empty.
+    EXPECT_EQ(sensor.GetErrorCode(), 0u);
     sensor.GetPropertyValue(-1, nullptr);        // 41
     sensor.SetComponentData("nothing", "[A]\n"); // 39
     EXPECT_EQ(sensor.Codes(), "41,39");
