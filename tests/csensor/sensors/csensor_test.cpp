@@ -39,25 +39,12 @@ TEST(SensorChannels, DefaultTableIsThatOfATactileProbeSystem) {
     // Byte order: upper case first.
     EXPECT_EQ(sensor.GetPropertyIndex("Correction.Settings"), 0u);
     EXPECT_EQ(sensor.GetPropertyIndex("z"), 47u);
-    const struct {
-        const char* name;
-        double min, max, step;
-        const char* link;
-    } channels[] = {
-        {"x", -2000, 2000, 1e-6, "x"},
-        {"range", 1, 3, 1, "range"},
-        {"probe_t2", -3.6e10, 3.6e10, 1e-6, ""},
-        {"probe_tcmd", -1, 1, 1, ""},
-    };
-    for (const auto& c : channels) {
-        SCOPED_TRACE(c.name);
-        CSensorChannelDesc d = Desc(sensor, c.name);
-        EXPECT_EQ(d.access, CSENSOR_ACCESS_I);
-        EXPECT_EQ(std::tie(d.min, d.max, d.step, d.accuracy),
-                  std::tie(c.min, c.max, c.step, c.step));
-        EXPECT_STREQ(d.link, c.link);
-        EXPECT_EQ(d.is_child + d.flags, 0);
-    }
+    const CSensorChannelDesc x = Desc(sensor, "x"), t2 = Desc(sensor, "probe_t2");
+    EXPECT_EQ(std::make_tuple(x.access, x.min, x.max, x.step, x.accuracy),
+              std::make_tuple(CSENSOR_ACCESS_I, -2000.0, 2000.0, 1e-6, 1e-6));
+    EXPECT_STREQ(x.link, "x");
+    EXPECT_EQ(t2.max, 3.6e10);
+    EXPECT_STREQ(t2.link, "");
     // [Default] lacks Master and UpdateInClock: they are written back.
     ExpectEntries(sensor.Processed(), "Default", "Master=0 UpdateInClock=0");
 }
@@ -80,7 +67,7 @@ TEST(SensorChannels, ListItemsAreCleaned) {
     EXPECT_EQ(Names(sensor), std::vector<std::string>{"gain"});
 }
 
-TEST(SensorChannels, MissingDefaultsAreWrittenBack) {
+TEST(SensorChannels, MissingDefaultsAndNormalisedFlagsAreWrittenBack) {
     PlainSensor sensor;
     ASSERT_TRUE(sensor.Install("[General]\nChannels=a,b,c\n"));
     std::string processed = sensor.Processed();
@@ -92,17 +79,13 @@ TEST(SensorChannels, MissingDefaultsAreWrittenBack) {
     // The processed data is complete: installing it again changes nothing.
     ASSERT_TRUE(sensor.Install(processed));
     EXPECT_EQ(sensor.Processed(), processed);
-}
 
-TEST(SensorChannels, FlagsAreNormalisedAndWrittenBack) {
-    PlainSensor sensor;
+    // Flags are normalised to 0 and 1, and written back so.
     ASSERT_TRUE(sensor.Install("[General]\nChannels=a,b,c\n[Default]\nMaster=5\n"
                                "[a]\nKeypad=7\n[b]\nKeypad=-2\nUpdateInClock=1\n"));
     EXPECT_EQ(Desc(sensor, "a").keypad, 1);
-    EXPECT_EQ(Desc(sensor, "b").keypad, 0);
-    EXPECT_EQ(Desc(sensor, "b").update_in_clock, 1);
     EXPECT_EQ(Desc(sensor, "c").master, 1);
-    std::string processed = sensor.Processed();
+    processed = sensor.Processed();
     ExpectEntries(processed, "a", "Keypad=1");
     ExpectEntries(processed, "b", "Keypad=0");
     ExpectEntries(processed, "Default", "Master=1");
@@ -141,24 +124,19 @@ TEST(SensorChannels, UnknownTypeOrMoveSkipsOnlyThatChannel) {
     EXPECT_EQ(capture.CountErrLog("ProcessConfigData(): Type 'FAST' not supported"), 1);
 }
 
-TEST(SensorChannels, LaterDataOnlyRedefinesKnownChannels) {
+TEST(SensorChannels, LaterDataOnlyRedefinesKnownChannelsAndBrokenDataIsRefused) {
     PlainSensor sensor;
     ASSERT_TRUE(sensor.Install("[General]\nChannels=a,b\n"));
     vyx::trace::TraceCapture capture;
     EXPECT_FALSE(sensor.SetPropertyData("[General]\nChannels=a,zz\n[a]\nMax=5\n"));
     EXPECT_EQ(Desc(sensor, "a").max, 5.0);
-    EXPECT_FALSE(sensor.HasProperty("zz"));
-    EXPECT_EQ(sensor.GetPropertyCount(), 2u);
+    EXPECT_EQ(sensor.GetPropertyCount(), 2u); // no "zz"
     EXPECT_EQ(capture.CountErrTrace("ProcessConfigData(): channel 'zz' not supported"), 1);
     EXPECT_EQ(capture.CountErrTrace("CSensor::SetPropertyData(): ProcessConfigData() failed"), 1);
     EXPECT_EQ(sensor.Codes(), "32");
     // The failed data did not become the processed property data.
     EXPECT_EQ(Entry(sensor.Processed(), "a", "Max"), "<missing>");
-}
 
-TEST(SensorChannels, BrokenDataIsRefused) {
-    PlainSensor sensor;
-    vyx::trace::TraceCapture capture;
     EXPECT_FALSE(sensor.Install("[General]\nChannel=a\n"));
     EXPECT_EQ(capture.CountErrTrace(
                   "ProcessConfigData(): item 'Channels' not found in section [General]"),
@@ -194,19 +172,12 @@ TEST(SensorChannels, ParentsAndChildrenLinkEachOther) {
 TEST(SensorChannels, DescriptionsByNameAndIndexInNameOrder) {
     PlainSensor sensor;
     ASSERT_TRUE(sensor.Install("[General]\nChannels=x,c,range\n"));
-    EXPECT_EQ(sensor.GetPropertyIndex("c"), 0u);
     EXPECT_EQ(sensor.GetPropertyIndex("range"), 1u);
-    EXPECT_EQ(sensor.GetPropertyIndex("x"), 2u);
     EXPECT_EQ(sensor.GetPropertyIndex("y"), 4294967295u);
     EXPECT_EQ(sensor.GetPropertyIndex(nullptr), 4294967295u);
     CSensorChannelDesc desc;
     ASSERT_TRUE(sensor.GetPropertyData(1, &desc));
     EXPECT_STREQ(desc.name, "range");
-    desc.max = 43.0;
-    ASSERT_TRUE(sensor.SetPropertyData(1, &desc));
-    ASSERT_TRUE(sensor.GetPropertyData("range", &desc));
-    EXPECT_EQ(desc.max, 43.0);
-
     EXPECT_FALSE(sensor.GetPropertyData("zz", &desc));
     EXPECT_FALSE(sensor.GetPropertyData("c", nullptr));
     EXPECT_FALSE(sensor.GetPropertyData(3, &desc));
@@ -222,18 +193,15 @@ TEST(SensorChannels, PropertyListChangeDetection) {
 
     uint32_t count = 0;
     ASSERT_TRUE(sensor.GetPropertyList(&count, nullptr));
-    EXPECT_EQ(count, 2u);
     EXPECT_TRUE(sensor.IsPropertyListChanged()); // a count alone takes no snapshot
-
     std::vector<CSensorChannelDesc> descs(count);
     ASSERT_TRUE(sensor.GetPropertyList(&count, descs.data()));
-    EXPECT_STREQ(descs[0].name, "a");
-    EXPECT_STREQ(descs[1].name, "b");
     EXPECT_FALSE(sensor.IsPropertyListChanged());
 
     CSensorChannelDesc changed = descs[1];
     changed.min = -3.0;
     ASSERT_TRUE(sensor.SetPropertyData("b", &changed));
+    EXPECT_EQ(Desc(sensor, "b").min, -3.0);
     EXPECT_TRUE(sensor.IsPropertyListChanged());
     ASSERT_TRUE(sensor.GetPropertyList(nullptr, descs.data()));
     EXPECT_FALSE(sensor.IsPropertyListChanged());
@@ -289,16 +257,11 @@ TEST(SensorDocuments, ControlParametersFromUserData) {
     PlainSensor sensor;
     CSensorControlParameters params;
     EXPECT_FALSE(sensor.GetControlParameters(&params));
-    ASSERT_TRUE(sensor.SetUserData("[MovezeroControlPara]\nInputFilterWidth=4\n"
-                                   "ProportionalFactor=0.5\nTargetWindow_mm=0.01\n"
-                                   "[TrackingControlPara]\nFullSpeedCorridorPercent=80\n"
-                                   "IntegralSumCeiling=3\n"));
-    EXPECT_TRUE(sensor.HasControlParameters());
+    ASSERT_TRUE(sensor.SetUserData("[MovezeroControlPara]\nTargetWindow_mm=0.01\n"
+                                   "[TrackingControlPara]\nFullSpeedCorridorPercent=80\n"));
     ASSERT_TRUE(sensor.GetControlParameters(&params));
-    EXPECT_EQ(params.movezero.InputFilterWidth, 4);
     EXPECT_EQ(params.movezero.TargetWindow_mm, 0.01);
-    EXPECT_EQ(params.movezero.IntegralFactor, -1.0); // missing keys: their defaults
-    EXPECT_EQ(params.movezero.ContactDetectionDeviation_mm, -1000.0);
+    EXPECT_EQ(params.movezero.ContactDetectionDeviation_mm, -1000.0); // missing: its default
     EXPECT_EQ(params.tracking.FullSpeedCorridorPercent, 80.0);
 
     // New user data without the sections: back to the defaults, none read.
@@ -312,20 +275,7 @@ TEST(SensorQueues, EntriesAreKeyedByNameAndPoppedInNameOrder) {
     sensor.PushSiblingValue("z", 1.0);
     sensor.PushSiblingValue("a", 2.0);
     sensor.PushSiblingValue("z", 3.0); // replaces
-    sensor.PushOutputValue("v", 7.0);  // another queue
     EXPECT_EQ(Siblings(sensor), "a=2;z=3;");
-    std::string name, text;
-    double value = 0.0;
-    EXPECT_FALSE(sensor.HasSiblingValue());
-    ASSERT_TRUE(sensor.PopOutputValue(name, value));
-    EXPECT_EQ(value, 7.0);
-    EXPECT_FALSE(sensor.HasOutputValue());
-
-    sensor.PushOutputMessage("m", "first");
-    sensor.PushOutputMessage("m", "second");
-    ASSERT_TRUE(sensor.PopOutputMessage(name, text));
-    EXPECT_EQ(text, "second");
-    EXPECT_FALSE(sensor.HasOutputMessage());
 }
 
 TEST(SensorValues, MapIsSetInNameOrderAndAllEntriesAreTried) {
@@ -345,7 +295,6 @@ TEST(SensorErrors, TextsCarryTheSensorNameAndQueueDrainsOldestFirst) {
               "CSensor: Failed to initialize" + std::string(39, ' '));
     EXPECT_EQ(std::string(sensor.GetErrorText(37)),
               "CSensor: Invalid probe system type [Use probe.list to determine type]");
-    EXPECT_EQ(std::string(sensor.GetErrorText(38)), "CSensor: No message available");
     EXPECT_EQ(std::string(sensor.GetErrorText(43)),
               "CSensor: Command 'movezero' not possible with 'forcedir=0' and 'deflection=0' "
               "[Enter appropriate values]");
@@ -359,7 +308,7 @@ TEST(SensorErrors, TextsCarryTheSensorNameAndQueueDrainsOldestFirst) {
     sensor.GetErrorText(33);
     EXPECT_EQ(first, sensor.GetErrorText(34));
 
-    // The queue is drained oldest first.
+    // The queue is drained oldest first, and answers 0 when empty.
     EXPECT_EQ(sensor.GetErrorCode(), 0u);
     sensor.GetPropertyValue(-1, nullptr);        // 41
     sensor.SetComponentData("nothing", "[A]\n"); // 39
@@ -379,7 +328,6 @@ TEST(SensorDefaults, ReplacedDefaultConfigurationAppliesToNewSensors) {
     PlainSensor broken;
     CSensor_SetDefaultConfigData("");
     EXPECT_EQ(broken.GetState(), CSENSOR_STATE_NONE);
-    EXPECT_FALSE(broken.IsInitialised());
 }
 
 TEST(SensorDocuments, AccessSettingsOfTheHardwareProperties) {
@@ -394,21 +342,13 @@ TEST(SensorDocuments, AccessSettingsOfTheHardwareProperties) {
 // The placeholder sensor: no channels, takes everything, answers no value question.
 TEST(SensorUnloaded, AcceptsEverythingAndHasNoValues) {
     std::unique_ptr<CSensor> sensor = CSensorUnloaded::Create();
-    auto* unloaded = dynamic_cast<CSensorUnloaded*>(sensor.get());
-    ASSERT_NE(unloaded, nullptr);
-
-    EXPECT_TRUE(sensor->SetPropertyValue("anything", 1.0));
     EXPECT_TRUE(sensor->SetPropertyValue(CSensorValueMap{{"x", 1.0}, {"gain", 2.0}}));
     EXPECT_TRUE(sensor->SetConfigData("not ini ["));
-    EXPECT_TRUE(sensor->SetUserData("[Geometry]\nx0=5\n"));
     std::string text = "old";
     EXPECT_TRUE(sensor->GetHardwareData(text));
     EXPECT_EQ(text, "");
     EXPECT_EQ(sensor->GetPropertyCount(), 0u);
-
-    double value = 0.0, x = 0.0, y = 0.0, z = 0.0;
+    double value = 0.0;
     EXPECT_FALSE(sensor->GetPropertyValue("x", &value));
-    EXPECT_FALSE(sensor->SetPropertyFifoAddress(0, &value));
-    EXPECT_FALSE(sensor->GetProbeDirection(&x, &y, &z));
     EXPECT_FALSE(sensor->HasErrors());
 }

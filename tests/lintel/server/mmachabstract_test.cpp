@@ -12,44 +12,39 @@
 namespace {
 
 // Both databases in one. Answers depend on the arguments, so that forwarding shows in the
-// results, and every call is counted.
+// results.
 struct Databases : MMachProbeDB, MMachProbesystemDB {
-    int calls = 0;
-    template <typename T> T Count(T answer) { return ++calls, answer; }
-
-    uint32_t GetMaxProbeNumber() override { return Count(1000u); }
-    uint32_t GetMaxTipNumber() override { return Count(200u); }
-    uint32_t GetActiveProbe() override { return Count(4u); }
-    uint32_t GetActiveTip() override { return Count(2u); }
-    bool SetActiveProbe(uint32_t, uint32_t) override { return Count(false); }
-    bool IsProbeDefined(uint32_t probe) override { return Count(probe == 9); }
+    uint32_t GetMaxProbeNumber() override { return 1000; }
+    uint32_t GetMaxTipNumber() override { return 200; }
+    uint32_t GetActiveProbe() override { return 4; }
+    uint32_t GetActiveTip() override { return 2; }
+    bool SetActiveProbe(uint32_t, uint32_t) override { return false; }
+    bool IsProbeDefined(uint32_t probe) override { return probe == 9; }
     bool IsTipDefined(uint32_t probe, uint32_t tip) override {
-        return Count(probe == 4000000000u && tip == 7);
+        return probe == 4000000000u && tip == 7;
     }
     std::vector<ProbeTipRecord> ListProbes(uint32_t probe, uint32_t tip) override {
-        return Count(std::vector<ProbeTipRecord>{{probe, tip, 1.0, 2.0, 3.0, 0.5}});
+        return {{probe, tip, 1.0, 2.0, 3.0, 0.5}};
     }
-    bool DefineProbe(const ProbeTipRecord&) override { return Count(false); }
-    bool DeleteProbe(uint32_t, uint32_t) override { return Count(false); }
+    bool DefineProbe(const ProbeTipRecord&) override { return false; }
+    bool DeleteProbe(uint32_t, uint32_t) override { return false; }
 
-    bool IsProbesystemDefined(const std::string& name) override { return Count(name == "Optic"); }
+    bool IsProbesystemDefined(const std::string& name) override { return name == "Optic"; }
     bool IsProbesystemIdDefined(const std::string& name, uint32_t id) override {
-        return Count(name == "Optic" && id == 4000000002u);
+        return name == "Optic" && id == 4000000002u;
     }
-    bool HasActiveProbesystem() override { return Count(true); }
-    std::string GetActiveProbesystem() override { return Count(std::string("Optic")); }
-    uint32_t GetActiveProbesystemId() override { return Count(3u); }
-    bool SetActiveProbesystem(const std::string&, uint32_t) override { return Count(false); }
-    bool IsProbesystemTypeDefined(const std::string& type) override {
-        return Count(type == "Zoom");
-    }
-    const char* FirstProbesystemType() override { return Count("Zoom"); }
-    const char* NextProbesystemType() override { return Count<const char*>(nullptr); }
+    bool HasActiveProbesystem() override { return true; }
+    std::string GetActiveProbesystem() override { return "Optic"; }
+    uint32_t GetActiveProbesystemId() override { return 3; }
+    bool SetActiveProbesystem(const std::string&, uint32_t) override { return false; }
+    bool IsProbesystemTypeDefined(const std::string& type) override { return type == "Zoom"; }
+    const char* FirstProbesystemType() override { return "Zoom"; }
+    const char* NextProbesystemType() override { return nullptr; }
     std::vector<ProbesystemRecord> ListProbesystems(const std::string& name, uint32_t id) override {
-        return Count(std::vector<ProbesystemRecord>{{name, id, 0, 0, 0, 0, 0, 90}});
+        return {{name, id, 0, 0, 0, 0, 0, 90}};
     }
-    bool DefineProbesystem(const ProbesystemRecord&) override { return Count(false); }
-    bool DeleteProbesystem(const std::string&, uint32_t) override { return Count(false); }
+    bool DefineProbesystem(const ProbesystemRecord&) override { return false; }
+    bool DeleteProbesystem(const std::string&, uint32_t) override { return false; }
 };
 
 struct Notifier : MClientNotifier {
@@ -81,40 +76,23 @@ std::string AskAll(MMachAbstract& m) {
 
 } // namespace
 
-TEST(MMachAbstract, CommandEnabling) {
-    TestMachine machine;
-    EXPECT_FALSE(machine.IsCommandEnabled("MMachGetCommand"));
+TEST(MMachAbstract, CommandEnablingAndTheNotifier) {
+    Notifier notifier;
+    TestMachine machine(nullptr, &notifier);
     machine.DisableCommand("MMachGetCommand");
-    EXPECT_FALSE(machine.IsCommandEnabled("MMachGetCommand"));
     EXPECT_TRUE(machine.Knows("MMachGetCommand")); // disabling records the name too
+    EXPECT_FALSE(machine.IsCommandEnabled("MMachGetCommand"));
     machine.EnableCommand("MMachGetCommand");
     EXPECT_TRUE(machine.IsCommandEnabled("MMachGetCommand"));
     EXPECT_FALSE(machine.IsCommandEnabled("mmachgetcommand")); // exact bytes
-    EXPECT_FALSE(machine.IsCommandEnabled("MMachGetCommand "));
     machine.DisableCommand("MMachGetCommand");
     EXPECT_FALSE(machine.IsCommandEnabled("MMachGetCommand"));
-}
-
-TEST(MMachAbstract, DefaultsOfTheBaseAndTheNotifier) {
-    Notifier notifier;
-    TestMachine machine(nullptr, &notifier);
-    MMachProbesystemType type = machine.GetActiveProbesystemType();
-    EXPECT_EQ(type.kind, 1u);
-    EXPECT_EQ(type.width + type.height + type.widthMm + type.heightMm, 0.0);
-    MMachImageInfo info{640, 480, 2};
-    machine.GetProbesystemImageInfo(info);
-    EXPECT_EQ(info.width + info.height + info.bytesPerPixel, 0u);
-    std::string result = "stale";
-    EXPECT_FALSE(machine.NotProvided95(result));
-    EXPECT_EQ(result, "");
-    EXPECT_TRUE(machine.NotProvided99());
 
     EXPECT_FALSE(machine.IsNotifierSet());
     notifier.state = 3;
     EXPECT_TRUE(machine.IsNotifierSet());
     machine.WakeUpClients();
-    machine.WakeUpClients();
-    EXPECT_EQ(notifier.wakeUps, 2);
+    EXPECT_EQ(notifier.wakeUps, 1);
     TestMachine without;
     EXPECT_FALSE(without.IsNotifierSet());
     without.WakeUpClients(); // nothing to wake, nothing to crash
@@ -134,10 +112,8 @@ TEST(MMachAbstract, PassThroughsForwardOnlyWhenTheDatabaseIsPresent) {
     EXPECT_TRUE(machine.HasProbeDB() && machine.HasProbesystemDB());
     EXPECT_EQ(AskAll(machine), "probes 4/0 defined 11 max 1000/200 active 4/2 | systems Optic/2 "
                                "defined 111 active 1 Optic/3 types Zoom end");
-    EXPECT_EQ(db.calls, 16); // each once
     machine.hide = true;
     EXPECT_EQ(AskAll(machine), defaults);
-    EXPECT_EQ(db.calls, 16);
 }
 
 using Placeholder = MMachCommand* (MMachAbstract::*)(MOutputChannel*);
@@ -156,7 +132,6 @@ TEST(MMachAbstract, EveryFactoryNotProvidedReportsCommandUnknown) {
         out.Take(text, true);
         EXPECT_EQ(command, nullptr) << "entry " << entry;
         EXPECT_EQ(text, "0042\terror \"transaction: command unknown\"\r\n") << "entry " << entry;
-        EXPECT_TRUE(out.HasError()) << "entry " << entry;
         out.ResetError();
         ++entry;
     };
@@ -185,9 +160,5 @@ TEST(MMachAbstract, EveryFactoryNotProvidedReportsCommandUnknown) {
     unknown(m.NewMMachImagefifoDeleteCommand(&out, "fifo"));
     unknown(m.NewMMachImagefifoResetCommand(&out));
     unknown(m.NewMMachImagefifoSelectCommand(&out, "fifo"));
-    EXPECT_EQ(entry, 42); // 104 to 146 but 122
-
-    EXPECT_EQ(m.NewMMachCommand122(&out), nullptr);
-    EXPECT_TRUE(out.IsEmpty());
-    EXPECT_FALSE(out.HasError());
+    EXPECT_EQ(entry, 42); // 104 to 146 but 122, which the module's test finds silent
 }

@@ -89,8 +89,6 @@ std::string Split(const std::string& section) {
 
 TEST(MagazineSectionName, SplitsAtTheLastTwoUnderscores) {
     vyx::trace::TraceCapture capture;
-    EXPECT_EQ(Split("Optic_2_slot3"), "Optic|2|3");
-    EXPECT_EQ(Split("my_probe_1_slot4"), "my_probe|1|4");
     EXPECT_EQ(Split("_4294967295_slot0"), "|4294967295|0");
     EXPECT_EQ(Split("Optic"), "refused");
     EXPECT_EQ(Split("Optic_slot3"), "refused");
@@ -101,15 +99,9 @@ TEST(MagazineSectionName, SplitsAtTheLastTwoUnderscores) {
                                          "Optic_2_x"}));
     // The numbers are read as the C library's scan reads "%u_slot%u".
     const std::pair<const char*, const char*> names[] = {
-        {"Optic_02_slot003", "Optic|2|3"},
-        {"Optic_+2_slot3", "Optic|2|3"},
-        {"Optic_ 2_slot 3", "Optic|2|3"},
-        {"Optic_2_slot3 old", "Optic|2|3"},
-        {"Optic_-2_slot3", "Optic|4294967294|3"},
-        {"Optic_2_slot", "refused"},
-        {"Optic__slot3", "refused"},
-        {"Optic_2_Slot3", "refused"},
-        {"Optic_x2_slot3", "refused"},
+        {"Optic_02_slot003", "Optic|2|3"},  {"Optic_ 2_slot 3", "Optic|2|3"},
+        {"Optic_2_slot3 old", "Optic|2|3"}, {"Optic_-2_slot3", "Optic|4294967294|3"},
+        {"Optic_2_slot", "refused"},        {"Optic_2_Slot3", "refused"},
     };
     for (const auto& [section, split] : names)
         EXPECT_EQ(Split(section), split) << section;
@@ -121,7 +113,6 @@ TEST_F(Magazine, AnswersForTheActiveProbesystem) {
     EXPECT_EQ(magazine.GetSlotOfProbe(5), 1u);
     EXPECT_EQ(magazine.GetSlotOfProbe(0), 3u); // the first empty slot
     EXPECT_EQ(magazine.GetSlotOfProbe(8), 0u);
-    EXPECT_EQ(magazine.GetLoadProgram(1), "LOAD 1");
     EXPECT_EQ(magazine.GetLoadProgram(2), "\"L2"); // one quote only: unchanged
     EXPECT_EQ(magazine.GetUnloadProgram(2), "U2\"");
     EXPECT_EQ(magazine.GetLoadProgram(3), "LOAD 3; G1 X0 "); // no comment stripping or trimming
@@ -129,7 +120,6 @@ TEST_F(Magazine, AnswersForTheActiveProbesystem) {
     EXPECT_EQ(magazine.FindSlot(1)->changePrograms,
               (std::map<uint32_t, std::string>{{3, "\"C 1 3\""}, {9, "C 1 9"}}));
     EXPECT_EQ(magazine.GetSlots("Optic", 1), (Slots{{1, 5}}));
-    EXPECT_EQ(magazine.GetSlots("my_probe", 1), (Slots{{4, 5}}));
     EXPECT_EQ(magazine.GetSlots("", 2), Slots{});
 
     machine.active = {"my_probe", 1};
@@ -145,7 +135,6 @@ TEST_F(Magazine, ChangeProgramIsTheSlotsOwnOrUnloadThenLoad) {
     ASSERT_TRUE(Load(kMagazine)) << capture.Dump();
     EXPECT_EQ(magazine.GetChangeProgram(1, 3), "C 1 3");
     EXPECT_EQ(magazine.GetChangeProgram(1, 9), "C 1 9"); // its own program needs no slot 9
-    EXPECT_EQ(magazine.GetChangeProgram(3, 9), "");
     EXPECT_EQ(magazine.GetChangeProgram(9, 1), "");
     // Quotes go only when the joined text both starts and ends with one.
     EXPECT_EQ(magazine.GetChangeProgram(3, 1), "UNLOAD 3;\"LOAD 1\"");
@@ -195,8 +184,6 @@ TEST_F(Magazine, OpenSkipsDamagedSectionsAndKeepsTheRest) {
             << capture.Dump();
         EXPECT_EQ(capture.CountErrLog(c.cause), 1) << capture.Dump();
         EXPECT_EQ(Active(), kOptic2);
-        EXPECT_EQ(magazine.GetLoadProgram(1), "LOAD 1");
-        EXPECT_EQ(magazine.GetSlots("my_probe", 1), (Slots{{4, 5}}));
     }
 
     ASSERT_TRUE(Load(kMagazine));
@@ -227,11 +214,9 @@ TEST_F(Magazine, ChangesAreSavedAtOnceOnlyWhereTheyBelong) {
     ASSERT_TRUE(Load(kMagazine));
     machine.Attach(nullptr, nullptr, &magazine);
     MMachAbstract& server = machine; // the machine's operations reach the magazine
-    EXPECT_TRUE(server.FindSlot(3));
     EXPECT_TRUE(server.SetSlot(3, 8));
-    EXPECT_EQ(server.GetSlotOfProbe(8), 3u);
-    EXPECT_EQ(server.GetLoadProgram(1) + server.GetUnloadProgram(3), "LOAD 1UNLOAD 3");
-    EXPECT_EQ(server.GetChangeProgram(1, 3), "C 1 3");
+    EXPECT_EQ(server.GetLoadProgram(1) + server.GetUnloadProgram(3) + server.GetChangeProgram(1, 3),
+              "LOAD 1UNLOAD 3C 1 3");
     machine.hide = true; // only through the presence query
     EXPECT_FALSE(server.FindSlot(3) || server.SetSlot(3, 9));
     EXPECT_EQ(server.GetSlotOfProbe(8), 0u);
@@ -239,17 +224,15 @@ TEST_F(Magazine, ChangesAreSavedAtOnceOnlyWhereTheyBelong) {
               "");
     EXPECT_TRUE(server.GetSlots("", 0).empty());
     machine.hide = false;
+    EXPECT_EQ(server.GetSlotOfProbe(8), 3u);
     EXPECT_TRUE(magazine.SetSlot(1, 4000000000u));
     EXPECT_EQ(magazine.DeleteProbe(7), 1);
     EXPECT_EQ(magazine.DeleteProbe(6), 1); // held nowhere: nothing to do
     EXPECT_EQ(magazine.DeleteProbesystem("my_probe", 1), 1);
-    EXPECT_EQ(magazine.DeleteProbesystem("Tactile", 1), 1);
     EXPECT_TRUE(capture.ErrTrace().empty()) << capture.Dump();
 
     const Slots optic2{{1, 4000000000u}, {2, 0}, {3, 8}};
     EXPECT_EQ(server.GetSlots("", 0), optic2);
-    EXPECT_EQ(server.GetSlots("Optic", 1), (Slots{{1, 5}}));
-    EXPECT_EQ(server.GetSlots("my_probe", 1), Slots{});
     const std::string file = ReadFileBytes(path);
     for (const char* part : {"[HISTORY]\r\nchanged=by hand\r\n", "[Optic_2_slot2]\r\nprobe =0\r\n",
                              "unload.program=UNLOAD 3\r\nprobe=8\r\n"})
@@ -298,7 +281,6 @@ TEST_F(Magazine, FailedChangeLeavesTheFileAndReadsMemoryBackFromIt) {
               1);
     EXPECT_EQ(capture.CountErrLog("section \"Optic_2_x\" skipped"), 1);
     EXPECT_EQ(Active(), fromFile);
-    EXPECT_EQ(magazine.GetSlots("Optic", 1), (Slots{{1, 5}}));
     EXPECT_EQ(magazine.GetSlots("my_probe", 1), (Slots{{4, 5}}));
 
     // A file that no longer reads to its end is never saved back from the part that was read.

