@@ -198,10 +198,7 @@ TEST(MFastFileWriter, BufferingKeepsEveryByteInOrder) {
     std::string path = dir.File("chunks.bin");
     // Sizes that fill the buffer exactly, overflow it by a little (rebuffered) and by a lot
     // (written straight through), and straddle the rebuffer limit.
-    std::vector<std::size_t> sizes = {1, B - 1, 300, B - 32, 1, B - 31, 9000, B, 3 * B + 7, 0, 5};
-    std::mt19937 rng(7);
-    for (int i = 0; i < 40; ++i)
-        sizes.push_back(rng() % (3 * B));
+    const std::size_t sizes[] = {1, B - 1, 300, B - 32, 1, B - 31, 9000, B, 3 * B + 7, 0, 5};
     std::string expected;
     MFastFileWriter writer(path.c_str(), MFASTFILE_MODE_NEW);
     for (std::size_t size : sizes) {
@@ -396,21 +393,16 @@ TEST(MFastFileWholeFile, FailedSafeReplaceKeepsTheTarget) {
                                              lost + "\",..,3,2) failed");
 }
 
-TEST(MFastFileWholeFile, CopyFile) {
+TEST(MFastFileWholeFile, CopyFileEdges) {
     TempDir dir;
-    std::string source = dir.File("src.bin");
-    std::string target = dir.File("dst.bin");
-    std::string data = RandomBytes(12345, 9);
-    ASSERT_TRUE(WriteFileBytes(source, data));
-    EXPECT_TRUE(MFastFile_CopyFile(source.c_str(), target.c_str(), MFASTFILE_MODE_NEW));
-    EXPECT_EQ(ReadFileBytes(target), data);
-    ASSERT_TRUE(WriteFileBytes(source, ""));
-    EXPECT_TRUE(MFastFile_CopyFile(source.c_str(), target.c_str(), MFASTFILE_MODE_OVERWRITE));
-    EXPECT_TRUE(vyx::test::PathExists(target));
-    EXPECT_EQ(ReadFileBytes(target), "");
-
-    ASSERT_TRUE(WriteFileBytes(source, "abc"));
+    std::string source = dir.File("src.bin"), target = dir.File("dst.bin");
     std::string missing = dir.File("missing");
+    ASSERT_TRUE(WriteFileBytes(source, ""));
+    EXPECT_TRUE(MFastFile_CopyFile(source.c_str(), target.c_str(), MFASTFILE_MODE_NEW));
+    EXPECT_TRUE(vyx::test::PathExists(target)); // an empty source makes an empty file
+    ASSERT_TRUE(WriteFileBytes(source, "abc"));
+    EXPECT_TRUE(MFastFile_CopyFile(source.c_str(), target.c_str(), MFASTFILE_MODE_OVERWRITE));
+    EXPECT_EQ(ReadFileBytes(target), "abc");
     TraceCapture capture;
     EXPECT_FALSE(MFastFile_CopyFile(source.c_str(), target.c_str(), MFASTFILE_MODE_NEW));
     EXPECT_FALSE(MFastFile_CopyFile(missing.c_str(), target.c_str(), 2));

@@ -183,8 +183,8 @@ TEST_P(RingBuffer, WriterTrustsOnlyAHeaderThatFitsItsSegment) {
     }
     // Blocks whose end lies beyond the address space: the product must not wrap into range.
     const uint64_t huge = uint64_t(1) << (8 * v.word - 1);
-    for (auto [at, word] : {std::pair{1, huge}, std::pair{2, uint64_t(2)},
-                            std::pair{4, uint64_t(v.header)}})
+    for (auto [at, word] :
+         {std::pair{1, huge}, std::pair{2, uint64_t(2)}, std::pair{4, uint64_t(v.header)}})
         std::memcpy(base + at * v.word, &word, v.word);
     EXPECT_EQ(v.fits(base, v.header + 2 * v.word, huge), 0);
 }

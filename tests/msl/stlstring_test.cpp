@@ -6,7 +6,6 @@
 
 #include <climits>
 #include <cwchar>
-#include <random>
 
 namespace {
 
@@ -25,7 +24,7 @@ std::string FormatVa(const char* format, ...) {
 // The stack buffer holds 1023 characters; from 1024 on the text is formatted a second time.
 TEST(StlString, FormatsShortAndLongTexts) {
     EXPECT_EQ(stl_string_format("%s=%d", "key", -7), "key=-7");
-    for (std::size_t n : {1022, 1023, 1024, 1025, 70000}) {
+    for (std::size_t n : {1023, 1024, 70000}) {
         std::string big(n, 'q');
         big.back() = 'z';
         EXPECT_EQ(stl_string_format("%s", big.c_str()), big) << n;
@@ -57,12 +56,10 @@ TEST(StlString, AppendsNumbersAndReplaces) {
     for (int value : {INT_MIN, INT_MAX, 0})
         stl_string_append_int(s, value);
     EXPECT_EQ(s, "n=-214748364821474836470");
+    // Trailing zeros go, the ones before the point stay.
     const std::tuple<double, int, const char*> doubles[] = {
-        {1.5, 6, "1.5"},      {2.0, 3, "2"},
-        {100.0, 2, "100"}, // zeros before the point stay
-        {10.05, 3, "10.05"},  {-0.25, 6, "-0.25"},
-        {1.23456, 2, "1.23"}, {1e20, 1, "100000000000000000000"},
-        {7.0, 0, "7"},        {1.0 / 0.0, 3, "inf"}};
+        {1.5, 6, "1.5"},      {100.0, 2, "100"}, {10.05, 3, "10.05"},
+        {1.23456, 2, "1.23"}, {7.0, 0, "7"},     {1.0 / 0.0, 3, "inf"}};
     for (const auto& [value, digits, text] : doubles) {
         s = "x=";
         stl_string_append_double(s, value, digits);
@@ -72,7 +69,6 @@ TEST(StlString, AppendsNumbersAndReplaces) {
     const std::tuple<const char*, const char*, const char*, std::size_t, const char*> replaces[] = {
         {"aaa", "a", "aa", 3, "aaaaaa"},
         {"aaaa", "aa", "b", 2, "bb"},
-        {"a\\b\\\\c", "\\", "/", 3, "a/b//c"},
         {"xyz", "", "q", 0, "xyz"},
         {"xyz", "xyzz", "q", 0, "xyz"}};
     for (const auto& [text, search, replacement, count, result] : replaces) {
@@ -119,36 +115,18 @@ TEST(StlString, QuotesAndUnquotesSpaces) {
         EXPECT_EQ(s, text);
         EXPECT_EQ(capture.ErrTrace(), Lines{std::string("stl_string_unquote_space(): ") + message});
     }
-
-    std::mt19937 random(7);
-    const char alphabet[] = {'a', ' ', '"', '\\', 'b'};
-    for (int round = 0; round < 2000; ++round) {
-        std::string original(random() % 12, ' ');
-        for (char& c : original)
-            c = alphabet[random() % sizeof alphabet];
-        s = original;
-        stl_string_quote_space(s);
-        ASSERT_TRUE(stl_string_unquote_space(s)) << original;
-        ASSERT_EQ(s, original);
-    }
 }
 
+// Whole marks of INI files are the golden tests' (ini_golden/bom_*): here the shared prefixes.
 TEST(Bom, DetectsTheLongestMatchingMark) {
     const std::pair<std::string, int> cases[] = {
         {std::string("\xFF\xFE\x00\x00\x41", 5), BOM_UTF32_LE},
-        {std::string("\xFF\xFE\x41\x00", 4), BOM_UTF16_LE},
         {std::string("\xFF\xFE\x00", 3), BOM_UTF16_LE}, // too short for UTF-32
-        {"\xEF\xBB\xBF[A]", BOM_UTF8},
         {"\xEF\xBB", BOM_NONE},
-        {"\xFF", BOM_NONE},
         {"", BOM_NONE}};
     for (const auto& [bytes, type] : cases)
         EXPECT_EQ(detect_bom(bytes.data(), bytes.size()), type) << bytes.size();
-    const std::size_t sizes[] = {0, 3, 2, 2, 4, 4};
-    for (int type = BOM_NONE; type <= BOM_UTF32_LE; ++type) {
-        std::string_view mark = bom_bytes(type);
-        EXPECT_EQ(mark.size(), sizes[type]);
-        EXPECT_EQ(detect_bom(mark.data(), mark.size()), type); // none has no bytes
-    }
+    for (int type = BOM_NONE; type <= BOM_UTF32_LE; ++type)
+        EXPECT_EQ(detect_bom(bom_bytes(type).data(), bom_bytes(type).size()), type);
     EXPECT_TRUE(bom_bytes(6).empty() && bom_bytes(-1).empty());
 }
