@@ -97,23 +97,20 @@ TEST(ThreadConcurrency, IdentityPriorityAndHandles) {
     ASSERT_GT(thread, 0);
     ASSERT_TRUE(probe.started.Wait(kGenerousMs));
     EXPECT_EQ(probe.tid, thread);
-    EXPECT_NE(thread, SystemThreadNumber());
     EXPECT_TRUE(probe.idle);
 
     MThreadHandle handle = MThread_DuplicateWindowsHandle(thread);
     ASSERT_NE(handle, MTHREAD_INVALID_HANDLE);
     std::uint32_t exitCode = 0;
-    EXPECT_EQ(MThread_WaitHandle(handle, 0), 0);
     EXPECT_EQ(MThread_WaitHandle(handle, 20), 0);
     EXPECT_FALSE(MThread_GetHandleExitCode(handle, &exitCode));
     probe.release.Set();
+    ASSERT_EQ(MThread_Join(thread, &exitCode), 1);
+    EXPECT_EQ(exitCode, 7u);
+    exitCode = 0;
     EXPECT_EQ(MThread_WaitHandle(handle, MTHREAD_INFINITE), 1);
     ASSERT_TRUE(MThread_GetHandleExitCode(handle, &exitCode));
     EXPECT_EQ(exitCode, 7u);
-    exitCode = 0;
-    ASSERT_EQ(MThread_Join(thread, &exitCode), 1);
-    EXPECT_EQ(exitCode, 7u);
-    EXPECT_EQ(MThread_WaitHandle(handle, 0), 1);
     EXPECT_TRUE(MThread_CloseHandle(handle));
     EXPECT_FALSE(MThread_CloseHandle(MTHREAD_INVALID_HANDLE));
     EXPECT_EQ(MThread_WaitHandle(MTHREAD_INVALID_HANDLE, 0), -1);
