@@ -182,55 +182,6 @@ TEST(MDirTools, CopyDirectoryTakesTopLevelFilesOnly) {
                      "copyDirectory(): dir_mk(" + nowhere + ") failed"}));
 }
 
-TEST(MDirTools, RecursiveCopyAndOverwrite) {
-    TempDir dir;
-    std::string source = dir.File("src"), target = dir.File("dst");
-    ASSERT_TRUE(std::filesystem::create_directory(source));
-    ASSERT_TRUE(std::filesystem::create_directory(target));
-    MakeTree(source);
-    EXPECT_TRUE(copy_directory(source + Native("/"), target, true, false, false));
-    EXPECT_EQ(ListNames(target), (Lines{"a.txt", "b", "f.ini"}));
-    EXPECT_EQ(ReadFileBytes(target + Native("/b/d/e.txt")), "E");
-
-    ASSERT_TRUE(WriteFileBytes(source + Native("/b/c.txt"), "C2"));
-    TraceCapture capture;
-    EXPECT_FALSE(copy_directory(source, target, true, false, false)); // files exist
-    EXPECT_EQ(capture.CountErrTrace("copyFile(): MFastFile_CopyFile(" + source +
-                                    Native("/b/c.txt, ") + target + Native("/b/c.txt) failed")),
-              1);
-    EXPECT_EQ(ReadFileBytes(target + Native("/b/c.txt")), "C");
-    EXPECT_TRUE(copy_directory(source, target, true, false, true));
-    EXPECT_EQ(ReadFileBytes(target + Native("/b/c.txt")), "C2");
-    capture.Clear();
-
-    std::string inside = source + Native("/b/copy");
-    ASSERT_TRUE(std::filesystem::create_directory(inside));
-    EXPECT_FALSE(copy_directory(source, inside, true, false, true));
-    EXPECT_EQ(capture.ErrTrace(),
-              Lines{"copy_directory(): cannot recursively copy directories because 'target' is "
-                    "a subdirectory of 'source' (" +
-                    inside + "," + source + ")."});
-    EXPECT_TRUE(ListNames(inside).empty());
-}
-
-TEST(MDirTools, DeleteFilesByExtension) {
-    TempDir dir;
-    for (const char* name : {"a.tmp", "b.bak", "d", "e.tmp.ini"})
-        ASSERT_TRUE(WriteFileBytes(dir.File(name), "x"));
-    ASSERT_TRUE(std::filesystem::create_directory(dir.File("sub.tmp")));
-    ASSERT_TRUE(WriteFileBytes(dir.File(Native("sub.tmp/g.bak")), "x"));
-    Lines extensions{".tmp", ".bak"};
-    EXPECT_TRUE(iterateDirectory(dir.Path(), MDIR_CONTENTS_FIRST, deleteFile, &extensions, nullptr,
-                                 nullptr));
-    EXPECT_EQ(ListNames(dir.Path()), (Lines{"d", "e.tmp.ini", "sub.tmp"})); // folders stay
-    EXPECT_TRUE(ListNames(dir.File("sub.tmp")).empty());
-    EXPECT_TRUE(deleteFile(nullptr, dir.File("d"))); // no list: any file
-    TraceCapture capture;
-    EXPECT_FALSE(deleteFile(nullptr, dir.File("gone")));
-    EXPECT_EQ(capture.ErrTrace(),
-              Lines{"deleteFile(): file_remove(" + dir.File("gone") + ") failed "});
-}
-
 TEST(MFileOps, TypeSizeAndExistence) {
     TempDir dir;
     const std::string file = dir.File("f.txt"), missing = dir.File("missing");
@@ -296,23 +247,4 @@ TEST(MFileOps, PathText) {
         EXPECT_TRUE(file_is_absolute(absolute)) << absolute;
     for (const char* relative : {"1:/x", "rel/x", "C", ""})
         EXPECT_FALSE(file_is_absolute(relative)) << relative;
-}
-
-TEST(MFileOps, Subdirectories) {
-    TempDir dir;
-    std::string outer = dir.File("outer"), inner = outer + Native("/inner");
-    std::string sibling = dir.File("outer2"); // shares the prefix, is not inside
-    ASSERT_TRUE(dir_mk(outer.c_str()) && dir_mk(inner.c_str()) && dir_mk(sibling.c_str()));
-    const std::tuple<std::string, std::string, bool> cases[] = {
-        {inner, outer, true},    {outer + Native("/./inner/"), outer + Native("/"), true},
-        {outer, inner, false},   {outer, outer, false},
-        {sibling, outer, false}, {outer + Native("/missing"), outer, false}};
-    for (const auto& [path, parent, inside] : cases)
-        EXPECT_EQ(file_is_subdirectory(path.c_str(), parent.c_str()), inside) << path;
-#if !defined(_WIN32)
-    // Where a link leads (symbolic links need a privilege on Windows).
-    const std::string link = dir.File("link");
-    ASSERT_EQ(::symlink(inner.c_str(), link.c_str()), 0);
-    EXPECT_TRUE(file_is_subdirectory(link.c_str(), outer.c_str()));
-#endif
 }

@@ -41,17 +41,6 @@ Lines ReadFileLines(const std::string& path) {
     return ReadAllLines(reader);
 }
 
-// Everything ReadCharNL delivers up to the end.
-std::string CharsNL(MFastFileReader& reader) {
-    std::string got;
-    char c;
-    int r;
-    while ((r = reader.ReadCharNL(c)) == 1)
-        got += c;
-    EXPECT_EQ(r, 0);
-    return got;
-}
-
 } // namespace
 
 TEST(MFastFileReader, EveryLineEndEndsOneLine) {
@@ -88,8 +77,6 @@ TEST(MFastFileReader, LinesAcrossBufferLoads) {
         SCOPED_TRACE(std::strlen(end));
         ASSERT_TRUE(WriteFileBytes(path, full + end + "b"));
         EXPECT_EQ(ReadFileLines(path), (Lines{full, "b"}));
-        MFastFileReader reader(path.c_str());
-        EXPECT_EQ(CharsNL(reader), full + "\nb");
     }
 
     // Lines of lengths around and far beyond the buffer, with every line end.
@@ -107,62 +94,6 @@ TEST(MFastFileReader, LinesAcrossBufferLoads) {
     expected.push_back("tail");
     ASSERT_TRUE(WriteFileBytes(path, text + "tail"));
     EXPECT_EQ(ReadFileLines(path), expected);
-}
-
-// Lines are what the INI files read; the other reads keep their edges here: a line cut into
-// pieces of a small buffer, CR LF as one '\n', blocks around and past the buffer.
-TEST(MFastFileReader, PiecesCharsAndBlocks) {
-    TempDir dir;
-    ASSERT_TRUE(WriteFileBytes(dir.File("f"), "abcdefgh\r\nabc\r\nxy\rz"));
-    MFastFileReader reader(dir.File("f").c_str());
-    char buf[4];
-    Lines pieces;
-    while (!reader.IsEOF()) {
-        std::int64_t n = reader.ReadLine(buf, sizeof buf);
-        ASSERT_EQ(n, static_cast<std::int64_t>(std::strlen(buf)));
-        pieces.push_back(buf);
-    }
-    // "abc" fits exactly and takes its CR LF along: no empty piece follows it.
-    EXPECT_EQ(pieces, (Lines{"abc", "def", "gh", "abc", "xy", "z"}));
-    TraceCapture capture;
-    EXPECT_EQ(reader.ReadLine(buf, 1), -1);
-    EXPECT_EQ(capture.ErrTrace(),
-              Lines{"MFastFileReader::ReadLine(): buffer of 1 bytes too small"});
-
-    const std::string text = "a\r\nb\rc\r";
-    MBufferReader chars(text);
-    EXPECT_EQ(CharsNL(chars), "a\nb\nc\n");
-
-    std::string data = RandomBytes(50000, 1);
-    ASSERT_TRUE(WriteFileBytes(dir.File("bin"), data));
-    MFastFileReader blocks(dir.File("bin").c_str());
-    std::string got(data.size() + 10, '\0');
-    std::size_t at = 0;
-    // buffered, straight past the buffer, one refill, and a short read at the end
-    for (std::size_t size : {10, 30000, 100, 8191, 20000}) {
-        std::int64_t n = blocks.Read(got.data() + at, size);
-        ASSERT_GE(n, 0);
-        at += static_cast<std::size_t>(n);
-    }
-    got.resize(at);
-    EXPECT_EQ(got, data);
-    EXPECT_EQ(blocks.Read(got.data(), 5), 0);
-    EXPECT_TRUE(blocks.IsEOF());
-}
-
-TEST(MFastFileWriter, TextAndLineEnds) {
-    TempDir dir;
-    std::string path = dir.File("text.txt");
-    MFastFileWriter writer(path.c_str(), MFASTFILE_MODE_OVERWRITE);
-    EXPECT_EQ(writer.WriteCharNL('\n'), 2);
-    EXPECT_EQ(writer.WriteStringNL("a\nb\n"), 6);
-    EXPECT_EQ(writer.WriteLineNL("p\nq"), 6);
-    TraceCapture capture;
-    EXPECT_EQ(writer.WriteLine("bad\nline"), -1);
-    EXPECT_EQ(capture.ErrTrace(),
-              Lines{"MFastFileWriter::WriteLine(): EOL detected in string at pos 3"});
-    EXPECT_TRUE(writer.Close());
-    EXPECT_EQ(ReadFileBytes(path), "\r\na\r\nb\r\np\r\nq\r\n");
 }
 
 TEST(MFastFileWriter, BufferingKeepsEveryByteInOrder) {
@@ -228,21 +159,14 @@ TEST(MFastFile, ClosedObjectsRefuseWithTheirMessages) {
                      "MFastFileReader::Open(): openfile(\"" + missing + "\") failed: 2",
                      "MFastFileReader::MFastFileReader(): Open(\"" + missing + "\") failed"}));
     capture.Clear();
-    char c;
     std::string line;
-    EXPECT_EQ(reader.Read(&c, 1), -1);
-    EXPECT_EQ(reader.ReadChar(c), -1);
     EXPECT_FALSE(reader.ReadLine(line));
     EXPECT_TRUE(reader.IsEOF());
     MFastFileWriter writer;
-    EXPECT_EQ(writer.WriteChar('a'), -1);
     EXPECT_EQ(writer.WriteString("abc"), -1);
     EXPECT_FALSE(writer.Flush());
     EXPECT_TRUE(writer.Close()); // nothing to do
-    EXPECT_EQ(capture.ErrTrace(), (Lines{"MFastFileReader::read_from_buffer(): no open file",
-                                         "MFastFileReader::read_char_from_buffer(): no open file",
-                                         "MFastFileReader::ReadLine(): no open file",
-                                         "MFastFileWriter::WriteChar(): no open file",
+    EXPECT_EQ(capture.ErrTrace(), (Lines{"MFastFileReader::ReadLine(): no open file",
                                          "MFastFileWriter::write_to_buffer(): no open file",
                                          "MFastFileWriter::Flush(): no open file"}));
     EXPECT_EQ(capture.ErrLog(), Lines{"MFastFileReader::IsEOF(): no open file"});
