@@ -1,7 +1,6 @@
 #include "msl/mfileio/mbufferreader.h"
 #include "msl/mfileio/mfastfile.h"
 #include "msl/mfileio/mfastfilereader.h"
-#include "msl/mfileio/mfastfilewriter.h"
 #include "platform/trace/merrtrace.h"
 #include "platform/trace/tracecapture.h"
 #include "tests/msl/fileio_testutil.h"
@@ -96,59 +95,28 @@ TEST(MFastFileReader, LinesAcrossBufferLoads) {
     EXPECT_EQ(ReadFileLines(path), expected);
 }
 
-TEST(MFastFileWriter, BufferingKeepsEveryByteInOrder) {
-    TempDir dir;
-    std::string path = dir.File("chunks.bin");
-    // Sizes that fill the buffer exactly, overflow it by a little (rebuffered) and by a lot
-    // (written straight through), and straddle the rebuffer limit.
-    const std::size_t sizes[] = {1, B - 1, 300, B - 32, 1, B - 31, 9000, B, 3 * B + 7, 0, 5};
-    std::string expected;
-    MFastFileWriter writer(path.c_str(), MFASTFILE_MODE_NEW);
-    for (std::size_t size : sizes) {
-        std::string chunk = RandomBytes(size, static_cast<unsigned>(expected.size()));
-        ASSERT_EQ(writer.WriteString(chunk), static_cast<std::int64_t>(size));
-        expected += chunk;
-    }
-    EXPECT_TRUE(writer.Flush());
-    EXPECT_EQ(ReadFileBytes(path), expected); // flushed: on disk before Close
-    EXPECT_TRUE(writer.Close());
-    EXPECT_EQ(ReadFileBytes(path), expected);
-}
-
-TEST(MFastFileWriter, ModesOfTheWriterAndTheWholeFileWrite) {
+TEST(MFastFileWholeFile, WriteModes) {
     TempDir dir;
     std::string path = dir.File("m.txt");
     ASSERT_TRUE(WriteFileBytes(path, "old"));
     TraceCapture capture;
-    MFastFileWriter refused(path.c_str(), MFASTFILE_MODE_NEW);
-    EXPECT_FALSE(refused.IsOpen());
+    EXPECT_EQ(MFastFile_WriteAtOnce(path.c_str(), "x", 1, MFASTFILE_MODE_NEW), -1);
+    EXPECT_EQ(MFastFile_WriteAtOnce(path.c_str(), "x", 1, 3), -1);
     EXPECT_EQ(capture.ErrTrace(),
               (Lines{"openwritefile(): CreateFile(\"" + path + "\") failed: " + kFileExists,
-                     "MFastFileWriter::Open(): openwritefile(" + path + ", 0) failed",
-                     "MFastFileWriter::MFastFileWriter(): Open(\"" + path + "\",0) failed"}));
-    capture.Clear();
-    EXPECT_FALSE(refused.Open(path.c_str(), 3));
-    EXPECT_EQ(capture.ErrTrace(),
-              (Lines{"openwritefile(): unknown mode 3 for " + path,
-                     "MFastFileWriter::Open(): openwritefile(" + path + ", 3) failed"}));
+                     "MFastFile_WriteAtOnce(): openwritefile(" + path + ", 0) failed",
+                     "openwritefile(): unknown mode 3 for " + path,
+                     "MFastFile_WriteAtOnce(): openwritefile(" + path + ", 3) failed"}));
     EXPECT_EQ(ReadFileBytes(path), "old");
-
-    {
-        MFastFileWriter writer(path.c_str(), MFASTFILE_MODE_APPEND);
-        EXPECT_EQ(writer.WriteString("+more"), 5);
-    }
     EXPECT_EQ(MFastFile_WriteAtOnce(path.c_str(), "+", 1, MFASTFILE_MODE_APPEND), 1);
-    EXPECT_EQ(ReadFileBytes(path), "old+more+");
-    {
-        MFastFileWriter writer(path.c_str(), MFASTFILE_MODE_OVERWRITE | MFASTFILE_MODE_FLUSH);
-        EXPECT_EQ(writer.WriteString("new"), 3);
-    }
-    EXPECT_EQ(ReadFileBytes(path), "new");
-    EXPECT_EQ(MFastFile_WriteAtOnce(path.c_str(), "xy", 2, 6), 2);
+    EXPECT_EQ(ReadFileBytes(path), "old+");
+    EXPECT_EQ(MFastFile_WriteAtOnce(path.c_str(), "xy", 2,
+                                    MFASTFILE_MODE_OVERWRITE | MFASTFILE_MODE_FLUSH),
+              2);
     EXPECT_EQ(ReadFileBytes(path), "xy");
 }
 
-TEST(MFastFile, ClosedObjectsRefuseWithTheirMessages) {
+TEST(MFastFileReader, MissingFileRefusesWithItsMessages) {
     TempDir dir;
     std::string missing = dir.File("missing.txt");
     TraceCapture capture;
@@ -162,13 +130,7 @@ TEST(MFastFile, ClosedObjectsRefuseWithTheirMessages) {
     std::string line;
     EXPECT_FALSE(reader.ReadLine(line));
     EXPECT_TRUE(reader.IsEOF());
-    MFastFileWriter writer;
-    EXPECT_EQ(writer.WriteString("abc"), -1);
-    EXPECT_FALSE(writer.Flush());
-    EXPECT_TRUE(writer.Close()); // nothing to do
-    EXPECT_EQ(capture.ErrTrace(), (Lines{"MFastFileReader::ReadLine(): no open file",
-                                         "MFastFileWriter::write_to_buffer(): no open file",
-                                         "MFastFileWriter::Flush(): no open file"}));
+    EXPECT_EQ(capture.ErrTrace(), Lines{"MFastFileReader::ReadLine(): no open file"});
     EXPECT_EQ(capture.ErrLog(), Lines{"MFastFileReader::IsEOF(): no open file"});
 }
 
@@ -327,14 +289,6 @@ TEST(MFastFile, SystemReadAndWriteErrors) {
     EXPECT_TRUE(MErrTrace_GetContextLines().empty());
     capture.Clear();
 
-    MFastFileWriter writer(failing.writeFails.c_str(), MFASTFILE_MODE_OVERWRITE);
-    ASSERT_TRUE(writer.IsOpen()) << capture.Dump();
-    EXPECT_EQ(writer.WriteString("fits in the buffer"), 18);
-    EXPECT_FALSE(writer.Flush());
-    EXPECT_EQ(capture.ErrTrace(),
-              (Lines{"write64(): WriteFile() failed: " + writeError,
-                     "MFastFileWriter::write_to_disk(): wrote only 0 bytes instead of 18 bytes"}));
-    capture.Clear();
     EXPECT_EQ(MFastFile_WriteAtOnce(failing.writeFails.c_str(), "abc", 3, MFASTFILE_MODE_OVERWRITE),
               -1);
     EXPECT_EQ(capture.ErrTrace(), (Lines{"write64(): WriteFile() failed: " + writeError,
