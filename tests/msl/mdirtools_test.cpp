@@ -111,47 +111,30 @@ TEST(MDirTools, CreateDirectoryRecursive) {
         << trace[3];
 }
 
-TEST(MDirTools, WalkOrderInEveryMode) {
+// The module walks one level (MDIR_NO_RECURSION); the deeper walks have no caller.
+TEST(MDirTools, WalkOneLevelAndGoOnAfterFailures) {
     TempDir dir;
     MakeTree(dir.Path());
     const std::string r = dir.Path();
-    auto walk = [&](int mode, bool files) {
-        Recorder recorder;
-        EXPECT_TRUE(
-            iterateDirectory(r, mode, files ? Record : nullptr, &recorder, Record, &recorder));
+    auto walk = [&](bool files, const std::string& failOn) {
+        Recorder recorder{{}, failOn};
+        const bool ok = iterateDirectory(r, MDIR_NO_RECURSION, files ? Record : nullptr, &recorder,
+                                         Record, &recorder);
+        recorder.events.push_back(ok ? "ok" : "failed");
         return recorder.events;
     };
-    // "F b/c.txt" stands for "F <root>/b/c.txt".
-    auto at = [&](Lines events) {
-        for (std::string& e : events)
-            e = e.substr(0, 2) + r + Native("/" + e.substr(2));
-        return events;
-    };
-    EXPECT_EQ(walk(MDIR_NO_RECURSION, true), at({"F a.txt", "D b", "F f.ini"}));
-    EXPECT_EQ(walk(MDIR_CONTENTS_FIRST, true),
-              at({"F a.txt", "F b/c.txt", "F b/d/e.txt", "D b/d", "D b", "F f.ini"}));
-    EXPECT_EQ(walk(MDIR_DIRECTORY_FIRST, true),
-              at({"F a.txt", "D b", "F b/c.txt", "D b/d", "F b/d/e.txt", "F f.ini"}));
-    EXPECT_EQ(walk(MDIR_NO_RECURSION, false), at({"D b"}));
-}
-
-TEST(MDirTools, WalkFailuresAreReportedAndTheWalkGoesOn) {
-    TempDir dir;
-    MakeTree(dir.Path());
-    const std::string r = dir.Path();
+    const std::string a = r + Native("/a.txt"), b = r + Native("/b"), f = r + Native("/f.ini");
     TraceCapture capture;
-    for (const std::string& failOn : {r + Native("/b/c.txt"), r + Native("/b/d")}) {
-        Recorder recorder{{}, failOn};
-        EXPECT_FALSE(
-            iterateDirectory(r, MDIR_CONTENTS_FIRST, Record, &recorder, Record, &recorder));
-        EXPECT_EQ(recorder.events.size(), 6u); // every entry still visited
-    }
+    EXPECT_EQ(walk(true, ""), (Lines{"F " + a, "D " + b, "F " + f, "ok"}));
+    EXPECT_EQ(walk(false, ""), (Lines{"D " + b, "ok"}));
+    // A failed callback is reported, and the walk goes on.
+    EXPECT_EQ(walk(true, a), (Lines{"F " + a, "D " + b, "F " + f, "failed"}));
+    EXPECT_EQ(walk(true, b), (Lines{"F " + a, "D " + b, "F " + f, "failed"}));
     EXPECT_FALSE(iterateDirectory(r + Native("/missing"), 0, Record, nullptr, nullptr, nullptr));
-    EXPECT_EQ(capture.ErrTrace(),
-              (Lines{"iterateDirectory(): file callback failed for " + r + Native("/b/c.txt"),
-                     "iterateDirectory(): directory callback failed for " + r + Native("/b/d"),
-                     "iterateDirectory(): FindFirstFile(" + r +
-                         Native("/missing/*) == INVALID_HANDLE_VALUE")}));
+    EXPECT_EQ(capture.ErrTrace(), (Lines{"iterateDirectory(): file callback failed for " + a,
+                                         "iterateDirectory(): directory callback failed for " + b,
+                                         "iterateDirectory(): FindFirstFile(" + r +
+                                             Native("/missing/*) == INVALID_HANDLE_VALUE")}));
 }
 
 TEST(MDirTools, CopyDirectoryTakesTopLevelFilesOnly) {

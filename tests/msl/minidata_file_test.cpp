@@ -139,28 +139,24 @@ TEST(MIniDataFile, ReloadSeesOtherWritersAndCloseForgetsTheFile) {
     EXPECT_EQ(reader.GetFileName() + reader.GetContentString(), "");
 }
 
+// The database's rollback restores documents by copy; here what it does not look at.
 TEST(MIniDataFile, CopiesTakeEverythingAndStayIndependent) {
     TempDir dir;
     const std::string path = dir.File("a.ini");
-    ASSERT_TRUE(WriteFileBytes(path, "; lead\r\n[B]\r\nx=1\r\n[A]\r\n"));
+    ASSERT_TRUE(WriteFileBytes(path, "[A]\r\nx=1\r\n"));
     MIniData source(MINIDATA_SAFE_SAVE | MINIDATA_FLUSH_ON_SAVE);
     ASSERT_TRUE(source.Open(path));
     EXPECT_FALSE(source.SetStringEntry("A", "#c", "v")); // leaves a message
     MIniData copy = source;
-    EXPECT_EQ(copy.GetContentString(), "; lead\n[A]\n[B]\nx=1\n");
     EXPECT_EQ(copy.GetFlags(), source.GetFlags());
     EXPECT_EQ(copy.GetMessage(), source.GetMessage());
     EXPECT_EQ(copy.GetFileName(), path);
     EXPECT_TRUE(copy.IsOpen() && copy.IsInSync() && !copy.IsNewFile());
-    ASSERT_TRUE(copy.SetLongEntry("B", "x", 2));
-    EXPECT_EQ(source.GetContentString(), "; lead\n[A]\n[B]\nx=1\n");
-
-    MIniData assigned;
-    assigned = copy;
-    MIniData& self = assigned;
-    assigned = self;
-    EXPECT_EQ(assigned.GetContentString(), copy.GetContentString());
-    EXPECT_EQ(assigned.GetFileName(), path);
+    ASSERT_TRUE(copy.SetLongEntry("A", "x", 2));
+    EXPECT_EQ(source.GetContentString(), "[A]\nx=1\n");
+    MIniData& self = copy;
+    copy = self;
+    EXPECT_EQ(copy.GetContentString(), "[A]\nx=2\n");
 }
 
 // Unicode marks and parse failures of files are the golden cases'.
