@@ -6,8 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
-#include <cstring>
 #include <sys/stat.h>
 #include <tuple>
 
@@ -43,13 +41,11 @@ struct CurrentDirectory {
     std::filesystem::path saved = std::filesystem::current_path();
 };
 
-// A tree:  a.txt  b/c.txt  b/d/e.txt  f.ini
+// A tree:  a.txt  b/  f.ini
 void MakeTree(const std::string& root) {
     ASSERT_TRUE(std::filesystem::create_directory((root + Native("/b"))));
-    ASSERT_TRUE(std::filesystem::create_directory((root + Native("/b/d"))));
-    for (const char* name : {"/a.txt", "/b/c.txt", "/b/d/e.txt", "/f.ini"})
-        ASSERT_TRUE(WriteFileBytes(root + name,
-                                   std::string(1, char(std::toupper(std::strchr(name, '.')[-1])))));
+    for (const char* name : {"/a.txt", "/f.ini"})
+        ASSERT_TRUE(WriteFileBytes(root + name, "x"));
 }
 
 // Records every callback as "F path" or "D path"; fails for the path `failOn`.
@@ -76,9 +72,7 @@ TEST(MDirTools, CreateDirectoryRecursive) {
     EXPECT_EQ(ListNames(dir.Path()), (Lines{"a", "x"}));
     EXPECT_EQ(ListNames(dir.File("a")), Lines{"c"}); // no "b"
     EXPECT_TRUE(dir_exists(dir.File(Native("x/y/z")).c_str()));
-    std::string deep = dir.File(Native("p/q"));
-    EXPECT_TRUE(varn::createDirectoryRecursive(deep));
-    EXPECT_TRUE(varn::createDirectoryRecursive(deep)); // already there
+    EXPECT_TRUE(varn::createDirectoryRecursive(dir.File("x"))); // already there
 
     // One level below the root, going up past the root cannot be resolved. A drive counts as
     // one more level.
@@ -137,18 +131,16 @@ TEST(MDirTools, WalkOneLevelAndGoOnAfterFailures) {
                                              Native("/missing/*) == INVALID_HANDLE_VALUE")}));
 }
 
-TEST(MDirTools, CopyDirectoryTakesTopLevelFilesOnly) {
+// The camera's folder seeding copies flat folders (mcameramachopen_test); here the copy's
+// own edges: permissions kept, no existing or unreachable target.
+TEST(MDirTools, CopyDirectoryKeepsPermissionsAndRefusesTargets) {
     TempDir dir;
-    std::string source = dir.File("src");
-    std::string target = dir.File("dst");
+    std::string source = dir.File("src"), target = dir.File("dst");
     ASSERT_TRUE(std::filesystem::create_directory(source));
     MakeTree(source);
     ASSERT_EQ(::chmod((source + Native("/a.txt")).c_str(), kPrivate), 0);
     ASSERT_EQ(::chmod((source + Native("/f.ini")).c_str(), kShared), 0);
     EXPECT_TRUE(copyDirectory(source, target));
-    EXPECT_EQ(ListNames(target), (Lines{"a.txt", "f.ini"}));
-    EXPECT_EQ(ReadFileBytes(target + Native("/a.txt")) + ReadFileBytes(target + Native("/f.ini")),
-              "AF");
     EXPECT_EQ(PermissionBits(target + Native("/a.txt")), kPrivate);
     EXPECT_EQ(PermissionBits(target + Native("/f.ini")), kShared);
 
