@@ -19,7 +19,6 @@
 namespace {
 
 using fileio_test::Lines;
-using vyx::test::PathExists;
 using vyx::test::ReadFileBytes;
 using vyx::test::TempDir;
 using vyx::test::WriteFileBytes;
@@ -73,19 +72,6 @@ TEST(MIniDataGolden, LoadAndSaveGiveExactBytes) {
         EXPECT_EQ(again.GetContentString(), content);
     }
     EXPECT_GE(count, 37); // a manifest that failed to load would run no case at all
-}
-
-TEST(MIniDataFile, MissingFileOpensAsNewAndSaveCreatesIt) {
-    TempDir dir;
-    const std::string path = dir.File("new.ini");
-    MIniData ini;
-    ASSERT_TRUE(ini.Open(path));
-    EXPECT_TRUE(ini.IsOpen() && ini.IsNewFile() && !ini.IsInSync());
-    EXPECT_FALSE(PathExists(path)); // opening creates nothing
-    ASSERT_TRUE(ini.SetStringEntry("New", "k", "v"));
-    ASSERT_TRUE(ini.Save());
-    EXPECT_EQ(ReadFileBytes(path), "[New]\r\nk=v\r\n");
-    EXPECT_TRUE(!ini.IsNewFile() && ini.IsInSync());
 }
 
 TEST(MIniDataFile, EveryChangeClearsInSyncButLookupsAndRefusalsDoNot) {
