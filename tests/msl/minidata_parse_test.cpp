@@ -20,14 +20,10 @@ TEST(MIniDataParse, GivesExactTextMessageAndTrace) {
         std::string message = ""; // GetMessage afterwards
         std::string trace = "";   // the first trace line when it is not the parser's message
     } cases[] = {
-        // Leading comments and blank lines are written first; empty lines of a string stay.
-        {0, "; note\n\n \t\n[b]\nk=1\n\n[A]\n", true, "; note\n\n \t\n[A]\n[b]\nk=1\n\n", ""},
         // Names compare as unsigned bytes, a prefix first.
         {0, "[b]\n[\xC3\xA9]\n[Probe_1]\n[Probe]\n", true, "[Probe]\n[Probe_1]\n[b]\n[\xC3\xA9]\n"},
         {0, "[A]\r\nx=1\ry=2\n\rz=3", true, "[A]\nx=1\ny=2\n\nz=3\n", ""}, // LF CR ends two
         {0, std::string("[A]\nx=1\0y=2\n", 12), true, "[A]\nx=1\n", ""},   // ends at a zero
-        {0, "; c\nkey=1\n[A]\n", false, "; c\n",
-         "Possible entry \"key=1\" found before first section"},
         {0x03, "word\n", false, "", "Possible entry \"word\" found before first section"},
         {0, "  [A]\n", false, "", "Possible entry \"  [A]\" found before first section"},
         {0, "[S]\n" + long60 + "\n", false, "[S]\n",
