@@ -49,33 +49,6 @@ TEST(Base64, KnownTextsBothWays) {
     }
 }
 
-TEST(Base64, TextModeCountsTheTerminatorAndBothDirectionsWorkInPlace) {
-    EXPECT_EQ(MBase64_EncodedLength(4), 9u);
-    EXPECT_EQ(MBase64_EncodedLength(MBase64_Binary(4)), 8u);
-    EXPECT_EQ(MBase64_DecodedLength("YWJjZA==", 8), 5u);
-    EXPECT_EQ(MBase64_DecodedLength("YWJjZA==", MBase64_Binary(8)), 4u);
-    EXPECT_EQ(MBase64_DecodedLength("YWJjZGU=", MBase64_Binary(8)), 5u);
-    EXPECT_EQ(MBase64_DecodedLength("YQ", MBase64_Binary(1)), 0u);
-    EXPECT_EQ(MBase64_DecodedLength("", 0), 1u);
-    char out[10];
-    std::memset(out, 'x', sizeof out);
-    EXPECT_EQ(MBase64_Encode(out, "abcd", 4), 8);
-    EXPECT_STREQ(out, "YWJjZA==");
-    EXPECT_EQ(out[9], 'x');
-    std::memset(out, 'x', sizeof out);
-    EXPECT_EQ(MBase64_Decode(out, "YWJjZA==", 8), 4);
-    EXPECT_STREQ(out, "abcd");
-    EXPECT_EQ(out[5], 'x');
-    EXPECT_EQ(MBase64_Decode(out, "", 0), 0);
-    EXPECT_EQ(out[0], '\0');
-
-    char buffer[16] = "hello";
-    ASSERT_EQ(MBase64_Encode(buffer, buffer, 5), 8);
-    EXPECT_STREQ(buffer, "aGVsbG8=");
-    ASSERT_EQ(MBase64_Decode(buffer, buffer, 8), 5);
-    EXPECT_STREQ(buffer, "hello");
-}
-
 // Every length 0 to 300 of random bytes, which covers each remainder many times, through the
 // in-place wrappers and through the decoder into a buffer of exactly the promised size.
 TEST(Base64, RoundTripsRandomDataOfEveryLength) {

@@ -19,7 +19,6 @@
 namespace {
 
 using fileio_test::Lines;
-using vyx::test::PathExists;
 using vyx::test::ReadFileBytes;
 using vyx::test::TempDir;
 using vyx::test::WriteFileBytes;
@@ -75,23 +74,6 @@ TEST(MIniDataGolden, LoadAndSaveGiveExactBytes) {
     EXPECT_GE(count, 37); // a manifest that failed to load would run no case at all
 }
 
-TEST(MIniDataFile, MissingFileOpensAsNewAndSaveCreatesIt) {
-    TempDir dir;
-    const std::string path = dir.File("new.ini");
-    MIniData ini;
-    ASSERT_TRUE(ini.Open(path));
-    EXPECT_TRUE(ini.IsOpen());
-    EXPECT_TRUE(ini.IsNewFile());
-    EXPECT_FALSE(ini.IsInSync());
-    EXPECT_EQ(ini.GetFileName(), path);
-    EXPECT_FALSE(PathExists(path)); // opening creates nothing
-    ASSERT_TRUE(ini.SetStringEntry("New", "k", "v"));
-    ASSERT_TRUE(ini.Save());
-    EXPECT_EQ(ReadFileBytes(path), "[New]\r\nk=v\r\n");
-    EXPECT_FALSE(ini.IsNewFile());
-    EXPECT_TRUE(ini.IsInSync());
-}
-
 TEST(MIniDataFile, EveryChangeClearsInSyncButLookupsAndRefusalsDoNot) {
     TempDir dir;
     const std::string path = dir.File("a.ini");
@@ -109,7 +91,6 @@ TEST(MIniDataFile, EveryChangeClearsInSyncButLookupsAndRefusalsDoNot) {
         {[](MIniData& d) { return d.RenameSection("B", "C"); }, false},
         {[](MIniData& d) { return d.AddSection("A"); }, true},
         {[](MIniData& d) { return !d.SetStringEntry("A", ";x", "1"); }, true},
-        {[](MIniData& d) { return !d.DeleteEntry("A", "y"); }, true},
         {[](MIniData& d) { return !d.RenameSection("A", "B"); }, true},
         {[](MIniData& d) {
              std::string v;
@@ -129,75 +110,49 @@ TEST(MIniDataFile, EveryChangeClearsInSyncButLookupsAndRefusalsDoNot) {
 TEST(MIniDataFile, ReloadSeesOtherWritersAndCloseForgetsTheFile) {
     TempDir dir;
     const std::string path = dir.File("a.ini");
-    MIniData reader;
+    MIniData reader, writer;
     EXPECT_FALSE(reader.Reload()); // not open: no message either
     EXPECT_EQ(reader.GetMessage(), "");
-    ASSERT_TRUE(reader.Open(path));
-    MIniData writer;
-    ASSERT_TRUE(writer.Open(path));
-    ASSERT_TRUE(writer.SetLongEntry("A", "n", 5));
-    ASSERT_TRUE(writer.Save());
-    EXPECT_FALSE(reader.HasEntry("A", "n"));
+    ASSERT_TRUE(reader.Open(path) && writer.Open(path));
+    ASSERT_TRUE(writer.SetLongEntry("A", "n", 5) && writer.Save());
     ASSERT_TRUE(reader.Reload());
     EXPECT_TRUE(reader.HasEntry("A", "n"));
     EXPECT_FALSE(reader.IsNewFile());
 
     ASSERT_TRUE(reader.Close());
-    EXPECT_FALSE(reader.IsOpen());
-    EXPECT_TRUE(reader.IsNewFile());
+    EXPECT_TRUE(!reader.IsOpen() && reader.IsNewFile());
     EXPECT_TRUE(reader.IsInSync()); // Close leaves it as it was
-    EXPECT_EQ(reader.GetFileName(), "");
-    EXPECT_EQ(reader.GetContentString(), "");
+    EXPECT_EQ(reader.GetFileName() + reader.GetContentString(), "");
 }
 
+// The database's rollback restores documents by copy; here what it does not look at.
 TEST(MIniDataFile, CopiesTakeEverythingAndStayIndependent) {
     TempDir dir;
     const std::string path = dir.File("a.ini");
-    ASSERT_TRUE(WriteFileBytes(path, "; lead\r\n[B]\r\nx=1\r\n[A]\r\n"));
+    ASSERT_TRUE(WriteFileBytes(path, "[A]\r\nx=1\r\n"));
     MIniData source(MINIDATA_SAFE_SAVE | MINIDATA_FLUSH_ON_SAVE);
     ASSERT_TRUE(source.Open(path));
     EXPECT_FALSE(source.SetStringEntry("A", "#c", "v")); // leaves a message
     MIniData copy = source;
-    EXPECT_EQ(copy.GetContentString(), "; lead\n[A]\n[B]\nx=1\n");
     EXPECT_EQ(copy.GetFlags(), source.GetFlags());
     EXPECT_EQ(copy.GetMessage(), source.GetMessage());
     EXPECT_EQ(copy.GetFileName(), path);
     EXPECT_TRUE(copy.IsOpen() && copy.IsInSync() && !copy.IsNewFile());
-    ASSERT_TRUE(copy.SetLongEntry("B", "x", 2));
-    EXPECT_EQ(source.GetContentString(), "; lead\n[A]\n[B]\nx=1\n");
-    ASSERT_TRUE(copy.Save());
-    EXPECT_EQ(fileio_test::ListNames(dir.Path()), Lines{"a.ini"}); // the safe save's only trace
-    ASSERT_TRUE(source.Reload());
-    EXPECT_EQ(source.GetContentString(), "; lead\n[A]\n[B]\nx=2\n");
-
-    MIniData assigned;
-    assigned = copy;
-    MIniData& self = assigned;
-    assigned = self;
-    EXPECT_EQ(assigned.GetContentString(), copy.GetContentString());
-    EXPECT_EQ(assigned.GetFileName(), path);
+    ASSERT_TRUE(copy.SetLongEntry("A", "x", 2));
+    EXPECT_EQ(source.GetContentString(), "[A]\nx=1\n");
+    MIniData& self = copy;
+    copy = self;
+    EXPECT_EQ(copy.GetContentString(), "[A]\nx=2\n");
 }
 
-TEST(MIniDataFileFailure, OpenReportsItsCause) {
+// Unicode marks and parse failures of files are the golden cases'.
+TEST(MIniDataFileFailure, OpenOfAFolderFails) {
     TempDir dir;
     TraceCapture capture;
     MIniData ini;
     EXPECT_FALSE(ini.Open(dir.Path())); // exists, but cannot be read as a file
     EXPECT_FALSE(ini.IsOpen());
     EXPECT_EQ(capture.ErrTrace().back(), "MIniData::Open(): MFastFileReader::Open() failed");
-    const std::string path = dir.File("utf16.ini");
-    ASSERT_TRUE(WriteFileBytes(path, std::string("\xFF\xFE[\0A\0]\0", 8)));
-    capture.Clear();
-    EXPECT_FALSE(ini.Open(path));
-    EXPECT_EQ(capture.ErrTrace(),
-              Lines{"MIniData::Open(\"" + path + "\"): UTF16/32 Unicode format not supported"});
-    ASSERT_TRUE(WriteFileBytes(path, "[A]\r\nno equals sign\r\n"));
-    capture.Clear();
-    EXPECT_FALSE(ini.Open(path));
-    EXPECT_EQ(capture.ErrTrace(),
-              (Lines{"MIniData::parse_line(): No '=' found in \"no equals sign\" in section [A]",
-                     "MIniData::Open(): parse_line(no equals sign) failed"}));
-    EXPECT_EQ(ini.GetContentString(), "[A]\n"); // what parsed before the failure stays
 }
 
 TEST(MIniDataFileFailure, ReadErrorIsNoEndOfFile) {

@@ -45,23 +45,16 @@ TEST(MSharedMem, LinksAreCountedAndTheCreatorRemovesTheName) {
     EXPECT_EQ(MSharedMem_GetSize(created), 5000u);
     EXPECT_EQ(static_cast<unsigned char*>(created)[4999], 0);
     EXPECT_EQ(MSharedMem_Create(name.c_str(), 100), nullptr);
-    // A larger size fails and leaves the link count alone.
-    EXPECT_EQ(MSharedMem_LinkOrCreate(name.c_str(), 5001), nullptr);
-
     EXPECT_EQ(MSharedMem_Link(name.c_str()), created);
-    EXPECT_EQ(MSharedMem_LinkOrCreate(name.c_str(), 5000), created);
-    EXPECT_EQ(MSharedMem_Unlink(created), 1);
     EXPECT_EQ(MSharedMem_Unlink(created), 1);
     EXPECT_TRUE(Exists(name)) << "released before the last link";
     EXPECT_EQ(MSharedMem_Unlink(created), 1);
     EXPECT_FALSE(Exists(name));
     EXPECT_EQ(MSharedMem_Unlink(created), 0);
     Lines trace = capture.ErrTrace();
-    ASSERT_EQ(trace.size(), 3u) << capture.Dump();
+    ASSERT_EQ(trace.size(), 2u) << capture.Dump();
     EXPECT_EQ(trace[0], "MSharedMem_Create(): name \"" + name + "\" already exist");
-    EXPECT_EQ(trace[1], "MSharedMem_LinkOrCreate(): existing size is too small for " + name +
-                            ": 5000 < 5001");
-    EXPECT_EQ(trace[2].rfind("MSharedMem_Unlink(): no shared memory registered at", 0), 0u);
+    EXPECT_EQ(trace[1].rfind("MSharedMem_Unlink(): no shared memory registered at", 0), 0u);
 }
 
 TEST(MSharedMem, RefusesBadArgumentsAndInnerAddresses) {
@@ -69,28 +62,19 @@ TEST(MSharedMem, RefusesBadArgumentsAndInnerAddresses) {
     std::string name = UniqueName("shm");
     EXPECT_EQ(MSharedMem_Create("", 10), nullptr);
     EXPECT_EQ(MSharedMem_Create(name.c_str(), 0), nullptr);
-    EXPECT_EQ(MSharedMem_LinkOrCreate("", 10), nullptr);
-    EXPECT_EQ(MSharedMem_LinkOrCreate(name.c_str(), 0), nullptr);
-    EXPECT_EQ(MSharedMem_Link(""), nullptr);
-    EXPECT_EQ(MSharedMem_Link("a/b"), nullptr);
+    EXPECT_EQ(MSharedMem_Create("a/b", 10), nullptr);
     EXPECT_EQ(MSharedMem_Create(std::string(201, 'x').c_str(), 10), nullptr);
-    EXPECT_EQ(MSharedMem_Link(name.c_str()), nullptr);
     EXPECT_EQ(MSharedMem_Unlink(nullptr), 0);
     EXPECT_EQ(MSharedMem_Destroy(nullptr), 0);
-    EXPECT_EQ(MSharedMem_GetName(nullptr), nullptr);
     EXPECT_EQ(MSharedMem_GetSize(nullptr), static_cast<size_t>(-1));
     EXPECT_FALSE(Exists(name));
     EXPECT_EQ(capture.ErrTrace(),
               (Lines{"MSharedMem_Create(): name == \"\"", "MSharedMem_Create(): size <= 0",
-                     "MSharedMem_LinkOrCreate(): name == \"\"",
-                     "MSharedMem_LinkOrCreate(): size <= 0", "MSharedMem_Link(): name == \"\"",
-                     "MSharedMem_Link(): invalid name \"a/b\": contains '/'",
+                     "MSharedMem_Create(): invalid name \"a/b\": contains '/'",
                      "MSharedMem_Create(): invalid name \"" + std::string(40, 'x') +
                          "\": longer than 200 bytes",
-                     "MSharedMem_Link() failed for '" + name + "' (2)",
                      "MSharedMem_Unlink(): NULL pointer for memory",
                      "MSharedMem_Destroy(): NULL pointer for memory",
-                     "MSharedMem_GetName(): NULL pointer for memory",
                      "MSharedMem_GetSize(): NULL pointer for memory"}));
     capture.Clear();
 
@@ -99,17 +83,16 @@ TEST(MSharedMem, RefusesBadArgumentsAndInnerAddresses) {
     ASSERT_NE(created, nullptr);
     void* inside = static_cast<char*>(created) + 8;
     EXPECT_EQ(MSharedMem_GetSize(inside), static_cast<size_t>(-1));
-    EXPECT_EQ(MSharedMem_GetName(inside), nullptr);
     EXPECT_EQ(MSharedMem_Destroy(inside), 0);
     EXPECT_EQ(capture.CountErrTrace("MSharedMem_GetName()failed: call MSharedMem_Link() or "
                                     "MSharedMem_LinkOrCreate() first"),
-              2);
+              1);
     EXPECT_EQ(capture.CountErrTrace("MSharedMem_Destroy(): SearchMemLinkInfo() failed"), 1);
     EXPECT_EQ(MSharedMem_Unlink(created), 1);
     EXPECT_FALSE(Exists(name));
 }
 
-TEST(MSharedMem, SegmentsOthersHaveAreRefusedToCreateButLinked) {
+TEST(MSharedMem, SegmentsOthersHaveAreRefusedAndNamesChecked) {
     TraceCapture capture;
     vyx::test::RawSegment foreign("shm", 8192);
     ASSERT_NE(foreign.bytes, nullptr);
@@ -120,17 +103,10 @@ TEST(MSharedMem, SegmentsOthersHaveAreRefusedToCreateButLinked) {
     const std::string user = std::to_string(vyx::test::CurrentProcessId()) + "/test_msl";
 #endif
     EXPECT_EQ(MSharedMem_Create(name.c_str(), 100), nullptr);
-    EXPECT_EQ(MSharedMem_LinkOrCreate(name.c_str(), 8193), nullptr);
     EXPECT_EQ(capture.ErrTrace(),
               (Lines{"MSharedMem_Create(): \"" + name + "\" is in use by " + user,
-                     "MSharedMem_Create(): \"" + name + "\" ERROR_ALREADY_EXISTS",
-                     "MSharedMem_LinkOrCreate(): existing size is too small for " + name +
-                         ": 8192 < 8193"}));
-    void* linked = MSharedMem_LinkOrCreate(name.c_str(), 100);
-    ASSERT_NE(linked, nullptr) << capture.Dump();
-    EXPECT_EQ(MSharedMem_GetSize(linked), 8192u) << "the segment's own size is registered";
-    EXPECT_EQ(MSharedMem_Destroy(linked), 1);
-    EXPECT_TRUE(Exists(name)) << "a process that only linked removed the name";
+                     "MSharedMem_Create(): \"" + name + "\" ERROR_ALREADY_EXISTS"}));
+    EXPECT_TRUE(Exists(name));
 
     // Names that would break the lines of listings and replies; UTF-8 is a name like others.
     capture.Clear();

@@ -84,39 +84,21 @@ TEST(ThreadConcurrency, JoinHandsOutEveryExitCodeOnce) {
     EXPECT_EQ(MThread_Join(thread, &exitCode), 0);
     EXPECT_EQ(exitCode, 77u);
     EXPECT_EQ(MThread_Join(0x7FFFFFF0), 0);
-    EXPECT_EQ(MThread_DuplicateWindowsHandle(thread), MTHREAD_INVALID_HANDLE);
-    // An unknown thread is no failure to duplicate: no line for it.
     EXPECT_EQ(capture.ErrTrace(), (Lines{NotInList(thread), NotInList(0x7FFFFFF0)}));
 }
 
-// The thread runs at idle priority under its system thread id; a handle of it can be waited
-// on with a time-out and stays usable after the join.
-TEST(ThreadConcurrency, IdentityPriorityAndHandles) {
+// The thread runs at idle priority under its system thread id.
+TEST(ThreadConcurrency, IdentityAndPriority) {
     Probe probe;
     int thread = MThread_Create(RecordSelf, &probe);
     ASSERT_GT(thread, 0);
     ASSERT_TRUE(probe.started.Wait(kGenerousMs));
     EXPECT_EQ(probe.tid, thread);
-    EXPECT_NE(thread, SystemThreadNumber());
     EXPECT_TRUE(probe.idle);
-
-    MThreadHandle handle = MThread_DuplicateWindowsHandle(thread);
-    ASSERT_NE(handle, MTHREAD_INVALID_HANDLE);
-    std::uint32_t exitCode = 0;
-    EXPECT_EQ(MThread_WaitHandle(handle, 0), 0);
-    EXPECT_EQ(MThread_WaitHandle(handle, 20), 0);
-    EXPECT_FALSE(MThread_GetHandleExitCode(handle, &exitCode));
     probe.release.Set();
-    EXPECT_EQ(MThread_WaitHandle(handle, MTHREAD_INFINITE), 1);
-    ASSERT_TRUE(MThread_GetHandleExitCode(handle, &exitCode));
-    EXPECT_EQ(exitCode, 7u);
-    exitCode = 0;
+    std::uint32_t exitCode = 0;
     ASSERT_EQ(MThread_Join(thread, &exitCode), 1);
     EXPECT_EQ(exitCode, 7u);
-    EXPECT_EQ(MThread_WaitHandle(handle, 0), 1);
-    EXPECT_TRUE(MThread_CloseHandle(handle));
-    EXPECT_FALSE(MThread_CloseHandle(MTHREAD_INVALID_HANDLE));
-    EXPECT_EQ(MThread_WaitHandle(MTHREAD_INVALID_HANDLE, 0), -1);
 }
 
 // Many threads at once, created from several threads: every number is distinct and the
@@ -167,5 +149,4 @@ TEST(ThreadConcurrency, ConcurrentJoinersOfOneThread) {
     EXPECT_GE(myResult + theirResult, 1);
     EXPECT_EQ(mine, myResult == 1 ? 7u : 0u);
     EXPECT_EQ(theirs, theirResult == 1 ? 7u : 0u);
-    EXPECT_EQ(MThread_DuplicateWindowsHandle(thread), MTHREAD_INVALID_HANDLE);
 }

