@@ -145,7 +145,7 @@ bool FakeGigECamera::Start(const Options& options, std::string& error) {
         error = "arv-fake-gv-camera-0.8 is not installed (Debian package aravis-tools)";
         return false;
     }
-    if (!TakeAddress(error))
+    if (m_lockFd < 0 && !TakeAddress(error))
         return false;
     if (Answers(m_address)) {
         error = "another program answers as a GigE Vision camera on " + m_address;
@@ -226,7 +226,6 @@ void FakeGigECamera::Stop() {
     if (!m_logPath.empty())
         unlink(m_logPath.c_str());
     m_logPath.clear();
-    ReleaseAddress();
 }
 
 } // namespace vyx::test

@@ -24,14 +24,19 @@ public:
     static std::string Program();
 
     FakeGigECamera() = default;
-    ~FakeGigECamera() { Stop(); }
+    ~FakeGigECamera() {
+        Stop();
+        ReleaseAddress();
+    }
     FakeGigECamera(const FakeGigECamera&) = delete;
     FakeGigECamera& operator=(const FakeGigECamera&) = delete;
 
     // Starts the camera and returns once it answers a discovery on its address; false with
     // the reason (and the program's output) otherwise.
     bool Start(const Options& options, std::string& error);
-    // Ends the process (by its id) and frees the address. Safe to call twice.
+    // Ends the process (by its id). Safe to call twice. The address stays this object's until
+    // it goes: the test's clients of the camera may still write to the address (a camera that
+    // went is closed after it), and no other test's camera must be there to take the writes.
     void Stop();
 
     bool Running() const { return m_pid > 0; }
