@@ -59,9 +59,6 @@ TEST_F(SimCameraTest, ManualFramesCarryClippingPatternTimeAndTemperature) {
     EXPECT_EQ(std::tie(frames[2].offsetY, frames[2].clipHeight), std::make_tuple(2u, 1022u));
     EXPECT_EQ(frames[0].temperature, 31.5);
     EXPECT_EQ(frames[2].temperature, 40.25);
-    // The pattern moves: the same place differs from frame to frame.
-    EXPECT_NE(frames[0].clip[0], frames[1].clip[0]);
-    EXPECT_EQ(SimControl::PatternPixel(7, 10, 3), Pattern8(7, 1280, 10, 3));
 
     // After Freeze no frame comes, and the counter starts again with the next Grab.
     ASSERT_TRUE(camera->Freeze(0));
@@ -107,31 +104,21 @@ TEST_F(SimCameraTest, ManualFramesExactlyAsAsked) {
               std::make_tuple(1u, 1u, 4u));
 }
 
-TEST_F(SimCameraTest, ConfiguredFaultsArriveInOrder) {
-    ASSERT_NE(Open("Mode = manual\nDropFrames = 3, 10-11\nBrokenFrames = 5\n"
-                   "CounterZeroFrames = 6\nStall = 8:500\n"),
-              nullptr);
+// What each configured fault does to a frame the camera sensor's tests check; here: ranges,
+// the dropped one's time slot, faults again with every Grab and injected ones on top.
+TEST_F(SimCameraTest, ConfiguredFaultsComeWithEveryGrab) {
+    ASSERT_NE(Open("Mode = manual\nDropFrames = 3, 5-6\nBrokenFrames = 8\n"), nullptr);
     FrameSink sink;
     ASSERT_TRUE(camera->RegisterImgStreamInput(&sink, FrameSink::Callback, 0));
     ASSERT_TRUE(camera->Grab(0));
-    for (int i = 0; i < 8; ++i)
+    for (int i = 0; i < 5; ++i)
         ASSERT_TRUE(SimControl::EmitFrame());
     std::vector<SeenFrame> f = sink.Frames();
-    ASSERT_EQ(Counters(f), (std::vector<uint32_t>{1, 2, 4, 0, 0, 7, 8, 9}));
-    EXPECT_EQ(f[2].flags, static_cast<uint32_t>(ImgFlag_FramesLost));
-    EXPECT_FALSE(f[3].pixels);
-    EXPECT_TRUE(f[4].pixels);
-    EXPECT_EQ(f[6].flags, static_cast<uint32_t>(ImgFlag_AfterStall));
-    EXPECT_EQ(f[6].timeStamp - f[5].timeStamp, kPeriodNs + 500000000u);
+    ASSERT_EQ(Counters(f), (std::vector<uint32_t>{1, 2, 4, 7, 0}));
     EXPECT_EQ(f[2].timeStamp - f[1].timeStamp, 2 * kPeriodNs); // the dropped one's slot
-
-    // Exposures 10 and 11 are dropped; the next frame is 12.
-    ASSERT_TRUE(SimControl::EmitFrame());
     SimStats stats = SimControl::GetStats();
-    EXPECT_EQ(std::tie(stats.exposures, stats.dropped, stats.stalls, stats.lastCounter),
-              std::make_tuple(12u, 3u, 1u, 12u));
+    EXPECT_EQ(std::tie(stats.exposures, stats.dropped, stats.broken), std::make_tuple(8u, 3u, 1u));
 
-    // The configured faults come again with every Grab; injected ones add to them.
     ASSERT_TRUE(camera->Freeze(0));
     ASSERT_TRUE(camera->Grab(0));
     ASSERT_TRUE(SimControl::InjectFault(SimFault::Drop, 0, 1));
@@ -140,9 +127,8 @@ TEST_F(SimCameraTest, ConfiguredFaultsArriveInOrder) {
     ASSERT_TRUE(SimControl::InjectFault(SimFault::Broken, 0, 2));
     for (int i = 0; i < 3; ++i)
         ASSERT_TRUE(SimControl::EmitFrame());
-    // Exposure 3 was not dropped any more.
-    EXPECT_EQ(Counters(sink.Frames()),
-              (std::vector<uint32_t>{1, 2, 4, 0, 0, 7, 8, 9, 12, 2, 0, 0, 5}));
+    // Exposure 3 was not dropped any more once the faults were cleared.
+    EXPECT_EQ(Counters(sink.Frames()), (std::vector<uint32_t>{1, 2, 4, 7, 0, 2, 0, 0, 5}));
 }
 
 TEST_F(SimCameraTest, EveryNthExposureDropped) {
