@@ -12,58 +12,32 @@ using vyx::test::InfoItem;
 using vyx::test::InfoOf;
 using vyx::test::SimCameraTest;
 
-TEST_F(SimCameraTest, DefaultsLifecycleAndIdentity) {
+// The default camera's identity, geometry and settings reach the camera sensor's tests in
+// full; here what the sensor never asks: calls outside the camera's life.
+TEST_F(SimCameraTest, CallsOutsideTheCamerasLife) {
     camera = CImgSensors::GetInstance();
     ASSERT_NE(camera, nullptr);
     double value = 0;
-    EXPECT_FALSE(camera->GetGain(&value, 0)); // not initialised yet
+    EXPECT_FALSE(camera->GetGain(&value, 0));
     EXPECT_EQ(Error(), "GetGain(): camera not initialised");
     EXPECT_FALSE(camera->Uninitialize(0));
-
     ASSERT_EQ(camera->Initialize(nullptr, 0), 1);
     EXPECT_EQ(camera->Initialize(nullptr, 0), 0); // already
-    CImageInfo info = InfoOf(camera);
-    EXPECT_EQ(std::tie(info.imageWidth, info.imageHeight, info.memoryWidth, info.memoryHeight,
-                       info.memoryBytesPerPixel, info.pixelFormat),
-              std::make_tuple(1280u, 1024u, 1280u, 1024u, 1u, 2u));
-    EXPECT_EQ(ClipOf(camera), Clip(0, 0, 1280, 1024));
-    ASSERT_TRUE(camera->GetFrameRate(&value, 0));
-    EXPECT_EQ(value, 50.0);
-
-    std::string xml;
-    ASSERT_TRUE(camera->GetCameraInfo(&xml, 0));
-    EXPECT_EQ(InfoItem(xml, L"manufacturer"), "Vyx");
-    for (const wchar_t* key : {L"productversion", L"serialnumber", L"dllversion", L"driverversion",
-                               L"cpldversion", L"bootloaderversion", L"fpgaversion"})
-        EXPECT_NE(InfoItem(xml, key), "<missing>");
     std::set<int32_t> caps;
     ASSERT_TRUE(camera->GetImageMemoryCaps(&caps, 0));
     EXPECT_EQ(caps.count(ImgCap_TemperatureSensor), 1u);
     EXPECT_EQ(caps.count(ImgCap_SmartParams), 0u);
-
     EXPECT_TRUE(camera->Uninitialize(0));
     EXPECT_FALSE(camera->Grab(0));
 }
 
-TEST_F(SimCameraTest, FibreIdentityAndGeometryFromTheFile) {
-    ASSERT_NE(Open("Model = fibre\nSerialNumber = F-42\nFpgaVersion =\n"
-                   "InfoOmit = cpldversion, bootloaderversion\n"
-                   "Width = 640\nHeight = 480\nPixelFormat = 6\n"
-                   "PixelWidthMm = 0.01 ; ten microns\nTemperatureSensor = 0\n"),
+TEST_F(SimCameraTest, FibrePresetAndAnEmptyItem) {
+    ASSERT_NE(Open("Model = fibre\nFpgaVersion =\nPixelWidthMm = 0.01 ; ten microns\n"
+                   "TemperatureSensor = 0\n"),
               nullptr);
     std::string xml;
     ASSERT_TRUE(camera->GetCameraInfo(&xml, 0));
-    EXPECT_EQ(InfoItem(xml, L"manufacturer"), "ABS");
-    EXPECT_EQ(InfoItem(xml, L"devicename"), "KR7700");
-    EXPECT_EQ(InfoItem(xml, L"serialnumber"), "F-42");
-    EXPECT_EQ(InfoItem(xml, L"fpgaversion"), "");
-    EXPECT_EQ(InfoItem(xml, L"cpldversion"), "<missing>");
-    EXPECT_EQ(InfoItem(xml, L"bootloaderversion"), "<missing>");
-
-    CImageInfo info = InfoOf(camera);
-    EXPECT_EQ(
-        std::tie(info.imageWidth, info.memoryHeight, info.memoryBytesPerPixel, info.pixelFormat),
-        std::make_tuple(640u, 480u, 2u, 6u));
+    EXPECT_EQ(InfoItem(xml, L"fpgaversion"), ""); // empty, not left out
     double w = 0, h = 0;
     EXPECT_EQ(camera->GetPixelSize(&w, &h, 0), 1);
     EXPECT_EQ(w, 0.01);

@@ -26,7 +26,9 @@ constexpr uint64_t kPeriodNs = 20000000; // 50 fps
 
 } // namespace
 
-TEST_F(SimCameraTest, ManualFramesCarryClippingPatternTimeAndTemperature) {
+// The pattern, the region and the temperature of frames at a steady setting reach the camera
+// sensor's and the measurement's tests; here they change while the camera grabs.
+TEST_F(SimCameraTest, ManualFramesFollowChangesWhileGrabbing) {
     ASSERT_NE(Open("Mode = manual\nTemperature = 31.5\n"), nullptr);
     FrameSink sink(true), second;
     ASSERT_TRUE(camera->RegisterImgStreamInput(&sink, FrameSink::Callback, 0));
@@ -35,30 +37,21 @@ TEST_F(SimCameraTest, ManualFramesCarryClippingPatternTimeAndTemperature) {
     EXPECT_FALSE(SimControl::EmitFrame()); // not grabbing
     ASSERT_TRUE(camera->Grab(0));
     ASSERT_TRUE(SimControl::EmitFrame());
-    ASSERT_TRUE(SimControl::EmitFrame());
     SimControl::SetTemperature(40.25);
     ASSERT_TRUE(camera->SetClippingRegion(0, 2, 1280, 1022, 0));
     ASSERT_TRUE(SimControl::EmitFrame());
 
     std::vector<SeenFrame> frames = sink.Frames();
-    ASSERT_EQ(frames.size(), 3u); // EmitFrame returns once every receiver had it
-    EXPECT_EQ(second.Count(), 3u);
-    for (size_t i = 0; i < frames.size(); ++i) {
-        const SeenFrame& f = frames[i];
-        EXPECT_EQ(std::tie(f.counter, f.pixels, f.flags, f.rowPitch, f.rows, f.bytesPerPixel,
-                           f.timeStampKind, f.hasTemperature),
-                  std::make_tuple(i + 1, true, 0u, 1280u, 1024u, 1u, TimeStamp_Nanoseconds, true));
-        ExpectPattern8(f, f.counter);
-        if (i > 0) {
-            EXPECT_EQ(f.timeStamp - frames[i - 1].timeStamp, kPeriodNs);
-        }
-    }
+    ASSERT_EQ(frames.size(), 2u); // EmitFrame returns once every receiver had it
+    EXPECT_EQ(second.Count(), 2u);
+    EXPECT_EQ(frames[1].timeStamp - frames[0].timeStamp, kPeriodNs);
     EXPECT_EQ(
         std::tie(frames[0].offsetX, frames[0].offsetY, frames[0].clipWidth, frames[0].clipHeight),
         std::make_tuple(64u, 32u, 320u, 240u));
-    EXPECT_EQ(std::tie(frames[2].offsetY, frames[2].clipHeight), std::make_tuple(2u, 1022u));
+    EXPECT_EQ(std::tie(frames[1].offsetY, frames[1].clipHeight), std::make_tuple(2u, 1022u));
+    ExpectPattern8(frames[1], 2);
     EXPECT_EQ(frames[0].temperature, 31.5);
-    EXPECT_EQ(frames[2].temperature, 40.25);
+    EXPECT_EQ(frames[1].temperature, 40.25);
 
     // After Freeze no frame comes, and the counter starts again with the next Grab.
     ASSERT_TRUE(camera->Freeze(0));
@@ -68,7 +61,7 @@ TEST_F(SimCameraTest, ManualFramesCarryClippingPatternTimeAndTemperature) {
     ASSERT_TRUE(camera->Grab(0));
     ASSERT_TRUE(SimControl::EmitFrame());
     EXPECT_EQ(sink.Frames().back().counter, 1u);
-    EXPECT_EQ(second.Count(), 3u);
+    EXPECT_EQ(second.Count(), 2u);
 }
 
 TEST_F(SimCameraTest, ManualFramesExactlyAsAsked) {
