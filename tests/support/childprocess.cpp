@@ -223,6 +223,22 @@ int RunProgram(const std::string& program, const std::vector<std::string>& args,
 
 #else
 
+// The exit status of the process, or -1 when it was killed or had to be killed after the time.
+static int WaitOrKill(pid_t pid, int timeoutMs) {
+    auto start = Clock::now();
+    int status = 0;
+    // Polling the exit status is a bounded wait for an event, not an ordering by sleep.
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (Expired(start, timeoutMs)) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 Pipe::Pipe() {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) == 0) {
@@ -266,19 +282,9 @@ ChildProcess::~ChildProcess() {
 int ChildProcess::Wait(int timeoutMs) {
     if (process <= 0)
         return -1;
-    const auto pid = static_cast<pid_t>(process);
-    auto start = Clock::now();
-    int status = 0;
-    // Polling the exit status is a bounded wait for an event, not an ordering by sleep.
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-        if (Expired(start, timeoutMs)) {
-            Kill();
-            return -1;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+    const int status = WaitOrKill(static_cast<pid_t>(process), timeoutMs);
     process = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return status;
 }
 
 bool ChildProcess::Kill() {
@@ -330,17 +336,7 @@ int RunProgram(const std::string& program, const std::vector<std::string>& args,
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0)
         return -1;
-    auto start = Clock::now();
-    int status = 0;
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-        if (Expired(start, 120000)) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            return -1;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return WaitOrKill(pid, 120000);
 }
 
 #endif
