@@ -218,11 +218,9 @@ TEST_F(GenicamCamera, WhatAGenicamCameraHasNoCounterpartForFailsClearly) {
 
 TEST_F(GenicamCamera, ClippingRegionOnTheCameraSteps) {
     VYX_SKIP_WITHOUT_GENICAM();
-    ASSERT_NE(Open("pixel_format = Mono16\n"), nullptr);
+    ASSERT_NE(Open(), nullptr);
     ASSERT_TRUE(camera->SetClippingRegion(100, 40, 200, 120, 0)) << Error();
     EXPECT_EQ(ClipOf(camera), Clip(100, 40, 200, 120));
-    EXPECT_EQ(InfoOf(camera).memoryBytesPerPixel, 2u);
-    EXPECT_EQ(InfoOf(camera).pixelFormat, 16u);
 
     EXPECT_FALSE(camera->SetClippingRegion(1900, 0, 200, 100, 0));
     EXPECT_EQ(Error(),
