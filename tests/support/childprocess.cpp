@@ -66,6 +66,36 @@ std::string Quote(const std::string& argument) {
     quoted.append(2 * backslashes, '\\');
     return quoted + "\"";
 }
+
+// Starts the program with the arguments; the child inherits the inheritable handles (the
+// pipes, the redirected output). Its process handle, or null.
+HANDLE Launch(const std::string& program, const std::vector<std::string>& args,
+              STARTUPINFOA& startup) {
+    std::string command = Quote(program);
+    for (const std::string& argument : args)
+        command.append(" ").append(Quote(argument));
+    std::fflush(nullptr);
+    PROCESS_INFORMATION started{};
+    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                        &startup, &started))
+        return nullptr;
+    CloseHandle(started.hThread);
+    return started.hProcess;
+}
+
+// The exit status of the process, or -1 when it had to be killed after the time; the handle
+// is closed.
+int WaitOrKill(HANDLE process, DWORD timeoutMs) {
+    DWORD code = 0;
+    const bool ended = WaitForSingleObject(process, timeoutMs) == WAIT_OBJECT_0 &&
+                       GetExitCodeProcess(process, &code);
+    if (!ended) {
+        TerminateProcess(process, 255);
+        WaitForSingleObject(process, INFINITE);
+    }
+    CloseHandle(process);
+    return ended ? static_cast<int>(code) : -1;
+}
 #endif
 
 } // namespace
@@ -127,19 +157,12 @@ ChildProcess::ChildProcess(const char* name, const ChildArgs& args) {
     DWORD length = GetModuleFileNameA(nullptr, self, sizeof self);
     if (length == 0 || length >= sizeof self)
         return;
-    std::string command = Quote(self) + " " + kChildOption + " " + Quote(name);
-    for (const std::string& argument : args)
-        command.append(" ").append(Quote(argument));
-    std::fflush(nullptr);
+    std::vector<std::string> all = {kChildOption, name};
+    all.insert(all.end(), args.begin(), args.end());
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
-    PROCESS_INFORMATION started{};
-    // Inheriting handles hands the pipes to the child.
-    if (!CreateProcessA(self, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                        &started))
-        return;
-    CloseHandle(started.hThread);
-    process = reinterpret_cast<intptr_t>(started.hProcess);
+    if (HANDLE started = Launch(self, all, startup))
+        process = reinterpret_cast<intptr_t>(started);
 }
 
 ChildProcess::~ChildProcess() {
@@ -149,16 +172,9 @@ ChildProcess::~ChildProcess() {
 int ChildProcess::Wait(int timeoutMs) {
     if (process == -1)
         return -1;
-    HANDLE handle = AsHandle(process);
-    if (WaitForSingleObject(handle, static_cast<DWORD>(timeoutMs)) != WAIT_OBJECT_0) {
-        Kill();
-        return -1;
-    }
-    DWORD status = 0;
-    bool known = GetExitCodeProcess(handle, &status);
-    CloseHandle(handle);
+    const int status = WaitOrKill(AsHandle(process), static_cast<DWORD>(timeoutMs));
     process = -1;
-    return known ? static_cast<int>(status) : -1;
+    return status;
 }
 
 bool ChildProcess::Kill() {
@@ -192,27 +208,14 @@ int RunProgram(const std::string& program, const std::vector<std::string>& args,
                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     int status = -1;
     if (out != INVALID_HANDLE_VALUE && err != INVALID_HANDLE_VALUE) {
-        std::string command = Quote(program);
-        for (const std::string& argument : args)
-            command.append(" ").append(Quote(argument));
         STARTUPINFOA startup{};
         startup.cb = sizeof startup;
         startup.dwFlags = STARTF_USESTDHANDLES;
         startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
         startup.hStdOutput = out;
         startup.hStdError = err;
-        PROCESS_INFORMATION started{};
-        if (CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                           &startup, &started)) {
-            DWORD code = 0;
-            if (WaitForSingleObject(started.hProcess, 120000) == WAIT_OBJECT_0 &&
-                GetExitCodeProcess(started.hProcess, &code))
-                status = static_cast<int>(code);
-            else
-                TerminateProcess(started.hProcess, 255);
-            CloseHandle(started.hThread);
-            CloseHandle(started.hProcess);
-        }
+        if (HANDLE started = Launch(program, args, startup))
+            status = WaitOrKill(started, 120000);
     }
     if (out != INVALID_HANDLE_VALUE)
         CloseHandle(out);
@@ -222,6 +225,22 @@ int RunProgram(const std::string& program, const std::vector<std::string>& args,
 }
 
 #else
+
+// The exit status of the process, or -1 when it was killed or had to be killed after the time.
+static int WaitOrKill(pid_t pid, int timeoutMs) {
+    auto start = Clock::now();
+    int status = 0;
+    // Polling the exit status is a bounded wait for an event, not an ordering by sleep.
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (Expired(start, timeoutMs)) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 Pipe::Pipe() {
     int fds[2];
@@ -266,19 +285,9 @@ ChildProcess::~ChildProcess() {
 int ChildProcess::Wait(int timeoutMs) {
     if (process <= 0)
         return -1;
-    const auto pid = static_cast<pid_t>(process);
-    auto start = Clock::now();
-    int status = 0;
-    // Polling the exit status is a bounded wait for an event, not an ordering by sleep.
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-        if (Expired(start, timeoutMs)) {
-            Kill();
-            return -1;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+    const int status = WaitOrKill(static_cast<pid_t>(process), timeoutMs);
     process = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return status;
 }
 
 bool ChildProcess::Kill() {
@@ -330,17 +339,7 @@ int RunProgram(const std::string& program, const std::vector<std::string>& args,
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0)
         return -1;
-    auto start = Clock::now();
-    int status = 0;
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-        if (Expired(start, 120000)) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            return -1;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return WaitOrKill(pid, 120000);
 }
 
 #endif

@@ -13,6 +13,7 @@
 #include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sstream>
 #include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -91,16 +92,11 @@ bool Answers(const std::string& address) {
 
 std::string FakeGigECamera::Program() {
     const char* path = getenv("PATH");
-    std::string dirs = path != nullptr ? path : "/usr/bin:/bin";
-    size_t begin = 0;
-    while (begin <= dirs.size()) {
-        size_t end = dirs.find(':', begin);
-        if (end == std::string::npos)
-            end = dirs.size();
-        const std::string candidate = dirs.substr(begin, end - begin) + "/arv-fake-gv-camera-0.8";
+    std::istringstream dirs(path != nullptr ? path : "/usr/bin:/bin");
+    for (std::string dir; std::getline(dirs, dir, ':');) {
+        const std::string candidate = dir + "/arv-fake-gv-camera-0.8";
         if (access(candidate.c_str(), X_OK) == 0)
             return candidate;
-        begin = end + 1;
     }
     return std::string();
 }
@@ -157,10 +153,6 @@ bool FakeGigECamera::Start(const Options& options, std::string& error) {
     if (options.lossPerThousand > 0) {
         args.push_back("-r");
         args.push_back(std::to_string(options.lossPerThousand));
-    }
-    if (!options.serial.empty()) {
-        args.push_back("-s");
-        args.push_back(options.serial);
     }
     std::vector<char*> argv;
     for (std::string& arg : args)

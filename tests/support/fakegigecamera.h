@@ -17,7 +17,6 @@ class FakeGigECamera {
 public:
     struct Options {
         unsigned lossPerThousand = 0; // GVSP packets the camera drops on purpose (-r)
-        std::string serial;           // -s; empty: the program's default ("GV01")
     };
 
     // Full path of the program, or empty when it is not installed.
@@ -39,10 +38,8 @@ public:
     // went is closed after it), and no other test's camera must be there to take the writes.
     void Stop();
 
-    bool Running() const { return m_pid > 0; }
     // The address the camera answers on ("127.0.0.1"); what [GenICam] device takes.
     const std::string& Address() const { return m_address; }
-    pid_t Pid() const { return m_pid; }
 
 private:
     bool TakeAddress(std::string& error);

@@ -36,7 +36,6 @@ public:
     std::string Ini(const std::string& extra = "") const;
     // Its serial number, as the camera tells it.
     std::string Serial() const { return m_kind == Kind::GigE ? "GV01" : "1"; }
-    Kind GetKind() const { return m_kind; }
     static const char* Name(Kind kind) { return kind == Kind::GigE ? "GigE" : "InProcess"; }
 
 private:

@@ -4,6 +4,7 @@ simulated camera, and talks to it over TCP.
 The paths come from the environment that ctest sets: LINTELHOST (the program), CAMERA_MODULE
 and CLOSED_MODULE (a module whose machine does not open)."""
 
+import itertools
 import os
 import re
 import shutil
@@ -182,14 +183,7 @@ def thread_switches(pid, name):
 
 
 def unique_name(prefix):
-    return "%s_%d_%s" % (prefix, os.getpid(), next(_counter))
+    return "%s_%d_%d" % (prefix, os.getpid(), next(_counter))
 
 
-def _count():
-    n = 0
-    while True:
-        n += 1
-        yield str(n)
-
-
-_counter = _count()
+_counter = itertools.count(1)

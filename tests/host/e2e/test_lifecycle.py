@@ -77,14 +77,11 @@ class StartTest(unittest.TestCase):
         with host.client() as c:
             self.assertEqual(c.read_line(), '0000\terror "failed to open probesystem database"')
             self.assertIn("Open(): failed to open probesystem database", c.read_line())
-            for request, keyword in [
-                    ("get time", "get (MMachGetCommand)"),
-                    ("imagefifo info", "imagefifo info (MMachImagefifoInfoCommand)"),
-                    ("probe unload", "probe unload (MMachProbeUnloadCommand)")]:
-                reply = c.call(request)
-                self.assertEqual((reply.errors, reply.info),
-                                 (["transaction: command unknown"],
-                                  ["the machine does not offer " + keyword]))
+            reply = c.call("imagefifo info")
+            self.assertEqual((reply.errors, reply.info),
+                             (["transaction: command unknown"],
+                              ["the machine does not offer imagefifo info "
+                               "(MMachImagefifoInfoCommand)"]))
             self.assertEqual(c.call("version").data, ['"lintelhost 1.0" "1.00-0"'])
         self.assertEqual(host.stop(), 0)
 

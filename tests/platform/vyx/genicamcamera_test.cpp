@@ -101,32 +101,17 @@ TEST_F(GenicamCamera, IdentityGeometryAndLimitsFromTheDevice) {
     ASSERT_NE(Open(), nullptr);
     EXPECT_EQ(camera->Initialize(path.c_str(), 0), 0) << "already initialised";
 
+    // Name, serial number, sizes, region and pixel size reach the camera sensor's tests; the
+    // rest of the self-description and the limits are checked here.
     std::string xml;
     ASSERT_TRUE(camera->GetCameraInfo(&xml, 0));
-    EXPECT_EQ(InfoItem(xml, L"manufacturer"), "Aravis");
-    EXPECT_EQ(InfoItem(xml, L"devicename"), "Fake");
-    EXPECT_EQ(InfoItem(xml, L"serialnumber"), "1");
-    EXPECT_EQ(InfoItem(xml, L"sensorwidth"), "2048");
-    EXPECT_EQ(InfoItem(xml, L"sensorheight"), "2048");
     EXPECT_EQ(InfoItem(xml, L"genicampixelformat"), "Mono8");
     EXPECT_EQ(InfoItem(xml, L"driverversion"), "Aravis fake camera");
     EXPECT_EQ(InfoItem(xml, L"dllversion").rfind("Aravis 0.8.", 0), 0u) << xml;
-
-    const Vyx::CImageInfo info = InfoOf(camera);
-    EXPECT_EQ(std::tie(info.memoryWidth, info.memoryHeight, info.imageWidth,
-                       info.memoryBytesPerPixel, info.pixelFormat),
-              std::make_tuple(2048u, 2048u, 2048u, 1u, 2u));
-    EXPECT_EQ(ClipOf(camera), Clip(0, 0, 512, 512)); // the camera's own region at power-on
-
     // Sizes 1..2048 in steps of 1; offsets that keep the smallest image on the sensor.
     EXPECT_EQ(vyx::test::ClippingLimits(camera),
               (std::vector<std::array<int32_t, 3>>{
                   {0, 2047, 1}, {0, 2047, 1}, {1, 2048, 1}, {1, 2048, 1}}));
-
-    double width = 0, height = 0;
-    ASSERT_EQ(camera->GetPixelSize(&width, &height, 0), 1);
-    EXPECT_EQ(width, vyx::test::kFakePixelMm);
-    EXPECT_EQ(height, vyx::test::kFakePixelMm);
     // No temperature, no light: only the partial read-out.
     std::set<int32_t> caps;
     ASSERT_TRUE(camera->GetImageMemoryCaps(&caps, 0));
@@ -233,11 +218,9 @@ TEST_F(GenicamCamera, WhatAGenicamCameraHasNoCounterpartForFailsClearly) {
 
 TEST_F(GenicamCamera, ClippingRegionOnTheCameraSteps) {
     VYX_SKIP_WITHOUT_GENICAM();
-    ASSERT_NE(Open("pixel_format = Mono16\n"), nullptr);
+    ASSERT_NE(Open(), nullptr);
     ASSERT_TRUE(camera->SetClippingRegion(100, 40, 200, 120, 0)) << Error();
     EXPECT_EQ(ClipOf(camera), Clip(100, 40, 200, 120));
-    EXPECT_EQ(InfoOf(camera).memoryBytesPerPixel, 2u);
-    EXPECT_EQ(InfoOf(camera).pixelFormat, 16u);
 
     EXPECT_FALSE(camera->SetClippingRegion(1900, 0, 200, 100, 0));
     EXPECT_EQ(Error(),
@@ -266,29 +249,15 @@ TEST_F(GenicamCameraConcurrency, GrabDeliversNumberedFramesOfTheRegion) {
     ASSERT_TRUE(camera->Freeze(0));
     const size_t frozen = sink.Count();
 
+    // Counters, flags and time stamps of a stream are the camera sensor's tests'; here the
+    // frame is the region the camera reads out, and a picture, not the buffer's zeros.
     std::vector<SeenFrame> frames = sink.Frames();
     ASSERT_GE(frames.size(), 20u);
-    for (size_t i = 0; i < frames.size(); ++i) {
-        SCOPED_TRACE(i);
-        const SeenFrame& f = frames[i];
-        EXPECT_EQ(f.counter, i + 1);
-        EXPECT_EQ(f.flags, 0u);
-        ASSERT_TRUE(f.pixels);
-        // The camera reads out the region only: the frame is the region.
-        EXPECT_EQ(std::tie(f.rowPitch, f.rows, f.offsetX, f.offsetY, f.clipWidth, f.clipHeight,
-                           f.bytesPerPixel, f.timeStampKind),
-                  std::make_tuple(96u, 48u, 0u, 0u, 96u, 48u, 1u, Vyx::TimeStamp_Nanoseconds));
-        ASSERT_EQ(f.clip.size(), 96u * 48u);
-        // A picture, not the buffer's initial zeros.
-        EXPECT_NE(std::count(f.clip.begin(), f.clip.end(), f.clip[0]), long(f.clip.size()));
-        if (i > 0) {
-            EXPECT_GT(f.timeStamp, frames[i - 1].timeStamp);
-        }
-    }
-    // The camera's spacing of 10 ms survives the move onto the host clock (on average: the
-    // test camera stamps a frame when it makes it, which a busy machine delays).
-    EXPECT_NEAR(double(frames.back().timeStamp - frames[0].timeStamp) / double(frames.size() - 1),
-                10e6, 2e6);
+    const SeenFrame& f = frames.back();
+    EXPECT_EQ(std::tie(f.rowPitch, f.rows, f.offsetX, f.offsetY, f.clipWidth, f.clipHeight),
+              std::make_tuple(96u, 48u, 0u, 0u, 96u, 48u));
+    ASSERT_EQ(f.clip.size(), 96u * 48u);
+    EXPECT_NE(std::count(f.clip.begin(), f.clip.end(), f.clip[0]), long(f.clip.size()));
     EXPECT_EQ(sink.Count(), frozen) << "no frame after Freeze";
     // A new Grab counts from 1 again, on a size the buffers did not have.
     ASSERT_TRUE(camera->SetClippingRegion(0, 0, 256, 200, 0)) << Error();

@@ -10,15 +10,9 @@ import sys
 import tempfile
 import unittest
 
-from hostprocess import CAMERA_MODULE, HostProcess
-from lintelclient import quote, recording
+from hostprocess import load_camera, start_host
+from lintelclient import recording
 
-PROBESYSTEM = "Camera:1"
-# Opens the frame rate to the camera's own.
-PROBE_CONFIG = ("[General]\nChannels=imagewidth,imageheight,imageoffsetx,imageoffsety,gain,"
-                "shutter,framerate,light_intensity,light_trigger_mode\n"
-                "[Default]\nAccess=D\nStep=1\nMin=0\nMax=1\n"
-                "[framerate]\nAccess=RW\nMin=1\nMax=1000\nStep=1\n")
 # Wherever the scan starts after the probesystem is loaded, it meets both kinds of loss.
 DROPS = ", ".join("%d, %d-%d" % (k + 10, k, k + 2) for k in range(25, 5000, 25))
 CAMERA = ("[SimCamera]\nWidth=96\nHeight=64\nPixelFormat=6\nFrameRate=100\n"
@@ -34,16 +28,9 @@ class RecordAndReplay(unittest.TestCase):
         return os.path.join(self.folder.name, name)
 
     def record(self, camera_ini, into, trigger=None, queue_bytes=512 << 20):
-        with open(self.path("camera.ini"), "w") as f:
-            f.write(camera_ini)
-        host = HostProcess(CAMERA_MODULE, env={"VYX_SIMCAMERA_INI": self.path("camera.ini")})
-        self.addCleanup(host.cleanup)
+        host = start_host(self, camera=camera_ini)
         with host.client() as client:
-            self.assertTrue(client.call("probesystem define " + PROBESYSTEM).ok)
-            listed = client.call("probesystem list " + PROBESYSTEM)
-            pid = max(int(listed.words(i)[1]) for i in range(len(listed.data)))
-            self.assertTrue(client.call("probesystem load %s %d" % (PROBESYSTEM, pid)).ok)
-            self.assertTrue(client.call("send probe.config " + quote(PROBE_CONFIG)).ok)
+            load_camera(self, client, fifo_bytes=0)  # the recording makes its own FIFO
             if trigger is None:
                 # Shorter than a frame: the scan fails, and the recording leaves nothing.
                 with self.assertRaisesRegex(recording.RecordingFailed, "scan: invalid argument"):

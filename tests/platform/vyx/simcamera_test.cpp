@@ -12,58 +12,32 @@ using vyx::test::InfoItem;
 using vyx::test::InfoOf;
 using vyx::test::SimCameraTest;
 
-TEST_F(SimCameraTest, DefaultsLifecycleAndIdentity) {
+// The default camera's identity, geometry and settings reach the camera sensor's tests in
+// full; here what the sensor never asks: calls outside the camera's life.
+TEST_F(SimCameraTest, CallsOutsideTheCamerasLife) {
     camera = CImgSensors::GetInstance();
     ASSERT_NE(camera, nullptr);
     double value = 0;
-    EXPECT_FALSE(camera->GetGain(&value, 0)); // not initialised yet
+    EXPECT_FALSE(camera->GetGain(&value, 0));
     EXPECT_EQ(Error(), "GetGain(): camera not initialised");
     EXPECT_FALSE(camera->Uninitialize(0));
-
     ASSERT_EQ(camera->Initialize(nullptr, 0), 1);
     EXPECT_EQ(camera->Initialize(nullptr, 0), 0); // already
-    CImageInfo info = InfoOf(camera);
-    EXPECT_EQ(std::tie(info.imageWidth, info.imageHeight, info.memoryWidth, info.memoryHeight,
-                       info.memoryBytesPerPixel, info.pixelFormat),
-              std::make_tuple(1280u, 1024u, 1280u, 1024u, 1u, 2u));
-    EXPECT_EQ(ClipOf(camera), Clip(0, 0, 1280, 1024));
-    ASSERT_TRUE(camera->GetFrameRate(&value, 0));
-    EXPECT_EQ(value, 50.0);
-
-    std::string xml;
-    ASSERT_TRUE(camera->GetCameraInfo(&xml, 0));
-    EXPECT_EQ(InfoItem(xml, L"manufacturer"), "Vyx");
-    for (const wchar_t* key : {L"productversion", L"serialnumber", L"dllversion", L"driverversion",
-                               L"cpldversion", L"bootloaderversion", L"fpgaversion"})
-        EXPECT_NE(InfoItem(xml, key), "<missing>");
     std::set<int32_t> caps;
     ASSERT_TRUE(camera->GetImageMemoryCaps(&caps, 0));
     EXPECT_EQ(caps.count(ImgCap_TemperatureSensor), 1u);
     EXPECT_EQ(caps.count(ImgCap_SmartParams), 0u);
-
     EXPECT_TRUE(camera->Uninitialize(0));
     EXPECT_FALSE(camera->Grab(0));
 }
 
-TEST_F(SimCameraTest, FibreIdentityAndGeometryFromTheFile) {
-    ASSERT_NE(Open("Model = fibre\nSerialNumber = F-42\nFpgaVersion =\n"
-                   "InfoOmit = cpldversion, bootloaderversion\n"
-                   "Width = 640\nHeight = 480\nPixelFormat = 6\n"
-                   "PixelWidthMm = 0.01 ; ten microns\nTemperatureSensor = 0\n"),
+TEST_F(SimCameraTest, FibrePresetAndAnEmptyItem) {
+    ASSERT_NE(Open("Model = fibre\nFpgaVersion =\nPixelWidthMm = 0.01 ; ten microns\n"
+                   "TemperatureSensor = 0\n"),
               nullptr);
     std::string xml;
     ASSERT_TRUE(camera->GetCameraInfo(&xml, 0));
-    EXPECT_EQ(InfoItem(xml, L"manufacturer"), "ABS");
-    EXPECT_EQ(InfoItem(xml, L"devicename"), "KR7700");
-    EXPECT_EQ(InfoItem(xml, L"serialnumber"), "F-42");
-    EXPECT_EQ(InfoItem(xml, L"fpgaversion"), "");
-    EXPECT_EQ(InfoItem(xml, L"cpldversion"), "<missing>");
-    EXPECT_EQ(InfoItem(xml, L"bootloaderversion"), "<missing>");
-
-    CImageInfo info = InfoOf(camera);
-    EXPECT_EQ(
-        std::tie(info.imageWidth, info.memoryHeight, info.memoryBytesPerPixel, info.pixelFormat),
-        std::make_tuple(640u, 480u, 2u, 6u));
+    EXPECT_EQ(InfoItem(xml, L"fpgaversion"), ""); // empty, not left out
     double w = 0, h = 0;
     EXPECT_EQ(camera->GetPixelSize(&w, &h, 0), 1);
     EXPECT_EQ(w, 0.01);
@@ -162,13 +136,6 @@ TEST_F(SimCameraTest, SettingsReadBackWithinLimits) {
     ASSERT_TRUE(camera->GetTriggerMode(0, &mode, 0));
     EXPECT_EQ(mode, 5);
     EXPECT_FALSE(camera->GetTriggerMode(1, &mode, 0));
-
-    EXPECT_TRUE(camera->SetScanningMode(ScanMode_Partial, 0));
-    EXPECT_FALSE(camera->SetScanningMode(3, 0));
-    EXPECT_TRUE(camera->SetDataTransferVolume(3, 0));
-    EXPECT_FALSE(camera->SetDataTransferVolume(4, 0));
-    EXPECT_EQ(SimControl::GetState().scanningMode, ScanMode_Partial);
-    EXPECT_EQ(SimControl::GetState().transferVolume, 3);
 }
 
 TEST_F(SimCameraTest, ClippingFollowsTheLimits) {
@@ -202,51 +169,29 @@ TEST_F(SimCameraTest, ParameterBlockOnlyOnTheFibreCamera) {
     EXPECT_FALSE(camera->SetSmartParam(&block, 0));
     camera->Uninitialize(0);
 
-    ASSERT_NE(Open("Model = fibre\nCIFMode = 6\nQLimit = 0.25\n"), nullptr);
+    // Its round trip through the fibre sensor is tested there; here the blocks it refuses.
+    ASSERT_NE(Open("Model = fibre\nQLimit = 0.25\n"), nullptr);
     ASSERT_TRUE(camera->GetSmartParam(&block, 0));
-    EXPECT_EQ(block.CIFMode, 6);
     EXPECT_EQ(block.QLimit, 0.25f);
-    EXPECT_EQ(block.LUT[2047], 1.0f);
-
-    block.light = 0.000474f;
-    block.ErrMaxCnt = 65535;
-    block.LUT[1000] = -3.5f;
-    block.DeltaZ = 0.125f;
-    ASSERT_TRUE(camera->SetSmartParam(&block, 0));
-    CParamKR7700 back;
-    ASSERT_TRUE(camera->GetSmartParam(&back, 0));
-    EXPECT_EQ(std::tie(back.light, back.ErrMaxCnt, back.LUT[1000], back.DeltaZ),
-              std::make_tuple(0.000474f, 65535, -3.5f, 0.125f));
-
-    CParamKR7700 bad = back;
+    CParamKR7700 bad = block;
     bad.light = 2;
     EXPECT_FALSE(camera->SetSmartParam(&bad, 0));
-    bad = back;
+    bad = block;
     bad.DACRngMin = 2, bad.DACRngMax = 1;
     EXPECT_FALSE(camera->SetSmartParam(&bad, 0));
-    bad = back;
+    bad = block;
     bad.LUT[5] = std::nanf("");
     EXPECT_FALSE(camera->SetSmartParam(&bad, 0));
     EXPECT_FALSE(camera->SetSmartParam(nullptr, 0));
+    CParamKR7700 back;
     ASSERT_TRUE(camera->GetSmartParam(&back, 0));
-    EXPECT_EQ(back.light, 0.000474f); // unchanged by the refused blocks
+    EXPECT_EQ(back.light, block.light); // unchanged by the refused blocks
     EXPECT_EQ(back.LUT[5], block.LUT[5]);
 }
 
 TEST_F(SimCameraTest, FlashedSettingsArePowerOnSettings) {
-    // Without a flash file the camera remembers them for the process.
-    ASSERT_NE(Open("SerialNumber = MEM-1\n"), nullptr);
-    ASSERT_TRUE(camera->SetGain(3.5, 0));
-    ASSERT_TRUE(camera->FlashSettings(0));
-    ASSERT_TRUE(camera->SetGain(7, 0)); // not flashed
-    camera->Uninitialize(0);
-    ASSERT_NE(Open("SerialNumber = MEM-1\n"), nullptr);
-    double value = 0;
-    ASSERT_TRUE(camera->GetGain(&value, 0));
-    EXPECT_EQ(value, 3.5);
-    camera->Uninitialize(0);
-
     // With a flash file they survive the process, parameter block included.
+    double value = 0;
     std::string flash = dir.File("flash.ini");
     std::string section = "Model = fibre\nFlashFile = " + flash + "\n";
     ASSERT_NE(Open(section), nullptr);
@@ -282,36 +227,19 @@ TEST_F(SimCameraTest, FlashedSettingsArePowerOnSettings) {
     EXPECT_FALSE(vyx::test::PathExists(dir.File("no")));
 }
 
-TEST_F(SimCameraTest, MissingCameraAndInjectedFailures) {
-    SimControl::SetConnected(false);
-    EXPECT_EQ(CImgSensors::GetInstance(), nullptr);
-    SimControl::SetConnected(true);
-    EXPECT_LT(Initialize("[SimCamera]\nConnected = 0\n"), 0);
-    EXPECT_EQ(Error(), "Initialize(): no camera connected");
-
+// A missing camera and the failures of single calls reach the camera sensor's tests with
+// their texts; left here: a failure hits its call only, until it is taken back.
+TEST_F(SimCameraTest, AnInjectedFailureHitsItsCallOnly) {
     SimControl::SetCallFailure(SimCall::Initialize, true);
-    EXPECT_LT(camera->Initialize(nullptr, 0), 0);
+    EXPECT_LT(Initialize("[SimCamera]\n"), 0);
     SimControl::SetCallFailure(SimCall::Initialize, false);
-
-    ASSERT_NE(Open("Model = fibre\n"), nullptr);
-    for (SimCall call : {SimCall::GetImageInfo, SimCall::GetCameraInfo, SimCall::GetSmartParam})
-        SimControl::SetCallFailure(call, true);
+    ASSERT_NE(Open(""), nullptr);
+    SimControl::SetCallFailure(SimCall::GetImageInfo, true);
     CImageInfo info;
-    std::string xml;
-    CParamKR7700 block;
     EXPECT_FALSE(camera->GetImageInfo(&info, 0));
     EXPECT_EQ(Error(), "GetImageInfo(): failure injected by the test interface");
-    EXPECT_FALSE(camera->GetCameraInfo(&xml, 0));
-    EXPECT_FALSE(camera->GetSmartParam(&block, 0));
     double gain = 0;
-    EXPECT_TRUE(camera->GetGain(&gain, 0)); // the others still work
+    EXPECT_TRUE(camera->GetGain(&gain, 0));
     SimControl::SetCallFailure(SimCall::GetImageInfo, false);
-    SimControl::SetCallFailure(SimCall::GetCameraInfo, false);
     EXPECT_TRUE(camera->GetImageInfo(&info, 0));
-    camera->Uninitialize(0);
-
-    // A self-description that is not XML, for the reader's error path.
-    ASSERT_NE(Open("CameraInfo = <Info><Item key=\"manufacturer\"\n"), nullptr);
-    ASSERT_TRUE(camera->GetCameraInfo(&xml, 0));
-    EXPECT_EQ(InfoItem(xml, L"manufacturer"), "<unparsable>");
 }

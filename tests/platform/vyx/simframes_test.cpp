@@ -26,7 +26,9 @@ constexpr uint64_t kPeriodNs = 20000000; // 50 fps
 
 } // namespace
 
-TEST_F(SimCameraTest, ManualFramesCarryClippingPatternTimeAndTemperature) {
+// The pattern, the region and the temperature of frames at a steady setting reach the camera
+// sensor's and the measurement's tests; here they change while the camera grabs.
+TEST_F(SimCameraTest, ManualFramesFollowChangesWhileGrabbing) {
     ASSERT_NE(Open("Mode = manual\nTemperature = 31.5\n"), nullptr);
     FrameSink sink(true), second;
     ASSERT_TRUE(camera->RegisterImgStreamInput(&sink, FrameSink::Callback, 0));
@@ -35,33 +37,21 @@ TEST_F(SimCameraTest, ManualFramesCarryClippingPatternTimeAndTemperature) {
     EXPECT_FALSE(SimControl::EmitFrame()); // not grabbing
     ASSERT_TRUE(camera->Grab(0));
     ASSERT_TRUE(SimControl::EmitFrame());
-    ASSERT_TRUE(SimControl::EmitFrame());
     SimControl::SetTemperature(40.25);
     ASSERT_TRUE(camera->SetClippingRegion(0, 2, 1280, 1022, 0));
     ASSERT_TRUE(SimControl::EmitFrame());
 
     std::vector<SeenFrame> frames = sink.Frames();
-    ASSERT_EQ(frames.size(), 3u); // EmitFrame returns once every receiver had it
-    EXPECT_EQ(second.Count(), 3u);
-    for (size_t i = 0; i < frames.size(); ++i) {
-        const SeenFrame& f = frames[i];
-        EXPECT_EQ(std::tie(f.counter, f.pixels, f.flags, f.rowPitch, f.rows, f.bytesPerPixel,
-                           f.timeStampKind, f.hasTemperature),
-                  std::make_tuple(i + 1, true, 0u, 1280u, 1024u, 1u, TimeStamp_Nanoseconds, true));
-        ExpectPattern8(f, f.counter);
-        if (i > 0) {
-            EXPECT_EQ(f.timeStamp - frames[i - 1].timeStamp, kPeriodNs);
-        }
-    }
+    ASSERT_EQ(frames.size(), 2u); // EmitFrame returns once every receiver had it
+    EXPECT_EQ(second.Count(), 2u);
+    EXPECT_EQ(frames[1].timeStamp - frames[0].timeStamp, kPeriodNs);
     EXPECT_EQ(
         std::tie(frames[0].offsetX, frames[0].offsetY, frames[0].clipWidth, frames[0].clipHeight),
         std::make_tuple(64u, 32u, 320u, 240u));
-    EXPECT_EQ(std::tie(frames[2].offsetY, frames[2].clipHeight), std::make_tuple(2u, 1022u));
+    EXPECT_EQ(std::tie(frames[1].offsetY, frames[1].clipHeight), std::make_tuple(2u, 1022u));
+    ExpectPattern8(frames[1], 2);
     EXPECT_EQ(frames[0].temperature, 31.5);
-    EXPECT_EQ(frames[2].temperature, 40.25);
-    // The pattern moves: the same place differs from frame to frame.
-    EXPECT_NE(frames[0].clip[0], frames[1].clip[0]);
-    EXPECT_EQ(SimControl::PatternPixel(7, 10, 3), Pattern8(7, 1280, 10, 3));
+    EXPECT_EQ(frames[1].temperature, 40.25);
 
     // After Freeze no frame comes, and the counter starts again with the next Grab.
     ASSERT_TRUE(camera->Freeze(0));
@@ -71,10 +61,12 @@ TEST_F(SimCameraTest, ManualFramesCarryClippingPatternTimeAndTemperature) {
     ASSERT_TRUE(camera->Grab(0));
     ASSERT_TRUE(SimControl::EmitFrame());
     EXPECT_EQ(sink.Frames().back().counter, 1u);
-    EXPECT_EQ(second.Count(), 3u);
+    EXPECT_EQ(second.Count(), 2u);
 }
 
-TEST_F(SimCameraTest, ManualFramesExactlyAsAsked) {
+// Frames as the measurement's tests ask for them (counter, pixels or none) reach those tests;
+// here the counter's wrap and a time stamp in microseconds.
+TEST_F(SimCameraTest, ManualCounterWrapsPastZeroAndStampsInMicroseconds) {
     ASSERT_NE(Open("Mode = manual\nTemperatureSensor = 0\nTimeStampUnit = us\n"), nullptr);
     FrameSink sink(true);
     ASSERT_TRUE(camera->RegisterImgStreamInput(&sink, FrameSink::Callback, 0));
@@ -83,55 +75,33 @@ TEST_F(SimCameraTest, ManualFramesExactlyAsAsked) {
     frame.counter = 0xFFFFFFFF;
     frame.timeStamp = 123;
     ASSERT_TRUE(SimControl::EmitFrame(frame));
-    ASSERT_TRUE(SimControl::EmitFrame()); // the counter wraps past 0
-    ASSERT_TRUE(SimControl::EmitFrame(SimFrame{0, false, 0}));
-    ASSERT_TRUE(SimControl::EmitFrame(SimFrame{0, true, 0}));
+    ASSERT_TRUE(SimControl::EmitFrame());
+    ASSERT_TRUE(SimControl::EmitFrame());
 
     std::vector<SeenFrame> f = sink.Frames();
-    ASSERT_EQ(f.size(), 4u);
-    EXPECT_EQ(f[0].counter, 0xFFFFFFFFu);
+    ASSERT_EQ(Counters(f), (std::vector<uint32_t>{0xFFFFFFFF, 1, 2}));
     EXPECT_EQ(f[0].timeStamp, 123u);
     EXPECT_EQ(f[0].timeStampKind, TimeStamp_Microseconds);
     EXPECT_FALSE(f[0].hasTemperature);
     ExpectPattern8(f[0], 0xFFFFFFFFu);
-    EXPECT_EQ(f[1].counter, 1u);
-    EXPECT_EQ(f[3].timeStamp - f[1].timeStamp, 2 * kPeriodNs / 1000);
-    EXPECT_EQ(f[2].counter, 0u); // broken
-    EXPECT_FALSE(f[2].pixels);
-    EXPECT_EQ(f[2].flags, static_cast<uint32_t>(ImgFlag_NoPixels));
-    EXPECT_EQ(f[3].counter, 0u); // invalid, with pixels of its exposure
-    EXPECT_TRUE(f[3].pixels);
-    ExpectPattern8(f[3], 4);
-    SimStats stats = SimControl::GetStats();
-    EXPECT_EQ(std::tie(stats.broken, stats.counterZero, stats.delivered),
-              std::make_tuple(1u, 1u, 4u));
+    EXPECT_EQ(f[2].timeStamp - f[1].timeStamp, kPeriodNs / 1000);
 }
 
-TEST_F(SimCameraTest, ConfiguredFaultsArriveInOrder) {
-    ASSERT_NE(Open("Mode = manual\nDropFrames = 3, 10-11\nBrokenFrames = 5\n"
-                   "CounterZeroFrames = 6\nStall = 8:500\n"),
-              nullptr);
+// What each configured fault does to a frame the camera sensor's tests check; here: ranges,
+// the dropped one's time slot, faults again with every Grab and injected ones on top.
+TEST_F(SimCameraTest, ConfiguredFaultsComeWithEveryGrab) {
+    ASSERT_NE(Open("Mode = manual\nDropFrames = 3, 5-6\nBrokenFrames = 8\n"), nullptr);
     FrameSink sink;
     ASSERT_TRUE(camera->RegisterImgStreamInput(&sink, FrameSink::Callback, 0));
     ASSERT_TRUE(camera->Grab(0));
-    for (int i = 0; i < 8; ++i)
+    for (int i = 0; i < 5; ++i)
         ASSERT_TRUE(SimControl::EmitFrame());
     std::vector<SeenFrame> f = sink.Frames();
-    ASSERT_EQ(Counters(f), (std::vector<uint32_t>{1, 2, 4, 0, 0, 7, 8, 9}));
-    EXPECT_EQ(f[2].flags, static_cast<uint32_t>(ImgFlag_FramesLost));
-    EXPECT_FALSE(f[3].pixels);
-    EXPECT_TRUE(f[4].pixels);
-    EXPECT_EQ(f[6].flags, static_cast<uint32_t>(ImgFlag_AfterStall));
-    EXPECT_EQ(f[6].timeStamp - f[5].timeStamp, kPeriodNs + 500000000u);
+    ASSERT_EQ(Counters(f), (std::vector<uint32_t>{1, 2, 4, 7, 0}));
     EXPECT_EQ(f[2].timeStamp - f[1].timeStamp, 2 * kPeriodNs); // the dropped one's slot
-
-    // Exposures 10 and 11 are dropped; the next frame is 12.
-    ASSERT_TRUE(SimControl::EmitFrame());
     SimStats stats = SimControl::GetStats();
-    EXPECT_EQ(std::tie(stats.exposures, stats.dropped, stats.stalls, stats.lastCounter),
-              std::make_tuple(12u, 3u, 1u, 12u));
+    EXPECT_EQ(std::tie(stats.exposures, stats.dropped, stats.broken), std::make_tuple(8u, 3u, 1u));
 
-    // The configured faults come again with every Grab; injected ones add to them.
     ASSERT_TRUE(camera->Freeze(0));
     ASSERT_TRUE(camera->Grab(0));
     ASSERT_TRUE(SimControl::InjectFault(SimFault::Drop, 0, 1));
@@ -140,9 +110,8 @@ TEST_F(SimCameraTest, ConfiguredFaultsArriveInOrder) {
     ASSERT_TRUE(SimControl::InjectFault(SimFault::Broken, 0, 2));
     for (int i = 0; i < 3; ++i)
         ASSERT_TRUE(SimControl::EmitFrame());
-    // Exposure 3 was not dropped any more.
-    EXPECT_EQ(Counters(sink.Frames()),
-              (std::vector<uint32_t>{1, 2, 4, 0, 0, 7, 8, 9, 12, 2, 0, 0, 5}));
+    // Exposure 3 was not dropped any more once the faults were cleared.
+    EXPECT_EQ(Counters(sink.Frames()), (std::vector<uint32_t>{1, 2, 4, 7, 0, 2, 0, 0, 5}));
 }
 
 TEST_F(SimCameraTest, EveryNthExposureDropped) {

@@ -117,19 +117,6 @@ TEST_F(SimReplayTest, PlaysTheRecordedCameraFramesAndLossesAndGoesOn) {
     EXPECT_EQ(Sample(frames[5], 9), 32u + 7);
 }
 
-TEST_F(SimReplayTest, StallsAfterTheLastFrameUntilTheNextGrab) {
-    ASSERT_NE(Open(Write() + "Mode = manual\nReplayEnd = stall\n"), nullptr);
-    FrameSink sink;
-    ASSERT_TRUE(camera->RegisterImgStreamInput(&sink, FrameSink::Callback, 0));
-    ASSERT_TRUE(camera->Grab(0));
-    EXPECT_TRUE(Emit(5));
-    EXPECT_FALSE(SimControl::EmitFrame());
-    ASSERT_TRUE(camera->Freeze(0));
-    ASSERT_TRUE(camera->Grab(0));
-    EXPECT_TRUE(Emit(1));
-    EXPECT_EQ(Counters(sink.Frames()), (std::vector<uint32_t>{7, 9, 10, 11, 12, 7}));
-}
-
 TEST_F(SimReplayTest, RecordingsThatCannotPlayAreRefusedWithTheReason) {
     const struct {
         std::string recording;
