@@ -111,12 +111,20 @@ TEST_F(CameraMachineOpen, RegistersAxesComponentsAndCommandsInAFolderOfTheCamera
     EXPECT_FALSE(machine.IsCommandEnabled("MMachInitCommand"));
 }
 
-TEST_F(CameraMachineOpen, ReopenRestoresProbesystemProbeAndTip) {
-    OpenMachine();
+TEST_F(CameraMachineOpen, ReopenRestoresProbesystemProbeTipAndProperties) {
+    MCameraMachAbstract& first = OpenMachine();
     LoadCamera();
+    // The same machine opened again finds its folder and its probesystem.
+    ASSERT_TRUE(first.Close());
+    ASSERT_TRUE(first.Open());
+    EXPECT_EQ(first.GetDirectory(), ConfigDir());
+    EXPECT_EQ(first.GetActiveProbesystem(), "Camera:1");
     ASSERT_EQ(Run(&Machine::NewMMachProbeDefineCommand, 3, 2, {{"d", 4.0}}), "");
     ASSERT_EQ(Run(&Machine::NewMMachProbeLoadCommand, 3, 2),
               "0000\tevent \"probesystem changed\"\r\n");
+    ASSERT_EQ(Run(&Machine::NewMMachSendCommand, "probe.config",
+                  "[General]\nChannels=light_intensity\n[light_intensity]\nAccess=RW\nMax=40\n"),
+              "");
     CloseMachine();
 
     MCameraMachAbstract& again = OpenMachine();
@@ -128,20 +136,11 @@ TEST_F(CameraMachineOpen, ReopenRestoresProbesystemProbeAndTip) {
     EXPECT_EQ(again.GetAxisValue("tip"), 2.0);
     EXPECT_DOUBLE_EQ(again.get_zoom(), 0.25); // the tip's zoom reached the sensor's data
     EXPECT_EQ(again.FindAxis("gain")->flags, MMachAxis::kUnavailable); // access "D" by default
+    EXPECT_EQ(again.FindAxis("light_intensity")->maximum, 40.0);       // the stored properties
     EXPECT_EQ(again.FindAxis("imageheight")->flags, 6u);
     EXPECT_DOUBLE_EQ(again.FindAxis("time")->accuracy, 0.02);
     // Opening reports the changed time accuracy on the machine's channel.
     EXPECT_EQ(MachineChannel(), "0000\tevent \"capabilities changed\"\r\n");
-}
-
-TEST_F(CameraMachineOpen, ReopeningTheSameMachineFindsItsFolderAndItsProbesystem) {
-    MCameraMachAbstract& machine = OpenMachine();
-    LoadCamera();
-    ASSERT_TRUE(machine.Close());
-    ASSERT_TRUE(machine.Open());
-    EXPECT_EQ(machine.GetDirectory(), ConfigDir());
-    EXPECT_EQ(machine.GetActiveProbesystem(), "Camera:1");
-    EXPECT_EQ(Run(&Machine::NewMMachProbeDefineCommand, 1, 1, {{"d", 2.0}}), "");
 
     // Without a probesystem there is no probe database to define probes in.
     ASSERT_EQ(Run(&Machine::NewMMachProbesystemUnloadCommand),
