@@ -7,16 +7,16 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <chrono>
 #include <string>
-#include <thread>
 #include <vector>
 
 using vyx::test::DesktopSession;
 using vyx::test::DisplayVariable;
+using vyx::test::PaletteColour;
 using vyx::test::PreviewScreen;
 using vyx::test::Rgb;
 using vyx::test::ScreenWindowId;
+using vyx::test::WaitUntil;
 using vyx::trace::TraceCapture;
 
 namespace {
@@ -49,24 +49,6 @@ bool Offer(MPreviewWindow& window, const std::vector<std::uint8_t>& pixels, int 
     return window.Picture().Offer(frame);
 }
 
-Rgb Expected(std::uint8_t value) {
-    if (value == 0)
-        return {0, 0, 255};
-    if (value == 255)
-        return {255, 0, 0};
-    return {value, value, value};
-}
-
-template <typename Condition> bool WaitFor(Condition condition) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
-
 // Every test here runs on the private X server, as DISPLAY names it.
 class PreviewWindowOnXvfb : public ::testing::Test {
 protected:
@@ -88,7 +70,7 @@ protected:
         MPreviewImageDescription style{nullptr, 0, 0, flipX, flipY};
         int error = 0;
         if (!Offer(window, pixels) || !window.Open(style, placement) ||
-            !WaitFor([&window] { return window.IsWindowReady(); }) || !Offer(window, pixels) ||
+            !WaitUntil([&window] { return window.IsWindowReady(); }) || !Offer(window, pixels) ||
             !window.Update(&error))
             return 0;
         return screen->FindWindow("Preview");
@@ -109,11 +91,11 @@ protected:
             for (int column = 0; column < kWidth; ++column) {
                 int x = (2 * column + 1) * width / (2 * kWidth);
                 int y = (2 * row + 1) * height / (2 * kRows);
-                EXPECT_EQ(shot[y * width + x], Expected(source(row, column)))
+                EXPECT_EQ(shot[y * width + x], PaletteColour(source(row, column)))
                     << "block " << row << "," << column << " at " << x << "," << y;
             }
-        EXPECT_EQ(shot[0], Expected(source(0, 0)));
-        EXPECT_EQ(shot[width * height - 1], Expected(source(kRows - 1, kWidth - 1)));
+        EXPECT_EQ(shot[0], PaletteColour(source(0, 0)));
+        EXPECT_EQ(shot[width * height - 1], PaletteColour(source(kRows - 1, kWidth - 1)));
     }
 
     std::unique_ptr<DisplayVariable> display;
@@ -189,32 +171,6 @@ TEST_F(MPreviewWindowTest, DrawsItsCopyOfTheNewestFrameAndRestretchesOnResize) {
     EXPECT_FALSE(Offer(window, pixels));
 }
 
-#if !defined(_WIN32)
-// Only X can be missing or unreachable; a Windows session always has its desktop.
-TEST(MPreviewWindowNoDisplay, OpenFailsAndStartsNoThread) {
-    const std::pair<const char*, const char*> cases[] = {
-        {nullptr, "Open(): no X display for the preview window: DISPLAY is not set"},
-        {"unix:54321", "Open(): cannot connect to the X display \"unix:54321\" named by DISPLAY"},
-    };
-    std::vector<std::uint8_t> pixels = TestPicture();
-    for (const auto& [value, reason] : cases) {
-        SCOPED_TRACE(reason);
-        DisplayVariable display(value); // null: DISPLAY unset
-        TraceCapture capture;
-        int threads = MThread_GetRegisteredCount();
-        MPreviewWindow window;
-        EXPECT_FALSE(window.Open({pixels.data(), kWidth, kRows, 0, 0}, {0, 0, 64, 32}));
-        EXPECT_FALSE(window.IsThreadRunning());
-        EXPECT_EQ(MThread_GetRegisteredCount(), threads);
-        EXPECT_EQ(capture.CountErrTrace(reason), 1) << capture.Dump();
-        EXPECT_EQ(capture.CountErrTrace("Open(): failed to start preview window thread"), 1);
-        int error = 0;
-        EXPECT_FALSE(window.Update(&error));
-        EXPECT_EQ(error, ESRCH);
-    }
-}
-#endif
-
 // The window thread's life: one per process, the close message, the join, and a window that
 // the window manager closes first.
 using MPreviewWindowConcurrency = PreviewWindowOnXvfb;
@@ -259,8 +215,8 @@ TEST_F(MPreviewWindowConcurrency, ClosedByTheWindowManager) {
     ScreenWindowId id = Show(window, {0, 0, 64, 32});
     ASSERT_NE(id, 0u);
     screen->SendDeleteWindow(id);
-    ASSERT_TRUE(WaitFor([&window] { return window.IsWindowGone(); }));
-    EXPECT_TRUE(WaitFor([this] { return screen->FindWindow("Preview") == 0; }));
+    ASSERT_TRUE(WaitUntil([&window] { return window.IsWindowGone(); }));
+    EXPECT_TRUE(WaitUntil([this] { return screen->FindWindow("Preview") == 0; }));
     EXPECT_TRUE(window.IsThreadRunning()); // until Close joins it
     int error = 0;
     EXPECT_FALSE(window.Update(&error));
