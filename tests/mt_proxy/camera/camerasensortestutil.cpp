@@ -60,14 +60,10 @@ void FrameRecorder::Callback(void* context, const Vyx::CImgBuffer* image, uint32
     f.flags = flags;
     f.pixels = image->pixels != nullptr;
     f.timeStamp = image->timeStamp;
-    f.timeStampKind = image->timeStampKind;
     f.offsetX = image->offsetX;
     f.offsetY = image->offsetY;
     f.clipWidth = image->clipWidth ? image->clipWidth : image->rowPitch;
     f.clipHeight = image->clipHeight ? image->clipHeight : image->rows;
-    auto temperature = image->attributes.find(Vyx::ImgAttr_Temperature);
-    if (temperature != image->attributes.end())
-        f.temperature = temperature->second.second;
     if (recorder->m_checkPixels && f.pixels && f.counter != 0 && image->bytesPerPixel == 1) {
         for (uint64_t y = f.offsetY; y < f.offsetY + f.clipHeight; ++y)
             for (uint64_t x = f.offsetX; x < f.offsetX + f.clipWidth; ++x)

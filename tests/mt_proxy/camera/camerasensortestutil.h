@@ -11,7 +11,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cmath>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -52,9 +51,7 @@ struct RecordedFrame {
     uint32_t flags = 0;
     bool pixels = false;
     uint64_t timeStamp = 0;
-    int32_t timeStampKind = 0;
     uint64_t offsetX = 0, offsetY = 0, clipWidth = 0, clipHeight = 0;
-    double temperature = NAN; // NAN: the frame carries none
     // Pixels of the clip rectangle that differ from the test pattern (8-bit frames only).
     uint64_t wrongPixels = 0;
 };
