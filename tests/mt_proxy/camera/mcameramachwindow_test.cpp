@@ -14,6 +14,7 @@
 #include <chrono>
 #include <functional>
 #include <thread>
+#include <tuple>
 
 using namespace machinetest;
 using vyx::test::DesktopSession;
@@ -125,13 +126,19 @@ protected:
 
 TEST_F(PreviewWindowMachine, ShowsTheFrameWithItsFlips) {
     OpenSim("manual");
-    for (const auto& [flipX, flipY] : {std::pair{false, false}, {true, false}, {false, true}}) {
+    for (const auto& [flipX, flipY] :
+         {std::pair{false, false}, {true, false}, {false, true}, {true, true}}) {
         SCOPED_TRACE(testing::Message() << "flip_x=" << flipX << " flip_y=" << flipY);
         ASSERT_TRUE(Start(flipX, flipY)) << Text();
         EXPECT_TRUE(machine->IsPreviewRunning());
-        // Flip x puts the last row on top, flip y the last column on the left.
         PreviewScreen screen(DesktopSession::Get().Display());
-        const int k = Decode(screen, Shown(screen), [&](int x, int y) {
+        const unsigned long long window = Shown(screen);
+        int left = 0, top = 0, width = 0, height = 0;
+        ASSERT_TRUE(screen.Geometry(window, &left, &top, &width, &height));
+        EXPECT_EQ(std::make_tuple(left, top, width, height),
+                  std::make_tuple(20, 30, kWidth * kScale, kHeight * kScale));
+        // Flip x puts the last row on top, flip y the last column on the left.
+        const int k = Decode(screen, window, [&](int x, int y) {
             return (flipX ? kHeight - 1 - y : y) * kWidth + (flipY ? kWidth - 1 - x : x);
         });
         EXPECT_EQ(k, int(Vyx::SimControl::GetStats().lastCounter % 251));
