@@ -5,7 +5,6 @@
 // Concurrency and also runs under ThreadSanitizer.
 
 #include "mt_proxy/camera/misc/csensorcamera.h"
-#include "platform/trace/tracecapture.h"
 #include "tests/mt_proxy/camera/camerasensortestutil.h"
 #include "tests/support/genicamtestsupport.h"
 
@@ -85,13 +84,6 @@ TEST_F(GenicamSensor, IdentityAndSettingsThroughTheChannels) {
     // Outside the camera's range: refused, the old value stays.
     EXPECT_FALSE(Set({{"gain", 12.0}}));
     EXPECT_EQ(Value("gain"), 4.0);
-}
-
-TEST_F(GenicamSensor, SixteenBitPixels) {
-    vyx::trace::TraceCapture capture;
-    OPEN_OR_SKIP(Kind::InProcess, "pixel_format = Mono16\n");
-    ExpectHardware("mem_bpp=2 bits_per_pixel=16 px_fmt=16");
-    EXPECT_EQ(capture.CountErrLog("unknown format"), 0) << capture.Dump();
 }
 
 TEST_P(GenicamLossConcurrency, LostPacketsGiveCounterJumpsAndBrokenFrames) {
