@@ -5,7 +5,6 @@
 #include "tests/mt_proxy/camera/machinetestutil.h"
 
 #include "msl/mipc/mthread.h"
-#include "msl/mutil/minidata.h"
 #include "mt_proxy/camera/misc/cimagereceivers.h"
 #include "platform/trace/tracecapture.h"
 #include "platform/vyx/simcontrol.h"
@@ -78,17 +77,12 @@ protected:
         OpenMachine();
         LoadCamera();
     }
-    // Starts the window preview on one emitted frame (manual mode), with the given flips.
+    // Starts the window preview on one emitted frame (manual mode), with the given flips of
+    // the probe configuration (a table update of one channel brings them).
     bool Start(bool flipX, bool flipY) {
-        // As a client changes the camera's probe configuration: receive, edit, send back.
-        MOutputChannel out(7);
-        std::unique_ptr<MMachReceiveCommand> received(
-            machine->NewMMachReceiveCommand(&out, "probe.config"));
-        MIniData config;
-        EXPECT_TRUE(received != nullptr && config.SetContentString(received->GetData()));
-        config.SetLongEntry("Camera", "flip_x", flipX);
-        config.SetLongEntry("Camera", "flip_y", flipY);
-        EXPECT_EQ(Run(&Machine::NewMMachSendCommand, "probe.config", config.GetContentString()),
+        EXPECT_EQ(Run(&Machine::NewMMachSendCommand, "probe.config",
+                      "[General]\nChannels=imagewidth\n[Camera]\nflip_x=" + std::to_string(flipX) +
+                          "\nflip_y=" + std::to_string(flipY) + "\n"),
                   "");
         std::thread camera(EmitFrameOnceReceivers, 2);
         const bool started =
