@@ -4,6 +4,8 @@
 
 #include "tests/mt_proxy/camera/machinetestutil.h"
 
+#include "tests/mt_proxy/camera/camerasensortestutil.h"
+
 #include "msl/mipc/mmemblockringbuffer.h"
 #include "mt_proxy/camera/misc/cimagereceivers.h"
 #include "platform/trace/tracecapture.h"
@@ -124,15 +126,9 @@ protected:
             ring64 != nullptr
                 ? MMemBlockRingBuffer_GetReadPointer(ring64, number)
                 : MMemBlockRingBuffer32_GetReadPointer(ring32, static_cast<uint32_t>(number)));
-        if (block == nullptr)
-            return SIZE_MAX;
-        size_t wrong = 0;
-        for (uint32_t y = 0; y < height; ++y)
-            for (uint32_t x = 0; x < width; ++x)
-                wrong +=
-                    block[y * width + x] !=
-                    static_cast<uint8_t>(Vyx::SimControl::PatternPixel(counter, x0 + x, y0 + y));
-        return wrong;
+        return block == nullptr
+                   ? SIZE_MAX
+                   : cameratest::WrongPixels(block, width, counter, 64, x0, y0, width, height);
     }
 
     static constexpr uint64_t kImage = 64 * 32;

@@ -17,15 +17,6 @@ using namespace machinetest;
 
 namespace {
 
-// Pixels of a width x height image that differ from the camera's pattern of frame `counter`.
-size_t WrongPixels(const uint8_t* block, uint32_t counter, uint32_t width, uint32_t height) {
-    size_t wrong = 0;
-    for (uint32_t y = 0; y < height; ++y)
-        for (uint32_t x = 0; x < width; ++x)
-            wrong += block[y * width + x] != cameratest::Pattern8(counter, width, x, y);
-    return wrong;
-}
-
 // One line of a measurement to check, as the client reads it: block number and counter.
 struct Handed {
     uint64_t block;
@@ -65,7 +56,8 @@ VYX_TEST_CHILD(ReadAndReleaseImages) {
             return 100;
         const auto* pixels = static_cast<const uint8_t*>(
             MMemBlockRingBuffer32_GetReadPointer(ring, static_cast<uint32_t>(handed.block)));
-        if (pixels == nullptr || WrongPixels(pixels, handed.counter, width, height) != 0)
+        if (pixels == nullptr ||
+            cameratest::WrongPixels(pixels, width, handed.counter, width, 0, 0, width, height) != 0)
             ++failures;
         if (!MMemBlockRingBuffer32_Release(ring, static_cast<uint32_t>(handed.block)))
             ++failures;
