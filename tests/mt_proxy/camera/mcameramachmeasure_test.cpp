@@ -397,9 +397,11 @@ TEST_F(CameraMeasurement, LinesOfOneMeasurementNeverReachTheNext) {
     Emit({1});
     aborted->Abort();
     std::unique_ptr<MMachScanpointCommand> unread = StartScanpoint();
-    Emit({2});
+    ASSERT_TRUE(Vyx::SimControl::EmitFrame(Frame(2, true, 5)));
     EXPECT_TRUE(unread->IsDone());
-    StartScan(TimeSpan(0.02));
+    // An absolute end, one and a half frame periods after the camera's time now (5 s): one
+    // image.
+    StartScan(TimeSpan(machine->GetAxisValue("time") + 1.5 * 0.02, false));
     ASSERT_TRUE(Vyx::SimControl::EmitFrame(Frame(3, true, 7)));
     EXPECT_TRUE(PollToEnd());
     EXPECT_EQ(lines, (std::vector<std::vector<double>>{{0, 7, 0, 1, 3, 35}}));
