@@ -6,17 +6,21 @@
 
 namespace cameratest {
 
-void CameraSensorTest::SetUp() {
+void ResetSimulatedCamera() {
     vyx::test::SetEnvironment("VYX_SIMCAMERA_INI", nullptr);
     Vyx::SimControl::SetConnected(true);
+    for (int call = 0; call < static_cast<int>(Vyx::SimCall::Count); ++call)
+        Vyx::SimControl::SetCallFailure(static_cast<Vyx::SimCall>(call), false);
+}
+
+void CameraSensorTest::SetUp() {
+    ResetSimulatedCamera();
     MCameraGlobals_SetConfigDir(dir.Path());
 }
 
 void CameraSensorTest::TearDown() {
     sensor.reset();
-    Vyx::SimControl::SetConnected(true);
-    for (int call = 0; call < static_cast<int>(Vyx::SimCall::Count); ++call)
-        Vyx::SimControl::SetCallFailure(static_cast<Vyx::SimCall>(call), false);
+    ResetSimulatedCamera();
     // A test that failed half-way may have left the camera open.
     if (Vyx::CImgSensors* open = Vyx::CImgSensors::GetInstance())
         open->Uninitialize(0);
@@ -60,21 +64,14 @@ void FrameRecorder::Callback(void* context, const Vyx::CImgBuffer* image, uint32
     f.flags = flags;
     f.pixels = image->pixels != nullptr;
     f.timeStamp = image->timeStamp;
-    f.timeStampKind = image->timeStampKind;
     f.offsetX = image->offsetX;
     f.offsetY = image->offsetY;
     f.clipWidth = image->clipWidth ? image->clipWidth : image->rowPitch;
     f.clipHeight = image->clipHeight ? image->clipHeight : image->rows;
-    auto temperature = image->attributes.find(Vyx::ImgAttr_Temperature);
-    if (temperature != image->attributes.end())
-        f.temperature = temperature->second.second;
-    if (recorder->m_checkPixels && f.pixels && f.counter != 0 && image->bytesPerPixel == 1) {
-        for (uint64_t y = f.offsetY; y < f.offsetY + f.clipHeight; ++y)
-            for (uint64_t x = f.offsetX; x < f.offsetX + f.clipWidth; ++x)
-                if (image->pixels[y * image->rowPitch + x] !=
-                    Pattern8(f.counter, image->rowPitch, x, y))
-                    ++f.wrongPixels;
-    }
+    if (recorder->m_checkPixels && f.pixels && f.counter != 0 && image->bytesPerPixel == 1)
+        f.wrongPixels = WrongPixels(image->pixels + f.offsetY * image->rowPitch + f.offsetX,
+                                    image->rowPitch, f.counter, image->rowPitch, f.offsetX,
+                                    f.offsetY, f.clipWidth, f.clipHeight);
     std::lock_guard<std::mutex> lock(recorder->m_mutex);
     recorder->m_frames.push_back(f);
     recorder->m_arrived.notify_all();

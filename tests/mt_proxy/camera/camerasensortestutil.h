@@ -11,7 +11,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cmath>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -22,6 +21,10 @@ namespace cameratest {
 
 using vyx::test::Entry;
 using vyx::test::ExpectEntries;
+
+// The simulated camera as a test finds it: connected, no call failing, no configuration file
+// from the environment.
+void ResetSimulatedCamera();
 
 // Each test gets a fresh configuration directory and leaves the camera closed.
 class CameraSensorTest : public ::testing::Test {
@@ -52,9 +55,7 @@ struct RecordedFrame {
     uint32_t flags = 0;
     bool pixels = false;
     uint64_t timeStamp = 0;
-    int32_t timeStampKind = 0;
     uint64_t offsetX = 0, offsetY = 0, clipWidth = 0, clipHeight = 0;
-    double temperature = NAN; // NAN: the frame carries none
     // Pixels of the clip rectangle that differ from the test pattern (8-bit frames only).
     uint64_t wrongPixels = 0;
 };
@@ -81,6 +82,17 @@ private:
 // checked, not repeated: pixel (x, y) of the full frame of counter c.
 inline uint8_t Pattern8(uint64_t counter, uint64_t pitch, uint64_t x, uint64_t y) {
     return static_cast<uint8_t>((y * pitch + x + counter % 251) % 251);
+}
+
+// Pixels of a width x height 8-bit picture, its rows `stride` bytes apart, that differ from the
+// pattern of frame `counter` at (x0, y0) of a full frame `pitch` pixels wide.
+inline size_t WrongPixels(const uint8_t* first, uint64_t stride, uint64_t counter, uint64_t pitch,
+                          uint64_t x0, uint64_t y0, uint64_t width, uint64_t height) {
+    size_t wrong = 0;
+    for (uint64_t y = 0; y < height; ++y)
+        for (uint64_t x = 0; x < width; ++x)
+            wrong += first[y * stride + x] != Pattern8(counter, pitch, x0 + x, y0 + y);
+    return wrong;
 }
 
 } // namespace cameratest

@@ -1,5 +1,5 @@
-// Frames on the camera's own clock through the camera sensor, and receivers that come and go
-// while frames flow. Frames arrive on the camera library's thread, so these suites end in
+// Frames through the camera sensor to its receivers, and receivers that come and go while
+// frames flow. Frames arrive on the camera library's thread, so these suites end in
 // Concurrency and also run under ThreadSanitizer.
 
 #include "tests/mt_proxy/camera/camerasensortestutil.h"
@@ -14,52 +14,31 @@ using cameratest::RecordedFrame;
 using CameraSensorFramesConcurrency = CameraSensorTest;
 using CameraSensorReceiversConcurrency = CameraSensorTest;
 
-TEST_F(CameraSensorFramesConcurrency, FramesAtTheFrameRateToTwoReceivers) {
-    ASSERT_NE(Create("Temperature = 41.5\n"), nullptr);
-    ASSERT_TRUE(EnableSettings());
-    ASSERT_TRUE(Set({{"framerate", 100.0},
-                     {"imagewidth", 128.0},
-                     {"imageheight", 64.0},
-                     {"imageoffsetx", -200.0},
-                     {"imageoffsety", 100.0}}));
+// The frames' timing, clip and attributes are the camera's (its own tests); the sensor hands
+// every frame to every receiver.
+TEST_F(CameraSensorFramesConcurrency, FramesToTwoReceivers) {
+    ASSERT_NE(Create("FrameRate = 100\n"), nullptr);
     FrameRecorder first(true), second(true);
     CImageReceiver a = first.Receiver(), b = second.Receiver();
     ASSERT_TRUE(camera->SetPropertyData(0, &a));
     ASSERT_TRUE(camera->SetPropertyData(0, &b));
-    const auto start = std::chrono::steady_clock::now();
     ASSERT_TRUE(camera->SetMeasurement(true));
     ASSERT_TRUE(first.WaitFor(30));
     ASSERT_TRUE(second.WaitFor(30));
-    const auto elapsed = std::chrono::steady_clock::now() - start;
     ASSERT_TRUE(camera->SetMeasurement(false));
     ASSERT_TRUE(camera->SetPropertyData(1, &a));
     ASSERT_TRUE(camera->SetPropertyData(1, &b));
-
     for (const FrameRecorder* recorder : {&first, &second}) {
         std::vector<RecordedFrame> f = recorder->Frames();
         for (size_t i = 0; i < f.size(); ++i) {
             SCOPED_TRACE(i);
             EXPECT_EQ(f[i].counter, i + 1);
-            EXPECT_EQ(f[i].flags, 0u);
             EXPECT_EQ(f[i].wrongPixels, 0u);
-            EXPECT_EQ(f[i].offsetX, 376u); // 640 - 64 - 200
-            EXPECT_EQ(f[i].offsetY, 580u); // 512 - 32 + 100
-            EXPECT_EQ(f[i].clipWidth, 128u);
-            EXPECT_EQ(f[i].clipHeight, 64u);
-            EXPECT_EQ(f[i].temperature, 41.5);
-            EXPECT_EQ(f[i].timeStampKind, Vyx::TimeStamp_Nanoseconds);
-            // One frame period apart, whatever the load on the machine.
-            if (i > 0) {
-                EXPECT_NEAR(double(f[i].timeStamp - f[i - 1].timeStamp), 10e6, 2e6);
-            }
         }
     }
     // A frame in flight reaches both before the acquisition stops.
     ASSERT_EQ(first.Count(), second.Count());
     EXPECT_EQ(first.Frames().back().timeStamp, second.Frames().back().timeStamp);
-    // 30 frames at 100 per second take 0.3 s; a busy machine may be late, never early.
-    EXPECT_GE(elapsed, std::chrono::milliseconds(280));
-    EXPECT_LT(elapsed, std::chrono::seconds(15));
 }
 
 TEST_F(CameraSensorReceiversConcurrency, ReceiversComeAndGoWhileFramesFlow) {

@@ -1,5 +1,7 @@
 #include "tests/mt_proxy/camera/machinetestutil.h"
 
+#include "tests/mt_proxy/camera/camerasensortestutil.h"
+
 #include "mt_proxy/camera/misc/cimagereceivers.h"
 #include "platform/vyx/simcontrol.h"
 #include "platform/vyx/vyxbase.h"
@@ -70,16 +72,13 @@ void EmitFrameOnceReceivers(size_t receivers) {
 }
 
 void CameraMachineTest::SetUp() {
-    vyx::test::SetEnvironment("VYX_SIMCAMERA_INI", nullptr);
-    Vyx::SimControl::SetConnected(true);
+    cameratest::ResetSimulatedCamera();
     WriteCameraConfig("");
 }
 
 void CameraMachineTest::TearDown() {
     machine.reset();
-    Vyx::SimControl::SetConnected(true);
-    for (int call = 0; call < static_cast<int>(Vyx::SimCall::Count); ++call)
-        Vyx::SimControl::SetCallFailure(static_cast<Vyx::SimCall>(call), false);
+    cameratest::ResetSimulatedCamera();
     EXPECT_FALSE(Vyx::SimControl::GetState().initialised) << "the machine left the camera open";
     EXPECT_EQ(CImageReceivers_Count(), 0u) << "the machine left an image receiver behind";
     Take(machineChannel);

@@ -4,6 +4,8 @@
 
 #include "tests/mt_proxy/camera/machinetestutil.h"
 
+#include "tests/mt_proxy/camera/camerasensortestutil.h"
+
 #include "msl/mipc/mmemblockringbuffer.h"
 #include "mt_proxy/camera/misc/cimagereceivers.h"
 #include "platform/trace/tracecapture.h"
@@ -48,15 +50,13 @@ protected:
         CameraMachineTest::TearDown();
     }
 
-    // A FIFO of `blocks` blocks of `blockSize` bytes (the image size when 0), selected.
-    void CreateFifo(uint32_t blocks, bool is64 = false, uint64_t blockSize = 0) {
-        if (blockSize == 0)
-            blockSize = kImage;
+    // A FIFO of `blocks` blocks of the image's size, selected; 32-bit ones of `blockSize`
+    // bytes when given, as a client with another idea of the image lays them out.
+    void CreateFifo(uint32_t blocks, bool is64 = false, uint32_t blockSize = kImage) {
         if (machine->FindImageFifo(fifoName) != nullptr) {
             ASSERT_EQ(Run(&Machine::NewMMachImagefifoDeleteCommand, fifoName), "");
         }
-        const uint64_t header = is64 ? 71 + 8 : 35 + 4;
-        const uint64_t size = header + blocks * (blockSize + (is64 ? 8 : 4));
+        const uint64_t size = (is64 ? 71 + 8 : 35 + 4) + blocks * (kImage + (is64 ? 8 : 4));
         MOutputChannel created(7);
         ASSERT_EQ(
             Finish(new MMachImagefifoCreateCommand(&created, machine.get(), fifoName, size, is64),
@@ -64,11 +64,8 @@ protected:
             "");
         MMachImagefifo* fifo = machine->FindImageFifo(fifoName);
         ASSERT_NE(fifo, nullptr);
-        if (blockSize != kImage && is64) {
-            ASSERT_TRUE(MMemBlockRingBuffer_Create(fifo->ringBuffer64, blocks, blockSize));
-        } else if (blockSize != kImage) {
-            ASSERT_TRUE(MMemBlockRingBuffer32_Create(fifo->ringBuffer32, blocks,
-                                                     static_cast<uint32_t>(blockSize)));
+        if (blockSize != kImage) {
+            ASSERT_TRUE(MMemBlockRingBuffer32_Create(fifo->ringBuffer32, blocks, blockSize));
         }
         ASSERT_EQ(Run(&Machine::NewMMachImagefifoSelectCommand, fifoName), "");
         ring64 = fifo->ringBuffer64;
@@ -117,12 +114,6 @@ protected:
             values.push_back(line[column]);
         return values;
     }
-    const uint8_t* Block(uint64_t number) {
-        return static_cast<const uint8_t*>(
-            ring64 != nullptr
-                ? MMemBlockRingBuffer_GetReadPointer(ring64, number)
-                : MMemBlockRingBuffer32_GetReadPointer(ring32, static_cast<uint32_t>(number)));
-    }
     size_t UsedBlocks() {
         return ring64 != nullptr ? MMemBlockRingBuffer_GetNumUsed(ring64)
                                  : MMemBlockRingBuffer32_GetNumUsed(ring32);
@@ -131,16 +122,13 @@ protected:
     // clip rectangle at (x0, y0) of size width x height.
     size_t WrongPixels(uint64_t number, uint32_t counter, uint32_t x0 = 0, uint32_t y0 = 0,
                        uint32_t width = 64, uint32_t height = 32) {
-        const uint8_t* block = Block(number);
-        if (block == nullptr)
-            return SIZE_MAX;
-        size_t wrong = 0;
-        for (uint32_t y = 0; y < height; ++y)
-            for (uint32_t x = 0; x < width; ++x)
-                wrong +=
-                    block[y * width + x] !=
-                    static_cast<uint8_t>(Vyx::SimControl::PatternPixel(counter, x0 + x, y0 + y));
-        return wrong;
+        const auto* block = static_cast<const uint8_t*>(
+            ring64 != nullptr
+                ? MMemBlockRingBuffer_GetReadPointer(ring64, number)
+                : MMemBlockRingBuffer32_GetReadPointer(ring32, static_cast<uint32_t>(number)));
+        return block == nullptr
+                   ? SIZE_MAX
+                   : cameratest::WrongPixels(block, width, counter, 64, x0, y0, width, height);
     }
 
     static constexpr uint64_t kImage = 64 * 32;
@@ -259,27 +247,20 @@ TEST_F(CameraMeasurement, ErrorsEndTheScanWithTheirText) {
 
 TEST_F(CameraMeasurement, BlockSizeCameraTimeoutAndArguments) {
     vyx::trace::TraceCapture capture;
-    // A block exactly as large as the image is taken; one byte less is refused at the start,
-    // with no error line of its own: the error log, which the server passes on, says why.
+    // Blocks one byte smaller than the image are refused at the start, with no error line of
+    // their own: the error log, which the server passes on, says why.
     CreateFifo(2, false, kImage - 1);
     StartScan(TimeSpan(0.02), false);
     EXPECT_EQ(Text(), "");
     EXPECT_EQ(capture.CountErrLog("IsDone() [scan]: ringbuffer blocks too small"), 1);
-    CreateFifo(2, false, kImage);
-    StartScan(TimeSpan(0.02));
-    Emit({1});
-    EXPECT_TRUE(PollToEnd());
-    EXPECT_EQ(lines.size(), 1u);
-    EXPECT_EQ(Text(), "0000\tevent \"measurement begin\"\r\n");
 
-    // The clip grows during a scan beyond the blocks laid out for it: the block taken for the
-    // frame goes back, and the scan ends.
+    // The clip grows during a scan beyond the blocks laid out for it, by one byte: the block
+    // taken for the frame goes back, and the scan ends.
     ASSERT_EQ(
         Run(&Machine::NewMMachSendCommand, "probe.config", "[General]\nChannels=imageheight\n"),
         "");
     ASSERT_EQ(Run(&Machine::NewMMachSetCommand, {{"imageheight", 16}}).find("error"),
               std::string::npos);
-    CreateFifo(2, false, kImage / 2);
     StartScan(TimeSpan(2 * 0.02));
     Text();
     ASSERT_EQ(Run(&Machine::NewMMachSetCommand, {{"imageheight", 32}}).find("error"),
@@ -397,11 +378,10 @@ TEST_F(CameraMeasurement, FifoCommandsLeaveTheMeasurementsFifoAlone) {
     // Selecting is for the next measurement: this one keeps its FIFO.
     EXPECT_EQ((Replies{reset(), create(fifoName), select(other), remove(fifoName), remove(other)}),
               (Replies{active, active, "", active, ""}));
-    Emit({2});
     EXPECT_FALSE(Poll());
-    Emit({3});
+    Emit({2});
     scan->Abort(); // frees the unread line's block in the measurement's FIFO
-    // The two blocks read are the client's: not laid out anew under it.
+    // The one block read is the client's: not laid out anew under it.
     const std::string held = "0007\terror \"wrong state\"\r\n";
     EXPECT_EQ((Replies{select(fifoName), reset(), create(fifoName)}), (Replies{"", held, held}));
     for (const std::vector<double>& line : lines)
@@ -417,9 +397,11 @@ TEST_F(CameraMeasurement, LinesOfOneMeasurementNeverReachTheNext) {
     Emit({1});
     aborted->Abort();
     std::unique_ptr<MMachScanpointCommand> unread = StartScanpoint();
-    Emit({2});
+    ASSERT_TRUE(Vyx::SimControl::EmitFrame(Frame(2, true, 5)));
     EXPECT_TRUE(unread->IsDone());
-    StartScan(TimeSpan(0.02));
+    // An absolute end, one and a half frame periods after the camera's time now (5 s): one
+    // image.
+    StartScan(TimeSpan(machine->GetAxisValue("time") + 1.5 * 0.02, false));
     ASSERT_TRUE(Vyx::SimControl::EmitFrame(Frame(3, true, 7)));
     EXPECT_TRUE(PollToEnd());
     EXPECT_EQ(lines, (std::vector<std::vector<double>>{{0, 7, 0, 1, 3, 35}}));

@@ -75,8 +75,8 @@ TEST_F(CameraMachineProbes, SequenceGivesExactRepliesAxesAndFiles) {
     EXPECT_EQ(Define(1, 1, {{"x", 0.5}, {"d", 2.0}, {"ignored", 7.0}}), "");
     EXPECT_EQ(Define(1, 1, {}), kError16);    // already defined
     EXPECT_EQ(Define(1001, 1, {}), kError16); // beyond the largest probe number
-    EXPECT_EQ(Define(2, 3, {{"z", -1.25}}), "");
     EXPECT_EQ(Run(&Machine::NewMMachProbeLoadCommand, 1, 1), kProbesystemChanged);
+    EXPECT_EQ(Define(2, 3, {{"z", -1.25}}), ""); // keeps the active pair
     EXPECT_EQ(Get({"probe", "tip"}), (std::vector<double>{1, 1}));
     EXPECT_DOUBLE_EQ(m.get_zoom(), 0.5);
     EXPECT_EQ(Run(&Machine::NewMMachProbeChangeCommand, 2, 3), "");

@@ -1,25 +1,24 @@
 // The camera machine's preview window under a private X server: the picture the window shows,
-// its flips, that it follows the camera (the simulated one and Aravis's test camera), and how
-// the window preview ends: stopped, aborted, or its display lost.
+// its flips, that it follows the camera, and how the window preview ends: stopped, aborted, or
+// its display lost.
 
 #include "tests/mt_proxy/camera/machinetestutil.h"
-#if !defined(_WIN32)
-#include "tests/support/genicamtestsupport.h" // Aravis's test camera: Linux only
-#endif
 
-#include "msl/mutil/minidata.h"
+#include "msl/mipc/mthread.h"
 #include "mt_proxy/camera/misc/cimagereceivers.h"
+#include "platform/trace/tracecapture.h"
 #include "platform/vyx/simcontrol.h"
 #include "previewscreen.h"
 
 #include <chrono>
-#include <filesystem>
 #include <functional>
 #include <thread>
+#include <tuple>
 
 using namespace machinetest;
 using vyx::test::DesktopSession;
 using vyx::test::DisplayVariable;
+using vyx::test::PaletteColour;
 using vyx::test::PreviewScreen;
 using vyx::test::Rgb;
 
@@ -28,14 +27,13 @@ namespace {
 constexpr int kWidth = 64, kHeight = 32; // the simulated camera's frame
 constexpr int kScale = 5;                // and its window's size
 
-// The pattern phase k the preview window shows: at the centre of each picture pixel's block
-// (the width x height picture stretched to the client area) (offset(x, y) + k) mod `modulus`
-// through the palette (0 blue, 255 red, grey between); -1 when it shows no such picture.
-int Decode(const PreviewScreen& screen, unsigned long long window, int width, int height,
-           uint32_t modulus, const std::function<uint32_t(int x, int y)>& offset) {
-    auto colour = [](uint32_t v) {
-        return v == 0 ? Rgb{0, 0, 255} : v == 255 ? Rgb{255, 0, 0} : Rgb{int(v), int(v), int(v)};
-    };
+// The pattern phase k the preview window shows: at the centre of each camera pixel's block (the
+// frame stretched to the client area) (offset(x, y) + k) mod 251 through the palette; -1 when
+// it shows no such picture.
+int Decode(const PreviewScreen& screen, unsigned long long window,
+           const std::function<uint32_t(int x, int y)>& offset) {
+    constexpr int width = kWidth, height = kHeight;
+    constexpr uint32_t modulus = 251;
     int clientWidth = 0, clientHeight = 0;
     if (!screen.ClientSize(window, &clientWidth, &clientHeight))
         return -1;
@@ -46,11 +44,13 @@ int Decode(const PreviewScreen& screen, unsigned long long window, int width, in
         return shot[(2 * y + 1) * clientHeight / (2 * height) * clientWidth +
                     (2 * x + 1) * clientWidth / (2 * width)];
     };
-    const int first = at(0, 0) == colour(0) ? 0 : at(0, 0) == colour(255) ? 255 : at(0, 0).red;
+    const int first = at(0, 0) == PaletteColour(0)     ? 0
+                      : at(0, 0) == PaletteColour(255) ? 255
+                                                       : at(0, 0).red;
     const uint32_t k = (uint32_t(first) + modulus - offset(0, 0) % modulus) % modulus;
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
-            if (!(at(x, y) == colour((offset(x, y) + k) % modulus)))
+            if (!(at(x, y) == PaletteColour((offset(x, y) + k) % modulus)))
                 return -1;
     return int(k);
 }
@@ -77,17 +77,12 @@ protected:
         OpenMachine();
         LoadCamera();
     }
-    // Starts the window preview on one emitted frame (manual mode), with the given flips.
+    // Starts the window preview on one emitted frame (manual mode), with the given flips of
+    // the probe configuration (a table update of one channel brings them).
     bool Start(bool flipX, bool flipY) {
-        // As a client changes the camera's probe configuration: receive, edit, send back.
-        MOutputChannel out(7);
-        std::unique_ptr<MMachReceiveCommand> received(
-            machine->NewMMachReceiveCommand(&out, "probe.config"));
-        MIniData config;
-        EXPECT_TRUE(received != nullptr && config.SetContentString(received->GetData()));
-        config.SetLongEntry("Camera", "flip_x", flipX);
-        config.SetLongEntry("Camera", "flip_y", flipY);
-        EXPECT_EQ(Run(&Machine::NewMMachSendCommand, "probe.config", config.GetContentString()),
+        EXPECT_EQ(Run(&Machine::NewMMachSendCommand, "probe.config",
+                      "[General]\nChannels=imagewidth\n[Camera]\nflip_x=" + std::to_string(flipX) +
+                          "\nflip_y=" + std::to_string(flipY) + "\n"),
                   "");
         std::thread camera(EmitFrameOnceReceivers, 2);
         const bool started =
@@ -118,30 +113,6 @@ protected:
         });
         return window;
     }
-    // Two screenshots of the window of a width x height picture, `scale` times its size, the
-    // second taken 0.5 s after the first and once it shows another frame: each must be
-    // exactly one frame of the camera's pattern. Their phases in k[0] and k[1]; the simulated
-    // camera's last counter right after each in seen[0] and seen[1].
-    void ExpectLive(int width, int height, int scale, uint32_t modulus,
-                    const std::function<uint32_t(int x, int y)>& offset, int k[2],
-                    uint32_t seen[2]) {
-        ASSERT_TRUE(machine->StartPreview(&reply, {0, 0, width * scale, height * scale})) << Text();
-        PreviewScreen screen(DesktopSession::Get().Display());
-        const unsigned long long window = Shown(screen);
-        auto shoot = [&](int i) {
-            k[i] = Decode(screen, window, width, height, modulus, offset);
-            seen[i] = Vyx::SimControl::GetStats().lastCounter;
-            return k[i];
-        };
-        ASSERT_GE(shoot(0), 0) << "the window shows no frame of the camera";
-        const auto later = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
-        EXPECT_TRUE(Poll([&] {
-            return std::chrono::steady_clock::now() >= later && shoot(1) != k[0];
-        })) << "the window still shows the frame of 0.5 s before";
-        EXPECT_GE(k[1], 0) << "the window shows no frame of the camera";
-        EXPECT_TRUE(machine->StopPreview());
-        EXPECT_EQ(Text(), "");
-    }
     std::string Text() { return Take(reply); }
     std::unique_ptr<DisplayVariable> display;
     MOutputChannel reply{31};
@@ -149,13 +120,19 @@ protected:
 
 TEST_F(PreviewWindowMachine, ShowsTheFrameWithItsFlips) {
     OpenSim("manual");
-    for (const auto& [flipX, flipY] : {std::pair{false, false}, {true, false}, {false, true}}) {
+    for (const auto& [flipX, flipY] :
+         {std::pair{false, false}, {true, false}, {false, true}, {true, true}}) {
         SCOPED_TRACE(testing::Message() << "flip_x=" << flipX << " flip_y=" << flipY);
         ASSERT_TRUE(Start(flipX, flipY)) << Text();
         EXPECT_TRUE(machine->IsPreviewRunning());
-        // Flip x puts the last row on top, flip y the last column on the left.
         PreviewScreen screen(DesktopSession::Get().Display());
-        const int k = Decode(screen, Shown(screen), kWidth, kHeight, 251, [&](int x, int y) {
+        const unsigned long long window = Shown(screen);
+        int left = 0, top = 0, width = 0, height = 0;
+        ASSERT_TRUE(screen.Geometry(window, &left, &top, &width, &height));
+        EXPECT_EQ(std::make_tuple(left, top, width, height),
+                  std::make_tuple(20, 30, kWidth * kScale, kHeight * kScale));
+        // Flip x puts the last row on top, flip y the last column on the left.
+        const int k = Decode(screen, window, [&](int x, int y) {
             return (flipX ? kHeight - 1 - y : y) * kWidth + (flipY ? kWidth - 1 - x : x);
         });
         EXPECT_EQ(k, int(Vyx::SimControl::GetStats().lastCounter % 251));
@@ -169,41 +146,29 @@ using PreviewWindowMachineConcurrency = PreviewWindowMachine;
 
 TEST_F(PreviewWindowMachineConcurrency, FollowsTheSimulatedCamera) {
     OpenSim("realtime"); // 50 frames per second
-    int k[2] = {-1, -1};
-    uint32_t seen[2] = {};
-    ExpectLive(
-        kWidth, kHeight, kScale, 251, [](int x, int y) { return uint32_t(y * kWidth + x); }, k,
-        seen);
-    // The phase is the frame counter modulo 251, and the frame shown one of the newest: the
-    // counter of that residue nearest to the camera's last one.
-    auto counter = [&](int i) {
-        const int behind = int((seen[i] + 251 - uint32_t(k[i])) % 251);
-        return int64_t(seen[i]) - (behind <= 125 ? behind : behind - 251);
+    ASSERT_TRUE(machine->StartPreview(&reply, {0, 0, kWidth * kScale, kHeight * kScale})) << Text();
+    PreviewScreen screen(DesktopSession::Get().Display());
+    const unsigned long long window = Shown(screen);
+    // Each screenshot must be exactly one frame of the camera's pattern: its phase is the frame
+    // counter modulo 251, and the frame shown one of the newest, the counter of that residue
+    // nearest to the camera's last one.
+    int64_t counters[2] = {-1, -1};
+    auto shoot = [&](int i) {
+        const int k = Decode(screen, window, [](int x, int y) { return uint32_t(y * kWidth + x); });
+        const uint32_t seen = Vyx::SimControl::GetStats().lastCounter;
+        const int behind = int((seen + 251 - uint32_t(k)) % 251);
+        return k < 0 ? -1 : counters[i] = int64_t(seen) - (behind <= 125 ? behind : behind - 251);
     };
-    EXPECT_GT(counter(1), counter(0));
+    ASSERT_GE(shoot(0), 0) << "the window shows no frame of the camera";
+    // A second one 0.5 s later, once it shows another frame.
+    const auto later = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+    EXPECT_TRUE(Poll([&] {
+        return std::chrono::steady_clock::now() >= later && shoot(1) != counters[0];
+    })) << "the window still shows the frame of 0.5 s before";
+    EXPECT_GT(counters[1], counters[0]);
+    EXPECT_TRUE(machine->StopPreview());
+    EXPECT_EQ(Text(), "");
 }
-
-#if !defined(_WIN32)
-TEST_F(PreviewWindowMachineConcurrency, FollowsAGenicamCamera) {
-    using vyx::test::FakeGenicamCamera;
-    const std::string why = FakeGenicamCamera::Unavailable(FakeGenicamCamera::Kind::InProcess);
-    if (!why.empty())
-        GTEST_SKIP() << why;
-    FakeGenicamCamera fake; // inside this process: nothing to stop
-    std::string failure;
-    ASSERT_TRUE(fake.Start(FakeGenicamCamera::Kind::InProcess, failure)) << failure;
-    std::filesystem::create_directories(host.File("camera"));
-    vyx::test::WriteFileBytes(host.File("camera/vyxcamera.ini"), fake.Ini());
-    OpenMachine();
-    LoadCamera();
-    // The test camera's 512 x 512 frames at their size: its pattern is (x + y + frame id)
-    // mod 255.
-    int k[2] = {-1, -1};
-    uint32_t seen[2] = {};
-    ExpectLive(
-        512, 512, 1, 255, [](int x, int y) { return uint32_t(x + y); }, k, seen);
-}
-#endif
 
 TEST_F(PreviewWindowMachine, ASecondStartSharesTheReceiverAndAProbesystemChangeAbortsAll) {
     OpenSim("realtime");
@@ -232,11 +197,22 @@ TEST_F(PreviewWindowMachine, ASecondStartSharesTheReceiverAndAProbesystemChangeA
 // Only X can be missing or go away; a Windows session always has its desktop.
 TEST_F(PreviewWindowMachine, WithoutADisplayTheStartFails) {
     OpenSim("manual");
-    DisplayVariable none(nullptr);
-    EXPECT_FALSE(Start(false, false));
-    EXPECT_EQ(Text(), "0031\terror \"failed to open preview window\"\r\n");
-    EXPECT_FALSE(machine->IsPreviewRunning());
-    EXPECT_EQ(CImageReceivers_Count(), 1u) << "the window's receiver must be gone";
+    const std::pair<const char*, const char*> cases[] = {
+        {nullptr, "Open(): no X display for the preview window: DISPLAY is not set"},
+        {"unix:54321", "Open(): cannot connect to the X display \"unix:54321\" named by DISPLAY"},
+    };
+    for (const auto& [value, reason] : cases) {
+        SCOPED_TRACE(reason);
+        DisplayVariable none(value); // null: DISPLAY unset
+        vyx::trace::TraceCapture capture;
+        const int threads = MThread_GetRegisteredCount();
+        EXPECT_FALSE(Start(false, false));
+        EXPECT_EQ(Text(), "0031\terror \"failed to open preview window\"\r\n");
+        EXPECT_EQ(capture.CountErrTrace(reason), 1) << capture.Dump();
+        EXPECT_EQ(MThread_GetRegisteredCount(), threads) << "no window thread may be left";
+        EXPECT_FALSE(machine->IsPreviewRunning());
+        EXPECT_EQ(CImageReceivers_Count(), 1u) << "the window's receiver must be gone";
+    }
 }
 
 TEST_F(PreviewWindowMachine, ALostDisplayEndsOnlyThePreview) {

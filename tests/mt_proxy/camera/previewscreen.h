@@ -3,8 +3,11 @@
 // (previewscreen_x11.cpp: a private X server, Xvfb; previewscreen_win32.cpp: the session's own
 // desktop, which Wine draws into the X server it was started on).
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 struct _XDisplay;
@@ -73,6 +76,22 @@ struct Rgb {
     int red, green, blue;
     bool operator==(const Rgb&) const = default;
 };
+
+// The preview window's palette: 0 blue, 255 red, the grey of that level between.
+inline Rgb PaletteColour(unsigned value) {
+    const int v = int(value);
+    return v == 0 ? Rgb{0, 0, 255} : v == 255 ? Rgb{255, 0, 0} : Rgb{v, v, v};
+}
+
+// Polls `condition` until it holds (true) or 20 s have passed (false): windows come and go on
+// threads and in processes of their own.
+inline bool WaitUntil(const std::function<bool()>& condition) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    for (; !condition(); std::this_thread::sleep_for(std::chrono::milliseconds(2)))
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+    return true;
+}
 
 // A connection of the test's own to the window system, to look at windows as a user would.
 class PreviewScreen {

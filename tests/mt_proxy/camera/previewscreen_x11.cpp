@@ -20,6 +20,19 @@ namespace vyx::test {
 
 namespace {
 
+// The image's pixels, row by row: the server runs at 24 bits, 0xRRGGBB being the pixel value.
+std::vector<Rgb> Pixels(XImage* image, int width, int height) {
+    std::vector<Rgb> pixels;
+    for (int y = 0; image != nullptr && y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            unsigned long p = XGetPixel(image, x, y);
+            pixels.push_back({int((p >> 16) & 0xff), int((p >> 8) & 0xff), int(p & 0xff)});
+        }
+    if (image != nullptr)
+        XDestroyImage(image);
+    return pixels;
+}
+
 // Starts an Xvfb that picks its own display number (-displayfd), so that tests running side
 // by side never race for a number; the display name once it accepts connections, or empty
 // with `failure` saying why.
@@ -172,19 +185,9 @@ bool PreviewScreen::ClientSize(ScreenWindowId window, int* width, int* height) c
 }
 
 std::vector<Rgb> PreviewScreen::Screenshot(ScreenWindowId window, int width, int height) const {
-    std::vector<Rgb> pixels;
-    XImage* image = XGetImage(connection, window, 0, 0, static_cast<unsigned>(width),
-                              static_cast<unsigned>(height), AllPlanes, ZPixmap);
-    if (image == nullptr)
-        return pixels;
-    // The server runs at 24 bits: eight bits each of red, green and blue.
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            unsigned long p = XGetPixel(image, x, y);
-            pixels.push_back({int((p >> 16) & 0xff), int((p >> 8) & 0xff), int(p & 0xff)});
-        }
-    XDestroyImage(image);
-    return pixels;
+    return Pixels(XGetImage(connection, window, 0, 0, static_cast<unsigned>(width),
+                            static_cast<unsigned>(height), AllPlanes, ZPixmap),
+                  width, height);
 }
 
 void PreviewScreen::Resize(ScreenWindowId window, int width, int height) const {
@@ -223,10 +226,9 @@ void PreviewScreen::MovePointer(ScreenWindowId window, int x, int y) const {
 std::vector<Rgb> PreviewScreen::RenderText(const std::string& text, const char* font,
                                            unsigned long foreground, unsigned long background,
                                            int* width, int* height) const {
-    std::vector<Rgb> pixels;
     XFontStruct* loaded = XLoadQueryFont(connection, font);
     if (loaded == nullptr)
-        return pixels;
+        return {};
     *width = XTextWidth(loaded, text.c_str(), int(text.size()));
     *height = loaded->ascent + loaded->descent;
     // The server runs at 24 bits, 0xRRGGBB being the pixel value itself.
@@ -238,15 +240,9 @@ std::vector<Rgb> PreviewScreen::RenderText(const std::string& text, const char* 
     values.background = background;
     GC gc = XCreateGC(connection, pixmap, GCFont | GCForeground | GCBackground, &values);
     XDrawImageString(connection, pixmap, gc, 0, loaded->ascent, text.c_str(), int(text.size()));
-    XImage* image = XGetImage(connection, pixmap, 0, 0, unsigned(*width), unsigned(*height),
-                              AllPlanes, ZPixmap);
-    for (int y = 0; image != nullptr && y < *height; ++y)
-        for (int x = 0; x < *width; ++x) {
-            unsigned long p = XGetPixel(image, x, y);
-            pixels.push_back({int((p >> 16) & 0xff), int((p >> 8) & 0xff), int(p & 0xff)});
-        }
-    if (image != nullptr)
-        XDestroyImage(image);
+    std::vector<Rgb> pixels = Pixels(XGetImage(connection, pixmap, 0, 0, unsigned(*width),
+                                               unsigned(*height), AllPlanes, ZPixmap),
+                                     *width, *height);
     XFreeGC(connection, gc);
     XFreePixmap(connection, pixmap);
     XFreeFont(connection, loaded);

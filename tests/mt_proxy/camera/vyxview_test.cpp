@@ -12,17 +12,15 @@
 #include <gtest/gtest.h>
 #include <png.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
-#include <thread>
 #include <unistd.h>
 
 using vyx::test::DesktopSession;
 using vyx::test::PreviewScreen;
 using vyx::test::Rgb;
+using vyx::test::WaitUntil;
 
 namespace {
 
@@ -35,14 +33,6 @@ uint16_t Value(int x) {
 
 Rgb Colour(unsigned long rgb) {
     return {int(rgb >> 16 & 0xff), int(rgb >> 8 & 0xff), int(rgb & 0xff)};
-}
-
-bool WaitFor(const std::function<bool()>& condition) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    for (; !condition(); std::this_thread::sleep_for(std::chrono::milliseconds(10)))
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-    return true;
 }
 
 // The values of a kWidth x kHeight 16-bit grey PNG file, row after row; empty for any other.
@@ -144,14 +134,15 @@ protected:
 TEST_F(VyxviewTest, ShowsAKnownPictureWithItsStatisticsZoomsAndSavesIt) {
     vyx::test::ChildProcess viewer(
         "RunVyxview", {DesktopSession::Get().Display(), picture.name, output.Path(), "2"});
-    ASSERT_TRUE(WaitFor([&] { return (window = screen->FindWindow("vyxview " + picture.name)); }));
+    ASSERT_TRUE(
+        WaitUntil([&] { return (window = screen->FindWindow("vyxview " + picture.name)); }));
     // The viewer takes the picture as a client does: it resets the event.
     ASSERT_EQ(MNamedEvent_Signal(event), 1);
-    ASSERT_TRUE(WaitFor([&] { return MNamedEvent_Wait(event, 0) == 0; }));
-    EXPECT_TRUE(WaitFor([&] { return ShowsPicture(2); })) << "the picture at zoom 2";
+    ASSERT_TRUE(WaitUntil([&] { return MNamedEvent_Wait(event, 0) == 0; }));
+    EXPECT_TRUE(WaitUntil([&] { return ShowsPicture(2); })) << "the picture at zoom 2";
     const int top = 2 * kHeight;
-    EXPECT_TRUE(WaitFor([&] { return ShowsText("frame 1 ", top); }));
-    EXPECT_TRUE(WaitFor([&] { return ShowsText("min 0  mean 2016.00  max 4032", top); }));
+    EXPECT_TRUE(WaitUntil([&] { return ShowsText("frame 1 ", top); }));
+    EXPECT_TRUE(WaitUntil([&] { return ShowsText("min 0  mean 2016.00  max 4032", top); }));
     // Bars at every fourth shade, each holding the fullest count: full height; none between.
     const int bars = vyxview::HistogramTop(top, LineHeight());
     const std::vector<Rgb> shot =
@@ -167,14 +158,14 @@ TEST_F(VyxviewTest, ShowsAKnownPictureWithItsStatisticsZoomsAndSavesIt) {
 
     // The value under the pointer, at picture pixel (10, 5).
     screen->MovePointer(window, 21, 11);
-    EXPECT_TRUE(WaitFor([&] { return ShowsText("zoom 2  (10, 5) = 640", top); }));
+    EXPECT_TRUE(WaitUntil([&] { return ShowsText("zoom 2  (10, 5) = 640", top); }));
     screen->SendKey(window, "minus");
-    EXPECT_TRUE(WaitFor([&] { return ShowsPicture(1) && ShowsText("zoom 1", kHeight); }));
+    EXPECT_TRUE(WaitUntil([&] { return ShowsPicture(1) && ShowsText("zoom 1", kHeight); }));
 
     // The PNG file holds the values themselves, in 16 bits, and nothing half-written is left.
     screen->SendKey(window, "s");
     const std::string saved = output.File(picture.name + "-1.png");
-    ASSERT_TRUE(WaitFor([&] { return std::filesystem::exists(saved); }));
+    ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(saved); }));
     std::vector<uint16_t> expected;
     for (int i = 0; i < kWidth * kHeight; ++i)
         expected.push_back(Value(i % kWidth));
