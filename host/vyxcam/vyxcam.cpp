@@ -72,12 +72,16 @@ struct Counter {
     uint64_t incompleteSinceLast = 0;
     uint32_t lastCounter = 0;
     uint64_t frameBytes = 0;
+    // Frames beyond these, which come before the camera has stopped, do not count.
+    uint64_t wanted = UINT64_MAX;
 
     uint64_t Exposures() const { return complete + incomplete + lost; }
 
     static void Take(void* context, const Vyx::CImgBuffer* image, uint32_t) {
         auto* self = static_cast<Counter*>(context);
         std::lock_guard<std::mutex> lock(self->mutex);
+        if (self->Exposures() >= self->wanted)
+            return;
         if (image->pixels == nullptr || image->frameCounter == 0) {
             ++self->incomplete;
             ++self->incompleteSinceLast;
@@ -197,6 +201,7 @@ int Check(const CheckOptions& options) {
 
     if (options.frames > 0) {
         Counter counter;
+        counter.wanted = options.frames;
         double seconds = 0;
         const bool all = TakeFrames(camera, options, rate, counter, seconds);
         Vyx::CStreamStatistics stream;
