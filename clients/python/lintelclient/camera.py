@@ -131,6 +131,8 @@ class Frame(tuple):
         copy: a read-only numpy array when numpy is installed, else a memoryview. None for a
         lost frame. Its pixels are the frame's until the frame is released; asking for it
         later raises RuntimeError."""
+        # Written out here and in `data` rather than shared: a scan asks this once per frame,
+        # and a second call would cost as much as the rest of it.
         if not self[2]:
             return None
         scan = self[4]
