@@ -3,10 +3,11 @@
 // process of its own on a loopback address, for tests that drive a camera over the network.
 //
 // The camera listens on the GigE Vision control port of its address, so only one can run per
-// address: Start takes a lock file per address (shared by every test process on the machine)
-// and waits for it when every loopback address is taken. The process ignores SIGTERM; Stop
-// sends SIGINT and, when it has not ended within a few seconds, SIGKILL. It also dies with
-// the test process.
+// address and network: a test process that may (root) gets a network of its own, where no
+// other program's camera or client can answer or write in its place. Otherwise Start takes a
+// lock file per address (shared by every test process on the machine) and waits for it when
+// every loopback address is taken. The process ignores SIGTERM; Stop sends SIGINT and, when it
+// has not ended within a few seconds, SIGKILL. It also dies with the test process.
 
 #include <string>
 #include <sys/types.h>
@@ -21,6 +22,10 @@ public:
 
     // Full path of the program, or empty when it is not installed.
     static std::string Program();
+    // Moves this process into a network of its own with only its loopback up; false (and the
+    // shared network kept) where that is not allowed. Call before any thread starts: a
+    // thread's network is the one it started in.
+    static bool UsePrivateNetwork();
 
     FakeGigECamera() = default;
     ~FakeGigECamera() {
