@@ -1,5 +1,4 @@
 #include "lintel/server/commands/moutputchannel.h"
-#include "lintel/server/machine/mclientnotifier.h"
 #include "tests/lintel/server/testmachine.h"
 
 #include <gtest/gtest.h>
@@ -47,13 +46,6 @@ struct Databases : MMachProbeDB, MMachProbesystemDB {
     bool DeleteProbesystem(const std::string&, uint32_t) override { return false; }
 };
 
-struct Notifier : MClientNotifier {
-    int32_t state = 0;
-    int wakeUps = 0;
-    int32_t GetState() override { return state; }
-    void WakeUp() override { ++wakeUps; }
-};
-
 // Asks every probe and probesystem pass-through, with the arguments the fake answers to.
 std::string AskAll(MMachAbstract& m) {
     std::ostringstream out;
@@ -75,28 +67,6 @@ std::string AskAll(MMachAbstract& m) {
 }
 
 } // namespace
-
-TEST(MMachAbstract, CommandEnablingAndTheNotifier) {
-    Notifier notifier;
-    TestMachine machine(nullptr, &notifier);
-    machine.DisableCommand("MMachGetCommand");
-    EXPECT_TRUE(machine.Knows("MMachGetCommand")); // disabling records the name too
-    EXPECT_FALSE(machine.IsCommandEnabled("MMachGetCommand"));
-    machine.EnableCommand("MMachGetCommand");
-    EXPECT_TRUE(machine.IsCommandEnabled("MMachGetCommand"));
-    EXPECT_FALSE(machine.IsCommandEnabled("mmachgetcommand")); // exact bytes
-    machine.DisableCommand("MMachGetCommand");
-    EXPECT_FALSE(machine.IsCommandEnabled("MMachGetCommand"));
-
-    EXPECT_FALSE(machine.IsNotifierSet());
-    notifier.state = 3;
-    EXPECT_TRUE(machine.IsNotifierSet());
-    machine.WakeUpClients();
-    EXPECT_EQ(notifier.wakeUps, 1);
-    TestMachine without;
-    EXPECT_FALSE(without.IsNotifierSet());
-    without.WakeUpClients(); // nothing to wake, nothing to crash
-}
 
 // The presence queries guard every pass-through through the virtual table: without a
 // database, or with one hidden by an override, no database is called and the defaults come

@@ -14,7 +14,6 @@ public:
         probesystemDB = probesystems;
         magazineDB = magazine;
     }
-    bool Knows(const std::string& className) const { return enabledCommands.count(className); }
 
     bool hide = false;
     bool HasProbesystemDB() override { return !hide && MMachAbstract::HasProbesystemDB(); }

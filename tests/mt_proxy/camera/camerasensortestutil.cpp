@@ -63,15 +63,8 @@ void FrameRecorder::Callback(void* context, const Vyx::CImgBuffer* image, uint32
     f.counter = image->frameCounter;
     f.flags = flags;
     f.pixels = image->pixels != nullptr;
-    f.timeStamp = image->timeStamp;
-    f.offsetX = image->offsetX;
-    f.offsetY = image->offsetY;
     f.clipWidth = image->clipWidth ? image->clipWidth : image->rowPitch;
     f.clipHeight = image->clipHeight ? image->clipHeight : image->rows;
-    if (recorder->m_checkPixels && f.pixels && f.counter != 0 && image->bytesPerPixel == 1)
-        f.wrongPixels = WrongPixels(image->pixels + f.offsetY * image->rowPitch + f.offsetX,
-                                    image->rowPitch, f.counter, image->rowPitch, f.offsetX,
-                                    f.offsetY, f.clipWidth, f.clipHeight);
     std::lock_guard<std::mutex> lock(recorder->m_mutex);
     recorder->m_frames.push_back(f);
     recorder->m_arrived.notify_all();

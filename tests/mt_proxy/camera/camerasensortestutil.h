@@ -54,15 +54,11 @@ struct RecordedFrame {
     uint32_t counter = 0;
     uint32_t flags = 0;
     bool pixels = false;
-    uint64_t timeStamp = 0;
-    uint64_t offsetX = 0, offsetY = 0, clipWidth = 0, clipHeight = 0;
-    // Pixels of the clip rectangle that differ from the test pattern (8-bit frames only).
-    uint64_t wrongPixels = 0;
+    uint64_t clipWidth = 0, clipHeight = 0;
 };
 
 class FrameRecorder {
 public:
-    explicit FrameRecorder(bool checkPixels = false) : m_checkPixels(checkPixels) {}
     CImageReceiver Receiver() { return {&FrameRecorder::Callback, this}; }
     static void Callback(void* context, const Vyx::CImgBuffer* image, uint32_t flags);
 
@@ -72,7 +68,6 @@ public:
     size_t Count() const { return Frames().size(); }
 
 private:
-    bool m_checkPixels;
     mutable std::mutex m_mutex;
     std::condition_variable m_arrived;
     std::vector<RecordedFrame> m_frames;

@@ -200,18 +200,6 @@ TEST_F(CameraMachineImagefifo, CreatingAgainReplacesTheFifoOrLeavesItAsItWas) {
     EXPECT_EQ(Create(a, 8 << 20), "");
     EXPECT_EQ(Slots(a), 6u);
     EXPECT_EQ(machine->GetActiveImageFifo(), machine->FindImageFifo(a));
-
-    // Not while a measurement writes into it.
-    ASSERT_EQ(Run(&Machine::NewMMachScandataCommand, {"imageindex"}), "");
-    MMachScanRequest request;
-    request.axes["time"] = MMachScanTarget{100.0, 1};
-    MOutputChannel out(9);
-    MMachScanCommand* scan = machine->NewMMachScanCommand(&out, request);
-    ASSERT_FALSE(scan->IsDone());
-    EXPECT_EQ(Create(a, 4 << 20), "0007\terror \"command already active\"\r\n");
-    EXPECT_EQ(Slots(a), 6u);
-    scan->Abort();
-    Finish(scan, out);
 }
 
 #if !defined(_WIN32)

@@ -108,14 +108,6 @@ TEST_F(CameraMachineOpen, ReopenRestoresProbesystemProbeTipAndProperties) {
     EXPECT_DOUBLE_EQ(again.FindAxis("time")->accuracy, 0.02);
     // Opening reports the changed time accuracy on the machine's channel.
     EXPECT_EQ(MachineChannel(), "0000\tevent \"capabilities changed\"\r\n");
-
-    // Without a probesystem there is no probe database to define probes in.
-    ASSERT_EQ(Run(&Machine::NewMMachProbesystemUnloadCommand),
-              "0000\tevent \"capabilities changed\"\r\n");
-    EXPECT_EQ(Run(&Machine::NewMMachProbeDefineCommand, 2, 1, {}),
-              "0007\terror \"internal error\"\r\n");
-    EXPECT_EQ(vyx::test::ReadFileBytes(ConfigDir() + "/Camera_1_1.ini").find("Probe_2"),
-              std::string::npos);
 }
 
 TEST_F(CameraMachineOpen, WithoutACameraNoFolderIsMade) {
