@@ -12,6 +12,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -69,6 +70,23 @@ protected:
                     std::type_identity_t<Params>... args) {
         MOutputChannel out(7);
         return Finish((machine.get()->*make)(&out, args...), out);
+    }
+    // The commands the tests run most, each one transaction as Run runs it.
+    std::string Send(const std::string& component, const std::string& data) {
+        return Run(&Machine::NewMMachSendCommand, component, data);
+    }
+    std::string Set(const std::map<std::string, double>& values) {
+        return Run(&Machine::NewMMachSetCommand, values);
+    }
+    std::string FifoCreate(const std::string& name, uint64_t size) {
+        return Run(&Machine::NewMMachImagefifoCreateCommand, name, size);
+    }
+    std::string FifoSelect(const std::string& name) {
+        return Run(&Machine::NewMMachImagefifoSelectCommand, name);
+    }
+    std::string FifoReset() { return Run(&Machine::NewMMachImagefifoResetCommand); }
+    std::string FifoDelete(const std::string& name) {
+        return Run(&Machine::NewMMachImagefifoDeleteCommand, name);
     }
     // Scans report "imageindex", "trigger_count" and "lock", their images going to a new FIFO
     // of `size` bytes, selected.

@@ -47,16 +47,6 @@ std::map<std::string, std::string> VyxshmInfo(const std::string& name) {
 
 class CameraMachineImagefifo : public CameraMachineTest {
 protected:
-    std::string Create(const std::string& name, uint64_t size) {
-        return Run(&Machine::NewMMachImagefifoCreateCommand, name, size);
-    }
-    std::string Select(const std::string& name) {
-        return Run(&Machine::NewMMachImagefifoSelectCommand, name);
-    }
-    std::string Reset() { return Run(&Machine::NewMMachImagefifoResetCommand); }
-    std::string Delete(const std::string& name) {
-        return Run(&Machine::NewMMachImagefifoDeleteCommand, name);
-    }
     size_t Slots(const std::string& name) {
         const MMachImagefifo* fifo = machine->FindImageFifo(name);
         if (fifo == nullptr)
@@ -72,7 +62,7 @@ protected:
 
 TEST_F(CameraMachineImagefifo, CommandsRepliesRecordsAndSegments) {
     MCameraMachAbstract& m = OpenMachine();
-    EXPECT_EQ(Create(a, 4 << 20), "0007\terror \"probesystem not loaded\"\r\n");
+    EXPECT_EQ(FifoCreate(a, 4 << 20), "0007\terror \"probesystem not loaded\"\r\n");
     EXPECT_FALSE(SegmentExists(a));
     LoadCamera();
 
@@ -81,7 +71,7 @@ TEST_F(CameraMachineImagefifo, CommandsRepliesRecordsAndSegments) {
     EXPECT_TRUE(MMachImagefifo::Is64Bit(2147483648ull, false));
     EXPECT_FALSE(MMachImagefifo::Is64Bit(2147483647ull, false));
     EXPECT_TRUE(MMachImagefifo::Is64Bit(100, true));
-    EXPECT_EQ(Create(a, 4 << 20), "");
+    EXPECT_EQ(FifoCreate(a, 4 << 20), "");
     MOutputChannel out(7);
     EXPECT_EQ(Finish(new MMachImagefifoCreateCommand(&out, &m, b, 8 << 20, true), out), "");
     EXPECT_TRUE(m.FindImageFifo(b)->ringBuffer64 != nullptr);
@@ -92,27 +82,24 @@ TEST_F(CameraMachineImagefifo, CommandsRepliesRecordsAndSegments) {
     EXPECT_EQ(Slots(a), 3u);
 
     // Too small by one byte for a single block: error 49, no record, no segment left.
-    EXPECT_EQ(Create(d, 35 + kSlot + 4 - 1), "0007\terror \"shared memory too small\"\r\n");
+    EXPECT_EQ(FifoCreate(d, 35 + kSlot + 4 - 1), "0007\terror \"shared memory too small\"\r\n");
     EXPECT_EQ(m.FindImageFifo(d), nullptr);
     EXPECT_FALSE(SegmentExists(d));
-    EXPECT_EQ(Create(d, 35 + kSlot + 4), "");
+    EXPECT_EQ(FifoCreate(d, 35 + kSlot + 4), "");
     EXPECT_EQ(Slots(d), 1u);
-    EXPECT_EQ(Create("bad/name", 4 << 20), "0007\terror \"can't access shared memory\"\r\n");
+    EXPECT_EQ(FifoCreate("bad/name", 4 << 20), "0007\terror \"can't access shared memory\"\r\n");
 
     // Select names without checking; reset needs a FIFO of that name.
-    EXPECT_EQ(Reset(), "0007\terror \"no imagefifo active\"\r\n");
-    EXPECT_EQ(Select("never-created"), "");
-    EXPECT_EQ(Reset(), "0007\terror \"no imagefifo active\"\r\n");
-    EXPECT_EQ(Select(a), "");
+    EXPECT_EQ(FifoReset(), "0007\terror \"no imagefifo active\"\r\n");
+    EXPECT_EQ(FifoSelect("never-created"), "");
+    EXPECT_EQ(FifoReset(), "0007\terror \"no imagefifo active\"\r\n");
+    EXPECT_EQ(FifoSelect(a), "");
     EXPECT_EQ(m.GetActiveImageFifo(), m.FindImageFifo(a));
     EXPECT_EQ(m.GetAxisValue("imageindex"), 0.0);
     // A smaller image: reset lays out more blocks in the same segment.
-    ASSERT_EQ(
-        Run(&Machine::NewMMachSendCommand, "probe.config", "[General]\nChannels=imageheight\n"),
-        "");
-    ASSERT_EQ(Run(&Machine::NewMMachSetCommand, {{"imageheight", 512}}),
-              "0000\tevent \"capabilities changed\"\r\n");
-    EXPECT_EQ(Reset(), "");
+    ASSERT_EQ(Send("probe.config", "[General]\nChannels=imageheight\n"), "");
+    ASSERT_EQ(Set({{"imageheight", 512}}), "0000\tevent \"capabilities changed\"\r\n");
+    EXPECT_EQ(FifoReset(), "");
     EXPECT_EQ(Slots(a), 6u);
     EXPECT_EQ(m.FindImageFifo(a)->imageInfo.height, 512u);
 
@@ -121,8 +108,8 @@ TEST_F(CameraMachineImagefifo, CommandsRepliesRecordsAndSegments) {
         names.push_back(f->name);
     EXPECT_EQ(names, (std::vector<std::string>{a, b, d}));
 
-    EXPECT_EQ(Delete("nosuch"), "0007\terror \"invalid argument\"\r\n");
-    EXPECT_EQ(Delete(a), "");
+    EXPECT_EQ(FifoDelete("nosuch"), "0007\terror \"invalid argument\"\r\n");
+    EXPECT_EQ(FifoDelete(a), "");
     EXPECT_EQ(m.GetActiveImageFifoName(), ""); // deleting the active FIFO deselects it
     EXPECT_EQ(m.FindImageFifo(a), nullptr);
     EXPECT_FALSE(SegmentExists(a));
@@ -167,7 +154,7 @@ TEST_F(CameraMachineImagefifo, SegmentsNotMadeForTheFifoAreNeverAdopted) {
     vyx::test::ChildProcess second("SecondMachineCreatesFifo", {a, go.Token()});
     OpenMachine();
     LoadCamera();
-    ASSERT_EQ(Create(a, 4 << 20), "");
+    ASSERT_EQ(FifoCreate(a, 4 << 20), "");
     ASSERT_TRUE(go.Send('g'));
     EXPECT_EQ(second.Wait(), 0) << "1: no machine, 2: the second one took the FIFO";
     // Another process sees the first one's FIFO as it made it.
@@ -184,20 +171,20 @@ TEST_F(CameraMachineImagefifo, SegmentsNotMadeForTheFifoAreNeverAdopted) {
     EXPECT_EQ(VyxshmInfo(a).at("variant"), "32");
     vyx::test::RawSegment other("vyxfifo", 8 << 20);
     ASSERT_NE(other.bytes, nullptr);
-    EXPECT_EQ(Create(other.name, 4 << 20), kNoSharedMemory);
+    EXPECT_EQ(FifoCreate(other.name, 4 << 20), kNoSharedMemory);
     EXPECT_EQ(other.Get<uint8_t>(0), 0);
 }
 
 TEST_F(CameraMachineImagefifo, CreatingAgainReplacesTheFifoOrLeavesItAsItWas) {
     OpenMachine();
     LoadCamera();
-    ASSERT_EQ(Create(a, 4 << 20), "");
-    ASSERT_EQ(Select(a), "");
+    ASSERT_EQ(FifoCreate(a, 4 << 20), "");
+    ASSERT_EQ(FifoSelect(a), "");
     // Refused before anything is touched: the FIFO stays, listed and active.
-    EXPECT_EQ(Create(a, 100), "0007\terror \"shared memory too small\"\r\n");
+    EXPECT_EQ(FifoCreate(a, 100), "0007\terror \"shared memory too small\"\r\n");
     ASSERT_NE(machine->GetActiveImageFifo(), nullptr);
     EXPECT_EQ(VyxshmInfo(a).at("active"), "1");
-    EXPECT_EQ(Create(a, 8 << 20), "");
+    EXPECT_EQ(FifoCreate(a, 8 << 20), "");
     EXPECT_EQ(Slots(a), 6u);
     EXPECT_EQ(machine->GetActiveImageFifo(), machine->FindImageFifo(a));
 }

@@ -54,7 +54,7 @@ protected:
     // bytes when given, as a client with another idea of the image lays them out.
     void CreateFifo(uint32_t blocks, bool is64 = false, uint32_t blockSize = kImage) {
         if (machine->FindImageFifo(fifoName) != nullptr) {
-            ASSERT_EQ(Run(&Machine::NewMMachImagefifoDeleteCommand, fifoName), "");
+            ASSERT_EQ(FifoDelete(fifoName), "");
         }
         const uint64_t size = (is64 ? 71 + 8 : 35 + 4) + blocks * (kImage + (is64 ? 8 : 4));
         MOutputChannel created(7);
@@ -67,7 +67,7 @@ protected:
         if (blockSize != kImage) {
             ASSERT_TRUE(MMemBlockRingBuffer32_Create(fifo->ringBuffer32, blocks, blockSize));
         }
-        ASSERT_EQ(Run(&Machine::NewMMachImagefifoSelectCommand, fifoName), "");
+        ASSERT_EQ(FifoSelect(fifoName), "");
         ring64 = fifo->ringBuffer64;
         ring32 = fifo->ringBuffer32;
     }
@@ -256,15 +256,11 @@ TEST_F(CameraMeasurement, BlockSizeCameraTimeoutAndArguments) {
 
     // The clip grows during a scan beyond the blocks laid out for it, by one byte: the block
     // taken for the frame goes back, and the scan ends.
-    ASSERT_EQ(
-        Run(&Machine::NewMMachSendCommand, "probe.config", "[General]\nChannels=imageheight\n"),
-        "");
-    ASSERT_EQ(Run(&Machine::NewMMachSetCommand, {{"imageheight", 16}}).find("error"),
-              std::string::npos);
+    ASSERT_EQ(Send("probe.config", "[General]\nChannels=imageheight\n"), "");
+    ASSERT_EQ(Set({{"imageheight", 16}}).find("error"), std::string::npos);
     StartScan(TimeSpan(2 * 0.02));
     Text();
-    ASSERT_EQ(Run(&Machine::NewMMachSetCommand, {{"imageheight", 32}}).find("error"),
-              std::string::npos);
+    ASSERT_EQ(Set({{"imageheight", 32}}).find("error"), std::string::npos);
     Emit({1});
     EXPECT_TRUE(PollToEnd());
     EXPECT_EQ(Text(), "0009\terror \"ringbuffer blocks too small\"\r\n");
@@ -307,8 +303,7 @@ TEST_F(CameraMeasurement, ProbesystemChangesAndScansWithoutProbesystem) {
     // its FIFO is its own until then.
     ASSERT_EQ(Run(&Machine::NewMMachProbesystemUnloadCommand),
               "0000\tevent \"capabilities changed\"\r\n");
-    EXPECT_EQ(Run(&Machine::NewMMachImagefifoDeleteCommand, fifoName),
-              "0007\terror \"command already active\"\r\n");
+    EXPECT_EQ(FifoDelete(fifoName), "0007\terror \"command already active\"\r\n");
     EXPECT_TRUE(PollToEnd());
     EXPECT_EQ(Text(), "0000\tevent \"measurement begin\"\r\n");
     EXPECT_EQ(Values(kTriggerCount), (std::vector<double>{1}));
@@ -360,33 +355,26 @@ TEST_F(CameraMeasurement, AbortFreesTheImagesOfTheLinesNotRead) {
 TEST_F(CameraMeasurement, FifoCommandsLeaveTheMeasurementsFifoAlone) {
     CreateFifo(8);
     const std::string other = vyx::test::UniqueName("vyxmeasure_other");
-    auto reset = [&] { return Run(&Machine::NewMMachImagefifoResetCommand); };
-    auto create = [&](const std::string& name) {
-        return Run(&Machine::NewMMachImagefifoCreateCommand, name, uint64_t{1} << 20);
-    };
-    auto remove = [&](const std::string& name) {
-        return Run(&Machine::NewMMachImagefifoDeleteCommand, name);
-    };
-    auto select = [&](const std::string& name) {
-        return Run(&Machine::NewMMachImagefifoSelectCommand, name);
-    };
+    auto create = [&](const std::string& name) { return FifoCreate(name, uint64_t{1} << 20); };
     using Replies = std::vector<std::string>; // in the order of the commands
     const std::string active = "0007\terror \"command already active\"\r\n";
     ASSERT_EQ(create(other), "");
     StartScan(TimeSpan(4 * 0.02));
     Emit({1});
     // Selecting is for the next measurement: this one keeps its FIFO.
-    EXPECT_EQ((Replies{reset(), create(fifoName), select(other), remove(fifoName), remove(other)}),
+    EXPECT_EQ((Replies{FifoReset(), create(fifoName), FifoSelect(other), FifoDelete(fifoName),
+                       FifoDelete(other)}),
               (Replies{active, active, "", active, ""}));
     EXPECT_FALSE(Poll());
     Emit({2});
     scan->Abort(); // frees the unread line's block in the measurement's FIFO
     // The one block read is the client's: not laid out anew under it.
     const std::string held = "0007\terror \"wrong state\"\r\n";
-    EXPECT_EQ((Replies{select(fifoName), reset(), create(fifoName)}), (Replies{"", held, held}));
+    EXPECT_EQ((Replies{FifoSelect(fifoName), FifoReset(), create(fifoName)}),
+              (Replies{"", held, held}));
     for (const std::vector<double>& line : lines)
         MMemBlockRingBuffer32_Release(ring32, static_cast<uint32_t>(line[kImageindex]));
-    EXPECT_EQ((Replies{reset(), remove(fifoName)}), (Replies{"", ""}));
+    EXPECT_EQ((Replies{FifoReset(), FifoDelete(fifoName)}), (Replies{"", ""}));
 }
 
 TEST_F(CameraMeasurement, LinesOfOneMeasurementNeverReachTheNext) {
@@ -410,14 +398,14 @@ TEST_F(CameraMeasurement, LinesOfOneMeasurementNeverReachTheNext) {
 }
 
 TEST_F(CameraMeasurement, ClippedImagesLandRowAfterRow) {
-    ASSERT_EQ(Run(&Machine::NewMMachSendCommand, "probe.config",
-                  "[General]\nChannels=imagewidth,imageheight,imageoffsetx,imageoffsety\n"
-                  "[Default]\nAccess=RW\n"),
+    ASSERT_EQ(Send("probe.config",
+                   "[General]\nChannels=imagewidth,imageheight,imageoffsetx,imageoffsety\n"
+                   "[Default]\nAccess=RW\n"),
               "");
     for (const std::map<std::string, double>& values :
          {std::map<std::string, double>{{"imagewidth", 24}, {"imageheight", 10}},
           std::map<std::string, double>{{"imageoffsetx", 16}, {"imageoffsety", 4}}})
-        ASSERT_EQ(Run(&Machine::NewMMachSetCommand, values).find("error"), std::string::npos);
+        ASSERT_EQ(Set(values).find("error"), std::string::npos);
     MCameraImageInfo info;
     ASSERT_TRUE(machine->get_image_info("Camera:1", info));
     ASSERT_EQ(info.clipWidth, 24u);

@@ -89,8 +89,8 @@ TEST_F(CameraMachineOpen, ReopenRestoresProbesystemProbeTipAndProperties) {
     ASSERT_EQ(Run(&Machine::NewMMachProbeDefineCommand, 3, 2, {{"d", 4.0}}), "");
     ASSERT_EQ(Run(&Machine::NewMMachProbeLoadCommand, 3, 2),
               "0000\tevent \"probesystem changed\"\r\n");
-    ASSERT_EQ(Run(&Machine::NewMMachSendCommand, "probe.config",
-                  "[General]\nChannels=light_intensity\n[light_intensity]\nAccess=RW\nMax=40\n"),
+    ASSERT_EQ(Send("probe.config",
+                   "[General]\nChannels=light_intensity\n[light_intensity]\nAccess=RW\nMax=40\n"),
               "");
     CloseMachine();
 
@@ -198,7 +198,7 @@ TEST_F(CameraMachineOpen, SettingsFileChoosesTheRingBufferVariant) {
         OpenMachine();
         LoadCamera();
         const std::string fifo = vyx::test::UniqueName("vyxmach");
-        ASSERT_EQ(Run(&Machine::NewMMachImagefifoCreateCommand, fifo, 4 << 20), "");
+        ASSERT_EQ(FifoCreate(fifo, 4 << 20), "");
         const MMachImagefifo* record = machine->FindImageFifo(fifo);
         ASSERT_NE(record, nullptr);
         EXPECT_EQ(record->ringBuffer64 != nullptr, wants64);

@@ -197,7 +197,7 @@ TEST_F(PreviewMemory, RunningPreviewReportsBrokenFramesAndATimeout) {
     camera.join();
     EXPECT_TRUE(machine->UpdatePreviewMemory("Camera:1"));
     // After "set", the picture no longer shows what the camera delivers: zeroed.
-    ASSERT_EQ(Run(&Machine::NewMMachSetCommand, {{"init", 1}}), "");
+    ASSERT_EQ(Set({{"init", 1}}), "");
     void* view = MSharedMem_Link(segment.c_str());
     ASSERT_NE(view, nullptr);
     EXPECT_EQ(static_cast<const uint8_t*>(view)[kWidth * kHeight - 1], 0);
@@ -259,10 +259,10 @@ TEST_F(PreviewMemory, PictureLiesAtItsClipsPlaceInTheFullFrame) {
     OpenMachine();
     LoadCamera();
     // Its 512 x 512 region of the 2048 x 2048 sensor moved while it acquires: to 668, 798.
-    ASSERT_EQ(Run(&Machine::NewMMachSetCommand, {{"imagewidth", 512},
-                                                 {"imageheight", 512},
-                                                 {"imageoffsetx", -100},
-                                                 {"imageoffsety", 30}}),
+    ASSERT_EQ(Set({{"imagewidth", 512},
+                   {"imageheight", 512},
+                   {"imageoffsetx", -100},
+                   {"imageoffsety", 30}}),
               "0000\tevent \"capabilities changed\"\r\n");
     ASSERT_TRUE(machine->StartPreviewMemory(&reply, 0, segment, "Camera:1"));
     view = MSharedMem_Link(segment.c_str());

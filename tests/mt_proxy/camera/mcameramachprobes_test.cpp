@@ -46,9 +46,6 @@ protected:
             *data = command->GetData();
         return Finish(command, out);
     }
-    std::string Send(const std::string& component, const std::string& data) {
-        return Run(&Machine::NewMMachSendCommand, component, data);
-    }
     std::vector<double> Get(const std::vector<std::string>& names) {
         MOutputChannel out(7);
         auto* command = static_cast<MCameraGetCommand*>(machine->NewMMachGetCommand(&out, names));
@@ -125,14 +122,14 @@ TEST_F(CameraMachineProbes, GetAndSetAxes) {
               "");
     EXPECT_EQ(m.FindAxis("gain")->flags, 6u);
     EXPECT_EQ(m.FindAxis("gain")->maximum, 1000.0);
-    EXPECT_EQ(Run(&Machine::NewMMachSetCommand, {{"gain", 3.0}, {"shutter", 5.0}}), "");
+    EXPECT_EQ(Set({{"gain", 3.0}, {"shutter", 5.0}}), "");
     EXPECT_EQ(Get({"gain", "shutter"}), (std::vector<double>{3, 5}));
     std::string hardware;
     Receive("probe.hardware", &hardware);
     EXPECT_EQ(Entry(hardware, "Camera", "gain"), "3"); // it reached the camera
 
     // An unknown axis fails the command; axes before it in name order keep their new value.
-    EXPECT_EQ(Run(&Machine::NewMMachSetCommand, {{"gain", 4.0}, {"nosuch", 1.0}, {"shutter", 6.0}}),
+    EXPECT_EQ(Set({{"gain", 4.0}, {"nosuch", 1.0}, {"shutter", 6.0}}),
               "0007\terror \"invalid axis\"\r\n");
     EXPECT_EQ(m.GetAxisValue("gain"), 4.0);
     EXPECT_EQ(m.GetAxisValue("shutter"), 5.0);
@@ -141,11 +138,11 @@ TEST_F(CameraMachineProbes, GetAndSetAxes) {
     EXPECT_EQ(Send("probe.config", "[General]\nChannels=framerate\n[framerate]\nAccess=RW\n"
                                    "Min=1\nMax=200\n"),
               "");
-    EXPECT_EQ(Run(&Machine::NewMMachSetCommand, {{"framerate", 25}}), kCapabilities);
+    EXPECT_EQ(Set({{"framerate", 25}}), kCapabilities);
     EXPECT_DOUBLE_EQ(m.FindAxis("time")->accuracy, 0.04);
-    EXPECT_EQ(Run(&Machine::NewMMachSetCommand, {{"framerate", 25}}), "");
+    EXPECT_EQ(Set({{"framerate", 25}}), "");
     // A smaller image changes the channel descriptions that depend on it.
-    EXPECT_EQ(Run(&Machine::NewMMachSetCommand, {{"imageheight", 512}}), kCapabilities);
+    EXPECT_EQ(Set({{"imageheight", 512}}), kCapabilities);
     EXPECT_EQ(m.GetAxisValue("imageheight"), 512.0);
     EXPECT_GT(m.FindAxis("imageoffsety")->maximum, 0.0);
 }

@@ -80,9 +80,9 @@ protected:
     // Starts the window preview on one emitted frame (manual mode), with the given flips of
     // the probe configuration (a table update of one channel brings them).
     bool Start(bool flipX, bool flipY) {
-        EXPECT_EQ(Run(&Machine::NewMMachSendCommand, "probe.config",
-                      "[General]\nChannels=imagewidth\n[Camera]\nflip_x=" + std::to_string(flipX) +
-                          "\nflip_y=" + std::to_string(flipY) + "\n"),
+        EXPECT_EQ(Send("probe.config",
+                       "[General]\nChannels=imagewidth\n[Camera]\nflip_x=" + std::to_string(flipX) +
+                           "\nflip_y=" + std::to_string(flipY) + "\n"),
                   "");
         std::thread camera(EmitFrameOnceReceivers, 2);
         const bool started =
