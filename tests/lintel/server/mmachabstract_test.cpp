@@ -130,5 +130,7 @@ TEST(MMachAbstract, EveryFactoryNotProvidedReportsCommandUnknown) {
     unknown(m.NewMMachImagefifoDeleteCommand(&out, "fifo"));
     unknown(m.NewMMachImagefifoResetCommand(&out));
     unknown(m.NewMMachImagefifoSelectCommand(&out, "fifo"));
-    EXPECT_EQ(entry, 42); // 104 to 146 but 122, which the module's test finds silent
+    EXPECT_EQ(entry, 42); // 104 to 146 but 122, which stays silent
+    EXPECT_EQ(m.NewMMachCommand122(&out), nullptr);
+    EXPECT_TRUE(out.IsEmpty() && !out.HasError());
 }

@@ -12,8 +12,6 @@
 #include <set>
 #include <string>
 
-using machinetest::Take;
-
 #if !defined(_WIN32)
 // (On Windows the export table is checked by its own test, vyxcamera_exports, with the
 // binary tools.)
@@ -63,25 +61,10 @@ TEST(VyxcameraModule, OpensACameraMachineThroughTheExport) {
     EXPECT_FALSE(machine->HasImageFifos());
 
     ASSERT_TRUE(machine->Open());
-    MMachAbstract& m = *machine;
-    EXPECT_EQ(m.GetDirectory(), vyx::test::Native(host.File("camera/VX1280M-SIM/SIM0000001")));
-    EXPECT_TRUE(m.IsCommandEnabled("MMachGetCommand"));
-    MOutputChannel out(815);
-
-    // What the camera machine does not provide stays "command unknown"; 122 stays silent.
-    using Plain = MMachCommand* (MMachAbstract::*)(MOutputChannel*);
-    const Plain plain[] = {&MMachAbstract::NewMMachCommand106, &MMachAbstract::NewMMachCommand115,
-                           &MMachAbstract::NewMMachCommand120, &MMachAbstract::NewMMachCommand132,
-                           &MMachAbstract::NewMMachCommand138, &MMachAbstract::NewMMachCommand146};
-    for (Plain factory : plain) {
-        EXPECT_EQ((m.*factory)(&out), nullptr);
-        EXPECT_EQ(Take(out), "0815\terror \"transaction: command unknown\"\r\n");
-    }
-    EXPECT_EQ(m.NewMMachCommand122(&out), nullptr);
-    EXPECT_TRUE(out.IsEmpty());
-    out.ResetError();
-
+    EXPECT_EQ(machine->GetDirectory(),
+              vyx::test::Native(host.File("camera/VX1280M-SIM/SIM0000001")));
+    EXPECT_TRUE(machine->IsCommandEnabled("MMachGetCommand"));
     EXPECT_TRUE(machine->Close());
     machine.reset(); // through the virtual destructor, inside the module
-    Take(machineChannel);
+    machinetest::Take(machineChannel);
 }
