@@ -35,6 +35,4 @@ TEST(MProtocolMessages, TablesWordForWord) {
     EXPECT_EQ(MProtocol_ErrorText(51), "error \"unknown error number 51\"");
     EXPECT_EQ(MProtocol_WarningText(10005), "warning \"unknown warning number 10005\"");
     EXPECT_EQ(MProtocol_WarningText(4), "warning \"unknown warning number 4\"");
-    for (int32_t number = 0; number <= 96; ++number)
-        EXPECT_EQ(MProtocol_EventText(number), "event \"" + MProtocol_BareEventText(number) + "\"");
 }

@@ -90,14 +90,10 @@ void CameraMachineTest::WriteCameraConfig(const std::string& simSection) {
         vyx::test::WriteFileBytes(host.File("camera/vyxcamera.ini"), "[SimCamera]\n" + simSection));
 }
 
-MCameraMachAbstract& CameraMachineTest::OpenMachine(bool* opened) {
+MCameraMachAbstract& CameraMachineTest::OpenMachine() {
     machine =
         std::make_unique<MCameraMachAbstract>("camera", host.Path(), &machineChannel, &notifier);
-    const bool result = machine->Open();
-    if (opened != nullptr)
-        *opened = result;
-    else
-        EXPECT_TRUE(result);
+    EXPECT_TRUE(machine->Open());
     return *machine;
 }
 

@@ -59,8 +59,8 @@ protected:
 
     // [SimCamera] of the camera's configuration file, for the next Open.
     void WriteCameraConfig(const std::string& simSection);
-    // A new machine on the host directory, opened; Open's result in `opened`.
-    MCameraMachAbstract& OpenMachine(bool* opened = nullptr);
+    // A new machine on the host directory, opened.
+    MCameraMachAbstract& OpenMachine();
     void CloseMachine();
 
     // Runs one transaction (number 7) through one of the machine's command factories and gives
