@@ -101,6 +101,13 @@ TEST_F(CameraMachineImagefifo, CommandsRepliesRecordsAndSegments) {
     EXPECT_EQ(FifoReset(), "");
     EXPECT_EQ(Slots(a), 6u);
     EXPECT_EQ(m.FindImageFifo(a)->imageInfo.height, 512u);
+    // Created again: refused before anything is touched (the FIFO stays, listed and active), or
+    // replaced, still the active one.
+    EXPECT_EQ(FifoCreate(a, 100), "0007\terror \"shared memory too small\"\r\n");
+    EXPECT_EQ(VyxshmInfo(a).at("active"), "1");
+    EXPECT_EQ(FifoCreate(a, 8 << 20), "");
+    EXPECT_EQ(Slots(a), 12u);
+    EXPECT_EQ(m.GetActiveImageFifo(), m.FindImageFifo(a));
 
     std::vector<std::string> names;
     for (MMachImagefifo* f = m.FirstImageFifo(); f != nullptr; f = m.NextImageFifo())
@@ -172,20 +179,6 @@ TEST_F(CameraMachineImagefifo, SegmentsNotMadeForTheFifoAreNeverAdopted) {
     ASSERT_NE(other.bytes, nullptr);
     EXPECT_EQ(FifoCreate(other.name, 4 << 20), kNoSharedMemory);
     EXPECT_EQ(other.Get<uint8_t>(0), 0);
-}
-
-TEST_F(CameraMachineImagefifo, CreatingAgainReplacesTheFifoOrLeavesItAsItWas) {
-    OpenMachine();
-    LoadCamera();
-    ASSERT_EQ(FifoCreate(a, 4 << 20), "");
-    ASSERT_EQ(FifoSelect(a), "");
-    // Refused before anything is touched: the FIFO stays, listed and active.
-    EXPECT_EQ(FifoCreate(a, 100), "0007\terror \"shared memory too small\"\r\n");
-    ASSERT_NE(machine->GetActiveImageFifo(), nullptr);
-    EXPECT_EQ(VyxshmInfo(a).at("active"), "1");
-    EXPECT_EQ(FifoCreate(a, 8 << 20), "");
-    EXPECT_EQ(Slots(a), 6u);
-    EXPECT_EQ(machine->GetActiveImageFifo(), machine->FindImageFifo(a));
 }
 
 #if !defined(_WIN32)
