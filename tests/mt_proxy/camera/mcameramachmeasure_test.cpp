@@ -203,7 +203,8 @@ TEST_F(CameraMeasurement, ErrorsEndTheScanWithTheirText) {
         {"broken frame", {Frame(1), Frame(0, false)}, "camera error"},
         {"pixels without a counter", {Frame(1), Frame(0, true)}, "invalid image received"},
         // Four blocks nobody releases: the fifth image has nowhere to go.
-        {"full image FIFO", {Frame(1), Frame(2), Frame(3), Frame(4), Frame(5)},
+        {"full image FIFO",
+         {Frame(1), Frame(2), Frame(3), Frame(4), Frame(5)},
          "ringbuffer overflow"},
         // 1000 blocks, the next at the end: far beyond the segment.
         {"header beyond the segment", {Frame(1), Frame(2)}, "ringbuffer damaged", true},
@@ -232,8 +233,7 @@ TEST_F(CameraMeasurement, ErrorsEndTheScanWithTheirText) {
         std::vector<double> values;
         EXPECT_FALSE(scan->ReadNextLine(values)) << "lines must be dropped";
         // One "resync needed" for a broken frame, whoever polls first.
-        EXPECT_EQ(MachineChannel(),
-                  c.frames[1].pixels ? "" : "0000\tevent \"resync needed\"\r\n");
+        EXPECT_EQ(MachineChannel(), c.frames[1].pixels ? "" : "0000\tevent \"resync needed\"\r\n");
         scan.reset();
     }
 }
