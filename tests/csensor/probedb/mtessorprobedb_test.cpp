@@ -18,18 +18,6 @@ struct OpenDB {
 
 } // namespace
 
-TEST(MTessorProbeDB, NothingChangesBeforeOpen) {
-    MTessorProbeDB db;
-    vyx::trace::TraceCapture capture;
-    EXPECT_FALSE(db.DefineProbe({1, 1}));
-    EXPECT_FALSE(db.DeleteProbe(0, 0));
-    EXPECT_FALSE(db.SetComponentData("[Geometry]\nx0=1\n", 1, 1));
-    ExpectErrTraces(capture, {"DefineProbe(): probe database not open",
-                              "DeleteProbe(): probe database not open",
-                              "SetComponentData(): probe database not open"});
-    EXPECT_TRUE(db.ListProbes(0, 0).empty());
-}
-
 TEST(MTessorProbeDB, NumberLimitsAndDuplicates) {
     OpenDB t;
     vyx::trace::TraceCapture capture;
@@ -134,12 +122,17 @@ TEST(MTessorProbeDB, OpenMovesOldGlobalAndRefusesBrokenFiles) {
     EXPECT_FALSE(db.Open(bad));
     EXPECT_TRUE(db.ListProbes(0, 0).empty());
     EXPECT_FALSE(db.DefineProbe({2, 2}));
+    EXPECT_FALSE(db.DeleteProbe(0, 0));
+    EXPECT_FALSE(db.SetComponentData("[Geometry]\nx0=1\n", 1, 2));
     EXPECT_EQ(ReadFileBytes(bad), "[Probe_1]\r\nx=1\r\n");
 
     // A volatile file naming a tip the database does not have.
     ASSERT_TRUE(WriteFileBytes(dir.File("volatile_old.ini"), "[Global]\nActProbe=5\nActTip=5\n"));
     EXPECT_FALSE(db.Open(file));
     ExpectErrTraces(capture, {"ini2cache(): failed to parse section Probe_1",
+                              "DefineProbe(): probe database not open",
+                              "DeleteProbe(): probe database not open",
+                              "SetComponentData(): probe database not open",
                               "MTessorProbeDB::ini2cache(): SetActiveProbe(5, 5) failed"});
 }
 

@@ -1,6 +1,5 @@
 #include "csensor/sensors/csensordefaults.h"
 #include "csensor/sensors/csensorerrors.h"
-#include "csensor/sensors/csensorunloaded.h"
 #include "platform/trace/tracecapture.h"
 #include "sensortestutil.h"
 
@@ -13,7 +12,6 @@
 using sensortest::Entry;
 using sensortest::ExpectEntries;
 using sensortest::PlainSensor;
-using sensortest::Siblings;
 
 namespace {
 
@@ -45,8 +43,6 @@ TEST(SensorChannels, DefaultTableIsThatOfATactileProbeSystem) {
     EXPECT_STREQ(x.link, "x");
     EXPECT_EQ(t2.max, 3.6e10);
     EXPECT_STREQ(t2.link, "");
-    // [Default] lacks Master and UpdateInClock: they are written back.
-    ExpectEntries(sensor.Processed(), "Default", "Master=0 UpdateInClock=0");
 }
 
 TEST(SensorChannels, ListItemsAreCleaned) {
@@ -270,14 +266,6 @@ TEST(SensorDocuments, ControlParametersFromUserData) {
     EXPECT_EQ(sensor.GetControlParameterRecord().movezero.TargetWindow_mm, -1.0);
 }
 
-TEST(SensorQueues, EntriesAreKeyedByNameAndPoppedInNameOrder) {
-    PlainSensor sensor;
-    sensor.PushSiblingValue("z", 1.0);
-    sensor.PushSiblingValue("a", 2.0);
-    sensor.PushSiblingValue("z", 3.0); // replaces
-    EXPECT_EQ(Siblings(sensor), "a=2;z=3;");
-}
-
 TEST(SensorValues, MapIsSetInNameOrderAndAllEntriesAreTried) {
     PlainSensor sensor;
     ASSERT_TRUE(sensor.Install("[General]\nChannels=a,c\n"));
@@ -303,11 +291,6 @@ TEST(SensorErrors, TextsCarryTheSensorNameAndQueueDrainsOldestFirst) {
         const bool padded = (code <= 36) || (code >= 39 && code <= 41);
         EXPECT_EQ(strlen(sensor.GetErrorText(code)) == strlen("CSensor: ") + 59, padded) << code;
     }
-    // One shared buffer: the next call overwrites the text.
-    const char* first = sensor.GetErrorText(32);
-    sensor.GetErrorText(33);
-    EXPECT_EQ(first, sensor.GetErrorText(34));
-
     // The queue is drained oldest first, and answers 0 when empty.
     EXPECT_EQ(sensor.GetErrorCode(), 0u);
     sensor.GetPropertyValue(-1, nullptr);        // 41
@@ -315,19 +298,14 @@ TEST(SensorErrors, TextsCarryTheSensorNameAndQueueDrainsOldestFirst) {
     EXPECT_EQ(sensor.Codes(), "41,39");
 }
 
-TEST(SensorDefaults, ReplacedDefaultConfigurationAppliesToNewSensors) {
-    CSensor_SetDefaultConfigData("[General]\nChannels=q\n");
-    PlainSensor replaced;
-    CSensor_SetDefaultConfigData("");
-    PlainSensor builtin;
-    EXPECT_EQ(Names(replaced), std::vector<std::string>{"q"});
-    EXPECT_EQ(builtin.GetPropertyCount(), 48u);
-
-    // A default that does not process leaves the sensor not ready.
+// A replaced default reaching new sensors is the probe manager's stored-defaults test.
+TEST(SensorDefaults, ADefaultThatDoesNotProcessLeavesTheSensorNotReady) {
     CSensor_SetDefaultConfigData("[General]\n");
     PlainSensor broken;
     CSensor_SetDefaultConfigData("");
+    PlainSensor builtin;
     EXPECT_EQ(broken.GetState(), CSENSOR_STATE_NONE);
+    EXPECT_EQ(builtin.GetPropertyCount(), 48u);
 }
 
 TEST(SensorDocuments, AccessSettingsOfTheHardwareProperties) {
@@ -337,18 +315,4 @@ TEST(SensorDocuments, AccessSettingsOfTheHardwareProperties) {
     EXPECT_EQ(Desc(sensor, "x").access, CSENSOR_ACCESS_RW);
     EXPECT_EQ(Desc(sensor, "y").access, CSENSOR_ACCESS_R);
     EXPECT_EQ(Desc(sensor, "z").access, CSENSOR_ACCESS_I);
-}
-
-// The placeholder sensor: no channels, takes everything, answers no value question.
-TEST(SensorUnloaded, AcceptsEverythingAndHasNoValues) {
-    std::unique_ptr<CSensor> sensor = CSensorUnloaded::Create();
-    EXPECT_TRUE(sensor->SetPropertyValue(CSensorValueMap{{"x", 1.0}, {"gain", 2.0}}));
-    EXPECT_TRUE(sensor->SetConfigData("not ini ["));
-    std::string text = "old";
-    EXPECT_TRUE(sensor->GetHardwareData(text));
-    EXPECT_EQ(text, "");
-    EXPECT_EQ(sensor->GetPropertyCount(), 0u);
-    double value = 0.0;
-    EXPECT_FALSE(sensor->GetPropertyValue("x", &value));
-    EXPECT_FALSE(sensor->HasErrors());
 }
