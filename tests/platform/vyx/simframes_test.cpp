@@ -114,6 +114,16 @@ TEST_F(SimCameraTest, ConfiguredFaultsComeWithEveryGrab) {
     EXPECT_EQ(Counters(sink.Frames()), (std::vector<uint32_t>{1, 2, 4, 7, 0, 2, 0, 0, 5}));
 }
 
+TEST_F(SimCameraTest, EveryNthExposureDropped) {
+    ASSERT_NE(Open("Mode = manual\nDropEvery = 4\n"), nullptr);
+    FrameSink sink;
+    ASSERT_TRUE(camera->RegisterImgStreamInput(&sink, FrameSink::Callback, 0));
+    ASSERT_TRUE(camera->Grab(0));
+    for (int i = 0; i < 7; ++i)
+        ASSERT_TRUE(SimControl::EmitFrame());
+    EXPECT_EQ(Counters(sink.Frames()), (std::vector<uint32_t>{1, 2, 3, 5, 6, 7, 9}));
+}
+
 TEST_F(SimCameraTest, WiderPixelsFollowTheirPattern) {
     struct Format {
         const char* config;
