@@ -134,19 +134,3 @@ TEST(ThreadConcurrency, RegistryAfterManyThreads) {
     }
     EXPECT_EQ(MThread_GetRegisteredCount(), before);
 }
-
-// Two joiners of one thread: the one that finds it gets the exit code; the other either finds
-// it too or reports it as gone, never waits forever.
-TEST(ThreadConcurrency, ConcurrentJoinersOfOneThread) {
-    Probe probe;
-    int thread = MThread_Create(RecordSelf, &probe);
-    std::uint32_t mine = 0, theirs = 0;
-    int theirResult = -1;
-    std::thread other([&] { theirResult = MThread_Join(thread, &theirs); });
-    probe.release.Set();
-    int myResult = MThread_Join(thread, &mine);
-    other.join();
-    EXPECT_GE(myResult + theirResult, 1);
-    EXPECT_EQ(mine, myResult == 1 ? 7u : 0u);
-    EXPECT_EQ(theirs, theirResult == 1 ? 7u : 0u);
-}
