@@ -300,10 +300,6 @@ TEST(Vyxshm, RemoveTakesOnlyWhatNoProcessMapsUnlessForced) {
     // A process killed while it held its segment leaves the name behind.
     vyx::test::ChildProcess victim("HoldSegmentUntilKilled", {stale, toParent.Token()});
     ASSERT_TRUE(toParent.Receive(&turn));
-    const std::string victimText = std::to_string(victim.Pid()) + "/test_msl";
-    EXPECT_NE(RunTool(dir, "list")
-                  .out.find(stale + " size=8192 kind=unknown processes=" + victimText + "\n"),
-              std::string::npos);
     ASSERT_TRUE(victim.Kill());
 
     // A live process maps the other one.
@@ -346,12 +342,5 @@ TEST(Vyxshm, RemoveTakesOnlyWhatNoProcessMapsUnlessForced) {
     EXPECT_FALSE(vyx::test::PathExists("/dev/shm/" + mapped));
     ASSERT_TRUE(toChild.Send('g'));
     EXPECT_EQ(holder.Wait(), 0);
-
-    // The name is free for the module again.
-    void* again = MSharedMem_Create(stale.c_str(), 8192);
-    EXPECT_NE(again, nullptr);
-    if (again != nullptr)
-        MSharedMem_Unlink(again);
-    EXPECT_FALSE(vyx::test::PathExists("/dev/shm/" + stale));
 }
 #endif
