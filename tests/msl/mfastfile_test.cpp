@@ -117,9 +117,6 @@ TEST(MFastFileWholeFile, LineEndConversions) {
     std::string read;
     EXPECT_EQ(MFastFile_ReadLinesAtOnce(path.c_str(), read), 10);
     EXPECT_EQ(read, "a\nb\nc\n\n\nd\n");
-    char buffer[64];
-    EXPECT_EQ(MFastFile_ReadLinesAtOnce(path.c_str(), buffer, 5), 4); // "a\r\nb\r" cut
-    EXPECT_EQ(std::string(buffer, 4), "a\nb\n");
 }
 
 TEST(MFastFileWholeFile, ReadsAndTheirFailures) {
@@ -139,12 +136,10 @@ TEST(MFastFileWholeFile, ReadsAndTheirFailures) {
     EXPECT_EQ(MFastFile_ReadAtOnce(missing.c_str(), read), -1);
     EXPECT_TRUE(read.empty());
     EXPECT_EQ(MFastFile_ReadAtOnce(missing.c_str(), part.data(), part.size()), -1);
-    EXPECT_EQ(MFastFile_ReadLinesAtOnce(missing.c_str(), read), -1);
     EXPECT_EQ(capture.ErrTrace(),
               (Lines{"MFastFile_ReadAtOnce(): file_size(\"" + missing + "\") returned -1",
                      "openfile(): CreateFile(\"" + missing + "\") failed: 2",
-                     "MFastFile_ReadAtOnce(): openfile(\"" + missing + "\") failed.",
-                     "MFastFile_ReadLinesAtOnce(): file_size(\"" + missing + "\") returned -1"}));
+                     "MFastFile_ReadAtOnce(): openfile(\"" + missing + "\") failed."}));
     capture.Clear();
     // A directory has size 0 but cannot be read as a file.
     EXPECT_EQ(MFastFile_ReadAtOnce(dir.Path().c_str(), read), -1);

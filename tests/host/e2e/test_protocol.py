@@ -8,8 +8,8 @@ import unittest
 
 from fuzzlines import fuzz_lines
 from hostprocess import (LEAK_CHECK_ENV, PROBESYSTEM, HostProcess, leak_check_unavailable,
-                         load_camera, start_host, unique_name)
-from lintelclient import ImageFifo, PreviewMemory
+                         load_camera, start_host)
+from lintelclient import ImageFifo
 
 
 # Why a line's words do not split.
@@ -152,15 +152,8 @@ class KeywordTest(unittest.TestCase):
             with ImageFifo(name) as fifo:
                 for line in scan.data + point.data:
                     self.assertTrue(fifo.release(int(float(line.split()[2]))))
-            segment = unique_name("lhcamprev")
-            preview = c.start("preview memory start %s %s 50" % (PROBESYSTEM, segment))
-            c.wait_for_event("preview begin")
-            with PreviewMemory(segment) as memory:
-                self.assertTrue(memory.wait(30))
-            self.assertTrue(c.call("preview memory stop " + PROBESYSTEM).ok)
-            self.assertTrue(preview.wait().ok)
+            # Previews are the sessions' (test_sessions).
             long_scan = c.start("scan time+=1000")
-            self.assertEqual(c.call("scan time+=1").errors, ["command already active"])
             abort = c.call("abort %d" % long_scan.tid)
             self.assertTrue(long_scan.done)  # its ready line came before the abort's
             self.assertEqual(long_scan.reply.errors, ["aborted"])
