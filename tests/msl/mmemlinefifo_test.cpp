@@ -61,7 +61,6 @@ TEST(LineFifo, HoldsExactlyTheRequestedLinesAndCountsAcrossTheWrap) {
     EXPECT_TRUE(Push(base, 1));
     EXPECT_TRUE(Push(base, 2));
     EXPECT_FALSE(Push(base, 3)) << "full";
-    EXPECT_EQ(MMemLineFifo_GetNumFree(base), 0u);
     EXPECT_EQ(Pop(base), 1);
     EXPECT_TRUE(Push(base, 3)) << "room again once the reader advanced";
     EXPECT_EQ(Pop(base), 2);
@@ -81,12 +80,8 @@ TEST(LineFifo, HoldsExactlyTheRequestedLinesAndCountsAcrossTheWrap) {
     EXPECT_EQ(area.Field(8), 1u);
     EXPECT_EQ(area.Field(24), 3u);
     EXPECT_EQ(MMemLineFifo_GetNumLines(base), 3u);
-    EXPECT_EQ(MMemLineFifo_GetNumFree(base), 1u);
-    EXPECT_EQ(Pop(base), 3);
-    ASSERT_TRUE(Push(base, 6));
-    EXPECT_EQ(MMemLineFifo_Flush(base), 2u) << "the new read index: the write index";
-    EXPECT_EQ(MMemLineFifo_GetNumLines(base), 0u);
-    EXPECT_EQ(Pop(base), -1);
+    EXPECT_EQ((std::vector<int64_t>{Pop(base), Pop(base), Pop(base)}),
+              (std::vector<int64_t>{3, 4, 5}));
 }
 
 TEST(LineFifo, ReaderMustLinkAndOnlyOneMay) {
@@ -96,26 +91,18 @@ TEST(LineFifo, ReaderMustLinkAndOnlyOneMay) {
     ASSERT_EQ(MMemLineFifo_Create(base, 3, 8), 1);
     ASSERT_TRUE(Push(base, 42));
     EXPECT_EQ(MMemLineFifo_GetReadPointer(base), nullptr) << "no reader linked";
-    EXPECT_FALSE(MMemLineFifo_HasReader(base));
     ASSERT_EQ(MMemLineFifo_Link(base), 1);
     EXPECT_EQ(MMemLineFifo_Link(base), 0);
     EXPECT_EQ(capture.ErrTrace(),
               std::vector<std::string>{
                   "MMemLineFifo_Link(): Fifo not initialized or already has an exlusive reader"});
     EXPECT_EQ(Pop(base), 42);
-    MMemLineFifo_Close(base); // the writer is gone: nothing more to write
-    EXPECT_EQ(MMemLineFifo_GetWritePointer(base), nullptr);
 }
 
-TEST(LineFifo, CreationChecksSizeAndAlignment) {
+TEST(LineFifo, CreationChecksAlignment) {
     TraceCapture capture;
     Area area;
-    void* base = area.base;
-    ASSERT_EQ(MMemLineFifo_CreateBySize(base, 64 + 2 * 24, 24), 1);
-    EXPECT_EQ(area.Field(40), 2u) << "two slots: the smallest FIFO";
-    EXPECT_EQ(MMemLineFifo_CreateBySize(base, 64 + 24, 24), 0);
-    EXPECT_EQ(MMemLineFifo_CreateBySize(base, 1000, 0), 0);
-    void* odd = static_cast<uint8_t*>(base) + 4;
+    void* odd = static_cast<uint8_t*>(area.base) + 4;
     EXPECT_EQ(MMemLineFifo_Create(odd, 2, 8), 0);
     uint64_t dataStart;
     std::memcpy(&dataStart, odd, 8);
@@ -124,9 +111,5 @@ TEST(LineFifo, CreationChecksSizeAndAlignment) {
     std::snprintf(misaligned, sizeof misaligned,
                   "MMemLineFifo_Create(): Start address of data (%p) is not aligned to 8",
                   static_cast<void*>(static_cast<uint8_t*>(odd) + 64));
-    EXPECT_EQ(capture.ErrTrace(),
-              (std::vector<std::string>{"MMemLineFifo_CreateBySize(): memory area too small: 88 "
-                                        "bytes. Must be at least 112 bytes.",
-                                        "MMemLineFifo_CreateBySize(): line length must not be 0",
-                                        misaligned}));
+    EXPECT_EQ(capture.ErrTrace(), std::vector<std::string>{misaligned});
 }

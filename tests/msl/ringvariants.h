@@ -22,9 +22,6 @@ struct Variant {
     size_t (*index)(void*, const void*);
     int (*isUsed)(void*, size_t);
     size_t (*used)(void*);
-    size_t (*free)(void*);
-    void (*reset)(void*);
-    int (*resize)(void*, size_t);
     void* (*writeWithin)(void*, size_t, size_t);
     int (*fits)(void*, size_t, size_t);
 };
@@ -41,8 +38,6 @@ struct Variant {
             [](void* b, const void* a) -> size_t { return P##_GetIndex(b, a); },                  \
             [](void* b, size_t n) { return P##_IsUsed(b, T(n)); },                                \
             [](void* b) -> size_t { return P##_GetNumUsed(b); },                                  \
-            [](void* b) -> size_t { return P##_GetNumFree(b); }, P##_Reset,                       \
-            [](void* b, size_t n) { return P##_Resize(b, T(n)); },                                \
             [](void* b, size_t z, size_t s) { return P##_GetWritePointerWithin(b, z, T(s)); },    \
             [](void* b, size_t z, size_t s) { return P##_FitsSegment(b, z, T(s)); },        \
     }

@@ -189,12 +189,11 @@ TEST(Vyxshm, RefusesSegmentsWithoutAUsableRingBuffer) {
 TEST(Vyxshm, ListTellsEveryKindOfSegment) {
     TempDir dir;
     RawSegment ring64("vyxshm", 4096), ring32("vyxshm", 1000), fifo("vyxshm", 640),
-        stopped("vyxshm", 640), damaged("vyxshm", 640), zeros("vyxshm", 100);
+        stopped("vyxshm", 640), damaged("vyxshm", 640);
 #if !defined(_WIN32)
     RawSegment forged("x\nfake size=1 kind=ring64 \\\xff", 64);
 #endif
-    ASSERT_TRUE(ring64.bytes && ring32.bytes && fifo.bytes && stopped.bytes && damaged.bytes &&
-                zeros.bytes);
+    ASSERT_TRUE(ring64.bytes && ring32.bytes && fifo.bytes && stopped.bytes && damaged.bytes);
     Write64(ring64, 3, 100, 0, 368, {0, 1, 0});
     Write32(ring32, 0); // an inactive ring is still one
     // Line FIFOs of 4 slots of 16 bytes, written by the FIFO's own functions.
@@ -223,7 +222,6 @@ TEST(Vyxshm, ListTellsEveryKindOfSegment) {
                  stopped.name + " size=" + Listed(640) + " kind=linefifo line_length=16 lines=2" +
                      mine,
                  damaged.name + " size=" + Listed(640) + " kind=unknown" + mine,
-                 zeros.name + " size=" + Listed(100) + " kind=unknown" + mine,
 #if !defined(_WIN32)
                  // A named event is a segment of its own only where the system has no named
                  // events.
@@ -300,10 +298,6 @@ TEST(Vyxshm, RemoveTakesOnlyWhatNoProcessMapsUnlessForced) {
     // A process killed while it held its segment leaves the name behind.
     vyx::test::ChildProcess victim("HoldSegmentUntilKilled", {stale, toParent.Token()});
     ASSERT_TRUE(toParent.Receive(&turn));
-    const std::string victimText = std::to_string(victim.Pid()) + "/test_msl";
-    EXPECT_NE(RunTool(dir, "list")
-                  .out.find(stale + " size=8192 kind=unknown processes=" + victimText + "\n"),
-              std::string::npos);
     ASSERT_TRUE(victim.Kill());
 
     // A live process maps the other one.
@@ -346,12 +340,5 @@ TEST(Vyxshm, RemoveTakesOnlyWhatNoProcessMapsUnlessForced) {
     EXPECT_FALSE(vyx::test::PathExists("/dev/shm/" + mapped));
     ASSERT_TRUE(toChild.Send('g'));
     EXPECT_EQ(holder.Wait(), 0);
-
-    // The name is free for the module again.
-    void* again = MSharedMem_Create(stale.c_str(), 8192);
-    EXPECT_NE(again, nullptr);
-    if (again != nullptr)
-        MSharedMem_Unlink(again);
-    EXPECT_FALSE(vyx::test::PathExists("/dev/shm/" + stale));
 }
 #endif

@@ -85,10 +85,12 @@ HANDLE Launch(const std::string& program, const std::vector<std::string>& args,
 
 // The exit status of the process, or -1 when it had to be killed after the time; the handle
 // is closed.
-int WaitOrKill(HANDLE process, DWORD timeoutMs) {
+int WaitOrKill(long long value, int timeoutMs) {
+    HANDLE process = AsHandle(value);
     DWORD code = 0;
-    const bool ended = WaitForSingleObject(process, timeoutMs) == WAIT_OBJECT_0 &&
-                       GetExitCodeProcess(process, &code);
+    const bool ended =
+        WaitForSingleObject(process, static_cast<DWORD>(timeoutMs)) == WAIT_OBJECT_0 &&
+        GetExitCodeProcess(process, &code);
     if (!ended) {
         TerminateProcess(process, 255);
         WaitForSingleObject(process, INFINITE);
@@ -138,18 +140,11 @@ bool Pipe::Send(char byte) {
 bool Pipe::Receive(char* byte, int timeoutMs) {
     auto start = Clock::now();
     // Anonymous pipes cannot be waited on: look until a byte is there, within the time.
-    for (;;) {
-        DWORD available = 0;
-        if (!PeekNamedPipe(AsHandle(ends[0]), nullptr, 0, nullptr, &available, nullptr))
-            return false;
-        if (available > 0)
-            break;
-        if (Expired(start, timeoutMs))
-            return false;
+    DWORD available = 0, read = 0;
+    while (PeekNamedPipe(AsHandle(ends[0]), nullptr, 0, nullptr, &available, nullptr) &&
+           available == 0 && !Expired(start, timeoutMs))
         Sleep(1);
-    }
-    DWORD read = 0;
-    return ReadFile(AsHandle(ends[0]), byte, 1, &read, nullptr) && read == 1;
+    return available > 0 && ReadFile(AsHandle(ends[0]), byte, 1, &read, nullptr) && read == 1;
 }
 
 ChildProcess::ChildProcess(const char* name, const ChildArgs& args) {
@@ -165,28 +160,11 @@ ChildProcess::ChildProcess(const char* name, const ChildArgs& args) {
         process = reinterpret_cast<intptr_t>(started);
 }
 
-ChildProcess::~ChildProcess() {
-    Kill();
-}
-
-int ChildProcess::Wait(int timeoutMs) {
-    if (process == -1)
-        return -1;
-    const int status = WaitOrKill(AsHandle(process), static_cast<DWORD>(timeoutMs));
-    process = -1;
-    return status;
-}
-
 bool ChildProcess::Kill() {
     if (process == -1)
         return false;
-    HANDLE handle = AsHandle(process);
-    bool running = WaitForSingleObject(handle, 0) == WAIT_TIMEOUT;
-    if (running) {
-        TerminateProcess(handle, 255);
-        WaitForSingleObject(handle, INFINITE);
-    }
-    CloseHandle(handle);
+    const bool running = WaitForSingleObject(AsHandle(process), 0) == WAIT_TIMEOUT;
+    WaitOrKill(process, 0);
     process = -1;
     return running;
 }
@@ -215,7 +193,7 @@ int RunProgram(const std::string& program, const std::vector<std::string>& args,
         startup.hStdOutput = out;
         startup.hStdError = err;
         if (HANDLE started = Launch(program, args, startup))
-            status = WaitOrKill(started, 120000);
+            status = WaitOrKill(reinterpret_cast<intptr_t>(started), 120000);
     }
     if (out != INVALID_HANDLE_VALUE)
         CloseHandle(out);
@@ -227,7 +205,8 @@ int RunProgram(const std::string& program, const std::vector<std::string>& args,
 #else
 
 // The exit status of the process, or -1 when it was killed or had to be killed after the time.
-static int WaitOrKill(pid_t pid, int timeoutMs) {
+static int WaitOrKill(long long process, int timeoutMs) {
+    const auto pid = static_cast<pid_t>(process);
     auto start = Clock::now();
     int status = 0;
     // Polling the exit status is a bounded wait for an event, not an ordering by sleep.
@@ -278,18 +257,6 @@ ChildProcess::ChildProcess(const char* name, const ChildArgs& args) {
     process = pid;
 }
 
-ChildProcess::~ChildProcess() {
-    Kill();
-}
-
-int ChildProcess::Wait(int timeoutMs) {
-    if (process <= 0)
-        return -1;
-    const int status = WaitOrKill(static_cast<pid_t>(process), timeoutMs);
-    process = -1;
-    return status;
-}
-
 bool ChildProcess::Kill() {
     if (process <= 0)
         return false;
@@ -319,7 +286,7 @@ bool ChildProcess::WaitUntilSleeping(int timeoutMs) const {
 }
 
 long ChildProcess::Pid() const {
-    return process <= 0 ? -1 : static_cast<long>(process);
+    return process == -1 ? -1 : static_cast<long>(process);
 }
 
 int RunProgram(const std::string& program, const std::vector<std::string>& args,
@@ -343,6 +310,18 @@ int RunProgram(const std::string& program, const std::vector<std::string>& args,
 }
 
 #endif
+
+ChildProcess::~ChildProcess() {
+    Kill();
+}
+
+int ChildProcess::Wait(int timeoutMs) {
+    if (process == -1)
+        return -1;
+    const int status = WaitOrKill(process, timeoutMs);
+    process = -1;
+    return status;
+}
 
 Pipe::Pipe(const std::string& token) : owned(false) {
     std::sscanf(token.c_str(), "%lld,%lld", &ends[0], &ends[1]);

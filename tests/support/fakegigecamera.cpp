@@ -9,12 +9,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <sstream>
 #include <sched.h>
+#include <sstream>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
@@ -37,34 +36,6 @@ constexpr uint16_t kControlPort = 3956;                  // GigE Vision control 
 constexpr auto kAddressWait = std::chrono::seconds(600); // others' tests may hold the address
 constexpr auto kStartWait = std::chrono::seconds(20);
 constexpr auto kStopWait = std::chrono::seconds(5);
-
-std::vector<std::string> LoopbackAddresses() {
-    std::vector<std::string> found;
-    ifaddrs* list = nullptr;
-    if (getifaddrs(&list) == 0) {
-        for (ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
-            if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET ||
-                (entry->ifa_flags & IFF_LOOPBACK) == 0 || (entry->ifa_flags & IFF_UP) == 0)
-                continue;
-            char text[INET_ADDRSTRLEN] = {};
-            inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(entry->ifa_addr)->sin_addr, text,
-                      sizeof text);
-            found.emplace_back(text);
-        }
-        freeifaddrs(list);
-    }
-    if (found.empty())
-        found.emplace_back("127.0.0.1");
-    return found;
-}
-
-int OpenLock(const std::string& address) {
-    const std::string path = "/tmp/vyx-fake-gige-" + address + ".lock";
-    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (fd >= 0)
-        fchmod(fd, 0666); // other users' test runs share the address too
-    return fd;
-}
 
 // True once a GigE Vision discovery sent to the address is answered.
 bool Answers(const std::string& address) {
@@ -129,33 +100,27 @@ bool FakeGigECamera::UsePrivateNetwork() {
 }
 
 bool FakeGigECamera::TakeAddress(std::string& error) {
-    if (g_privateNetwork) {
-        m_address = "127.0.0.1";
+    m_address = "127.0.0.1";
+    if (g_privateNetwork)
         return true;
-    }
-    const std::vector<std::string> addresses = LoopbackAddresses();
+    // One lock file for the address, shared with other users' test runs.
+    const std::string path = "/tmp/vyx-fake-gige-" + m_address + ".lock";
+    m_lockFd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (m_lockFd >= 0)
+        fchmod(m_lockFd, 0666);
     const auto deadline = Clock::now() + kAddressWait;
-    while (true) {
-        for (const std::string& address : addresses) {
-            int fd = OpenLock(address);
-            if (fd < 0) {
-                error = "cannot open the lock file of " + address + ": " + strerror(errno);
-                return false;
-            }
-            if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
-                m_lockFd = fd;
-                m_address = address;
-                return true;
-            }
-            close(fd);
-        }
+    // Another test process has the camera; it gives the address back when it is done.
+    while (m_lockFd >= 0 && flock(m_lockFd, LOCK_EX | LOCK_NB) != 0) {
         if (Clock::now() > deadline) {
-            error = "every loopback address stays taken by other fake GigE Vision cameras";
+            error = "the loopback address stays taken by another fake GigE Vision camera";
+            ReleaseAddress();
             return false;
         }
-        // Another test process has the camera; it gives the address back when it is done.
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
+    if (m_lockFd < 0)
+        error = "cannot open the lock file of " + m_address + ": " + strerror(errno);
+    return m_lockFd >= 0;
 }
 
 void FakeGigECamera::ReleaseAddress() {

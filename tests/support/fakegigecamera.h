@@ -4,10 +4,10 @@
 //
 // The camera listens on the GigE Vision control port of its address, so only one can run per
 // address and network: a test process that may (root) gets a network of its own, where no
-// other program's camera or client can answer or write in its place. Otherwise Start takes a
-// lock file per address (shared by every test process on the machine) and waits for it when
-// every loopback address is taken. The process ignores SIGTERM; Stop sends SIGINT and, when it
-// has not ended within a few seconds, SIGKILL. It also dies with the test process.
+// other program's camera or client can answer or write in its place. Otherwise Start takes
+// the lock file of 127.0.0.1 (shared by every test process on the machine) and waits for it
+// while another test's camera has the address. The process ignores SIGTERM; Stop sends SIGINT
+// and, when it has not ended within a few seconds, SIGKILL. It also dies with the test process.
 
 #include <string>
 #include <sys/types.h>

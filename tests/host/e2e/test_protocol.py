@@ -8,8 +8,8 @@ import unittest
 
 from fuzzlines import fuzz_lines
 from hostprocess import (LEAK_CHECK_ENV, PROBESYSTEM, HostProcess, leak_check_unavailable,
-                         load_camera, start_host, unique_name)
-from lintelclient import ImageFifo, PreviewMemory
+                         load_camera, start_host)
+from lintelclient import ImageFifo
 
 
 # Why a line's words do not split.
@@ -41,7 +41,6 @@ class ProtocolTest(unittest.TestCase):
         cases = [
             (b"get time\n", [unnumbered % "t-id missing"]),
             (b"0 get\n", [unnumbered % "t-id invalid"]),
-            (b"10000 get\n", [unnumbered % "t-id invalid"]),
             (b"21\n", error(21, "transaction: command missing or invalid",
                             "the line holds no keyword")),
             (b"22 frobnicate\n", error(22, "transaction: command unknown",
@@ -50,10 +49,7 @@ class ProtocolTest(unittest.TestCase):
                                   '"probe" needs a further word')),
             (b"24 probe eject 1 1\n", error(24, "transaction: command unknown",
                                             '"probe eject" is no keyword')),
-            (b"25 preview memory\n", error(25, "transaction: command missing or invalid",
-                                           '"preview memory" needs a further word')),
             (b'26 send "open\n', error(26, "syntax invalid", SPLIT)),
-            (b"28 get \x01x\n", error(28, "syntax invalid", SPLIT)),
             (b"30 receive\n", error(30, "missing argument",
                                     "receive takes 1 argument(s), not 0")),
             (b"31 receive a b\n", error(31, "syntax invalid",
@@ -69,8 +65,6 @@ class ProtocolTest(unittest.TestCase):
                                                  'a probe has x, y, z and d, not "q"')),
             (b"37 imagefifo create f 12.5\n", error(37, "invalid argument",
                                                     '"12.5" is no size in bytes')),
-            (b"38 scan time=nan\n", error(38, "invalid argument",
-                                          '"time=nan" holds no valid number')),
             (b"39 abort 77\n", error(39, "t-id unused", "no transaction 77 of this client runs")),
             (b"40 abort 0\n", error(40, "invalid argument", '"0" is no transaction number')),
             # The camera machine does not enable the class of "init".
@@ -158,15 +152,8 @@ class KeywordTest(unittest.TestCase):
             with ImageFifo(name) as fifo:
                 for line in scan.data + point.data:
                     self.assertTrue(fifo.release(int(float(line.split()[2]))))
-            segment = unique_name("lhcamprev")
-            preview = c.start("preview memory start %s %s 50" % (PROBESYSTEM, segment))
-            c.wait_for_event("preview begin")
-            with PreviewMemory(segment) as memory:
-                self.assertTrue(memory.wait(30))
-            self.assertTrue(c.call("preview memory stop " + PROBESYSTEM).ok)
-            self.assertTrue(preview.wait().ok)
+            # Previews are the sessions' (test_sessions).
             long_scan = c.start("scan time+=1000")
-            self.assertEqual(c.call("scan time+=1").errors, ["command already active"])
             abort = c.call("abort %d" % long_scan.tid)
             self.assertTrue(long_scan.done)  # its ready line came before the abort's
             self.assertEqual(long_scan.reply.errors, ["aborted"])
