@@ -6,7 +6,8 @@
 // Reported against three copies of the same frames (windows into one pattern a little longer
 // than a frame, as the simulated camera makes them), measured in the same run:
 //   rotation  into the FIFO's own blocks, in the order the scan used them, right after it
-//             (warm pages, the same bytes): what the scan would cost were the copy all of it;
+//             (warm pages, the same bytes; the best of three passes): what the scan would
+//             cost were the copy all of it;
 //   new       into the blocks of a fresh mapping as large as the FIFO, in turn, first-touch
 //             page faults included;
 //   one slot  into one warm block, over and over: the memory bus's best case.
@@ -206,15 +207,22 @@ Result RunScan(uint32_t width, uint32_t height) {
         result.error = text;
     scan.reset();
 
-    // The scan's copies alone, into the same blocks, still warm from it.
+    // The scan's copies alone, into the same blocks, still warm from it: the best of three
+    // passes. The first pass after the scan runs on a processor that mostly slept through it
+    // (this thread only polled) and is up to a third slower than the next; the camera's
+    // thread had been copying all along.
     if (MMachImagefifo* fifo = machine->FindImageFifo(kFifoName)) {
         auto* blocks = static_cast<uint8_t*>(fifo->ringBuffer64) + 64;
         const Frames frames(block);
-        const auto copying = std::chrono::steady_clock::now();
-        for (size_t i = 0; i < rotation.size(); ++i)
-            std::memcpy(blocks + (rotation[i] - 1) * block, frames[i], block);
-        benchmark::ClobberMemory();
-        result.rotationSeconds = Seconds(copying);
+        for (int pass = 0; pass < 3; ++pass) {
+            const auto copying = std::chrono::steady_clock::now();
+            for (size_t i = 0; i < rotation.size(); ++i)
+                std::memcpy(blocks + (rotation[i] - 1) * block, frames[i], block);
+            benchmark::ClobberMemory();
+            const double seconds = Seconds(copying);
+            if (pass == 0 || seconds < result.rotationSeconds)
+                result.rotationSeconds = seconds;
+        }
         result.rotationBlocks = rotation.size();
     }
     machine->Close();
