@@ -1,12 +1,18 @@
 // The module's own ceiling for the road benchmark (bench/road): the camera machine with the
 // simulated camera in free run (frames as fast as the receivers take them) scans into a 64 MiB
-// image FIFO, the size the road's clients use, and a reader that costs nothing releases each
-// block as soon as its measurand line is read, on the polling thread itself. For 1280 x 1024
-// and 2048 x 2048 8-bit frames and a one-row camera of 2048 pixels.
+// image FIFO, the size the road's clients use, and a reader that costs nothing reads the
+// measurand lines on the polling thread itself. For 1280 x 1024 and 2048 x 2048 8-bit frames
+// and a one-row camera of 2048 pixels.
+//
+// The reader holds one block, the last, and releases the one before as each new line comes,
+// so that the camera writes into rotating slots as it does for every client of the road,
+// whose frames are released some time after they were written. Released at once, each block
+// would be the next one written (the ring hands out the first free block from the one handed
+// out last), and the ceiling would be a copy into one warm slot, which no client sees.
 //
 // The rate is the camera's: lines over the span of their frame times, so that it tells how
 // fast the module turns frames into lines even where nothing can keep up with it. A one-row
-// camera in free run outruns any reader of the measurand FIFO, so its scan ends in
+// camera in free run outruns any reader of the measurand FIFO, so its scan may end in
 // "measurandfifo overflow"; the label says so, and the lines up to then still count.
 //
 //   bench_freerun [--benchmark_format=json]   lines per second as items_per_second
@@ -80,6 +86,15 @@ Result RunScan(uint32_t width, uint32_t height, uint32_t frames) {
     request.axes["time"] = {(frames + 0.5) * machine->FindAxis("time")->accuracy, 1};
     std::unique_ptr<MMachScanCommand> scan(machine->NewMMachScanCommand(&out, request));
     std::vector<double> values;
+    size_t held = 0; // the block of the last line, 0 for none
+    auto release = [&](size_t number) {
+        if (number == 0)
+            return;
+        if (wide)
+            MMemBlockRingBuffer_Release(ring, number);
+        else
+            MMemBlockRingBuffer32_Release(ring, uint32_t(number));
+    };
     const auto start = std::chrono::steady_clock::now();
     for (;;) {
         const bool done = scan->IsDone();
@@ -90,10 +105,10 @@ Result RunScan(uint32_t width, uint32_t height, uint32_t frames) {
             if (result.lines++ == 0)
                 result.first = values[2];
             result.lost += values[1] != 0.0;
-            if (values[0] >= 1 && wide)
-                MMemBlockRingBuffer_Release(ring, size_t(values[0]));
-            else if (values[0] >= 1)
-                MMemBlockRingBuffer32_Release(ring, uint32_t(values[0]));
+            if (values[0] >= 1) {
+                release(held);
+                held = size_t(values[0]);
+            }
         }
         if (done)
             break;
@@ -107,6 +122,7 @@ Result RunScan(uint32_t width, uint32_t height, uint32_t frames) {
     if (const size_t at = text.find("error \""); at != std::string::npos)
         result.error = text.substr(at + 7, text.find('"', at + 7) - at - 7);
     scan.reset();
+    release(held);
     if (ring != nullptr)
         MSharedMem_Unlink(ring);
     run(machine->NewMMachImagefifoDeleteCommand(&out, fifo));

@@ -1,7 +1,7 @@
 """The whole road of the images, measured in one run (bench/road runs it):
 
-1. the module's own ceiling: bench_freerun, the camera machine in free run into a 64 MiB FIFO
-   with a reader that costs nothing (medians of its repetitions);
+1. the module's own ceiling: bench_freerun, the camera machine in free run into rotating slots
+   of a 64 MiB FIFO with a reader that costs nothing (medians of its repetitions);
 2. through lintelhost and the Python client (lintelclient.Camera, a 64 MiB FIFO, every frame's
    image taken as a zero-copy view and its last byte read, every block released): the highest
    frame rate at which every scan of the trials ends without error and without a lost frame,
