@@ -2,8 +2,6 @@
 
 #include "mt_proxy/camera/misc/mcameraglobals.h"
 
-#include <cstdlib>
-
 namespace cameratest {
 
 void ResetSimulatedCamera() {

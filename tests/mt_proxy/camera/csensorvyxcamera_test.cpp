@@ -250,8 +250,6 @@ TEST_F(CameraSensor, DocumentsReceiversAndTheirMessages) {
     EXPECT_FALSE(camera->SetConfigData("[Geometry]\nx0=1\n"));
     EXPECT_EQ(capture.CountErrLog("SetConfigData(): entry ProbeType [Geometry] not found"), 1);
     ASSERT_TRUE(camera->SetConfigData("[Geometry]\nProbeType=Camera:1\n"));
-    ASSERT_TRUE(camera->SetUserData("[Camera]\nDC_DATA=1\n"));
-    EXPECT_TRUE(camera->HasDcData());
 
     // A probe tip's capabilities reach the camera too.
     ASSERT_TRUE(EnableSettings());

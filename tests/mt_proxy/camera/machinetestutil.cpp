@@ -4,10 +4,8 @@
 
 #include "mt_proxy/camera/misc/cimagereceivers.h"
 #include "platform/vyx/simcontrol.h"
-#include "platform/vyx/vyxbase.h"
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <thread>
 
@@ -106,6 +104,12 @@ void CameraMachineTest::LoadCamera() {
     ASSERT_EQ(Run(&Machine::NewMMachProbesystemDefineCommand, "Camera:1"), "");
     ASSERT_EQ(Run(&Machine::NewMMachProbesystemLoadCommand, "Camera:1", 1),
               "0000\tevent \"capabilities changed\"\r\n");
+}
+
+void CameraMachineTest::OpenSmallCamera(const std::string& mode) {
+    WriteCameraConfig("Width=64\nHeight=32\nClipWidthMin=8\nClipHeightMin=2\nMode=" + mode + "\n");
+    OpenMachine();
+    LoadCamera();
 }
 
 void CameraMachineTest::ScanIntoNewFifo(const std::string& fifo, uint64_t size) {

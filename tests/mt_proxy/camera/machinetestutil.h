@@ -96,6 +96,9 @@ protected:
 
     // Defines and loads the camera probesystem "Camera:1" id 1.
     void LoadCamera();
+    // A machine on a simulated camera of 64 x 32 pixels (clips from 8 x 2) in `mode`, opened
+    // and with the camera probesystem loaded.
+    void OpenSmallCamera(const std::string& mode);
     // The per-camera configuration folder of the simulated camera.
     std::string ConfigDir() const;
 

@@ -5,7 +5,6 @@
 
 #include "msl/mipc/mmemblockringbuffer.h"
 #include "msl/mipc/msharedmem.h"
-#include "platform/trace/tracecapture.h"
 #include "tests/support/childprocess.h"
 #include "tests/support/rawsegment.h"
 #include "tests/support/testsupport.h"

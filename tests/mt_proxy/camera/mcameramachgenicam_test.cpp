@@ -38,7 +38,6 @@ protected:
         std::filesystem::create_directories(host.File("camera"));
         vyx::test::WriteFileBytes(host.File("camera/vyxcamera.ini"), fake.Ini(extra));
         OpenMachine();
-        EXPECT_EQ(machine->GetSensorName(), "Fake");
         LoadCamera();
         ScanIntoNewFifo(fifo, 64 << 20);
         return !HasFailure();
@@ -82,21 +81,16 @@ protected:
     const std::string fifo = vyx::test::UniqueName("vyxgenicam");
 };
 
-#define OPEN_OR_SKIP(...)                                                                          \
-    do {                                                                                           \
-        if (!OpenOn(__VA_ARGS__)) {                                                                \
-            if (!skipped.empty())                                                                  \
-                GTEST_SKIP() << skipped;                                                           \
-            FAIL() << "the machine did not open on the test camera";                               \
-        }                                                                                          \
-    } while (0)
-
 TEST_F(GenicamMachineConcurrency, TwoSecondsGiveALinePerFrameInBothTestCameras) {
     for (Kind kind : {Kind::InProcess, Kind::GigE}) {
         SCOPED_TRACE(FakeGenicamCamera::Name(kind));
         // Loopback UDP drops packets when the machine is busy; an incomplete frame then counts
         // as lost (a "lock" line), which still keeps one line per frame.
-        OPEN_OR_SKIP(kind, kind == Kind::GigE ? "incomplete = lost\n" : "");
+        if (!OpenOn(kind, kind == Kind::GigE ? "incomplete = lost\n" : "")) {
+            if (!skipped.empty())
+                GTEST_SKIP() << skipped;
+            FAIL() << "the machine did not open on the test camera";
+        }
         MMachImageInfo info;
         machine->GetProbesystemImageInfo(info);
         EXPECT_EQ(MMemBlockRingBuffer32_GetBlockSize(machine->FindImageFifo(fifo)->ringBuffer32),

@@ -11,7 +11,6 @@
 #include "platform/trace/tracecapture.h"
 #include "platform/vyx/simcontrol.h"
 
-#include <cmath>
 #include <cstring>
 
 using namespace machinetest;
@@ -39,9 +38,7 @@ class CameraMeasurement : public CameraMachineTest {
 protected:
     void SetUp() override {
         CameraMachineTest::SetUp();
-        WriteCameraConfig("Mode=manual\nWidth=64\nHeight=32\nClipWidthMin=8\nClipHeightMin=2\n");
-        OpenMachine();
-        LoadCamera();
+        OpenSmallCamera("manual");
         Run(&Machine::NewMMachScandataCommand, kScandata);
     }
     void TearDown() override {
@@ -164,9 +161,8 @@ TEST_F(CameraMeasurement, LostFramesAreFilledInAndImagesStoredInBothVariants) {
                                                            {2, 105, 1, 0, 3, 35},
                                                            {3, 105, 1, 0, 4, 35},
                                                            {4, 105, 0, 3, 5, 35}}));
-        EXPECT_EQ(WrongPixels(1, 1), 0u);
-        EXPECT_EQ(WrongPixels(2, 2), 0u);
-        EXPECT_EQ(WrongPixels(3, 5), 0u);
+        for (const auto& [block, counter] : {std::pair{1u, 1u}, {2u, 2u}, {3u, 5u}})
+            EXPECT_EQ(WrongPixels(block, counter), 0u) << block;
         EXPECT_EQ(UsedBlocks(), 3u); // the client releases them
         // The lines' values are the axes' values now.
         EXPECT_EQ(machine->GetAxisValue("clock"), 4.0);

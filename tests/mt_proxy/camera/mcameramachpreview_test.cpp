@@ -4,6 +4,7 @@
 
 #include "tests/mt_proxy/camera/camerasensortestutil.h"
 #include "tests/mt_proxy/camera/machinetestutil.h"
+#include "tests/mt_proxy/camera/previewscreen.h"
 #if !defined(_WIN32)
 #include "tests/support/genicamtestsupport.h" // Aravis's test camera: Linux only
 #endif
@@ -18,7 +19,6 @@
 
 #include <chrono>
 #include <cstring>
-#include <filesystem>
 #include <functional>
 #include <thread>
 
@@ -77,15 +77,10 @@ VYX_TEST_CHILD(TakePreviewImages) {
     // The machine makes the event and the segment one after the other: wait for both.
     MNamedEvent* event = nullptr;
     void* view = nullptr;
-    for (int i = 0; i < 2000 && view == nullptr; ++i) {
-        if (event == nullptr)
-            event = MNamedEvent_Open((segment + ".event").c_str());
-        if (event != nullptr)
-            view = MSharedMem_Link(segment.c_str());
-        if (view == nullptr)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    if (view == nullptr)
+    if (!vyx::test::WaitUntil([&] {
+            event = event != nullptr ? event : MNamedEvent_Open((segment + ".event").c_str());
+            return event != nullptr && (view = MSharedMem_Link(segment.c_str())) != nullptr;
+        }))
         return 10;
     for (int image = 0; image < 3; ++image) {
         if (MNamedEvent_Wait(event, 20000) != 1)
@@ -99,12 +94,6 @@ VYX_TEST_CHILD(TakePreviewImages) {
 
 class PreviewMemory : public CameraMachineTest {
 protected:
-    void Prepare(const std::string& mode) {
-        WriteCameraConfig("Width=64\nHeight=32\nClipWidthMin=8\nClipHeightMin=2\nMode=" + mode +
-                          "\n");
-        OpenMachine();
-        LoadCamera();
-    }
     const std::string segment = vyx::test::UniqueName("vyxpreview");
     const std::string other = vyx::test::UniqueName("vyxpreview");
     MOutputChannel reply{21}, reply2{22};
@@ -115,7 +104,7 @@ class PreviewMemoryConcurrency : public PreviewMemory {};
 TEST_F(PreviewMemoryConcurrency, ClientProcessTakesImagesThroughTheEvent) {
     // The client starts before the machine has threads.
     vyx::test::ChildProcess client("TakePreviewImages", {segment});
-    Prepare("realtime");
+    OpenSmallCamera("realtime");
     ASSERT_TRUE(machine->StartPreviewMemory(&reply, 0, segment, "Camera:1"));
     EXPECT_EQ(Take(reply), "0000\tevent \"preview begin\"\r\n");
     EXPECT_EQ(client.Wait(), 0) << "10: no segment, 2x: no image, 3x: wrong picture";
@@ -128,7 +117,7 @@ TEST_F(PreviewMemoryConcurrency, ClientProcessTakesImagesThroughTheEvent) {
 }
 
 TEST_F(PreviewMemoryConcurrency, IntervalClientThatNeverResetsAndTwoPreviews) {
-    Prepare("realtime"); // 50 frames per second
+    OpenSmallCamera("realtime"); // 50 frames per second
     ASSERT_TRUE(machine->StartPreviewMemory(&reply, 200, segment, "Camera:1"));
     const int images = CountImages(segment, 1.0, true);
     EXPECT_GE(images, 3);
@@ -160,7 +149,7 @@ TEST_F(PreviewMemoryConcurrency, IntervalClientThatNeverResetsAndTwoPreviews) {
 }
 
 TEST_F(PreviewMemory, FailedStartsLeaveNothingBehind) {
-    Prepare("manual");
+    OpenSmallCamera("manual");
     {
         // A segment that another program has: never written over, whatever its size.
         vyx::test::RawSegment foreign("vyxpreview", kWidth * kHeight);
@@ -190,7 +179,7 @@ TEST_F(PreviewMemory, FailedStartsLeaveNothingBehind) {
 }
 
 TEST_F(PreviewMemory, RunningPreviewReportsBrokenFramesAndATimeout) {
-    Prepare("manual");
+    OpenSmallCamera("manual");
     machine->SetFirstImageTimeoutForTest(20.0);
     std::thread camera(EmitFrameOnceReceivers, 2); // the first image, once the preview waits
     ASSERT_TRUE(machine->StartPreviewMemory(&reply, 0, segment, "Camera:1"));

@@ -71,12 +71,6 @@ protected:
             machine->StopPreview();
         CameraMachineTest::TearDown();
     }
-    void OpenSim(const std::string& mode) {
-        WriteCameraConfig("Width=64\nHeight=32\nClipWidthMin=8\nClipHeightMin=2\nMode=" + mode +
-                          "\n");
-        OpenMachine();
-        LoadCamera();
-    }
     // Starts the window preview on one emitted frame (manual mode), with the given flips of
     // the probe configuration (a table update of one channel brings them).
     bool Start(bool flipX, bool flipY) {
@@ -119,7 +113,7 @@ protected:
 };
 
 TEST_F(PreviewWindowMachine, ShowsTheFrameWithItsFlips) {
-    OpenSim("manual");
+    OpenSmallCamera("manual");
     for (const auto& [flipX, flipY] :
          {std::pair{false, false}, {true, false}, {false, true}, {true, true}}) {
         SCOPED_TRACE(testing::Message() << "flip_x=" << flipX << " flip_y=" << flipY);
@@ -145,7 +139,7 @@ TEST_F(PreviewWindowMachine, ShowsTheFrameWithItsFlips) {
 using PreviewWindowMachineConcurrency = PreviewWindowMachine;
 
 TEST_F(PreviewWindowMachineConcurrency, FollowsTheSimulatedCamera) {
-    OpenSim("realtime"); // 50 frames per second
+    OpenSmallCamera("realtime"); // 50 frames per second
     ASSERT_TRUE(machine->StartPreview(&reply, {0, 0, kWidth * kScale, kHeight * kScale})) << Text();
     PreviewScreen screen(DesktopSession::Get().Display());
     const unsigned long long window = Shown(screen);
@@ -171,7 +165,7 @@ TEST_F(PreviewWindowMachineConcurrency, FollowsTheSimulatedCamera) {
 }
 
 TEST_F(PreviewWindowMachine, ASecondStartSharesTheReceiverAndAProbesystemChangeAbortsAll) {
-    OpenSim("realtime");
+    OpenSmallCamera("realtime");
     ASSERT_TRUE(machine->StartPreview(&reply, {0, 0, kWidth, kHeight})) << Text();
     // The second start waits for a frame of its own, through the first one's receiver, and
     // takes over the window preview's reply channel.
@@ -196,7 +190,7 @@ TEST_F(PreviewWindowMachine, ASecondStartSharesTheReceiverAndAProbesystemChangeA
 #if !defined(_WIN32)
 // Only X can be missing or go away; a Windows session always has its desktop.
 TEST_F(PreviewWindowMachine, WithoutADisplayTheStartFails) {
-    OpenSim("manual");
+    OpenSmallCamera("manual");
     const std::pair<const char*, const char*> cases[] = {
         {nullptr, "Open(): no X display for the preview window: DISPLAY is not set"},
         {"unix:54321", "Open(): cannot connect to the X display \"unix:54321\" named by DISPLAY"},
@@ -218,7 +212,7 @@ TEST_F(PreviewWindowMachine, WithoutADisplayTheStartFails) {
 TEST_F(PreviewWindowMachine, ALostDisplayEndsOnlyThePreview) {
     vyx::test::PrivateXServer server;
     ASSERT_FALSE(server.Display().empty()) << server.Failure();
-    OpenSim("realtime");
+    OpenSmallCamera("realtime");
     {
         DisplayVariable privateDisplay(server.Display().c_str());
         ASSERT_TRUE(machine->StartPreview(&reply, {0, 0, kWidth, kHeight})) << Text();

@@ -1,5 +1,7 @@
 #include "previewscreen.h"
 
+#include "tests/support/testsupport.h"
+
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
@@ -43,7 +45,7 @@ std::string StartXvfb(int& pid, std::string& failure, bool terminate) {
         return "";
     }
     std::string writeFd = std::to_string(fds[1]);
-    const char* argv[] = {"Xvfb",       "-displayfd", writeFd.c_str(), "-screen", "0",
+    const char* argv[] = {"Xvfb",        "-displayfd", writeFd.c_str(), "-screen", "0",
                           "1024x768x24", "-nolisten",  "tcp",           nullptr,   nullptr};
     if (terminate)
         argv[8] = "-terminate";
@@ -119,21 +121,14 @@ void PrivateXServer::Kill() {
 }
 
 DisplayVariable::DisplayVariable(const char* value) {
-    if (const char* now = std::getenv("DISPLAY")) {
-        had = true;
-        former = now;
-    }
-    if (value != nullptr)
-        setenv("DISPLAY", value, 1);
-    else
-        unsetenv("DISPLAY");
+    const char* now = std::getenv("DISPLAY");
+    had = now != nullptr;
+    former = had ? now : "";
+    SetEnvironment("DISPLAY", value);
 }
 
 DisplayVariable::~DisplayVariable() {
-    if (had)
-        setenv("DISPLAY", former.c_str(), 1);
-    else
-        unsetenv("DISPLAY");
+    SetEnvironment("DISPLAY", had ? former.c_str() : nullptr);
 }
 
 PreviewScreen::PreviewScreen(const std::string& display)
