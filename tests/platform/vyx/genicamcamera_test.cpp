@@ -16,13 +16,7 @@
 #include <string>
 
 using ::testing::HasSubstr;
-using vyx::test::Clip;
-using vyx::test::ClipOf;
-using vyx::test::FrameSink;
-using vyx::test::GenicamIni;
-using vyx::test::InfoItem;
-using vyx::test::InfoOf;
-using vyx::test::SeenFrame;
+using namespace vyx::test;
 
 namespace {
 

@@ -6,11 +6,7 @@
 
 using namespace Vyx;
 using ::testing::HasSubstr;
-using vyx::test::Clip;
-using vyx::test::ClipOf;
-using vyx::test::InfoItem;
-using vyx::test::InfoOf;
-using vyx::test::SimCameraTest;
+using namespace vyx::test;
 
 // The default camera's identity, geometry, capabilities and settings reach the camera sensor's
 // tests in full; here what the sensor never asks: calls outside the camera's life.

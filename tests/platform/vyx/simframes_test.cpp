@@ -3,11 +3,7 @@
 #include "tests/platform/vyx/simtestsupport.h"
 
 using namespace Vyx;
-using vyx::test::Counters;
-using vyx::test::FrameSink;
-using vyx::test::Pattern8;
-using vyx::test::SeenFrame;
-using vyx::test::SimCameraTest;
+using namespace vyx::test;
 
 namespace {
 

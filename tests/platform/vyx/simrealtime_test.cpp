@@ -9,9 +9,7 @@
 #include <thread>
 
 using namespace Vyx;
-using vyx::test::FrameSink;
-using vyx::test::SeenFrame;
-using vyx::test::SimCameraTest;
+using namespace vyx::test;
 
 using SimRealTimeConcurrency = SimCameraTest;
 using SimReceiversConcurrency = SimCameraTest;

@@ -4,12 +4,7 @@
 #include "tests/platform/vyx/simtestsupport.h"
 
 using namespace Vyx;
-using vyx::test::Counters;
-using vyx::test::FrameSink;
-using vyx::test::PathExists;
-using vyx::test::SeenFrame;
-using vyx::test::SimCameraTest;
-using vyx::test::WriteFileBytes;
+using namespace vyx::test;
 
 namespace {
 
