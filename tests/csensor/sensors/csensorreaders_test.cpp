@@ -138,20 +138,3 @@ TEST(SensorConfigReaders, FeaturesAreTheDefaultsOfTheReaders) {
     EXPECT_FALSE(sensor.SetFeatures("Range=1\n"));
     EXPECT_EQ(sensor.Codes(), "32");
 }
-
-TEST(SensorConfigReaders, ProbesystemUnloadNeedsInputsAndAType) {
-    BaseSensor sensor;
-    EXPECT_FALSE(sensor.ProbesystemUnload("[Geometry]\n"));
-    ASSERT_TRUE(sensor.SetHardwareProperties(kMcDescription));
-    EXPECT_FALSE(sensor.ProbesystemUnload("[Geometry]\n"));
-    ASSERT_TRUE(sensor.SetConfigData("[Geometry]\nProbeType=R85Q\n[ProbeSystem]\nRange=3\n"));
-    EXPECT_EQ(Entry(HardwareOf(sensor), "TSK", "Max_1"), "3");
-    ASSERT_TRUE(sensor.ProbesystemUnload("[Geometry]\nprobesystem_load=next\n"));
-    std::string hardware = HardwareOf(sensor);
-    EXPECT_EQ(Entry(hardware, "Probe", "Type"), "None");
-    EXPECT_EQ(Entry(hardware, "TSK", "Max_1"), "1"); // the collision limits of no probe
-    std::string name, text;
-    ASSERT_TRUE(sensor.PopOutputMessage(name, text));
-    EXPECT_EQ(name, "CSensor");
-    EXPECT_EQ(text, hardware);
-}

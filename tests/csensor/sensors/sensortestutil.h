@@ -92,8 +92,6 @@ public:
         return SetPropertyData(text);
     }
     void Accept(std::string_view types) { SetAcceptedTypes(types); }
-    void DeflectionTest(bool on) { m_deflectionTest = on; }
-    bool IsDeflectionTestRequired() const override { return m_deflectionTest; }
 
     // Drains the error queue into a text such as "41,41".
     std::string Codes() {
@@ -107,9 +105,6 @@ public:
         GetPropertyValue(name, &v);
         return v;
     }
-
-private:
-    bool m_deflectionTest = false;
 };
 
 using vyx::test::Entry;
