@@ -19,7 +19,6 @@ struct Behaviour {
     std::string cls;
     std::string types;
     std::string channels;
-    bool failFifo = false;
 };
 
 std::map<std::string, Behaviour>& behaviours() {
@@ -29,8 +28,7 @@ std::map<std::string, Behaviour>& behaviours() {
 
 class TestSensor : public CSensorBase {
 public:
-    explicit TestSensor(const Behaviour& behaviour)
-        : failFifo(behaviour.failFifo), m_behaviour(behaviour) {
+    explicit TestSensor(const Behaviour& behaviour) : m_behaviour(behaviour) {
         SetSensorName(behaviour.cls);
         if (!behaviour.channels.empty()) {
             ClearPropertyTable();
@@ -44,16 +42,11 @@ public:
     bool SetConfigData(std::string_view text) override {
         return !failConfig && CSensor::SetConfigData(text);
     }
-    using CSensorBase::SetPropertyFifoAddress;
-    bool SetPropertyFifoAddress(int index, double* address) override {
-        return !failFifo && CSensorBase::SetPropertyFifoAddress(index, address);
-    }
     std::string Doc(bool (CSensor::*get)(std::string&), const char* section, const char* key) {
         std::string text;
         (this->*get)(text);
         return Entry(text, section, key);
     }
-    bool failFifo;
     bool failConfig = false;
 
 private:
@@ -263,50 +256,6 @@ TEST_F(ProbeManager, SwitchesProbesystems) {
     EXPECT_EQ(a->Doc(&CSensor::GetUserData, "Tip", "k"), "<missing>");
 }
 
-TEST_F(ProbeManager, ChannelOffsetsFollowTheProbesystem) {
-    ASSERT_TRUE(Open());
-    EXPECT_TRUE(manager.SetChannelOffset("x", 5.0)); // the placeholder has no "x": not kept
-    ASSERT_TRUE(manager.SetProbesystem("[Geometry]\nProbeType=A:1\n"));
-    TestSensor* a = Sensor("A:1");
-    double offset = -1;
-    a->GetPropertyOffset("x", &offset);
-    EXPECT_EQ(offset, 0.0);
-    ASSERT_TRUE(manager.SetPropertyValue("x", 10.0));
-    ASSERT_TRUE(manager.SetPropertyValue("m", 10.0));
-    EXPECT_TRUE(manager.SetChannelOffset("x", 2.0));
-    EXPECT_TRUE(manager.SetChannelOffset("m", 3.0));
-    double x = 0, m = 0;
-    a->GetPropertyValue("x", &x);
-    a->GetPropertyValue("m", &m);
-    EXPECT_EQ(x, 12.0);
-    EXPECT_EQ(m, 10.0); // a master keeps its visible value
-
-    // Back on "A" after the placeholder: the offsets are applied again.
-    ASSERT_TRUE(manager.SetProbesystem("[Geometry]\nx0=0\n"));
-    a->SetPropertyOffset("x", 0.0);
-    ASSERT_TRUE(manager.SetProbesystem("[Geometry]\nProbeType=A:1\n"));
-    a->GetPropertyOffset("x", &offset);
-    EXPECT_EQ(offset, 2.0);
-}
-
-TEST_F(ProbeManager, FifoAddressesReachEverySensor) {
-    behaviours()["A"].failFifo = true;
-    ASSERT_TRUE(Open());
-    double slot = 0;
-    vyx::trace::TraceCapture capture;
-    EXPECT_FALSE(manager.SetPropertyFifoAddress(0, &slot));
-    EXPECT_EQ(capture.CountErrLog(
-                  "SetPropertyFifoAddress(): failed to set address of index #0 for 'TestA'"),
-              1);
-    EXPECT_EQ(Sensor("B:2")->GetPropertyValueAddress(0), &slot); // after the failure
-    EXPECT_EQ(codes(manager), "31,31,41,"); // the placeholder has no channel 0 either
-    EXPECT_FALSE(manager.SetPropertyFifoAddress("y", &slot));
-    EXPECT_EQ(capture.CountErrLog(
-                  "SetPropertyFifoAddress(): failed to set address channel y for 'TestA'"),
-              1);
-    EXPECT_EQ(Sensor("B:2")->GetPropertyValueAddress("y"), &slot);
-}
-
 TEST_F(ProbeManager, ForwardsProbeData) {
     ASSERT_TRUE(Open());
     ASSERT_TRUE(manager.SetProbesystem("[Geometry]\nProbeType=A:1\n"));
@@ -323,18 +272,15 @@ TEST_F(ProbeManager, ForwardsProbeData) {
         {manager.SetProbeProperties("x"),
          "CProbeManager::SetProbeProperties(): failed to set geometry data"},
         {manager.SetProbetip("x"), "SetProbetip(): failed to set probe tip data"},
-        {manager.SetHardwareProperties("x"), "SetHardwareProperties(): no MIniData format"},
-        {manager.SetPropertyValue(7, 1.5), "SetPropertyValue(): failed to set value #7=1.5"},
-        {manager.SetPropertyOffset("no", 1), "SetPropertyOffset(): failed to set value no=1"},
     };
     for (const auto& [result, line] : refused) {
         EXPECT_FALSE(result) << line;
         EXPECT_EQ(capture.CountErrLog(line) + capture.CountErrTrace(line), 1) << line;
     }
     EXPECT_TRUE(a->IsActive()); // a refused change leaves the sensor working
-    EXPECT_EQ(codes(manager), "32,32,33,40,32,41,41,"); // the manager's first
+    EXPECT_EQ(codes(manager), "32,33,40,32,");
 
-    ASSERT_TRUE(manager.SetHardwareProperties("[GENERAL]\nInput=0\n"));
+    ASSERT_TRUE(manager.ConfigDBWrite("HARDWARE", "MC", "[GENERAL]\nInput=0\n"));
     EXPECT_EQ(Db("HARDWARE", "MC"), "[GENERAL]\nInput=0\n");
     std::string text;
     ASSERT_TRUE(manager.GetHardwareData(text, "B:3"));
@@ -357,22 +303,17 @@ TEST_F(ProbeManager, PlaceholderChannelsAlignedAndShellPreferred) {
 TEST_F(ProbeManager, OperationsBeforeOpenFailCleanly) {
     vyx::trace::TraceCapture capture;
     std::string text;
-    CSensorChannelTable table;
     const std::pair<bool, const char*> refused[] = {
         {manager.SetProbesystem("[Geometry]\nx0=0\n"), "SetProbesystem(): Deactivate() failed"},
         {manager.SetProbetip(""), "SetProbetip(): failed to deactivate sensor"},
         {manager.SetProbeProperties(""), "SetProbeProperties(): failed to deactivate sensor"},
-        {manager.SetPropertyValue("x", 1), "SetPropertyValue(): failed to set value x=1"},
         {manager.GetHardwareData(text), "GetHardwareData(): unknown sensor: "},
         {manager.GetProbesystemList(text), "GetProbesystemList(): no probesystem list available"},
         {manager.ConfigDBWrite("Camera", "PROPERTIES", "[x]\n"), "ConfigDBWrite()"},
-        {manager.GetPropertyTable(table), nullptr},
     };
     for (const auto& [result, line] : refused) {
-        EXPECT_FALSE(result) << (line ? line : "GetPropertyTable");
-        if (line) {
-            EXPECT_EQ(capture.CountErrLog(line) + capture.CountErrTrace(line), 1) << line;
-        }
+        EXPECT_FALSE(result) << line;
+        EXPECT_EQ(capture.CountErrLog(line) + capture.CountErrTrace(line), 1) << line;
     }
     EXPECT_EQ(codes(manager), "40,40,40,");
     EXPECT_FALSE(vyx::test::PathExists(dir.File("camprobedb.ini")));
@@ -392,6 +333,6 @@ TEST_F(ProbeManager, UnreadableDatabaseIsLeftAlone) {
     EXPECT_EQ(capture.CountErrLog("Open(): m_ProbeConfigDB.Open() failed "), 1);
     EXPECT_EQ(Sensor("A:1")->GetHardwareInputs()->nInput, 2u);
     EXPECT_NE(Sensor("B:2"), nullptr); // no list to thin the types with
-    EXPECT_FALSE(manager.SetHardwareProperties("[GENERAL]\nInput=1\n"));
+    EXPECT_FALSE(manager.ConfigDBWrite("HARDWARE", "MC", "[GENERAL]\nInput=1\n"));
     EXPECT_EQ(vyx::test::ReadFileBytes(dir.File("camprobedb.ini")), broken);
 }

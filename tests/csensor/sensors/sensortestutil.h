@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -109,17 +108,5 @@ public:
 
 using vyx::test::Entry;
 using vyx::test::ExpectEntries;
-
-// Drains the sibling queue into a text such as "lk=10;par=1;".
-inline std::string Siblings(CSensor& sensor) {
-    std::string text, name;
-    double value = 0.0;
-    char number[32];
-    while (sensor.PopSiblingValue(name, value)) {
-        std::snprintf(number, sizeof number, "%g", value);
-        text += name + "=" + number + ";";
-    }
-    return text;
-}
 
 } // namespace sensortest
