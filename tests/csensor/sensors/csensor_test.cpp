@@ -9,6 +9,7 @@
 #include <tuple>
 #include <vector>
 
+using sensortest::Doc;
 using sensortest::Entry;
 using sensortest::ExpectEntries;
 using sensortest::PlainSensor;
@@ -31,6 +32,11 @@ std::vector<std::string> Names(const CSensor& sensor) {
 } // namespace
 
 TEST(SensorChannels, DefaultTableIsThatOfATactileProbeSystem) {
+    // A replaced default that does not process leaves new sensors not ready; the one a
+    // stored default becomes is the probe manager's stored-defaults test.
+    CSensor_SetDefaultConfigData("[General]\n");
+    EXPECT_EQ(PlainSensor().GetState(), CSENSOR_STATE_NONE);
+    CSensor_SetDefaultConfigData("");
     PlainSensor sensor;
     EXPECT_EQ(sensor.GetState(), CSENSOR_STATE_READY);
     EXPECT_EQ(sensor.GetPropertyCount(), 48u);
@@ -66,7 +72,7 @@ TEST(SensorChannels, ListItemsAreCleaned) {
 TEST(SensorChannels, MissingDefaultsAndNormalisedFlagsAreWrittenBack) {
     PlainSensor sensor;
     ASSERT_TRUE(sensor.Install("[General]\nChannels=a,b,c\n"));
-    std::string processed = sensor.Processed();
+    std::string processed = Doc(sensor, &CSensor::GetPropertyData);
     ExpectEntries(processed, "Default",
                   "Access=R Min=0 Max=1 Step=0.001 Accuracy=0.001 A_Max=0 V_Max=0 Default=0 "
                   "Keypad=0 Master=0 UpdateInClock=0");
@@ -74,14 +80,14 @@ TEST(SensorChannels, MissingDefaultsAndNormalisedFlagsAreWrittenBack) {
 
     // The processed data is complete: installing it again changes nothing.
     ASSERT_TRUE(sensor.Install(processed));
-    EXPECT_EQ(sensor.Processed(), processed);
+    EXPECT_EQ(Doc(sensor, &CSensor::GetPropertyData), processed);
 
     // Flags are normalised to 0 and 1, and written back so.
     ASSERT_TRUE(sensor.Install("[General]\nChannels=a,b,c\n[Default]\nMaster=5\n"
                                "[a]\nKeypad=7\n[b]\nKeypad=-2\nUpdateInClock=1\n"));
     EXPECT_EQ(Desc(sensor, "a").keypad, 1);
     EXPECT_EQ(Desc(sensor, "c").master, 1);
-    processed = sensor.Processed();
+    processed = Doc(sensor, &CSensor::GetPropertyData);
     ExpectEntries(processed, "a", "Keypad=1");
     ExpectEntries(processed, "b", "Keypad=0");
     ExpectEntries(processed, "Default", "Master=1");
@@ -111,19 +117,16 @@ TEST(SensorChannels, SectionsOverrideDefaultsAndSetFlags) {
         EXPECT_EQ(read[i], expected[i]) << i;
 }
 
-TEST(SensorChannels, UnknownTypeOrMoveSkipsOnlyThatChannel) {
+TEST(SensorChannels, LaterDataOnlyRedefinesKnownChannelsAndBrokenDataIsRefused) {
     PlainSensor sensor;
     vyx::trace::TraceCapture capture;
+    // An unknown type or move skips only that channel.
     ASSERT_TRUE(sensor.Install("[General]\nChannels=a,b,c\n[a]\nType=STRING\n[c]\nMove=FAST\n"));
     EXPECT_EQ(Names(sensor), std::vector<std::string>{"b"});
     EXPECT_EQ(capture.CountErrLog("ProcessConfigData(): Type 'STRING' not supported"), 1);
     EXPECT_EQ(capture.CountErrLog("ProcessConfigData(): Type 'FAST' not supported"), 1);
-}
 
-TEST(SensorChannels, LaterDataOnlyRedefinesKnownChannelsAndBrokenDataIsRefused) {
-    PlainSensor sensor;
     ASSERT_TRUE(sensor.Install("[General]\nChannels=a,b\n"));
-    vyx::trace::TraceCapture capture;
     EXPECT_FALSE(sensor.SetPropertyData("[General]\nChannels=a,zz\n[a]\nMax=5\n"));
     EXPECT_EQ(Desc(sensor, "a").max, 5.0);
     EXPECT_EQ(sensor.GetPropertyCount(), 2u); // no "zz"
@@ -131,7 +134,7 @@ TEST(SensorChannels, LaterDataOnlyRedefinesKnownChannelsAndBrokenDataIsRefused) 
     EXPECT_EQ(capture.CountErrTrace("CSensor::SetPropertyData(): ProcessConfigData() failed"), 1);
     EXPECT_EQ(sensor.Codes(), "32");
     // The failed data did not become the processed property data.
-    EXPECT_EQ(Entry(sensor.Processed(), "a", "Max"), "<missing>");
+    EXPECT_EQ(Entry(Doc(sensor, &CSensor::GetPropertyData), "a", "Max"), "<missing>");
 
     EXPECT_FALSE(sensor.Install("[General]\nChannel=a\n"));
     EXPECT_EQ(capture.CountErrTrace(
@@ -263,16 +266,6 @@ TEST(SensorErrors, TextsCarryTheSensorNameAndQueueDrainsOldestFirst) {
     sensor.GetPropertyValue(-1, nullptr);        // 41
     sensor.SetComponentData("nothing", "[A]\n"); // 39
     EXPECT_EQ(sensor.Codes(), "41,39");
-}
-
-// A replaced default reaching new sensors is the probe manager's stored-defaults test.
-TEST(SensorDefaults, ADefaultThatDoesNotProcessLeavesTheSensorNotReady) {
-    CSensor_SetDefaultConfigData("[General]\n");
-    PlainSensor broken;
-    CSensor_SetDefaultConfigData("");
-    PlainSensor builtin;
-    EXPECT_EQ(broken.GetState(), CSENSOR_STATE_NONE);
-    EXPECT_EQ(builtin.GetPropertyCount(), 48u);
 }
 
 TEST(SensorDocuments, AccessSettingsOfTheHardwareProperties) {

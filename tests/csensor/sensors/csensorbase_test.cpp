@@ -68,7 +68,6 @@ TEST_F(SensorBaseValues, OffsetsAndPublishing) {
     ASSERT_TRUE(sensor.SetPropertyOffset("x", 1.0));
     ASSERT_TRUE(sensor.SetPropertyValue("x", 7.0));
     EXPECT_DOUBLE_EQ(slot, 6.0); // the raw value is published
-    EXPECT_DOUBLE_EQ(*sensor.GetPropertyRawAddress("x"), 6.0);
     EXPECT_DOUBLE_EQ(sensor.Value("x"), 7.0);
 
     // New property data: offsets and values start over, the place in the FIFO stays.
@@ -88,11 +87,9 @@ TEST_F(SensorBaseValues, BadIndicesNamesAndPointers) {
     EXPECT_FALSE(sensor.SetPropertyFifoAddress("x", nullptr));
     EXPECT_FALSE(sensor.GetPropertyOffset(13, &value));
     EXPECT_EQ(sensor.GetPropertyValueAddress("nothing"), nullptr);
-    EXPECT_EQ(sensor.GetPropertyRawAddress(13), nullptr);
-    EXPECT_EQ(capture.CountErrLog("GetPropertyValueAddress(): Invalid index #13"), 1);
     // An unknown name is refused like a bad index.
     EXPECT_EQ(capture.CountErrLog("GetPropertyValueAddress(): Invalid index #-1"), 1);
-    EXPECT_EQ(sensor.Codes(), "41,41,41,41,41,41,41,41");
+    EXPECT_EQ(sensor.Codes(), "41,41,41,41,41,41,41");
 
     // "lock" is accepted and left alone.
     EXPECT_TRUE(sensor.SetPropertyValue("lock", 5.0));

@@ -5,22 +5,11 @@
 #include <gtest/gtest.h>
 
 using sensortest::BaseSensor;
+using sensortest::Doc;
 using sensortest::Entry;
 using sensortest::ExpectEntries;
 
 namespace {
-
-std::string ConfigOf(BaseSensor& sensor) {
-    std::string text;
-    sensor.GetConfigData(text);
-    return text;
-}
-
-std::string HardwareOf(BaseSensor& sensor) {
-    std::string text;
-    sensor.GetHardwareData(text);
-    return text;
-}
 
 void ExpectDirection(BaseSensor& sensor, double x, double y, double z) {
     double d[3] = {9, 9, 9};
@@ -41,19 +30,19 @@ const char kMcDescription[] = "[GENERAL]\nInput=2\n"
 TEST(SensorConfigReaders, MissingKeysAreWrittenBackOnce) {
     BaseSensor sensor;
     ASSERT_TRUE(sensor.SetConfigData("[Geometry]\nProbeType=R85Q\n")) << sensor.Codes();
-    std::string config = ConfigOf(sensor);
+    std::string config = Doc(sensor, &CSensor::GetConfigData);
     ExpectEntries(config, "Geometry", "x0=0 y0=0 z0=0 alpha=0 beta=0 gamma=0");
     ExpectEntries(config, "ProbeSystem",
                   "ProbeSystem=R85Q ProbeChannel=0 ProbeSign=1 SerialNo=0000 Transparent=0 "
                   "TypeLever=0 DefaultStylusLength_mm=50 Range=1 RangeTSK=1 dE_Faktor=1 "
                   "LockLimitMaxPercent=100 LockLimitMinPercent=100 Mtx_a11=1 Mtx_a12=0 "
                   "Mtx_a33=1");
-    EXPECT_EQ(Entry(HardwareOf(sensor), "Probe", "Type"), "R85Q");
+    EXPECT_EQ(Entry(Doc(sensor, &CSensor::GetHardwareData), "Probe", "Type"), "R85Q");
     EXPECT_EQ(sensor.GetSystemData().typeCode, 1);
 
     // Complete data is read without a change.
     ASSERT_TRUE(sensor.SetConfigData(config));
-    EXPECT_EQ(ConfigOf(sensor), config);
+    EXPECT_EQ(Doc(sensor, &CSensor::GetConfigData), config);
 }
 
 TEST(SensorConfigReaders, ValuesLimitsAndUnknownTypes) {
@@ -64,10 +53,10 @@ TEST(SensorConfigReaders, ValuesLimitsAndUnknownTypes) {
                                      "LockLimitMinPercent=40\nSerialNo=A-17 ; label\n"));
     EXPECT_EQ(sensor.GetSystemData().typeCode, 7);
     EXPECT_STREQ(sensor.GetSerialNo(), "A-17");
-    std::string config = ConfigOf(sensor);
+    std::string config = Doc(sensor, &CSensor::GetConfigData);
     EXPECT_EQ(Entry(config, "ProbeSystem", "LockLimitMaxPercent"), "100");
     // Collision limits: range times the lock limits, per measuring range.
-    ExpectEntries(HardwareOf(sensor), "TSK",
+    ExpectEntries(Doc(sensor, &CSensor::GetHardwareData), "TSK",
                   "Max_1=2 Min_1=-0.80000000000000004 Max_2=0.5 Min_2=-0.20000000000000001");
 
     EXPECT_FALSE(sensor.SetConfigData("[Geometry]\nProbeType=XYZ\n"));
@@ -129,7 +118,8 @@ TEST(SensorConfigReaders, FeaturesAreTheDefaultsOfTheReaders) {
     ASSERT_TRUE(sensor.SetFeatures("[ProbeSystem]\nRange=2.5\nDefaultStylusLength_mm=80\n"
                                    "SensorTypeMC=QPD\n"));
     ASSERT_TRUE(sensor.SetConfigData("[Geometry]\nProbeType=R85Q\n"));
-    ExpectEntries(ConfigOf(sensor), "ProbeSystem", "Range=2.5 DefaultStylusLength_mm=80");
+    ExpectEntries(Doc(sensor, &CSensor::GetConfigData), "ProbeSystem",
+                  "Range=2.5 DefaultStylusLength_mm=80");
     std::string features;
     ASSERT_TRUE(sensor.GetFeatures(features));
     ExpectEntries(features, "ProbeSystem", "SensorTypeMC=QPD RangeTSK=1");

@@ -8,6 +8,7 @@
 #include <ctime>
 
 using sensortest::BaseSensor;
+using sensortest::Doc;
 using sensortest::Entry;
 using sensortest::ExpectEntries;
 
@@ -21,12 +22,6 @@ std::time_t LocalDay(int day, int month, int year) {
     t.tm_hour = 12;
     t.tm_isdst = -1;
     return std::mktime(&t);
-}
-
-std::string UserOf(BaseSensor& sensor) {
-    std::string text;
-    sensor.GetUserData(text);
-    return text;
 }
 
 class SensorTip : public ::testing::Test {
@@ -44,7 +39,7 @@ TEST_F(SensorTip, GeometryIsReadAndCompleted) {
     ASSERT_TRUE(sensor.SetUserData("[General]\nTipName=ruby 2mm\n[Geometry]\nx0=100\n"
                                    "alpha=400\n[ProbeTipsOffsets]\nOffset_Z_mm=0.5\n"));
     EXPECT_FALSE(sensor.GetTipData().unloaded);
-    std::string user = UserOf(sensor);
+    std::string user = Doc(sensor, &CSensor::GetUserData);
     ExpectEntries(user, "Geometry", "alpha=359 z0=0");
     ExpectEntries(user, "ProbeTipsOffsets", "Offset_X_mm=0");
     // Tip 100 mm long, default stylus 50 mm, range 1: 10 mm/s.
@@ -70,7 +65,7 @@ TEST_F(SensorTip, UnloadedTips) {
     ASSERT_TRUE(sensor.SetUserData("[Geometry]\nx0=0\n"));
     EXPECT_TRUE(sensor.GetTipData().unloaded);
     // The defaults are written back but not reported for a tip that is not there.
-    EXPECT_EQ(Entry(UserOf(sensor), "Geometry", "alpha"), "0");
+    EXPECT_EQ(Entry(Doc(sensor, &CSensor::GetUserData), "Geometry", "alpha"), "0");
     EXPECT_EQ(sensor.Codes(), "");
 
     ASSERT_TRUE(sensor.SetUserData("[Geometry]\nD=2\n"));
@@ -160,7 +155,7 @@ TEST_F(SensorTip, RangeChannelSelectsTheCalibrationSection) {
                                    "Date=01.02.2024\n"));
     // A new range re-applies the tip data, now for Range_2.
     ASSERT_TRUE(sensor.SetPropertyValue("range", 2.0));
-    std::string user = UserOf(sensor);
+    std::string user = Doc(sensor, &CSensor::GetUserData);
     ExpectEntries(user, "Range_2", "Calibrated=0 E_1=1");
     ExpectEntries(user, "Calibration", "Range_1=1 Range_2=0");
 }

@@ -71,11 +71,6 @@ public:
             codes += (codes.empty() ? "" : ",") + std::to_string(code);
         return codes;
     }
-    std::string Processed() {
-        std::string text;
-        GetPropertyData(text);
-        return text;
-    }
 
     std::string lastSet;
 };
@@ -105,6 +100,13 @@ public:
         return v;
     }
 };
+
+// One of a sensor's documents as text, such as Doc(sensor, &CSensor::GetUserData).
+template <class Sensor> std::string Doc(Sensor& sensor, bool (CSensor::*get)(std::string&)) {
+    std::string text;
+    (sensor.*get)(text);
+    return text;
+}
 
 using vyx::test::Entry;
 using vyx::test::ExpectEntries;
