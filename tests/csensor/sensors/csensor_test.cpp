@@ -60,7 +60,7 @@ TEST(SensorChannels, ListItemsAreCleaned) {
     EXPECT_EQ(Names(sensor), std::vector<std::string>{"gain"});
 }
 
-TEST(SensorChannels, MissingDefaultsAndNormalisedFlagsAreWrittenBack) {
+TEST(SensorChannels, SectionsOverrideDefaultsAndMissingOnesAreWrittenBack) {
     PlainSensor sensor;
     ASSERT_TRUE(sensor.Install("[General]\nChannels=a,b,c\n"));
     std::string processed = Doc(sensor, &CSensor::GetPropertyData);
@@ -82,10 +82,8 @@ TEST(SensorChannels, MissingDefaultsAndNormalisedFlagsAreWrittenBack) {
     ExpectEntries(processed, "a", "Keypad=1");
     ExpectEntries(processed, "b", "Keypad=0");
     ExpectEntries(processed, "Default", "Master=1");
-}
 
-TEST(SensorChannels, SectionsOverrideDefaultsAndSetFlags) {
-    PlainSensor sensor;
+    // Sections override the defaults.
     ASSERT_TRUE(sensor.Install(
         "[General]\nChannels=a,b,c,d,e,f,g,h,i\n[Default]\nAccess=RW ; all writable\n"
         "[a]\nAccess= R \n[b]\nAccess=W\n[c]\nAccess=B\n[d]\nAccess=I\n[e]\nAccess=D\n"
@@ -101,11 +99,9 @@ TEST(SensorChannels, SectionsOverrideDefaultsAndSetFlags) {
         EXPECT_EQ(Desc(sensor, name).access, code) << name;
     EXPECT_EQ(Desc(sensor, "f").flags, CSENSOR_FLAG_COMPONENT | CSENSOR_FLAG_TARGET);
     EXPECT_EQ(Desc(sensor, "h").flags, 0);
-    CSensorChannelDesc g = Desc(sensor, "g");
-    const double expected[] = {-5, 5, 0.5, 0.1, 2, 3, 1.5};
-    const double read[] = {g.min, g.max, g.step, g.accuracy, g.a_max, g.v_max, g.default_value};
-    for (int i = 0; i < 7; ++i)
-        EXPECT_EQ(read[i], expected[i]) << i;
+    const CSensorChannelDesc g = Desc(sensor, "g");
+    EXPECT_EQ(std::make_tuple(g.min, g.max, g.step, g.accuracy, g.a_max, g.v_max, g.default_value),
+              std::make_tuple(-5.0, 5.0, 0.5, 0.1, 2.0, 3.0, 1.5));
 }
 
 TEST(SensorChannels, LaterDataOnlyRedefinesKnownChannelsAndBrokenDataIsRefused) {
@@ -220,7 +216,7 @@ TEST(SensorDocuments, InvalidTextLeavesDocumentUnchanged) {
                     "Max_2=1.0\nMin_2=-1.0\n");
 }
 
-TEST(SensorDocuments, ControlParametersFromUserData) {
+TEST(SensorDocuments, ControlParametersAndAccessSettings) {
     PlainSensor sensor;
     EXPECT_FALSE(sensor.HasControlParameters());
     ASSERT_TRUE(sensor.SetUserData("[TrackingControlPara]\nFullSpeedCorridorPercent=80\n"));
@@ -228,6 +224,12 @@ TEST(SensorDocuments, ControlParametersFromUserData) {
     // New user data without the sections: none read.
     ASSERT_TRUE(sensor.SetUserData("[Other]\nTargetWindow_mm=5\n"));
     EXPECT_FALSE(sensor.HasControlParameters());
+
+    ASSERT_TRUE(sensor.SetHardwareProperties("[Access]\nx=RW ; writable\ny=R\nnone=W\n"));
+    EXPECT_EQ(sensor.ReadAccessSettings(), 2);
+    EXPECT_EQ(Desc(sensor, "x").access, CSENSOR_ACCESS_RW);
+    EXPECT_EQ(Desc(sensor, "y").access, CSENSOR_ACCESS_R);
+    EXPECT_EQ(Desc(sensor, "z").access, CSENSOR_ACCESS_I);
 }
 
 TEST(SensorValues, MapIsSetInNameOrderAndAllEntriesAreTried) {
@@ -257,13 +259,4 @@ TEST(SensorErrors, TextsCarryTheSensorNameAndQueueDrainsOldestFirst) {
     sensor.GetPropertyValue(-1, nullptr);        // 41
     sensor.SetComponentData("nothing", "[A]\n"); // 39
     EXPECT_EQ(sensor.Codes(), "41,39");
-}
-
-TEST(SensorDocuments, AccessSettingsOfTheHardwareProperties) {
-    PlainSensor sensor;
-    ASSERT_TRUE(sensor.SetHardwareProperties("[Access]\nx=RW ; writable\ny=R\nnone=W\n"));
-    EXPECT_EQ(sensor.ReadAccessSettings(), 2);
-    EXPECT_EQ(Desc(sensor, "x").access, CSENSOR_ACCESS_RW);
-    EXPECT_EQ(Desc(sensor, "y").access, CSENSOR_ACCESS_R);
-    EXPECT_EQ(Desc(sensor, "z").access, CSENSOR_ACCESS_I);
 }

@@ -42,6 +42,19 @@ TEST(SensorConfigReaders, MissingKeysAreWrittenBackOnce) {
     // Complete data is read without a change.
     ASSERT_TRUE(sensor.SetConfigData(config));
     EXPECT_EQ(Doc(sensor, &CSensor::GetConfigData), config);
+
+    // Features are the defaults of the readers.
+    BaseSensor featured;
+    ASSERT_TRUE(featured.SetFeatures("[ProbeSystem]\nRange=2.5\nDefaultStylusLength_mm=80\n"
+                                     "SensorTypeMC=QPD\n"));
+    ASSERT_TRUE(featured.SetConfigData("[Geometry]\nProbeType=R85Q\n"));
+    ExpectEntries(Doc(featured, &CSensor::GetConfigData), "ProbeSystem",
+                  "Range=2.5 DefaultStylusLength_mm=80");
+    std::string features;
+    ASSERT_TRUE(featured.GetFeatures(features));
+    ExpectEntries(features, "ProbeSystem", "SensorTypeMC=QPD RangeTSK=1");
+    EXPECT_FALSE(featured.SetFeatures("Range=1\n"));
+    EXPECT_EQ(featured.Codes(), "32");
 }
 
 TEST(SensorConfigReaders, ValuesLimitsAndUnknownTypes) {
@@ -102,18 +115,4 @@ TEST(SensorConfigReaders, HardwareInputsAndComponentVectors) {
     EXPECT_EQ(capture.CountErrLog("CSensorBase::GetMcCompVectorName(): channelno=5, "
                                   "m_MCHardware.nInput=2--> using default empty string"),
               1);
-}
-
-TEST(SensorConfigReaders, FeaturesAreTheDefaultsOfTheReaders) {
-    BaseSensor sensor;
-    ASSERT_TRUE(sensor.SetFeatures("[ProbeSystem]\nRange=2.5\nDefaultStylusLength_mm=80\n"
-                                   "SensorTypeMC=QPD\n"));
-    ASSERT_TRUE(sensor.SetConfigData("[Geometry]\nProbeType=R85Q\n"));
-    ExpectEntries(Doc(sensor, &CSensor::GetConfigData), "ProbeSystem",
-                  "Range=2.5 DefaultStylusLength_mm=80");
-    std::string features;
-    ASSERT_TRUE(sensor.GetFeatures(features));
-    ExpectEntries(features, "ProbeSystem", "SensorTypeMC=QPD RangeTSK=1");
-    EXPECT_FALSE(sensor.SetFeatures("Range=1\n"));
-    EXPECT_EQ(sensor.Codes(), "32");
 }

@@ -79,17 +79,6 @@ TEST_F(SensorTip, UnloadedTips) {
     EXPECT_EQ(sensor.Codes(), "32");
 }
 
-TEST_F(SensorTip, CalibrationValuesOfTheRange) {
-    MIniData doc;
-    doc.SetContentString("[Range_2]\nE_1=2.5\nE_3=25\nE_3_default=3\nM0_2=0.1\n");
-    vyx::trace::TraceCapture capture;
-    EXPECT_EQ(sensor.ReadTipCalibrationValues(doc, "Range_2", 2), 5);
-    EXPECT_EQ(sensor.Codes(), "35"); // E_3 out of (0.1, 20)
-    EXPECT_EQ(capture.CountErrLog("invalid probe tip gain E_3=25 in [Range_2]"), 1);
-    // The refused gain is kept for whoever recalibrates.
-    ExpectEntries(doc.GetContentString(), "Range_2", "E_2=1 E_1_default=1 M0_3=0 E_3=25");
-}
-
 TEST_F(SensorTip, CalibrationIntervalAndState) {
     MIniData doc;
     // Read on 20.02.2024, 41 days after 10.01.2024.
@@ -150,12 +139,18 @@ TEST_F(SensorTip, RangeChannelSelectsTheCalibrationSection) {
     ASSERT_TRUE(sensor.Install("[General]\nChannels=range\n[range]\nMin=1\nMax=3\nStep=1\n"
                                "Default=1\n"));
     ASSERT_TRUE(sensor.SetUserData("[Geometry]\nz0=-50\n[Range_1]\nCalibrated=1\n"
-                                   "Date=01.02.2024\n"));
+                                   "Date=01.02.2024\n[Range_2]\nE_1=2.5\nE_3=25\n"
+                                   "E_3_default=3\nM0_2=0.1\n"));
+    EXPECT_EQ(sensor.Codes(), "");
     // A new range re-applies the tip data, now for Range_2.
+    vyx::trace::TraceCapture capture;
     ASSERT_TRUE(sensor.SetPropertyValue("range", 2.0));
-    std::string user = Doc(sensor, &CSensor::GetUserData);
-    ExpectEntries(user, "Range_2", "Calibrated=0 E_1=1");
-    ExpectEntries(user, "Calibration", "Range_1=1 Range_2=0");
+    EXPECT_EQ(sensor.Codes(), "35"); // E_3 out of (0.1, 20)
+    EXPECT_EQ(capture.CountErrLog("invalid probe tip gain E_3=25 in [Range_2]"), 1);
+    // The refused gain is kept for whoever recalibrates.
+    ExpectEntries(Doc(sensor, &CSensor::GetUserData), "Range_2",
+                  "Calibrated=0 E_2=1 E_1_default=1 M0_3=0 E_3=25");
+    ExpectEntries(Doc(sensor, &CSensor::GetUserData), "Calibration", "Range_1=1 Range_2=0");
 }
 
 TEST_F(SensorTip, CapabilitiesChangeOnlyPlainChannels) {
@@ -213,9 +208,8 @@ TEST_F(SensorTip, HeadCurve) {
     doc.SetContentString("[other]\n");
     EXPECT_TRUE(sensor.ReadHeadCurve(doc, curve, 0.0));
     EXPECT_FALSE(curve.valid);
-}
 
-TEST_F(SensorTip, HeadCurveLimitsTheForce) {
+    // The head curve read with the tip limits the force.
     ASSERT_TRUE(sensor.Install("[General]\nChannels=force,forcetol,forcedir,deflection\n"
                                "[Default]\nAccess=RW\nMin=0\nMax=10\n"));
     ASSERT_TRUE(sensor.SetPropertyValue("force", 8.0));
