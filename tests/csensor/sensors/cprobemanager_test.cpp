@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 using sensortest::Doc;
 using sensortest::Entry;
 using vyx::test::TempDir;
@@ -220,20 +222,17 @@ TEST_F(ProbeManager, SwitchesProbesystems) {
     ASSERT_TRUE(manager.SetProbesystem("[Geometry]\nx0=0\n"));
     EXPECT_EQ(manager.GetSensor(), placeholder);
 
-    struct Bad {
-        const char* data;
-        const char* log;
-        const char* code;
-    } const bad[] = {
+    // Data, the error logged and the codes queued.
+    const std::tuple<const char*, const char*, const char*> bad[] = {
         {"[Geometry]\ny0=1\n", "GetNewSensor(): failed to find Geometry - ProbeType", "32,"},
         {"[Geometry]\nProbeType=Z:1\n", "GetNewSensor(): unknown sensor Z:1", "37,"},
         {"ProbeType=A:1\n", "GetNewSensor(): invalid format of sensor data", "32,"},
     };
-    for (const Bad& b : bad) {
-        SCOPED_TRACE(b.data);
-        EXPECT_FALSE(manager.SetProbesystem(b.data));
-        EXPECT_EQ(capture.CountErrLog(b.log), 1);
-        EXPECT_EQ(codes(manager), b.code);
+    for (const auto& [data, log, code] : bad) {
+        SCOPED_TRACE(data);
+        EXPECT_FALSE(manager.SetProbesystem(data));
+        EXPECT_EQ(capture.CountErrLog(log), 1);
+        EXPECT_EQ(codes(manager), code);
         EXPECT_EQ(manager.GetSensor(), placeholder);
         EXPECT_TRUE(placeholder->IsActive());
     }

@@ -62,7 +62,7 @@ TEST_F(SensorBaseValues, LinkedChannelsAreLeftToTheirSibling) {
     EXPECT_DOUBLE_EQ(sensor.Value("ch"), 30.0);
 }
 
-TEST_F(SensorBaseValues, OffsetsAndPublishing) {
+TEST_F(SensorBaseValues, OffsetsAndTheFifo) {
     double slot = 0.0;
     ASSERT_TRUE(sensor.SetPropertyFifoAddress("x", &slot));
     ASSERT_TRUE(sensor.SetPropertyOffset("x", 1.0));
@@ -75,6 +75,39 @@ TEST_F(SensorBaseValues, OffsetsAndPublishing) {
     EXPECT_EQ(sensor.GetPropertyValueAddress("x"), &slot);
     EXPECT_EQ(sensor.Value("x"), 0.0);
     EXPECT_EQ(sensor.Value("range"), 1.0);
+
+    // Data that fails leaves the table as it was; empty text installs nothing.
+    const size_t count = sensor.GetPropertyCount();
+    EXPECT_FALSE(sensor.SetPropertyData("[General]\nChannels=unknown\n"));
+    EXPECT_EQ(sensor.Codes(), "32,33,40");
+    EXPECT_TRUE(sensor.SetPropertyData(""));
+    EXPECT_EQ(sensor.GetPropertyCount(), count);
+
+    // Values exchanged with the FIFO.
+    double x = 0.0, lk = 0.0, ch = 0.0, off = 0.0;
+    ASSERT_TRUE(sensor.SetPropertyFifoAddress("x", &x));
+    ASSERT_TRUE(sensor.SetPropertyFifoAddress("lk", &lk));
+    ASSERT_TRUE(sensor.SetPropertyFifoAddress("ch", &ch));
+    ASSERT_TRUE(sensor.SetPropertyFifoAddress("off", &off));
+    ASSERT_TRUE(sensor.SetPropertyValue("x", 3.0));
+    x = 99.0;   // an unlinked channel: the instance wins
+    lk = 50.0;  // linked: the FIFO wins, limited to the channel
+    ch = 5.0;   // child: limited to its parent as well
+    off = 77.0; // access D: untouched
+    vyx::trace::TraceCapture capture;
+    sensor.UpdatePropertyFifoValues();
+    EXPECT_DOUBLE_EQ(x, 3.0);
+    EXPECT_EQ(std::make_pair(sensor.Value("lk"), sensor.Value("ch")), std::make_pair(10.0, 1.0));
+    EXPECT_EQ(std::make_pair(lk, ch), std::make_pair(10.0, 1.0));
+    EXPECT_EQ(off, 77.0);
+
+    // A parent entered only through its child is not in the channel list.
+    ASSERT_TRUE(sensor.Install("[General]\nChannels=kid\n[kid]\nParent=ghost\n"));
+    capture.Clear();
+    sensor.UpdatePropertyFifoValues();
+    EXPECT_EQ(capture.CountTrace("UpdatePropertyFifoValues(): channel ghost not supported by "
+                                 "CSensor"),
+              1);
 }
 
 TEST_F(SensorBaseValues, BadIndicesNamesAndPointers) {
@@ -105,40 +138,4 @@ TEST_F(SensorBaseValues, UpdateRestoresActivity) {
     ASSERT_TRUE(sensor.SetActive(false));
     ASSERT_TRUE(sensor.SetPropertyValue("x", 4.0));
     EXPECT_FALSE(sensor.IsActive());
-}
-
-TEST_F(SensorBaseValues, FifoValuesAreExchangedWithTheInstance) {
-    double x = 0.0, lk = 0.0, ch = 0.0, off = 0.0;
-    ASSERT_TRUE(sensor.SetPropertyFifoAddress("x", &x));
-    ASSERT_TRUE(sensor.SetPropertyFifoAddress("lk", &lk));
-    ASSERT_TRUE(sensor.SetPropertyFifoAddress("ch", &ch));
-    ASSERT_TRUE(sensor.SetPropertyFifoAddress("off", &off));
-    ASSERT_TRUE(sensor.SetPropertyValue("x", 3.0));
-    x = 99.0;   // an unlinked channel: the instance wins
-    lk = 50.0;  // linked: the FIFO wins, limited to the channel
-    ch = 5.0;   // child: limited to its parent as well
-    off = 77.0; // access D: untouched
-    vyx::trace::TraceCapture capture;
-    sensor.UpdatePropertyFifoValues();
-    EXPECT_DOUBLE_EQ(x, 3.0);
-    EXPECT_EQ(std::make_pair(sensor.Value("lk"), sensor.Value("ch")), std::make_pair(10.0, 1.0));
-    EXPECT_EQ(std::make_pair(lk, ch), std::make_pair(10.0, 1.0));
-    EXPECT_EQ(off, 77.0);
-
-    // A parent entered only through its child is not in the channel list.
-    ASSERT_TRUE(sensor.Install("[General]\nChannels=kid\n[kid]\nParent=ghost\n"));
-    capture.Clear();
-    sensor.UpdatePropertyFifoValues();
-    EXPECT_EQ(capture.CountTrace("UpdatePropertyFifoValues(): channel ghost not supported by "
-                                 "CSensor"),
-              1);
-}
-
-TEST(SensorBaseDocuments, FailedPropertyDataQueuesReadAndInitErrors) {
-    BaseSensor sensor;
-    EXPECT_FALSE(sensor.SetPropertyData("[General]\nChannels=unknown\n"));
-    EXPECT_EQ(sensor.Codes(), "32,33,40");
-    EXPECT_EQ(sensor.GetPropertyCount(), 48u);
-    // Empty text installs nothing but rebuilds the values.
-    EXPECT_TRUE(sensor.SetPropertyData(""));
 }

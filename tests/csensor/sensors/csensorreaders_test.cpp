@@ -7,17 +7,10 @@
 using sensortest::BaseSensor;
 using sensortest::Doc;
 using sensortest::Entry;
+using sensortest::ExpectDirection;
 using sensortest::ExpectEntries;
 
 namespace {
-
-void ExpectDirection(BaseSensor& sensor, double x, double y, double z) {
-    double d[3] = {9, 9, 9};
-    ASSERT_TRUE(sensor.GetProbeDirection(&d[0], &d[1], &d[2]));
-    EXPECT_NEAR(d[0], x, 1e-12);
-    EXPECT_NEAR(d[1], y, 1e-12);
-    EXPECT_NEAR(d[2], z, 1e-12);
-}
 
 const char kMcDescription[] = "[GENERAL]\nInput=2\n"
                               "[Input_1]\ntype=Form,QPD\nzeroshift_mm=1.\nrange=2\n"

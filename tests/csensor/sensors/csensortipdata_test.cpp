@@ -6,10 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <tuple>
 
 using sensortest::BaseSensor;
 using sensortest::Doc;
 using sensortest::Entry;
+using sensortest::ExpectDirection;
 using sensortest::ExpectEntries;
 
 namespace {
@@ -45,15 +47,10 @@ TEST_F(SensorTip, GeometryIsReadAndCompleted) {
     ExpectEntries(user, "MovezeroControlPara",
                   "MaxMovezeroSpeed_mm_s=10 MaxMovezeroAccel_mm_s2=40");
     ExpectEntries(user, "ProbeTip", "TipType=SPHERE");
-}
 
-TEST_F(SensorTip, BetaFollowsTheTipVector) {
+    // Beta follows the tip vector; a straight tip downwards keeps beta 0.
     ASSERT_TRUE(sensor.ProcessUserData("[Geometry]\nx0=100\n", true));
-    double x = 0, y = 0, z = 0;
-    ASSERT_TRUE(sensor.GetProbeDirection(&x, &y, &z));
-    EXPECT_NEAR(x, -1.0, 1e-12);
-    EXPECT_NEAR(z, 0.0, 1e-12);
-    // A straight tip downwards keeps beta 0.
+    ExpectDirection(sensor, -1.0, 0.0, 0.0);
     ASSERT_TRUE(sensor.ProcessUserData("[Geometry]\nz0=-80\n", true));
     EXPECT_EQ(Entry(Doc(sensor, &CSensor::GetUserData), "Geometry", "beta"), "0");
 }
@@ -82,12 +79,8 @@ TEST_F(SensorTip, UnloadedTips) {
 TEST_F(SensorTip, CalibrationIntervalAndState) {
     MIniData doc;
     // Read on 20.02.2024, 41 days after 10.01.2024.
-    const struct {
-        const char* doc;
-        int changes;
-        const char* range;       // entries of [Range_1] afterwards
-        const char* calibration; // entries of [Calibration] afterwards
-    } cases[] = {
+    // The document, the changes made, and the entries of [Range_1] and [Calibration] afterwards.
+    const std::tuple<const char*, int, const char*, const char*> cases[] = {
         {"[Range_1]\nCalibrated=1\nInterval=30\nDate=10.01.2024\n", 0, "Calibrated=0",
          "Calibrated=0 Range_1=0"},
         // "Calibrated" 7 becomes 1 once all ranges are fine.
@@ -111,12 +104,12 @@ TEST_F(SensorTip, CalibrationIntervalAndState) {
         // Interval 0 never runs out.
         {"[Range_1]\nCalibrated=1\nInterval=0\nDate=01.01.2000\n", 0, "Calibrated=1", ""},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.doc);
-        doc.SetContentString(c.doc);
-        EXPECT_EQ(sensor.ReadSectionCalibrationState(doc, "Range_1"), c.changes);
-        ExpectEntries(doc.GetContentString(), "Range_1", c.range);
-        ExpectEntries(doc.GetContentString(), "Calibration", c.calibration);
+    for (const auto& [text, changes, range, calibration] : cases) {
+        SCOPED_TRACE(text);
+        doc.SetContentString(text);
+        EXPECT_EQ(sensor.ReadSectionCalibrationState(doc, "Range_1"), changes);
+        ExpectEntries(doc.GetContentString(), "Range_1", range);
+        ExpectEntries(doc.GetContentString(), "Calibration", calibration);
     }
 }
 

@@ -108,6 +108,14 @@ template <class Sensor> std::string Doc(Sensor& sensor, bool (CSensor::*get)(std
     return text;
 }
 
+inline void ExpectDirection(CSensor& sensor, double x, double y, double z) {
+    double d[3] = {9, 9, 9};
+    ASSERT_TRUE(sensor.GetProbeDirection(&d[0], &d[1], &d[2]));
+    EXPECT_NEAR(d[0], x, 1e-12);
+    EXPECT_NEAR(d[1], y, 1e-12);
+    EXPECT_NEAR(d[2], z, 1e-12);
+}
+
 using vyx::test::Entry;
 using vyx::test::ExpectEntries;
 
