@@ -18,9 +18,9 @@ struct OpenDB {
 
 } // namespace
 
-TEST(MTessorProbeDB, NumberLimitsAndDuplicates) {
+TEST(MTessorProbeDB, LimitsListActivateDelete) {
     OpenDB t;
-    vyx::trace::TraceCapture capture;
+    vyx::trace::TraceCapture capture(1); // deletions must be traced even at level 1
     EXPECT_TRUE(t.db.DefineProbe({1000, 200, 1, 2, 3, 4}));
     const std::string before = ReadFileBytes(t.file);
     EXPECT_FALSE(t.db.DefineProbe({1001, 1}));
@@ -31,10 +31,8 @@ TEST(MTessorProbeDB, NumberLimitsAndDuplicates) {
                      "DefineProbe(): probe/tip 1000 200 already defined"});
     EXPECT_EQ(ReadFileBytes(t.file), before);
     EXPECT_EQ(Text(t.db.ListProbes(0, 0)), "1000/200 1 2 3 4\n");
-}
+    ASSERT_TRUE(t.db.DeleteProbe(0, 0));
 
-TEST(MTessorProbeDB, ListActivateDelete) {
-    OpenDB t;
     for (auto [p, tip] : {std::pair{2u, 5u}, {1u, 2u}, {2u, 1u}, {1u, 1u}})
         ASSERT_TRUE(t.db.DefineProbe({p, tip, 1.0 * p, 1.0 * tip}));
     EXPECT_EQ(Text(t.db.ListProbes(0, 0)), "1/1 1 1 0 0\n1/2 1 2 0 0\n2/1 2 1 0 0\n2/5 2 5 0 0\n");
@@ -42,7 +40,6 @@ TEST(MTessorProbeDB, ListActivateDelete) {
     EXPECT_EQ(Text(t.db.ListProbes(0, 1)), "1/1 1 1 0 0\n2/1 2 1 0 0\n");
     EXPECT_EQ(Text(t.db.ListProbes(1, 2)), "1/2 1 2 0 0\n");
 
-    vyx::trace::TraceCapture capture(1); // deletions must be traced even at level 1
     EXPECT_FALSE(t.db.SetActiveProbe(3, 1));
     EXPECT_FALSE(t.db.SetActiveProbe(1, 0)); // one number 0 is checked like any pair
     EXPECT_TRUE(t.db.SetActiveProbe(2, 5));

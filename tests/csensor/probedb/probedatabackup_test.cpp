@@ -83,10 +83,7 @@ TEST(ProbeDataBackup, ForeignAndDamagedTextsChangeNothing) {
     };
     const std::string db = "probesystemdb.ini";
     const std::string vol = "volatile_probesystemdb.ini";
-    const struct {
-        std::string text;
-        const char* message;
-    } cases[] = {
+    const std::pair<std::string, const char*> cases[] = {
         {replaced("SerialNo", "999.999.999"),
          "serial numbers do not match (123.456.789 != 999.999.999). Refusing restore."},
         {good.substr(0, good.size() / 2) + "\n[Global]\n", "failed to read data to be restored"},
@@ -100,11 +97,11 @@ TEST(ProbeDataBackup, ForeignAndDamagedTextsChangeNothing) {
         {replaced(vol, Encoded("[Global]\nActId=1\n")), "failed to set current probesystem"},
         {replaced(vol, Encoded("[Global]\nActSystem=A\nActId=-1\n")), "illegal probesystem id -1"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.message);
+    for (const auto& [text, message] : cases) {
+        SCOPED_TRACE(message);
         vyx::trace::TraceCapture capture;
-        EXPECT_FALSE(target.db.RestoreAllData(kSerial, c.text));
-        ExpectErrTraces(capture, {std::string("do_restore(): ") + c.message,
+        EXPECT_FALSE(target.db.RestoreAllData(kSerial, text));
+        ExpectErrTraces(capture, {std::string("do_restore(): ") + message,
                                   "RestoreAllData(): restoration of probe data failed. Trying to "
                                   "restore old state.",
                                   "RestoreAllData(): restoration of backup data successful."});

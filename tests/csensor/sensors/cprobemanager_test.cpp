@@ -9,6 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
+using sensortest::Doc;
 using sensortest::Entry;
 using vyx::test::TempDir;
 
@@ -19,7 +22,6 @@ struct Behaviour {
     std::string cls;
     std::string types;
     std::string channels;
-    bool failFifo = false;
 };
 
 std::map<std::string, Behaviour>& behaviours() {
@@ -29,8 +31,7 @@ std::map<std::string, Behaviour>& behaviours() {
 
 class TestSensor : public CSensorBase {
 public:
-    explicit TestSensor(const Behaviour& behaviour)
-        : failFifo(behaviour.failFifo), m_behaviour(behaviour) {
+    explicit TestSensor(const Behaviour& behaviour) : m_behaviour(behaviour) {
         SetSensorName(behaviour.cls);
         if (!behaviour.channels.empty()) {
             ClearPropertyTable();
@@ -44,16 +45,6 @@ public:
     bool SetConfigData(std::string_view text) override {
         return !failConfig && CSensor::SetConfigData(text);
     }
-    using CSensorBase::SetPropertyFifoAddress;
-    bool SetPropertyFifoAddress(int index, double* address) override {
-        return !failFifo && CSensorBase::SetPropertyFifoAddress(index, address);
-    }
-    std::string Doc(bool (CSensor::*get)(std::string&), const char* section, const char* key) {
-        std::string text;
-        (this->*get)(text);
-        return Entry(text, section, key);
-    }
-    bool failFifo;
     bool failConfig = false;
 
 private:
@@ -123,14 +114,9 @@ TEST_F(ProbeManager, OpensEmptyDirectory) {
     const std::vector<CSensor*> sensors = manager.GetSensors();
     ASSERT_EQ(sensors.size(), 3u); // registry name order; the placeholder comes last
     EXPECT_EQ(manager.GetSensor(), sensors[2]);
-    EXPECT_EQ(manager.GetTypeList(), "A:1 B:2 B:3 ");
     EXPECT_EQ(manager.FindSensor(" B:3 "), sensors[1]);
-    for (CSensor* s : sensors) {
-        auto* base = dynamic_cast<CSensorBase*>(s);
-        EXPECT_EQ(base->GetObjectLock(), manager.GetObjectLock());
-        EXPECT_EQ(base->GetMachineValue(), 0.001);
-        EXPECT_EQ(base->GetHardwareInputs()->nInput, 2u);
-    }
+    for (CSensor* s : sensors)
+        EXPECT_EQ(s->GetHardwareInputs()->nInput, 2u);
     // The default input description is stored with the defaults the first sensor added.
     EXPECT_EQ(Entry(Db("HARDWARE", "MC"), "Input_3", "damping_s"),
               "0.05 ; Daempfung in sec fuer schaltende Eingaenge");
@@ -153,7 +139,7 @@ TEST_F(ProbeManager, StoredDataInitialisesSensors) {
         ASSERT_TRUE(db.Save());
     }
     ASSERT_TRUE(Open());
-    EXPECT_EQ(Sensor("A:1")->Doc(&CSensor::GetGeometryData, "Geometry", "alpha"), "90");
+    EXPECT_EQ(Entry(Doc(*Sensor("A:1"), &CSensor::GetGeometryData), "Geometry", "alpha"), "90");
     // "?" asked for the features: they are stored in its place.
     EXPECT_EQ(Entry(Db("TestA", "PROBESYSTEM"), "ProbeSystem", "SensorTypeMC"), "Form");
     EXPECT_EQ(Sensor("B:2")->GetFeatureDefaults().Range, 0.25);
@@ -228,28 +214,25 @@ TEST_F(ProbeManager, SwitchesProbesystems) {
     ASSERT_TRUE(manager.SetProbesystem("[Geometry]\nProbeType= A:1 \nx0=0\n"));
     EXPECT_EQ(manager.GetSensor(), a);
     EXPECT_TRUE(a->IsActive());
-    EXPECT_EQ(a->Doc(&CSensor::GetConfigData, "Geometry", "ProbeType"), " A:1 ");
+    EXPECT_EQ(Entry(Doc(*a, &CSensor::GetConfigData), "Geometry", "ProbeType"), " A:1 ");
     ASSERT_TRUE(manager.SetProbetip("[Tip]\nk=1\n")); // the same sensor again: tip unloaded
     ASSERT_TRUE(manager.SetProbesystem("[Geometry]\nProbeType=A:1\n"));
-    EXPECT_EQ(a->Doc(&CSensor::GetUserData, "Tip", "k"), "<missing>");
+    EXPECT_EQ(Entry(Doc(*a, &CSensor::GetUserData), "Tip", "k"), "<missing>");
 
     ASSERT_TRUE(manager.SetProbesystem("[Geometry]\nx0=0\n"));
     EXPECT_EQ(manager.GetSensor(), placeholder);
 
-    struct Bad {
-        const char* data;
-        const char* log;
-        const char* code;
-    } const bad[] = {
+    // Data, the error logged and the codes queued.
+    const std::tuple<const char*, const char*, const char*> bad[] = {
         {"[Geometry]\ny0=1\n", "GetNewSensor(): failed to find Geometry - ProbeType", "32,"},
         {"[Geometry]\nProbeType=Z:1\n", "GetNewSensor(): unknown sensor Z:1", "37,"},
         {"ProbeType=A:1\n", "GetNewSensor(): invalid format of sensor data", "32,"},
     };
-    for (const Bad& b : bad) {
-        SCOPED_TRACE(b.data);
-        EXPECT_FALSE(manager.SetProbesystem(b.data));
-        EXPECT_EQ(capture.CountErrLog(b.log), 1);
-        EXPECT_EQ(codes(manager), b.code);
+    for (const auto& [data, log, code] : bad) {
+        SCOPED_TRACE(data);
+        EXPECT_FALSE(manager.SetProbesystem(data));
+        EXPECT_EQ(capture.CountErrLog(log), 1);
+        EXPECT_EQ(codes(manager), code);
         EXPECT_EQ(manager.GetSensor(), placeholder);
         EXPECT_TRUE(placeholder->IsActive());
     }
@@ -261,52 +244,7 @@ TEST_F(ProbeManager, SwitchesProbesystems) {
     EXPECT_EQ(capture.CountErrTrace("SetProbesystem(): SetConfigData() failed"), 1);
     EXPECT_EQ(manager.GetSensor(), a);
     EXPECT_TRUE(a->IsActive());
-    EXPECT_EQ(a->Doc(&CSensor::GetUserData, "Tip", "k"), "<missing>");
-}
-
-TEST_F(ProbeManager, ChannelOffsetsFollowTheProbesystem) {
-    ASSERT_TRUE(Open());
-    EXPECT_TRUE(manager.SetChannelOffset("x", 2.0)); // the placeholder has no "x"
-    double offset = -1;
-    ASSERT_TRUE(manager.GetChannelOffset("x", &offset));
-    EXPECT_EQ(offset, 0.0);
-
-    ASSERT_TRUE(manager.SetProbesystem("[Geometry]\nProbeType=A:1\n"));
-    TestSensor* a = Sensor("A:1");
-    ASSERT_TRUE(manager.SetPropertyValue("x", 10.0));
-    ASSERT_TRUE(manager.SetPropertyValue("m", 10.0));
-    EXPECT_TRUE(manager.SetChannelOffset("x", 2.0));
-    EXPECT_TRUE(manager.SetChannelOffset("m", 3.0));
-    double x = 0, m = 0;
-    a->GetPropertyValue("x", &x);
-    a->GetPropertyValue("m", &m);
-    EXPECT_EQ(x, 12.0);
-    EXPECT_EQ(m, 10.0); // a master keeps its visible value
-
-    // Back on "A" after the placeholder: the offsets are applied again.
-    ASSERT_TRUE(manager.SetProbesystem("[Geometry]\nx0=0\n"));
-    a->SetPropertyOffset("x", 0.0);
-    ASSERT_TRUE(manager.SetProbesystem("[Geometry]\nProbeType=A:1\n"));
-    a->GetPropertyOffset("x", &offset);
-    EXPECT_EQ(offset, 2.0);
-}
-
-TEST_F(ProbeManager, FifoAddressesReachEverySensor) {
-    behaviours()["A"].failFifo = true;
-    ASSERT_TRUE(Open());
-    double slot = 0;
-    vyx::trace::TraceCapture capture;
-    EXPECT_FALSE(manager.SetPropertyFifoAddress(0, &slot));
-    EXPECT_EQ(capture.CountErrLog(
-                  "SetPropertyFifoAddress(): failed to set address of index #0 for 'TestA'"),
-              1);
-    EXPECT_EQ(Sensor("B:2")->GetPropertyValueAddress(0), &slot); // after the failure
-    EXPECT_EQ(codes(manager), "31,31,41,"); // the placeholder has no channel 0 either
-    EXPECT_FALSE(manager.SetPropertyFifoAddress("y", &slot));
-    EXPECT_EQ(capture.CountErrLog(
-                  "SetPropertyFifoAddress(): failed to set address channel y for 'TestA'"),
-              1);
-    EXPECT_EQ(Sensor("B:2")->GetPropertyValueAddress("y"), &slot);
+    EXPECT_EQ(Entry(Doc(*a, &CSensor::GetUserData), "Tip", "k"), "<missing>");
 }
 
 TEST_F(ProbeManager, ForwardsProbeData) {
@@ -315,31 +253,25 @@ TEST_F(ProbeManager, ForwardsProbeData) {
     TestSensor* a = Sensor("A:1");
     vyx::trace::TraceCapture capture;
     ASSERT_TRUE(manager.SetProbetip("[Tip]\nk=1\n"));
-    ASSERT_TRUE(manager.SetProbeGeometry("[Geometry]\nbeta=45\n"));
-    EXPECT_EQ(a->Doc(&CSensor::GetGeometryData, "Geometry", "beta"), "45");
     // New properties keep the tip and the configuration.
     ASSERT_TRUE(manager.SetProbeProperties("[General]\nChannels=x\n[x]\nMin=-5\n"));
     EXPECT_EQ(a->GetPropertyTable().at("x").min, -5.0);
-    EXPECT_EQ(a->Doc(&CSensor::GetUserData, "Tip", "k"), "1");
-    EXPECT_EQ(a->Doc(&CSensor::GetConfigData, "Geometry", "ProbeType"), "A:1");
+    EXPECT_EQ(Entry(Doc(*a, &CSensor::GetUserData), "Tip", "k"), "1");
+    EXPECT_EQ(Entry(Doc(*a, &CSensor::GetConfigData), "Geometry", "ProbeType"), "A:1");
 
     const std::pair<bool, const char*> refused[] = {
         {manager.SetProbeProperties("x"),
          "CProbeManager::SetProbeProperties(): failed to set geometry data"},
         {manager.SetProbetip("x"), "SetProbetip(): failed to set probe tip data"},
-        {manager.SetProbeGeometry("x"), "SetProbeGeometry(): failed to set geometry data"},
-        {manager.SetHardwareProperties("x"), "SetHardwareProperties(): no MIniData format"},
-        {manager.SetPropertyValue(7, 1.5), "SetPropertyValue(): failed to set value #7=1.5"},
-        {manager.SetPropertyOffset("no", 1), "SetPropertyOffset(): failed to set value no=1"},
     };
     for (const auto& [result, line] : refused) {
         EXPECT_FALSE(result) << line;
         EXPECT_EQ(capture.CountErrLog(line) + capture.CountErrTrace(line), 1) << line;
     }
     EXPECT_TRUE(a->IsActive()); // a refused change leaves the sensor working
-    EXPECT_EQ(codes(manager), "32,32,33,40,32,32,41,41,"); // the manager's first
+    EXPECT_EQ(codes(manager), "32,33,40,32,");
 
-    ASSERT_TRUE(manager.SetHardwareProperties("[GENERAL]\nInput=0\n"));
+    ASSERT_TRUE(manager.ConfigDBWrite("HARDWARE", "MC", "[GENERAL]\nInput=0\n"));
     EXPECT_EQ(Db("HARDWARE", "MC"), "[GENERAL]\nInput=0\n");
     std::string text;
     ASSERT_TRUE(manager.GetHardwareData(text, "B:3"));
@@ -362,25 +294,19 @@ TEST_F(ProbeManager, PlaceholderChannelsAlignedAndShellPreferred) {
 TEST_F(ProbeManager, OperationsBeforeOpenFailCleanly) {
     vyx::trace::TraceCapture capture;
     std::string text;
-    CSensorChannelTable table;
     const std::pair<bool, const char*> refused[] = {
         {manager.SetProbesystem("[Geometry]\nx0=0\n"), "SetProbesystem(): Deactivate() failed"},
         {manager.SetProbetip(""), "SetProbetip(): failed to deactivate sensor"},
-        {manager.SetProbeGeometry(""), "SetProbeGeometry(): failed to deactivate sensor"},
         {manager.SetProbeProperties(""), "SetProbeProperties(): failed to deactivate sensor"},
-        {manager.SetPropertyValue("x", 1), "SetPropertyValue(): failed to set value x=1"},
         {manager.GetHardwareData(text), "GetHardwareData(): unknown sensor: "},
         {manager.GetProbesystemList(text), "GetProbesystemList(): no probesystem list available"},
         {manager.ConfigDBWrite("Camera", "PROPERTIES", "[x]\n"), "ConfigDBWrite()"},
-        {manager.GetPropertyTable(table), nullptr},
     };
     for (const auto& [result, line] : refused) {
-        EXPECT_FALSE(result) << (line ? line : "GetPropertyTable");
-        if (line) {
-            EXPECT_EQ(capture.CountErrLog(line) + capture.CountErrTrace(line), 1) << line;
-        }
+        EXPECT_FALSE(result) << line;
+        EXPECT_EQ(capture.CountErrLog(line) + capture.CountErrTrace(line), 1) << line;
     }
-    EXPECT_EQ(codes(manager), "40,40,40,40,");
+    EXPECT_EQ(codes(manager), "40,40,40,");
     EXPECT_FALSE(vyx::test::PathExists(dir.File("camprobedb.ini")));
 
     // Sensors made ahead of Open are the ones Open initialises.
@@ -398,6 +324,6 @@ TEST_F(ProbeManager, UnreadableDatabaseIsLeftAlone) {
     EXPECT_EQ(capture.CountErrLog("Open(): m_ProbeConfigDB.Open() failed "), 1);
     EXPECT_EQ(Sensor("A:1")->GetHardwareInputs()->nInput, 2u);
     EXPECT_NE(Sensor("B:2"), nullptr); // no list to thin the types with
-    EXPECT_FALSE(manager.SetHardwareProperties("[GENERAL]\nInput=1\n"));
+    EXPECT_FALSE(manager.ConfigDBWrite("HARDWARE", "MC", "[GENERAL]\nInput=1\n"));
     EXPECT_EQ(vyx::test::ReadFileBytes(dir.File("camprobedb.ini")), broken);
 }

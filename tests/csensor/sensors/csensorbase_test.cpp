@@ -8,7 +8,6 @@
 
 using sensortest::BaseSensor;
 using sensortest::Entry;
-using sensortest::Siblings;
 
 namespace {
 
@@ -45,49 +44,30 @@ TEST_F(SensorBaseValues, ClampedToLimitsAndRoundedToTheStep) {
         ASSERT_TRUE(sensor.SetPropertyValue(name, set));
         EXPECT_DOUBLE_EQ(sensor.Value(name), expected) << name << "=" << set;
     }
-    // An unchanged value is obsolete.
-    ASSERT_TRUE(sensor.SetPropertyValue("x", 5.0));
-    EXPECT_TRUE(sensor.IsPropertyValueUpdated());
-    ASSERT_TRUE(sensor.SetPropertyValue("x", 5.0000000001));
-    EXPECT_FALSE(sensor.IsPropertyValueUpdated());
 }
 
-TEST_F(SensorBaseValues, LinkedChannelsQueueForTheirSibling) {
+TEST_F(SensorBaseValues, LinkedChannelsAreLeftToTheirSibling) {
     double slot = -1.0;
     ASSERT_TRUE(sensor.SetPropertyFifoAddress("lk", &slot));
-    // Linked and not a master: not clamped, not published, queued.
+    // Linked and not a master: neither clamped nor published.
     ASSERT_TRUE(sensor.SetPropertyValue("lk", 50.0));
     EXPECT_EQ(slot, -1.0);
-    EXPECT_EQ(Siblings(sensor), "lk=50;");
-
-    // A master is clamped even though it is linked.
-    ASSERT_TRUE(sensor.SetPropertyValue("m", 50.0));
-    EXPECT_EQ(Siblings(sensor), "m=10;");
-
-    // A value coming back from the sibling is taken, not echoed.
+    EXPECT_DOUBLE_EQ(sensor.Value("lk"), 50.0);
     ASSERT_TRUE(sensor.SetPropertyValueFromLink("lk", 4.0));
-    EXPECT_FALSE(sensor.HasSiblingValue());
     EXPECT_DOUBLE_EQ(sensor.Value("lk"), 4.0);
-
-    // A child is neither clamped nor passed on.
+    // A master is clamped even though it is linked; a child is not.
+    ASSERT_TRUE(sensor.SetPropertyValue("m", 50.0));
+    EXPECT_DOUBLE_EQ(sensor.Value("m"), 10.0);
     ASSERT_TRUE(sensor.SetPropertyValue("ch", 30.0));
     EXPECT_DOUBLE_EQ(sensor.Value("ch"), 30.0);
-    EXPECT_FALSE(sensor.HasSiblingValue());
 }
 
-TEST_F(SensorBaseValues, OffsetsAndPublishing) {
+TEST_F(SensorBaseValues, OffsetsAndTheFifo) {
     double slot = 0.0;
     ASSERT_TRUE(sensor.SetPropertyFifoAddress("x", &slot));
-    uint32_t count = 0;
-    std::vector<CSensorChannelDesc> descs(sensor.GetPropertyCount());
-    ASSERT_TRUE(sensor.GetPropertyList(&count, descs.data()));
-    ASSERT_FALSE(sensor.IsPropertyListChanged());
-
     ASSERT_TRUE(sensor.SetPropertyOffset("x", 1.0));
-    EXPECT_TRUE(sensor.IsPropertyListChanged());
     ASSERT_TRUE(sensor.SetPropertyValue("x", 7.0));
     EXPECT_DOUBLE_EQ(slot, 6.0); // the raw value is published
-    EXPECT_DOUBLE_EQ(*sensor.GetPropertyRawAddress("x"), 6.0);
     EXPECT_DOUBLE_EQ(sensor.Value("x"), 7.0);
 
     // New property data: offsets and values start over, the place in the FIFO stays.
@@ -95,61 +75,15 @@ TEST_F(SensorBaseValues, OffsetsAndPublishing) {
     EXPECT_EQ(sensor.GetPropertyValueAddress("x"), &slot);
     EXPECT_EQ(sensor.Value("x"), 0.0);
     EXPECT_EQ(sensor.Value("range"), 1.0);
-}
 
-TEST_F(SensorBaseValues, BadIndicesNamesAndPointers) {
-    vyx::trace::TraceCapture capture;
-    double value = 0.0;
-    EXPECT_FALSE(sensor.SetPropertyValue(99, 1.0));
-    EXPECT_FALSE(sensor.GetPropertyValue(-1, &value));
-    EXPECT_FALSE(sensor.GetPropertyValue(0, nullptr));
-    EXPECT_FALSE(sensor.SetPropertyValue("nothing", 1.0));
-    EXPECT_FALSE(sensor.SetPropertyFifoAddress("x", nullptr));
-    EXPECT_FALSE(sensor.GetPropertyOffset(13, &value));
-    EXPECT_EQ(sensor.GetPropertyValueAddress("nothing"), nullptr);
-    EXPECT_EQ(sensor.GetPropertyRawAddress(13), nullptr);
-    EXPECT_EQ(capture.CountErrLog("GetPropertyValueAddress(): Invalid index #13"), 1);
-    EXPECT_EQ(sensor.Codes(), "41,41,41,41,41,41,41,41");
-    double elsewhere = 0.0;
-    sensor.SetValueAddressLookup(
-        [&](const char* name) { return std::string(name) == "nothing" ? &elsewhere : nullptr; });
-    // The lookup answers, but only after the unknown name was refused like a bad index.
-    EXPECT_EQ(sensor.GetPropertyValueAddress("nothing"), &elsewhere);
-    EXPECT_EQ(sensor.Codes(), "41");
-    EXPECT_EQ(capture.CountErrLog("GetPropertyValueAddress(): Invalid index #-1"), 2);
+    // Data that fails leaves the table as it was; empty text installs nothing.
+    const size_t count = sensor.GetPropertyCount();
+    EXPECT_FALSE(sensor.SetPropertyData("[General]\nChannels=unknown\n"));
+    EXPECT_EQ(sensor.Codes(), "32,33,40");
+    EXPECT_TRUE(sensor.SetPropertyData(""));
+    EXPECT_EQ(sensor.GetPropertyCount(), count);
 
-    // "lock" is accepted and left alone.
-    EXPECT_TRUE(sensor.SetPropertyValue("lock", 5.0));
-    EXPECT_EQ(sensor.Value("lock"), 0.0);
-}
-
-TEST_F(SensorBaseValues, UpdateRestoresActivity) {
-    ASSERT_TRUE(sensor.SetActive(true));
-    ASSERT_TRUE(sensor.SetPropertyValue("x", 3.0));
-    EXPECT_TRUE(sensor.IsActive());
-    ASSERT_TRUE(sensor.SetPropertyValue("x", 3.0)); // obsolete path too
-    EXPECT_TRUE(sensor.IsActive());
-    ASSERT_TRUE(sensor.SetActive(false));
-    ASSERT_TRUE(sensor.SetPropertyValue("x", 4.0));
-    EXPECT_FALSE(sensor.IsActive());
-
-    ASSERT_TRUE(sensor.SetPropertyValue("forcedir", 1.0));
-    ASSERT_TRUE(sensor.SetPropertyValue("forcedir", 0.0000000001));
-    EXPECT_TRUE(sensor.IsForcedirZero());
-    ASSERT_TRUE(sensor.SetPropertyValue("forcedir", 2.0));
-    EXPECT_FALSE(sensor.IsForcedirZero());
-}
-
-TEST_F(SensorBaseValues, QuickAccessFollowsThePublishPointers) {
-    EXPECT_EQ(sensor.GetQuickAccess(CSensorBase::kU), sensor.GetPropertyValueAddress("u"));
-    EXPECT_EQ(sensor.GetQuickAccess(CSensorBase::kV), nullptr);
-    double slot = 0.0;
-    ASSERT_TRUE(sensor.SetPropertyFifoAddress("u", &slot));
-    ASSERT_TRUE(sensor.Activate());
-    EXPECT_EQ(sensor.GetQuickAccess(CSensorBase::kU), &slot);
-}
-
-TEST_F(SensorBaseValues, FifoValuesAreExchangedWithTheInstance) {
+    // Values exchanged with the FIFO.
     double x = 0.0, lk = 0.0, ch = 0.0, off = 0.0;
     ASSERT_TRUE(sensor.SetPropertyFifoAddress("x", &x));
     ASSERT_TRUE(sensor.SetPropertyFifoAddress("lk", &lk));
@@ -166,7 +100,6 @@ TEST_F(SensorBaseValues, FifoValuesAreExchangedWithTheInstance) {
     EXPECT_EQ(std::make_pair(sensor.Value("lk"), sensor.Value("ch")), std::make_pair(10.0, 1.0));
     EXPECT_EQ(std::make_pair(lk, ch), std::make_pair(10.0, 1.0));
     EXPECT_EQ(off, 77.0);
-    EXPECT_EQ(Siblings(sensor), "lk=10;par=1;");
 
     // A parent entered only through its child is not in the channel list.
     ASSERT_TRUE(sensor.Install("[General]\nChannels=kid\n[kid]\nParent=ghost\n"));
@@ -177,51 +110,32 @@ TEST_F(SensorBaseValues, FifoValuesAreExchangedWithTheInstance) {
               1);
 }
 
-TEST(SensorBaseMovezero, DirectionAndDeflectionChecks) {
-    BaseSensor sensor;
+TEST_F(SensorBaseValues, BadIndicesNamesAndPointers) {
     vyx::trace::TraceCapture capture;
-    EXPECT_FALSE(sensor.SupportMovezeroDirection(1.0, 0.0, 0.0));
-    EXPECT_EQ(sensor.Codes(), "44");
-    EXPECT_EQ(capture.CountErrLog("SupportMovezeroDirection(): probe direction not suitable for "
-                                  "movezero command (1/0/0) vs. (0/0/1)"),
-              1);
-    EXPECT_TRUE(sensor.SupportMovezeroDirection(0.0, 0.0, -1.0));
-    EXPECT_TRUE(sensor.SupportMovezeroDirection(0.0, 0.6, 0.8));
+    double value = 0.0;
+    EXPECT_FALSE(sensor.SetPropertyValue(99, 1.0));
+    EXPECT_FALSE(sensor.GetPropertyValue(-1, &value));
+    EXPECT_FALSE(sensor.GetPropertyValue(0, nullptr));
+    EXPECT_FALSE(sensor.SetPropertyValue("nothing", 1.0));
+    EXPECT_FALSE(sensor.SetPropertyFifoAddress("x", nullptr));
+    EXPECT_FALSE(sensor.GetPropertyOffset(13, &value));
+    EXPECT_EQ(sensor.GetPropertyValueAddress("nothing"), nullptr);
+    // An unknown name is refused like a bad index.
+    EXPECT_EQ(capture.CountErrLog("GetPropertyValueAddress(): Invalid index #-1"), 1);
+    EXPECT_EQ(sensor.Codes(), "41,41,41,41,41,41,41");
 
-    sensor.DeflectionTest(true);
-    EXPECT_FALSE(sensor.SupportMovezero());
-    EXPECT_EQ(sensor.Codes(), "43");
-    EXPECT_EQ(capture.CountErrLog(
-                  "SupportMovezero(): movezero not possible with 'forcedir=0' and 'deflection=0'"),
-              1);
-    EXPECT_FALSE(sensor.SupportMovezeroDirection(0.0, 0.0, 1.0));
-    EXPECT_EQ(capture.CountErrLog("SupportMovezeroDirection(): SupportMovezero() failed"), 1);
-    ASSERT_TRUE(sensor.SetPropertyValue("forcedir", 0.5));
-    sensor.Codes();
-    EXPECT_TRUE(sensor.SupportMovezero());
-
-    ASSERT_TRUE(sensor.Install("[General]\nChannels=x\n"));
-    EXPECT_FALSE(sensor.SupportMovezero());
-    EXPECT_EQ(capture.CountErrLog("movezero not possible as 'forcedir' or 'deflection' could not "
-                                  "be determined"),
-              1);
+    // "lock" is accepted and left alone.
+    EXPECT_TRUE(sensor.SetPropertyValue("lock", 5.0));
+    EXPECT_EQ(sensor.Value("lock"), 0.0);
 }
 
-TEST(SensorBaseDocuments, FailedPropertyDataQueuesReadAndInitErrors) {
-    BaseSensor sensor;
-    EXPECT_FALSE(sensor.SetPropertyData("[General]\nChannels=unknown\n"));
-    EXPECT_EQ(sensor.Codes(), "32,33,40");
-    EXPECT_EQ(sensor.GetPropertyCount(), 48u);
-    // Empty text installs nothing but rebuilds the values.
-    EXPECT_TRUE(sensor.SetPropertyData(""));
-}
-
-TEST(SensorBaseDocuments, SearchComponentNeedsAFunction) {
-    BaseSensor sensor;
-    vyx::trace::TraceCapture capture;
-    std::string data;
-    EXPECT_EQ(sensor.SearchComponent("probe.arm", data), 0);
-    EXPECT_EQ(capture.CountErrLog("CSensorBase::SearchComponent(): Function pointer not set, "
-                                  "components search is skipped"),
-              1);
+TEST_F(SensorBaseValues, UpdateRestoresActivity) {
+    ASSERT_TRUE(sensor.SetActive(true));
+    ASSERT_TRUE(sensor.SetPropertyValue("x", 3.0));
+    EXPECT_TRUE(sensor.IsActive());
+    ASSERT_TRUE(sensor.SetPropertyValue("x", 3.0)); // obsolete path too
+    EXPECT_TRUE(sensor.IsActive());
+    ASSERT_TRUE(sensor.SetActive(false));
+    ASSERT_TRUE(sensor.SetPropertyValue("x", 4.0));
+    EXPECT_FALSE(sensor.IsActive());
 }

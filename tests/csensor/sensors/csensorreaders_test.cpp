@@ -5,30 +5,12 @@
 #include <gtest/gtest.h>
 
 using sensortest::BaseSensor;
+using sensortest::Doc;
 using sensortest::Entry;
+using sensortest::ExpectDirection;
 using sensortest::ExpectEntries;
 
 namespace {
-
-std::string ConfigOf(BaseSensor& sensor) {
-    std::string text;
-    sensor.GetConfigData(text);
-    return text;
-}
-
-std::string HardwareOf(BaseSensor& sensor) {
-    std::string text;
-    sensor.GetHardwareData(text);
-    return text;
-}
-
-void ExpectDirection(BaseSensor& sensor, double x, double y, double z) {
-    double d[3] = {9, 9, 9};
-    ASSERT_TRUE(sensor.GetProbeDirection(&d[0], &d[1], &d[2]));
-    EXPECT_NEAR(d[0], x, 1e-12);
-    EXPECT_NEAR(d[1], y, 1e-12);
-    EXPECT_NEAR(d[2], z, 1e-12);
-}
 
 const char kMcDescription[] = "[GENERAL]\nInput=2\n"
                               "[Input_1]\ntype=Form,QPD\nzeroshift_mm=1.\nrange=2\n"
@@ -41,19 +23,31 @@ const char kMcDescription[] = "[GENERAL]\nInput=2\n"
 TEST(SensorConfigReaders, MissingKeysAreWrittenBackOnce) {
     BaseSensor sensor;
     ASSERT_TRUE(sensor.SetConfigData("[Geometry]\nProbeType=R85Q\n")) << sensor.Codes();
-    std::string config = ConfigOf(sensor);
+    std::string config = Doc(sensor, &CSensor::GetConfigData);
     ExpectEntries(config, "Geometry", "x0=0 y0=0 z0=0 alpha=0 beta=0 gamma=0");
     ExpectEntries(config, "ProbeSystem",
                   "ProbeSystem=R85Q ProbeChannel=0 ProbeSign=1 SerialNo=0000 Transparent=0 "
                   "TypeLever=0 DefaultStylusLength_mm=50 Range=1 RangeTSK=1 dE_Faktor=1 "
                   "LockLimitMaxPercent=100 LockLimitMinPercent=100 Mtx_a11=1 Mtx_a12=0 "
                   "Mtx_a33=1");
-    EXPECT_EQ(Entry(HardwareOf(sensor), "Probe", "Type"), "R85Q");
-    EXPECT_EQ(sensor.GetSystemData().typeCode, 1);
+    EXPECT_EQ(Entry(Doc(sensor, &CSensor::GetHardwareData), "Probe", "Type"), "R85Q");
 
     // Complete data is read without a change.
     ASSERT_TRUE(sensor.SetConfigData(config));
-    EXPECT_EQ(ConfigOf(sensor), config);
+    EXPECT_EQ(Doc(sensor, &CSensor::GetConfigData), config);
+
+    // Features are the defaults of the readers.
+    BaseSensor featured;
+    ASSERT_TRUE(featured.SetFeatures("[ProbeSystem]\nRange=2.5\nDefaultStylusLength_mm=80\n"
+                                     "SensorTypeMC=QPD\n"));
+    ASSERT_TRUE(featured.SetConfigData("[Geometry]\nProbeType=R85Q\n"));
+    ExpectEntries(Doc(featured, &CSensor::GetConfigData), "ProbeSystem",
+                  "Range=2.5 DefaultStylusLength_mm=80");
+    std::string features;
+    ASSERT_TRUE(featured.GetFeatures(features));
+    ExpectEntries(features, "ProbeSystem", "SensorTypeMC=QPD RangeTSK=1");
+    EXPECT_FALSE(featured.SetFeatures("Range=1\n"));
+    EXPECT_EQ(featured.Codes(), "32");
 }
 
 TEST(SensorConfigReaders, ValuesLimitsAndUnknownTypes) {
@@ -62,12 +56,10 @@ TEST(SensorConfigReaders, ValuesLimitsAndUnknownTypes) {
     ASSERT_TRUE(sensor.SetConfigData("[Geometry]\nProbeType=TS640\n[ProbeSystem]\n"
                                      "Range=2\nRangeTSK=0.5\nLockLimitMaxPercent=150\n"
                                      "LockLimitMinPercent=40\nSerialNo=A-17 ; label\n"));
-    EXPECT_EQ(sensor.GetSystemData().typeCode, 7);
-    EXPECT_STREQ(sensor.GetSerialNo(), "A-17");
-    std::string config = ConfigOf(sensor);
+    std::string config = Doc(sensor, &CSensor::GetConfigData);
     EXPECT_EQ(Entry(config, "ProbeSystem", "LockLimitMaxPercent"), "100");
     // Collision limits: range times the lock limits, per measuring range.
-    ExpectEntries(HardwareOf(sensor), "TSK",
+    ExpectEntries(Doc(sensor, &CSensor::GetHardwareData), "TSK",
                   "Max_1=2 Min_1=-0.80000000000000004 Max_2=0.5 Min_2=-0.20000000000000001");
 
     EXPECT_FALSE(sensor.SetConfigData("[Geometry]\nProbeType=XYZ\n"));
@@ -82,9 +74,7 @@ TEST(SensorConfigReaders, MatrixAndAnglesTurnTheProbeDirection) {
     // Matrix: a quarter turn about x.
     ASSERT_TRUE(sensor.SetConfigData("[Geometry]\nProbeType=R85Q\n[ProbeSystem]\n"
                                      "Mtx_a22=0\nMtx_a23=-1\nMtx_a32=1\nMtx_a33=0\n"));
-    EXPECT_TRUE(sensor.IsProbeDirectionChanged());
     ExpectDirection(sensor, 0.0, -1.0, 0.0);
-    EXPECT_FALSE(sensor.IsProbeDirectionChanged());
 
     // Geometry data: beta 90 of the mounting.
     ASSERT_TRUE(sensor.SetConfigData("[Geometry]\nProbeType=R85Q\n"));
@@ -96,12 +86,7 @@ TEST(SensorConfigReaders, HardwareInputsAndComponentVectors) {
     BaseSensor sensor;
     vyx::trace::TraceCapture capture;
     ASSERT_TRUE(sensor.SetHardwareProperties(kMcDescription));
-    const CSensorHardwareInputs* inputs = sensor.GetHardwareInputs();
-    ASSERT_NE(inputs, nullptr);
-    ASSERT_EQ(inputs->nInput, 2u);
-    EXPECT_EQ(inputs->inputs[0].type, "Form,QPD");
-    EXPECT_EQ(inputs->inputs[0].range_mm, (std::vector<double>{1.0, 0.1}));
-    EXPECT_EQ(inputs->inputs[1].range_mm, (std::vector<double>{1.0}));
+    EXPECT_EQ(sensor.GetHardwareInputs()->nInput, 2u);
     std::string properties;
     sensor.GetHardwareProperties(properties);
     ExpectEntries(properties, "Input_2", "zeroshift_mm=0 range_1_mm=1 CompVectorName=<missing>");
@@ -111,7 +96,6 @@ TEST(SensorConfigReaders, HardwareInputsAndComponentVectors) {
     EXPECT_EQ(sensor.GetMcCompVectorName(CSENSOR_COMPVECTOR_CA), ""); // no input configured
     ASSERT_TRUE(sensor.SetConfigData("[Geometry]\nProbeType=R85Q\n[ProbeSystem]\n"
                                      "ProbeChannel=1\n"));
-    EXPECT_EQ(sensor.GetMcInputNo(), 1u);
     EXPECT_EQ(sensor.GetMcCompVectorName(CSENSOR_COMPVECTOR_CA) + "," +
                   sensor.GetMcCompVectorName(CSENSOR_COMPVECTOR_CB) + "," +
                   sensor.GetMcCompVectorName(CSENSOR_COMPVECTOR_CC),
@@ -124,34 +108,4 @@ TEST(SensorConfigReaders, HardwareInputsAndComponentVectors) {
     EXPECT_EQ(capture.CountErrLog("CSensorBase::GetMcCompVectorName(): channelno=5, "
                                   "m_MCHardware.nInput=2--> using default empty string"),
               1);
-}
-
-TEST(SensorConfigReaders, FeaturesAreTheDefaultsOfTheReaders) {
-    BaseSensor sensor;
-    ASSERT_TRUE(sensor.SetFeatures("[ProbeSystem]\nRange=2.5\nDefaultStylusLength_mm=80\n"
-                                   "SensorTypeMC=QPD\n"));
-    ASSERT_TRUE(sensor.SetConfigData("[Geometry]\nProbeType=R85Q\n"));
-    ExpectEntries(ConfigOf(sensor), "ProbeSystem", "Range=2.5 DefaultStylusLength_mm=80");
-    std::string features;
-    ASSERT_TRUE(sensor.GetFeatures(features));
-    ExpectEntries(features, "ProbeSystem", "SensorTypeMC=QPD RangeTSK=1");
-    EXPECT_FALSE(sensor.SetFeatures("Range=1\n"));
-    EXPECT_EQ(sensor.Codes(), "32");
-}
-
-TEST(SensorConfigReaders, ProbesystemUnloadNeedsInputsAndAType) {
-    BaseSensor sensor;
-    EXPECT_FALSE(sensor.ProbesystemUnload("[Geometry]\n"));
-    ASSERT_TRUE(sensor.SetHardwareProperties(kMcDescription));
-    EXPECT_FALSE(sensor.ProbesystemUnload("[Geometry]\n"));
-    ASSERT_TRUE(sensor.SetConfigData("[Geometry]\nProbeType=R85Q\n[ProbeSystem]\nRange=3\n"));
-    EXPECT_EQ(Entry(HardwareOf(sensor), "TSK", "Max_1"), "3");
-    ASSERT_TRUE(sensor.ProbesystemUnload("[Geometry]\nprobesystem_load=next\n"));
-    std::string hardware = HardwareOf(sensor);
-    EXPECT_EQ(Entry(hardware, "Probe", "Type"), "None");
-    EXPECT_EQ(Entry(hardware, "TSK", "Max_1"), "1"); // the collision limits of no probe
-    std::string name, text;
-    ASSERT_TRUE(sensor.PopOutputMessage(name, text));
-    EXPECT_EQ(name, "CSensor");
-    EXPECT_EQ(text, hardware);
 }

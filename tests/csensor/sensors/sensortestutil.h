@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -72,11 +71,6 @@ public:
             codes += (codes.empty() ? "" : ",") + std::to_string(code);
         return codes;
     }
-    std::string Processed() {
-        std::string text;
-        GetPropertyData(text);
-        return text;
-    }
 
     std::string lastSet;
 };
@@ -92,8 +86,6 @@ public:
         return SetPropertyData(text);
     }
     void Accept(std::string_view types) { SetAcceptedTypes(types); }
-    void DeflectionTest(bool on) { m_deflectionTest = on; }
-    bool IsDeflectionTestRequired() const override { return m_deflectionTest; }
 
     // Drains the error queue into a text such as "41,41".
     std::string Codes() {
@@ -107,24 +99,24 @@ public:
         GetPropertyValue(name, &v);
         return v;
     }
-
-private:
-    bool m_deflectionTest = false;
 };
+
+// One of a sensor's documents as text, such as Doc(sensor, &CSensor::GetUserData).
+template <class Sensor> std::string Doc(Sensor& sensor, bool (CSensor::*get)(std::string&)) {
+    std::string text;
+    (sensor.*get)(text);
+    return text;
+}
+
+inline void ExpectDirection(CSensor& sensor, double x, double y, double z) {
+    double d[3] = {9, 9, 9};
+    ASSERT_TRUE(sensor.GetProbeDirection(&d[0], &d[1], &d[2]));
+    EXPECT_NEAR(d[0], x, 1e-12);
+    EXPECT_NEAR(d[1], y, 1e-12);
+    EXPECT_NEAR(d[2], z, 1e-12);
+}
 
 using vyx::test::Entry;
 using vyx::test::ExpectEntries;
-
-// Drains the sibling queue into a text such as "lk=10;par=1;".
-inline std::string Siblings(CSensor& sensor) {
-    std::string text, name;
-    double value = 0.0;
-    char number[32];
-    while (sensor.PopSiblingValue(name, value)) {
-        std::snprintf(number, sizeof number, "%g", value);
-        text += name + "=" + number + ";";
-    }
-    return text;
-}
 
 } // namespace sensortest
