@@ -140,18 +140,6 @@ TEST(MDirTools, CopyDirectoryKeepsPermissionsAndRefusesTargets) {
                      "copyDirectory(): dir_mk(" + nowhere + ") failed"}));
 }
 
-// Sizes, files and folders that exist are the module's everyday use; a missing name is no
-// failure either: nothing goes to the error trace, whose lines become the reasons of replies.
-TEST(MFileOps, MissingNamesAreNoFailure) {
-    TempDir dir;
-    const std::string missing = dir.File("missing");
-    TraceCapture capture;
-    EXPECT_FALSE(file_exists(missing.c_str()));
-    EXPECT_FALSE(dir_exists(missing.c_str()));
-    EXPECT_EQ(file_size(missing.c_str()), -1);
-    EXPECT_TRUE(capture.ErrTrace().empty()) << capture.Dump();
-}
-
 // Renames and their failure are the safe save's (mfastfile_test); removal refuses folders.
 TEST(MFileOps, RemoveRefusesFolders) {
     TempDir dir;

@@ -65,7 +65,7 @@ TEST(MFastFileReader, LinesAcrossBufferLoads) {
     EXPECT_EQ(ReadFileLines(path), expected);
 }
 
-TEST(MFastFileWholeFile, WriteModes) {
+TEST(MFastFileWholeFile, WriteModesAndCopies) {
     TempDir dir;
     std::string path = dir.File("m.txt");
     ASSERT_TRUE(WriteFileBytes(path, "old"));
@@ -79,18 +79,16 @@ TEST(MFastFileWholeFile, WriteModes) {
                                     MFASTFILE_MODE_OVERWRITE | MFASTFILE_MODE_FLUSH),
               2);
     EXPECT_EQ(ReadFileBytes(path), "xy");
-}
 
-TEST(MFastFileReader, MissingFileRefusesWithItsMessages) {
-    TempDir dir;
-    std::string missing = dir.File("missing.txt");
-    TraceCapture capture;
-    MFastFileReader reader(missing.c_str());
-    EXPECT_FALSE(reader.IsOpen());
-    EXPECT_EQ(capture.ErrTrace(),
-              (Lines{"openfile(): CreateFile(\"" + missing + "\") failed: 2",
-                     "MFastFileReader::Open(): openfile(\"" + missing + "\") failed: 2",
-                     "MFastFileReader::MFastFileReader(): Open(\"" + missing + "\") failed"}));
+    // Copies: an empty source makes an empty file, a missing one is refused.
+    std::string source = dir.File("src.bin"), target = dir.File("dst.bin");
+    std::string missing = dir.File("missing");
+    ASSERT_TRUE(WriteFileBytes(source, ""));
+    EXPECT_TRUE(MFastFile_CopyFile(source.c_str(), target.c_str(), MFASTFILE_MODE_NEW));
+    EXPECT_TRUE(vyx::test::PathExists(target));
+    EXPECT_FALSE(MFastFile_CopyFile(missing.c_str(), target.c_str(), 2));
+    EXPECT_EQ(capture.ErrTrace().back(),
+              "MFastFile_CopyFile(): file_size(\"" + missing + "\") failed");
 }
 
 TEST(MFastFileWholeFile, LineEndConversions) {
@@ -108,7 +106,7 @@ TEST(MFastFileWholeFile, LineEndConversions) {
     EXPECT_EQ(read, "a\nb\nc\n\n\nd\n");
 }
 
-TEST(MFastFileWholeFile, ReadsAndTheirFailures) {
+TEST(MFastFileWholeFile, ReadsAndTheirFailuresAlsoThroughTheReader) {
     TempDir dir;
     std::string data = RandomBytes(70000, 3);
     std::string path = dir.File("data.bin");
@@ -134,6 +132,13 @@ TEST(MFastFileWholeFile, ReadsAndTheirFailures) {
     EXPECT_EQ(MFastFile_ReadAtOnce(dir.Path().c_str(), read), -1);
     EXPECT_EQ(capture.ErrTrace().back(),
               "MFastFile_ReadAtOnce(): MFastFile_ReadAtOnce(\"" + dir.Path() + "\",..,0) failed");
+    capture.Clear();
+    MFastFileReader reader(missing.c_str());
+    EXPECT_FALSE(reader.IsOpen());
+    EXPECT_EQ(capture.ErrTrace(),
+              (Lines{"openfile(): CreateFile(\"" + missing + "\") failed: 2",
+                     "MFastFileReader::Open(): openfile(\"" + missing + "\") failed: 2",
+                     "MFastFileReader::MFastFileReader(): Open(\"" + missing + "\") failed"}));
 }
 
 TEST(MFastFileWholeFile, SafeReplaceKeepsFolderAndPermissions) {
@@ -203,19 +208,6 @@ TEST(MFastFileWholeFile, FailedSafeReplaceKeepsTheTarget) {
               "MFastFile_WriteAtOnce(): GetTempFileName() failed:" + missingCode);
     EXPECT_EQ(capture.ErrTrace().back(), "MFastFile_WriteLinesAtOnce(): MFastFile_WriteAtOnce(\"" +
                                              lost + "\",..,3,2) failed");
-}
-
-TEST(MFastFileWholeFile, CopyFileEdges) {
-    TempDir dir;
-    std::string source = dir.File("src.bin"), target = dir.File("dst.bin");
-    std::string missing = dir.File("missing");
-    ASSERT_TRUE(WriteFileBytes(source, ""));
-    EXPECT_TRUE(MFastFile_CopyFile(source.c_str(), target.c_str(), MFASTFILE_MODE_NEW));
-    EXPECT_TRUE(vyx::test::PathExists(target)); // an empty source makes an empty file
-    TraceCapture capture;
-    EXPECT_FALSE(MFastFile_CopyFile(missing.c_str(), target.c_str(), 2));
-    EXPECT_EQ(capture.ErrTrace().back(),
-              "MFastFile_CopyFile(): file_size(\"" + missing + "\") failed");
 }
 
 // Failures of the system calls themselves: a read error and a full disk (or a locked file).
