@@ -58,11 +58,23 @@ TEST(MIniDataGetters, ConvertLikeTheCLibrary) {
     EXPECT_EQ(s, " 1.5 ; mm");
 }
 
-// Absent names leave output and document alone; trailing blanks of a requested name are
-// ignored, except by HasEntry and DeleteEntry.
+// Names keep their inner and outer blanks, values are the rest of the line after '='; absent
+// names leave output and document alone; trailing blanks of a requested entry name are ignored,
+// except by HasEntry and DeleteEntry. (Lenient lines without '=' or name are the golden
+// files', lenient_*: nothing in the module reads them.)
 TEST(MIniDataGetters, LookupsByName) {
     vyx::trace::TraceCapture capture;
-    MIniData ini = Parsed("[A]\nx=1\n");
+    MIniData ini = Parsed("[A]\nx=1\n[ B ]\n\tmy key \t=  v ; c\nz=1\nb=2\n");
+    EXPECT_TRUE(ini.HasSection(" B "));
+    EXPECT_FALSE(ini.HasSection("B"));
+    Lines names;
+    EXPECT_TRUE(ini.GetEntryNames(" B ", names));
+    EXPECT_EQ(names, (Lines{"b", "my key", "z"})); // by name, not file order
+    std::string value;
+    EXPECT_TRUE(ini.GetStringEntry(" B ", "my key", value));
+    EXPECT_EQ(value, "  v ; c");
+    EXPECT_FALSE(ini.GetEntryNames("missing", names));
+    EXPECT_TRUE(names.empty());
     double d = 5;
     int32_t l = 5;
     long long ll = 5;
@@ -80,7 +92,7 @@ TEST(MIniDataGetters, LookupsByName) {
     EXPECT_FALSE(ini.HasEntry("A", "x "));
     EXPECT_FALSE(ini.DeleteEntry("A", "x "));
     EXPECT_TRUE(ini.SetLongEntry("A", "x  ", 2));
-    EXPECT_EQ(ini.GetContentString(), "[A]\nx=2\n");
+    EXPECT_EQ(ini.GetContentString(), "[ B ]\n\tmy key \t=  v ; c\nz=1\nb=2\n[A]\nx=2\n");
 }
 
 TEST(MIniDataSetters, WriteExactTexts) {

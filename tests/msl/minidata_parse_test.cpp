@@ -50,21 +50,4 @@ TEST(MIniDataParse, GivesExactTextMessageAndTrace) {
     }
 }
 
-// Lenient lines without '=' or name are the golden files' (lenient_*); nothing in the module
-// reads them.
-TEST(MIniDataParse, NamesAndValuesOfEntries) {
-    MIniData ini;
-    ASSERT_TRUE(ini.SetContentString("[ A ]\n\tmy key \t=  v ; c\nz=1\nb=2\n"));
-    EXPECT_TRUE(ini.HasSection(" A "));
-    EXPECT_FALSE(ini.HasSection("A"));
-    Lines names;
-    EXPECT_TRUE(ini.GetEntryNames(" A ", names));
-    EXPECT_EQ(names, (Lines{"b", "my key", "z"})); // by name, not file order
-    std::string value;
-    EXPECT_TRUE(ini.GetStringEntry(" A ", "my key", value));
-    EXPECT_EQ(value, "  v ; c"); // the rest of the line after '='
-    EXPECT_FALSE(ini.GetEntryNames("missing", names));
-    EXPECT_TRUE(names.empty());
-}
-
 } // namespace

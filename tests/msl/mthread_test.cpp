@@ -49,20 +49,18 @@ std::string NotInList(int thread) {
 
 } // namespace
 
-// The thread runs at idle priority under its system thread id.
-TEST(ThreadConcurrency, IdentityAndPriority) {
+// A thread runs at idle priority under its system thread id; with many threads registered at
+// once, each exit code is handed out once.
+TEST(ThreadConcurrency, IdentityPriorityAndExitCodes) {
     Seen seen;
-    int thread = MThread_Create(RecordSelf, &seen);
-    ASSERT_GT(thread, 0);
-    std::uint32_t exitCode = 0;
-    ASSERT_EQ(MThread_Join(thread, &exitCode), 1);
-    EXPECT_EQ(exitCode, 7u);
-    EXPECT_EQ(seen.tid, thread);
+    int self = MThread_Create(RecordSelf, &seen);
+    ASSERT_GT(self, 0);
+    std::uint32_t selfCode = 0;
+    ASSERT_EQ(MThread_Join(self, &selfCode), 1);
+    EXPECT_EQ(selfCode, 7u);
+    EXPECT_EQ(seen.tid, self);
     EXPECT_TRUE(seen.idle);
-}
 
-// Many threads registered at once: each exit code is handed out once.
-TEST(ThreadConcurrency, JoinHandsOutEveryExitCodeOnce) {
     std::vector<std::uint32_t> codes = {0u, 1u, 259u, 0x7FFFFFFFu, 0xFFFFFFFFu};
     for (std::uint32_t i = 0; i < 40; ++i)
         codes.push_back(1000 + i);
