@@ -61,9 +61,9 @@ TEST(Base64, KnownTextsBothWaysAndLenientLastGroups) {
     }
 }
 
-// Every length 0 to 300 of random bytes, which covers each remainder many times, through the
-// in-place wrappers and through the decoder into a buffer of exactly the promised size. (What
-// decodes at all must decode back: the alphabet and the padding are the known texts'.)
+// Every length 0 to 300 of random bytes, which covers each remainder many times, encoded by the
+// in-place wrapper and decoded into a buffer of exactly the promised size. (What decodes at all
+// must decode back: the alphabet, the padding and the decoding wrapper are the known texts'.)
 TEST(Base64, RoundTripsRandomDataOfEveryLength) {
     std::mt19937 random(20240611);
     for (std::size_t n = 0; n <= 300; ++n) {
@@ -73,10 +73,7 @@ TEST(Base64, RoundTripsRandomDataOfEveryLength) {
             c = static_cast<char>(random());
         std::string text = data;
         ASSERT_TRUE(stl_encode_base64(text));
-        std::string s = text;
-        ASSERT_TRUE(stl_decode_base64(s));
-        ASSERT_EQ(s, data);
-
+        std::string s;
         ASSERT_EQ(Decode(text, s), static_cast<std::int64_t>(n));
         ASSERT_EQ(s, data);
     }

@@ -65,7 +65,7 @@ TEST(MFastFileReader, LinesAcrossBufferLoads) {
     EXPECT_EQ(ReadFileLines(path), expected);
 }
 
-TEST(MFastFileWholeFile, WriteModesAndCopies) {
+TEST(MFastFileWholeFile, WriteModesLineEndsAndCopies) {
     TempDir dir;
     std::string path = dir.File("m.txt");
     ASSERT_TRUE(WriteFileBytes(path, "old"));
@@ -80,6 +80,17 @@ TEST(MFastFileWholeFile, WriteModesAndCopies) {
               2);
     EXPECT_EQ(ReadFileBytes(path), "xy");
 
+    // Line ends written as CR LF, read as LF.
+    const std::string text = "a\nb\rc\r\n\n\rd";
+    EXPECT_EQ(MFastFile_WriteLinesAtOnce(path.c_str(), text.data(), text.size(), 2), 14);
+    EXPECT_EQ(ReadFileBytes(path), "a\r\nb\r\nc\r\n\r\n\r\nd");
+    EXPECT_EQ(MFastFile_WriteLinesAtOnce(path.c_str(), "", 0, 2), 0);
+    EXPECT_EQ(ReadFileBytes(path), "");
+    ASSERT_TRUE(WriteFileBytes(path, "a\r\nb\rc\n\r\r\nd\r"));
+    std::string read;
+    EXPECT_EQ(MFastFile_ReadLinesAtOnce(path.c_str(), read), 10);
+    EXPECT_EQ(read, "a\nb\nc\n\n\nd\n");
+
     // Copies: an empty source makes an empty file, a missing one is refused.
     std::string source = dir.File("src.bin"), target = dir.File("dst.bin");
     std::string missing = dir.File("missing");
@@ -89,21 +100,6 @@ TEST(MFastFileWholeFile, WriteModesAndCopies) {
     EXPECT_FALSE(MFastFile_CopyFile(missing.c_str(), target.c_str(), 2));
     EXPECT_EQ(capture.ErrTrace().back(),
               "MFastFile_CopyFile(): file_size(\"" + missing + "\") failed");
-}
-
-TEST(MFastFileWholeFile, LineEndConversions) {
-    TempDir dir;
-    std::string path = dir.File("lines.txt");
-    const std::string text = "a\nb\rc\r\n\n\rd";
-    EXPECT_EQ(MFastFile_WriteLinesAtOnce(path.c_str(), text.data(), text.size(), 2), 14);
-    EXPECT_EQ(ReadFileBytes(path), "a\r\nb\r\nc\r\n\r\n\r\nd");
-    EXPECT_EQ(MFastFile_WriteLinesAtOnce(path.c_str(), "", 0, 2), 0);
-    EXPECT_EQ(ReadFileBytes(path), "");
-
-    ASSERT_TRUE(WriteFileBytes(path, "a\r\nb\rc\n\r\r\nd\r"));
-    std::string read;
-    EXPECT_EQ(MFastFile_ReadLinesAtOnce(path.c_str(), read), 10);
-    EXPECT_EQ(read, "a\nb\nc\n\n\nd\n");
 }
 
 TEST(MFastFileWholeFile, ReadsAndTheirFailuresAlsoThroughTheReader) {

@@ -69,20 +69,16 @@ void Write32(RawSegment& s, uint8_t active = 1) {
 // Windows does not tell which processes map a segment, and knows only the size of a view:
 // whole pages.
 #if defined(_WIN32)
-std::string Self() {
-    return "unknown";
-}
-std::string Listed(size_t size) {
-    return std::to_string((size + 4095) / 4096 * 4096);
-}
+const std::string kSelf = "unknown";
+constexpr size_t kPage = 4096;
 #else
-std::string Self() {
-    return std::to_string(getpid()) + "/test_msl";
-}
-std::string Listed(size_t size) {
-    return std::to_string(size);
-}
+const std::string kSelf = std::to_string(getpid()) + "/test_msl";
+constexpr size_t kPage = 1;
 #endif
+
+std::string Listed(size_t size) {
+    return std::to_string((size + kPage - 1) / kPage * kPage);
+}
 
 } // namespace
 
@@ -184,7 +180,7 @@ TEST(Vyxshm, ListTellsEveryKindOfSegmentAndOthersAreRefused) {
     Result list = RunTool(dir, "list");
     MNamedEvent_Close(event);
     EXPECT_EQ(list.status, 0) << list.err;
-    const std::string mine = " processes=" + Self() + "\n";
+    const std::string mine = " processes=" + kSelf + "\n";
     for (const std::string& line : {
              ring64.name + " size=4096 kind=ring64 blocks=3 block_size=100 used=1" + mine,
                  ring32.name + " size=" + Listed(1000) +
@@ -255,7 +251,7 @@ TEST(Vyxshm, RemoveTakesOnlyWhatNoProcessMapsUnlessForced) {
     close(fd);
     RawSegment held("vyxshm_mapped", 4096);
     ASSERT_NE(held.bytes, nullptr);
-    const std::string mapped = held.name, holderText = Self();
+    const std::string mapped = held.name, holderText = kSelf;
 
     Result list = RunTool(dir, "list");
     EXPECT_NE(list.out.find(stale + " size=8192 kind=unknown processes=none\n"), std::string::npos)
