@@ -20,6 +20,7 @@ struct Variant {
     void* (*read)(void*, size_t);
     int (*release)(void*, size_t);
     size_t (*index)(void*, const void*);
+    int (*isUsed)(void*, size_t);
     size_t (*used)(void*);
     void* (*writeWithin)(void*, size_t, size_t);
     int (*fits)(void*, size_t, size_t);
@@ -35,6 +36,7 @@ struct Variant {
             [](void* b, size_t n) { return P##_GetReadPointer(b, T(n)); },                        \
             [](void* b, size_t n) { return P##_Release(b, T(n)); },                               \
             [](void* b, const void* a) -> size_t { return P##_GetIndex(b, a); },                  \
+            [](void* b, size_t n) { return P##_IsUsed(b, T(n)); },                                \
             [](void* b) -> size_t { return P##_GetNumUsed(b); },                                  \
             [](void* b, size_t z, size_t s) { return P##_GetWritePointerWithin(b, z, T(s)); },    \
             [](void* b, size_t z, size_t s) { return P##_FitsSegment(b, z, T(s)); },        \
