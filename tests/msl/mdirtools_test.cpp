@@ -116,7 +116,7 @@ TEST(MDirTools, WalkOneLevelAndGoOnAfterFailures) {
 
 // The camera's folder seeding copies flat folders (mcameramachopen_test); here the copy's
 // own edges: permissions kept, no existing or unreachable target.
-TEST(MDirTools, CopyDirectoryKeepsPermissionsAndRefusesTargets) {
+TEST(MDirTools, CopyAndRemoveKeepWhatTheyMust) {
     TempDir dir;
     std::string source = dir.File("src"), target = dir.File("dst");
     ASSERT_TRUE(std::filesystem::create_directory(source));
@@ -126,6 +126,11 @@ TEST(MDirTools, CopyDirectoryKeepsPermissionsAndRefusesTargets) {
     EXPECT_TRUE(copyDirectory(source, target));
     EXPECT_EQ(PermissionBits(target + Native("/a.txt")), kPrivate);
     EXPECT_EQ(PermissionBits(target + Native("/f.ini")), kShared);
+    // Removal takes files, not folders. (Renames and their failure are the safe save's.)
+    EXPECT_TRUE(file_remove((target + Native("/a.txt")).c_str()));
+    EXPECT_FALSE(file_remove((target + Native("/a.txt")).c_str()));
+    EXPECT_FALSE(file_remove(target.c_str()));
+    EXPECT_TRUE(dir_exists(target.c_str()));
 
     // Onto an existing directory: refused before anything is copied.
     std::string existing = dir.File("existing");
@@ -138,28 +143,6 @@ TEST(MDirTools, CopyDirectoryKeepsPermissionsAndRefusesTargets) {
     EXPECT_EQ(capture.ErrTrace(),
               (Lines{"copyDirectory(): directory \"" + existing + "\" already exist",
                      "copyDirectory(): dir_mk(" + nowhere + ") failed"}));
-}
-
-// Sizes, files and folders that exist are the module's everyday use; a missing name is no
-// failure either: nothing goes to the error trace, whose lines become the reasons of replies.
-TEST(MFileOps, MissingNamesAreNoFailure) {
-    TempDir dir;
-    const std::string missing = dir.File("missing");
-    TraceCapture capture;
-    EXPECT_FALSE(file_exists(missing.c_str()));
-    EXPECT_FALSE(dir_exists(missing.c_str()));
-    EXPECT_EQ(file_size(missing.c_str()), -1);
-    EXPECT_TRUE(capture.ErrTrace().empty()) << capture.Dump();
-}
-
-// Renames and their failure are the safe save's (mfastfile_test); removal refuses folders.
-TEST(MFileOps, RemoveRefusesFolders) {
-    TempDir dir;
-    ASSERT_TRUE(WriteFileBytes(dir.File("b"), "B"));
-    EXPECT_TRUE(file_remove(dir.File("b").c_str()));
-    EXPECT_FALSE(file_remove(dir.File("b").c_str()));
-    EXPECT_FALSE(file_remove(dir.Path().c_str()));
-    EXPECT_TRUE(dir_exists(dir.Path().c_str()));
 }
 
 TEST(MFileOps, PathText) {

@@ -65,7 +65,7 @@ TEST(MFastFileReader, LinesAcrossBufferLoads) {
     EXPECT_EQ(ReadFileLines(path), expected);
 }
 
-TEST(MFastFileWholeFile, WriteModes) {
+TEST(MFastFileWholeFile, WriteModesLineEndsAndCopies) {
     TempDir dir;
     std::string path = dir.File("m.txt");
     ASSERT_TRUE(WriteFileBytes(path, "old"));
@@ -79,36 +79,30 @@ TEST(MFastFileWholeFile, WriteModes) {
                                     MFASTFILE_MODE_OVERWRITE | MFASTFILE_MODE_FLUSH),
               2);
     EXPECT_EQ(ReadFileBytes(path), "xy");
-}
 
-TEST(MFastFileReader, MissingFileRefusesWithItsMessages) {
-    TempDir dir;
-    std::string missing = dir.File("missing.txt");
-    TraceCapture capture;
-    MFastFileReader reader(missing.c_str());
-    EXPECT_FALSE(reader.IsOpen());
-    EXPECT_EQ(capture.ErrTrace(),
-              (Lines{"openfile(): CreateFile(\"" + missing + "\") failed: 2",
-                     "MFastFileReader::Open(): openfile(\"" + missing + "\") failed: 2",
-                     "MFastFileReader::MFastFileReader(): Open(\"" + missing + "\") failed"}));
-}
-
-TEST(MFastFileWholeFile, LineEndConversions) {
-    TempDir dir;
-    std::string path = dir.File("lines.txt");
+    // Line ends written as CR LF, read as LF.
     const std::string text = "a\nb\rc\r\n\n\rd";
     EXPECT_EQ(MFastFile_WriteLinesAtOnce(path.c_str(), text.data(), text.size(), 2), 14);
     EXPECT_EQ(ReadFileBytes(path), "a\r\nb\r\nc\r\n\r\n\r\nd");
     EXPECT_EQ(MFastFile_WriteLinesAtOnce(path.c_str(), "", 0, 2), 0);
     EXPECT_EQ(ReadFileBytes(path), "");
-
     ASSERT_TRUE(WriteFileBytes(path, "a\r\nb\rc\n\r\r\nd\r"));
     std::string read;
     EXPECT_EQ(MFastFile_ReadLinesAtOnce(path.c_str(), read), 10);
     EXPECT_EQ(read, "a\nb\nc\n\n\nd\n");
+
+    // Copies: an empty source makes an empty file, a missing one is refused.
+    std::string source = dir.File("src.bin"), target = dir.File("dst.bin");
+    std::string missing = dir.File("missing");
+    ASSERT_TRUE(WriteFileBytes(source, ""));
+    EXPECT_TRUE(MFastFile_CopyFile(source.c_str(), target.c_str(), MFASTFILE_MODE_NEW));
+    EXPECT_TRUE(vyx::test::PathExists(target));
+    EXPECT_FALSE(MFastFile_CopyFile(missing.c_str(), target.c_str(), 2));
+    EXPECT_EQ(capture.ErrTrace().back(),
+              "MFastFile_CopyFile(): file_size(\"" + missing + "\") failed");
 }
 
-TEST(MFastFileWholeFile, ReadsAndTheirFailures) {
+TEST(MFastFileWholeFile, ReadsAndTheirFailuresAlsoThroughTheReader) {
     TempDir dir;
     std::string data = RandomBytes(70000, 3);
     std::string path = dir.File("data.bin");
@@ -134,9 +128,16 @@ TEST(MFastFileWholeFile, ReadsAndTheirFailures) {
     EXPECT_EQ(MFastFile_ReadAtOnce(dir.Path().c_str(), read), -1);
     EXPECT_EQ(capture.ErrTrace().back(),
               "MFastFile_ReadAtOnce(): MFastFile_ReadAtOnce(\"" + dir.Path() + "\",..,0) failed");
+    capture.Clear();
+    MFastFileReader reader(missing.c_str());
+    EXPECT_FALSE(reader.IsOpen());
+    EXPECT_EQ(capture.ErrTrace(),
+              (Lines{"openfile(): CreateFile(\"" + missing + "\") failed: 2",
+                     "MFastFileReader::Open(): openfile(\"" + missing + "\") failed: 2",
+                     "MFastFileReader::MFastFileReader(): Open(\"" + missing + "\") failed"}));
 }
 
-TEST(MFastFileWholeFile, SafeReplaceKeepsFolderAndPermissions) {
+TEST(MFastFileWholeFile, SafeReplaceKeepsFolderAndPermissionsOrTheTarget) {
     // Windows keeps only read-only or not, and a read-only file cannot be replaced.
 #if defined(_WIN32)
     const unsigned kMode = 0666;
@@ -162,10 +163,7 @@ TEST(MFastFileWholeFile, SafeReplaceKeepsFolderAndPermissions) {
     ASSERT_EQ(MFastFile_WriteAtOnce(fresh.c_str(), "n", 1, 10), 1);
     ASSERT_EQ(MFastFile_WriteAtOnce(plain.c_str(), "n", 1, 2), 1);
     EXPECT_EQ(PermissionBits(fresh), PermissionBits(plain));
-}
 
-TEST(MFastFileWholeFile, FailedSafeReplaceKeepsTheTarget) {
-    TempDir dir;
     // The target is a non-empty folder: the rename fails, the temporary file goes away.
     std::string target = dir.File("target");
     ASSERT_TRUE(std::filesystem::create_directory(target));
@@ -189,7 +187,7 @@ TEST(MFastFileWholeFile, FailedSafeReplaceKeepsTheTarget) {
     EXPECT_EQ(lines[1], "MFastFile_WriteAtOnce(): file_rename(" + tempName + "," + target +
                             ") failed: Is a directory");
 #endif
-    EXPECT_EQ(ListNames(dir.Path()), Lines{"target"});
+    EXPECT_EQ(ListNames(dir.Path()), (Lines{"fresh.txt", "plain.txt", "target", "w.txt"}));
     EXPECT_EQ(ReadFileBytes(target + "/inside"), "keep");
     capture.Clear();
 
@@ -203,19 +201,6 @@ TEST(MFastFileWholeFile, FailedSafeReplaceKeepsTheTarget) {
               "MFastFile_WriteAtOnce(): GetTempFileName() failed:" + missingCode);
     EXPECT_EQ(capture.ErrTrace().back(), "MFastFile_WriteLinesAtOnce(): MFastFile_WriteAtOnce(\"" +
                                              lost + "\",..,3,2) failed");
-}
-
-TEST(MFastFileWholeFile, CopyFileEdges) {
-    TempDir dir;
-    std::string source = dir.File("src.bin"), target = dir.File("dst.bin");
-    std::string missing = dir.File("missing");
-    ASSERT_TRUE(WriteFileBytes(source, ""));
-    EXPECT_TRUE(MFastFile_CopyFile(source.c_str(), target.c_str(), MFASTFILE_MODE_NEW));
-    EXPECT_TRUE(vyx::test::PathExists(target)); // an empty source makes an empty file
-    TraceCapture capture;
-    EXPECT_FALSE(MFastFile_CopyFile(missing.c_str(), target.c_str(), 2));
-    EXPECT_EQ(capture.ErrTrace().back(),
-              "MFastFile_CopyFile(): file_size(\"" + missing + "\") failed");
 }
 
 // Failures of the system calls themselves: a read error and a full disk (or a locked file).

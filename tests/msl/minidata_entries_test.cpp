@@ -58,11 +58,23 @@ TEST(MIniDataGetters, ConvertLikeTheCLibrary) {
     EXPECT_EQ(s, " 1.5 ; mm");
 }
 
-// Absent names leave output and document alone; trailing blanks of a requested name are
-// ignored, except by HasEntry and DeleteEntry.
+// Names keep their inner and outer blanks, values are the rest of the line after '='; absent
+// names leave output and document alone; trailing blanks of a requested entry name are ignored,
+// except by HasEntry and DeleteEntry. (Lenient lines without '=' or name are the golden
+// files', lenient_*: nothing in the module reads them.)
 TEST(MIniDataGetters, LookupsByName) {
     vyx::trace::TraceCapture capture;
-    MIniData ini = Parsed("[A]\nx=1\n");
+    MIniData ini = Parsed("[A]\nx=1\n[ B ]\n\tmy key \t=  v ; c\nz=1\nb=2\n");
+    EXPECT_TRUE(ini.HasSection(" B "));
+    EXPECT_FALSE(ini.HasSection("B"));
+    Lines names;
+    EXPECT_TRUE(ini.GetEntryNames(" B ", names));
+    EXPECT_EQ(names, (Lines{"b", "my key", "z"})); // by name, not file order
+    std::string value;
+    EXPECT_TRUE(ini.GetStringEntry(" B ", "my key", value));
+    EXPECT_EQ(value, "  v ; c");
+    EXPECT_FALSE(ini.GetEntryNames("missing", names));
+    EXPECT_TRUE(names.empty());
     double d = 5;
     int32_t l = 5;
     long long ll = 5;
@@ -80,7 +92,7 @@ TEST(MIniDataGetters, LookupsByName) {
     EXPECT_FALSE(ini.HasEntry("A", "x "));
     EXPECT_FALSE(ini.DeleteEntry("A", "x "));
     EXPECT_TRUE(ini.SetLongEntry("A", "x  ", 2));
-    EXPECT_EQ(ini.GetContentString(), "[A]\nx=2\n");
+    EXPECT_EQ(ini.GetContentString(), "[ B ]\n\tmy key \t=  v ; c\nz=1\nb=2\n[A]\nx=2\n");
 }
 
 TEST(MIniDataSetters, WriteExactTexts) {
@@ -120,18 +132,15 @@ TEST(MIniDataSetters, RefuseCommentNamesAndNamesThatWouldNotReadBack) {
     }
     EXPECT_FALSE(ini.SetLongEntry("a]b", "k", 1));
     EXPECT_EQ(ini.GetMessage(), "invalid section name \"a]b\"");
-    EXPECT_FALSE(ini.AddSection("x\ny"));
     EXPECT_EQ(ini.GetContentString(), ""); // nothing created on the way
 
     // The trace repeats each message after the setter's name; sections have their own.
     Lines lines = capture.ErrTrace();
-    ASSERT_EQ(lines.size(), 15u) << capture.Dump();
+    ASSERT_EQ(lines.size(), 13u) << capture.Dump();
     EXPECT_EQ(lines[1], op + "SetDoubleEntry(): cannot add comment as an entry: \" ;x=1.5\"");
     EXPECT_EQ(Lines(lines.begin() + 11, lines.end()),
               (Lines{"MIniData::add_new_section(): invalid section name \"a]b\"",
-                     "MIniData::SetLongEntry(): add_new_section() failed",
-                     "MIniData::add_new_section(): invalid section name \"x\ny\"",
-                     "MIniData::AddSection(): add_new_section() failed"}));
+                     "MIniData::SetLongEntry(): add_new_section() failed"}));
 }
 
 TEST(MIniDataSections, ListAndDelete) {
@@ -148,7 +157,6 @@ TEST(MIniDataSections, ListAndDelete) {
     EXPECT_FALSE(ini.DeleteEntry("c", "z"));
     EXPECT_FALSE(ini.DeleteSection("c"));
     EXPECT_TRUE(ini.DeleteEntry("A", "k"));
-    EXPECT_TRUE(ini.AddSection("B") && ini.DeleteSection("B"));
     EXPECT_EQ(ini.GetContentString(), "[A] ; old note\n# tail\n[b]\n; c\na=2\n");
     EXPECT_EQ(
         capture.ErrTrace(),

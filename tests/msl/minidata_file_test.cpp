@@ -81,14 +81,12 @@ TEST(MIniDataFile, EveryChangeClearsInSyncButLookupsAndRefusalsDoNot) {
     using Op = std::function<bool(MIniData&)>;
     const std::pair<Op, bool> ops[] = {
         {[](MIniData& d) { return d.SetContentString("[A]\n"); }, false},
-        {[](MIniData& d) { return d.AddSection("C"); }, false},
         {[](MIniData& d) { return d.SetDoubleEntry("A", "x", 1); }, false},
         {[](MIniData& d) { return d.SetLongEntry("A", "y", 1); }, false},
         {[](MIniData& d) { return d.SetLongLongEntry("A", "x", 1); }, false},
         {[](MIniData& d) { return d.SetStringEntry("A", "x", "1"); }, false},
         {[](MIniData& d) { return d.DeleteSection("B"); }, false},
         {[](MIniData& d) { return d.DeleteEntry("A", "x"); }, false},
-        {[](MIniData& d) { return d.AddSection("A"); }, true},
         {[](MIniData& d) { return !d.SetStringEntry("A", ";x", "1"); }, true},
         {[](MIniData& d) {
              std::string v;
@@ -125,38 +123,35 @@ TEST(MIniDataFile, CopiesTakeEverythingAndStayIndependent) {
     EXPECT_EQ(copy.GetContentString(), "[A]\nx=2\n");
 }
 
-// Unicode marks and parse failures of files are the golden cases'.
-TEST(MIniDataFileFailure, OpenOfAFolderFails) {
-    TempDir dir;
-    TraceCapture capture;
-    MIniData ini;
-    EXPECT_FALSE(ini.Open(dir.Path())); // exists, but cannot be read as a file
-    EXPECT_FALSE(ini.IsOpen());
-    EXPECT_EQ(capture.ErrTrace().back(), "MIniData::Open(): MFastFileReader::Open() failed");
-}
-
-TEST(MIniDataFileFailure, ReadErrorIsNoEndOfFile) {
-    fileio_test::FailingFiles failing;
-    TraceCapture capture;
-    MIniData ini;
-    EXPECT_FALSE(ini.Open(failing.readFails));
-    EXPECT_FALSE(ini.IsOpen());
-    EXPECT_EQ(capture.ErrTrace().back(), "MIniData::Open(): MFastFileReader::ReadLine() failed")
-        << capture.Dump();
-}
-
-TEST(MIniDataFileFailure, FailedSaveKeepsStates) {
+// Unicode marks and parse failures of files are the golden cases'. A missing file is a new
+// one, no failure.
+TEST(MIniDataFileFailure, FailedSaveKeepsStatesAndAFolderIsNoFile) {
     TempDir dir;
     TraceCapture capture;
     MIniData ini;
     const std::string lost = dir.File("no/such/folder/a.ini");
     ASSERT_TRUE(ini.Open(lost));
-    ASSERT_TRUE(ini.AddSection("A"));
+    EXPECT_TRUE(capture.ErrTrace().empty()) << capture.Dump();
+    ASSERT_TRUE(ini.SetLongEntry("A", "x", 1));
     EXPECT_FALSE(ini.Save());
     EXPECT_TRUE(ini.IsNewFile());
     EXPECT_FALSE(ini.IsInSync());
     EXPECT_EQ(capture.ErrTrace().back(), "MIniData::Save(): MFastFile_WriteLinesAtOnce(\"" +
                                              lost.substr(0, 40) + "\") failed");
+
+    MIniData folder;
+    EXPECT_FALSE(folder.Open(dir.Path())); // exists, but cannot be read as a file
+    EXPECT_FALSE(folder.IsOpen());
+    EXPECT_EQ(capture.ErrTrace().back(), "MIniData::Open(): MFastFileReader::Open() failed");
+}
+
+TEST(MIniDataFileFailure, ReadErrorIsNoEndOfFile) {
+    TraceCapture capture;
+    MIniData ini;
+    EXPECT_FALSE(ini.Open(fileio_test::FailingFiles().readFails));
+    EXPECT_FALSE(ini.IsOpen());
+    EXPECT_EQ(capture.ErrTrace().back(), "MIniData::Open(): MFastFileReader::ReadLine() failed")
+        << capture.Dump();
 }
 
 } // namespace

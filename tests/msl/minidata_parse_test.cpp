@@ -13,34 +13,27 @@ using Lines = std::vector<std::string>;
 TEST(MIniDataParse, GivesExactTextMessageAndTrace) {
     const std::string long60 = "k" + std::string(59, 'x'); // longer than the 50 shown
     const struct {
-        uint32_t flags;
         std::string input;
         bool ok;
         std::string content;      // GetContentString afterwards
         std::string message = ""; // GetMessage afterwards
-        std::string trace = "";   // the first trace line when it is not the parser's message
     } cases[] = {
         // Names compare as unsigned bytes, a prefix first.
-        {0, "[b]\n[\xC3\xA9]\n[Probe_1]\n[Probe]\n", true, "[Probe]\n[Probe_1]\n[b]\n[\xC3\xA9]\n"},
-        {0, "[A]\r\nx=1\ry=2\n\rz=3", true, "[A]\nx=1\ny=2\n\nz=3\n", ""}, // LF CR ends two
-        {0, std::string("[A]\nx=1\0y=2\n", 12), true, "[A]\nx=1\n", ""},   // ends at a zero
-        {0x03, "word\n", false, "", "Possible entry \"word\" found before first section"},
-        {0, "  [A]\n", false, "", "Possible entry \"  [A]\" found before first section"},
-        {0, "[S]\n" + long60 + "\n", false, "[S]\n",
+        {"[b]\n[\xC3\xA9]\n[Probe_1]\n[Probe]\n", true, "[Probe]\n[Probe_1]\n[b]\n[\xC3\xA9]\n"},
+        {"[A]\r\nx=1\ry=2\n\rz=3", true, "[A]\nx=1\ny=2\n\nz=3\n", ""}, // LF CR ends two
+        {std::string("[A]\nx=1\0y=2\n", 12), true, "[A]\nx=1\n", ""},   // ends at a zero
+        {"  [A]\n", false, "", "Possible entry \"  [A]\" found before first section"},
+        {"[S]\n" + long60 + "\n", false, "[S]\n",
          "No '=' found in \"" + long60.substr(0, 50) + "\" in section [S]"},
-        {0, "[S]\n  = v\n", false, "[S]\n",
+        {"[S]\n  = v\n", false, "[S]\n",
          "No entry name found before '=' in \"  = v\" in section [S]"},
-        {0, "[S]\n[A\n", false, "[S]\n", "no matching ']' found in \"[A\""},
-        {0, "[\n", false, "", "no matching ']' found in \"[\""},
-        // The earlier 'k' is looked for by text; the nameless line stops the search.
-        {MINIDATA_REPLACE_SECTIONS | MINIDATA_REPLACE_ENTRIES, "[A]\n=x\nk=1\nk=2\n", false,
-         "[A]\n=x\nk=1\n", "Entry \"k\" deleting previous version failed",
-         "MIniDataSectionT::DeleteEntry(): no entry name in \"=x\""},
+        {"[S]\n[A\n", false, "[S]\n", "no matching ']' found in \"[A\""},
+        {"[\n", false, "", "no matching ']' found in \"[\""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.input);
         vyx::trace::TraceCapture capture;
-        MIniData ini(c.flags);
+        MIniData ini;
         EXPECT_EQ(ini.SetContentString(c.input), c.ok);
         EXPECT_EQ(ini.GetContentString(), c.content);
         EXPECT_EQ(ini.GetMessage(), c.message);
@@ -52,27 +45,9 @@ TEST(MIniDataParse, GivesExactTextMessageAndTrace) {
         }
         // The parser's line (shortened to 70 characters), then the caller's.
         ASSERT_GE(lines.size(), 2u);
-        EXPECT_EQ(lines[0],
-                  c.trace.empty() ? "MIniData::parse_line(): " + c.message.substr(0, 70) : c.trace);
+        EXPECT_EQ(lines[0], "MIniData::parse_line(): " + c.message.substr(0, 70));
         EXPECT_EQ(lines.back(), "MIniData::SetContentString(): parse_line() failed");
     }
-}
-
-// Lenient lines without '=' or name are the golden files' (lenient_*); nothing in the module
-// reads them.
-TEST(MIniDataParse, NamesAndValuesOfEntries) {
-    MIniData ini;
-    ASSERT_TRUE(ini.SetContentString("[ A ]\n\tmy key \t=  v ; c\nz=1\nb=2\n"));
-    EXPECT_TRUE(ini.HasSection(" A "));
-    EXPECT_FALSE(ini.HasSection("A"));
-    Lines names;
-    EXPECT_TRUE(ini.GetEntryNames(" A ", names));
-    EXPECT_EQ(names, (Lines{"b", "my key", "z"})); // by name, not file order
-    std::string value;
-    EXPECT_TRUE(ini.GetStringEntry(" A ", "my key", value));
-    EXPECT_EQ(value, "  v ; c"); // the rest of the line after '='
-    EXPECT_FALSE(ini.GetEntryNames("missing", names));
-    EXPECT_TRUE(names.empty());
 }
 
 } // namespace

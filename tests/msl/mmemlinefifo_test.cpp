@@ -37,66 +37,44 @@ int64_t Pop(void* fifo) {
 
 } // namespace
 
-TEST(LineFifo, CreateWritesTheByteLayout) {
+// Lines of 24 bytes: the layout, exactly the requested number of lines, the single reader, and
+// the count across the wrap of the indexes.
+TEST(LineFifo, LayoutCapacityReaderAndWrap) {
+    TraceCapture capture;
     Area area;
-    ASSERT_EQ(MMemLineFifo_Create(area.base, 4, 24), 1);
-    const uint64_t slot0 = reinterpret_cast<uintptr_t>(area.base) + 64;
+    void* base = area.base;
+    ASSERT_EQ(MMemLineFifo_Create(base, 4, 24), 1);
+    const uint64_t slot0 = reinterpret_cast<uintptr_t>(base) + 64;
     EXPECT_EQ(area.Field(0), slot0) << "data_start";
     EXPECT_EQ(area.Field(8) + area.Field(16) + area.Field(24), 0u) << "indexes and reader";
     EXPECT_EQ(area.Field(32), 24u) << "line_length";
     EXPECT_EQ(area.Field(40), 5u) << "num_slots";
-    EXPECT_EQ(MMemLineFifo_GetWritePointer(area.base), reinterpret_cast<void*>(slot0));
-    ASSERT_EQ(MMemLineFifo_Link(area.base), 1);
-    EXPECT_EQ(area.Field(16), slot0) << "reader";
-    ASSERT_TRUE(Push(area.base, 7));
-    EXPECT_EQ(area.Field(8), 1u);
-    EXPECT_EQ(area.Field(64), 7u) << "slot 0";
-}
-
-TEST(LineFifo, HoldsExactlyTheRequestedLinesAndCountsAcrossTheWrap) {
-    Area area;
-    void* base = area.base;
-    ASSERT_EQ(MMemLineFifo_Create(base, 2, 8), 1);
-    ASSERT_EQ(MMemLineFifo_Link(base), 1);
-    EXPECT_TRUE(Push(base, 1));
-    EXPECT_TRUE(Push(base, 2));
-    EXPECT_FALSE(Push(base, 3)) << "full";
-    EXPECT_EQ(Pop(base), 1);
-    EXPECT_TRUE(Push(base, 3)) << "room again once the reader advanced";
-    EXPECT_EQ(Pop(base), 2);
-    EXPECT_EQ(Pop(base), 3);
-    EXPECT_EQ(Pop(base), -1);
-    MMemLineFifo_IncReadPointer(base); // empty: nothing moves
-    EXPECT_EQ(MMemLineFifo_GetNumLines(base), 0u);
-
-    ASSERT_EQ(MMemLineFifo_Create(base, 4, 8), 1); // 5 slots
-    ASSERT_EQ(MMemLineFifo_Link(base), 1);
+    EXPECT_EQ(MMemLineFifo_GetWritePointer(base), reinterpret_cast<void*>(slot0));
     for (uint64_t i = 0; i < 4; ++i)
-        ASSERT_TRUE(Push(base, i));
-    EXPECT_EQ((std::vector<int64_t>{Pop(base), Pop(base), Pop(base)}),
-              (std::vector<int64_t>{0, 1, 2}));
-    ASSERT_TRUE(Push(base, 4));
-    ASSERT_TRUE(Push(base, 5)); // write_index wraps to 1, below read_index 3
-    EXPECT_EQ(area.Field(8), 1u);
-    EXPECT_EQ(area.Field(24), 3u);
-    EXPECT_EQ(MMemLineFifo_GetNumLines(base), 3u);
-    EXPECT_EQ((std::vector<int64_t>{Pop(base), Pop(base), Pop(base)}),
-              (std::vector<int64_t>{3, 4, 5}));
-}
-
-TEST(LineFifo, ReaderMustLinkAndOnlyOneMay) {
-    TraceCapture capture;
-    Area area;
-    void* base = area.base;
-    ASSERT_EQ(MMemLineFifo_Create(base, 3, 8), 1);
-    ASSERT_TRUE(Push(base, 42));
+        ASSERT_TRUE(Push(base, 10 + i));
+    EXPECT_FALSE(Push(base, 99)) << "full";
+    EXPECT_EQ(area.Field(8), 4u);
+    EXPECT_EQ(area.Field(64) + area.Field(64 + 24), 21u) << "slots 0 and 1";
     EXPECT_EQ(MMemLineFifo_GetReadPointer(base), nullptr) << "no reader linked";
     ASSERT_EQ(MMemLineFifo_Link(base), 1);
+    EXPECT_EQ(area.Field(16), slot0) << "reader";
     EXPECT_EQ(MMemLineFifo_Link(base), 0);
     EXPECT_EQ(capture.ErrTrace(),
               std::vector<std::string>{
                   "MMemLineFifo_Link(): Fifo not initialized or already has an exlusive reader"});
-    EXPECT_EQ(Pop(base), 42);
+
+    EXPECT_EQ((std::vector<int64_t>{Pop(base), Pop(base), Pop(base)}),
+              (std::vector<int64_t>{10, 11, 12}));
+    ASSERT_TRUE(Push(base, 14)) << "room again once the reader advanced";
+    ASSERT_TRUE(Push(base, 15)); // write_index wraps to 1, below read_index 3
+    EXPECT_EQ(area.Field(8), 1u);
+    EXPECT_EQ(area.Field(24), 3u);
+    EXPECT_EQ(MMemLineFifo_GetNumLines(base), 3u);
+    EXPECT_EQ((std::vector<int64_t>{Pop(base), Pop(base), Pop(base), Pop(base)}),
+              (std::vector<int64_t>{13, 14, 15, -1}));
+    MMemLineFifo_IncReadPointer(base); // empty: nothing moves
+    EXPECT_EQ(MMemLineFifo_GetNumLines(base), 0u);
+    EXPECT_EQ(area.Field(24), 1u);
 }
 
 TEST(LineFifo, CreationChecksAlignment) {

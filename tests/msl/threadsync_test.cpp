@@ -13,7 +13,6 @@
 
 TEST(ManualResetEventConcurrency, StaysSetUntilResetAndReleasesEveryWaiter) {
     MManualResetEvent event;
-    EXPECT_FALSE(event.IsSet());
     MStopwatch watch;
     EXPECT_FALSE(event.Wait(30));
     EXPECT_GE(watch.Elapsed(), 0.030); // the time-out is not cut short
@@ -28,7 +27,6 @@ TEST(ManualResetEventConcurrency, StaysSetUntilResetAndReleasesEveryWaiter) {
         EXPECT_EQ(r, 1);
     EXPECT_TRUE(event.Wait(0)); // still set: manual reset
     event.Reset();
-    EXPECT_FALSE(event.IsSet());
     EXPECT_FALSE(event.Wait(0));
     EXPECT_TRUE(MManualResetEvent(true).Wait(0));
 }
@@ -42,10 +40,8 @@ TEST(MStopwatch, MeasuresSleepsAndRestarts) {
     double restarted = watch.Restart();
     EXPECT_GE(restarted, first);
     EXPECT_LT(watch.Elapsed(), restarted) << "counts from the new start";
-    watch.Wait(0.01);
-    EXPECT_GE(watch.Elapsed(), 0.01);
     ASSERT_EQ(msleep_sec(0.0015), 0); // truncated to 1 ms, not to nothing
-    EXPECT_GE(watch.Elapsed(), 0.011);
+    EXPECT_GE(watch.Elapsed(), 0.001);
 
     vyx::trace::TraceCapture capture;
     EXPECT_EQ(msleep_sec(0), 0);
