@@ -126,9 +126,12 @@ TEST(MDirTools, CopyAndRemoveKeepWhatTheyMust) {
     EXPECT_TRUE(copyDirectory(source, target));
     EXPECT_EQ(PermissionBits(target + Native("/a.txt")), kPrivate);
     EXPECT_EQ(PermissionBits(target + Native("/f.ini")), kShared);
-    // Removal takes files, not folders. (Renames and their failure are the safe save's.)
-    EXPECT_TRUE(file_remove((target + Native("/a.txt")).c_str()));
-    EXPECT_FALSE(file_remove((target + Native("/a.txt")).c_str()));
+    // Removal takes files, not folders. (Renames and their failure are the safe save's.) A
+    // writable file: Windows refuses to remove the read-only copies.
+    const std::string c = target + Native("/c.txt");
+    ASSERT_TRUE(WriteFileBytes(c, "C"));
+    EXPECT_TRUE(file_remove(c.c_str()));
+    EXPECT_FALSE(file_remove(c.c_str()));
     EXPECT_FALSE(file_remove(target.c_str()));
     EXPECT_TRUE(dir_exists(target.c_str()));
 
