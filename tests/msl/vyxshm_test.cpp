@@ -80,6 +80,30 @@ std::string Listed(size_t size) {
     return std::to_string((size + kPage - 1) / kPage * kPage);
 }
 
+// A command the tool refuses with its exit status and a part of its message; it prints
+// nothing, tells a failure (status 1) in one line and leaves `segment` as it was.
+struct Refusal {
+    std::string args;
+    int status;
+    std::string message;
+};
+
+void ExpectRefused(const TempDir& dir, const std::vector<Refusal>& cases,
+                   const RawSegment& segment) {
+    const std::string before = segment.Bytes();
+    for (const Refusal& c : cases) {
+        SCOPED_TRACE(c.args);
+        Result r = RunTool(dir, c.args);
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        EXPECT_TRUE(r.out.empty());
+        if (c.status == 1) {
+            EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        }
+        EXPECT_EQ(segment.Bytes(), before);
+    }
+}
+
 } // namespace
 
 // Reads and releases of blocks that another program wrote; and what the tool refuses, with the
@@ -90,37 +114,25 @@ TEST(Vyxshm, ReadsAndReleasesBlocksOfAForeignWriter) {
     ASSERT_TRUE(s.bytes && narrow.bytes);
     // 3 blocks of 100 bytes end at 364; the lock array follows at 368.
     Write64(s, 3, 100, 2, 368, {1, 0, 1});
-    const std::string before = s.Bytes();
     const std::string missing = vyx::test::UniqueName("vyxshm");
-    const struct {
-        std::string args;
-        int status;
-        std::string message;
-    } errors[] = {
-        {"read " + s.name + " 2 -o " + dir.File("out"), 1, "block 2 of \"" + s.name + "\" is free"},
-        {"release " + s.name + " 2", 1, "is free"},
-        {"read " + s.name + " 4 --release", 1, "block 4 of \"" + s.name + "\" is out of range"},
-        {"release " + s.name + " 0", 1, "out of range (1 to 3)"},
-        {"info " + missing, 1, "vyxshm: no shared memory segment \"" + missing + "\""},
-        // A write that fails saves nothing and releases nothing.
-        {"read " + s.name + " 1 -o " + dir.File("no/such/dir") + " --release", 1, ""},
-        {"read " + s.name + " x", 2, "usage: vyxshm list"},
-        {"release " + s.name, 2, "usage:"},
-        {"info " + s.name + " --release", 2, "usage:"},
-        {"frobnicate", 2, "unknown command"},
-        {"", 2, "usage:"},
-    };
-    for (const auto& c : errors) {
-        SCOPED_TRACE(c.args);
-        Result r = RunTool(dir, c.args);
-        EXPECT_EQ(r.status, c.status) << r.err;
-        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
-        EXPECT_TRUE(r.out.empty());
-        if (c.status == 1) {
-            EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
-        }
-        EXPECT_EQ(s.Bytes(), before);
-    }
+    ExpectRefused(
+        dir,
+        {
+            {"read " + s.name + " 2 -o " + dir.File("out"), 1,
+             "block 2 of \"" + s.name + "\" is free"},
+            {"release " + s.name + " 2", 1, "is free"},
+            {"read " + s.name + " 4 --release", 1, "block 4 of \"" + s.name + "\" is out of range"},
+            {"release " + s.name + " 0", 1, "out of range (1 to 3)"},
+            {"info " + missing, 1, "vyxshm: no shared memory segment \"" + missing + "\""},
+            // A write that fails saves nothing and releases nothing.
+            {"read " + s.name + " 1 -o " + dir.File("no/such/dir") + " --release", 1, ""},
+            {"read " + s.name + " x", 2, "usage: vyxshm list"},
+            {"release " + s.name, 2, "usage:"},
+            {"info " + s.name + " --release", 2, "usage:"},
+            {"frobnicate", 2, "unknown command"},
+            {"", 2, "usage:"},
+        },
+        s);
     EXPECT_FALSE(vyx::test::PathExists(dir.File("out")));
 
     Result info = RunTool(dir, "info " + s.name);
@@ -265,21 +277,13 @@ TEST(Vyxshm, RemoveTakesOnlyWhatNoProcessMapsUnlessForced) {
     EXPECT_EQ(refused.err, "vyxshm: \"" + mapped + "\" is mapped by " + holderText +
                                "; not removed (--force removes the name anyway)\n");
     EXPECT_TRUE(vyx::test::PathExists("/dev/shm/" + mapped));
-    const struct {
-        std::string args;
-        int status;
-        std::string message;
-    } refusals[] = {
-        {"remove", 2, "NAME is required"},
-        {"remove " + stale + " --hard", 2, "--hard"},
-        {"remove a/b", 1, "\"a/b\" is not a segment name"},
-        {"remove " + stale + "_none", 1, "no shared memory segment \"" + stale + "_none\""},
-    };
-    for (const auto& c : refusals) {
-        Result r = RunTool(dir, c.args);
-        EXPECT_EQ(r.status, c.status) << c.args;
-        EXPECT_NE(r.err.find(c.message), std::string::npos) << c.args << ": " << r.err;
-    }
+    ExpectRefused(
+        dir,
+        {{"remove", 2, "NAME is required"},
+         {"remove " + stale + " --hard", 2, "--hard"},
+         {"remove a/b", 1, "\"a/b\" is not a segment name"},
+         {"remove " + stale + "_none", 1, "no shared memory segment \"" + stale + "_none\""}},
+        held);
 
     EXPECT_EQ(RunTool(dir, "remove /" + stale).status, 0);
     EXPECT_FALSE(vyx::test::PathExists("/dev/shm/" + stale));
