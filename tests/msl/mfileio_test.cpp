@@ -7,20 +7,21 @@
 #include "msl/mfileio/mfileops.h"
 #include "platform/trace/merrtrace.h"
 #include "platform/trace/tracecapture.h"
-#include "tests/msl/fileio_testutil.h"
 #include "tests/support/childprocess.h"
 #include "tests/support/testsupport.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <random>
+#include <string>
 #include <sys/stat.h>
 #include <tuple>
+#include <vector>
 
-using namespace fileio_test;
 using vyx::test::Native;
 using vyx::test::ReadFileBytes;
 using vyx::test::TempDir;
@@ -28,6 +29,39 @@ using vyx::test::WriteFileBytes;
 using vyx::trace::TraceCapture;
 
 namespace {
+
+using Lines = std::vector<std::string>;
+
+// Names in a folder, sorted.
+Lines ListNames(const std::string& dir) {
+    Lines names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+unsigned PermissionBits(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0xffffffffu;
+}
+
+std::string RandomBytes(std::size_t size, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::string bytes(size, '\0');
+    for (char& c : bytes)
+        c = static_cast<char>(rng());
+    return bytes;
+}
+
+// Files whose reads, or writes, fail in the system call once opened, with the system's error
+// code: this process's memory read from address 0, and /dev/full. Windows has no such files,
+// and Wine does not let a byte-range lock stop its own process: the tests that use them are on
+// the list of tests that do not run under Wine (cmake/VyxWindows.cmake).
+struct FailingFiles {
+    const std::string readFails = "/proc/self/mem", writeFails = "/dev/full";
+    static constexpr int kReadError = 5, kWriteError = 28; // EIO, ENOSPC
+};
 
 constexpr std::size_t B = MFastFile::kBufferSize;
 

@@ -93,14 +93,14 @@ void Write32(RawSegment& s, uint8_t active = 1) {
     s.Put<uint32_t>(16, 132);
 }
 
-// How `list` names this test process among a segment's mappers, and the size it shows.
-// Windows does not tell which processes map a segment, and knows only the size of a view:
-// whole pages.
+// How `list` and MSharedMem_Create name this test process among a segment's mappers, and the
+// size `list` shows. Windows does not tell which processes map a segment, and knows only the
+// size of a view: whole pages.
 #if defined(_WIN32)
-const std::string kSelf = "unknown";
+const std::string kSelf = "unknown", kUser = "another process (Windows does not tell which)";
 constexpr size_t kPage = 4096;
 #else
-const std::string kSelf = std::to_string(getpid()) + "/test_msl";
+const std::string kSelf = std::to_string(getpid()) + "/test_msl", kUser = kSelf;
 constexpr size_t kPage = 1;
 #endif
 
@@ -134,10 +134,23 @@ void ExpectRefused(const TempDir& dir, const std::vector<Refusal>& cases,
 
 } // namespace
 
-TEST(NamedEventConcurrency, SignalResetAndWaitShareOneStateBetweenHandlesAndThreads) {
+// An event that a test creates under a name of its own.
+class NamedEvent : public testing::Test {
+protected:
+    void SetUp() override { ASSERT_NE(event, nullptr); }
+    // The creator's close removes the event.
+    void TearDown() override {
+        if (event != nullptr) {
+            EXPECT_EQ(MNamedEvent_Close(event), 1);
+            EXPECT_FALSE(EventExists(name));
+        }
+    }
     std::string name = UniqueName("preview") + ".event";
     MNamedEvent* event = MNamedEvent_Create(name.c_str());
-    ASSERT_NE(event, nullptr);
+};
+class NamedEventConcurrency : public NamedEvent {};
+
+TEST_F(NamedEventConcurrency, SignalResetAndWaitShareOneStateBetweenHandlesAndThreads) {
     EXPECT_EQ(MNamedEvent_Wait(event, 0), 0);
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(MNamedEvent_Wait(event, 30), 0);
@@ -167,15 +180,10 @@ TEST(NamedEventConcurrency, SignalResetAndWaitShareOneStateBetweenHandlesAndThre
     EXPECT_EQ(MNamedEvent_Wait(event, 0), 0);
     EXPECT_EQ(MNamedEvent_Close(again), 1);
     EXPECT_TRUE(EventExists(name)) << "only the creator's close removes the event";
-    EXPECT_EQ(MNamedEvent_Close(event), 1);
-    EXPECT_FALSE(EventExists(name));
 }
 
 #if defined(_WIN32)
-TEST(NamedEvent, IsANamedWindowsEventThatClientsUseDirectly) {
-    std::string name = UniqueName("preview") + ".event";
-    MNamedEvent* event = MNamedEvent_Create(name.c_str());
-    ASSERT_NE(event, nullptr);
+TEST_F(NamedEvent, IsANamedWindowsEventThatClientsUseDirectly) {
     HANDLE client = OpenEventA(EVENT_MODIFY_STATE | SYNCHRONIZE, FALSE, name.c_str());
     ASSERT_NE(client, nullptr) << GetLastError();
     EXPECT_EQ(WaitForSingleObject(client, 0), static_cast<DWORD>(WAIT_TIMEOUT));
@@ -187,24 +195,19 @@ TEST(NamedEvent, IsANamedWindowsEventThatClientsUseDirectly) {
     ASSERT_TRUE(SetEvent(client));
     EXPECT_EQ(MNamedEvent_Wait(event, 0), 1);
     CloseHandle(client);
-    EXPECT_EQ(MNamedEvent_Close(event), 1);
 }
 #else
-TEST(NamedEvent, StateIsTheSharedWordThatClientsUseDirectly) {
-    std::string name = UniqueName("preview") + ".event";
+TEST_F(NamedEvent, StateIsTheSharedWordThatClientsUseDirectly) {
     const std::string path = "/dev/shm/" + name;
-    MNamedEvent* event = MNamedEvent_Create(name.c_str());
-    ASSERT_NE(event, nullptr);
     EXPECT_EQ(ReadFileBytes(path), std::string("VEVT") + std::string(60, '\0'));
     EXPECT_EQ(MNamedEvent_Signal(event), 1);
     EXPECT_EQ(ReadFileBytes(path).substr(0, 8), std::string("VEVT\1\0\0\0", 8));
     EXPECT_EQ(MNamedEvent_Reset(event), 1);
     EXPECT_EQ(ReadFileBytes(path).substr(0, 8), std::string("VEVT\0\0\0\0", 8));
-    EXPECT_EQ(MNamedEvent_Close(event), 1);
 }
 #endif
 
-TEST(NamedEvent, OpenRefusesMissingAndForeignObjects) {
+TEST_F(NamedEvent, OpenRefusesMissingAndForeignObjects) {
     TraceCapture capture;
     std::string missing = UniqueName("nothing");
     EXPECT_EQ(MNamedEvent_Open(missing.c_str()), nullptr);
@@ -241,10 +244,7 @@ VYX_TEST_CHILD(WaitForNamedEvent) {
     return MNamedEvent_Close(event) == 1 ? 0 : 3;
 }
 
-TEST(NamedEventConcurrency, SignalWakesAWaiterInAnotherProcess) {
-    std::string name = UniqueName("preview") + ".event";
-    MNamedEvent* event = MNamedEvent_Create(name.c_str());
-    ASSERT_NE(event, nullptr);
+TEST_F(NamedEventConcurrency, SignalWakesAWaiterInAnotherProcess) {
     vyx::test::Pipe back;
     vyx::test::ChildProcess client("WaitForNamedEvent", {name, back.Token()});
     char byte;
@@ -259,7 +259,6 @@ TEST(NamedEventConcurrency, SignalWakesAWaiterInAnotherProcess) {
     EXPECT_EQ(MNamedEvent_Wait(event, 0), 0) << "the client's reset is seen here";
     EXPECT_EQ(client.Wait(), 0);
     EXPECT_TRUE(EventExists(name)) << "the client does not remove our event";
-    EXPECT_EQ(MNamedEvent_Close(event), 1);
 }
 
 const auto Exists = vyx::test::SegmentExists;
@@ -311,14 +310,9 @@ TEST(MSharedMem, ChecksArgumentsAndNamesRefusesOthersSegmentsAndTheCreatorRemove
     RawSegment foreign("shm", 8192);
     ASSERT_NE(foreign.bytes, nullptr);
     name = foreign.name;
-#if defined(_WIN32)
-    const std::string user = "another process (Windows does not tell which)";
-#else
-    const std::string user = std::to_string(vyx::test::CurrentProcessId()) + "/test_msl";
-#endif
     EXPECT_EQ(MSharedMem_Create(name.c_str(), 100), nullptr);
     EXPECT_EQ(capture.ErrTrace(),
-              (Lines{"MSharedMem_Create(): \"" + name + "\" is in use by " + user,
+              (Lines{"MSharedMem_Create(): \"" + name + "\" is in use by " + kUser,
                      "MSharedMem_Create(): \"" + name + "\" ERROR_ALREADY_EXISTS"}));
     EXPECT_TRUE(Exists(name));
 
