@@ -54,15 +54,6 @@ std::string RandomBytes(std::size_t size, unsigned seed) {
     return bytes;
 }
 
-// Files whose reads, or writes, fail in the system call once opened, with the system's error
-// code: this process's memory read from address 0, and /dev/full. Windows has no such files,
-// and Wine does not let a byte-range lock stop its own process: the tests that use them are on
-// the list of tests that do not run under Wine (cmake/VyxWindows.cmake).
-struct FailingFiles {
-    const std::string readFails = "/proc/self/mem", writeFails = "/dev/full";
-    static constexpr int kReadError = 5, kWriteError = 28; // EIO, ENOSPC
-};
-
 constexpr std::size_t B = MFastFile::kBufferSize;
 
 // The system's code for "the file exists": ERROR_FILE_EXISTS on Windows, EEXIST elsewhere.
@@ -309,19 +300,17 @@ TEST(MFastFileWholeFile, SafeReplaceKeepsFolderAndPermissionsOrTheTarget) {
                                              lost + "\",..,3,2) failed");
 }
 
-// Failures of the system calls themselves: a read error and a full disk (or a locked file).
+// Failures of the system calls themselves, from files whose reads, or writes, fail once opened:
+// this process's memory read from address 0 (EIO), and /dev/full (ENOSPC, a full disk). Windows
+// has no such files, and Wine does not let a byte-range lock stop its own process: the test is
+// on the list of tests that do not run under Wine (cmake/VyxWindows.cmake).
 TEST(MFastFile, SystemReadAndWriteErrors) {
-    FailingFiles failing;
     TraceCapture capture;
-    MFastFileReader reader(failing.readFails.c_str());
+    MFastFileReader reader("/proc/self/mem");
     ASSERT_TRUE(reader.IsOpen()) << capture.Dump();
     std::string line;
     EXPECT_FALSE(reader.ReadLine(line));
-    const std::string readError = std::to_string(FailingFiles::kReadError);
-    // A full disk reads as one.
-    const std::string writeError =
-        std::to_string(FailingFiles::kWriteError) + " (ENOSPC: No space left on device)";
-    EXPECT_EQ(capture.ErrTrace(), (Lines{"read64(): ReadFile() failed: " + readError,
+    EXPECT_EQ(capture.ErrTrace(), (Lines{"read64(): ReadFile() failed: 5",
                                          "MFastFileReader::fill_buffer(): read64() failed",
                                          "MFastFileReader::ReadLine(STL): fill_buffer() failed"}));
     capture.Clear();
@@ -331,13 +320,14 @@ TEST(MFastFile, SystemReadAndWriteErrors) {
     EXPECT_TRUE(MErrTrace_GetContextLines().empty());
     capture.Clear();
 
-    EXPECT_EQ(MFastFile_WriteAtOnce(failing.writeFails.c_str(), "abc", 3, MFASTFILE_MODE_OVERWRITE),
-              -1);
-    EXPECT_EQ(capture.ErrTrace(), (Lines{"write64(): WriteFile() failed: " + writeError,
-                                         "MFastFile_WriteAtOnce(): write64() failed"}));
+    EXPECT_EQ(MFastFile_WriteAtOnce("/dev/full", "abc", 3, MFASTFILE_MODE_OVERWRITE), -1);
+    EXPECT_EQ(capture.ErrTrace(),
+              (Lines{"write64(): WriteFile() failed: 28 (ENOSPC: No space left on device)",
+                     "MFastFile_WriteAtOnce(): write64() failed"}));
 }
 
-TEST(MDirTools, CreateDirectoryRecursive) {
+// Folders created recursively, walked, copied and removed from.
+TEST(MDirTools, CreateWalkCopyAndRemove) {
     TempDir dir;
     {
         CurrentDirectory cd(dir.Path());
@@ -362,13 +352,13 @@ TEST(MDirTools, CreateDirectoryRecursive) {
     // The system's own text follows the code.
     EXPECT_EQ(trace[2].rfind("createDirectoryRecursive(): system error: " + kExists, 0), 0u)
         << trace[2];
-}
 
-// The module walks one level (MDIR_NO_RECURSION); the deeper walks have no caller.
-TEST(MDirTools, WalkOneLevelAndGoOnAfterFailures) {
-    TempDir dir;
-    MakeTree(dir.Path());
-    const std::string r = dir.Path();
+    // A tree, walked one level (MDIR_NO_RECURSION: the deeper walks have no caller); a failed
+    // callback is reported, and the walk goes on.
+    std::string source = dir.File("src"), target = dir.File("dst");
+    ASSERT_TRUE(std::filesystem::create_directory(source));
+    MakeTree(source);
+    const std::string r = source;
     auto walk = [&](bool files, const std::string& failOn) {
         Recorder recorder{{}, failOn};
         const bool ok = iterateDirectory(r, MDIR_NO_RECURSION, files ? Record : nullptr, &recorder,
@@ -377,10 +367,9 @@ TEST(MDirTools, WalkOneLevelAndGoOnAfterFailures) {
         return recorder.events;
     };
     const std::string a = r + Native("/a.txt"), b = r + Native("/b"), f = r + Native("/f.ini");
-    TraceCapture capture;
+    capture.Clear();
     EXPECT_EQ(walk(true, ""), (Lines{"F " + a, "D " + b, "F " + f, "ok"}));
     EXPECT_EQ(walk(false, ""), (Lines{"D " + b, "ok"}));
-    // A failed callback is reported, and the walk goes on.
     EXPECT_EQ(walk(true, a), (Lines{"F " + a, "D " + b, "F " + f, "failed"}));
     EXPECT_EQ(walk(true, b), (Lines{"F " + a, "D " + b, "F " + f, "failed"}));
     EXPECT_FALSE(iterateDirectory(r + Native("/missing"), 0, Record, nullptr, nullptr, nullptr));
@@ -388,15 +377,9 @@ TEST(MDirTools, WalkOneLevelAndGoOnAfterFailures) {
                                          "iterateDirectory(): directory callback failed for " + b,
                                          "iterateDirectory(): FindFirstFile(" + r +
                                              Native("/missing/*) == INVALID_HANDLE_VALUE")}));
-}
 
-// The camera's folder seeding copies flat folders (mcameramachopen_test); here the copy's
-// own edges: permissions kept, no existing or unreachable target.
-TEST(MDirTools, CopyAndRemoveKeepWhatTheyMust) {
-    TempDir dir;
-    std::string source = dir.File("src"), target = dir.File("dst");
-    ASSERT_TRUE(std::filesystem::create_directory(source));
-    MakeTree(source);
+    // The camera's folder seeding copies flat folders (mcameramachopen_test); here the copy's
+    // own edges: permissions kept, no existing or unreachable target.
     ASSERT_EQ(::chmod((source + Native("/a.txt")).c_str(), kPrivate), 0);
     ASSERT_EQ(::chmod((source + Native("/f.ini")).c_str(), kShared), 0);
     EXPECT_TRUE(copyDirectory(source, target));
@@ -415,7 +398,7 @@ TEST(MDirTools, CopyAndRemoveKeepWhatTheyMust) {
     std::string existing = dir.File("existing");
     ASSERT_TRUE(std::filesystem::create_directory(existing));
     std::string nowhere = dir.File(Native("no/such"));
-    TraceCapture capture;
+    capture.Clear();
     EXPECT_FALSE(copyDirectory(source, existing));
     EXPECT_TRUE(ListNames(existing).empty());
     EXPECT_FALSE(copyDirectory(source, nowhere));

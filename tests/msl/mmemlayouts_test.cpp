@@ -59,6 +59,8 @@ struct Area {
     std::vector<uint64_t> words = std::vector<uint64_t>(64);
     void* base = words.data();
     uint64_t Field(size_t offset) const { return words[offset / 8]; }
+    // data_start, write_index, reader, read_index, line_length, num_slots
+    std::vector<uint64_t> Header() const { return {words.begin(), words.begin() + 6}; }
 };
 
 bool Push(void* fifo, uint64_t value) {
@@ -100,12 +102,9 @@ TEST(RingBufferCalc, ReservesHeaderAndWorstCaseAlignment) {
 TEST_P(RingBuffer, ByteLayoutBlockNumbersAndHandingOut) {
     std::memset(base, 0xEE, 8 * memory.size());
     ASSERT_EQ(v.create(base, 3, 10), 1);
-    EXPECT_EQ(base[0], v.word);
-    EXPECT_EQ(base[1], 1);
-    EXPECT_EQ(base[2], 0xEE) << "reserved bytes are not written";
-    EXPECT_EQ(Field(1), 10u);
-    EXPECT_EQ(Field(2), 3u);
-    EXPECT_EQ(Field(3), 0u);
+    // Width and active flag; reserved bytes are not written.
+    EXPECT_EQ((Numbers{base[0], base[1], base[2]}), (Numbers{v.word, 1, 0xEE}));
+    EXPECT_EQ((Numbers{Field(1), Field(2), Field(3)}), (Numbers{10, 3, 0}));
     // Header + 30 bytes of blocks, rounded up to the lock word: 94 -> 96, 62 -> 64.
     const size_t locks = Field(4);
     EXPECT_EQ(locks, v.header == 64 ? 96u : 64u);
@@ -211,19 +210,16 @@ TEST(LineFifo, LayoutCapacityReaderWrapAndAlignment) {
     void* base = area.base;
     ASSERT_EQ(MMemLineFifo_Create(base, 4, 24), 1);
     const uint64_t slot0 = reinterpret_cast<uintptr_t>(base) + 64;
-    EXPECT_EQ(area.Field(0), slot0) << "data_start";
-    EXPECT_EQ(area.Field(8) + area.Field(16) + area.Field(24), 0u) << "indexes and reader";
-    EXPECT_EQ(area.Field(32), 24u) << "line_length";
-    EXPECT_EQ(area.Field(40), 5u) << "num_slots";
+    EXPECT_EQ(area.Header(), (std::vector<uint64_t>{slot0, 0, 0, 0, 24, 5}));
     EXPECT_EQ(MMemLineFifo_GetWritePointer(base), reinterpret_cast<void*>(slot0));
     for (uint64_t i = 0; i < 4; ++i)
         ASSERT_TRUE(Push(base, 10 + i));
     EXPECT_FALSE(Push(base, 99)) << "full";
-    EXPECT_EQ(area.Field(8), 4u);
+    EXPECT_EQ(area.Header(), (std::vector<uint64_t>{slot0, 4, 0, 0, 24, 5}));
     EXPECT_EQ(area.Field(64) + area.Field(64 + 24), 21u) << "slots 0 and 1";
     EXPECT_EQ(MMemLineFifo_GetReadPointer(base), nullptr) << "no reader linked";
     ASSERT_EQ(MMemLineFifo_Link(base), 1);
-    EXPECT_EQ(area.Field(16), slot0) << "reader";
+    EXPECT_EQ(area.Header(), (std::vector<uint64_t>{slot0, 4, slot0, 0, 24, 5})) << "reader";
     EXPECT_EQ(MMemLineFifo_Link(base), 0);
     EXPECT_EQ(capture.ErrTrace(),
               std::vector<std::string>{
@@ -233,8 +229,7 @@ TEST(LineFifo, LayoutCapacityReaderWrapAndAlignment) {
               (std::vector<int64_t>{10, 11, 12}));
     ASSERT_TRUE(Push(base, 14)) << "room again once the reader advanced";
     ASSERT_TRUE(Push(base, 15)); // write_index wraps to 1, below read_index 3
-    EXPECT_EQ(area.Field(8), 1u);
-    EXPECT_EQ(area.Field(24), 3u);
+    EXPECT_EQ(area.Header(), (std::vector<uint64_t>{slot0, 1, slot0, 3, 24, 5}));
     EXPECT_EQ(MMemLineFifo_GetNumLines(base), 3u);
     EXPECT_EQ((std::vector<int64_t>{Pop(base), Pop(base), Pop(base), Pop(base)}),
               (std::vector<int64_t>{13, 14, 15, -1}));
