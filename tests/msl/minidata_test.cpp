@@ -108,11 +108,9 @@ TEST(MIniDataGetters, LookupsByName) {
 
 TEST(MIniDataSetters, WriteExactTexts) {
     MIniData ini = Parsed("[A]\nx = 1.5 ; mm\n; end\n");
-    EXPECT_TRUE(ini.SetDoubleEntry("A", "x", 2));
-    EXPECT_TRUE(ini.SetDoubleEntry("A", "d1", 0.1));
-    EXPECT_TRUE(ini.SetDoubleEntry("A", "d2", 1e20));
-    EXPECT_TRUE(ini.SetDoubleEntry("A", "d3", -1.0 / 3));
-    EXPECT_TRUE(ini.SetDoubleEntry("A", "d4", 1e-7));
+    for (auto [name, value] :
+         {std::pair{"x", 2.0}, {"d1", 0.1}, {"d2", 1e20}, {"d3", -1.0 / 3}, {"d4", 1e-7}})
+        EXPECT_TRUE(ini.SetDoubleEntry("A", name, value)) << name;
     EXPECT_TRUE(ini.SetLongEntry("A", "l", INT32_MIN));
     EXPECT_TRUE(ini.SetLongLongEntry("A", "ll", LLONG_MAX));
     EXPECT_TRUE(ini.SetStringEntry("A", "s", " a ; b "));

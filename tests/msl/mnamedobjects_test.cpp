@@ -108,6 +108,13 @@ std::string Listed(size_t size) {
     return std::to_string((size + kPage - 1) / kPage * kPage);
 }
 
+// What a command that succeeds prints.
+std::string Output(const TempDir& dir, const std::string& args) {
+    Result r = RunTool(dir, args);
+    EXPECT_EQ(r.status, 0) << args << ": " << r.err;
+    return r.out;
+}
+
 // A command the tool refuses with its exit status and a part of its message; it prints
 // nothing, tells a failure (status 1) in one line and leaves `segment` as it was.
 struct Refusal {
@@ -419,20 +426,16 @@ TEST(Vyxshm, ReadsAndReleasesBlocksOfAForeignWriter) {
         s);
     EXPECT_FALSE(vyx::test::PathExists(dir.File("out")));
 
-    Result info = RunTool(dir, "info " + s.name);
-    EXPECT_EQ(info.status, 0) << info.err;
-    EXPECT_EQ(info.out, "name: " + s.name +
-                            "\nsize: 4096\nvariant: 64\nactive: 1\nblock_size: 100\nblocks: 3\n"
-                            "write_index: 2\nused: 2\nfree: 1\n");
-    Result read = RunTool(dir, "read " + s.name + " 1");
-    EXPECT_EQ(read.status, 0);
-    EXPECT_EQ(read.out, std::string(100, 'a'));
+    EXPECT_EQ(Output(dir, "info " + s.name),
+              "name: " + s.name +
+                  "\nsize: 4096\nvariant: 64\nactive: 1\nblock_size: 100\nblocks: 3\n"
+                  "write_index: 2\nused: 2\nfree: 1\n");
+    EXPECT_EQ(Output(dir, "read " + s.name + " 1"), std::string(100, 'a'));
     EXPECT_EQ(s.Get<uint64_t>(368), 1u) << "a plain read keeps the block";
-    Result saved = RunTool(dir, "read " + s.name + " 3 -o " + dir.File("block3") + " --release");
-    EXPECT_EQ(saved.status, 0) << saved.err;
+    EXPECT_EQ(Output(dir, "read " + s.name + " 3 -o " + dir.File("block3") + " --release"), "");
     EXPECT_EQ(ReadFileBytes(dir.File("block3")), std::string(100, 'c'));
     EXPECT_EQ(s.Get<uint64_t>(368 + 16), 0u);
-    EXPECT_EQ(RunTool(dir, "release " + s.name + " 1").status, 0);
+    EXPECT_EQ(Output(dir, "release " + s.name + " 1"), "");
     EXPECT_EQ(s.Get<uint64_t>(368), 0u);
 
     // The narrow layout; any non-zero lock word means in use. The camera's FIFO tests read the
@@ -440,7 +443,7 @@ TEST(Vyxshm, ReadsAndReleasesBlocksOfAForeignWriter) {
     Write32(narrow);
     std::memset(narrow.bytes + 32 + 50, 'B', 50);
     narrow.Put<uint32_t>(136, 7);
-    EXPECT_EQ(RunTool(dir, "read " + narrow.name + " 2 --release").out, std::string(50, 'B'));
+    EXPECT_EQ(Output(dir, "read " + narrow.name + " 2 --release"), std::string(50, 'B'));
     EXPECT_EQ(narrow.Get<uint32_t>(136), 0u);
 }
 
@@ -473,9 +476,8 @@ TEST(Vyxshm, ListTellsEveryKindOfSegmentAndOthersAreRefused) {
     ASSERT_NE(event, nullptr);
     ASSERT_EQ(MNamedEvent_Signal(event), 1);
 
-    Result list = RunTool(dir, "list");
+    const std::string list = Output(dir, "list");
     MNamedEvent_Close(event);
-    EXPECT_EQ(list.status, 0) << list.err;
     const std::string mine = " processes=" + kSelf + "\n";
     for (const std::string& line : {
              ring64.name + " size=4096 kind=ring64 blocks=3 block_size=100 used=1" + mine,
@@ -494,7 +496,7 @@ TEST(Vyxshm, ListTellsEveryKindOfSegmentAndOthersAreRefused) {
                      " kind=unknown" + mine,
 #endif
          })
-        EXPECT_NE(list.out.find(line), std::string::npos) << line << "in\n" << list.out;
+        EXPECT_NE(list.find(line), std::string::npos) << line << "in\n" << list;
     // Segments without a usable ring buffer are refused.
     for (const RawSegment* s : {&zeros, &overlong, &misplaced}) {
         SCOPED_TRACE(s->name);
@@ -502,9 +504,9 @@ TEST(Vyxshm, ListTellsEveryKindOfSegmentAndOthersAreRefused) {
         EXPECT_EQ(r.status, 1);
         EXPECT_NE(r.err.find("holds no usable ring buffer"), std::string::npos) << r.err;
         EXPECT_EQ(RunTool(dir, "read " + s->name + " 1").status, 1);
-        EXPECT_NE(list.out.find(s->name + " size=" + Listed(s->size) + " kind=unknown" + mine),
+        EXPECT_NE(list.find(s->name + " size=" + Listed(s->size) + " kind=unknown" + mine),
                   std::string::npos)
-            << list.out;
+            << list;
     }
 }
 
@@ -547,18 +549,16 @@ TEST(Vyxshm, RemoveTakesOnlyWhatNoProcessMapsUnlessForced) {
     close(fd);
     RawSegment held("vyxshm_mapped", 4096);
     ASSERT_NE(held.bytes, nullptr);
-    const std::string mapped = held.name, holderText = kSelf;
+    const std::string mapped = held.name;
 
-    Result list = RunTool(dir, "list");
-    EXPECT_NE(list.out.find(stale + " size=8192 kind=unknown processes=none\n"), std::string::npos)
-        << list.out;
-    EXPECT_NE(list.out.find(mapped + " size=4096 kind=unknown processes=" + holderText + "\n"),
-              std::string::npos)
-        << list.out;
+    const std::string list = Output(dir, "list");
+    for (const std::string& line : {stale + " size=8192 kind=unknown processes=none\n",
+                                    mapped + " size=4096 kind=unknown processes=" + kSelf + "\n"})
+        EXPECT_NE(list.find(line), std::string::npos) << line << "in\n" << list;
 
     Result refused = RunTool(dir, "remove " + mapped);
     EXPECT_EQ(refused.status, 1);
-    EXPECT_EQ(refused.err, "vyxshm: \"" + mapped + "\" is mapped by " + holderText +
+    EXPECT_EQ(refused.err, "vyxshm: \"" + mapped + "\" is mapped by " + kSelf +
                                "; not removed (--force removes the name anyway)\n");
     EXPECT_TRUE(vyx::test::PathExists("/dev/shm/" + mapped));
     ExpectRefused(

@@ -88,10 +88,6 @@ std::uint32_t ReturnArgumentWhenReleased(void* argument) {
     return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(argument));
 }
 
-std::string NotInList(int thread) {
-    return "MThread_Join(): thread " + std::to_string(thread) + " not in list";
-}
-
 } // namespace
 
 // A thread runs at idle priority under its system thread id; with many threads registered at
@@ -127,5 +123,7 @@ TEST(ThreadConcurrency, IdentityPriorityAndExitCodes) {
     EXPECT_EQ(exitCode, 77u);
     EXPECT_EQ(MThread_Join(0x7FFFFFF0), 0);
     EXPECT_EQ(capture.ErrTrace(),
-              (std::vector<std::string>{NotInList(thread), NotInList(0x7FFFFFF0)}));
+              (std::vector<std::string>{"MThread_Join(): thread " + std::to_string(thread) +
+                                            " not in list",
+                                        "MThread_Join(): thread 2147483632 not in list"}));
 }
