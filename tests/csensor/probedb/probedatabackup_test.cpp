@@ -66,8 +66,12 @@ TEST(ProbeDataBackup, RoundTripIntoAnEmptyFolder) {
     EXPECT_EQ(source.db.GetActiveProbesystem(), "R85Q");
 }
 
-TEST(ProbeDataBackup, ForeignAndDamagedTextsChangeNothing) {
+TEST(ProbeDataBackup, ForeignDamagedAndHalfWrittenRestoresChangeNothing) {
     Machine source;
+    ASSERT_TRUE(source.db.DefineProbesystem({"Z", 1}));
+    MTessorProbeDB probes;
+    ASSERT_TRUE(probes.Open(source.dir.File("R85Q_1.ini")));
+    ASSERT_TRUE(probes.DefineProbe({1, 2})); // so that restoring R85Q_1.ini changes it
     const std::string good = source.Backup();
     Machine target;
     ASSERT_TRUE(target.db.DefineProbesystem({"Only", 1}));
@@ -111,8 +115,19 @@ TEST(ProbeDataBackup, ForeignAndDamagedTextsChangeNothing) {
     }
     EXPECT_FALSE(PathExists(target.dir.Path() + "/../escape.ini"));
 
-    // A machine without a serial number may give its data to any machine, with a warning.
+    // "Z_1.ini" is written after "A_B_3.ini" and "R85Q_1.ini"; a folder of that name stops the
+    // restore midway, and the old state comes back.
+    std::filesystem::create_directory(target.dir.File("Z_1.ini"));
     vyx::trace::TraceCapture capture;
+    EXPECT_FALSE(target.db.RestoreAllData(kSerial, good));
+    ExpectErrTraces(capture, {"do_restore(): failed to write " + target.dir.File("Z_1.ini"),
+                              "RestoreAllData(): restoration of backup data successful."});
+    EXPECT_EQ(Snapshot(target.dir.Path()), before);
+    EXPECT_EQ(Text(target.db.ListProbesystems("*", 0)), list);
+    EXPECT_EQ(target.db.GetActiveProbeIniName(), "R85Q_1.ini");
+    std::filesystem::remove(target.dir.File("Z_1.ini"));
+
+    // A machine without a serial number may give its data to any machine, with a warning.
     EXPECT_TRUE(target.db.RestoreAllData(kSerial, replaced("SerialNo", "000.000.000")));
     EXPECT_EQ(capture.CountTrace("do_restore(): warning: restoring probe data of machine "
                                  "'000.000.000' to this machine with serial '123.456.789'. "
@@ -122,25 +137,4 @@ TEST(ProbeDataBackup, ForeignAndDamagedTextsChangeNothing) {
     EXPECT_FALSE(PathExists(target.dir.File("Only_1.ini")));
     EXPECT_EQ(ReadFileBytes(target.dir.File("R85Q_1.ini")),
               ReadFileBytes(source.dir.File("R85Q_1.ini")));
-}
-
-TEST(ProbeDataBackup, FailedWriteMidwayGoesBackToTheOldState) {
-    Machine source;
-    ASSERT_TRUE(source.db.DefineProbesystem({"Z", 1}));
-    MTessorProbeDB probes;
-    ASSERT_TRUE(probes.Open(source.dir.File("R85Q_1.ini")));
-    ASSERT_TRUE(probes.DefineProbe({1, 2})); // so that restoring R85Q_1.ini changes it
-    const std::string text = source.Backup();
-    Machine target;
-    const auto before = Snapshot(target.dir.Path());
-    const std::string list = Text(target.db.ListProbesystems("*", 0));
-    // "Z_1.ini" is written after "A_B_3.ini" and "R85Q_1.ini"; a folder of that name stops it.
-    std::filesystem::create_directory(target.dir.File("Z_1.ini"));
-    vyx::trace::TraceCapture capture;
-    EXPECT_FALSE(target.db.RestoreAllData(kSerial, text));
-    ExpectErrTraces(capture, {"do_restore(): failed to write " + target.dir.File("Z_1.ini"),
-                              "RestoreAllData(): restoration of backup data successful."});
-    EXPECT_EQ(Snapshot(target.dir.Path()), before);
-    EXPECT_EQ(Text(target.db.ListProbesystems("*", 0)), list);
-    EXPECT_EQ(target.db.GetActiveProbeIniName(), "R85Q_1.ini");
 }

@@ -1,6 +1,7 @@
 #include "csensor/sensors/cprobeconfigdb.h"
 #include "csensor/sensors/mbitmap2double.h"
 #include "platform/trace/tracecapture.h"
+#include "sensortestutil.h"
 #include "tests/support/testsupport.h"
 
 #include <gtest/gtest.h>
@@ -54,15 +55,12 @@ TEST(ProbeConfigDB, EveryChangeNeedsOpenAndRefusedContentOrFailedSavesLoseNothin
     EXPECT_EQ(
         capture.CountErrTrace("Open(): m_inidata.Open(\"" + dir.File("db.ini") + "\") failed"), 1);
     // The writers, which would save over the file that did not load.
-    const std::pair<bool, const char*> calls[] = {
-        {db.Save(), "Save(): m_inidata not opened"},
-        {db.WriteData("a", "b", "c"), "WriteData(): m_inidata not opened"},
-        {db.SetFileContent("[a]\n"), "SetFileContent(): m_inidata not opened"},
-    };
-    for (const auto& [result, message] : calls) {
-        EXPECT_FALSE(result) << message;
-        EXPECT_EQ(capture.CountErrLog(message) + capture.CountErrTrace(message), 1) << message;
-    }
+    sensortest::ExpectRefused(
+        capture, {
+                     {db.Save(), "Save(): m_inidata not opened"},
+                     {db.WriteData("a", "b", "c"), "WriteData(): m_inidata not opened"},
+                     {db.SetFileContent("[a]\n"), "SetFileContent(): m_inidata not opened"},
+                 });
     EXPECT_EQ(ReadFileBytes(dir.File("db.ini")), "[A]\n[A]\n"); // nothing written over it
 
     const std::string sub = dir.File("sub");
