@@ -19,14 +19,8 @@ struct Machine {
     TempDir dir;
     MTessorProbesystemDB db{dir.Path(), "probesystemdb.ini"};
     Machine() {
+        DefineGoldenMachine(dir.Path());
         EXPECT_TRUE(db.Open());
-        EXPECT_TRUE(db.DefineProbesystem({"R85Q", 1, 1, 2, 3}));
-        EXPECT_TRUE(db.DefineProbesystem({"A:B", 3}));
-        EXPECT_TRUE(db.SetActiveProbesystem("R85Q", 1));
-        MTessorProbeDB probes;
-        EXPECT_TRUE(probes.Open(dir.File("R85Q_1.ini")));
-        EXPECT_TRUE(probes.DefineProbe({1, 1, 0.5, 0, 0, 2}));
-        EXPECT_TRUE(probes.SetActiveProbe(1, 1));
     }
     std::string Backup(const std::string& serial = kSerial) {
         std::string text;
@@ -37,42 +31,42 @@ struct Machine {
 
 } // namespace
 
-TEST(ProbeDataBackup, RoundTripIntoAnEmptyFolder) {
-    Machine source;
-    ASSERT_TRUE(source.db.DefineProbesystem({"Gone", 1}));
-    std::filesystem::remove(source.dir.File("Gone_1.ini"));
-    const std::string text = source.Backup();
-    const auto files = Snapshot(source.dir.Path());
-    std::string expected = "[Global]\nSerialNo=123.456.789\n";
-    for (const char* name :
-         {"probesystemdb.ini", "volatile_probesystemdb.ini", "A_B_3.ini", "R85Q_1.ini"})
-        expected += std::string(name) + "=" + Encoded(files.at(name)) + "\n";
-    EXPECT_EQ(text, expected);
-
-    TempDir target;
-    MTessorProbesystemDB db(target.Path(), "probesystemdb.ini");
-    ASSERT_TRUE(db.Open());
-    vyx::trace::TraceCapture capture;
-    ASSERT_TRUE(db.RestoreAllData(kSerial, text)) << capture.Dump();
-    auto kept = files;
-    kept.erase("volatile_R85Q_1.ini"); // the probe databases' own selection stays behind
-    EXPECT_EQ(Snapshot(target.Path()), kept);
-    EXPECT_EQ(Text(db.ListProbesystems("*", 0)), Text(source.db.ListProbesystems("*", 0)));
-    EXPECT_EQ(db.GetActiveProbeIniName(), "R85Q_1.ini");
-
-    // Restored on the machine that made it: every file is rewritten, nothing changes.
-    ASSERT_TRUE(source.db.RestoreAllData(kSerial, text));
-    EXPECT_EQ(Snapshot(source.dir.Path()), files);
-    EXPECT_EQ(source.db.GetActiveProbesystem(), "R85Q");
-}
-
-TEST(ProbeDataBackup, ForeignDamagedAndHalfWrittenRestoresChangeNothing) {
+TEST(ProbeDataBackup, RoundTripAndForeignDamagedOrHalfWrittenRestoresChangeNothing) {
     Machine source;
     ASSERT_TRUE(source.db.DefineProbesystem({"Z", 1}));
     MTessorProbeDB probes;
     ASSERT_TRUE(probes.Open(source.dir.File("R85Q_1.ini")));
     ASSERT_TRUE(probes.DefineProbe({1, 2})); // so that restoring R85Q_1.ini changes it
+    ASSERT_TRUE(source.db.DefineProbesystem({"Gone", 1}));
+    std::filesystem::remove(source.dir.File("Gone_1.ini"));
     const std::string good = source.Backup();
+    const auto files = Snapshot(source.dir.Path());
+    std::string expected = "[Global]\nSerialNo=123.456.789\n";
+    for (const char* name :
+         {"probesystemdb.ini", "volatile_probesystemdb.ini", "A_B_3.ini", "R85Q_1.ini", "Z_1.ini"})
+        expected += std::string(name) + "=" + Encoded(files.at(name)) + "\n";
+    EXPECT_EQ(good, expected);
+
+    // Into an empty folder.
+    TempDir empty;
+    MTessorProbesystemDB restored(empty.Path(), "probesystemdb.ini");
+    ASSERT_TRUE(restored.Open());
+    {
+        vyx::trace::TraceCapture capture;
+        ASSERT_TRUE(restored.RestoreAllData(kSerial, good)) << capture.Dump();
+    }
+    auto kept = files;
+    kept.erase("volatile_R85Q_1.ini"); // the probe databases' own selection stays behind
+    EXPECT_EQ(Snapshot(empty.Path()), kept);
+    EXPECT_EQ(Text(restored.ListProbesystems("*", 0)), Text(source.db.ListProbesystems("*", 0)));
+    EXPECT_EQ(restored.GetActiveProbeIniName(), "R85Q_1.ini");
+
+    // Restored on the machine that made it: every file is rewritten, nothing changes.
+    ASSERT_TRUE(source.db.RestoreAllData(kSerial, good));
+    EXPECT_EQ(Snapshot(source.dir.Path()), files);
+    EXPECT_EQ(source.db.GetActiveProbesystem(), "R85Q");
+
+    // Foreign and damaged texts change nothing.
     Machine target;
     ASSERT_TRUE(target.db.DefineProbesystem({"Only", 1}));
     const auto before = Snapshot(target.dir.Path());
