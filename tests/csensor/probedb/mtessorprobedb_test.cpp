@@ -18,7 +18,7 @@ struct OpenDB {
 
 } // namespace
 
-TEST(MTessorProbeDB, LimitsListActivateDelete) {
+TEST(MTessorProbeDB, LimitsListActivateDeleteAndComponentData) {
     OpenDB t;
     vyx::trace::TraceCapture capture(1); // deletions must be traced even at level 1
     EXPECT_TRUE(t.db.DefineProbe({1000, 200, 1, 2, 3, 4}));
@@ -69,27 +69,23 @@ TEST(MTessorProbeDB, LimitsListActivateDelete) {
     EXPECT_TRUE(t.db.ListProbes(0, 0).empty());
     EXPECT_EQ(ReadFileBytes(t.file), "");
     EXPECT_EQ(t.Volatile(), "[Global]\r\nActProbe=0\r\nActTip=0\r\n");
-}
 
-TEST(MTessorProbeDB, ComponentData) {
     MTessorProbeDB never_opened;
     std::string text;
     EXPECT_TRUE(never_opened.GetComponentData(text, 0, 0));
     EXPECT_EQ(text, "[Geometry]\nx0=0.\ny0=0.\nz0=0.\n");
 
-    OpenDB t;
     ASSERT_TRUE(t.db.DefineProbe({1, 1, 1.5, 0, -0.25, 2}));
     ASSERT_TRUE(t.db.GetComponentData(text, 1, 1));
     EXPECT_EQ(text, "[Geometry]\nx0=1.5\ny0=0\nz0=-0.25\nD=2\nTipType=SPHERE\nnever_sent=1\n");
 
-    const std::string before = ReadFileBytes(t.file);
+    const std::string unsaved = ReadFileBytes(t.file);
     EXPECT_TRUE(t.db.SetComponentData("[GENERAL]\nSave=0\n[Geometry]\nD=7\n", 1, 1));
-    EXPECT_EQ(ReadFileBytes(t.file), before);
+    EXPECT_EQ(ReadFileBytes(t.file), unsaved);
     EXPECT_TRUE(t.db.SetComponentData("[GENERAL]\nSave=x\n[Geometry]\nD=7\n", 1, 1));
     ASSERT_TRUE(t.db.GetComponentData(text, 1, 1));
     EXPECT_EQ(text, "[GENERAL]\nSave=x\n[Geometry]\nD=7\n");
 
-    vyx::trace::TraceCapture capture;
     EXPECT_FALSE(t.db.SetComponentData("x=1\n", 1, 1));
     EXPECT_FALSE(t.db.SetComponentData("[A]\n", 7, 7));
     EXPECT_FALSE(t.db.GetComponentData(text, 7, 7));

@@ -75,7 +75,7 @@ TEST_F(SensorTip, GeometryIsReadAndCompletedAndUnloadedTips) {
     EXPECT_EQ(sensor.Codes(), "32");
 }
 
-TEST_F(SensorTip, CalibrationIntervalStateAndTheRangeChannel) {
+TEST_F(SensorTip, CalibrationIntervalStateOldRecordsAndTheRangeChannel) {
     MIniData doc;
     // Read on 20.02.2024, 41 days after 10.01.2024.
     // The document, the changes made, and the entries of [Range_1] and [Calibration] afterwards.
@@ -126,10 +126,7 @@ TEST_F(SensorTip, CalibrationIntervalStateAndTheRangeChannel) {
     ExpectEntries(Doc(sensor, &CSensor::GetUserData), "Range_2",
                   "Calibrated=0 E_2=1 E_1_default=1 M0_3=0 E_3=25");
     ExpectEntries(Doc(sensor, &CSensor::GetUserData), "Calibration", "Range_1=1 Range_2=0");
-}
 
-TEST(SensorCalibration, OldRecordsMoveIntoTheRangeSections) {
-    MIniData doc;
     doc.SetContentString("[Calibration]\nCalibration=1\nDate=01.02.2024\nOperator=Bob\n"
                          "[Range_1]\nE_1=1\n[Range_2]\nDate=05.02.2024\n");
     EXPECT_EQ(CSensor_UpdateCalibrationSections(doc), 3);
