@@ -105,7 +105,7 @@ std::string codes(CProbeManager& manager) {
 
 } // namespace
 
-TEST_F(ProbeManager, OperationsBeforeOpenFailCleanlyThenOpensEmptyDirectory) {
+TEST_F(ProbeManager, OperationsBeforeOpenFailCleanlyThenOpensEmptyDirectoryAndStoredList) {
     vyx::trace::TraceCapture capture;
     std::string text;
     sensortest::ExpectRefused(
@@ -141,6 +141,25 @@ TEST_F(ProbeManager, OperationsBeforeOpenFailCleanlyThenOpensEmptyDirectory) {
               "A:1 B:2 B:3 ");
     EXPECT_TRUE(Open()); // open already: nothing happens
     EXPECT_EQ(manager.GetSensors(), sensors);
+
+    // A stored list limits the types in use.
+    ASSERT_TRUE(manager.GetConfigDB()->SetFileContent(
+        "[ProbeSystem]\nprobesystem.list=B:3 X:9 unloaded\n"));
+    manager.Close();
+    ASSERT_TRUE(Open());
+    std::string list;
+    ASSERT_TRUE(manager.GetProbesystemList(list));
+    // Every known item is used, the placeholder's included.
+    EXPECT_EQ(list, "B:3 unloaded ");
+    EXPECT_EQ(manager.FindSensor("A:1"), nullptr);
+    std::string content;
+    ASSERT_TRUE(manager.GetConfigDB()->GetFileContent(content));
+    EXPECT_EQ(Entry(content, "ProbeSystem", "probesystem.list"), "B:3 X:9 unloaded"); // kept
+    EXPECT_EQ(Entry(content, "ProbeSystem", "probesystem.total"), "A:1 B:2 B:3 ");
+
+    ASSERT_TRUE(manager.GetConfigDB()->SetFileContent("[ProbeSystem]\nprobesystem.list=\n"));
+    ASSERT_TRUE(manager.GetProbesystemList(list));
+    EXPECT_EQ(list, "A:1 B:2 B:3 ");
 }
 
 TEST_F(ProbeManager, StoredDataInitialisesSensorsAndUnreadableDataIsLeftAlone) {
@@ -209,29 +228,6 @@ TEST_F(ProbeManager, SensorTypeLists) {
     CSensorRegistry_Unregister("A");
     EXPECT_FALSE(Open());
     EXPECT_FALSE(manager.IsOpen());
-}
-
-TEST_F(ProbeManager, ProbesystemListInUse) {
-    {
-        CProbeConfigDB db(dir.Path(), "camprobedb.ini");
-        ASSERT_TRUE(db.Open());
-        db.SetStringEntry("ProbeSystem", "probesystem.list", "B:3 X:9 unloaded");
-        ASSERT_TRUE(db.Save());
-    }
-    ASSERT_TRUE(Open());
-    std::string list;
-    ASSERT_TRUE(manager.GetProbesystemList(list));
-    // Every known item is used, the placeholder's included.
-    EXPECT_EQ(list, "B:3 unloaded ");
-    EXPECT_EQ(manager.FindSensor("A:1"), nullptr);
-    std::string content;
-    ASSERT_TRUE(manager.GetConfigDB()->GetFileContent(content));
-    EXPECT_EQ(Entry(content, "ProbeSystem", "probesystem.list"), "B:3 X:9 unloaded"); // kept
-    EXPECT_EQ(Entry(content, "ProbeSystem", "probesystem.total"), "A:1 B:2 B:3 ");
-
-    ASSERT_TRUE(manager.GetConfigDB()->SetFileContent("[ProbeSystem]\nprobesystem.list=\n"));
-    ASSERT_TRUE(manager.GetProbesystemList(list));
-    EXPECT_EQ(list, "A:1 B:2 B:3 ");
 }
 
 TEST_F(ProbeManager, SwitchesProbesystemsAndForwardsProbeData) {
