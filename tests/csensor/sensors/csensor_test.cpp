@@ -24,7 +24,7 @@ CSensorChannelDesc Desc(const CSensor& sensor, const char* name) {
 
 } // namespace
 
-TEST(SensorChannels, DefaultTableListItemsAndSectionsOverridingDefaults) {
+TEST(SensorChannels, DefaultTableListsSectionsLaterAndBrokenDataLinksAndDescriptions) {
     // A replaced default that does not process leaves new sensors not ready; the one a
     // stored default becomes is the probe manager's stored-defaults test.
     CSensor_SetDefaultConfigData("[General]\n");
@@ -89,10 +89,7 @@ TEST(SensorChannels, DefaultTableListItemsAndSectionsOverridingDefaults) {
     const CSensorChannelDesc g = Desc(sensor, "g");
     EXPECT_EQ(std::make_tuple(g.min, g.max, g.step, g.accuracy, g.a_max, g.v_max, g.default_value),
               std::make_tuple(-5.0, 5.0, 0.5, 0.1, 2.0, 3.0, 1.5));
-}
 
-TEST(SensorChannels, LaterDataBrokenDataLinksAndDescriptions) {
-    PlainSensor sensor;
     vyx::trace::TraceCapture capture;
     // An unknown type or move skips only that channel.
     ASSERT_TRUE(sensor.Install("[General]\nChannels=a,b,c\n[a]\nType=STRING\n[c]\nMove=FAST\n"));

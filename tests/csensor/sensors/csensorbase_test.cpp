@@ -32,7 +32,7 @@ protected:
 
 } // namespace
 
-TEST_F(SensorBaseValues, ClampedRoundedLinkedActivityKeptAndBadIndicesRefused) {
+TEST_F(SensorBaseValues, ClampedRoundedLinkedActivityBadIndicesOffsetsAndTheFifo) {
     // -2000.0000000005 is within the tolerance; access "I" is never clamped; a master is
     // clamped even though it is linked, a child is not.
     const std::tuple<const char*, double, double> cases[] = {
@@ -81,19 +81,17 @@ TEST_F(SensorBaseValues, ClampedRoundedLinkedActivityKeptAndBadIndicesRefused) {
     EXPECT_DOUBLE_EQ(sensor.Value("lk"), 50.0);
     ASSERT_TRUE(sensor.SetPropertyValueFromLink("lk", 4.0));
     EXPECT_DOUBLE_EQ(sensor.Value("lk"), 4.0);
-}
 
-TEST_F(SensorBaseValues, OffsetsAndTheFifo) {
-    double slot = 0.0;
-    ASSERT_TRUE(sensor.SetPropertyFifoAddress("x", &slot));
+    double xSlot = 0.0;
+    ASSERT_TRUE(sensor.SetPropertyFifoAddress("x", &xSlot));
     ASSERT_TRUE(sensor.SetPropertyOffset("x", 1.0));
     ASSERT_TRUE(sensor.SetPropertyValue("x", 7.0));
-    EXPECT_DOUBLE_EQ(slot, 6.0); // the raw value is published
+    EXPECT_DOUBLE_EQ(xSlot, 6.0); // the raw value is published
     EXPECT_DOUBLE_EQ(sensor.Value("x"), 7.0);
 
     // New property data: offsets and values start over, the place in the FIFO stays.
     ASSERT_TRUE(sensor.SetPropertyData(kChannels));
-    EXPECT_EQ(sensor.GetPropertyValueAddress("x"), &slot);
+    EXPECT_EQ(sensor.GetPropertyValueAddress("x"), &xSlot);
     EXPECT_EQ(sensor.Value("x"), 0.0);
     EXPECT_EQ(sensor.Value("range"), 1.0);
 
@@ -115,7 +113,6 @@ TEST_F(SensorBaseValues, OffsetsAndTheFifo) {
     lk = 50.0;  // linked: the FIFO wins, limited to the channel
     ch = 5.0;   // child: limited to its parent as well
     off = 77.0; // access D: untouched
-    vyx::trace::TraceCapture capture;
     sensor.UpdatePropertyFifoValues();
     EXPECT_DOUBLE_EQ(x, 3.0);
     EXPECT_EQ(std::make_pair(sensor.Value("lk"), sensor.Value("ch")), std::make_pair(10.0, 1.0));

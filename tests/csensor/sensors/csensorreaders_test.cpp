@@ -20,7 +20,7 @@ const char kMcDescription[] = "[GENERAL]\nInput=2\n"
 
 } // namespace
 
-TEST(SensorConfigReaders, MissingKeysAreWrittenBackOnce) {
+TEST(SensorConfigReaders, MissingKeysValuesLimitsTypesDirectionHardwareInputsAndComponentVectors) {
     BaseSensor sensor;
     ASSERT_TRUE(sensor.SetConfigData("[Geometry]\nProbeType=R85Q\n")) << sensor.Codes();
     std::string config = Doc(sensor, &CSensor::GetConfigData);
@@ -48,16 +48,13 @@ TEST(SensorConfigReaders, MissingKeysAreWrittenBackOnce) {
     ExpectEntries(features, "ProbeSystem", "SensorTypeMC=QPD RangeTSK=1");
     EXPECT_FALSE(featured.SetFeatures("Range=1\n"));
     EXPECT_EQ(featured.Codes(), "32");
-}
 
-TEST(SensorConfigReaders, ValuesLimitsTypesDirectionHardwareInputsAndComponentVectors) {
-    BaseSensor sensor;
     ExpectDirection(sensor, 0.0, 0.0, 1.0);
     sensor.Accept("R85Q:1 TS640:7");
     ASSERT_TRUE(sensor.SetConfigData("[Geometry]\nProbeType=TS640\n[ProbeSystem]\n"
                                      "Range=2\nRangeTSK=0.5\nLockLimitMaxPercent=150\n"
                                      "LockLimitMinPercent=40\nSerialNo=A-17 ; label\n"));
-    std::string config = Doc(sensor, &CSensor::GetConfigData);
+    config = Doc(sensor, &CSensor::GetConfigData);
     EXPECT_EQ(Entry(config, "ProbeSystem", "LockLimitMaxPercent"), "100");
     // Collision limits: range times the lock limits, per measuring range.
     ExpectEntries(Doc(sensor, &CSensor::GetHardwareData), "TSK",

@@ -37,7 +37,7 @@ protected:
 
 } // namespace
 
-TEST_F(SensorTip, GeometryIsReadAndCompletedAndUnloadedTips) {
+TEST_F(SensorTip, GeometryUnloadedTipsCalibrationOldRecordsAndTheRangeChannel) {
     ASSERT_TRUE(sensor.SetUserData("[General]\nTipName=ruby 2mm\n[Geometry]\nx0=100\n"
                                    "alpha=400\n[ProbeTipsOffsets]\nOffset_Z_mm=0.5\n"));
     std::string user = Doc(sensor, &CSensor::GetUserData);
@@ -73,9 +73,7 @@ TEST_F(SensorTip, GeometryIsReadAndCompletedAndUnloadedTips) {
 
     EXPECT_FALSE(sensor.SetUserData("[Geometry\n"));
     EXPECT_EQ(sensor.Codes(), "32");
-}
 
-TEST_F(SensorTip, CalibrationIntervalStateOldRecordsAndTheRangeChannel) {
     MIniData doc;
     // Read on 20.02.2024, 41 days after 10.01.2024.
     // The document, the changes made, and the entries of [Range_1] and [Calibration] afterwards.
@@ -118,7 +116,6 @@ TEST_F(SensorTip, CalibrationIntervalStateOldRecordsAndTheRangeChannel) {
                                    "E_3_default=3\nM0_2=0.1\n"));
     EXPECT_EQ(sensor.Codes(), "");
     // A new range re-applies the tip data, now for Range_2.
-    vyx::trace::TraceCapture capture;
     ASSERT_TRUE(sensor.SetPropertyValue("range", 2.0));
     EXPECT_EQ(sensor.Codes(), "35"); // E_3 out of (0.1, 20)
     EXPECT_EQ(capture.CountErrLog("invalid probe tip gain E_3=25 in [Range_2]"), 1);
