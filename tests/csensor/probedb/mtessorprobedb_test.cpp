@@ -18,14 +18,13 @@ struct OpenDB {
 
 } // namespace
 
-TEST(MTessorProbeDB, LimitsListActivateDelete) {
+TEST(MTessorProbeDB, LimitsListActivateDeleteAndComponentData) {
     OpenDB t;
     vyx::trace::TraceCapture capture(1); // deletions must be traced even at level 1
     EXPECT_TRUE(t.db.DefineProbe({1000, 200, 1, 2, 3, 4}));
     const std::string before = ReadFileBytes(t.file);
-    EXPECT_FALSE(t.db.DefineProbe({1001, 1}));
-    EXPECT_FALSE(t.db.DefineProbe({1, 201}));
-    EXPECT_FALSE(t.db.DefineProbe({1000, 200, 9}));
+    for (ProbeTipRecord refused : {ProbeTipRecord{1001, 1}, {1, 201}, {1000, 200, 9}})
+        EXPECT_FALSE(t.db.DefineProbe(refused));
     ExpectErrTraces(capture,
                     {"DefineProbe(): probe id too large", "DefineProbe(): tip id too large",
                      "DefineProbe(): probe/tip 1000 200 already defined"});
@@ -70,27 +69,23 @@ TEST(MTessorProbeDB, LimitsListActivateDelete) {
     EXPECT_TRUE(t.db.ListProbes(0, 0).empty());
     EXPECT_EQ(ReadFileBytes(t.file), "");
     EXPECT_EQ(t.Volatile(), "[Global]\r\nActProbe=0\r\nActTip=0\r\n");
-}
 
-TEST(MTessorProbeDB, ComponentData) {
     MTessorProbeDB never_opened;
     std::string text;
     EXPECT_TRUE(never_opened.GetComponentData(text, 0, 0));
     EXPECT_EQ(text, "[Geometry]\nx0=0.\ny0=0.\nz0=0.\n");
 
-    OpenDB t;
     ASSERT_TRUE(t.db.DefineProbe({1, 1, 1.5, 0, -0.25, 2}));
     ASSERT_TRUE(t.db.GetComponentData(text, 1, 1));
     EXPECT_EQ(text, "[Geometry]\nx0=1.5\ny0=0\nz0=-0.25\nD=2\nTipType=SPHERE\nnever_sent=1\n");
 
-    const std::string before = ReadFileBytes(t.file);
+    const std::string unsaved = ReadFileBytes(t.file);
     EXPECT_TRUE(t.db.SetComponentData("[GENERAL]\nSave=0\n[Geometry]\nD=7\n", 1, 1));
-    EXPECT_EQ(ReadFileBytes(t.file), before);
+    EXPECT_EQ(ReadFileBytes(t.file), unsaved);
     EXPECT_TRUE(t.db.SetComponentData("[GENERAL]\nSave=x\n[Geometry]\nD=7\n", 1, 1));
     ASSERT_TRUE(t.db.GetComponentData(text, 1, 1));
     EXPECT_EQ(text, "[GENERAL]\nSave=x\n[Geometry]\nD=7\n");
 
-    vyx::trace::TraceCapture capture;
     EXPECT_FALSE(t.db.SetComponentData("x=1\n", 1, 1));
     EXPECT_FALSE(t.db.SetComponentData("[A]\n", 7, 7));
     EXPECT_FALSE(t.db.GetComponentData(text, 7, 7));
@@ -133,7 +128,7 @@ TEST(MTessorProbeDB, OpenMovesOldGlobalAndRefusesBrokenFiles) {
                               "MTessorProbeDB::ini2cache(): SetActiveProbe(5, 5) failed"});
 }
 
-TEST(MTessorProbeDB, FailedSavesLeaveMemoryAsTheFiles) {
+TEST(MTessorProbeDB, FailedSavesLeaveMemoryAsTheFilesAndTheActiveProbeGoesFirst) {
     OpenDB t;
     for (ProbeTipRecord r : {ProbeTipRecord{1, 1, 1}, {1, 2, 2}, {2, 1, 3}})
         ASSERT_TRUE(t.db.DefineProbe(r));
@@ -159,6 +154,25 @@ TEST(MTessorProbeDB, FailedSavesLeaveMemoryAsTheFiles) {
         EXPECT_EQ(t.db.GetActiveProbe() * 10 + t.db.GetActiveTip(), 11u);
     }
     EXPECT_EQ(Snapshot(t.dir.Path()), files);
+
+    // Only the volatile file cannot be written: clearing the active probe (or all probes)
+    // must fail before the database file loses the tips, or the volatile file left behind
+    // would name a tip that no longer exists, and the database would never open again.
+    const std::string volatileFile = t.dir.File("volatile_sys_1.ini");
+    for (uint32_t probe : {1u, 0u}) {
+        SCOPED_TRACE(probe);
+        std::filesystem::remove(volatileFile);
+        std::filesystem::create_directory(volatileFile);
+        EXPECT_FALSE(t.db.DeleteProbe(probe, 0));
+        std::filesystem::remove(volatileFile);
+        ASSERT_TRUE(WriteFileBytes(volatileFile, files.at("volatile_sys_1.ini")));
+        EXPECT_EQ(ReadFileBytes(t.file), files.at("sys_1.ini"));
+        EXPECT_EQ(Text(t.db.ListProbes(0, 0)), list);
+        MTessorProbeDB again;
+        ASSERT_TRUE(again.Open(t.file));
+        EXPECT_EQ(again.GetActiveProbe() * 10 + again.GetActiveTip(), 11u);
+    }
+
     // The next successful save must not bring back any of the failed changes.
     ASSERT_TRUE(t.db.DefineProbe({9, 9}));
     MTessorProbeDB again;
@@ -168,29 +182,4 @@ TEST(MTessorProbeDB, FailedSavesLeaveMemoryAsTheFiles) {
     std::string text;
     ASSERT_TRUE(again.GetComponentData(text, 1, 1));
     EXPECT_EQ(text.rfind("[Geometry]\nx0=1\n", 0), 0u);
-}
-
-TEST(MTessorProbeDB, ClearingTheActiveProbeLetsGoOfItBeforeTheTipsGo) {
-    // Only the volatile file cannot be written: clearing the active probe (or all probes)
-    // must fail before the database file loses the tips, or the volatile file left behind
-    // would name a tip that no longer exists, and the database would never open again.
-    OpenDB t;
-    ASSERT_TRUE(t.db.DefineProbe({1, 1}));
-    ASSERT_TRUE(t.db.DefineProbe({2, 1}));
-    ASSERT_TRUE(t.db.SetActiveProbe(1, 1));
-    const std::string database = ReadFileBytes(t.file), selection = t.Volatile();
-    const std::string volatileFile = t.dir.File("volatile_sys_1.ini");
-    for (uint32_t probe : {1u, 0u}) {
-        SCOPED_TRACE(probe);
-        std::filesystem::remove(volatileFile);
-        std::filesystem::create_directory(volatileFile);
-        EXPECT_FALSE(t.db.DeleteProbe(probe, 0));
-        std::filesystem::remove(volatileFile);
-        ASSERT_TRUE(WriteFileBytes(volatileFile, selection));
-        EXPECT_EQ(ReadFileBytes(t.file), database);
-        EXPECT_EQ(Text(t.db.ListProbes(0, 0)), "1/1 0 0 0 0\n2/1 0 0 0 0\n");
-        MTessorProbeDB again;
-        ASSERT_TRUE(again.Open(t.file));
-        EXPECT_EQ(again.GetActiveProbe() * 10 + again.GetActiveTip(), 11u);
-    }
 }

@@ -50,11 +50,10 @@ TEST(MTessorProbesystemDB, DefineCutsLongNamesAndRefusesBadOnes) {
     capture.Clear();
     ASSERT_TRUE(t.db.DefineProbesystem({"Camera:1", 1}));
     ASSERT_TRUE(t.db.DefineProbesystem({"Camera:1", 2}));
-    for (const char* name : {"Camera_1", "camera:1", "volatile_Camera:1"})
+    const std::string refused[] = {"Camera_1",    "camera:1",   "volatile_Camera:1",
+                                   cut + "MMMMM", "two\nlines", "\xff"};
+    for (const std::string& name : refused)
         EXPECT_FALSE(t.db.DefineProbesystem({name, 1})) << name;
-    EXPECT_FALSE(t.db.DefineProbesystem({cut + "MMMMM", 1}));
-    EXPECT_FALSE(t.db.DefineProbesystem({"two\nlines", 1}));
-    EXPECT_FALSE(t.db.DefineProbesystem({"\xff", 1}));
     EXPECT_TRUE(t.db.DefineProbesystem({"Camera_1", 3})); // Camera_1_3.ini is nobody's
     ExpectErrTraces(capture,
                     {"\"Camera_1\" 1 would share its file camera_1_1.ini with \"Camera:1\" 1",
@@ -64,9 +63,30 @@ TEST(MTessorProbesystemDB, DefineCutsLongNamesAndRefusesBadOnes) {
     EXPECT_EQ(t.db.ListProbesystems("*", 0).size(), 5u);
 }
 
-TEST(MTessorProbesystemDB, ActivationAndComponentDataSurviveOpenAndDeletion) {
+TEST(MTessorProbesystemDB, ListsTypesActivationAndComponentDataAcrossOpenAndDeletion) {
     OpenSystems t;
     EXPECT_EQ(t.File("volatile_probesystemdb.ini"), "[Global]\r\nActSystem=\r\nActId=0\r\n");
+    for (const ProbesystemRecord& r :
+         {ProbesystemRecord{"B", 2, 1}, {"B", 1, 0, 0, 0, 0, 0, 3}, {"A", 7}})
+        ASSERT_TRUE(t.db.DefineProbesystem(r));
+    EXPECT_EQ(Text(t.db.ListProbesystems("*", 0)),
+              "A/7 0 0 0 0 0 0\nB/1 0 0 0 0 0 3\nB/2 1 0 0 0 0 0\n");
+    EXPECT_EQ(Text(t.db.ListProbesystems("B", 2)), "B/2 1 0 0 0 0 0\n");
+    EXPECT_EQ(Text(t.db.ListProbesystems("*", 1)), "B/1 0 0 0 0 0 3\n");
+    EXPECT_TRUE(t.db.ListProbesystems("X", 0).empty());
+
+    EXPECT_EQ(t.db.FirstProbesystemType(), nullptr);
+    EXPECT_EQ(t.db.SetProbesystemTypes("Z A"), 1); // the last name has no blank after it
+    EXPECT_TRUE(t.db.IsProbesystemTypeDefined("Z"));
+    EXPECT_FALSE(t.db.IsProbesystemTypeDefined("A"));
+    EXPECT_EQ(t.db.SetProbesystemTypes(" M A "), 3); // a leading blank gives an empty name
+    std::vector<std::string> types;
+    for (const char* type = t.db.FirstProbesystemType(); type != nullptr;
+         type = t.db.NextProbesystemType())
+        types.push_back(type);
+    EXPECT_EQ(types, (std::vector<std::string>{"", "A", "M", "Z"}));
+    EXPECT_EQ(t.db.NextProbesystemType(), nullptr);
+
     vyx::trace::TraceCapture capture;
     EXPECT_TRUE(t.db.SetActiveProbesystem("", 0));
     EXPECT_FALSE(t.db.SetActiveProbesystem("", 1));
@@ -112,30 +132,6 @@ TEST(MTessorProbesystemDB, ActivationAndComponentDataSurviveOpenAndDeletion) {
     EXPECT_EQ(again.GetActiveProbesystem(), "X");
     EXPECT_EQ(t.File("probesystemdb.ini"), "[X_4]\r\nx=1\r\n");
     EXPECT_EQ(t.File("volatile_probesystemdb.ini"), "[Global]\r\nActSystem=X\r\nActId=4\r\n");
-}
-
-TEST(MTessorProbesystemDB, ListsAndTypes) {
-    OpenSystems t;
-    for (const ProbesystemRecord& r :
-         {ProbesystemRecord{"B", 2, 1}, {"B", 1, 0, 0, 0, 0, 0, 3}, {"A", 7}})
-        ASSERT_TRUE(t.db.DefineProbesystem(r));
-    EXPECT_EQ(Text(t.db.ListProbesystems("*", 0)),
-              "A/7 0 0 0 0 0 0\nB/1 0 0 0 0 0 3\nB/2 1 0 0 0 0 0\n");
-    EXPECT_EQ(Text(t.db.ListProbesystems("B", 2)), "B/2 1 0 0 0 0 0\n");
-    EXPECT_EQ(Text(t.db.ListProbesystems("*", 1)), "B/1 0 0 0 0 0 3\n");
-    EXPECT_TRUE(t.db.ListProbesystems("X", 0).empty());
-
-    EXPECT_EQ(t.db.FirstProbesystemType(), nullptr);
-    EXPECT_EQ(t.db.SetProbesystemTypes("Z A"), 1); // the last name has no blank after it
-    EXPECT_TRUE(t.db.IsProbesystemTypeDefined("Z"));
-    EXPECT_FALSE(t.db.IsProbesystemTypeDefined("A"));
-    EXPECT_EQ(t.db.SetProbesystemTypes(" M A "), 3); // a leading blank gives an empty name
-    std::vector<std::string> types;
-    for (const char* type = t.db.FirstProbesystemType(); type != nullptr;
-         type = t.db.NextProbesystemType())
-        types.push_back(type);
-    EXPECT_EQ(types, (std::vector<std::string>{"", "A", "M", "Z"}));
-    EXPECT_EQ(t.db.NextProbesystemType(), nullptr);
 }
 
 TEST(MTessorProbesystemDB, FailedChangesLeaveMemoryAsTheFiles) {

@@ -19,14 +19,8 @@ struct Machine {
     TempDir dir;
     MTessorProbesystemDB db{dir.Path(), "probesystemdb.ini"};
     Machine() {
+        DefineGoldenMachine(dir.Path());
         EXPECT_TRUE(db.Open());
-        EXPECT_TRUE(db.DefineProbesystem({"R85Q", 1, 1, 2, 3}));
-        EXPECT_TRUE(db.DefineProbesystem({"A:B", 3}));
-        EXPECT_TRUE(db.SetActiveProbesystem("R85Q", 1));
-        MTessorProbeDB probes;
-        EXPECT_TRUE(probes.Open(dir.File("R85Q_1.ini")));
-        EXPECT_TRUE(probes.DefineProbe({1, 1, 0.5, 0, 0, 2}));
-        EXPECT_TRUE(probes.SetActiveProbe(1, 1));
     }
     std::string Backup(const std::string& serial = kSerial) {
         std::string text;
@@ -37,38 +31,42 @@ struct Machine {
 
 } // namespace
 
-TEST(ProbeDataBackup, RoundTripIntoAnEmptyFolder) {
+TEST(ProbeDataBackup, RoundTripAndForeignDamagedOrHalfWrittenRestoresChangeNothing) {
     Machine source;
+    ASSERT_TRUE(source.db.DefineProbesystem({"Z", 1}));
+    MTessorProbeDB probes;
+    ASSERT_TRUE(probes.Open(source.dir.File("R85Q_1.ini")));
+    ASSERT_TRUE(probes.DefineProbe({1, 2})); // so that restoring R85Q_1.ini changes it
     ASSERT_TRUE(source.db.DefineProbesystem({"Gone", 1}));
     std::filesystem::remove(source.dir.File("Gone_1.ini"));
-    const std::string text = source.Backup();
+    const std::string good = source.Backup();
     const auto files = Snapshot(source.dir.Path());
     std::string expected = "[Global]\nSerialNo=123.456.789\n";
     for (const char* name :
-         {"probesystemdb.ini", "volatile_probesystemdb.ini", "A_B_3.ini", "R85Q_1.ini"})
+         {"probesystemdb.ini", "volatile_probesystemdb.ini", "A_B_3.ini", "R85Q_1.ini", "Z_1.ini"})
         expected += std::string(name) + "=" + Encoded(files.at(name)) + "\n";
-    EXPECT_EQ(text, expected);
+    EXPECT_EQ(good, expected);
 
-    TempDir target;
-    MTessorProbesystemDB db(target.Path(), "probesystemdb.ini");
-    ASSERT_TRUE(db.Open());
-    vyx::trace::TraceCapture capture;
-    ASSERT_TRUE(db.RestoreAllData(kSerial, text)) << capture.Dump();
+    // Into an empty folder.
+    TempDir empty;
+    MTessorProbesystemDB restored(empty.Path(), "probesystemdb.ini");
+    ASSERT_TRUE(restored.Open());
+    {
+        vyx::trace::TraceCapture capture;
+        ASSERT_TRUE(restored.RestoreAllData(kSerial, good)) << capture.Dump();
+    }
     auto kept = files;
     kept.erase("volatile_R85Q_1.ini"); // the probe databases' own selection stays behind
-    EXPECT_EQ(Snapshot(target.Path()), kept);
-    EXPECT_EQ(Text(db.ListProbesystems("*", 0)), Text(source.db.ListProbesystems("*", 0)));
-    EXPECT_EQ(db.GetActiveProbeIniName(), "R85Q_1.ini");
+    EXPECT_EQ(Snapshot(empty.Path()), kept);
+    EXPECT_EQ(Text(restored.ListProbesystems("*", 0)), Text(source.db.ListProbesystems("*", 0)));
+    EXPECT_EQ(restored.GetActiveProbeIniName(), "R85Q_1.ini");
 
     // Restored on the machine that made it: every file is rewritten, nothing changes.
-    ASSERT_TRUE(source.db.RestoreAllData(kSerial, text));
+    ASSERT_TRUE(source.db.RestoreAllData(kSerial, good));
     EXPECT_EQ(Snapshot(source.dir.Path()), files);
     EXPECT_EQ(source.db.GetActiveProbesystem(), "R85Q");
-}
 
-TEST(ProbeDataBackup, ForeignAndDamagedTextsChangeNothing) {
-    Machine source;
-    const std::string good = source.Backup();
+    // Foreign and damaged texts change nothing.
     Machine target;
     ASSERT_TRUE(target.db.DefineProbesystem({"Only", 1}));
     const auto before = Snapshot(target.dir.Path());
@@ -111,8 +109,19 @@ TEST(ProbeDataBackup, ForeignAndDamagedTextsChangeNothing) {
     }
     EXPECT_FALSE(PathExists(target.dir.Path() + "/../escape.ini"));
 
-    // A machine without a serial number may give its data to any machine, with a warning.
+    // "Z_1.ini" is written after "A_B_3.ini" and "R85Q_1.ini"; a folder of that name stops the
+    // restore midway, and the old state comes back.
+    std::filesystem::create_directory(target.dir.File("Z_1.ini"));
     vyx::trace::TraceCapture capture;
+    EXPECT_FALSE(target.db.RestoreAllData(kSerial, good));
+    ExpectErrTraces(capture, {"do_restore(): failed to write " + target.dir.File("Z_1.ini"),
+                              "RestoreAllData(): restoration of backup data successful."});
+    EXPECT_EQ(Snapshot(target.dir.Path()), before);
+    EXPECT_EQ(Text(target.db.ListProbesystems("*", 0)), list);
+    EXPECT_EQ(target.db.GetActiveProbeIniName(), "R85Q_1.ini");
+    std::filesystem::remove(target.dir.File("Z_1.ini"));
+
+    // A machine without a serial number may give its data to any machine, with a warning.
     EXPECT_TRUE(target.db.RestoreAllData(kSerial, replaced("SerialNo", "000.000.000")));
     EXPECT_EQ(capture.CountTrace("do_restore(): warning: restoring probe data of machine "
                                  "'000.000.000' to this machine with serial '123.456.789'. "
@@ -122,25 +131,4 @@ TEST(ProbeDataBackup, ForeignAndDamagedTextsChangeNothing) {
     EXPECT_FALSE(PathExists(target.dir.File("Only_1.ini")));
     EXPECT_EQ(ReadFileBytes(target.dir.File("R85Q_1.ini")),
               ReadFileBytes(source.dir.File("R85Q_1.ini")));
-}
-
-TEST(ProbeDataBackup, FailedWriteMidwayGoesBackToTheOldState) {
-    Machine source;
-    ASSERT_TRUE(source.db.DefineProbesystem({"Z", 1}));
-    MTessorProbeDB probes;
-    ASSERT_TRUE(probes.Open(source.dir.File("R85Q_1.ini")));
-    ASSERT_TRUE(probes.DefineProbe({1, 2})); // so that restoring R85Q_1.ini changes it
-    const std::string text = source.Backup();
-    Machine target;
-    const auto before = Snapshot(target.dir.Path());
-    const std::string list = Text(target.db.ListProbesystems("*", 0));
-    // "Z_1.ini" is written after "A_B_3.ini" and "R85Q_1.ini"; a folder of that name stops it.
-    std::filesystem::create_directory(target.dir.File("Z_1.ini"));
-    vyx::trace::TraceCapture capture;
-    EXPECT_FALSE(target.db.RestoreAllData(kSerial, text));
-    ExpectErrTraces(capture, {"do_restore(): failed to write " + target.dir.File("Z_1.ini"),
-                              "RestoreAllData(): restoration of backup data successful."});
-    EXPECT_EQ(Snapshot(target.dir.Path()), before);
-    EXPECT_EQ(Text(target.db.ListProbesystems("*", 0)), list);
-    EXPECT_EQ(target.db.GetActiveProbeIniName(), "R85Q_1.ini");
 }

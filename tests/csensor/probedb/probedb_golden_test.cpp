@@ -16,27 +16,7 @@ using namespace probedbtest;
 TEST(ProbeDatabaseGolden, SequenceGivesExactFilesAndLoadsBack) {
     TempDir dir;
     vyx::trace::TraceCapture capture;
-    {
-        MTessorProbesystemDB systems(dir.Path(), "probesystemdb.ini");
-        ASSERT_TRUE(systems.Open());
-        ASSERT_TRUE(systems.DefineProbesystem({"R85Q", 1, 1.5, 0, -2, 0, 90, 0.1}));
-        ASSERT_TRUE(systems.DefineProbesystem({"R85Q", 2}));
-        ASSERT_TRUE(systems.DefineProbesystem({"A:B", 3, 0, 0, 10}));
-        ASSERT_TRUE(systems.SetActiveProbesystem("A:B", 3));
-        ASSERT_TRUE(systems.SetActiveProbesystem("R85Q", 1));
-        ASSERT_TRUE(systems.DeleteProbesystem("R85Q", 2));
-
-        MTessorProbeDB probes;
-        ASSERT_TRUE(probes.Open(dir.File(systems.GetActiveProbeIniName())));
-        ASSERT_TRUE(probes.DefineProbe({2, 1, 1, 2, 3, 4}));
-        ASSERT_TRUE(probes.DefineProbe({1, 1, 0.5, 0, 0, 2}));
-        ASSERT_TRUE(probes.DefineProbe({1, 2}));
-        ASSERT_TRUE(probes.DefineProbe({1000, 200, -1e-5, 0, 0, 0.125}));
-        ASSERT_TRUE(probes.SetActiveProbe(1, 2));
-        ASSERT_TRUE(probes.DeleteProbe(1, 2));
-        ASSERT_TRUE(probes.SetActiveProbe(2, 1));
-        ASSERT_TRUE(probes.SetComponentData("[Geometry]\nx0=1\n[Camera]\nzoom=4\n", 2, 1));
-    }
+    ASSERT_NO_FATAL_FAILURE(DefineGoldenMachine(dir.Path()));
     ASSERT_TRUE(capture.ErrTrace().empty()) << capture.Dump();
 
     const auto actual = Snapshot(dir.Path());

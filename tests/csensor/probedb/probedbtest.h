@@ -2,6 +2,8 @@
 // Helpers of the probe database tests: folder snapshots, record texts, error-trace checks and
 // a folder in which every write fails.
 
+#include "csensor/probedb/mtessorprobedb.h"
+#include "csensor/probedb/mtessorprobesystemdb.h"
 #include "lintel/server/machine/mmachprobedb.h"
 #include "lintel/server/machine/mmachprobesystemdb.h"
 #include "msl/mstreams/stlbase64.h"
@@ -80,6 +82,30 @@ inline std::string Text(const std::vector<ProbesystemRecord>& list) {
         text += stl_string_format("%s/%u %.17g %.17g %.17g %.17g %.17g %.17g\n", r.name.c_str(),
                                   r.id, r.x, r.y, r.z, r.alpha, r.beta, r.gamma);
     return text;
+}
+
+// The sequence the golden files come from: defines, activations and deletes on an empty folder
+// that leave two probesystems, the active one with three probes and an active tip.
+inline void DefineGoldenMachine(const std::string& dir) {
+    MTessorProbesystemDB systems(dir, "probesystemdb.ini");
+    ASSERT_TRUE(systems.Open());
+    ASSERT_TRUE(systems.DefineProbesystem({"R85Q", 1, 1.5, 0, -2, 0, 90, 0.1}));
+    ASSERT_TRUE(systems.DefineProbesystem({"R85Q", 2}));
+    ASSERT_TRUE(systems.DefineProbesystem({"A:B", 3, 0, 0, 10}));
+    ASSERT_TRUE(systems.SetActiveProbesystem("A:B", 3));
+    ASSERT_TRUE(systems.SetActiveProbesystem("R85Q", 1));
+    ASSERT_TRUE(systems.DeleteProbesystem("R85Q", 2));
+
+    MTessorProbeDB probes;
+    ASSERT_TRUE(probes.Open(dir + vyx::test::kSeparator + systems.GetActiveProbeIniName()));
+    ASSERT_TRUE(probes.DefineProbe({2, 1, 1, 2, 3, 4}));
+    ASSERT_TRUE(probes.DefineProbe({1, 1, 0.5, 0, 0, 2}));
+    ASSERT_TRUE(probes.DefineProbe({1, 2}));
+    ASSERT_TRUE(probes.DefineProbe({1000, 200, -1e-5, 0, 0, 0.125}));
+    ASSERT_TRUE(probes.SetActiveProbe(1, 2));
+    ASSERT_TRUE(probes.DeleteProbe(1, 2));
+    ASSERT_TRUE(probes.SetActiveProbe(2, 1));
+    ASSERT_TRUE(probes.SetComponentData("[Geometry]\nx0=1\n[Camera]\nzoom=4\n", 2, 1));
 }
 
 } // namespace probedbtest

@@ -24,10 +24,7 @@ struct Behaviour {
     std::string channels;
 };
 
-std::map<std::string, Behaviour>& behaviours() {
-    static std::map<std::string, Behaviour> table;
-    return table;
-}
+std::map<std::string, Behaviour> behaviours;
 
 class TestSensor : public CSensorBase {
 public:
@@ -52,7 +49,7 @@ private:
 };
 
 std::unique_ptr<CSensor> make(const char* key) {
-    return std::make_unique<TestSensor>(behaviours()[key]);
+    return std::make_unique<TestSensor>(behaviours[key]);
 }
 
 const std::map<std::string, CSensorFactory> kFactories = {
@@ -83,7 +80,7 @@ protected:
             CSensorRegistry_Unregister(entry.first);
     }
     void Register(const std::string& name, const Behaviour& behaviour) {
-        behaviours()[name] = behaviour;
+        behaviours[name] = behaviour;
         CSensorRegistry_Register(name, kFactories.at(name));
     }
     bool Open() { return manager.Open(dir.Path(), "camprobedb.ini", 0.001); }
@@ -108,10 +105,29 @@ std::string codes(CProbeManager& manager) {
 
 } // namespace
 
-TEST_F(ProbeManager, OpensEmptyDirectory) {
+TEST_F(ProbeManager, OperationsBeforeOpenFailCleanlyThenOpensEmptyDirectoryAndStoredList) {
     vyx::trace::TraceCapture capture;
+    std::string text;
+    sensortest::ExpectRefused(
+        capture,
+        {
+            {manager.SetProbesystem("[Geometry]\nx0=0\n"), "SetProbesystem(): Deactivate() failed"},
+            {manager.SetProbetip(""), "SetProbetip(): failed to deactivate sensor"},
+            {manager.SetProbeProperties(""), "SetProbeProperties(): failed to deactivate sensor"},
+            {manager.GetHardwareData(text), "GetHardwareData(): unknown sensor: "},
+            {manager.GetProbesystemList(text),
+             "GetProbesystemList(): no probesystem list available"},
+            {manager.ConfigDBWrite("Camera", "PROPERTIES", "[x]\n"), "ConfigDBWrite()"},
+        });
+    EXPECT_EQ(codes(manager), "40,40,40,");
+    EXPECT_FALSE(vyx::test::PathExists(dir.File("camprobedb.ini")));
+
+    // Sensors made ahead of Open are the ones Open initialises.
+    manager.InitSensors(0.5);
+    const std::vector<CSensor*> early = manager.GetSensors();
     ASSERT_TRUE(Open()) << capture.Dump();
     const std::vector<CSensor*> sensors = manager.GetSensors();
+    EXPECT_EQ(sensors, early);
     ASSERT_EQ(sensors.size(), 3u); // registry name order; the placeholder comes last
     EXPECT_EQ(manager.GetSensor(), sensors[2]);
     EXPECT_EQ(manager.FindSensor(" B:3 "), sensors[1]);
@@ -125,9 +141,28 @@ TEST_F(ProbeManager, OpensEmptyDirectory) {
               "A:1 B:2 B:3 ");
     EXPECT_TRUE(Open()); // open already: nothing happens
     EXPECT_EQ(manager.GetSensors(), sensors);
+
+    // A stored list limits the types in use.
+    ASSERT_TRUE(manager.GetConfigDB()->SetFileContent(
+        "[ProbeSystem]\nprobesystem.list=B:3 X:9 unloaded\n"));
+    manager.Close();
+    ASSERT_TRUE(Open());
+    std::string list;
+    ASSERT_TRUE(manager.GetProbesystemList(list));
+    // Every known item is used, the placeholder's included.
+    EXPECT_EQ(list, "B:3 unloaded ");
+    EXPECT_EQ(manager.FindSensor("A:1"), nullptr);
+    std::string content;
+    ASSERT_TRUE(manager.GetConfigDB()->GetFileContent(content));
+    EXPECT_EQ(Entry(content, "ProbeSystem", "probesystem.list"), "B:3 X:9 unloaded"); // kept
+    EXPECT_EQ(Entry(content, "ProbeSystem", "probesystem.total"), "A:1 B:2 B:3 ");
+
+    ASSERT_TRUE(manager.GetConfigDB()->SetFileContent("[ProbeSystem]\nprobesystem.list=\n"));
+    ASSERT_TRUE(manager.GetProbesystemList(list));
+    EXPECT_EQ(list, "A:1 B:2 B:3 ");
 }
 
-TEST_F(ProbeManager, StoredDataInitialisesSensors) {
+TEST_F(ProbeManager, StoredDataInitialisesSensorsAndUnreadableDataIsLeftAlone) {
     {
         CProbeConfigDB db(dir.Path(), "camprobedb.ini");
         ASSERT_TRUE(db.Open());
@@ -148,6 +183,18 @@ TEST_F(ProbeManager, StoredDataInitialisesSensors) {
     TestSensor fresh(Behaviour{"Fresh", "F:1", ""});
     EXPECT_EQ(fresh.GetPropertyCount(), 1u);
     EXPECT_TRUE(fresh.HasProperty("only"));
+
+    // A database that does not load is left alone; the sensors work with their defaults.
+    manager.Close();
+    const std::string broken = "[GENERAL]\nTarget=x\n[GENERAL]\n";
+    ASSERT_TRUE(vyx::test::WriteFileBytes(dir.File("camprobedb.ini"), broken));
+    vyx::trace::TraceCapture capture;
+    ASSERT_TRUE(Open()); // the sensors work with their defaults
+    EXPECT_EQ(capture.CountErrLog("Open(): m_ProbeConfigDB.Open() failed "), 1);
+    EXPECT_EQ(Sensor("A:1")->GetHardwareInputs()->nInput, 2u);
+    EXPECT_NE(Sensor("B:2"), nullptr); // no list to thin the types with
+    EXPECT_FALSE(manager.ConfigDBWrite("HARDWARE", "MC", "[GENERAL]\nInput=1\n"));
+    EXPECT_EQ(vyx::test::ReadFileBytes(dir.File("camprobedb.ini")), broken);
 }
 
 TEST_F(ProbeManager, SensorTypeLists) {
@@ -183,30 +230,7 @@ TEST_F(ProbeManager, SensorTypeLists) {
     EXPECT_FALSE(manager.IsOpen());
 }
 
-TEST_F(ProbeManager, ProbesystemListInUse) {
-    {
-        CProbeConfigDB db(dir.Path(), "camprobedb.ini");
-        ASSERT_TRUE(db.Open());
-        db.SetStringEntry("ProbeSystem", "probesystem.list", "B:3 X:9 unloaded");
-        ASSERT_TRUE(db.Save());
-    }
-    ASSERT_TRUE(Open());
-    std::string list;
-    ASSERT_TRUE(manager.GetProbesystemList(list));
-    // Every known item is used, the placeholder's included.
-    EXPECT_EQ(list, "B:3 unloaded ");
-    EXPECT_EQ(manager.FindSensor("A:1"), nullptr);
-    std::string content;
-    ASSERT_TRUE(manager.GetConfigDB()->GetFileContent(content));
-    EXPECT_EQ(Entry(content, "ProbeSystem", "probesystem.list"), "B:3 X:9 unloaded"); // kept
-    EXPECT_EQ(Entry(content, "ProbeSystem", "probesystem.total"), "A:1 B:2 B:3 ");
-
-    ASSERT_TRUE(manager.GetConfigDB()->SetFileContent("[ProbeSystem]\nprobesystem.list=\n"));
-    ASSERT_TRUE(manager.GetProbesystemList(list));
-    EXPECT_EQ(list, "A:1 B:2 B:3 ");
-}
-
-TEST_F(ProbeManager, SwitchesProbesystems) {
+TEST_F(ProbeManager, SwitchesProbesystemsAndForwardsProbeData) {
     ASSERT_TRUE(Open());
     CSensor* placeholder = manager.GetSensor();
     TestSensor* a = Sensor("A:1");
@@ -237,21 +261,8 @@ TEST_F(ProbeManager, SwitchesProbesystems) {
         EXPECT_TRUE(placeholder->IsActive());
     }
 
-    // Refused configuration: the sensor is current all the same, without a tip.
-    ASSERT_TRUE(manager.SetProbetip("[Tip]\nk=1\n"));
-    a->failConfig = true;
-    EXPECT_FALSE(manager.SetProbesystem("[Geometry]\nProbeType=A:1\n"));
-    EXPECT_EQ(capture.CountErrTrace("SetProbesystem(): SetConfigData() failed"), 1);
-    EXPECT_EQ(manager.GetSensor(), a);
-    EXPECT_TRUE(a->IsActive());
-    EXPECT_EQ(Entry(Doc(*a, &CSensor::GetUserData), "Tip", "k"), "<missing>");
-}
-
-TEST_F(ProbeManager, ForwardsProbeData) {
-    ASSERT_TRUE(Open());
+    // Data forwarded to the current sensor.
     ASSERT_TRUE(manager.SetProbesystem("[Geometry]\nProbeType=A:1\n"));
-    TestSensor* a = Sensor("A:1");
-    vyx::trace::TraceCapture capture;
     ASSERT_TRUE(manager.SetProbetip("[Tip]\nk=1\n"));
     // New properties keep the tip and the configuration.
     ASSERT_TRUE(manager.SetProbeProperties("[General]\nChannels=x\n[x]\nMin=-5\n"));
@@ -259,15 +270,12 @@ TEST_F(ProbeManager, ForwardsProbeData) {
     EXPECT_EQ(Entry(Doc(*a, &CSensor::GetUserData), "Tip", "k"), "1");
     EXPECT_EQ(Entry(Doc(*a, &CSensor::GetConfigData), "Geometry", "ProbeType"), "A:1");
 
-    const std::pair<bool, const char*> refused[] = {
-        {manager.SetProbeProperties("x"),
-         "CProbeManager::SetProbeProperties(): failed to set geometry data"},
-        {manager.SetProbetip("x"), "SetProbetip(): failed to set probe tip data"},
-    };
-    for (const auto& [result, line] : refused) {
-        EXPECT_FALSE(result) << line;
-        EXPECT_EQ(capture.CountErrLog(line) + capture.CountErrTrace(line), 1) << line;
-    }
+    sensortest::ExpectRefused(
+        capture, {
+                     {manager.SetProbeProperties("x"),
+                      "CProbeManager::SetProbeProperties(): failed to set geometry data"},
+                     {manager.SetProbetip("x"), "SetProbetip(): failed to set probe tip data"},
+                 });
     EXPECT_TRUE(a->IsActive()); // a refused change leaves the sensor working
     EXPECT_EQ(codes(manager), "32,33,40,32,");
 
@@ -276,6 +284,15 @@ TEST_F(ProbeManager, ForwardsProbeData) {
     std::string text;
     ASSERT_TRUE(manager.GetHardwareData(text, "B:3"));
     EXPECT_EQ(Entry(text, "Probe", "DampingTime_s"), "0.05");
+
+    // Refused configuration: the sensor is current all the same, without a tip.
+    ASSERT_TRUE(manager.SetProbetip("[Tip]\nk=1\n"));
+    a->failConfig = true;
+    EXPECT_FALSE(manager.SetProbesystem("[Geometry]\nProbeType=A:1\n"));
+    EXPECT_EQ(capture.CountErrTrace("SetProbesystem(): SetConfigData() failed"), 1);
+    EXPECT_EQ(manager.GetSensor(), a);
+    EXPECT_TRUE(a->IsActive());
+    EXPECT_EQ(Entry(Doc(*a, &CSensor::GetUserData), "Tip", "k"), "<missing>");
 }
 
 TEST_F(ProbeManager, PlaceholderChannelsAlignedAndShellPreferred) {
@@ -289,41 +306,4 @@ TEST_F(ProbeManager, PlaceholderChannelsAlignedAndShellPreferred) {
     EXPECT_EQ(table.at("b").access, CSENSOR_ACCESS_I); // "y" is internal too
     EXPECT_EQ(table.at("c").access, CSENSOR_ACCESS_I); // a component channel keeps its access
     EXPECT_EQ(manager.GetSensor(), manager.FindSensor("SHELL:0"));
-}
-
-TEST_F(ProbeManager, OperationsBeforeOpenFailCleanly) {
-    vyx::trace::TraceCapture capture;
-    std::string text;
-    const std::pair<bool, const char*> refused[] = {
-        {manager.SetProbesystem("[Geometry]\nx0=0\n"), "SetProbesystem(): Deactivate() failed"},
-        {manager.SetProbetip(""), "SetProbetip(): failed to deactivate sensor"},
-        {manager.SetProbeProperties(""), "SetProbeProperties(): failed to deactivate sensor"},
-        {manager.GetHardwareData(text), "GetHardwareData(): unknown sensor: "},
-        {manager.GetProbesystemList(text), "GetProbesystemList(): no probesystem list available"},
-        {manager.ConfigDBWrite("Camera", "PROPERTIES", "[x]\n"), "ConfigDBWrite()"},
-    };
-    for (const auto& [result, line] : refused) {
-        EXPECT_FALSE(result) << line;
-        EXPECT_EQ(capture.CountErrLog(line) + capture.CountErrTrace(line), 1) << line;
-    }
-    EXPECT_EQ(codes(manager), "40,40,40,");
-    EXPECT_FALSE(vyx::test::PathExists(dir.File("camprobedb.ini")));
-
-    // Sensors made ahead of Open are the ones Open initialises.
-    manager.InitSensors(0.5);
-    const std::vector<CSensor*> early = manager.GetSensors();
-    ASSERT_TRUE(Open());
-    EXPECT_EQ(manager.GetSensors(), early);
-}
-
-TEST_F(ProbeManager, UnreadableDatabaseIsLeftAlone) {
-    const std::string broken = "[GENERAL]\nTarget=x\n[GENERAL]\n";
-    ASSERT_TRUE(vyx::test::WriteFileBytes(dir.File("camprobedb.ini"), broken));
-    vyx::trace::TraceCapture capture;
-    ASSERT_TRUE(Open()); // the sensors work with their defaults
-    EXPECT_EQ(capture.CountErrLog("Open(): m_ProbeConfigDB.Open() failed "), 1);
-    EXPECT_EQ(Sensor("A:1")->GetHardwareInputs()->nInput, 2u);
-    EXPECT_NE(Sensor("B:2"), nullptr); // no list to thin the types with
-    EXPECT_FALSE(manager.ConfigDBWrite("HARDWARE", "MC", "[GENERAL]\nInput=1\n"));
-    EXPECT_EQ(vyx::test::ReadFileBytes(dir.File("camprobedb.ini")), broken);
 }

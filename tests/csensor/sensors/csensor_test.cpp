@@ -24,7 +24,7 @@ CSensorChannelDesc Desc(const CSensor& sensor, const char* name) {
 
 } // namespace
 
-TEST(SensorChannels, TheDefaultTableMustProcess) {
+TEST(SensorChannels, DefaultTableListsSectionsLaterAndBrokenDataLinksAndDescriptions) {
     // A replaced default that does not process leaves new sensors not ready; the one a
     // stored default becomes is the probe manager's stored-defaults test.
     CSensor_SetDefaultConfigData("[General]\n");
@@ -33,9 +33,7 @@ TEST(SensorChannels, TheDefaultTableMustProcess) {
     PlainSensor sensor;
     EXPECT_EQ(sensor.GetState(), CSENSOR_STATE_READY);
     EXPECT_EQ(sensor.GetPropertyCount(), 48u);
-}
 
-TEST(SensorChannels, ListItemsAreCleaned) {
     // A comment ends its own item only: the item after the next comma is read again.
     const std::pair<const char*, std::vector<std::string>> lists[] = {
         {" gain ; comment", {"gain"}},        {"a;old,b", {"a", "b"}},
@@ -47,15 +45,10 @@ TEST(SensorChannels, ListItemsAreCleaned) {
         EXPECT_EQ(CSensor_SplitChannelList(list), names) << list;
     std::string longName(40, 'n');
     EXPECT_EQ(CSensor_SplitChannelList(longName + ",b")[0], std::string(31, 'n'));
-
-    PlainSensor sensor;
     ASSERT_TRUE(sensor.Install("[General]\nChannels= gain ;comment\n"));
     EXPECT_EQ(sensor.GetPropertyCount(), 1u);
     EXPECT_TRUE(sensor.HasProperty("gain"));
-}
 
-TEST(SensorChannels, SectionsOverrideDefaultsAndMissingOnesAreWrittenBack) {
-    PlainSensor sensor;
     ASSERT_TRUE(sensor.Install("[General]\nChannels=a,b,c\n"));
     std::string processed = Doc(sensor, &CSensor::GetPropertyData);
     ExpectEntries(processed, "Default",
@@ -96,10 +89,7 @@ TEST(SensorChannels, SectionsOverrideDefaultsAndMissingOnesAreWrittenBack) {
     const CSensorChannelDesc g = Desc(sensor, "g");
     EXPECT_EQ(std::make_tuple(g.min, g.max, g.step, g.accuracy, g.a_max, g.v_max, g.default_value),
               std::make_tuple(-5.0, 5.0, 0.5, 0.1, 2.0, 3.0, 1.5));
-}
 
-TEST(SensorChannels, LaterDataOnlyRedefinesKnownChannelsAndBrokenDataIsRefused) {
-    PlainSensor sensor;
     vyx::trace::TraceCapture capture;
     // An unknown type or move skips only that channel.
     ASSERT_TRUE(sensor.Install("[General]\nChannels=a,b,c\n[a]\nType=STRING\n[c]\nMove=FAST\n"));
@@ -125,10 +115,7 @@ TEST(SensorChannels, LaterDataOnlyRedefinesKnownChannelsAndBrokenDataIsRefused) 
     EXPECT_EQ(sensor.Codes(), "32");
     EXPECT_FALSE(sensor.Install("[General]\nChannels=a\n[General]\n"));
     EXPECT_EQ(sensor.Codes(), "32");
-}
 
-TEST(SensorChannels, LinksAndDescriptions) {
-    PlainSensor sensor;
     // The child comes first; its parent keeps the link when it is read afterwards.
     ASSERT_TRUE(sensor.Install("[General]\nChannels=child,parent,self,orphan\n"
                                "[child]\nParent=parent\n[self]\nParent=self\n"
@@ -168,7 +155,7 @@ TEST(SensorChannels, LinksAndDescriptions) {
     EXPECT_EQ(Desc(sensor, "range").min, -3.0);
 }
 
-TEST(SensorDocuments, ComponentDataAndInvalidTexts) {
+TEST(SensorDocuments, ComponentDataInvalidTextsControlParametersAndValueMaps) {
     PlainSensor sensor;
     vyx::trace::TraceCapture capture;
     std::string text;
@@ -204,10 +191,7 @@ TEST(SensorDocuments, ComponentDataAndInvalidTexts) {
     ASSERT_TRUE(sensor.GetHardwareData(text));
     EXPECT_EQ(text, "[Probe]\nType=Form\nDampingTime_s=0.05\n[TSK]\nMax_1=1.0\nMin_1=-1.0\n"
                     "Max_2=1.0\nMin_2=-1.0\n");
-}
 
-TEST(SensorDocuments, ControlParametersAndAccessSettings) {
-    PlainSensor sensor;
     EXPECT_FALSE(sensor.HasControlParameters());
     ASSERT_TRUE(sensor.SetUserData("[TrackingControlPara]\nFullSpeedCorridorPercent=80\n"));
     EXPECT_TRUE(sensor.HasControlParameters());
@@ -220,10 +204,8 @@ TEST(SensorDocuments, ControlParametersAndAccessSettings) {
     EXPECT_EQ(Desc(sensor, "x").access, CSENSOR_ACCESS_RW);
     EXPECT_EQ(Desc(sensor, "y").access, CSENSOR_ACCESS_R);
     EXPECT_EQ(Desc(sensor, "z").access, CSENSOR_ACCESS_I);
-}
 
-TEST(SensorValues, MapIsSetInNameOrderAndAllEntriesAreTried) {
-    PlainSensor sensor;
+    // A value map is set in name order, and every entry is tried.
     ASSERT_TRUE(sensor.Install("[General]\nChannels=a,c\n"));
     EXPECT_FALSE(sensor.SetPropertyValue(CSensorValueMap{{"c", 3}, {"b", 2}, {"a", 1}}));
     EXPECT_EQ(sensor.lastSet, "a=1;b=2;c=3;");

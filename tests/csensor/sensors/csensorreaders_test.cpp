@@ -20,7 +20,7 @@ const char kMcDescription[] = "[GENERAL]\nInput=2\n"
 
 } // namespace
 
-TEST(SensorConfigReaders, MissingKeysAreWrittenBackOnce) {
+TEST(SensorConfigReaders, MissingKeysValuesLimitsTypesDirectionHardwareInputsAndComponentVectors) {
     BaseSensor sensor;
     ASSERT_TRUE(sensor.SetConfigData("[Geometry]\nProbeType=R85Q\n")) << sensor.Codes();
     std::string config = Doc(sensor, &CSensor::GetConfigData);
@@ -48,15 +48,13 @@ TEST(SensorConfigReaders, MissingKeysAreWrittenBackOnce) {
     ExpectEntries(features, "ProbeSystem", "SensorTypeMC=QPD RangeTSK=1");
     EXPECT_FALSE(featured.SetFeatures("Range=1\n"));
     EXPECT_EQ(featured.Codes(), "32");
-}
 
-TEST(SensorConfigReaders, ValuesLimitsAndUnknownTypes) {
-    BaseSensor sensor;
+    ExpectDirection(sensor, 0.0, 0.0, 1.0);
     sensor.Accept("R85Q:1 TS640:7");
     ASSERT_TRUE(sensor.SetConfigData("[Geometry]\nProbeType=TS640\n[ProbeSystem]\n"
                                      "Range=2\nRangeTSK=0.5\nLockLimitMaxPercent=150\n"
                                      "LockLimitMinPercent=40\nSerialNo=A-17 ; label\n"));
-    std::string config = Doc(sensor, &CSensor::GetConfigData);
+    config = Doc(sensor, &CSensor::GetConfigData);
     EXPECT_EQ(Entry(config, "ProbeSystem", "LockLimitMaxPercent"), "100");
     // Collision limits: range times the lock limits, per measuring range.
     ExpectEntries(Doc(sensor, &CSensor::GetHardwareData), "TSK",
@@ -66,11 +64,7 @@ TEST(SensorConfigReaders, ValuesLimitsAndUnknownTypes) {
     EXPECT_EQ(sensor.Codes(), "37");
     EXPECT_FALSE(sensor.SetConfigData("ProbeType=R85Q\n"));
     EXPECT_EQ(sensor.Codes(), "32");
-}
 
-TEST(SensorConfigReaders, MatrixAndAnglesTurnTheProbeDirection) {
-    BaseSensor sensor;
-    ExpectDirection(sensor, 0.0, 0.0, 1.0);
     // Matrix: a quarter turn about x.
     ASSERT_TRUE(sensor.SetConfigData("[Geometry]\nProbeType=R85Q\n[ProbeSystem]\n"
                                      "Mtx_a22=0\nMtx_a23=-1\nMtx_a32=1\nMtx_a33=0\n"));
@@ -80,10 +74,7 @@ TEST(SensorConfigReaders, MatrixAndAnglesTurnTheProbeDirection) {
     ASSERT_TRUE(sensor.SetConfigData("[Geometry]\nProbeType=R85Q\n"));
     ASSERT_TRUE(sensor.SetGeometryData("[Geometry]\nbeta=90\n"));
     ExpectDirection(sensor, 1.0, 0.0, 0.0);
-}
 
-TEST(SensorConfigReaders, HardwareInputsAndComponentVectors) {
-    BaseSensor sensor;
     vyx::trace::TraceCapture capture;
     ASSERT_TRUE(sensor.SetHardwareProperties(kMcDescription));
     EXPECT_EQ(sensor.GetHardwareInputs()->nInput, 2u);

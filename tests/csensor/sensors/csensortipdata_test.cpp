@@ -37,7 +37,7 @@ protected:
 
 } // namespace
 
-TEST_F(SensorTip, GeometryIsReadAndCompleted) {
+TEST_F(SensorTip, GeometryUnloadedTipsCalibrationOldRecordsAndTheRangeChannel) {
     ASSERT_TRUE(sensor.SetUserData("[General]\nTipName=ruby 2mm\n[Geometry]\nx0=100\n"
                                    "alpha=400\n[ProbeTipsOffsets]\nOffset_Z_mm=0.5\n"));
     std::string user = Doc(sensor, &CSensor::GetUserData);
@@ -53,9 +53,8 @@ TEST_F(SensorTip, GeometryIsReadAndCompleted) {
     ExpectDirection(sensor, -1.0, 0.0, 0.0);
     ASSERT_TRUE(sensor.ProcessUserData("[Geometry]\nz0=-80\n", true));
     EXPECT_EQ(Entry(Doc(sensor, &CSensor::GetUserData), "Geometry", "beta"), "0");
-}
 
-TEST_F(SensorTip, UnloadedTips) {
+    // Unloaded tips.
     vyx::trace::TraceCapture capture;
     ASSERT_TRUE(sensor.SetUserData("[Geometry]\nx0=0\n"));
     EXPECT_EQ(Entry(Doc(sensor, &CSensor::GetUserData), "ProbeTip", "TipType"), "<missing>");
@@ -74,9 +73,7 @@ TEST_F(SensorTip, UnloadedTips) {
 
     EXPECT_FALSE(sensor.SetUserData("[Geometry\n"));
     EXPECT_EQ(sensor.Codes(), "32");
-}
 
-TEST_F(SensorTip, CalibrationIntervalAndState) {
     MIniData doc;
     // Read on 20.02.2024, 41 days after 10.01.2024.
     // The document, the changes made, and the entries of [Range_1] and [Calibration] afterwards.
@@ -111,10 +108,22 @@ TEST_F(SensorTip, CalibrationIntervalAndState) {
         ExpectEntries(doc.GetContentString(), "Range_1", range);
         ExpectEntries(doc.GetContentString(), "Calibration", calibration);
     }
-}
 
-TEST(SensorCalibration, OldRecordsMoveIntoTheRangeSections) {
-    MIniData doc;
+    ASSERT_TRUE(sensor.Install("[General]\nChannels=range\n[range]\nMin=1\nMax=3\nStep=1\n"
+                               "Default=1\n"));
+    ASSERT_TRUE(sensor.SetUserData("[Geometry]\nz0=-50\n[Range_1]\nCalibrated=1\n"
+                                   "Date=01.02.2024\n[Range_2]\nE_1=2.5\nE_3=25\n"
+                                   "E_3_default=3\nM0_2=0.1\n"));
+    EXPECT_EQ(sensor.Codes(), "");
+    // A new range re-applies the tip data, now for Range_2.
+    ASSERT_TRUE(sensor.SetPropertyValue("range", 2.0));
+    EXPECT_EQ(sensor.Codes(), "35"); // E_3 out of (0.1, 20)
+    EXPECT_EQ(capture.CountErrLog("invalid probe tip gain E_3=25 in [Range_2]"), 1);
+    // The refused gain is kept for whoever recalibrates.
+    ExpectEntries(Doc(sensor, &CSensor::GetUserData), "Range_2",
+                  "Calibrated=0 E_2=1 E_1_default=1 M0_3=0 E_3=25");
+    ExpectEntries(Doc(sensor, &CSensor::GetUserData), "Calibration", "Range_1=1 Range_2=0");
+
     doc.SetContentString("[Calibration]\nCalibration=1\nDate=01.02.2024\nOperator=Bob\n"
                          "[Range_1]\nE_1=1\n[Range_2]\nDate=05.02.2024\n");
     EXPECT_EQ(CSensor_UpdateCalibrationSections(doc), 3);
@@ -128,44 +137,7 @@ TEST(SensorCalibration, OldRecordsMoveIntoTheRangeSections) {
     EXPECT_FALSE(CSensor_DaysSinceDate("2024-01-10", LocalDay(20, 2, 2024), days));
 }
 
-TEST_F(SensorTip, RangeChannelSelectsTheCalibrationSection) {
-    ASSERT_TRUE(sensor.Install("[General]\nChannels=range\n[range]\nMin=1\nMax=3\nStep=1\n"
-                               "Default=1\n"));
-    ASSERT_TRUE(sensor.SetUserData("[Geometry]\nz0=-50\n[Range_1]\nCalibrated=1\n"
-                                   "Date=01.02.2024\n[Range_2]\nE_1=2.5\nE_3=25\n"
-                                   "E_3_default=3\nM0_2=0.1\n"));
-    EXPECT_EQ(sensor.Codes(), "");
-    // A new range re-applies the tip data, now for Range_2.
-    vyx::trace::TraceCapture capture;
-    ASSERT_TRUE(sensor.SetPropertyValue("range", 2.0));
-    EXPECT_EQ(sensor.Codes(), "35"); // E_3 out of (0.1, 20)
-    EXPECT_EQ(capture.CountErrLog("invalid probe tip gain E_3=25 in [Range_2]"), 1);
-    // The refused gain is kept for whoever recalibrates.
-    ExpectEntries(Doc(sensor, &CSensor::GetUserData), "Range_2",
-                  "Calibrated=0 E_2=1 E_1_default=1 M0_3=0 E_3=25");
-    ExpectEntries(Doc(sensor, &CSensor::GetUserData), "Calibration", "Range_1=1 Range_2=0");
-}
-
-TEST_F(SensorTip, CapabilitiesChangeOnlyPlainChannels) {
-    ASSERT_TRUE(sensor.Install("[General]\nChannels=gain,gi,gv\n[Default]\nAccess=RW\nMax=10\n"
-                               "[gi]\nAccess=I\n[gv]\nV_Max=5\n"));
-    MIniData doc;
-    doc.SetContentString("[capabilities]\ngain.max=20\ngain.min=2\ngain.default=50\n"
-                         "gi.max=20\ngv.max=20\n");
-    EXPECT_EQ(sensor.ReadCapabilities(doc), 1);
-    const CSensorChannelTable& table = sensor.GetPropertyTable();
-    EXPECT_EQ(table.at("gain").max, 20.0);
-    EXPECT_EQ(table.at("gain").min, 2.0);
-    EXPECT_EQ(table.at("gi").max, 10.0); // access I
-    EXPECT_EQ(table.at("gv").max, 10.0); // v_max above 0
-    EXPECT_EQ(sensor.Value("gain"), 20.0);
-    EXPECT_EQ(Entry(doc, "capabilities", "gain.default"), "20");
-    std::string processed;
-    sensor.GetPropertyData(processed);
-    EXPECT_EQ(Entry(processed, "gain", "Max"), "20");
-}
-
-TEST_F(SensorTip, HeadCurve) {
+TEST_F(SensorTip, HeadCurveCapabilitiesAndSimulation) {
     MIniData doc;
     CSensorHeadCurve curve;
     doc.SetContentString("[force]\nmin=0\nmax=1\nstep=0.25\ny0=0\ny1=1\ny2=2\ny3=3\ny4=5\n");
@@ -212,10 +184,24 @@ TEST_F(SensorTip, HeadCurve) {
                                    "y0=0\ny1=2\ny2=4\n"));
     EXPECT_EQ(sensor.Value("force"), 4.0);
     EXPECT_EQ(sensor.GetPropertyTable().at("force").max, 4.0);
-}
 
-TEST_F(SensorTip, DeflectionSimulationSettings) {
-    MIniData doc;
+    ASSERT_TRUE(sensor.Install("[General]\nChannels=gain,gi,gv\n[Default]\nAccess=RW\nMax=10\n"
+                               "[gi]\nAccess=I\n[gv]\nV_Max=5\n"));
+    doc.SetContentString("[capabilities]\ngain.max=20\ngain.min=2\ngain.default=50\n"
+                         "gi.max=20\ngv.max=20\n");
+    EXPECT_EQ(sensor.ReadCapabilities(doc), 1);
+    const CSensorChannelTable& table = sensor.GetPropertyTable();
+    EXPECT_EQ(table.at("gain").max, 20.0);
+    EXPECT_EQ(table.at("gain").min, 2.0);
+    EXPECT_EQ(table.at("gi").max, 10.0); // access I
+    EXPECT_EQ(table.at("gv").max, 10.0); // v_max above 0
+    EXPECT_EQ(sensor.Value("gain"), 20.0);
+    EXPECT_EQ(Entry(doc, "capabilities", "gain.default"), "20");
+    std::string processed;
+    sensor.GetPropertyData(processed);
+    EXPECT_EQ(Entry(processed, "gain", "Max"), "20");
+
+    // Deflection simulation settings are completed.
     doc.SetContentString("[Simulation]\nMode=SINE\nAmplitude=0.2\n");
     EXPECT_EQ(sensor.ReadDeflectionSimulation(doc), 6);
     EXPECT_TRUE(sensor.GetSimulation().on);

@@ -4,17 +4,36 @@
 #include "csensor/sensors/csensor.h"
 #include "csensor/sensors/csensorbase.h"
 #include "msl/mutil/minidata.h"
+#include "platform/trace/tracecapture.h"
 #include "tests/support/inientries.h"
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
 namespace sensortest {
 
+// What every test sensor adds to its base: a fresh channel set, and the error queue as text.
+template <class Base> class Opened : public Base {
+public:
+    // Starts over with another channel set.
+    bool Install(std::string_view text) {
+        this->ClearPropertyTable();
+        return this->SetPropertyData(text);
+    }
+    // Drains the error queue into a text such as "32,39".
+    std::string Codes() {
+        std::string codes;
+        for (uint32_t code; (code = this->PopErrorCode()) != 0;)
+            codes += (codes.empty() ? "" : ",") + std::to_string(code);
+        return codes;
+    }
+};
+
 // CSensor with the abstract operations answered trivially, and its protected helpers open.
-class PlainSensor : public CSensor {
+class PlainSensor : public Opened<CSensor> {
 public:
     int SearchComponent(const char*, std::string&) override { return 0; }
     std::string GetMcCompVectorName(size_t index) const override {
@@ -57,43 +76,17 @@ public:
         return true;
     }
     void SetObjectLock(MBitmap2Double*) override {}
-
-    // Starts over with another channel set.
-    bool Install(std::string_view text) {
-        ClearPropertyTable();
-        return SetPropertyData(text);
-    }
     void Register(const char* name) { RegisterComponent(name, ""); }
-    // Drains the error queue into a text such as "32,39".
-    std::string Codes() {
-        std::string codes;
-        for (uint32_t code; (code = PopErrorCode()) != 0;)
-            codes += (codes.empty() ? "" : ",") + std::to_string(code);
-        return codes;
-    }
 
     std::string lastSet;
 };
 
 // CSensorBase as the simplest concrete sensor.
-class BaseSensor : public CSensorBase {
+class BaseSensor : public Opened<CSensorBase> {
 public:
     int32_t GetInterfaceLevel() const override { return 2; }
     const char* GetSensorTypeList() const override { return "R85Q:1"; }
-
-    bool Install(std::string_view text) {
-        ClearPropertyTable();
-        return SetPropertyData(text);
-    }
     void Accept(std::string_view types) { SetAcceptedTypes(types); }
-
-    // Drains the error queue into a text such as "41,41".
-    std::string Codes() {
-        std::string codes;
-        while (HasErrors())
-            codes += (codes.empty() ? "" : ",") + std::to_string(GetErrorCode());
-        return codes;
-    }
     double Value(const char* name) {
         double v = -12345.0;
         GetPropertyValue(name, &v);
@@ -114,6 +107,15 @@ inline void ExpectDirection(CSensor& sensor, double x, double y, double z) {
     EXPECT_NEAR(d[0], x, 1e-12);
     EXPECT_NEAR(d[1], y, 1e-12);
     EXPECT_NEAR(d[2], z, 1e-12);
+}
+
+// Each call must have failed and logged its line once, to the error log or the error trace.
+inline void ExpectRefused(const vyx::trace::TraceCapture& capture,
+                          std::initializer_list<std::pair<bool, const char*>> calls) {
+    for (const auto& [result, line] : calls) {
+        EXPECT_FALSE(result) << line;
+        EXPECT_EQ(capture.CountErrLog(line) + capture.CountErrTrace(line), 1) << line;
+    }
 }
 
 using vyx::test::Entry;
