@@ -98,8 +98,7 @@ TEST_F(FibreSensor, ItsBlockAsPropertyData) {
     Vyx::CParamKR7700 block = CameraBlock();
     EXPECT_EQ(block.LUT[2047], 0.5f);
     EXPECT_NEAR(block.LUT[1000], 1000 * 0.5 / 2047, 1e-6);
-    EXPECT_EQ(block.DeltaZ, 0.25f);
-    EXPECT_EQ(block.DACRngMax, 0.75f);
+    EXPECT_EQ(std::make_tuple(block.DeltaZ, block.DACRngMax), std::make_tuple(0.25f, 0.75f));
     EXPECT_EQ(Vyx::SimControl::GetState().flashCount, flashed + 1);
     // The sensor hands out what the camera now holds.
     EXPECT_EQ(Entry(PropertyData({}), "Camera", "DACRngMax"), "0.75");
@@ -113,10 +112,8 @@ TEST_F(FibreSensor, UserDataSetsTheCameraParameters) {
                                    "TransferMode=2\n"))
         << capture.Dump();
     Vyx::CParamKR7700 block = CameraBlock();
-    EXPECT_EQ(block.CIFMode, 6);
-    EXPECT_EQ(block.QLimit, 0.7f);
-    EXPECT_EQ(block.ErrMaxCnt, 12);
-    EXPECT_EQ(block.AESpeed, 2.0f);
+    EXPECT_EQ(std::make_tuple(block.CIFMode, block.QLimit, block.ErrMaxCnt, block.AESpeed),
+              std::make_tuple(6, 0.7f, uint16_t{12}, 2.0f));
     EXPECT_EQ(Vyx::SimControl::GetState().transferVolume, 2);
 
     // Only the missing camera keys are added; present ones keep their text.

@@ -90,7 +90,7 @@ TEST_F(CameraSensor, NoSensorWithoutAWorkingCamera) {
     EXPECT_EQ(capture.CountErrTrace("get_camera_info(): LoadFromString() failed: "), 1);
 }
 
-TEST_F(CameraSensor, ChannelsWithTheCameraLimits) {
+TEST_F(CameraSensor, ChannelsWithTheCameraLimitsAndAMovableYOffsetForPartialScan) {
     ASSERT_NE(Create("ClipWidthMin = 32\nClipWidthInc = 16\nClipHeightMin = 12\n"
                      "ClipHeightInc = 4\n"),
               nullptr);
@@ -142,9 +142,9 @@ TEST_F(CameraSensor, ChannelsWithTheCameraLimits) {
     // Nor is a value array left over from the base's default channels.
     EXPECT_EQ(camera->GetPropertyValueAddress("gain"), nullptr);
     EXPECT_EQ(camera->GetQuickAccess(CSensorBase::kU), nullptr);
-}
+    sensor.reset();
 
-TEST_F(CameraSensor, PartialScanCamerasGetAMovableYOffset) {
+    // A partial-scan camera gets a movable y offset.
     ASSERT_NE(Create("DeviceName = TR3390c\n"), nullptr);
     const char data[] = "[General]\nChannels=imageoffsety\n[imageoffsety]\nAccess=R\n";
     ASSERT_TRUE(camera->SetPropertyData(data));

@@ -23,6 +23,9 @@ namespace machinetest {
 
 using Machine = MCameraMachAbstract;
 
+// The event of a command that changed the axes' descriptions.
+inline const std::string kCapabilities = "0000\tevent \"capabilities changed\"\r\n";
+
 class CountingNotifier : public MClientNotifier {
 public:
     int32_t GetState() override { return 1; }
@@ -47,6 +50,13 @@ std::string Finish(MMachCommand* command, MOutputChannel& out);
 // line on, until it is done; false when it is not done after `polls` polls.
 bool RunScan(MMachScanCommand& scan, CountingNotifier& notifier,
              const std::function<void(const std::vector<double>&)>& onLine, int polls = 3000);
+
+// A scan over the "time" axis: `value` seconds from now, or up to the camera time `value`.
+inline MMachScanRequest TimeSpan(double value, bool relative = true) {
+    MMachScanRequest request;
+    request.axes["time"] = MMachScanTarget{value, static_cast<uint8_t>(relative ? 1 : 0)};
+    return request;
+}
 
 // Emits one frame of the simulated camera once `receivers` image receivers are registered
 // (the machine's permanent axes callback is the first).

@@ -22,12 +22,6 @@ const std::vector<std::string> kScandata = {"clock",      "time",          "lock
                                             "imageindex", "trigger_count", "temp_camera"};
 enum Column { kLock = 2, kImageindex = 3, kTriggerCount = 4 };
 
-MMachScanRequest TimeSpan(double value, bool relative = true) {
-    MMachScanRequest request;
-    request.axes["time"] = MMachScanTarget{value, static_cast<uint8_t>(relative ? 1 : 0)};
-    return request;
-}
-
 Vyx::SimFrame Frame(uint32_t counter, bool pixels = true, uint64_t seconds = 0) {
     return {counter, pixels, seconds * 1000000000ull};
 }
@@ -55,10 +49,9 @@ protected:
         }
         const uint64_t size = (is64 ? 71 + 8 : 35 + 4) + blocks * (kImage + (is64 ? 8 : 4));
         MOutputChannel created(7);
-        ASSERT_EQ(
-            Finish(new MMachImagefifoCreateCommand(&created, machine.get(), fifoName, size, is64),
-                   created),
-            "");
+        auto* create =
+            new MMachImagefifoCreateCommand(&created, machine.get(), fifoName, size, is64);
+        ASSERT_EQ(Finish(create, created), "");
         MMachImagefifo* fifo = machine->FindImageFifo(fifoName);
         ASSERT_NE(fifo, nullptr);
         if (blockSize != kImage) {
@@ -68,8 +61,10 @@ protected:
         ring64 = fifo->ringBuffer64;
         ring32 = fifo->ringBuffer32;
     }
-    // A scan whose measurement runs (the first poll starts it), or that failed at its start.
+    // A scan whose measurement runs (the first poll starts it), or that failed at its start;
+    // the lines of the scan before are gone.
     void StartScan(const MMachScanRequest& request, bool runs = true) {
+        lines.clear();
         scan.reset(machine->NewMMachScanCommand(&out, request));
         ASSERT_NE(scan, nullptr);
         EXPECT_EQ(scan->IsDone(), !runs);
@@ -97,11 +92,18 @@ protected:
         for (uint32_t counter : counters)
             ASSERT_TRUE(Vyx::SimControl::EmitFrame(Frame(counter)));
     }
-    // A scanpoint of one frame period, polled once: its measurement runs.
-    std::unique_ptr<MMachScanpointCommand> StartScanpoint() {
+    // A scan over `periods` frame periods, fed frames with these counters, polled to its end.
+    void Measure(int periods, std::initializer_list<uint32_t> counters) {
+        StartScan(TimeSpan(periods * 0.02));
+        Emit(counters);
+        EXPECT_TRUE(PollToEnd());
+    }
+    // A scanpoint (of one frame period) polled once: its measurement runs, or it failed.
+    std::unique_ptr<MMachScanpointCommand>
+    StartScanpoint(const MMachScanRequest& request = TimeSpan(0.02), bool runs = true) {
         std::unique_ptr<MMachScanpointCommand> point(
-            machine->NewMMachScanpointCommand(&out, TimeSpan(0.02)));
-        EXPECT_FALSE(point->IsDone());
+            machine->NewMMachScanpointCommand(&out, request));
+        EXPECT_EQ(point->IsDone(), !runs);
         return point;
     }
     // One column of every line read.
@@ -140,7 +142,6 @@ protected:
 TEST_F(CameraMeasurement, LostFramesAreFilledInAndImagesStoredInBothVariants) {
     for (bool is64 : {false, true}) {
         SCOPED_TRACE(is64 ? "64-bit" : "32-bit");
-        lines.clear();
         CreateFifo(8, is64);
         StartScan(TimeSpan(5 * 0.02));
         EXPECT_EQ(Text(), ""); // no line yet, no "measurement begin"
@@ -173,16 +174,11 @@ TEST_F(CameraMeasurement, LostFramesAreFilledInAndImagesStoredInBothVariants) {
 TEST_F(CameraMeasurement, CounterBehindAndCounterWrap) {
     CreateFifo(8);
     // 4 lies behind the expected 9: one line for 9 without an image.
-    StartScan(TimeSpan(4 * 0.02));
-    Emit({7, 8, 4, 10});
-    EXPECT_TRUE(PollToEnd());
+    Measure(4, {7, 8, 4, 10});
     EXPECT_EQ(Values(kTriggerCount), (std::vector<double>{7, 8, 9, 10})) << Text();
     EXPECT_EQ(Values(kLock), (std::vector<double>{0, 0, 1, 0}));
     // The counter wraps from 2^32 - 1 to 1, skipping 0, with 2^32 - 1 and 1 lost.
-    lines.clear();
-    StartScan(TimeSpan(4 * 0.02));
-    Emit({0xFFFFFFFEu, 2u, 3u});
-    EXPECT_TRUE(PollToEnd());
+    Measure(4, {0xFFFFFFFEu, 2u, 3u});
     ASSERT_EQ(Values(kTriggerCount), (std::vector<double>{0xFFFFFFFE, 0xFFFFFFFF, 1, 2})) << Text();
     EXPECT_EQ(Values(kLock), (std::vector<double>{0, 1, 1, 0}));
     EXPECT_EQ(WrongPixels(static_cast<uint64_t>(lines[3][kImageindex]), 2), 0u);
@@ -207,7 +203,6 @@ TEST_F(CameraMeasurement, ErrorsEndTheScanWithTheirText) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        lines.clear();
         CreateFifo(4);
         StartScan(TimeSpan(10 * 0.02));
         auto overwrite = [&](uint32_t entries, uint32_t writeIndex) {
@@ -290,8 +285,7 @@ TEST_F(CameraMeasurement, ProbesystemChangesAndScansWithoutProbesystem) {
     EXPECT_FALSE(Poll());
     // Unloading makes the placeholder the current sensor: the scan ends with what it has, and
     // its FIFO is its own until then.
-    ASSERT_EQ(Run(&Machine::NewMMachProbesystemUnloadCommand),
-              "0000\tevent \"capabilities changed\"\r\n");
+    ASSERT_EQ(Run(&Machine::NewMMachProbesystemUnloadCommand), kCapabilities);
     EXPECT_EQ(FifoDelete(fifoName), "0007\terror \"command already active\"\r\n");
     EXPECT_TRUE(PollToEnd());
     EXPECT_EQ(Text(), "0000\tevent \"measurement begin\"\r\n");
@@ -302,17 +296,11 @@ TEST_F(CameraMeasurement, ProbesystemChangesAndScansWithoutProbesystem) {
     // Without a probesystem nothing starts, and nothing is left half-started for the next one.
     StartScan(TimeSpan(0.02), false);
     scan->Abort();
-    std::unique_ptr<MMachScanpointCommand> point(
-        machine->NewMMachScanpointCommand(&out, TimeSpan(0.02)));
-    EXPECT_TRUE(point->IsDone());
+    std::unique_ptr<MMachScanpointCommand> point = StartScanpoint(TimeSpan(0.02), false);
     const std::string notLoaded = "0009\terror \"probesystem not loaded\"\r\n";
     EXPECT_EQ(Text(), notLoaded + notLoaded);
-    ASSERT_EQ(Run(&Machine::NewMMachProbesystemLoadCommand, "Camera:1", 1),
-              "0000\tevent \"capabilities changed\"\r\n");
-    lines.clear();
-    StartScan(TimeSpan(3 * 0.02));
-    Emit({1, 2, 3});
-    EXPECT_TRUE(PollToEnd());
+    ASSERT_EQ(Run(&Machine::NewMMachProbesystemLoadCommand, "Camera:1", 1), kCapabilities);
+    Measure(3, {1, 2, 3});
     EXPECT_EQ(Values(kLock), (std::vector<double>{0, 0, 0}))
         << "a frame handled twice would leave lock lines";
 }
@@ -391,16 +379,12 @@ TEST_F(CameraMeasurement, ClippedImagesLandRowAfterRow) {
                    "[General]\nChannels=imagewidth,imageheight,imageoffsetx,imageoffsety\n"
                    "[Default]\nAccess=RW\n"),
               "");
-    for (const std::map<std::string, double>& values :
-         {std::map<std::string, double>{{"imagewidth", 24}, {"imageheight", 10}},
-          std::map<std::string, double>{{"imageoffsetx", 16}, {"imageoffsety", 4}}})
-        ASSERT_EQ(Set(values).find("error"), std::string::npos);
+    ASSERT_EQ(Set({{"imagewidth", 24}, {"imageheight", 10}}).find("error"), std::string::npos);
+    ASSERT_EQ(Set({{"imageoffsetx", 16}, {"imageoffsety", 4}}).find("error"), std::string::npos);
     MCameraImageInfo info;
     ASSERT_TRUE(machine->get_image_info("Camera:1", info));
     CreateFifo(4, false, 24 * 10);
-    StartScan(TimeSpan(2 * 0.02));
-    Emit({1, 2});
-    EXPECT_TRUE(PollToEnd());
+    Measure(2, {1, 2});
     ASSERT_EQ(lines.size(), 2u);
     for (uint32_t i = 0; i < 2; ++i)
         EXPECT_EQ(WrongPixels(static_cast<uint64_t>(lines[i][kImageindex]), i + 1, info.clipX,
@@ -422,11 +406,9 @@ TEST_F(CameraMeasurement, ScanpointTakesOneImageOrTimesOut) {
     EXPECT_EQ(Text(), "");
 
     // An end time that has passed before the image came.
-    point.reset(machine->NewMMachScanpointCommand(&out, TimeSpan(0.0, false)));
-    EXPECT_TRUE(point->IsDone());
+    point = StartScanpoint(TimeSpan(0.0, false), false);
     EXPECT_EQ(Text(), "0000\tevent \"measurement begin\"\r\n0009\terror \"probe: no contact\"\r\n");
-    point.reset(machine->NewMMachScanpointCommand(&out, TimeSpan(0.01)));
-    EXPECT_TRUE(point->IsDone());
+    point = StartScanpoint(TimeSpan(0.01), false);
     EXPECT_EQ(Text(), "0009\terror \"invalid argument\"\r\n");
 }
 

@@ -17,7 +17,6 @@
 
 using namespace machinetest;
 using vyx::test::DesktopSession;
-using vyx::test::DisplayVariable;
 using vyx::test::PaletteColour;
 using vyx::test::PreviewScreen;
 using vyx::test::Rgb;
@@ -64,7 +63,6 @@ protected:
         if (DesktopSession::Get().Display().empty())
             GTEST_SKIP() << "no X server for the preview window: "
                          << DesktopSession::Get().Failure();
-        display = std::make_unique<DisplayVariable>(DesktopSession::Get().Display().c_str());
     }
     void TearDown() override {
         if (machine != nullptr && machine->IsPreviewRunning())
@@ -108,7 +106,6 @@ protected:
         return window;
     }
     std::string Text() { return Take(reply); }
-    std::unique_ptr<DisplayVariable> display;
     MOutputChannel reply{31};
 };
 
@@ -176,8 +173,7 @@ TEST_F(PreviewWindowMachine, ASecondStartSharesTheReceiverAndAProbesystemChangeA
     MOutputChannel memoryReply(32);
     const std::string segment = vyx::test::UniqueName("vyxwindow");
     EXPECT_TRUE(machine->StartPreviewMemory(&memoryReply, 0, segment, "Camera:1"));
-    EXPECT_EQ(Run(&Machine::NewMMachProbesystemUnloadCommand),
-              "0000\tevent \"capabilities changed\"\r\n");
+    EXPECT_EQ(Run(&Machine::NewMMachProbesystemUnloadCommand), kCapabilities);
     EXPECT_EQ(Take(second), "0033\terror \"aborted\"\r\n");
     EXPECT_EQ(Text(), "");
     EXPECT_EQ(Take(memoryReply), "0000\tevent \"preview begin\"\r\n0032\terror \"aborted\"\r\n");
@@ -197,7 +193,7 @@ TEST_F(PreviewWindowMachine, WithoutADisplayTheStartFails) {
     };
     for (const auto& [value, reason] : cases) {
         SCOPED_TRACE(reason);
-        DisplayVariable none(value); // null: DISPLAY unset
+        vyx::test::DisplayVariable none(value); // null: DISPLAY unset
         vyx::trace::TraceCapture capture;
         const int threads = MThread_GetRegisteredCount();
         EXPECT_FALSE(Start(false, false));
@@ -214,7 +210,7 @@ TEST_F(PreviewWindowMachine, ALostDisplayEndsOnlyThePreview) {
     ASSERT_FALSE(server.Display().empty()) << server.Failure();
     OpenSmallCamera("realtime");
     {
-        DisplayVariable privateDisplay(server.Display().c_str());
+        vyx::test::DisplayVariable privateDisplay(server.Display().c_str());
         ASSERT_TRUE(machine->StartPreview(&reply, {0, 0, kWidth, kHeight})) << Text();
     }
     ASSERT_TRUE(Poll([&] { return machine->GetPreviewWindow().IsWindowReady(); }));

@@ -11,7 +11,6 @@
 #include <vector>
 
 using vyx::test::DesktopSession;
-using vyx::test::DisplayVariable;
 using vyx::test::PaletteColour;
 using vyx::test::PreviewScreen;
 using vyx::test::Rgb;
@@ -56,7 +55,6 @@ protected:
         if (DesktopSession::Get().Display().empty())
             GTEST_SKIP() << "no X server for the preview window: "
                          << DesktopSession::Get().Failure();
-        display = std::make_unique<DisplayVariable>(DesktopSession::Get().Display().c_str());
         screen = std::make_unique<PreviewScreen>(DesktopSession::Get().Display());
         ASSERT_TRUE(screen->Connected());
     }
@@ -93,7 +91,6 @@ protected:
         EXPECT_EQ(shot[width * height - 1], PaletteColour(source(kRows - 1, kWidth - 1)));
     }
 
-    std::unique_ptr<DisplayVariable> display;
     std::unique_ptr<PreviewScreen> screen;
     std::vector<std::uint8_t> pixels = TestPicture(); // what the windows show
     const MPreviewImageDescription picture{pixels.data(), kWidth, kRows, 0, 0};
