@@ -26,10 +26,6 @@ void CameraSensorTest::TearDown() {
     MCameraGlobals_SetConfigDir("");
 }
 
-CSensorVyxCamera* CameraSensorTest::Create(const std::string& section) {
-    return CreateFromIni("[SimCamera]\n" + section);
-}
-
 CSensorVyxCamera* CameraSensorTest::CreateFromIni(const std::string& ini) {
     EXPECT_TRUE(vyx::test::WriteFileBytes(dir.File("vyxcamera.ini"), ini));
     sensor = CSensorVyxCamera::GetInstance();

@@ -62,15 +62,16 @@ inline MMachScanRequest TimeSpan(double value, bool relative = true) {
 // (the machine's permanent axes callback is the first).
 void EmitFrameOnceReceivers(size_t receivers);
 
-class CameraMachineTest : public ::testing::Test {
-protected:
-    void SetUp() override;
-    void TearDown() override;
-
+// A camera machine in a host directory of its own, with the commands the tests run on it: the
+// fixture's, or a second server's in a child process.
+class CameraMachine {
+public:
     // [SimCamera] of the camera's configuration file, for the next Open.
     void WriteCameraConfig(const std::string& simSection);
     // A new machine on the host directory, opened.
     MCameraMachAbstract& OpenMachine();
+    // The same with the camera probesystem loaded (LoadCamera); false when that failed.
+    bool OpenWithCamera();
     void CloseMachine();
 
     // Runs one transaction (number 7) through one of the machine's command factories and gives
@@ -116,6 +117,13 @@ protected:
     MOutputChannel machineChannel{0};
     CountingNotifier notifier;
     std::unique_ptr<MCameraMachAbstract> machine;
+};
+
+class CameraMachineTest : public ::testing::Test, public CameraMachine {
+protected:
+    using CameraMachine::Run; // not the test's own
+    void SetUp() override;
+    void TearDown() override;
 };
 
 } // namespace machinetest

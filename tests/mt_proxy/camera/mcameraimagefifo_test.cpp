@@ -7,9 +7,7 @@
 #include "msl/mipc/msharedmem.h"
 #include "tests/support/childprocess.h"
 #include "tests/support/rawsegment.h"
-#include "tests/support/testsupport.h"
 
-#include <map>
 #include <sstream>
 
 #if !defined(_WIN32)
@@ -124,40 +122,24 @@ TEST_F(CameraMachineImagefifo, CommandsRepliesRecordsAndSegments) {
         EXPECT_FALSE(SegmentExists(name)) << name;
 }
 
-// A camera machine of a child process, on a folder of its own, the camera probesystem loaded:
-// a second server, as far as shared memory can tell.
-struct ChildMachine {
-    vyx::test::TempDir dir;
-    MOutputChannel channel{0}, out{7};
-    CountingNotifier notifier;
-    MCameraMachAbstract machine{"camera", dir.Path(), &channel, &notifier};
-    bool Open() {
-        return machine.Open() &&
-               Finish(machine.NewMMachProbesystemDefineCommand(&out, "Camera:1"), out) == "" &&
-               Finish(machine.NewMMachProbesystemLoadCommand(&out, "Camera:1", 1), out) != "";
-    }
-    std::string Create(const std::string& name, uint64_t size) {
-        return Finish(machine.NewMMachImagefifoCreateCommand(&out, name, size), out);
-    }
-};
 const char kNoSharedMemory[] = "0007\terror \"can't access shared memory\"\r\n";
 
-// When told, the second one asks for the first one's live FIFO.
+// When told, the second one (a camera machine of a child process, on a folder of its own: a
+// second server, as far as shared memory can tell) asks for the first one's live FIFO.
 VYX_TEST_CHILD(SecondMachineCreatesFifo) {
     vyx::test::Pipe go(args.at(1));
-    ChildMachine second;
+    CameraMachine second;
     char turn = 0;
-    if (!second.Open() || !go.Receive(&turn))
+    if (!second.OpenWithCamera() || !go.Receive(&turn))
         return 1;
-    return second.Create(args.at(0), 2 << 20) == kNoSharedMemory ? 0 : 2;
+    return second.FifoCreate(args.at(0), 2 << 20) == kNoSharedMemory ? 0 : 2;
 }
 
 TEST_F(CameraMachineImagefifo, SegmentsNotMadeForTheFifoAreNeverAdopted) {
     // The child first: the machine's threads must not be forked.
     vyx::test::Pipe go;
     vyx::test::ChildProcess second("SecondMachineCreatesFifo", {a, go.Token()});
-    OpenMachine();
-    LoadCamera();
+    OpenWithCamera();
     ASSERT_EQ(FifoCreate(a, 4 << 20), "");
     ASSERT_TRUE(go.Send('g'));
     EXPECT_EQ(second.Wait(), 0) << "1: no machine, 2: the second one took the FIFO";
@@ -199,13 +181,13 @@ bool MountSmallSharedMemory() {
 VYX_TEST_CHILD(RunOutOfSharedMemory) {
     if (!MountSmallSharedMemory())
         return 77;
-    ChildMachine child;
-    if (!child.Open() || child.Create("fifo_a", 7 << 20) != "")
+    CameraMachine child;
+    if (!child.OpenWithCamera() || child.FifoCreate("fifo_a", 7 << 20) != "")
         return 1;
-    if (child.Create("fifo_b", 4 << 20) != kNoSharedMemory)
+    if (child.FifoCreate("fifo_b", 4 << 20) != kNoSharedMemory)
         return 2; // accepted: its writes would have died of SIGBUS
     MOutputChannel preview(8);
-    if (child.machine.StartPreviewMemory(&preview, 0, "preview", "Camera:1") ||
+    if (child.machine->StartPreviewMemory(&preview, 0, "preview", "Camera:1") ||
         Take(preview) != "0008\terror \"shared memory failure\"\r\n")
         return 3;
     return 0;

@@ -37,8 +37,7 @@ protected:
         EXPECT_TRUE(fake.Start(kind, why)) << why;
         std::filesystem::create_directories(host.File("camera"));
         vyx::test::WriteFileBytes(host.File("camera/vyxcamera.ini"), fake.Ini(extra));
-        OpenMachine();
-        LoadCamera();
+        OpenWithCamera();
         ScanIntoNewFifo(fifo, 64 << 20);
         return !HasFailure();
     }

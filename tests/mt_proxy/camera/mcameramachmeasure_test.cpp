@@ -7,9 +7,7 @@
 #include "tests/mt_proxy/camera/camerasensortestutil.h"
 
 #include "msl/mipc/mmemblockringbuffer.h"
-#include "mt_proxy/camera/misc/cimagereceivers.h"
 #include "platform/trace/tracecapture.h"
-#include "platform/vyx/simcontrol.h"
 
 #include <cstring>
 

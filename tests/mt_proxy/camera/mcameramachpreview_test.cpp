@@ -11,15 +11,11 @@
 
 #include "msl/mipc/mnamedevent.h"
 #include "msl/mipc/msharedmem.h"
-#include "mt_proxy/camera/misc/cimagereceivers.h"
 #include "platform/trace/tracecapture.h"
-#include "platform/vyx/simcontrol.h"
 #include "tests/support/childprocess.h"
 #include "tests/support/rawsegment.h"
 
-#include <chrono>
 #include <cstring>
-#include <functional>
 #include <thread>
 
 using namespace machinetest;
@@ -215,8 +211,7 @@ TEST_F(PreviewMemory, FailedStartsLeaveNothingBehindARunningOneReportsItsErrors)
 TEST_F(PreviewMemory, PictureLiesAtItsClipsPlaceInTheFullFrame) {
     WriteCameraConfig("Width=64\nHeight=32\nPixelFormat=6\nClipX=8\nClipY=4\nClipWidth=16\n"
                       "ClipHeight=8\nMode=manual\n");
-    OpenMachine();
-    LoadCamera();
+    OpenWithCamera();
     std::thread camera(EmitFrameOnceReceivers, 2);
     ASSERT_TRUE(machine->StartPreviewMemory(&reply, 0, segment, "Camera:1"));
     camera.join();
@@ -243,8 +238,7 @@ TEST_F(PreviewMemory, PictureLiesAtItsClipsPlaceInTheFullFrame) {
         GTEST_SKIP() << why;
     ASSERT_TRUE(fake.Start(FakeGenicamCamera::Kind::InProcess, why)) << why;
     ASSERT_TRUE(vyx::test::WriteFileBytes(host.File("camera/vyxcamera.ini"), fake.Ini()));
-    OpenMachine();
-    LoadCamera();
+    OpenWithCamera();
     // Its 512 x 512 region of the 2048 x 2048 sensor moved while it acquires: to 668, 798.
     ASSERT_EQ(Set({{"imagewidth", 512},
                    {"imageheight", 512},

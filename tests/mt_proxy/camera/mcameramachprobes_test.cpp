@@ -12,7 +12,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
-#include <map>
 
 using namespace machinetest;
 using cameratest::Entry;

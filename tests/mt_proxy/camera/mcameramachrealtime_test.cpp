@@ -76,8 +76,7 @@ TEST_F(CameraScanConcurrency, ClientProcessReadsAndReleasesWhileTheCameraRunsFre
 
     // Room for every frame: the client may lag as far behind as it likes.
     WriteCameraConfig("Width=128\nHeight=64\nMode=freerun\n");
-    OpenMachine();
-    LoadCamera();
+    OpenWithCamera();
     ScanIntoNewFifo(fifo, 1100 * (kWidth * kHeight + 4) + 35);
     MOutputChannel out(11);
     std::unique_ptr<MMachScanCommand> scan(

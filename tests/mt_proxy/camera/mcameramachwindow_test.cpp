@@ -11,7 +11,6 @@
 #include "previewscreen.h"
 
 #include <chrono>
-#include <functional>
 #include <thread>
 #include <tuple>
 
@@ -31,7 +30,6 @@ constexpr int kScale = 5;                // and its window's size
 // it shows no such picture.
 int Decode(const PreviewScreen& screen, unsigned long long window,
            const std::function<uint32_t(int x, int y)>& offset) {
-    constexpr int width = kWidth, height = kHeight;
     constexpr uint32_t modulus = 251;
     int clientWidth = 0, clientHeight = 0;
     if (!screen.ClientSize(window, &clientWidth, &clientHeight))
@@ -40,15 +38,15 @@ int Decode(const PreviewScreen& screen, unsigned long long window,
     if (shot.size() != size_t(clientWidth * clientHeight))
         return -1;
     auto at = [&](int x, int y) {
-        return shot[(2 * y + 1) * clientHeight / (2 * height) * clientWidth +
-                    (2 * x + 1) * clientWidth / (2 * width)];
+        return shot[(2 * y + 1) * clientHeight / (2 * kHeight) * clientWidth +
+                    (2 * x + 1) * clientWidth / (2 * kWidth)];
     };
     const int first = at(0, 0) == PaletteColour(0)     ? 0
                       : at(0, 0) == PaletteColour(255) ? 255
                                                        : at(0, 0).red;
     const uint32_t k = (uint32_t(first) + modulus - offset(0, 0) % modulus) % modulus;
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x)
             if (!(at(x, y) == PaletteColour((offset(x, y) + k) % modulus)))
                 return -1;
     return int(k);

@@ -7,8 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <string>
-#include <vector>
 
 using vyx::test::DesktopSession;
 using vyx::test::PaletteColour;

@@ -105,11 +105,6 @@ protected:
         }
         return false;
     }
-    int LineHeight() const {
-        int width = 0, height = 0;
-        screen->RenderText("x", vyxview::kFont, 0, 0, &width, &height);
-        return height;
-    }
 
     vyx::test::RawSegment picture{"vyxview", kWidth* kHeight * 2};
     MNamedEvent* event = nullptr;
@@ -131,7 +126,9 @@ TEST_F(VyxviewTest, ShowsAKnownPictureWithItsStatisticsZoomsAndSavesIt) {
     EXPECT_TRUE(WaitUntil([&] { return ShowsText("frame 1 ", top); }));
     EXPECT_TRUE(WaitUntil([&] { return ShowsText("min 0  mean 2016.00  max 4032", top); }));
     // Bars at every fourth shade, each holding the fullest count: full height; none between.
-    const int bars = vyxview::HistogramTop(top, LineHeight());
+    int letterWidth = 0, lineHeight = 0;
+    screen->RenderText("x", vyxview::kFont, 0, 0, &letterWidth, &lineHeight);
+    const int bars = vyxview::HistogramTop(top, lineHeight);
     const std::vector<Rgb> shot =
         screen->Screenshot(window, vyxview::kMargin + 256, bars + vyxview::kHistogramHeight);
     ASSERT_FALSE(shot.empty());
