@@ -9,9 +9,7 @@
 
 #include <cstdio>
 
-using cameratest::CameraSensorTest;
-using cameratest::Entry;
-using cameratest::ExpectEntries;
+using namespace cameratest;
 using vyx::trace::TraceCapture;
 
 namespace {

@@ -6,8 +6,7 @@
 #include "platform/trace/tracecapture.h"
 #include "tests/mt_proxy/camera/camerasensortestutil.h"
 
-using cameratest::CameraSensorTest;
-using cameratest::FrameRecorder;
+using namespace cameratest;
 using vyx::trace::TraceCapture;
 
 using CameraSensor = CameraSensorTest;
@@ -157,7 +156,7 @@ TEST_F(CameraSensor, ChannelsWithTheCameraLimitsAndAMovableYOffsetForPartialScan
     EXPECT_EQ(d.access, CSENSOR_ACCESS_R);
 }
 
-TEST_F(CameraSensor, SettingsReadBackFromTheCamera) {
+TEST_F(CameraSensor, SettingsConfigurationAndReceivers) {
     ASSERT_NE(Create("Model = standard\n"), nullptr);
     // Disabled channels (the template's default) never reach the camera.
     ASSERT_TRUE(Set({{"gain", 5.0}, {"framerate", 20.0}}));
@@ -189,12 +188,38 @@ TEST_F(CameraSensor, SettingsReadBackFromTheCamera) {
     EXPECT_FALSE(camera->GetPropertyValue("light_trigger_mode", &value));
     EXPECT_EQ(
         capture.CountErrTrace("CSensorVyxCamera::GetPropertyValue(): GetTriggerMode() failed"), 1);
+    Vyx::SimControl::SetCallFailure(Vyx::SimCall::GetTriggerMode, false);
 
     // [Camera] "gain" and "shutter" of property data go to the camera.
     ASSERT_TRUE(
         camera->SetPropertyData("[General]\nChannels=gain\n[Camera]\ngain=3\nshutter=15\n"));
     EXPECT_EQ(Value("gain"), 3.0);
     EXPECT_EQ(Value("shutter"), 15.0);
+
+    // Configuration data names the probe type.
+    EXPECT_FALSE(camera->SetConfigData("[Geometry]\nx0=1\n"));
+    EXPECT_EQ(capture.CountErrLog("SetConfigData(): entry ProbeType [Geometry] not found"), 1);
+    ASSERT_TRUE(camera->SetConfigData("[Geometry]\nProbeType=Camera:1\n"));
+
+    // A probe tip's capabilities reach the camera too.
+    ASSERT_TRUE(EnableSettings());
+    ASSERT_TRUE(camera->SetUserData("[capabilities]\ngain.default=4\ngain.max=10\n"));
+    EXPECT_EQ(Value("gain"), 4.0);
+    EXPECT_EQ(camera->GetPropertyTable().at("gain").max, 10.0);
+
+    // Image receivers: flag 0 adds, 1 removes the one of that callback and context.
+    FrameRecorder first, second;
+    CImageReceiver a = first.Receiver(), b = second.Receiver();
+    ASSERT_TRUE(camera->SetPropertyData(0, &a));
+    ASSERT_TRUE(camera->SetPropertyData(0, &b));
+    EXPECT_FALSE(camera->SetPropertyData(2, &a));
+    EXPECT_EQ(capture.CountErrTrace("SetPropertyData(): unknown flag 2"), 1);
+    EXPECT_FALSE(camera->SetPropertyData(0, nullptr));
+    EXPECT_EQ(capture.CountErrTrace("SetPropertyData(): no image receiver given"), 1);
+    ASSERT_TRUE(camera->SetPropertyData(1, &b));
+    EXPECT_FALSE(camera->SetPropertyData(1, &b));
+    EXPECT_EQ(capture.CountErrTrace("SetPropertyData(): image receiver not registered"), 1);
+    ASSERT_TRUE(camera->SetPropertyData(1, &a));
 }
 
 TEST_F(CameraSensor, ImageGeometryIsAlignedAndReadBack) {
@@ -242,34 +267,6 @@ TEST_F(CameraSensor, ImageGeometryIsAlignedAndReadBack) {
     EXPECT_EQ(capture.CountErrTrace("change_image_geometry(): SetClippingRegion() failed"), 1);
     EXPECT_EQ(capture.CountErrTrace("SetPropertyValue(): change_image_geometry() failed"), 1);
     EXPECT_EQ(Value("imagewidth"), 1280.0);
-}
-
-TEST_F(CameraSensor, DocumentsReceiversAndTheirMessages) {
-    ASSERT_NE(Create(""), nullptr);
-    TraceCapture capture;
-    EXPECT_FALSE(camera->SetConfigData("[Geometry]\nx0=1\n"));
-    EXPECT_EQ(capture.CountErrLog("SetConfigData(): entry ProbeType [Geometry] not found"), 1);
-    ASSERT_TRUE(camera->SetConfigData("[Geometry]\nProbeType=Camera:1\n"));
-
-    // A probe tip's capabilities reach the camera too.
-    ASSERT_TRUE(EnableSettings());
-    ASSERT_TRUE(camera->SetUserData("[capabilities]\ngain.default=4\ngain.max=10\n"));
-    EXPECT_EQ(Value("gain"), 4.0);
-    EXPECT_EQ(camera->GetPropertyTable().at("gain").max, 10.0);
-
-    // Image receivers: flag 0 adds, 1 removes the one of that callback and context.
-    FrameRecorder first, second;
-    CImageReceiver a = first.Receiver(), b = second.Receiver();
-    ASSERT_TRUE(camera->SetPropertyData(0, &a));
-    ASSERT_TRUE(camera->SetPropertyData(0, &b));
-    EXPECT_FALSE(camera->SetPropertyData(2, &a));
-    EXPECT_EQ(capture.CountErrTrace("SetPropertyData(): unknown flag 2"), 1);
-    EXPECT_FALSE(camera->SetPropertyData(0, nullptr));
-    EXPECT_EQ(capture.CountErrTrace("SetPropertyData(): no image receiver given"), 1);
-    ASSERT_TRUE(camera->SetPropertyData(1, &b));
-    EXPECT_FALSE(camera->SetPropertyData(1, &b));
-    EXPECT_EQ(capture.CountErrTrace("SetPropertyData(): image receiver not registered"), 1);
-    ASSERT_TRUE(camera->SetPropertyData(1, &a));
 }
 
 TEST_F(CameraSensor, StartStopAndRestoredSettings) {

@@ -15,10 +15,7 @@
 #include <tuple>
 
 using namespace machinetest;
-using vyx::test::DesktopSession;
-using vyx::test::PaletteColour;
-using vyx::test::PreviewScreen;
-using vyx::test::Rgb;
+using namespace vyx::test;
 
 namespace {
 

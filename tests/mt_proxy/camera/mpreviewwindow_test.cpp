@@ -8,12 +8,7 @@
 
 #include <cerrno>
 
-using vyx::test::DesktopSession;
-using vyx::test::PaletteColour;
-using vyx::test::PreviewScreen;
-using vyx::test::Rgb;
-using vyx::test::ScreenWindowId;
-using vyx::test::WaitUntil;
+using namespace vyx::test;
 using vyx::trace::TraceCapture;
 
 namespace {

@@ -16,11 +16,7 @@
 #include <filesystem>
 #include <unistd.h>
 
-using vyx::test::DesktopSession;
-using vyx::test::PreviewScreen;
-using vyx::test::Rgb;
-using vyx::test::RgbOf;
-using vyx::test::WaitUntil;
+using namespace vyx::test;
 
 namespace {
 
