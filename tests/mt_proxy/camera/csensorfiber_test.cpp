@@ -34,10 +34,13 @@ Vyx::CParamKR7700 CameraBlock() {
 
 class FibreSensor : public CameraSensorTest {
 protected:
-    CSensorFiber* CreateFibre(const std::string& more = "") {
+    // The fibre sensor in `fibre`; use it through ASSERT_NO_FATAL_FAILURE.
+    void CreateFibre(const std::string& more = "") {
         Create("Model = fibre\nCIFMode = 6\nFlashFile = " + dir.File("flash.ini") + "\n" + more);
-        return dynamic_cast<CSensorFiber*>(camera);
+        fibre = dynamic_cast<CSensorFiber*>(camera);
+        ASSERT_NE(fibre, nullptr);
     }
+    CSensorFiber* fibre = nullptr;
     // The property data as the sensor hands it out, with [Camera] entries replaced
     // (an empty value deletes the entry).
     std::string PropertyData(std::initializer_list<std::pair<const char*, std::string>> entries) {
@@ -55,8 +58,7 @@ protected:
 } // namespace
 
 TEST_F(FibreSensor, ItsBlockAsPropertyData) {
-    CSensorFiber* fibre = CreateFibre("DeltaZ = 0.5\n");
-    ASSERT_NE(fibre, nullptr);
+    ASSERT_NO_FATAL_FAILURE(CreateFibre("DeltaZ = 0.5\n"));
     EXPECT_TRUE(Vyx::SimControl::GetState().grabbing);
     EXPECT_EQ(fibre->GetPropertyCount(), 6u);
     const CSensorChannelTable& table = fibre->GetPropertyTable();
@@ -103,8 +105,7 @@ TEST_F(FibreSensor, ItsBlockAsPropertyData) {
 }
 
 TEST_F(FibreSensor, UserDataSetsTheCameraParameters) {
-    CSensorFiber* fibre = CreateFibre();
-    ASSERT_NE(fibre, nullptr);
+    ASSERT_NO_FATAL_FAILURE(CreateFibre());
     TraceCapture capture;
     ASSERT_TRUE(fibre->SetUserData("[Camera]\nCIFMode=4\nQLimit=0.7\nErrMaxCnt=12\nAESpeed=2\n"
                                    "TransferMode=2\n"))
@@ -132,8 +133,7 @@ TEST_F(FibreSensor, UserDataSetsTheCameraParameters) {
 
 TEST_F(FibreSensor, LightAndWritableChannelsSurviveARestart) {
     const std::string userData = "[Configdir]\ndir=" + dir.Path() + "\n";
-    CSensorFiber* fibre = CreateFibre();
-    ASSERT_NE(fibre, nullptr);
+    ASSERT_NO_FATAL_FAILURE(CreateFibre());
     ASSERT_TRUE(fibre->SetUserData(userData));
     ASSERT_TRUE(Set({{"light", 0.25}, {"gain", 0.75}}));
     EXPECT_EQ(CameraBlock().light, 0.25f); // "light" is the block's light
@@ -148,8 +148,7 @@ TEST_F(FibreSensor, LightAndWritableChannelsSurviveARestart) {
     EXPECT_EQ(std::atof(Entry(file, "SavedPositions", "gain").c_str()), 0.75);
     EXPECT_EQ(Entry(file, "SavedPositions", "imagewidth"), "<missing>"); // read-only
 
-    fibre = CreateFibre();
-    ASSERT_NE(fibre, nullptr);
+    ASSERT_NO_FATAL_FAILURE(CreateFibre());
     EXPECT_EQ(Value("light"), 0.5); // the camera's power-on value
     ASSERT_TRUE(fibre->SetUserData(userData));
     EXPECT_EQ(Value("light"), 0.25);
@@ -157,7 +156,7 @@ TEST_F(FibreSensor, LightAndWritableChannelsSurviveARestart) {
 
     // Without a configuration directory there is nowhere to keep them.
     sensor.reset();
-    ASSERT_NE(CreateFibre(), nullptr);
+    ASSERT_NO_FATAL_FAILURE(CreateFibre());
     sensor.reset();
     EXPECT_EQ(capture.CountErrTrace("CSensorFiber::save_axis_positions(): failed to open "
                                     "csensorfiber.ini. Not saving old axes positions"),

@@ -11,7 +11,6 @@
 #include "msl/mipc/mmemblockringbuffer.h"
 
 #include <cmath>
-#include <filesystem>
 
 using namespace machinetest;
 using vyx::test::FakeGenicamCamera;
@@ -35,7 +34,6 @@ protected:
             return false;
         std::string why;
         EXPECT_TRUE(fake.Start(kind, why)) << why;
-        std::filesystem::create_directories(host.File("camera"));
         vyx::test::WriteFileBytes(host.File("camera/vyxcamera.ini"), fake.Ini(extra));
         OpenWithCamera();
         ScanIntoNewFifo(fifo, 64 << 20);

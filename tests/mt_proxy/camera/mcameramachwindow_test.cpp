@@ -166,7 +166,7 @@ TEST_F(PreviewWindowMachine, ASecondStartSharesTheReceiverAndAProbesystemChangeA
     EXPECT_EQ(CImageReceivers_Count(), 2u) << "the axes callback and the window's one receiver";
 
     MOutputChannel memoryReply(32);
-    const std::string segment = vyx::test::UniqueName("vyxwindow");
+    const std::string segment = UniqueName("vyxwindow");
     EXPECT_TRUE(machine->StartPreviewMemory(&memoryReply, 0, segment, "Camera:1"));
     EXPECT_EQ(Run(&Machine::NewMMachProbesystemUnloadCommand), kCapabilities);
     EXPECT_EQ(Take(second), "0033\terror \"aborted\"\r\n");
@@ -188,7 +188,7 @@ TEST_F(PreviewWindowMachine, WithoutADisplayTheStartFails) {
     };
     for (const auto& [value, reason] : cases) {
         SCOPED_TRACE(reason);
-        vyx::test::DisplayVariable none(value); // null: DISPLAY unset
+        DisplayVariable none(value); // null: DISPLAY unset
         vyx::trace::TraceCapture capture;
         const int threads = MThread_GetRegisteredCount();
         EXPECT_FALSE(Start(false, false));
@@ -201,11 +201,11 @@ TEST_F(PreviewWindowMachine, WithoutADisplayTheStartFails) {
 }
 
 TEST_F(PreviewWindowMachine, ALostDisplayEndsOnlyThePreview) {
-    vyx::test::PrivateXServer server;
+    PrivateXServer server;
     ASSERT_FALSE(server.Display().empty()) << server.Failure();
     OpenSmallCamera("realtime");
     {
-        vyx::test::DisplayVariable privateDisplay(server.Display().c_str());
+        DisplayVariable privateDisplay(server.Display().c_str());
         ASSERT_TRUE(machine->StartPreview(&reply, {0, 0, kWidth, kHeight})) << Text();
     }
     ASSERT_TRUE(Poll([&] { return machine->GetPreviewWindow().IsWindowReady(); }));

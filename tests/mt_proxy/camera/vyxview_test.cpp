@@ -102,16 +102,16 @@ protected:
         return false;
     }
 
-    vyx::test::RawSegment picture{"vyxview", kWidth* kHeight * 2};
+    RawSegment picture{"vyxview", kWidth* kHeight * 2};
     MNamedEvent* event = nullptr;
     std::unique_ptr<PreviewScreen> screen;
-    vyx::test::ScreenWindowId window = 0;
-    vyx::test::TempDir output;
+    ScreenWindowId window = 0;
+    TempDir output;
 };
 
 TEST_F(VyxviewTest, ShowsAKnownPictureWithItsStatisticsZoomsAndSavesIt) {
-    vyx::test::ChildProcess viewer(
-        "RunVyxview", {DesktopSession::Get().Display(), picture.name, output.Path(), "2"});
+    ChildProcess viewer("RunVyxview",
+                        {DesktopSession::Get().Display(), picture.name, output.Path(), "2"});
     ASSERT_TRUE(
         WaitUntil([&] { return (window = screen->FindWindow("vyxview " + picture.name)); }));
     // The viewer takes the picture as a client does: it resets the event.
@@ -157,7 +157,7 @@ TEST_F(VyxviewTest, ShowsAKnownPictureWithItsStatisticsZoomsAndSavesIt) {
 }
 
 TEST_F(VyxviewTest, RefusesWhatItCannotShow) {
-    const std::string missing = vyx::test::UniqueName("vyxview");
+    const std::string missing = UniqueName("vyxview");
     const struct {
         std::vector<std::string> args;
         int status;
@@ -172,11 +172,10 @@ TEST_F(VyxviewTest, RefusesWhatItCannotShow) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.says);
         const int status =
-            vyx::test::RunProgram(VYX_VYXVIEW_PATH, c.args, output.File("out"), output.File("err"));
+            RunProgram(VYX_VYXVIEW_PATH, c.args, output.File("out"), output.File("err"));
         EXPECT_EQ(status, c.status);
-        EXPECT_NE((vyx::test::ReadFileBytes(output.File("out")) +
-                   vyx::test::ReadFileBytes(output.File("err")))
-                      .find(c.says),
-                  std::string::npos);
+        EXPECT_NE(
+            (ReadFileBytes(output.File("out")) + ReadFileBytes(output.File("err"))).find(c.says),
+            std::string::npos);
     }
 }
