@@ -57,13 +57,13 @@ protected:
 
 } // namespace
 
-TEST_F(FibreSensor, ItsBlockAsPropertyData) {
+TEST_F(FibreSensor, ItsBlockAsPropertyDataAndUserData) {
     ASSERT_NO_FATAL_FAILURE(CreateFibre("DeltaZ = 0.5\n"));
     EXPECT_TRUE(Vyx::SimControl::GetState().grabbing);
     EXPECT_EQ(fibre->GetPropertyCount(), 6u);
     const CSensorChannelTable& table = fibre->GetPropertyTable();
-    EXPECT_EQ(table.at("light").step, 0.000474);
-    EXPECT_EQ(table.at("light").access, CSENSOR_ACCESS_RW);
+    EXPECT_EQ(std::tie(table.at("light").step, table.at("light").access),
+              std::make_tuple(0.000474, CSENSOR_ACCESS_RW));
     EXPECT_EQ(table.at("imagewidth").access, CSENSOR_ACCESS_R);
     EXPECT_EQ(Value("light"), 0.5);
 
@@ -102,24 +102,22 @@ TEST_F(FibreSensor, ItsBlockAsPropertyData) {
     EXPECT_EQ(Vyx::SimControl::GetState().flashCount, flashed + 1);
     // The sensor hands out what the camera now holds.
     EXPECT_EQ(Entry(PropertyData({}), "Camera", "DACRngMax"), "0.75");
-}
 
-TEST_F(FibreSensor, UserDataSetsTheCameraParameters) {
-    ASSERT_NO_FATAL_FAILURE(CreateFibre());
-    TraceCapture capture;
+    // User data sets the camera's parameters too.
     ASSERT_TRUE(fibre->SetUserData("[Camera]\nCIFMode=4\nQLimit=0.7\nErrMaxCnt=12\nAESpeed=2\n"
                                    "TransferMode=2\n"))
         << capture.Dump();
-    Vyx::CParamKR7700 block = CameraBlock();
+    block = CameraBlock();
     EXPECT_EQ(std::make_tuple(block.CIFMode, block.QLimit, block.ErrMaxCnt, block.AESpeed),
               std::make_tuple(6, 0.7f, uint16_t{12}, 2.0f));
     EXPECT_EQ(Vyx::SimControl::GetState().transferVolume, 2);
 
     // Only the missing camera keys are added; present ones keep their text.
     ASSERT_TRUE(fibre->SetUserData("[Camera]\nQLimit=0.70\n"));
-    std::string text;
-    ASSERT_TRUE(fibre->GetUserData(text));
-    ExpectEntries(text, "Camera", "QLimit=0.70 CIFMode=6 ErrMaxCnt=12 TransferMode=2 PhaseOff=0");
+    std::string userData;
+    ASSERT_TRUE(fibre->GetUserData(userData));
+    ExpectEntries(userData, "Camera",
+                  "QLimit=0.70 CIFMode=6 ErrMaxCnt=12 TransferMode=2 PhaseOff=0");
 
     // A block the camera refuses is read back, so the sensor shows what the camera has.
     EXPECT_FALSE(fibre->SetUserData("[Camera]\nTransferMode=9\n"));

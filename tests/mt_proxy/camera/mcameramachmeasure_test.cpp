@@ -398,8 +398,7 @@ TEST_F(CameraMeasurement, ClippedImagesLandRowAfterRow) {
         EXPECT_EQ(WrongPixels(static_cast<uint64_t>(lines[i][kImageindex]), i + 1, info.clipX,
                               info.clipY, 24, 10),
                   0u);
-    EXPECT_GT(info.clipX, 0u); // the offsets moved the rectangle away from the corner
-    EXPECT_GT(info.clipY, 0u);
+    EXPECT_TRUE(info.clipX > 0 && info.clipY > 0) << "the offsets moved it from the corner";
 }
 
 TEST_F(CameraMeasurement, ScanpointTakesOneImageOrTimesOut) {

@@ -187,14 +187,12 @@ TEST(CameraConfigDir, NewFolderIsSeededFromAnOldInstallation) {
         vyx::test::TempDir root;
         for (std::string name : c.installations) {
             const bool hasCamera = name.back() == '*';
+            name.resize(name.size() - hasCamera);
+            std::filesystem::create_directories(root.File("old/" + name) +
+                                                (hasCamera ? "/camera/sub" : ""));
             if (hasCamera)
-                name.pop_back();
-            std::filesystem::create_directories(root.File("old/" + name));
-            if (hasCamera) {
-                std::filesystem::create_directories(root.File("old/" + name + "/camera/sub"));
                 vyx::test::WriteFileBytes(root.File("old/" + name + "/camera/probesystemdb.ini"),
                                           name);
-            }
         }
         const std::string target = root.File("machines/m1/camera/cam/serial");
         std::filesystem::create_directories(target);

@@ -125,10 +125,10 @@ TEST_F(VyxviewTest, ShowsAKnownPictureWithItsStatisticsZoomsAndSavesIt) {
     int letterWidth = 0, lineHeight = 0;
     screen->RenderText("x", vyxview::kFont, 0, 0, &letterWidth, &lineHeight);
     const int bars = vyxview::HistogramTop(top, lineHeight);
-    const std::vector<Rgb> shot =
-        screen->Screenshot(window, vyxview::kMargin + 256, bars + vyxview::kHistogramHeight);
-    ASSERT_FALSE(shot.empty());
     const int width = vyxview::kMargin + 256;
+    const std::vector<Rgb> shot =
+        screen->Screenshot(window, width, bars + vyxview::kHistogramHeight);
+    ASSERT_FALSE(shot.empty());
     size_t wrong = 0;
     for (int shade = 0; shade < 256; ++shade)
         for (int y : {bars, bars + vyxview::kHistogramHeight - 1})
