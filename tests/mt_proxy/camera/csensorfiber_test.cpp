@@ -149,8 +149,7 @@ TEST_F(FibreSensor, LightAndWritableChannelsSurviveARestart) {
     ASSERT_NO_FATAL_FAILURE(CreateFibre());
     EXPECT_EQ(Value("light"), 0.5); // the camera's power-on value
     ASSERT_TRUE(fibre->SetUserData(userData));
-    EXPECT_EQ(Value("light"), 0.25);
-    EXPECT_EQ(Value("gain"), 0.75);
+    EXPECT_EQ(std::make_tuple(Value("light"), Value("gain")), std::make_tuple(0.25, 0.75));
 
     // Without a configuration directory there is nowhere to keep them.
     sensor.reset();

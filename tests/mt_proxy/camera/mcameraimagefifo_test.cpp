@@ -4,7 +4,6 @@
 #include "tests/mt_proxy/camera/machinetestutil.h"
 
 #include "msl/mipc/mmemblockringbuffer.h"
-#include "msl/mipc/msharedmem.h"
 #include "tests/support/childprocess.h"
 #include "tests/support/rawsegment.h"
 
@@ -27,16 +26,15 @@ using vyx::test::SegmentExists;
 // "key: value" lines of `vyxshm info NAME`, run as a separate process.
 std::map<std::string, std::string> VyxshmInfo(const std::string& name) {
     vyx::test::TempDir dir;
-    const int status =
-        vyx::test::RunProgram(VYX_VYXSHM_PATH, {"info", name}, dir.File("out"), dir.File("err"));
-    std::map<std::string, std::string> info;
+    std::map<std::string, std::string> info{
+        {"exit", std::to_string(vyx::test::RunProgram(VYX_VYXSHM_PATH, {"info", name},
+                                                      dir.File("out"), dir.File("err")))}};
     std::istringstream lines(vyx::test::ReadFileBytes(dir.File("out")));
     for (std::string text; std::getline(lines, text);) {
         const size_t colon = text.find(": ");
         if (colon != std::string::npos)
             info[text.substr(0, colon)] = text.substr(colon + 2);
     }
-    info["exit"] = std::to_string(status);
     return info;
 }
 

@@ -70,10 +70,9 @@ protected:
     // Polls once, as the server does, and takes every line the scan has.
     bool Poll() {
         const bool done = scan->IsDone();
-        std::vector<double> values;
-        while (scan->ReadNextLine(values)) {
-            EXPECT_EQ(values.size(), kScandata.size());
-            lines.push_back(values);
+        while (scan->ReadNextLine(line)) {
+            EXPECT_EQ(line.size(), kScandata.size());
+            lines.push_back(line);
         }
         return done;
     }

@@ -9,7 +9,6 @@
 #include <cerrno>
 
 using namespace vyx::test;
-using vyx::trace::TraceCapture;
 
 namespace {
 
@@ -135,7 +134,7 @@ TEST_F(MPreviewWindowTest, DrawsItsCopyOfTheNewestFrameAndRestretchesOnResize) {
 using MPreviewWindowConcurrency = PreviewWindowOnXvfb;
 
 TEST_F(MPreviewWindowConcurrency, OneWindowPerProcessEndedByCloseOrTheDestructor) {
-    TraceCapture capture;
+    vyx::trace::TraceCapture capture;
     int threads = MThread_GetRegisteredCount();
     MPreviewWindow window, other;
     ASSERT_NE(Show(window, {0, 0, 64, 32}), 0u);
