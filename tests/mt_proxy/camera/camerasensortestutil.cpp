@@ -26,10 +26,6 @@ void CameraSensorTest::TearDown() {
     MCameraGlobals_SetConfigDir("");
 }
 
-CSensorVyxCamera* CameraSensorTest::Create(const std::string& section) {
-    return CreateFromIni("[SimCamera]\n" + section);
-}
-
 CSensorVyxCamera* CameraSensorTest::CreateFromIni(const std::string& ini) {
     EXPECT_TRUE(vyx::test::WriteFileBytes(dir.File("vyxcamera.ini"), ini));
     sensor = CSensorVyxCamera::GetInstance();
@@ -57,14 +53,10 @@ bool CameraSensorTest::EnableSettings() {
 
 void FrameRecorder::Callback(void* context, const Vyx::CImgBuffer* image, uint32_t flags) {
     auto* recorder = static_cast<FrameRecorder*>(context);
-    RecordedFrame f;
-    f.counter = image->frameCounter;
-    f.flags = flags;
-    f.pixels = image->pixels != nullptr;
-    f.clipWidth = image->clipWidth ? image->clipWidth : image->rowPitch;
-    f.clipHeight = image->clipHeight ? image->clipHeight : image->rows;
     std::lock_guard<std::mutex> lock(recorder->m_mutex);
-    recorder->m_frames.push_back(f);
+    recorder->m_frames.push_back({image->frameCounter, flags, image->pixels != nullptr,
+                                  image->clipWidth ? image->clipWidth : image->rowPitch,
+                                  image->clipHeight ? image->clipHeight : image->rows});
     recorder->m_arrived.notify_all();
 }
 

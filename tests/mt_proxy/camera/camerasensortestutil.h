@@ -34,7 +34,9 @@ protected:
 
     // Writes "[SimCamera]\n" + section as the machine's vyxcamera.ini and creates the sensor
     // (null when GetInstance gives none).
-    CSensorVyxCamera* Create(const std::string& section);
+    CSensorVyxCamera* Create(const std::string& section) {
+        return CreateFromIni("[SimCamera]\n" + section);
+    }
     // Writes the whole vyxcamera.ini and creates the sensor (null when GetInstance gives none).
     CSensorVyxCamera* CreateFromIni(const std::string& ini);
     // Checks [Camera] entries of the hardware data ("key=value key=value").

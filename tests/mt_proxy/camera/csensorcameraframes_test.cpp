@@ -6,9 +6,7 @@
 #include <atomic>
 #include <thread>
 
-using cameratest::CameraSensorTest;
-using cameratest::FrameRecorder;
-using cameratest::RecordedFrame;
+using namespace cameratest;
 
 using CameraSensorReceiversConcurrency = CameraSensorTest;
 

@@ -9,9 +9,7 @@
 
 #include <cstdio>
 
-using cameratest::CameraSensorTest;
-using cameratest::Entry;
-using cameratest::ExpectEntries;
+using namespace cameratest;
 using vyx::trace::TraceCapture;
 
 namespace {
@@ -36,10 +34,13 @@ Vyx::CParamKR7700 CameraBlock() {
 
 class FibreSensor : public CameraSensorTest {
 protected:
-    CSensorFiber* CreateFibre(const std::string& more = "") {
+    // The fibre sensor in `fibre`; use it through ASSERT_NO_FATAL_FAILURE.
+    void CreateFibre(const std::string& more = "") {
         Create("Model = fibre\nCIFMode = 6\nFlashFile = " + dir.File("flash.ini") + "\n" + more);
-        return dynamic_cast<CSensorFiber*>(camera);
+        fibre = dynamic_cast<CSensorFiber*>(camera);
+        ASSERT_NE(fibre, nullptr);
     }
+    CSensorFiber* fibre = nullptr;
     // The property data as the sensor hands it out, with [Camera] entries replaced
     // (an empty value deletes the entry).
     std::string PropertyData(std::initializer_list<std::pair<const char*, std::string>> entries) {
@@ -56,14 +57,13 @@ protected:
 
 } // namespace
 
-TEST_F(FibreSensor, ItsBlockAsPropertyData) {
-    CSensorFiber* fibre = CreateFibre("DeltaZ = 0.5\n");
-    ASSERT_NE(fibre, nullptr);
+TEST_F(FibreSensor, ItsBlockAsPropertyDataAndUserData) {
+    ASSERT_NO_FATAL_FAILURE(CreateFibre("DeltaZ = 0.5\n"));
     EXPECT_TRUE(Vyx::SimControl::GetState().grabbing);
     EXPECT_EQ(fibre->GetPropertyCount(), 6u);
     const CSensorChannelTable& table = fibre->GetPropertyTable();
-    EXPECT_EQ(table.at("light").step, 0.000474);
-    EXPECT_EQ(table.at("light").access, CSENSOR_ACCESS_RW);
+    EXPECT_EQ(std::tie(table.at("light").step, table.at("light").access),
+              std::make_tuple(0.000474, CSENSOR_ACCESS_RW));
     EXPECT_EQ(table.at("imagewidth").access, CSENSOR_ACCESS_R);
     EXPECT_EQ(Value("light"), 0.5);
 
@@ -98,32 +98,26 @@ TEST_F(FibreSensor, ItsBlockAsPropertyData) {
     Vyx::CParamKR7700 block = CameraBlock();
     EXPECT_EQ(block.LUT[2047], 0.5f);
     EXPECT_NEAR(block.LUT[1000], 1000 * 0.5 / 2047, 1e-6);
-    EXPECT_EQ(block.DeltaZ, 0.25f);
-    EXPECT_EQ(block.DACRngMax, 0.75f);
+    EXPECT_EQ(std::make_tuple(block.DeltaZ, block.DACRngMax), std::make_tuple(0.25f, 0.75f));
     EXPECT_EQ(Vyx::SimControl::GetState().flashCount, flashed + 1);
     // The sensor hands out what the camera now holds.
     EXPECT_EQ(Entry(PropertyData({}), "Camera", "DACRngMax"), "0.75");
-}
 
-TEST_F(FibreSensor, UserDataSetsTheCameraParameters) {
-    CSensorFiber* fibre = CreateFibre();
-    ASSERT_NE(fibre, nullptr);
-    TraceCapture capture;
+    // User data sets the camera's parameters too.
     ASSERT_TRUE(fibre->SetUserData("[Camera]\nCIFMode=4\nQLimit=0.7\nErrMaxCnt=12\nAESpeed=2\n"
                                    "TransferMode=2\n"))
         << capture.Dump();
-    Vyx::CParamKR7700 block = CameraBlock();
-    EXPECT_EQ(block.CIFMode, 6);
-    EXPECT_EQ(block.QLimit, 0.7f);
-    EXPECT_EQ(block.ErrMaxCnt, 12);
-    EXPECT_EQ(block.AESpeed, 2.0f);
+    block = CameraBlock();
+    EXPECT_EQ(std::make_tuple(block.CIFMode, block.QLimit, block.ErrMaxCnt, block.AESpeed),
+              std::make_tuple(6, 0.7f, uint16_t{12}, 2.0f));
     EXPECT_EQ(Vyx::SimControl::GetState().transferVolume, 2);
 
     // Only the missing camera keys are added; present ones keep their text.
     ASSERT_TRUE(fibre->SetUserData("[Camera]\nQLimit=0.70\n"));
-    std::string text;
-    ASSERT_TRUE(fibre->GetUserData(text));
-    ExpectEntries(text, "Camera", "QLimit=0.70 CIFMode=6 ErrMaxCnt=12 TransferMode=2 PhaseOff=0");
+    std::string userData;
+    ASSERT_TRUE(fibre->GetUserData(userData));
+    ExpectEntries(userData, "Camera",
+                  "QLimit=0.70 CIFMode=6 ErrMaxCnt=12 TransferMode=2 PhaseOff=0");
 
     // A block the camera refuses is read back, so the sensor shows what the camera has.
     EXPECT_FALSE(fibre->SetUserData("[Camera]\nTransferMode=9\n"));
@@ -137,8 +131,7 @@ TEST_F(FibreSensor, UserDataSetsTheCameraParameters) {
 
 TEST_F(FibreSensor, LightAndWritableChannelsSurviveARestart) {
     const std::string userData = "[Configdir]\ndir=" + dir.Path() + "\n";
-    CSensorFiber* fibre = CreateFibre();
-    ASSERT_NE(fibre, nullptr);
+    ASSERT_NO_FATAL_FAILURE(CreateFibre());
     ASSERT_TRUE(fibre->SetUserData(userData));
     ASSERT_TRUE(Set({{"light", 0.25}, {"gain", 0.75}}));
     EXPECT_EQ(CameraBlock().light, 0.25f); // "light" is the block's light
@@ -153,16 +146,14 @@ TEST_F(FibreSensor, LightAndWritableChannelsSurviveARestart) {
     EXPECT_EQ(std::atof(Entry(file, "SavedPositions", "gain").c_str()), 0.75);
     EXPECT_EQ(Entry(file, "SavedPositions", "imagewidth"), "<missing>"); // read-only
 
-    fibre = CreateFibre();
-    ASSERT_NE(fibre, nullptr);
+    ASSERT_NO_FATAL_FAILURE(CreateFibre());
     EXPECT_EQ(Value("light"), 0.5); // the camera's power-on value
     ASSERT_TRUE(fibre->SetUserData(userData));
-    EXPECT_EQ(Value("light"), 0.25);
-    EXPECT_EQ(Value("gain"), 0.75);
+    EXPECT_EQ(std::make_tuple(Value("light"), Value("gain")), std::make_tuple(0.25, 0.75));
 
     // Without a configuration directory there is nowhere to keep them.
     sensor.reset();
-    ASSERT_NE(CreateFibre(), nullptr);
+    ASSERT_NO_FATAL_FAILURE(CreateFibre());
     sensor.reset();
     EXPECT_EQ(capture.CountErrTrace("CSensorFiber::save_axis_positions(): failed to open "
                                     "csensorfiber.ini. Not saving old axes positions"),

@@ -6,9 +6,7 @@
 #include "tests/mt_proxy/camera/camerasensortestutil.h"
 #include "tests/support/genicamtestsupport.h"
 
-using cameratest::CameraSensorTest;
-using cameratest::FrameRecorder;
-using cameratest::RecordedFrame;
+using namespace cameratest;
 using vyx::test::FakeGenicamCamera;
 using Kind = FakeGenicamCamera::Kind;
 

@@ -6,13 +6,12 @@
 #include "platform/trace/tracecapture.h"
 #include "tests/mt_proxy/camera/camerasensortestutil.h"
 
-using cameratest::CameraSensorTest;
-using cameratest::FrameRecorder;
+using namespace cameratest;
 using vyx::trace::TraceCapture;
 
 using CameraSensor = CameraSensorTest;
 
-TEST_F(CameraSensor, FoundIdentifiedAndOfTheRightClass) {
+TEST_F(CameraSensor, FoundIdentifiedOfTheRightClassOrNoneWithoutAWorkingCamera) {
     TraceCapture capture;
     ASSERT_NE(Create("SerialNumber = SN-42\nProductVersion = 3.2\nDllVersion = 7.1\n"
                      "DriverVersion = 4.4\nCpldVersion = 0.9\nBootloaderVersion = 1.7\n"
@@ -46,10 +45,9 @@ TEST_F(CameraSensor, FoundIdentifiedAndOfTheRightClass) {
     // The fibre camera (its own tests) from another maker gets no fibre sensor.
     ASSERT_NE(Create("Model = fibre\nManufacturer = Other\n"), nullptr);
     EXPECT_NE(dynamic_cast<CSensorCamera*>(camera), nullptr);
-}
+    sensor.reset();
 
-TEST_F(CameraSensor, NoSensorWithoutAWorkingCamera) {
-    TraceCapture capture;
+    // No sensor without a working camera.
     Vyx::SimControl::SetConnected(false);
     EXPECT_EQ(Create(""), nullptr);
     EXPECT_EQ(capture.CountErrTrace("GetInstance(): CImgSensors::GetInstance() failed"), 1);
@@ -90,7 +88,7 @@ TEST_F(CameraSensor, NoSensorWithoutAWorkingCamera) {
     EXPECT_EQ(capture.CountErrTrace("get_camera_info(): LoadFromString() failed: "), 1);
 }
 
-TEST_F(CameraSensor, ChannelsWithTheCameraLimits) {
+TEST_F(CameraSensor, ChannelsWithTheCameraLimitsAndAMovableYOffsetForPartialScan) {
     ASSERT_NE(Create("ClipWidthMin = 32\nClipWidthInc = 16\nClipHeightMin = 12\n"
                      "ClipHeightInc = 4\n"),
               nullptr);
@@ -142,9 +140,9 @@ TEST_F(CameraSensor, ChannelsWithTheCameraLimits) {
     // Nor is a value array left over from the base's default channels.
     EXPECT_EQ(camera->GetPropertyValueAddress("gain"), nullptr);
     EXPECT_EQ(camera->GetQuickAccess(CSensorBase::kU), nullptr);
-}
+    sensor.reset();
 
-TEST_F(CameraSensor, PartialScanCamerasGetAMovableYOffset) {
+    // A partial-scan camera gets a movable y offset.
     ASSERT_NE(Create("DeviceName = TR3390c\n"), nullptr);
     const char data[] = "[General]\nChannels=imageoffsety\n[imageoffsety]\nAccess=R\n";
     ASSERT_TRUE(camera->SetPropertyData(data));
@@ -157,12 +155,11 @@ TEST_F(CameraSensor, PartialScanCamerasGetAMovableYOffset) {
     EXPECT_EQ(d.access, CSENSOR_ACCESS_R);
 }
 
-TEST_F(CameraSensor, SettingsReadBackFromTheCamera) {
+TEST_F(CameraSensor, SettingsConfigurationAndReceivers) {
     ASSERT_NE(Create("Model = standard\n"), nullptr);
     // Disabled channels (the template's default) never reach the camera.
     ASSERT_TRUE(Set({{"gain", 5.0}, {"framerate", 20.0}}));
-    EXPECT_EQ(Value("gain"), 0.0);
-    EXPECT_EQ(Value("framerate"), 50.0);
+    EXPECT_EQ(std::make_tuple(Value("gain"), Value("framerate")), std::make_tuple(0.0, 50.0));
 
     ASSERT_TRUE(EnableSettings());
     const CSensorValueMap settings = {{"gain", 6.0},
@@ -179,8 +176,7 @@ TEST_F(CameraSensor, SettingsReadBackFromTheCamera) {
     TraceCapture capture;
     EXPECT_FALSE(Set({{"gain", 99.0}, {"shutter", 30.0}}));
     EXPECT_EQ(capture.CountErrTrace("SetPropertyValue(): SetGain(99) failed"), 1);
-    EXPECT_EQ(Value("gain"), 6.0);
-    EXPECT_EQ(Value("shutter"), 30.0);
+    EXPECT_EQ(std::make_tuple(Value("gain"), Value("shutter")), std::make_tuple(6.0, 30.0));
     // Setting values alone leaves the clipping region alone.
     EXPECT_EQ(capture.CountTrace("change_image_geometry()"), 0);
 
@@ -189,12 +185,37 @@ TEST_F(CameraSensor, SettingsReadBackFromTheCamera) {
     EXPECT_FALSE(camera->GetPropertyValue("light_trigger_mode", &value));
     EXPECT_EQ(
         capture.CountErrTrace("CSensorVyxCamera::GetPropertyValue(): GetTriggerMode() failed"), 1);
+    Vyx::SimControl::SetCallFailure(Vyx::SimCall::GetTriggerMode, false);
 
     // [Camera] "gain" and "shutter" of property data go to the camera.
     ASSERT_TRUE(
         camera->SetPropertyData("[General]\nChannels=gain\n[Camera]\ngain=3\nshutter=15\n"));
-    EXPECT_EQ(Value("gain"), 3.0);
-    EXPECT_EQ(Value("shutter"), 15.0);
+    EXPECT_EQ(std::make_tuple(Value("gain"), Value("shutter")), std::make_tuple(3.0, 15.0));
+
+    // Configuration data names the probe type.
+    EXPECT_FALSE(camera->SetConfigData("[Geometry]\nx0=1\n"));
+    EXPECT_EQ(capture.CountErrLog("SetConfigData(): entry ProbeType [Geometry] not found"), 1);
+    ASSERT_TRUE(camera->SetConfigData("[Geometry]\nProbeType=Camera:1\n"));
+
+    // A probe tip's capabilities reach the camera too.
+    ASSERT_TRUE(EnableSettings());
+    ASSERT_TRUE(camera->SetUserData("[capabilities]\ngain.default=4\ngain.max=10\n"));
+    EXPECT_EQ(Value("gain"), 4.0);
+    EXPECT_EQ(camera->GetPropertyTable().at("gain").max, 10.0);
+
+    // Image receivers: flag 0 adds, 1 removes the one of that callback and context.
+    FrameRecorder first, second;
+    CImageReceiver a = first.Receiver(), b = second.Receiver();
+    ASSERT_TRUE(camera->SetPropertyData(0, &a));
+    ASSERT_TRUE(camera->SetPropertyData(0, &b));
+    EXPECT_FALSE(camera->SetPropertyData(2, &a));
+    EXPECT_EQ(capture.CountErrTrace("SetPropertyData(): unknown flag 2"), 1);
+    EXPECT_FALSE(camera->SetPropertyData(0, nullptr));
+    EXPECT_EQ(capture.CountErrTrace("SetPropertyData(): no image receiver given"), 1);
+    ASSERT_TRUE(camera->SetPropertyData(1, &b));
+    EXPECT_FALSE(camera->SetPropertyData(1, &b));
+    EXPECT_EQ(capture.CountErrTrace("SetPropertyData(): image receiver not registered"), 1);
+    ASSERT_TRUE(camera->SetPropertyData(1, &a));
 }
 
 TEST_F(CameraSensor, ImageGeometryIsAlignedAndReadBack) {
@@ -244,34 +265,6 @@ TEST_F(CameraSensor, ImageGeometryIsAlignedAndReadBack) {
     EXPECT_EQ(Value("imagewidth"), 1280.0);
 }
 
-TEST_F(CameraSensor, DocumentsReceiversAndTheirMessages) {
-    ASSERT_NE(Create(""), nullptr);
-    TraceCapture capture;
-    EXPECT_FALSE(camera->SetConfigData("[Geometry]\nx0=1\n"));
-    EXPECT_EQ(capture.CountErrLog("SetConfigData(): entry ProbeType [Geometry] not found"), 1);
-    ASSERT_TRUE(camera->SetConfigData("[Geometry]\nProbeType=Camera:1\n"));
-
-    // A probe tip's capabilities reach the camera too.
-    ASSERT_TRUE(EnableSettings());
-    ASSERT_TRUE(camera->SetUserData("[capabilities]\ngain.default=4\ngain.max=10\n"));
-    EXPECT_EQ(Value("gain"), 4.0);
-    EXPECT_EQ(camera->GetPropertyTable().at("gain").max, 10.0);
-
-    // Image receivers: flag 0 adds, 1 removes the one of that callback and context.
-    FrameRecorder first, second;
-    CImageReceiver a = first.Receiver(), b = second.Receiver();
-    ASSERT_TRUE(camera->SetPropertyData(0, &a));
-    ASSERT_TRUE(camera->SetPropertyData(0, &b));
-    EXPECT_FALSE(camera->SetPropertyData(2, &a));
-    EXPECT_EQ(capture.CountErrTrace("SetPropertyData(): unknown flag 2"), 1);
-    EXPECT_FALSE(camera->SetPropertyData(0, nullptr));
-    EXPECT_EQ(capture.CountErrTrace("SetPropertyData(): no image receiver given"), 1);
-    ASSERT_TRUE(camera->SetPropertyData(1, &b));
-    EXPECT_FALSE(camera->SetPropertyData(1, &b));
-    EXPECT_EQ(capture.CountErrTrace("SetPropertyData(): image receiver not registered"), 1);
-    ASSERT_TRUE(camera->SetPropertyData(1, &a));
-}
-
 TEST_F(CameraSensor, StartStopAndRestoredSettings) {
     ASSERT_NE(Create("Mode = manual\n"), nullptr);
     TraceCapture capture;
@@ -295,8 +288,7 @@ TEST_F(CameraSensor, StartStopAndRestoredSettings) {
     EXPECT_EQ(Value("gain"), 5.0);
     Vyx::CImageInfo info;
     ASSERT_TRUE(raw->GetImageInfo(&info, 0));
-    EXPECT_EQ(info.clipWidth, 640u);
-    EXPECT_EQ(info.clipX, 320);
+    EXPECT_EQ(std::make_tuple(info.clipWidth, info.clipX), std::make_tuple(640u, 320));
     ASSERT_TRUE(camera->SetMeasurement(false));
 
     Vyx::SimControl::SetCallFailure(Vyx::SimCall::Grab, true);

@@ -23,6 +23,9 @@ namespace machinetest {
 
 using Machine = MCameraMachAbstract;
 
+// The event of a command that changed the axes' descriptions.
+inline const std::string kCapabilities = "0000\tevent \"capabilities changed\"\r\n";
+
 class CountingNotifier : public MClientNotifier {
 public:
     int32_t GetState() override { return 1; }
@@ -48,19 +51,27 @@ std::string Finish(MMachCommand* command, MOutputChannel& out);
 bool RunScan(MMachScanCommand& scan, CountingNotifier& notifier,
              const std::function<void(const std::vector<double>&)>& onLine, int polls = 3000);
 
+// A scan over the "time" axis: `value` seconds from now, or up to the camera time `value`.
+inline MMachScanRequest TimeSpan(double value, bool relative = true) {
+    MMachScanRequest request;
+    request.axes["time"] = MMachScanTarget{value, static_cast<uint8_t>(relative ? 1 : 0)};
+    return request;
+}
+
 // Emits one frame of the simulated camera once `receivers` image receivers are registered
 // (the machine's permanent axes callback is the first).
 void EmitFrameOnceReceivers(size_t receivers);
 
-class CameraMachineTest : public ::testing::Test {
-protected:
-    void SetUp() override;
-    void TearDown() override;
-
+// A camera machine in a host directory of its own, with the commands the tests run on it: the
+// fixture's, or a second server's in a child process.
+class CameraMachine {
+public:
     // [SimCamera] of the camera's configuration file, for the next Open.
     void WriteCameraConfig(const std::string& simSection);
     // A new machine on the host directory, opened.
     MCameraMachAbstract& OpenMachine();
+    // The same with the camera probesystem loaded (LoadCamera); false when that failed.
+    bool OpenWithCamera();
     void CloseMachine();
 
     // Runs one transaction (number 7) through one of the machine's command factories and gives
@@ -106,6 +117,13 @@ protected:
     MOutputChannel machineChannel{0};
     CountingNotifier notifier;
     std::unique_ptr<MCameraMachAbstract> machine;
+};
+
+class CameraMachineTest : public ::testing::Test, public CameraMachine {
+protected:
+    using CameraMachine::Run; // not the test's own
+    void SetUp() override;
+    void TearDown() override;
 };
 
 } // namespace machinetest

@@ -4,12 +4,9 @@
 #include "tests/mt_proxy/camera/machinetestutil.h"
 
 #include "msl/mipc/mmemblockringbuffer.h"
-#include "msl/mipc/msharedmem.h"
 #include "tests/support/childprocess.h"
 #include "tests/support/rawsegment.h"
-#include "tests/support/testsupport.h"
 
-#include <map>
 #include <sstream>
 
 #if !defined(_WIN32)
@@ -29,16 +26,15 @@ using vyx::test::SegmentExists;
 // "key: value" lines of `vyxshm info NAME`, run as a separate process.
 std::map<std::string, std::string> VyxshmInfo(const std::string& name) {
     vyx::test::TempDir dir;
-    const int status =
-        vyx::test::RunProgram(VYX_VYXSHM_PATH, {"info", name}, dir.File("out"), dir.File("err"));
-    std::map<std::string, std::string> info;
+    std::map<std::string, std::string> info{
+        {"exit", std::to_string(vyx::test::RunProgram(VYX_VYXSHM_PATH, {"info", name},
+                                                      dir.File("out"), dir.File("err")))}};
     std::istringstream lines(vyx::test::ReadFileBytes(dir.File("out")));
     for (std::string text; std::getline(lines, text);) {
         const size_t colon = text.find(": ");
         if (colon != std::string::npos)
             info[text.substr(0, colon)] = text.substr(colon + 2);
     }
-    info["exit"] = std::to_string(status);
     return info;
 }
 
@@ -95,7 +91,7 @@ TEST_F(CameraMachineImagefifo, CommandsRepliesRecordsAndSegments) {
     EXPECT_EQ(m.GetAxisValue("imageindex"), 0.0);
     // A smaller image: reset lays out more blocks in the same segment.
     ASSERT_EQ(Send("probe.config", "[General]\nChannels=imageheight\n"), "");
-    ASSERT_EQ(Set({{"imageheight", 512}}), "0000\tevent \"capabilities changed\"\r\n");
+    ASSERT_EQ(Set({{"imageheight", 512}}), kCapabilities);
     EXPECT_EQ(FifoReset(), "");
     EXPECT_EQ(Slots(a), 6u);
     EXPECT_EQ(m.FindImageFifo(a)->imageInfo.height, 512u);
@@ -124,40 +120,24 @@ TEST_F(CameraMachineImagefifo, CommandsRepliesRecordsAndSegments) {
         EXPECT_FALSE(SegmentExists(name)) << name;
 }
 
-// A camera machine of a child process, on a folder of its own, the camera probesystem loaded:
-// a second server, as far as shared memory can tell.
-struct ChildMachine {
-    vyx::test::TempDir dir;
-    MOutputChannel channel{0}, out{7};
-    CountingNotifier notifier;
-    MCameraMachAbstract machine{"camera", dir.Path(), &channel, &notifier};
-    bool Open() {
-        return machine.Open() &&
-               Finish(machine.NewMMachProbesystemDefineCommand(&out, "Camera:1"), out) == "" &&
-               Finish(machine.NewMMachProbesystemLoadCommand(&out, "Camera:1", 1), out) != "";
-    }
-    std::string Create(const std::string& name, uint64_t size) {
-        return Finish(machine.NewMMachImagefifoCreateCommand(&out, name, size), out);
-    }
-};
 const char kNoSharedMemory[] = "0007\terror \"can't access shared memory\"\r\n";
 
-// When told, the second one asks for the first one's live FIFO.
+// When told, the second one (a camera machine of a child process, on a folder of its own: a
+// second server, as far as shared memory can tell) asks for the first one's live FIFO.
 VYX_TEST_CHILD(SecondMachineCreatesFifo) {
     vyx::test::Pipe go(args.at(1));
-    ChildMachine second;
+    CameraMachine second;
     char turn = 0;
-    if (!second.Open() || !go.Receive(&turn))
+    if (!second.OpenWithCamera() || !go.Receive(&turn))
         return 1;
-    return second.Create(args.at(0), 2 << 20) == kNoSharedMemory ? 0 : 2;
+    return second.FifoCreate(args.at(0), 2 << 20) == kNoSharedMemory ? 0 : 2;
 }
 
 TEST_F(CameraMachineImagefifo, SegmentsNotMadeForTheFifoAreNeverAdopted) {
     // The child first: the machine's threads must not be forked.
     vyx::test::Pipe go;
     vyx::test::ChildProcess second("SecondMachineCreatesFifo", {a, go.Token()});
-    OpenMachine();
-    LoadCamera();
+    OpenWithCamera();
     ASSERT_EQ(FifoCreate(a, 4 << 20), "");
     ASSERT_TRUE(go.Send('g'));
     EXPECT_EQ(second.Wait(), 0) << "1: no machine, 2: the second one took the FIFO";
@@ -199,13 +179,13 @@ bool MountSmallSharedMemory() {
 VYX_TEST_CHILD(RunOutOfSharedMemory) {
     if (!MountSmallSharedMemory())
         return 77;
-    ChildMachine child;
-    if (!child.Open() || child.Create("fifo_a", 7 << 20) != "")
+    CameraMachine child;
+    if (!child.OpenWithCamera() || child.FifoCreate("fifo_a", 7 << 20) != "")
         return 1;
-    if (child.Create("fifo_b", 4 << 20) != kNoSharedMemory)
+    if (child.FifoCreate("fifo_b", 4 << 20) != kNoSharedMemory)
         return 2; // accepted: its writes would have died of SIGBUS
     MOutputChannel preview(8);
-    if (child.machine.StartPreviewMemory(&preview, 0, "preview", "Camera:1") ||
+    if (child.machine->StartPreviewMemory(&preview, 0, "preview", "Camera:1") ||
         Take(preview) != "0008\terror \"shared memory failure\"\r\n")
         return 3;
     return 0;

@@ -11,7 +11,6 @@
 #include "msl/mipc/mmemblockringbuffer.h"
 
 #include <cmath>
-#include <filesystem>
 
 using namespace machinetest;
 using vyx::test::FakeGenicamCamera;
@@ -35,10 +34,8 @@ protected:
             return false;
         std::string why;
         EXPECT_TRUE(fake.Start(kind, why)) << why;
-        std::filesystem::create_directories(host.File("camera"));
         vyx::test::WriteFileBytes(host.File("camera/vyxcamera.ini"), fake.Ini(extra));
-        OpenMachine();
-        LoadCamera();
+        OpenWithCamera();
         ScanIntoNewFifo(fifo, 64 << 20);
         return !HasFailure();
     }
@@ -50,10 +47,8 @@ protected:
         EXPECT_GT(period, 0.0);
         result.expected = static_cast<size_t>(std::floor(2.0 / period + 1e-9));
         void* ring = machine->FindImageFifo(fifo)->ringBuffer32;
-        MMachScanRequest request;
-        request.axes["time"] = {2.0, 1};
         MOutputChannel out(12);
-        std::unique_ptr<MMachScanCommand> scan(machine->NewMMachScanCommand(&out, request));
+        std::unique_ptr<MMachScanCommand> scan(machine->NewMMachScanCommand(&out, TimeSpan(2.0)));
         size_t lines = 0;
         uint32_t first = 0, last = 0;
         auto onLine = [&](const std::vector<double>& values) {

@@ -7,9 +7,7 @@
 #include "tests/mt_proxy/camera/camerasensortestutil.h"
 
 #include "msl/mipc/mmemblockringbuffer.h"
-#include "mt_proxy/camera/misc/cimagereceivers.h"
 #include "platform/trace/tracecapture.h"
-#include "platform/vyx/simcontrol.h"
 
 #include <cstring>
 
@@ -21,12 +19,6 @@ namespace {
 const std::vector<std::string> kScandata = {"clock",      "time",          "lock",
                                             "imageindex", "trigger_count", "temp_camera"};
 enum Column { kLock = 2, kImageindex = 3, kTriggerCount = 4 };
-
-MMachScanRequest TimeSpan(double value, bool relative = true) {
-    MMachScanRequest request;
-    request.axes["time"] = MMachScanTarget{value, static_cast<uint8_t>(relative ? 1 : 0)};
-    return request;
-}
 
 Vyx::SimFrame Frame(uint32_t counter, bool pixels = true, uint64_t seconds = 0) {
     return {counter, pixels, seconds * 1000000000ull};
@@ -55,10 +47,9 @@ protected:
         }
         const uint64_t size = (is64 ? 71 + 8 : 35 + 4) + blocks * (kImage + (is64 ? 8 : 4));
         MOutputChannel created(7);
-        ASSERT_EQ(
-            Finish(new MMachImagefifoCreateCommand(&created, machine.get(), fifoName, size, is64),
-                   created),
-            "");
+        auto* create =
+            new MMachImagefifoCreateCommand(&created, machine.get(), fifoName, size, is64);
+        ASSERT_EQ(Finish(create, created), "");
         MMachImagefifo* fifo = machine->FindImageFifo(fifoName);
         ASSERT_NE(fifo, nullptr);
         if (blockSize != kImage) {
@@ -68,8 +59,10 @@ protected:
         ring64 = fifo->ringBuffer64;
         ring32 = fifo->ringBuffer32;
     }
-    // A scan whose measurement runs (the first poll starts it), or that failed at its start.
+    // A scan whose measurement runs (the first poll starts it), or that failed at its start;
+    // the lines of the scan before are gone.
     void StartScan(const MMachScanRequest& request, bool runs = true) {
+        lines.clear();
         scan.reset(machine->NewMMachScanCommand(&out, request));
         ASSERT_NE(scan, nullptr);
         EXPECT_EQ(scan->IsDone(), !runs);
@@ -77,10 +70,9 @@ protected:
     // Polls once, as the server does, and takes every line the scan has.
     bool Poll() {
         const bool done = scan->IsDone();
-        std::vector<double> values;
-        while (scan->ReadNextLine(values)) {
-            EXPECT_EQ(values.size(), kScandata.size());
-            lines.push_back(values);
+        while (scan->ReadNextLine(line)) {
+            EXPECT_EQ(line.size(), kScandata.size());
+            lines.push_back(line);
         }
         return done;
     }
@@ -97,11 +89,18 @@ protected:
         for (uint32_t counter : counters)
             ASSERT_TRUE(Vyx::SimControl::EmitFrame(Frame(counter)));
     }
-    // A scanpoint of one frame period, polled once: its measurement runs.
-    std::unique_ptr<MMachScanpointCommand> StartScanpoint() {
+    // A scan over `periods` frame periods, fed frames with these counters, polled to its end.
+    void Measure(int periods, std::initializer_list<uint32_t> counters) {
+        StartScan(TimeSpan(periods * 0.02));
+        Emit(counters);
+        EXPECT_TRUE(PollToEnd());
+    }
+    // A scanpoint (of one frame period) polled once: its measurement runs, or it failed.
+    std::unique_ptr<MMachScanpointCommand>
+    StartScanpoint(const MMachScanRequest& request = TimeSpan(0.02), bool runs = true) {
         std::unique_ptr<MMachScanpointCommand> point(
-            machine->NewMMachScanpointCommand(&out, TimeSpan(0.02)));
-        EXPECT_FALSE(point->IsDone());
+            machine->NewMMachScanpointCommand(&out, request));
+        EXPECT_EQ(point->IsDone(), !runs);
         return point;
     }
     // One column of every line read.
@@ -133,6 +132,7 @@ protected:
     MOutputChannel out{9};
     std::unique_ptr<MMachScanCommand> scan;
     std::vector<std::vector<double>> lines;
+    std::vector<double> line; // one read by the test itself
     void* ring64 = nullptr;
     void* ring32 = nullptr;
 };
@@ -140,7 +140,6 @@ protected:
 TEST_F(CameraMeasurement, LostFramesAreFilledInAndImagesStoredInBothVariants) {
     for (bool is64 : {false, true}) {
         SCOPED_TRACE(is64 ? "64-bit" : "32-bit");
-        lines.clear();
         CreateFifo(8, is64);
         StartScan(TimeSpan(5 * 0.02));
         EXPECT_EQ(Text(), ""); // no line yet, no "measurement begin"
@@ -173,22 +172,17 @@ TEST_F(CameraMeasurement, LostFramesAreFilledInAndImagesStoredInBothVariants) {
 TEST_F(CameraMeasurement, CounterBehindAndCounterWrap) {
     CreateFifo(8);
     // 4 lies behind the expected 9: one line for 9 without an image.
-    StartScan(TimeSpan(4 * 0.02));
-    Emit({7, 8, 4, 10});
-    EXPECT_TRUE(PollToEnd());
+    Measure(4, {7, 8, 4, 10});
     EXPECT_EQ(Values(kTriggerCount), (std::vector<double>{7, 8, 9, 10})) << Text();
     EXPECT_EQ(Values(kLock), (std::vector<double>{0, 0, 1, 0}));
     // The counter wraps from 2^32 - 1 to 1, skipping 0, with 2^32 - 1 and 1 lost.
-    lines.clear();
-    StartScan(TimeSpan(4 * 0.02));
-    Emit({0xFFFFFFFEu, 2u, 3u});
-    EXPECT_TRUE(PollToEnd());
+    Measure(4, {0xFFFFFFFEu, 2u, 3u});
     ASSERT_EQ(Values(kTriggerCount), (std::vector<double>{0xFFFFFFFE, 0xFFFFFFFF, 1, 2})) << Text();
     EXPECT_EQ(Values(kLock), (std::vector<double>{0, 1, 1, 0}));
     EXPECT_EQ(WrongPixels(static_cast<uint64_t>(lines[3][kImageindex]), 2), 0u);
 }
 
-TEST_F(CameraMeasurement, ErrorsEndTheScanWithTheirText) {
+TEST_F(CameraMeasurement, ErrorsEndTheScanWithTheirTextAndBrokenFramesAfterItAskForAResync) {
     struct Case {
         const char* what;
         std::vector<Vyx::SimFrame> frames;
@@ -207,7 +201,6 @@ TEST_F(CameraMeasurement, ErrorsEndTheScanWithTheirText) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        lines.clear();
         CreateFifo(4);
         StartScan(TimeSpan(10 * 0.02));
         auto overwrite = [&](uint32_t entries, uint32_t writeIndex) {
@@ -226,12 +219,22 @@ TEST_F(CameraMeasurement, ErrorsEndTheScanWithTheirText) {
         EXPECT_EQ(Text(), "0000\tevent \"measurement begin\"\r\n0009\terror \"" +
                               std::string(c.error) + "\"\r\n");
         EXPECT_EQ(UsedBlocks(), 0u) << "the lines' images must be freed";
-        std::vector<double> values;
-        EXPECT_FALSE(scan->ReadNextLine(values)) << "lines must be dropped";
+        EXPECT_FALSE(scan->ReadNextLine(line)) << "lines must be dropped";
         // One "resync needed" for a broken frame, whoever polls first.
         EXPECT_EQ(MachineChannel(), c.frames[1].pixels ? "" : "0000\tevent \"resync needed\"\r\n");
         scan.reset();
     }
+    // Broken frames between measurements: one wake-up, one "resync needed".
+    const int wakeUps = notifier.wakeUps.load();
+    Emit({1});
+    EXPECT_EQ(machine->GetAxisValue("trigger_count"), 1.0);
+    EXPECT_EQ(machine->GetAxisValue("temp_camera"), 35.0);
+    ASSERT_TRUE(Vyx::SimControl::EmitFrame(Frame(0, false)));
+    ASSERT_TRUE(Vyx::SimControl::EmitFrame(Frame(0, false)));
+    EXPECT_EQ(notifier.wakeUps.load(), wakeUps + 1);
+    machine->PollAsyncErrors();
+    machine->PollAsyncErrors();
+    EXPECT_EQ(MachineChannel(), "0000\tevent \"resync needed\"\r\n");
 }
 
 TEST_F(CameraMeasurement, BlockSizeCameraTimeoutAndArguments) {
@@ -290,8 +293,7 @@ TEST_F(CameraMeasurement, ProbesystemChangesAndScansWithoutProbesystem) {
     EXPECT_FALSE(Poll());
     // Unloading makes the placeholder the current sensor: the scan ends with what it has, and
     // its FIFO is its own until then.
-    ASSERT_EQ(Run(&Machine::NewMMachProbesystemUnloadCommand),
-              "0000\tevent \"capabilities changed\"\r\n");
+    ASSERT_EQ(Run(&Machine::NewMMachProbesystemUnloadCommand), kCapabilities);
     EXPECT_EQ(FifoDelete(fifoName), "0007\terror \"command already active\"\r\n");
     EXPECT_TRUE(PollToEnd());
     EXPECT_EQ(Text(), "0000\tevent \"measurement begin\"\r\n");
@@ -302,17 +304,11 @@ TEST_F(CameraMeasurement, ProbesystemChangesAndScansWithoutProbesystem) {
     // Without a probesystem nothing starts, and nothing is left half-started for the next one.
     StartScan(TimeSpan(0.02), false);
     scan->Abort();
-    std::unique_ptr<MMachScanpointCommand> point(
-        machine->NewMMachScanpointCommand(&out, TimeSpan(0.02)));
-    EXPECT_TRUE(point->IsDone());
+    std::unique_ptr<MMachScanpointCommand> point = StartScanpoint(TimeSpan(0.02), false);
     const std::string notLoaded = "0009\terror \"probesystem not loaded\"\r\n";
     EXPECT_EQ(Text(), notLoaded + notLoaded);
-    ASSERT_EQ(Run(&Machine::NewMMachProbesystemLoadCommand, "Camera:1", 1),
-              "0000\tevent \"capabilities changed\"\r\n");
-    lines.clear();
-    StartScan(TimeSpan(3 * 0.02));
-    Emit({1, 2, 3});
-    EXPECT_TRUE(PollToEnd());
+    ASSERT_EQ(Run(&Machine::NewMMachProbesystemLoadCommand, "Camera:1", 1), kCapabilities);
+    Measure(3, {1, 2, 3});
     EXPECT_EQ(Values(kLock), (std::vector<double>{0, 0, 0}))
         << "a frame handled twice would leave lock lines";
 }
@@ -330,13 +326,12 @@ TEST_F(CameraMeasurement, AbortFreesTheImagesOfTheLinesNotRead) {
         EXPECT_EQ(UsedBlocks(), withImageindex ? 3u : 0u);
         scan->Abort();
         EXPECT_EQ(UsedBlocks(), 0u);
-        std::vector<double> values;
-        EXPECT_FALSE(scan->ReadNextLine(values));
+        EXPECT_FALSE(scan->ReadNextLine(line));
         EXPECT_TRUE(scan->IsDone());
         EXPECT_EQ(Text(), "0000\tevent \"measurement begin\"\r\n");
         // The camera goes on, but nothing is measured any more.
         Emit({4});
-        EXPECT_FALSE(scan->ReadNextLine(values));
+        EXPECT_FALSE(scan->ReadNextLine(line));
         scan.reset();
     }
 }
@@ -391,23 +386,18 @@ TEST_F(CameraMeasurement, ClippedImagesLandRowAfterRow) {
                    "[General]\nChannels=imagewidth,imageheight,imageoffsetx,imageoffsety\n"
                    "[Default]\nAccess=RW\n"),
               "");
-    for (const std::map<std::string, double>& values :
-         {std::map<std::string, double>{{"imagewidth", 24}, {"imageheight", 10}},
-          std::map<std::string, double>{{"imageoffsetx", 16}, {"imageoffsety", 4}}})
-        ASSERT_EQ(Set(values).find("error"), std::string::npos);
+    ASSERT_EQ(Set({{"imagewidth", 24}, {"imageheight", 10}}).find("error"), std::string::npos);
+    ASSERT_EQ(Set({{"imageoffsetx", 16}, {"imageoffsety", 4}}).find("error"), std::string::npos);
     MCameraImageInfo info;
     ASSERT_TRUE(machine->get_image_info("Camera:1", info));
     CreateFifo(4, false, 24 * 10);
-    StartScan(TimeSpan(2 * 0.02));
-    Emit({1, 2});
-    EXPECT_TRUE(PollToEnd());
+    Measure(2, {1, 2});
     ASSERT_EQ(lines.size(), 2u);
     for (uint32_t i = 0; i < 2; ++i)
         EXPECT_EQ(WrongPixels(static_cast<uint64_t>(lines[i][kImageindex]), i + 1, info.clipX,
                               info.clipY, 24, 10),
                   0u);
-    EXPECT_GT(info.clipX, 0u); // the offsets moved the rectangle away from the corner
-    EXPECT_GT(info.clipY, 0u);
+    EXPECT_TRUE(info.clipX > 0 && info.clipY > 0) << "the offsets moved it from the corner";
 }
 
 TEST_F(CameraMeasurement, ScanpointTakesOneImageOrTimesOut) {
@@ -416,29 +406,13 @@ TEST_F(CameraMeasurement, ScanpointTakesOneImageOrTimesOut) {
     EXPECT_EQ(Text(), "0000\tevent \"measurement begin\"\r\n");
     Emit({1});
     EXPECT_TRUE(point->IsDone());
-    std::vector<double> values;
-    ASSERT_TRUE(point->ReadNextLine(values));
-    EXPECT_EQ(values[3], 1.0); // imageindex
+    ASSERT_TRUE(point->ReadNextLine(line));
+    EXPECT_EQ(line[3], 1.0); // imageindex
     EXPECT_EQ(Text(), "");
 
     // An end time that has passed before the image came.
-    point.reset(machine->NewMMachScanpointCommand(&out, TimeSpan(0.0, false)));
-    EXPECT_TRUE(point->IsDone());
+    point = StartScanpoint(TimeSpan(0.0, false), false);
     EXPECT_EQ(Text(), "0000\tevent \"measurement begin\"\r\n0009\terror \"probe: no contact\"\r\n");
-    point.reset(machine->NewMMachScanpointCommand(&out, TimeSpan(0.01)));
-    EXPECT_TRUE(point->IsDone());
+    point = StartScanpoint(TimeSpan(0.01), false);
     EXPECT_EQ(Text(), "0009\terror \"invalid argument\"\r\n");
-}
-
-TEST_F(CameraMeasurement, BrokenFramesBetweenMeasurementsGiveOneResyncEvent) {
-    const int wakeUps = notifier.wakeUps.load();
-    Emit({1});
-    EXPECT_EQ(machine->GetAxisValue("trigger_count"), 1.0);
-    EXPECT_EQ(machine->GetAxisValue("temp_camera"), 35.0);
-    ASSERT_TRUE(Vyx::SimControl::EmitFrame(Frame(0, false)));
-    ASSERT_TRUE(Vyx::SimControl::EmitFrame(Frame(0, false)));
-    EXPECT_EQ(notifier.wakeUps.load(), wakeUps + 1);
-    machine->PollAsyncErrors();
-    machine->PollAsyncErrors();
-    EXPECT_EQ(MachineChannel(), "0000\tevent \"resync needed\"\r\n");
 }

@@ -11,15 +11,11 @@
 
 #include "msl/mipc/mnamedevent.h"
 #include "msl/mipc/msharedmem.h"
-#include "mt_proxy/camera/misc/cimagereceivers.h"
 #include "platform/trace/tracecapture.h"
-#include "platform/vyx/simcontrol.h"
 #include "tests/support/childprocess.h"
 #include "tests/support/rawsegment.h"
 
-#include <chrono>
 #include <cstring>
-#include <functional>
 #include <thread>
 
 using namespace machinetest;
@@ -34,17 +30,23 @@ bool IsPatternPicture(const uint8_t* pixels) {
     return cameratest::WrongPixels(pixels, kWidth, pixels[0], kWidth, 0, 0, kWidth, kHeight) == 0;
 }
 
-// The bytes of a preview memory's segment that differ from a picture of `rows` rows of
-// `rowBytes` bytes each, packed, from byte `offset` on, with zeros all around it; `pixel` gives
-// byte x of the picture's row y.
-size_t WrongBytes(const uint8_t* segment, size_t size, size_t offset, size_t rowBytes, size_t rows,
-                  const std::function<uint8_t(size_t y, size_t x)>& pixel) {
+// The bytes of the first `size` of preview memory `name` that differ from a picture of `rows`
+// rows of `rowBytes` bytes each, packed, from byte `offset` on, with zeros all around it;
+// `pixel` gives byte x of the picture's row y from the picture's first byte (a pattern's
+// phase). SIZE_MAX when there is no such segment.
+size_t WrongBytes(const std::string& name, size_t size, size_t offset, size_t rowBytes, size_t rows,
+                  const std::function<uint8_t(size_t y, size_t x, uint8_t)>& pixel) {
+    void* view = MSharedMem_Link(name.c_str());
+    if (view == nullptr)
+        return SIZE_MAX;
+    const auto* segment = static_cast<const uint8_t*>(view);
     size_t wrong = 0;
     for (size_t i = 0; i < size; ++i) {
         const bool inside = i >= offset && i < offset + rowBytes * rows;
         const size_t at = i - offset;
-        wrong += segment[i] != (inside ? pixel(at / rowBytes, at % rowBytes) : 0);
+        wrong += segment[i] != (inside ? pixel(at / rowBytes, at % rowBytes, segment[offset]) : 0);
     }
+    MSharedMem_Unlink(view);
     return wrong;
 }
 
@@ -148,7 +150,7 @@ TEST_F(PreviewMemoryConcurrency, IntervalClientThatNeverResetsAndTwoPreviews) {
     EXPECT_TRUE(machine->StopPreviewMemory("Camera:1"));
 }
 
-TEST_F(PreviewMemory, FailedStartsLeaveNothingBehind) {
+TEST_F(PreviewMemory, FailedStartsLeaveNothingBehindARunningOneReportsItsErrors) {
     OpenSmallCamera("manual");
     {
         // A segment that another program has: never written over, whatever its size.
@@ -176,10 +178,8 @@ TEST_F(PreviewMemory, FailedStartsLeaveNothingBehind) {
     EXPECT_FALSE(SegmentExists(segment));
     EXPECT_FALSE(SegmentExists(segment + ".event"));
     EXPECT_EQ(CImageReceivers_Count(), 1u) << "only the permanent axes callback";
-}
 
-TEST_F(PreviewMemory, RunningPreviewReportsBrokenFramesAndATimeout) {
-    OpenSmallCamera("manual");
+    // A preview that runs reports a camera that stops and a broken frame.
     machine->SetFirstImageTimeoutForTest(20.0);
     std::thread camera(EmitFrameOnceReceivers, 2); // the first image, once the preview waits
     ASSERT_TRUE(machine->StartPreviewMemory(&reply, 0, segment, "Camera:1"));
@@ -187,10 +187,9 @@ TEST_F(PreviewMemory, RunningPreviewReportsBrokenFramesAndATimeout) {
     EXPECT_TRUE(machine->UpdatePreviewMemory("Camera:1"));
     // After "set", the picture no longer shows what the camera delivers: zeroed.
     ASSERT_EQ(Set({{"init", 1}}), "");
-    void* view = MSharedMem_Link(segment.c_str());
-    ASSERT_NE(view, nullptr);
-    EXPECT_EQ(static_cast<const uint8_t*>(view)[kWidth * kHeight - 1], 0);
-    MSharedMem_Unlink(view);
+    EXPECT_EQ(WrongBytes(segment, kWidth * kHeight, 0, kWidth, kHeight,
+                         [](size_t, size_t, uint8_t) { return uint8_t{0}; }),
+              0u);
 
     machine->GetCallbackClock().AdvanceForTest(31.0);
     EXPECT_FALSE(machine->UpdatePreviewMemory("Camera:1"));
@@ -217,22 +216,18 @@ TEST_F(PreviewMemory, RunningPreviewReportsBrokenFramesAndATimeout) {
 TEST_F(PreviewMemory, PictureLiesAtItsClipsPlaceInTheFullFrame) {
     WriteCameraConfig("Width=64\nHeight=32\nPixelFormat=6\nClipX=8\nClipY=4\nClipWidth=16\n"
                       "ClipHeight=8\nMode=manual\n");
-    OpenMachine();
-    LoadCamera();
+    OpenWithCamera();
     std::thread camera(EmitFrameOnceReceivers, 2);
     ASSERT_TRUE(machine->StartPreviewMemory(&reply, 0, segment, "Camera:1"));
     camera.join();
     const uint32_t counter = Vyx::SimControl::GetStats().lastCounter;
-    void* view = MSharedMem_Link(segment.c_str());
-    ASSERT_NE(view, nullptr);
-    EXPECT_EQ(
-        WrongBytes(static_cast<const uint8_t*>(view), 64 * 32 * 2, (4 * 64 + 8) * 2, 16 * 2, 8,
-                   [&](size_t y, size_t x) {
-                       const uint32_t v = Vyx::SimControl::PatternPixel(counter, 8 + x / 2, 4 + y);
-                       return uint8_t(x % 2 == 0 ? v : v >> 8); // little-endian
-                   }),
-        0u);
-    MSharedMem_Unlink(view);
+    EXPECT_EQ(WrongBytes(segment, 64 * 32 * 2, (4 * 64 + 8) * 2, 16 * 2, 8,
+                         [&](size_t y, size_t x, uint8_t) {
+                             const uint32_t v =
+                                 Vyx::SimControl::PatternPixel(counter, 8 + x / 2, 4 + y);
+                             return uint8_t(x % 2 == 0 ? v : v >> 8); // little-endian
+                         }),
+              0u);
     EXPECT_TRUE(machine->StopPreviewMemory("Camera:1"));
     EXPECT_EQ(Take(reply), "0000\tevent \"preview begin\"\r\n");
     CloseMachine();
@@ -245,25 +240,18 @@ TEST_F(PreviewMemory, PictureLiesAtItsClipsPlaceInTheFullFrame) {
         GTEST_SKIP() << why;
     ASSERT_TRUE(fake.Start(FakeGenicamCamera::Kind::InProcess, why)) << why;
     ASSERT_TRUE(vyx::test::WriteFileBytes(host.File("camera/vyxcamera.ini"), fake.Ini()));
-    OpenMachine();
-    LoadCamera();
+    OpenWithCamera();
     // Its 512 x 512 region of the 2048 x 2048 sensor moved while it acquires: to 668, 798.
     ASSERT_EQ(Set({{"imagewidth", 512},
                    {"imageheight", 512},
                    {"imageoffsetx", -100},
                    {"imageoffsety", 30}}),
-              "0000\tevent \"capabilities changed\"\r\n");
+              kCapabilities);
     ASSERT_TRUE(machine->StartPreviewMemory(&reply, 0, segment, "Camera:1"));
-    view = MSharedMem_Link(segment.c_str());
-    ASSERT_NE(view, nullptr);
-    const auto* bytes = static_cast<const uint8_t*>(view);
-    const size_t offset = 798 * 2048 + 668;
     // The test camera's pattern: (x + y + frame id) mod 255 from the region's corner.
-    const uint8_t k = bytes[offset];
-    EXPECT_EQ(WrongBytes(bytes, 2048 * 2048, offset, 512, 512,
-                         [k](size_t y, size_t x) { return uint8_t((x + y + k) % 255); }),
+    EXPECT_EQ(WrongBytes(segment, 2048 * 2048, 798 * 2048 + 668, 512, 512,
+                         [](size_t y, size_t x, uint8_t k) { return uint8_t((x + y + k) % 255); }),
               0u);
-    MSharedMem_Unlink(view);
     EXPECT_TRUE(machine->StopPreviewMemory("Camera:1"));
     EXPECT_EQ(Take(reply), "0000\tevent \"preview begin\"\r\n");
     CloseMachine();

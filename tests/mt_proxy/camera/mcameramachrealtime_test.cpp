@@ -17,6 +17,9 @@ using namespace machinetest;
 
 namespace {
 
+// The camera's frame, and the frames of the scan.
+constexpr uint32_t kWidth = 128, kHeight = 64, kFrames = 1000;
+
 // One line of a measurement to check, as the client reads it: block number and counter.
 struct Handed {
     uint64_t block;
@@ -44,9 +47,6 @@ bool Take(vyx::test::Pipe& pipe, Handed* handed) {
 // failures: 100 no FIFO, 101 lines missing.
 VYX_TEST_CHILD(ReadAndReleaseImages) {
     vyx::test::Pipe handOver(args.at(1));
-    const auto width = static_cast<uint32_t>(std::stoul(args.at(2)));
-    const auto height = static_cast<uint32_t>(std::stoul(args.at(3)));
-    const auto frames = static_cast<uint32_t>(std::stoul(args.at(4)));
     void* ring = nullptr;
     int failures = 0;
     uint32_t checked = 0;
@@ -56,36 +56,31 @@ VYX_TEST_CHILD(ReadAndReleaseImages) {
             return 100;
         const auto* pixels = static_cast<const uint8_t*>(
             MMemBlockRingBuffer32_GetReadPointer(ring, static_cast<uint32_t>(handed.block)));
-        if (pixels == nullptr ||
-            cameratest::WrongPixels(pixels, width, handed.counter, width, 0, 0, width, height) != 0)
+        if (pixels == nullptr || cameratest::WrongPixels(pixels, kWidth, handed.counter, kWidth, 0,
+                                                         0, kWidth, kHeight) != 0)
             ++failures;
         if (!MMemBlockRingBuffer32_Release(ring, static_cast<uint32_t>(handed.block)))
             ++failures;
         ++checked;
     }
-    return checked == frames ? std::min(failures, 99) : 101;
+    return checked == kFrames ? std::min(failures, 99) : 101;
 }
 
 using CameraScanConcurrency = CameraMachineTest;
 
 TEST_F(CameraScanConcurrency, ClientProcessReadsAndReleasesWhileTheCameraRunsFree) {
-    constexpr uint32_t kWidth = 128, kHeight = 64, kFrames = 1000;
     const std::string fifo = vyx::test::UniqueName("vyxrealtime");
     // The client starts before any thread of the machine exists.
     vyx::test::Pipe handOver;
-    vyx::test::ChildProcess client("ReadAndReleaseImages",
-                                   {fifo, handOver.Token(), std::to_string(kWidth),
-                                    std::to_string(kHeight), std::to_string(kFrames)});
+    vyx::test::ChildProcess client("ReadAndReleaseImages", {fifo, handOver.Token()});
 
     // Room for every frame: the client may lag as far behind as it likes.
     WriteCameraConfig("Width=128\nHeight=64\nMode=freerun\n");
-    OpenMachine();
-    LoadCamera();
+    OpenWithCamera();
     ScanIntoNewFifo(fifo, 1100 * (kWidth * kHeight + 4) + 35);
     MOutputChannel out(11);
-    MMachScanRequest request;
-    request.axes["time"] = {kFrames * 0.02, 1};
-    std::unique_ptr<MMachScanCommand> scan(machine->NewMMachScanCommand(&out, request));
+    std::unique_ptr<MMachScanCommand> scan(
+        machine->NewMMachScanCommand(&out, TimeSpan(kFrames * 0.02)));
     size_t lines = 0, lost = 0;
     uint32_t expected = 0;
     const bool finished = RunScan(*scan, notifier, [&](const std::vector<double>& v) {

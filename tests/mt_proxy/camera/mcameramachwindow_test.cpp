@@ -11,16 +11,11 @@
 #include "previewscreen.h"
 
 #include <chrono>
-#include <functional>
 #include <thread>
 #include <tuple>
 
 using namespace machinetest;
-using vyx::test::DesktopSession;
-using vyx::test::DisplayVariable;
-using vyx::test::PaletteColour;
-using vyx::test::PreviewScreen;
-using vyx::test::Rgb;
+using namespace vyx::test;
 
 namespace {
 
@@ -32,7 +27,6 @@ constexpr int kScale = 5;                // and its window's size
 // it shows no such picture.
 int Decode(const PreviewScreen& screen, unsigned long long window,
            const std::function<uint32_t(int x, int y)>& offset) {
-    constexpr int width = kWidth, height = kHeight;
     constexpr uint32_t modulus = 251;
     int clientWidth = 0, clientHeight = 0;
     if (!screen.ClientSize(window, &clientWidth, &clientHeight))
@@ -41,15 +35,15 @@ int Decode(const PreviewScreen& screen, unsigned long long window,
     if (shot.size() != size_t(clientWidth * clientHeight))
         return -1;
     auto at = [&](int x, int y) {
-        return shot[(2 * y + 1) * clientHeight / (2 * height) * clientWidth +
-                    (2 * x + 1) * clientWidth / (2 * width)];
+        return shot[(2 * y + 1) * clientHeight / (2 * kHeight) * clientWidth +
+                    (2 * x + 1) * clientWidth / (2 * kWidth)];
     };
     const int first = at(0, 0) == PaletteColour(0)     ? 0
                       : at(0, 0) == PaletteColour(255) ? 255
                                                        : at(0, 0).red;
     const uint32_t k = (uint32_t(first) + modulus - offset(0, 0) % modulus) % modulus;
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x)
             if (!(at(x, y) == PaletteColour((offset(x, y) + k) % modulus)))
                 return -1;
     return int(k);
@@ -64,7 +58,6 @@ protected:
         if (DesktopSession::Get().Display().empty())
             GTEST_SKIP() << "no X server for the preview window: "
                          << DesktopSession::Get().Failure();
-        display = std::make_unique<DisplayVariable>(DesktopSession::Get().Display().c_str());
     }
     void TearDown() override {
         if (machine != nullptr && machine->IsPreviewRunning())
@@ -108,7 +101,6 @@ protected:
         return window;
     }
     std::string Text() { return Take(reply); }
-    std::unique_ptr<DisplayVariable> display;
     MOutputChannel reply{31};
 };
 
@@ -174,10 +166,9 @@ TEST_F(PreviewWindowMachine, ASecondStartSharesTheReceiverAndAProbesystemChangeA
     EXPECT_EQ(CImageReceivers_Count(), 2u) << "the axes callback and the window's one receiver";
 
     MOutputChannel memoryReply(32);
-    const std::string segment = vyx::test::UniqueName("vyxwindow");
+    const std::string segment = UniqueName("vyxwindow");
     EXPECT_TRUE(machine->StartPreviewMemory(&memoryReply, 0, segment, "Camera:1"));
-    EXPECT_EQ(Run(&Machine::NewMMachProbesystemUnloadCommand),
-              "0000\tevent \"capabilities changed\"\r\n");
+    EXPECT_EQ(Run(&Machine::NewMMachProbesystemUnloadCommand), kCapabilities);
     EXPECT_EQ(Take(second), "0033\terror \"aborted\"\r\n");
     EXPECT_EQ(Text(), "");
     EXPECT_EQ(Take(memoryReply), "0000\tevent \"preview begin\"\r\n0032\terror \"aborted\"\r\n");
@@ -210,7 +201,7 @@ TEST_F(PreviewWindowMachine, WithoutADisplayTheStartFails) {
 }
 
 TEST_F(PreviewWindowMachine, ALostDisplayEndsOnlyThePreview) {
-    vyx::test::PrivateXServer server;
+    PrivateXServer server;
     ASSERT_FALSE(server.Display().empty()) << server.Failure();
     OpenSmallCamera("realtime");
     {

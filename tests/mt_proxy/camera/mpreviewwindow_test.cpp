@@ -7,17 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <string>
-#include <vector>
 
-using vyx::test::DesktopSession;
-using vyx::test::DisplayVariable;
-using vyx::test::PaletteColour;
-using vyx::test::PreviewScreen;
-using vyx::test::Rgb;
-using vyx::test::ScreenWindowId;
-using vyx::test::WaitUntil;
-using vyx::trace::TraceCapture;
+using namespace vyx::test;
 
 namespace {
 
@@ -56,7 +47,6 @@ protected:
         if (DesktopSession::Get().Display().empty())
             GTEST_SKIP() << "no X server for the preview window: "
                          << DesktopSession::Get().Failure();
-        display = std::make_unique<DisplayVariable>(DesktopSession::Get().Display().c_str());
         screen = std::make_unique<PreviewScreen>(DesktopSession::Get().Display());
         ASSERT_TRUE(screen->Connected());
     }
@@ -93,7 +83,6 @@ protected:
         EXPECT_EQ(shot[width * height - 1], PaletteColour(source(kRows - 1, kWidth - 1)));
     }
 
-    std::unique_ptr<DisplayVariable> display;
     std::unique_ptr<PreviewScreen> screen;
     std::vector<std::uint8_t> pixels = TestPicture(); // what the windows show
     const MPreviewImageDescription picture{pixels.data(), kWidth, kRows, 0, 0};
@@ -145,7 +134,7 @@ TEST_F(MPreviewWindowTest, DrawsItsCopyOfTheNewestFrameAndRestretchesOnResize) {
 using MPreviewWindowConcurrency = PreviewWindowOnXvfb;
 
 TEST_F(MPreviewWindowConcurrency, OneWindowPerProcessEndedByCloseOrTheDestructor) {
-    TraceCapture capture;
+    vyx::trace::TraceCapture capture;
     int threads = MThread_GetRegisteredCount();
     MPreviewWindow window, other;
     ASSERT_NE(Show(window, {0, 0, 64, 32}), 0u);

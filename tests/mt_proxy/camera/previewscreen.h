@@ -19,12 +19,16 @@ namespace vyx::test {
 using ScreenWindowId = unsigned long long;
 
 // On Linux the process's Xvfb, started on first use on a display number it picks itself,
-// 24-bit colour. It ends with its last client, and the session holds one connection until the
-// process ends, so it goes also when a test process dies. Display() is empty when it could not
-// start; Failure() says why. On Windows the desktop is always there.
+// 24-bit colour, and named in DISPLAY from then on, as a user's session names its display. It
+// ends with its last client, and the session holds one connection until the process ends, so
+// it goes also when a test process dies. Display() is empty when it could not start; Failure()
+// says why. On Windows the desktop is always there.
 class DesktopSession {
 public:
-    static DesktopSession& Get();
+    static DesktopSession& Get() {
+        static DesktopSession session;
+        return session;
+    }
     const std::string& Display() const { return display; }
     const std::string& Failure() const { return failure; }
 
@@ -43,7 +47,7 @@ private:
 class PrivateXServer {
 public:
     PrivateXServer();
-    ~PrivateXServer();
+    ~PrivateXServer() { Kill(); }
     PrivateXServer(const PrivateXServer&) = delete;
     PrivateXServer& operator=(const PrivateXServer&) = delete;
     // Empty when it could not start; Failure() says why.
@@ -57,7 +61,6 @@ private:
     std::string failure;
     std::string display;
 };
-#endif
 
 // Sets DISPLAY (unsets it for a null value) and restores the former value when it goes.
 class DisplayVariable {
@@ -71,11 +74,17 @@ private:
     bool had = false;
     std::string former;
 };
+#endif
 
 struct Rgb {
     int red, green, blue;
     bool operator==(const Rgb&) const = default;
 };
+
+// A pixel value 0xRRGGBB.
+inline Rgb RgbOf(unsigned long pixel) {
+    return {int(pixel >> 16 & 0xff), int(pixel >> 8 & 0xff), int(pixel & 0xff)};
+}
 
 // The preview window's palette: 0 blue, 255 red, the grey of that level between.
 inline Rgb PaletteColour(unsigned value) {

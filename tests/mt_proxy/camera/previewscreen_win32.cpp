@@ -14,19 +14,9 @@ HWND AsWindow(ScreenWindowId window) {
 
 } // namespace
 
-DesktopSession& DesktopSession::Get() {
-    static DesktopSession session;
-    return session;
-}
-
 DesktopSession::DesktopSession() : display("desktop") {}
 
 DesktopSession::~DesktopSession() = default;
-
-// Windows has no display variable: the desktop is the session's.
-DisplayVariable::DisplayVariable(const char*) {}
-
-DisplayVariable::~DisplayVariable() = default;
 
 PreviewScreen::PreviewScreen(const std::string&) {}
 
@@ -102,8 +92,7 @@ std::vector<Rgb> PreviewScreen::Screenshot(ScreenWindowId window, int width, int
             GdiFlush();
             const auto* words = static_cast<const uint32_t*>(bits);
             for (int i = 0; i < width * height; ++i)
-                pixels.push_back({int((words[i] >> 16) & 0xff), int((words[i] >> 8) & 0xff),
-                                  int(words[i] & 0xff)});
+                pixels.push_back(RgbOf(words[i]));
         }
         SelectObject(memory, previous);
     }

@@ -26,10 +26,8 @@ namespace {
 std::vector<Rgb> Pixels(XImage* image, int width, int height) {
     std::vector<Rgb> pixels;
     for (int y = 0; image != nullptr && y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            unsigned long p = XGetPixel(image, x, y);
-            pixels.push_back({int((p >> 16) & 0xff), int((p >> 8) & 0xff), int(p & 0xff)});
-        }
+        for (int x = 0; x < width; ++x)
+            pixels.push_back(RgbOf(XGetPixel(image, x, y)));
     if (image != nullptr)
         XDestroyImage(image);
     return pixels;
@@ -87,11 +85,6 @@ void EndXvfb(int& pid, int signal) {
 
 } // namespace
 
-DesktopSession& DesktopSession::Get() {
-    static DesktopSession session;
-    return session;
-}
-
 DesktopSession::DesktopSession() {
     const std::string name = StartXvfb(pid, failure, true);
     if (name.empty())
@@ -102,6 +95,7 @@ DesktopSession::DesktopSession() {
         return;
     }
     display = name;
+    SetEnvironment("DISPLAY", name.c_str());
 }
 
 DesktopSession::~DesktopSession() {
@@ -111,10 +105,6 @@ DesktopSession::~DesktopSession() {
 }
 
 PrivateXServer::PrivateXServer() : display(StartXvfb(pid, failure, false)) {}
-
-PrivateXServer::~PrivateXServer() {
-    Kill();
-}
 
 void PrivateXServer::Kill() {
     EndXvfb(pid, SIGKILL);

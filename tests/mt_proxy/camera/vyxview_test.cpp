@@ -12,15 +12,11 @@
 #include <gtest/gtest.h>
 #include <png.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <unistd.h>
 
-using vyx::test::DesktopSession;
-using vyx::test::PreviewScreen;
-using vyx::test::Rgb;
-using vyx::test::WaitUntil;
+using namespace vyx::test;
 
 namespace {
 
@@ -31,31 +27,18 @@ uint16_t Value(int x) {
     return uint16_t(64 * x);
 }
 
-Rgb Colour(unsigned long rgb) {
-    return {int(rgb >> 16 & 0xff), int(rgb >> 8 & 0xff), int(rgb & 0xff)};
-}
-
 // The values of a kWidth x kHeight 16-bit grey PNG file, row after row; empty for any other.
+// (A 16-bit file without a gamma of its own is read as linear: the values come unchanged.)
 std::vector<uint16_t> ReadPng16(const std::string& path) {
-    std::vector<uint16_t> values;
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    if (file != nullptr && setjmp(png_jmpbuf(png)) == 0) {
-        png_init_io(png, file);
-        png_read_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
-        png_bytepp rows = png_get_rows(png, info);
-        if (png_get_image_width(png, info) == kWidth &&
-            png_get_image_height(png, info) == kHeight && png_get_bit_depth(png, info) == 16 &&
-            png_get_color_type(png, info) == PNG_COLOR_TYPE_GRAY)
-            for (int i = 0; i < kWidth * kHeight; ++i)
-                values.push_back(uint16_t(rows[i / kWidth][2 * (i % kWidth)] << 8 |
-                                          rows[i / kWidth][2 * (i % kWidth) + 1]));
-    }
-    png_destroy_read_struct(&png, &info, nullptr);
-    if (file != nullptr)
-        std::fclose(file);
-    return values;
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    std::vector<uint16_t> values(kWidth * kHeight);
+    const bool read = png_image_begin_read_from_file(&image, path.c_str()) &&
+                      image.format == PNG_FORMAT_LINEAR_Y && image.width == kWidth &&
+                      image.height == kHeight &&
+                      png_image_finish_read(&image, nullptr, values.data(), 0, nullptr);
+    png_image_free(&image);
+    return read ? values : std::vector<uint16_t>{};
 }
 
 } // namespace
@@ -91,7 +74,7 @@ protected:
             return false;
         for (size_t i = 0; i < shot.size(); ++i) {
             const unsigned shade = Value(int(i % (kWidth * zoom)) / zoom) >> 4; // 0 to 252
-            if (!(shot[i] == Colour(shade == 0 ? 0x0000ff : 0x010101u * shade)))
+            if (!(shot[i] == RgbOf(shade == 0 ? 0x0000ff : 0x010101u * shade)))
                 return false;
         }
         return true;
@@ -118,22 +101,17 @@ protected:
         }
         return false;
     }
-    int LineHeight() const {
-        int width = 0, height = 0;
-        screen->RenderText("x", vyxview::kFont, 0, 0, &width, &height);
-        return height;
-    }
 
-    vyx::test::RawSegment picture{"vyxview", kWidth* kHeight * 2};
+    RawSegment picture{"vyxview", kWidth* kHeight * 2};
     MNamedEvent* event = nullptr;
     std::unique_ptr<PreviewScreen> screen;
-    vyx::test::ScreenWindowId window = 0;
-    vyx::test::TempDir output;
+    ScreenWindowId window = 0;
+    TempDir output;
 };
 
 TEST_F(VyxviewTest, ShowsAKnownPictureWithItsStatisticsZoomsAndSavesIt) {
-    vyx::test::ChildProcess viewer(
-        "RunVyxview", {DesktopSession::Get().Display(), picture.name, output.Path(), "2"});
+    ChildProcess viewer("RunVyxview",
+                        {DesktopSession::Get().Display(), picture.name, output.Path(), "2"});
     ASSERT_TRUE(
         WaitUntil([&] { return (window = screen->FindWindow("vyxview " + picture.name)); }));
     // The viewer takes the picture as a client does: it resets the event.
@@ -144,16 +122,18 @@ TEST_F(VyxviewTest, ShowsAKnownPictureWithItsStatisticsZoomsAndSavesIt) {
     EXPECT_TRUE(WaitUntil([&] { return ShowsText("frame 1 ", top); }));
     EXPECT_TRUE(WaitUntil([&] { return ShowsText("min 0  mean 2016.00  max 4032", top); }));
     // Bars at every fourth shade, each holding the fullest count: full height; none between.
-    const int bars = vyxview::HistogramTop(top, LineHeight());
-    const std::vector<Rgb> shot =
-        screen->Screenshot(window, vyxview::kMargin + 256, bars + vyxview::kHistogramHeight);
-    ASSERT_FALSE(shot.empty());
+    int letterWidth = 0, lineHeight = 0;
+    screen->RenderText("x", vyxview::kFont, 0, 0, &letterWidth, &lineHeight);
+    const int bars = vyxview::HistogramTop(top, lineHeight);
     const int width = vyxview::kMargin + 256;
+    const std::vector<Rgb> shot =
+        screen->Screenshot(window, width, bars + vyxview::kHistogramHeight);
+    ASSERT_FALSE(shot.empty());
     size_t wrong = 0;
     for (int shade = 0; shade < 256; ++shade)
         for (int y : {bars, bars + vyxview::kHistogramHeight - 1})
             wrong += !(shot[y * width + vyxview::kMargin + shade] ==
-                       Colour(shade % 4 == 0 ? vyxview::kBar : vyxview::kBackground));
+                       RgbOf(shade % 4 == 0 ? vyxview::kBar : vyxview::kBackground));
     EXPECT_EQ(wrong, 0u);
 
     // The value under the pointer, at picture pixel (10, 5).
@@ -177,7 +157,7 @@ TEST_F(VyxviewTest, ShowsAKnownPictureWithItsStatisticsZoomsAndSavesIt) {
 }
 
 TEST_F(VyxviewTest, RefusesWhatItCannotShow) {
-    const std::string missing = vyx::test::UniqueName("vyxview");
+    const std::string missing = UniqueName("vyxview");
     const struct {
         std::vector<std::string> args;
         int status;
@@ -192,11 +172,10 @@ TEST_F(VyxviewTest, RefusesWhatItCannotShow) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.says);
         const int status =
-            vyx::test::RunProgram(VYX_VYXVIEW_PATH, c.args, output.File("out"), output.File("err"));
+            RunProgram(VYX_VYXVIEW_PATH, c.args, output.File("out"), output.File("err"));
         EXPECT_EQ(status, c.status);
-        EXPECT_NE((vyx::test::ReadFileBytes(output.File("out")) +
-                   vyx::test::ReadFileBytes(output.File("err")))
-                      .find(c.says),
-                  std::string::npos);
+        EXPECT_NE(
+            (ReadFileBytes(output.File("out")) + ReadFileBytes(output.File("err"))).find(c.says),
+            std::string::npos);
     }
 }
