@@ -99,8 +99,7 @@ TEST_F(GenicamOptionalConcurrency, PixelSizeTemperatureLightAndUserSet) {
 
     // Every frame carries the camera temperature.
     FrameSink sink;
-    ASSERT_TRUE(camera->RegisterImgStreamInput(&sink, FrameSink::Callback, 0));
-    ASSERT_TRUE(camera->Grab(0)) << Error();
+    ASSERT_TRUE(GrabInto(sink)) << Error();
     ASSERT_TRUE(sink.WaitFor(3));
     ASSERT_TRUE(camera->Freeze(0));
     for (const vyx::test::SeenFrame& f : sink.Frames()) {

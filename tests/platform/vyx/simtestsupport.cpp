@@ -49,6 +49,10 @@ Vyx::CImgSensors* CameraIniTest::OpenIni(const std::string& ini) {
     return result == 1 ? camera : nullptr;
 }
 
+bool CameraIniTest::GrabInto(FrameSink& sink) {
+    return camera->RegisterImgStreamInput(&sink, FrameSink::Callback, 0) && camera->Grab(0);
+}
+
 std::vector<std::array<int32_t, 3>> ClippingLimits(Vyx::CImgSensors* camera) {
     std::vector<std::array<int32_t, 3>> limits;
     std::array<int32_t, 3> axis{};
@@ -75,18 +79,8 @@ std::string InfoItem(const std::string& xml, const wchar_t* key) {
 void FrameSink::Callback(void* context, const Vyx::CImgBuffer* image, uint32_t flags) {
     auto* sink = static_cast<FrameSink*>(context);
     SeenFrame seen;
-    seen.counter = image->frameCounter;
-    seen.pixels = image->pixels != nullptr;
-    seen.timeStamp = image->timeStamp;
-    seen.timeStampKind = image->timeStampKind;
+    static_cast<Vyx::CImgBuffer&>(seen) = *image;
     seen.flags = flags;
-    seen.rowPitch = image->rowPitch;
-    seen.rows = image->rows;
-    seen.offsetX = image->offsetX;
-    seen.offsetY = image->offsetY;
-    seen.clipWidth = image->clipWidth;
-    seen.clipHeight = image->clipHeight;
-    seen.bytesPerPixel = image->bytesPerPixel;
     auto temperature = image->attributes.find(Vyx::ImgAttr_Temperature);
     seen.hasTemperature = temperature != image->attributes.end();
     if (seen.hasTemperature)

@@ -20,6 +20,8 @@
 
 namespace vyx::test {
 
+class FrameSink;
+
 // Initialises the camera library on a "vyxcamera.ini" of the test's own, whatever camera it
 // chooses; closes it at the end of the test.
 class CameraIniTest : public ::testing::Test {
@@ -31,6 +33,8 @@ protected:
     // Initialised on the text; null on failure.
     Vyx::CImgSensors* OpenIni(const std::string& ini);
     std::string Error() const { return camera ? camera->GetLastErrorText(0) : "no camera"; }
+    // The sink registered and the camera grabbing; false when either fails.
+    bool GrabInto(FrameSink& sink);
 
     TempDir dir;
     std::string path;
@@ -50,15 +54,10 @@ protected:
     std::string WriteIni(const std::string& name, const std::string& section);
 };
 
-// What a receiver saw of one frame.
-struct SeenFrame {
-    uint32_t counter = 0;
-    bool pixels = false;
-    uint64_t timeStamp = 0;
-    int32_t timeStampKind = 0;
+// What a receiver saw of one frame: the record as it came (its pixels are only to be told from
+// none: they are not the receiver's after the callback), and what came beside it.
+struct SeenFrame : Vyx::CImgBuffer {
     uint32_t flags = 0;
-    uint64_t rowPitch = 0, rows = 0, offsetX = 0, offsetY = 0, clipWidth = 0, clipHeight = 0;
-    uint64_t bytesPerPixel = 0;
     bool hasTemperature = false;
     double temperature = 0;
     std::chrono::steady_clock::time_point arrival;
@@ -87,7 +86,7 @@ private:
 inline std::vector<uint32_t> Counters(const std::vector<SeenFrame>& frames) {
     std::vector<uint32_t> counters;
     for (const SeenFrame& f : frames)
-        counters.push_back(f.counter);
+        counters.push_back(f.frameCounter);
     return counters;
 }
 
@@ -109,11 +108,5 @@ std::vector<std::array<int32_t, 3>> ClippingLimits(Vyx::CImgSensors* camera);
 
 // Value of an item of GetCameraInfo's XML; "<missing>" or "<unparsable>" otherwise.
 std::string InfoItem(const std::string& xml, const wchar_t* key);
-
-// Test-pattern value of an 8-bit pixel, written out here rather than taken
-// from the library so that the library's own arithmetic is checked.
-inline uint8_t Pattern8(uint64_t phase, uint64_t pitch, uint64_t x, uint64_t y) {
-    return static_cast<uint8_t>((y * pitch + x + phase % 251) % 251);
-}
 
 } // namespace vyx::test
