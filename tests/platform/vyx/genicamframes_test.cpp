@@ -17,7 +17,7 @@ using Vyx::genicam::FindPixelFormat;
 using Vyx::genicam::FrameCounterOf;
 using Vyx::genicam::FrameIdDistance;
 
-TEST(GenicamFrameIds, DistanceUnwrapsBlockIdsAndKeepsLargeIds) {
+TEST(GenicamFrameIds, DistanceUnwrapsBlockIdsKeepsLargeIdsAndCounterSkipsZero) {
     const struct {
         uint64_t from, to;
         int64_t distance;
@@ -36,9 +36,7 @@ TEST(GenicamFrameIds, DistanceUnwrapsBlockIdsAndKeepsLargeIds) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(FrameIdDistance(c.from, c.to), c.distance) << c.from << " -> " << c.to;
-}
-
-TEST(GenicamFrameIds, CounterSkipsZero) {
+    // The counter made of an id skips zero.
     EXPECT_EQ(FrameCounterOf(1), 1u);
     EXPECT_EQ(FrameCounterOf(0xFFFFFFFFull), 0xFFFFFFFFu);
     EXPECT_EQ(FrameCounterOf(0x100000000ull), 1u);

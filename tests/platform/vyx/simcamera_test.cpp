@@ -23,23 +23,11 @@ TEST_F(SimCameraTest, CallsOutsideTheCamerasLife) {
     EXPECT_FALSE(camera->Grab(0));
 }
 
-TEST_F(SimCameraTest, FibrePresetAndAnEmptyItem) {
-    ASSERT_NE(Open("Model = fibre\nFpgaVersion =\nPixelWidthMm = 0.01 ; ten microns\n"), nullptr);
-    std::string xml;
-    ASSERT_TRUE(camera->GetCameraInfo(&xml, 0));
-    EXPECT_EQ(InfoItem(xml, L"fpgaversion"), ""); // empty, not left out
-    double w = 0, h = 0;
-    EXPECT_EQ(camera->GetPixelSize(&w, &h, 0), 1);
-    EXPECT_EQ(w, 0.01);
-    EXPECT_EQ(h, 0.005859375); // the fibre preset's
-    std::set<int32_t> caps;
-    ASSERT_TRUE(camera->GetImageMemoryCaps(&caps, 0));
-    EXPECT_EQ(caps.count(ImgCap_SmartParams), 1u);
-}
-
 TEST_F(SimCameraTest, EnvironmentFileRefinesTheMachineFile) {
-    std::string machine = WriteIni("machine.ini", "Width = 640\nHeight = 480\nFrameRate = 25\n");
-    std::string overrides = WriteIni("env.ini", "FrameRate = 30\n");
+    const std::string machine = dir.File("machine.ini"), overrides = dir.File("env.ini");
+    ASSERT_TRUE(
+        WriteFileBytes(machine, "[SimCamera]\nWidth = 640\nHeight = 480\nFrameRate = 25\n"));
+    ASSERT_TRUE(WriteFileBytes(overrides, "[SimCamera]\nFrameRate = 30\n"));
     vyx::test::SetEnvironment("VYX_SIMCAMERA_INI", overrides.c_str());
     camera = CImgSensors::GetInstance();
     ASSERT_EQ(camera->Initialize(machine.c_str(), 0), 1) << Error();
@@ -126,7 +114,7 @@ TEST_F(SimCameraTest, SettingsReadBackWithinLimits) {
     EXPECT_FALSE(camera->GetTriggerMode(1, &mode, 0));
 }
 
-TEST_F(SimCameraTest, ClippingFollowsTheLimits) {
+TEST_F(SimCameraTest, ClippingFollowsTheLimitsAndNoParameterBlock) {
     ASSERT_NE(Open(""), nullptr);
     EXPECT_EQ(vyx::test::ClippingLimits(camera),
               (std::vector<std::array<int32_t, 3>>{
@@ -148,17 +136,29 @@ TEST_F(SimCameraTest, ClippingFollowsTheLimits) {
     EXPECT_EQ(ClipOf(camera), Clip(320, 256, 640, 480));
     ASSERT_TRUE(camera->SetClippingRegion(0, 0, 0, 0, 0)); // 0: full frame
     EXPECT_EQ(ClipOf(camera), Clip(0, 0, 1280, 1024));
-}
-
-TEST_F(SimCameraTest, ParameterBlockOnlyOnTheFibreCamera) {
-    ASSERT_NE(Open(""), nullptr);
+    // A parameter block only on the fibre camera.
     CParamKR7700 block;
     EXPECT_FALSE(camera->GetSmartParam(&block, 0));
     EXPECT_FALSE(camera->SetSmartParam(&block, 0));
-    camera->Uninitialize(0);
+}
 
+TEST_F(SimCameraTest, FibrePresetItsParameterBlockAndAnEmptyItem) {
+    ASSERT_NE(
+        Open("Model = fibre\nQLimit = 0.25\nFpgaVersion =\nPixelWidthMm = 0.01 ; ten microns\n"),
+        nullptr);
+    std::string xml;
+    ASSERT_TRUE(camera->GetCameraInfo(&xml, 0));
+    EXPECT_EQ(InfoItem(xml, L"fpgaversion"), ""); // empty, not left out
+    double w = 0, h = 0;
+    EXPECT_EQ(camera->GetPixelSize(&w, &h, 0), 1);
+    EXPECT_EQ(w, 0.01);
+    EXPECT_EQ(h, 0.005859375); // the fibre preset's
+    std::set<int32_t> caps;
+    ASSERT_TRUE(camera->GetImageMemoryCaps(&caps, 0));
+    EXPECT_EQ(caps.count(ImgCap_SmartParams), 1u);
+
+    CParamKR7700 block;
     // Its round trip through the fibre sensor is tested there; here the blocks it refuses.
-    ASSERT_NE(Open("Model = fibre\nQLimit = 0.25\n"), nullptr);
     ASSERT_TRUE(camera->GetSmartParam(&block, 0));
     EXPECT_EQ(block.QLimit, 0.25f);
     // A light out of range is the fibre sensor's test.

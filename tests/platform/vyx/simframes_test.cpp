@@ -80,8 +80,7 @@ TEST_F(SimCameraTest, ManualCounterWrapsPastZeroAndStampsInMicroseconds) {
     frame.counter = 0xFFFFFFFF;
     frame.timeStamp = 123;
     ASSERT_TRUE(SimControl::EmitFrame(frame));
-    ASSERT_TRUE(SimControl::EmitFrame());
-    ASSERT_TRUE(SimControl::EmitFrame());
+    ASSERT_TRUE(Emit(2));
 
     std::vector<SeenFrame> f = sink.Frames();
     ASSERT_EQ(Counters(f), (std::vector<uint32_t>{0xFFFFFFFF, 1, 2}));
@@ -93,13 +92,13 @@ TEST_F(SimCameraTest, ManualCounterWrapsPastZeroAndStampsInMicroseconds) {
 }
 
 // What each configured fault does to a frame the camera sensor's tests check; here: ranges,
-// the dropped one's time slot, faults again with every Grab and injected ones on top.
+// the dropped one's time slot, faults again with every Grab, injected ones on top, and every
+// n-th exposure dropped.
 TEST_F(SimCameraTest, ConfiguredFaultsComeWithEveryGrab) {
     ASSERT_NE(Open("Mode = manual\nDropFrames = 3, 5-6\nBrokenFrames = 8\n"), nullptr);
     FrameSink sink;
     ASSERT_TRUE(GrabInto(sink)) << Error();
-    for (int i = 0; i < 5; ++i)
-        ASSERT_TRUE(SimControl::EmitFrame());
+    ASSERT_TRUE(Emit(5));
     std::vector<SeenFrame> f = sink.Frames();
     ASSERT_EQ(Counters(f), (std::vector<uint32_t>{1, 2, 4, 7, 0}));
     EXPECT_EQ(f[2].timeStamp - f[1].timeStamp, 2 * kPeriodNs); // the dropped one's slot
@@ -112,19 +111,17 @@ TEST_F(SimCameraTest, ConfiguredFaultsComeWithEveryGrab) {
     ASSERT_TRUE(SimControl::EmitFrame());
     SimControl::ClearFaults();
     ASSERT_TRUE(SimControl::InjectFault(SimFault::Broken, 0, 2));
-    for (int i = 0; i < 3; ++i)
-        ASSERT_TRUE(SimControl::EmitFrame());
+    ASSERT_TRUE(Emit(3));
     // Exposure 3 was not dropped any more once the faults were cleared.
     EXPECT_EQ(Counters(sink.Frames()), (std::vector<uint32_t>{1, 2, 4, 7, 0, 2, 0, 0, 5}));
-}
 
-TEST_F(SimCameraTest, EveryNthExposureDropped) {
+    // Every n-th exposure dropped.
+    camera->Uninitialize(0);
     ASSERT_NE(Open("Mode = manual\nDropEvery = 4\n"), nullptr);
-    FrameSink sink;
-    ASSERT_TRUE(GrabInto(sink)) << Error();
-    for (int i = 0; i < 7; ++i)
-        ASSERT_TRUE(SimControl::EmitFrame());
-    EXPECT_EQ(Counters(sink.Frames()), (std::vector<uint32_t>{1, 2, 3, 5, 6, 7, 9}));
+    FrameSink every;
+    ASSERT_TRUE(GrabInto(every)) << Error();
+    ASSERT_TRUE(Emit(7));
+    EXPECT_EQ(Counters(every.Frames()), (std::vector<uint32_t>{1, 2, 3, 5, 6, 7, 9}));
 }
 
 TEST_F(SimCameraTest, WiderPixelsFollowTheirPattern) {

@@ -49,14 +49,6 @@ protected:
             EXPECT_TRUE(WriteFileBytes(dir.File(names[k]), Pgm(k)));
         return "Replay = .\n"; // beside vyxcamera.ini
     }
-
-    // The camera's own next frames in manual mode; false once it has none.
-    bool Emit(size_t count) {
-        for (size_t i = 0; i < count; ++i)
-            if (!SimControl::EmitFrame())
-                return false;
-        return true;
-    }
 };
 
 using SimReplayConcurrency = SimReplayTest;

@@ -25,12 +25,6 @@ void SimCameraTest::TearDown() {
     CameraIniTest::TearDown();
 }
 
-std::string SimCameraTest::WriteIni(const std::string& name, const std::string& section) {
-    std::string file = dir.File(name);
-    EXPECT_TRUE(WriteFileBytes(file, "[SimCamera]\n" + section));
-    return file;
-}
-
 void CameraIniTest::TearDown() {
     if (Vyx::CImgSensors* open = Vyx::CImgSensors::GetInstance())
         open->Uninitialize(0);

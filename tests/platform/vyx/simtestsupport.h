@@ -51,7 +51,13 @@ protected:
     Vyx::CImgSensors* Open(const std::string& section) {
         return OpenIni("[SimCamera]\n" + section);
     }
-    std::string WriteIni(const std::string& name, const std::string& section);
+    // The camera's own next frames in manual mode; false once one is not delivered.
+    static bool Emit(size_t count) {
+        for (size_t i = 0; i < count; ++i)
+            if (!Vyx::SimControl::EmitFrame())
+                return false;
+        return true;
+    }
 };
 
 // What a receiver saw of one frame: the record as it came (its pixels are only to be told from
