@@ -259,33 +259,21 @@ TEST_F(GenicamCameraConcurrency, ACallbackMayFreezeTheCamera) {
     VYX_SKIP_WITHOUT_GENICAM();
     ASSERT_NE(Open(), nullptr);
     ASSERT_TRUE(camera->SetFrameRate(200, 0));
-    struct Freezer {
-        explicit Freezer(Vyx::CImgSensors* c) : camera(c) {}
-        Vyx::CImgSensors* camera;
-        std::atomic<int> calls{0};
-        std::atomic<bool> frozen{false};
-        FrameSink after;
-        static void Callback(void* context, const Vyx::CImgBuffer* image, uint32_t flags) {
-            auto* self = static_cast<Freezer*>(context);
-            // The third frame stops the camera from its own thread.
-            if (++self->calls == 3)
-                self->frozen = self->camera->Freeze(0);
-            FrameSink::Callback(&self->after, image, flags);
-        }
-    } freezer(camera);
-    ASSERT_TRUE(camera->RegisterImgStreamInput(&freezer, Freezer::Callback, 0));
+    // The third frame stops the camera from its own thread.
+    FreezingSink freezer(camera, 3);
+    ASSERT_TRUE(camera->RegisterImgStreamInput(&freezer, FreezingSink::Callback, 0));
     ASSERT_TRUE(camera->Grab(0));
-    ASSERT_TRUE(freezer.after.WaitFor(3));
+    ASSERT_TRUE(freezer.WaitFor(3));
     // A later Grab ends that stream and starts a new one; Freeze from here waits for it.
     ASSERT_TRUE(camera->Grab(0)) << Error();
-    ASSERT_TRUE(freezer.after.WaitFor(5));
+    ASSERT_TRUE(freezer.WaitFor(5));
     ASSERT_TRUE(camera->Freeze(0));
     EXPECT_TRUE(freezer.frozen);
-    const std::vector<SeenFrame> frames = freezer.after.Frames();
+    const std::vector<SeenFrame> frames = freezer.Frames();
     ASSERT_GE(frames.size(), 5u);
     EXPECT_EQ(frames[2].frameCounter, 3u);
     EXPECT_EQ(frames[3].frameCounter, 1u) << "nothing of the frozen stream after its third frame";
-    ASSERT_TRUE(camera->UnregisterImgStreamInput(&freezer, Freezer::Callback, 0));
+    ASSERT_TRUE(camera->UnregisterImgStreamInput(&freezer, FreezingSink::Callback, 0));
 }
 
 TEST_F(GenicamCameraConcurrency, GigEStreamSetUpAsConfiguredAndCounted) {

@@ -90,16 +90,6 @@ struct OneShot {
     }
 };
 
-struct Freezer {
-    CImgSensors* camera = nullptr;
-    std::atomic<uint32_t> calls{0};
-    static void Callback(void* context, const CImgBuffer*, uint32_t) {
-        auto* self = static_cast<Freezer*>(context);
-        self->calls.fetch_add(1);
-        self->camera->Freeze(0);
-    }
-};
-
 } // namespace
 
 TEST_F(SimReceiversConcurrency, CallbacksMayChangeReceiversAndFreeze) {
@@ -118,13 +108,12 @@ TEST_F(SimReceiversConcurrency, CallbacksMayChangeReceiversAndFreeze) {
 
     // A receiver that freezes the camera from the acquisition thread: it is the
     // last frame anyone gets.
-    Freezer freezer;
-    freezer.camera = camera;
-    ASSERT_TRUE(camera->RegisterImgStreamInput(&freezer, Freezer::Callback, 0));
+    FreezingSink freezer(camera, 1);
+    ASSERT_TRUE(camera->RegisterImgStreamInput(&freezer, FreezingSink::Callback, 0));
     for (int i = 0; i < 2000 && SimControl::GetState().grabbing; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     EXPECT_FALSE(SimControl::GetState().grabbing);
-    EXPECT_EQ(freezer.calls.load(), 1u);
+    EXPECT_EQ(freezer.calls.load(), 1);
     EXPECT_EQ(sink.Frames().back().frameCounter, SimControl::GetStats().lastCounter);
     EXPECT_TRUE(camera->Uninitialize(0));
     EXPECT_EQ(SimControl::GetStats().receivers, 0u);

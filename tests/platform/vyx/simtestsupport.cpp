@@ -98,6 +98,13 @@ void FrameSink::Callback(void* context, const Vyx::CImgBuffer* image, uint32_t f
     sink->m_arrived.notify_all();
 }
 
+void FreezingSink::Callback(void* context, const Vyx::CImgBuffer* image, uint32_t flags) {
+    auto* self = static_cast<FreezingSink*>(context);
+    if (++self->calls == self->at)
+        self->frozen = self->camera->Freeze(0);
+    FrameSink::Callback(static_cast<FrameSink*>(self), image, flags);
+}
+
 bool FrameSink::WaitFor(size_t count, std::chrono::seconds timeout) {
     std::unique_lock<std::mutex> lock(m_mutex);
     return m_arrived.wait_for(lock, timeout, [&] { return m_frames.size() >= count; });

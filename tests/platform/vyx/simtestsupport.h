@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -86,6 +87,18 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_arrived;
     std::vector<SeenFrame> m_frames;
+};
+
+// A receiver that freezes the camera from the acquisition thread on its `at`-th frame; it keeps
+// that frame and every other one it gets.
+struct FreezingSink : FrameSink {
+    FreezingSink(Vyx::CImgSensors* camera, int at) : camera(camera), at(at) {}
+    static void Callback(void* context, const Vyx::CImgBuffer* image, uint32_t flags);
+
+    Vyx::CImgSensors* const camera;
+    const int at;
+    std::atomic<int> calls{0};
+    std::atomic<bool> frozen{false};
 };
 
 // Counters of the frames, in order of arrival.
