@@ -9,8 +9,9 @@ using ::testing::HasSubstr;
 using namespace vyx::test;
 
 // The default camera's identity, geometry, capabilities and settings reach the camera sensor's
-// tests in full; here what the sensor never asks: calls outside the camera's life.
-TEST_F(SimCameraTest, CallsOutsideTheCamerasLife) {
+// tests in full; here what the sensor never asks: calls outside the camera's life, and the
+// files it is configured from.
+TEST_F(SimCameraTest, CallsOutsideTheCamerasLifeAndTheEnvironmentsFile) {
     camera = CImgSensors::GetInstance();
     ASSERT_NE(camera, nullptr);
     double value = 0;
@@ -21,20 +22,17 @@ TEST_F(SimCameraTest, CallsOutsideTheCamerasLife) {
     ASSERT_EQ(camera->Initialize(nullptr, 0), 1);
     EXPECT_TRUE(camera->Uninitialize(0));
     EXPECT_FALSE(camera->Grab(0));
-}
 
-TEST_F(SimCameraTest, EnvironmentFileRefinesTheMachineFile) {
+    // A file named by the environment refines the machine file.
     const std::string machine = dir.File("machine.ini"), overrides = dir.File("env.ini");
     ASSERT_TRUE(
         WriteFileBytes(machine, "[SimCamera]\nWidth = 640\nHeight = 480\nFrameRate = 25\n"));
     ASSERT_TRUE(WriteFileBytes(overrides, "[SimCamera]\nFrameRate = 30\n"));
     vyx::test::SetEnvironment("VYX_SIMCAMERA_INI", overrides.c_str());
-    camera = CImgSensors::GetInstance();
     ASSERT_EQ(camera->Initialize(machine.c_str(), 0), 1) << Error();
-    double rate = 0;
-    ASSERT_TRUE(camera->GetFrameRate(&rate, 0));
+    ASSERT_TRUE(camera->GetFrameRate(&value, 0));
     EXPECT_EQ(InfoOf(camera).imageWidth, 640u);
-    EXPECT_EQ(rate, 30.0);
+    EXPECT_EQ(value, 30.0);
     EXPECT_EQ(SimControl::GetState().configFile, machine + ";" + overrides);
     camera->Uninitialize(0);
 
