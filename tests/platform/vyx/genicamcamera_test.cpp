@@ -130,30 +130,14 @@ TEST_F(GenicamCamera, IdentityGeometryLimitsAndRegionFromTheDevice) {
 TEST_F(GenicamCamera, SettingsInTheirRangesAndWhatHasNoCounterpart) {
     VYX_SKIP_WITHOUT_GENICAM();
     ASSERT_NE(Open(), nullptr);
-    using Set = bool (Vyx::CImgSensors::*)(double, int);
-    using Get = bool (Vyx::CImgSensors::*)(double*, int);
-    const struct {
-        Set set;
-        Get get;
-        double good, bad;
-        const char* refusal;
-    } settings[] = {
-        {&Vyx::CImgSensors::SetGain, &Vyx::CImgSensors::GetGain, 7, 11,
-         "SetGain(): 11 outside 0..10"},
-        // Milliseconds here, microseconds in the camera.
-        {&Vyx::CImgSensors::SetExposure, &Vyx::CImgSensors::GetExposure, 2.5, 0.001,
-         "SetExposure(): 0.001 ms outside 0.01..10000 ms"},
-        {&Vyx::CImgSensors::SetFrameRate, &Vyx::CImgSensors::GetFrameRate, 40, 5000,
-         "SetFrameRate(): 5000 fps outside 0.1..1000 fps"},
-    };
-    for (const auto& setting : settings) {
-        double value = 0;
-        ASSERT_TRUE((camera->*setting.set)(setting.good, 0)) << Error();
-        EXPECT_FALSE((camera->*setting.set)(setting.bad, 0));
-        EXPECT_EQ(Error(), setting.refusal);
-        ASSERT_TRUE((camera->*setting.get)(&value, 0));
-        EXPECT_DOUBLE_EQ(value, setting.good) << "a refused value leaves the setting";
-    }
+    using Vyx::CImgSensors;
+    ExpectSetting(&CImgSensors::SetGain, &CImgSensors::GetGain, 7, {11},
+                  "SetGain(): 11 outside 0..10");
+    // Milliseconds here, microseconds in the camera.
+    ExpectSetting(&CImgSensors::SetExposure, &CImgSensors::GetExposure, 2.5, {0.001},
+                  "SetExposure(): 0.001 ms outside 0.01..10000 ms");
+    ExpectSetting(&CImgSensors::SetFrameRate, &CImgSensors::GetFrameRate, 40, {5000},
+                  "SetFrameRate(): 5000 fps outside 0.1..1000 fps");
 
     for (int32_t wanted : {1, 0}) {
         int32_t mode = -1;
@@ -277,7 +261,6 @@ TEST_F(GenicamCameraConcurrency, ACallbackMayFreezeTheCamera) {
 }
 
 TEST_F(GenicamCameraConcurrency, GigEStreamSetUpAsConfiguredAndCounted) {
-    using vyx::test::FakeGenicamCamera;
     std::string why = FakeGenicamCamera::Unavailable(FakeGenicamCamera::Kind::GigE);
     if (!why.empty())
         GTEST_SKIP() << why;

@@ -13,6 +13,7 @@
 
 #include <string>
 
+using vyx::test::FakeGenicamCamera;
 using vyx::test::FrameSink;
 
 namespace {
@@ -36,8 +37,7 @@ protected:
         // Test cameras made from now on describe themselves with it.
         arv_set_fake_camera_genicam_filename(dir.File("camera.xml").c_str());
 #else
-        GTEST_SKIP() << "GenICam back end not built: Aravis 0.8 (libaravis-dev) is missing; "
-                        "scripts/deps installs it";
+        GTEST_SKIP() << FakeGenicamCamera::Unavailable(FakeGenicamCamera::Kind::InProcess);
 #endif
     }
     void TearDown() override {

@@ -80,27 +80,14 @@ TEST_F(SimCameraTest, SettingsReadBackWithinLimits) {
     ASSERT_NE(Open("GainMax = 12\nExposureMax = 100\nFrameRateMax = 120\nLightMax = 80\n"
                    "TriggerModeMax = 5\n"),
               nullptr);
-    double value = 0;
-    int32_t mode = 0;
-    const struct {
-        bool (CImgSensors::*set)(double, int);
-        bool (CImgSensors::*get)(double*, int);
-        double good, tooLow, tooHigh;
-    } settings[] = {
-        {&CImgSensors::SetGain, &CImgSensors::GetGain, 6.5, -0.5, 12.5},
-        {&CImgSensors::SetExposure, &CImgSensors::GetExposure, 2.25, 0.001, 101},
-        {&CImgSensors::SetFrameRate, &CImgSensors::GetFrameRate, 33.3, 0.5, 121},
-    };
-    for (const auto& s : settings) {
-        EXPECT_TRUE((camera->*s.set)(s.good, 0));
-        for (double refused : {s.tooLow, s.tooHigh, std::nan("")})
-            EXPECT_FALSE((camera->*s.set)(refused, 0)) << refused;
-        ASSERT_TRUE((camera->*s.get)(&value, 0));
-        EXPECT_EQ(value, s.good); // refused values leave the setting alone
-    }
+    const double nan = std::nan("");
+    ExpectSetting(&CImgSensors::SetGain, &CImgSensors::GetGain, 6.5, {-0.5, 12.5, nan});
+    ExpectSetting(&CImgSensors::SetExposure, &CImgSensors::GetExposure, 2.25, {0.001, 101, nan});
+    ExpectSetting(&CImgSensors::SetFrameRate, &CImgSensors::GetFrameRate, 33.3, {0.5, 121, nan});
     EXPECT_THAT(Error(), HasSubstr("outside"));
 
     // Light and trigger read back through the camera sensor; here their bounds.
+    int32_t mode = 0;
     EXPECT_TRUE(camera->SetLightIntensity(0, 80, 0));
     EXPECT_FALSE(camera->SetLightIntensity(0, 80.5, 0));
     EXPECT_FALSE(camera->SetLightIntensity(1, 10, 0)); // one light channel

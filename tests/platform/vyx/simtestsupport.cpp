@@ -5,23 +5,15 @@
 
 namespace vyx::test {
 
-namespace {
-
-void ResetSimulation() {
+void SimCameraTest::SetUp() {
     vyx::test::SetEnvironment("VYX_SIMCAMERA_INI", nullptr);
     Vyx::SimControl::SetConnected(true);
     for (int call = 0; call < static_cast<int>(Vyx::SimCall::Count); ++call)
         Vyx::SimControl::SetCallFailure(static_cast<Vyx::SimCall>(call), false);
 }
 
-} // namespace
-
-void SimCameraTest::SetUp() {
-    ResetSimulation();
-}
-
 void SimCameraTest::TearDown() {
-    ResetSimulation(); // connected again, so that the camera is there to close
+    SimCameraTest::SetUp(); // connected again, so that the camera is there to close
     CameraIniTest::TearDown();
 }
 
@@ -45,6 +37,20 @@ Vyx::CImgSensors* CameraIniTest::OpenIni(const std::string& ini) {
 
 bool CameraIniTest::GrabInto(FrameSink& sink) {
     return camera->RegisterImgStreamInput(&sink, FrameSink::Callback, 0) && camera->Grab(0);
+}
+
+void CameraIniTest::ExpectSetting(Setter set, Getter get, double good,
+                                  std::initializer_list<double> refused, const char* refusal) {
+    ASSERT_TRUE((camera->*set)(good, 0)) << Error();
+    for (double value : refused) {
+        EXPECT_FALSE((camera->*set)(value, 0)) << value;
+        if (refusal != nullptr) {
+            EXPECT_EQ(Error(), refusal);
+        }
+    }
+    double value = 0;
+    ASSERT_TRUE((camera->*get)(&value, 0));
+    EXPECT_EQ(value, good) << "a refused value leaves the setting";
 }
 
 std::vector<std::array<int32_t, 3>> ClippingLimits(Vyx::CImgSensors* camera) {

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <initializer_list>
 #include <mutex>
 #include <string>
 #include <tuple>
@@ -36,6 +37,12 @@ protected:
     std::string Error() const { return camera ? camera->GetLastErrorText(0) : "no camera"; }
     // The sink registered and the camera grabbing; false when either fails.
     bool GrabInto(FrameSink& sink);
+    using Setter = bool (Vyx::CImgSensors::*)(double, int);
+    using Getter = bool (Vyx::CImgSensors::*)(double*, int);
+    // Sets `good`, then each refused value (with that error text when one is given), and reads
+    // `good` back: a refused value leaves the setting.
+    void ExpectSetting(Setter set, Getter get, double good, std::initializer_list<double> refused,
+                       const char* refusal = nullptr);
 
     TempDir dir;
     std::string path;
