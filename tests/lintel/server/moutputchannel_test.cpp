@@ -29,7 +29,7 @@ std::string TakeAll(MOutputChannel& channel) {
 
 } // namespace
 
-TEST(MOutputChannel, LineFormats) {
+TEST(MOutputChannel, LineAndNumberFormats) {
     MOutputChannel channel(7);
     channel.Error(std::string("failed to open probe manager"));
     channel.Error(60); // unknown numbers name themselves
@@ -54,9 +54,8 @@ TEST(MOutputChannel, LineFormats) {
     MOutputChannel big(123456); // at least four digits
     big.Data(std::string("x"));
     EXPECT_EQ(TakeAll(big), "123456\tdata x\r\n");
-}
 
-TEST(MOutputChannel, NumberFormat) {
+    // Numbers of data lines.
     struct Case {
         double value;
         const char* text;

@@ -125,14 +125,13 @@ TEST_F(SimCameraTest, ConfiguredFaultsComeWithEveryGrab) {
 }
 
 TEST_F(SimCameraTest, WiderPixelsFollowTheirPattern) {
-    struct Format {
+    const struct {
         const char* config;
         uint64_t bytes, modulus;
-    };
-    const Format formats[] = {{"PixelFormat = 4\n", 2, 1021},
-                              {"PixelFormat = 200\n", 2, 4093},
-                              {"PixelFormat = 21\n", 3, 251}};
-    for (const Format& format : formats) {
+    } formats[] = {{"PixelFormat = 4\n", 2, 1021},
+                   {"PixelFormat = 200\n", 2, 4093},
+                   {"PixelFormat = 21\n", 3, 251}};
+    for (const auto& format : formats) {
         ASSERT_NE(Open(std::string("Mode = manual\nWidth = 64\nHeight = 32\n") + format.config),
                   nullptr);
         FrameSink sink(true);

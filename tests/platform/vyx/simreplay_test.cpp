@@ -44,9 +44,8 @@ protected:
     // The recording written into the test's folder; the INI section that plays it.
     std::string Write(const std::string& ini = Recording(kLines)) {
         EXPECT_TRUE(WriteFileBytes(dir.File("recording.ini"), ini));
-        const char* names[] = {"a.pgm", "b.pgm", "c.pgm"};
-        for (uint32_t k = 0; k < 3; ++k)
-            EXPECT_TRUE(WriteFileBytes(dir.File(names[k]), Pgm(k)));
+        for (uint32_t k = 0; k < 3; ++k) // a.pgm, b.pgm, c.pgm
+            EXPECT_TRUE(WriteFileBytes(dir.File(std::string(1, char('a' + k)) + ".pgm"), Pgm(k)));
         return "Replay = .\n"; // beside vyxcamera.ini
     }
 };
