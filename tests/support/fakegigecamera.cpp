@@ -145,14 +145,10 @@ bool FakeGigECamera::Start(const Options& options, std::string& error) {
         return false;
     }
     m_logPath = "/tmp/" + UniqueName("vyx-fake-gige") + ".log";
-    std::vector<std::string> args = {program, "-i", m_address};
-    if (options.lossPerThousand > 0) {
-        args.push_back("-r");
-        args.push_back(std::to_string(options.lossPerThousand));
-    }
-    std::vector<char*> argv;
-    for (std::string& arg : args)
-        argv.push_back(arg.data());
+    const std::string loss = std::to_string(options.lossPerThousand);
+    std::vector<const char*> argv = {program.c_str(), "-i", m_address.c_str(), "-r", loss.c_str()};
+    if (options.lossPerThousand == 0)
+        argv.resize(3); // no packets dropped on purpose
     argv.push_back(nullptr);
 
     const pid_t parent = getpid();
@@ -172,7 +168,7 @@ bool FakeGigECamera::Start(const Options& options, std::string& error) {
             dup2(log, STDOUT_FILENO);
             dup2(log, STDERR_FILENO);
         }
-        execv(argv[0], argv.data());
+        execv(argv[0], const_cast<char* const*>(argv.data()));
         _exit(127);
     }
     m_pid = pid;

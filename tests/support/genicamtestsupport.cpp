@@ -23,23 +23,16 @@ extern "C" __attribute__((visibility("default"))) const char* __tsan_default_sup
 
 namespace vyx::test {
 
-bool GenicamBuilt() {
-#if defined(VYX_HAVE_GENICAM)
-    return true;
-#else
-    return false;
-#endif
-}
-
 std::string GenicamIni(const std::string& device, const std::string& extra) {
     return "[GenICam]\ndevice = " + device +
            "\npixel_width_mm = 0.0055\npixel_height_mm = 0.0055\n" + extra;
 }
 
 std::string FakeGenicamCamera::Unavailable(Kind kind) {
-    if (!GenicamBuilt())
-        return "GenICam back end not built: Aravis 0.8 (libaravis-dev) is missing; scripts/deps "
-               "installs it";
+#if !defined(VYX_HAVE_GENICAM)
+    return "GenICam back end not built: Aravis 0.8 (libaravis-dev) is missing; scripts/deps "
+           "installs it";
+#endif
     if (kind == Kind::GigE && FakeGigECamera::Program().empty())
         return "arv-fake-gv-camera-0.8 is not installed (Debian package aravis-tools; "
                "scripts/deps installs it)";

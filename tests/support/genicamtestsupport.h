@@ -10,15 +10,9 @@
 
 namespace vyx::test {
 
-// The build has the GenICam back end (Aravis was found).
-bool GenicamBuilt();
-
 // A "vyxcamera.ini" text whose [GenICam] section chooses the device; Aravis's test cameras do
 // not tell their pixel size, so the section gives one. extra adds lines ("key = value\n").
 std::string GenicamIni(const std::string& device, const std::string& extra = "");
-
-// Pixel size the section above gives, in mm.
-constexpr double kFakePixelMm = 0.0055;
 
 // One of Aravis's test cameras for a test: the one inside the process ("Fake_1"), or the GigE
 // Vision one, a process of its own reached over a loopback address.
@@ -48,7 +42,8 @@ private:
 // Skips the test, visibly, where the build has no GenICam back end.
 #define VYX_SKIP_WITHOUT_GENICAM()                                                                 \
     do {                                                                                           \
-        if (!vyx::test::GenicamBuilt())                                                            \
-            GTEST_SKIP() << "GenICam back end not built: Aravis 0.8 (libaravis-dev) is missing; "  \
-                            "scripts/deps installs it";                                            \
+        using vyx::test::FakeGenicamCamera;                                                        \
+        if (std::string why = FakeGenicamCamera::Unavailable(FakeGenicamCamera::Kind::InProcess);  \
+            !why.empty())                                                                          \
+            GTEST_SKIP() << why;                                                                   \
     } while (0)

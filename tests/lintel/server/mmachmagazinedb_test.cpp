@@ -129,7 +129,7 @@ TEST_F(Magazine, AnswersForTheActiveProbesystem) {
     EXPECT_TRUE(capture.ErrTrace().empty()) << capture.Dump();
 }
 
-TEST_F(Magazine, ChangeProgramIsTheSlotsOwnOrUnloadThenLoad) {
+TEST_F(Magazine, ChangeProgramsAndSendsThatReplaceTheFileOnlyWhenValid) {
     ASSERT_TRUE(Load(kMagazine)) << capture.Dump();
     EXPECT_EQ(magazine.GetChangeProgram(1, 3), "C 1 3");
     EXPECT_EQ(magazine.GetChangeProgram(1, 9), "C 1 9"); // its own program needs no slot 9
@@ -137,6 +137,14 @@ TEST_F(Magazine, ChangeProgramIsTheSlotsOwnOrUnloadThenLoad) {
     // Quotes go only when the joined text both starts and ends with one.
     EXPECT_EQ(magazine.GetChangeProgram(3, 1), "UNLOAD 3;\"LOAD 1\"");
     EXPECT_EQ(magazine.GetChangeProgram(1, 2), "\"UNLOAD 1\";\"L2");
+
+    // Send replaces the file only with a valid magazine.
+    EXPECT_FALSE(magazine.Send("[Tactile_1_slot1]\nload.program=L\nunload.program=U\n"));
+    EXPECT_FALSE(magazine.Send("[Optic_2_slot1\n"));
+    EXPECT_EQ(capture.CountErrTrace("MMachMagazineDB::Send(): analyse_inifile() failed"), 1);
+    EXPECT_EQ(capture.CountErrTrace("MMachMagazineDB::Send(): SetContentString() failed"), 1);
+    EXPECT_EQ(ReadFileBytes(path), kMagazine);
+    EXPECT_EQ(Active(), kOptic2);
 
     ASSERT_TRUE(magazine.Send("[Optic_2_slot1]\nload.program=L1\nunload.program=U1\n"
                               "[Optic_2_slot2]\nload.program=\"L2\"\nunload.program=\"A\"\"B\"\n"
@@ -149,6 +157,10 @@ TEST_F(Magazine, ChangeProgramIsTheSlotsOwnOrUnloadThenLoad) {
     EXPECT_EQ(magazine.GetChangeProgram(2, 2), "A;B\";\"L2");
     EXPECT_EQ(magazine.GetChangeProgram(2, 1), "\"A;B\";L1");
     EXPECT_EQ(magazine.GetChangeProgram(3, 2), "X;Y\"\"Z;\"L2\"");
+    ASSERT_TRUE(magazine.Send("[Optic_2_slot2]\nprobe=3\nload.program=L\nunload.program=U\n"));
+    EXPECT_EQ(ReadFileBytes(path), "[Optic_2_slot2]\r\nprobe=3\r\nload.program=L\r\n"
+                                   "unload.program=U\r\n");
+    EXPECT_EQ(Active(), (Slots{{2, 3}}));
 }
 
 TEST_F(Magazine, OpenSkipsDamagedSectionsAndKeepsTheRest) {
@@ -290,19 +302,4 @@ TEST_F(Magazine, FailedChangeLeavesTheFileAndReadsMemoryBackFromIt) {
     EXPECT_EQ(Active(), Slots{});
     EXPECT_FALSE(magazine.SetSlot(1, 9));
     EXPECT_EQ(ReadFileBytes(path), garbled);
-}
-
-TEST_F(Magazine, SendReplacesTheFileOnlyWithAValidMagazine) {
-    ASSERT_TRUE(Load(kMagazine));
-    EXPECT_FALSE(magazine.Send("[Tactile_1_slot1]\nload.program=L\nunload.program=U\n"));
-    EXPECT_FALSE(magazine.Send("[Optic_2_slot1\n"));
-    EXPECT_EQ(capture.CountErrTrace("MMachMagazineDB::Send(): analyse_inifile() failed"), 1);
-    EXPECT_EQ(capture.CountErrTrace("MMachMagazineDB::Send(): SetContentString() failed"), 1);
-    EXPECT_EQ(ReadFileBytes(path), kMagazine);
-    EXPECT_EQ(Active(), kOptic2);
-
-    ASSERT_TRUE(magazine.Send("[Optic_2_slot2]\nprobe=3\nload.program=L\nunload.program=U\n"));
-    EXPECT_EQ(ReadFileBytes(path), "[Optic_2_slot2]\r\nprobe=3\r\nload.program=L\r\n"
-                                   "unload.program=U\r\n");
-    EXPECT_EQ(Active(), (Slots{{2, 3}}));
 }

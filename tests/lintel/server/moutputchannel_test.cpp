@@ -29,7 +29,7 @@ std::string TakeAll(MOutputChannel& channel) {
 
 } // namespace
 
-TEST(MOutputChannel, LineFormats) {
+TEST(MOutputChannel, LineAndNumberFormats) {
     MOutputChannel channel(7);
     channel.Error(std::string("failed to open probe manager"));
     channel.Error(60); // unknown numbers name themselves
@@ -54,9 +54,8 @@ TEST(MOutputChannel, LineFormats) {
     MOutputChannel big(123456); // at least four digits
     big.Data(std::string("x"));
     EXPECT_EQ(TakeAll(big), "123456\tdata x\r\n");
-}
 
-TEST(MOutputChannel, NumberFormat) {
+    // Numbers of data lines.
     struct Case {
         double value;
         const char* text;
@@ -78,7 +77,7 @@ TEST(MOutputChannel, NumberFormat) {
     EXPECT_EQ(Number(std::numeric_limits<double>::infinity()), " inf");
 }
 
-TEST(MOutputChannel, EventsOneAndEightAreDeferredAndSentOnce) {
+TEST(MOutputChannel, EventsOneAndEightAreDeferredAndSentOnceTheRestAtOnce) {
     MOutputChannel channel(2);
     channel.Event(std::string("machine changed"));
     for (int i = 0; i < 3; ++i)
@@ -95,10 +94,8 @@ TEST(MOutputChannel, EventsOneAndEightAreDeferredAndSentOnce) {
     EXPECT_EQ(out, kCapabilitiesChanged + kMachineChanged);
     EXPECT_FALSE(channel.Take(out, true)); // sent once
     EXPECT_EQ(out, "");
-}
 
-TEST(MOutputChannel, EventBits) {
-    MOutputChannel channel(3);
+    // Every other event is sent at once, by its bit.
     channel.Event(std::string("resync needed")); // in no table: bit 97, still sent
     EXPECT_TRUE(channel.HasEvents());
     for (int number = 0; number <= 97; ++number) // 97 is not asked by number

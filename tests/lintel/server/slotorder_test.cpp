@@ -75,10 +75,10 @@ const size_t kMachineSlots[] = {
 #undef N
 #undef F
 
-// The other interfaces have their destructor first; `slots` follow it in order.
-void ExpectInOrder(const char* what, std::initializer_list<size_t> slots) {
+// The other interfaces have their destructor first; the members' entries follow it in order.
+template <typename... F> void ExpectInOrder(const char* what, F... members) {
     size_t position = 1;
-    for (size_t slot : slots) {
+    for (size_t slot : {Slot(members)...}) {
         EXPECT_EQ(Position(slot, 0), position) << what << " entry " << position;
         ++position;
     }
@@ -97,32 +97,24 @@ TEST(SlotOrder, ChannelCommandsNotifierAndDatabases) {
     using Code = void (C::*)(int32_t);
     using Text = void (C::*)(const std::string&);
     using Numbers = void (C::*)(const std::vector<double>&);
-    ExpectInOrder("channel",
-                  {Slot(&C::Append),        Slot(&C::MoveTo),        Slot(Code(&C::Error)),
-                   Slot(Text(&C::Error)),   Slot(Code(&C::Warning)), Slot(Text(&C::Warning)),
-                   Slot(Numbers(&C::Data)), Slot(Text(&C::Data)),    Slot(Text(&C::Event)),
-                   Slot(Code(&C::Event)),   Slot(&C::Clear),         Slot(&C::Take),
-                   Slot(&C::IsEmpty),       Slot(&C::HasError),      Slot(&C::ResetError),
-                   Slot(&C::SetMark),       Slot(&C::IsMarked),      Slot(&C::IsEventSet),
-                   Slot(&C::HasEvents),     Slot(&C::GetText)});
-    ExpectInOrder("command", {Slot(&MMachCommand::IsDone), Slot(&MMachCommand::Abort),
-                              Slot(&MMachCommand::GetName)});
+    ExpectInOrder("channel", &C::Append, &C::MoveTo, Code(&C::Error), Text(&C::Error),
+                  Code(&C::Warning), Text(&C::Warning), Numbers(&C::Data), Text(&C::Data),
+                  Text(&C::Event), Code(&C::Event), &C::Clear, &C::Take, &C::IsEmpty, &C::HasError,
+                  &C::ResetError, &C::SetMark, &C::IsMarked, &C::IsEventSet, &C::HasEvents,
+                  &C::GetText);
+    ExpectInOrder("command", &MMachCommand::IsDone, &MMachCommand::Abort, &MMachCommand::GetName);
     EXPECT_EQ(Position(Slot(&MMachScanCommand::ReadNextLine), 0), 4u);
     EXPECT_EQ(Position(Slot(&MMachScanpointCommand::ReadNextLine), 0), 4u);
-    ExpectInOrder("notifier", {Slot(&MClientNotifier::GetState), Slot(&MClientNotifier::WakeUp)});
+    ExpectInOrder("notifier", &MClientNotifier::GetState, &MClientNotifier::WakeUp);
 
     using P = MMachProbeDB;
-    ExpectInOrder("probes",
-                  {Slot(&P::GetMaxProbeNumber), Slot(&P::GetMaxTipNumber), Slot(&P::GetActiveProbe),
-                   Slot(&P::GetActiveTip), Slot(&P::SetActiveProbe), Slot(&P::IsProbeDefined),
-                   Slot(&P::IsTipDefined), Slot(&P::ListProbes), Slot(&P::DefineProbe),
-                   Slot(&P::DeleteProbe)});
+    ExpectInOrder("probes", &P::GetMaxProbeNumber, &P::GetMaxTipNumber, &P::GetActiveProbe,
+                  &P::GetActiveTip, &P::SetActiveProbe, &P::IsProbeDefined, &P::IsTipDefined,
+                  &P::ListProbes, &P::DefineProbe, &P::DeleteProbe);
     using S = MMachProbesystemDB;
-    ExpectInOrder("probesystems",
-                  {Slot(&S::IsProbesystemDefined), Slot(&S::IsProbesystemIdDefined),
-                   Slot(&S::HasActiveProbesystem), Slot(&S::GetActiveProbesystem),
-                   Slot(&S::GetActiveProbesystemId), Slot(&S::SetActiveProbesystem),
-                   Slot(&S::IsProbesystemTypeDefined), Slot(&S::FirstProbesystemType),
-                   Slot(&S::NextProbesystemType), Slot(&S::ListProbesystems),
-                   Slot(&S::DefineProbesystem), Slot(&S::DeleteProbesystem)});
+    ExpectInOrder("probesystems", &S::IsProbesystemDefined, &S::IsProbesystemIdDefined,
+                  &S::HasActiveProbesystem, &S::GetActiveProbesystem, &S::GetActiveProbesystemId,
+                  &S::SetActiveProbesystem, &S::IsProbesystemTypeDefined, &S::FirstProbesystemType,
+                  &S::NextProbesystemType, &S::ListProbesystems, &S::DefineProbesystem,
+                  &S::DeleteProbesystem);
 }

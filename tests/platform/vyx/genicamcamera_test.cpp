@@ -20,54 +20,51 @@ using namespace vyx::test;
 
 namespace {
 
-class GenicamCameraTest : public vyx::test::CameraIniTest {
+class GenicamCamera : public vyx::test::CameraIniTest {
 protected:
     Vyx::CImgSensors* Open(const std::string& extra = "") {
         return OpenIni(GenicamIni("Fake_1", extra));
     }
 };
 
-using GenicamConfiguration = GenicamCameraTest;
-using GenicamCamera = GenicamCameraTest;
-using GenicamCameraConcurrency = GenicamCameraTest;
+using GenicamConfiguration = GenicamCamera;
+using GenicamCameraConcurrency = GenicamCamera;
 
 } // namespace
 
 TEST_F(GenicamConfiguration, WrongSectionsAreRefusedWithFileAndKey) {
-    // Read before anything is loaded: these hold in builds without Aravis too.
+    // Read before anything is loaded: these hold in builds without Aravis too. Lines after
+    // "device = Fake_1" unless the case gives its own sections.
     const struct {
-        const char* section;
+        const char* lines;
         const char* message;
+        const char* sections = nullptr;
     } cases[] = {
-        {"[GenICam]\n", "[GenICam] device is missing"},
-        {"[GenICam]\ndevice = Fake_1\ncolour = 1\n", "[GenICam] unknown key colour"},
-        {"[GenICam]\ndevice = Fake_1\nbuffers = 1\n", "buffers \"1\" must lie in 2..64"},
-        {"[GenICam]\ndevice = Fake_1\npixel_format = BayerRG8\n",
+        {"", "[GenICam] device is missing", "[GenICam]\n"},
+        {"colour = 1\n", "[GenICam] unknown key colour"},
+        {"buffers = 1\n", "buffers \"1\" must lie in 2..64"},
+        {"pixel_format = BayerRG8\n",
          "pixel_format \"BayerRG8\" is not taken: Mono8, Mono10, Mono12 or Mono16"},
-        {"[GenICam]\ndevice = Fake_1\npixel_width_mm = 0.005\n",
-         "give both pixel_width_mm and pixel_height_mm"},
-        {"[GenICam]\ndevice = Fake_1\npixel_height_mm = -1\npixel_width_mm = 1\n",
+        {"pixel_width_mm = 0.005\n", "give both pixel_width_mm and pixel_height_mm"},
+        {"pixel_height_mm = -1\npixel_width_mm = 1\n",
          "pixel_height_mm \"-1\" must be a number above 0"},
-        {"[GenICam]\ndevice = Fake_1\nincomplete = dropped\n",
-         "incomplete \"dropped\" must be broken or lost"},
-        {"[GenICam]\ndevice = Fake_1\nDevice = Fake_1\n",
-         "unknown key Device (keys are lower case: device)"},
-        {"[GenICam]\ndevice = Fake_1\npacket_socket = on\n",
-         "packet_socket \"on\" must be auto or off"},
-        {"[GenICam]\ndevice = Fake_1\npacket_size = 9000.5\n",
-         "packet_size \"9000.5\" must be auto or bytes in 64..65535"},
-        {"[GenICam]\ndevice = Fake_1\nsocket_buffer = 1000\n",
-         "socket_buffer \"1000\" must be auto or at least 4096 bytes"},
-        {"[GenICam]\ndevice = Fake_1\npacket_resend = yes\n",
-         "packet_resend \"yes\" must be on or off"},
+        {"incomplete = dropped\n", "incomplete \"dropped\" must be broken or lost"},
+        {"Device = Fake_1\n", "unknown key Device (keys are lower case: device)"},
+        {"packet_socket = on\n", "packet_socket \"on\" must be auto or off"},
+        {"packet_size = 9000.5\n", "packet_size \"9000.5\" must be auto or bytes in 64..65535"},
+        {"socket_buffer = 1000\n", "socket_buffer \"1000\" must be auto or at least 4096 bytes"},
+        {"packet_resend = yes\n", "packet_resend \"yes\" must be on or off"},
         // Section names are case-sensitive: this one would choose the simulated camera.
-        {"[SimCamera]\n[Genicam]\ndevice = Fake_1\n",
+        {"",
          "[Genicam] is not a section of the camera library; a GenICam camera is chosen by "
-         "[GenICam]"},
+         "[GenICam]",
+         "[SimCamera]\n[Genicam]\ndevice = Fake_1\n"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.section);
-        EXPECT_EQ(Initialize(c.section), -2);
+        const std::string ini =
+            c.sections ? c.sections : "[GenICam]\ndevice = Fake_1\n" + std::string(c.lines);
+        SCOPED_TRACE(ini);
+        EXPECT_EQ(Initialize(ini), -2);
         EXPECT_THAT(Error(), ::testing::AllOf(HasSubstr(c.message), HasSubstr(path)));
     }
     // Without the section the simulated camera opens as always.
@@ -90,7 +87,7 @@ TEST_F(GenicamConfiguration, ABuildWithoutTheBackEndSaysSo) {
         ::testing::ExitedWithCode(0), "");
 }
 
-TEST_F(GenicamCamera, IdentityGeometryAndLimitsFromTheDevice) {
+TEST_F(GenicamCamera, IdentityGeometryLimitsAndRegionFromTheDevice) {
     VYX_SKIP_WITHOUT_GENICAM();
     ASSERT_NE(Open(), nullptr);
     EXPECT_EQ(camera->Initialize(path.c_str(), 0), 0) << "already initialised";
@@ -106,6 +103,18 @@ TEST_F(GenicamCamera, IdentityGeometryAndLimitsFromTheDevice) {
     EXPECT_EQ(vyx::test::ClippingLimits(camera),
               (std::vector<std::array<int32_t, 3>>{
                   {0, 2047, 1}, {0, 2047, 1}, {1, 2048, 1}, {1, 2048, 1}}));
+    // The region is set on the camera, in its steps.
+    ASSERT_TRUE(camera->SetClippingRegion(100, 40, 200, 120, 0)) << Error();
+    EXPECT_EQ(ClipOf(camera), Clip(100, 40, 200, 120));
+
+    EXPECT_FALSE(camera->SetClippingRegion(1900, 0, 200, 100, 0));
+    EXPECT_EQ(Error(),
+              "SetClippingRegion(): region 200x100+1900+0 lies outside the 2048x2048 sensor");
+    EXPECT_FALSE(camera->SetClippingRegion(-1, 0, 200, 100, 0));
+    EXPECT_EQ(ClipOf(camera), Clip(100, 40, 200, 120)) << "a refused region leaves the old one";
+    // Width and height 0: the whole sensor.
+    ASSERT_TRUE(camera->SetClippingRegion(0, 0, 0, 0, 0)) << Error();
+    EXPECT_EQ(ClipOf(camera), Clip(0, 0, 2048, 2048));
     // No temperature, no light: only the partial read-out.
     std::set<int32_t> caps;
     ASSERT_TRUE(camera->GetImageMemoryCaps(&caps, 0));
@@ -117,33 +126,17 @@ TEST_F(GenicamCamera, IdentityGeometryAndLimitsFromTheDevice) {
     EXPECT_EQ(why, "camera Fake_1 is no GigE Vision camera: its stream has no packets");
 }
 
-TEST_F(GenicamCamera, SettingsSetReadBackAndRefusedOutsideTheirRanges) {
+TEST_F(GenicamCamera, SettingsInTheirRangesAndWhatHasNoCounterpart) {
     VYX_SKIP_WITHOUT_GENICAM();
     ASSERT_NE(Open(), nullptr);
-    using Set = bool (Vyx::CImgSensors::*)(double, int);
-    using Get = bool (Vyx::CImgSensors::*)(double*, int);
-    const struct {
-        Set set;
-        Get get;
-        double good, bad;
-        const char* refusal;
-    } settings[] = {
-        {&Vyx::CImgSensors::SetGain, &Vyx::CImgSensors::GetGain, 7, 11,
-         "SetGain(): 11 outside 0..10"},
-        // Milliseconds here, microseconds in the camera.
-        {&Vyx::CImgSensors::SetExposure, &Vyx::CImgSensors::GetExposure, 2.5, 0.001,
-         "SetExposure(): 0.001 ms outside 0.01..10000 ms"},
-        {&Vyx::CImgSensors::SetFrameRate, &Vyx::CImgSensors::GetFrameRate, 40, 5000,
-         "SetFrameRate(): 5000 fps outside 0.1..1000 fps"},
-    };
-    for (const auto& setting : settings) {
-        double value = 0;
-        ASSERT_TRUE((camera->*setting.set)(setting.good, 0)) << Error();
-        EXPECT_FALSE((camera->*setting.set)(setting.bad, 0));
-        EXPECT_EQ(Error(), setting.refusal);
-        ASSERT_TRUE((camera->*setting.get)(&value, 0));
-        EXPECT_DOUBLE_EQ(value, setting.good) << "a refused value leaves the setting";
-    }
+    using Vyx::CImgSensors;
+    ExpectSetting(&CImgSensors::SetGain, &CImgSensors::GetGain, 7, {11},
+                  "SetGain(): 11 outside 0..10");
+    // Milliseconds here, microseconds in the camera.
+    ExpectSetting(&CImgSensors::SetExposure, &CImgSensors::GetExposure, 2.5, {0.001},
+                  "SetExposure(): 0.001 ms outside 0.01..10000 ms");
+    ExpectSetting(&CImgSensors::SetFrameRate, &CImgSensors::GetFrameRate, 40, {5000},
+                  "SetFrameRate(): 5000 fps outside 0.1..1000 fps");
 
     for (int32_t wanted : {1, 0}) {
         int32_t mode = -1;
@@ -160,11 +153,8 @@ TEST_F(GenicamCamera, SettingsSetReadBackAndRefusedOutsideTheirRanges) {
 
     EXPECT_TRUE(camera->SetScanningMode(Vyx::ScanMode_Partial, 0));
     EXPECT_FALSE(camera->SetScanningMode(3, 0));
-}
 
-TEST_F(GenicamCamera, WhatAGenicamCameraHasNoCounterpartForFailsClearly) {
-    VYX_SKIP_WITHOUT_GENICAM();
-    ASSERT_NE(Open(), nullptr);
+    // What a GenICam camera has no counterpart for fails clearly.
     Vyx::CParamKR7700 param;
     double value = 0;
     const struct {
@@ -210,30 +200,13 @@ TEST_F(GenicamCamera, WhatAGenicamCameraHasNoCounterpartForFailsClearly) {
     EXPECT_EQ(Error(), "SetGain(): camera not initialised");
 }
 
-TEST_F(GenicamCamera, ClippingRegionOnTheCameraSteps) {
-    VYX_SKIP_WITHOUT_GENICAM();
-    ASSERT_NE(Open(), nullptr);
-    ASSERT_TRUE(camera->SetClippingRegion(100, 40, 200, 120, 0)) << Error();
-    EXPECT_EQ(ClipOf(camera), Clip(100, 40, 200, 120));
-
-    EXPECT_FALSE(camera->SetClippingRegion(1900, 0, 200, 100, 0));
-    EXPECT_EQ(Error(),
-              "SetClippingRegion(): region 200x100+1900+0 lies outside the 2048x2048 sensor");
-    EXPECT_FALSE(camera->SetClippingRegion(-1, 0, 200, 100, 0));
-    EXPECT_EQ(ClipOf(camera), Clip(100, 40, 200, 120)) << "a refused region leaves the old one";
-    // Width and height 0: the whole sensor.
-    ASSERT_TRUE(camera->SetClippingRegion(0, 0, 0, 0, 0)) << Error();
-    EXPECT_EQ(ClipOf(camera), Clip(0, 0, 2048, 2048));
-}
-
-TEST_F(GenicamCameraConcurrency, GrabDeliversNumberedFramesOfTheRegion) {
+TEST_F(GenicamCameraConcurrency, GrabDeliversNumberedFramesOfTheRegionAndACallbackMayFreeze) {
     VYX_SKIP_WITHOUT_GENICAM();
     ASSERT_NE(Open("buffers = 4\n"), nullptr);
     ASSERT_TRUE(camera->SetClippingRegion(64, 32, 96, 48, 0)) << Error();
     ASSERT_TRUE(camera->SetFrameRate(100, 0));
     FrameSink sink(true);
-    ASSERT_TRUE(camera->RegisterImgStreamInput(&sink, FrameSink::Callback, 0));
-    ASSERT_TRUE(camera->Grab(0)) << Error();
+    ASSERT_TRUE(GrabInto(sink)) << Error();
     EXPECT_TRUE(camera->Grab(0)) << "a second Grab changes nothing";
     ASSERT_TRUE(sink.WaitFor(20));
     // The buffers have the size of the running image.
@@ -259,47 +232,30 @@ TEST_F(GenicamCameraConcurrency, GrabDeliversNumberedFramesOfTheRegion) {
     ASSERT_TRUE(sink.WaitFor(frozen + 3));
     ASSERT_TRUE(camera->Freeze(0));
     frames = sink.Frames();
-    EXPECT_EQ(frames[frozen].counter, 1u);
+    EXPECT_EQ(frames[frozen].frameCounter, 1u);
     EXPECT_EQ(frames[frozen].clipWidth, 256u);
     EXPECT_EQ(frames[frozen].clip.size(), 256u * 200u);
     ASSERT_TRUE(camera->UnregisterImgStreamInput(&sink, FrameSink::Callback, 0));
-}
 
-TEST_F(GenicamCameraConcurrency, ACallbackMayFreezeTheCamera) {
-    VYX_SKIP_WITHOUT_GENICAM();
-    ASSERT_NE(Open(), nullptr);
+    // A callback may freeze the camera: the third frame stops it from its own thread.
     ASSERT_TRUE(camera->SetFrameRate(200, 0));
-    struct Freezer {
-        explicit Freezer(Vyx::CImgSensors* c) : camera(c) {}
-        Vyx::CImgSensors* camera;
-        std::atomic<int> calls{0};
-        std::atomic<bool> frozen{false};
-        FrameSink after;
-        static void Callback(void* context, const Vyx::CImgBuffer* image, uint32_t flags) {
-            auto* self = static_cast<Freezer*>(context);
-            // The third frame stops the camera from its own thread.
-            if (++self->calls == 3)
-                self->frozen = self->camera->Freeze(0);
-            FrameSink::Callback(&self->after, image, flags);
-        }
-    } freezer(camera);
-    ASSERT_TRUE(camera->RegisterImgStreamInput(&freezer, Freezer::Callback, 0));
+    FreezingSink freezer(camera, 3);
+    ASSERT_TRUE(camera->RegisterImgStreamInput(&freezer, FreezingSink::Callback, 0));
     ASSERT_TRUE(camera->Grab(0));
-    ASSERT_TRUE(freezer.after.WaitFor(3));
+    ASSERT_TRUE(freezer.WaitFor(3));
     // A later Grab ends that stream and starts a new one; Freeze from here waits for it.
     ASSERT_TRUE(camera->Grab(0)) << Error();
-    ASSERT_TRUE(freezer.after.WaitFor(5));
+    ASSERT_TRUE(freezer.WaitFor(5));
     ASSERT_TRUE(camera->Freeze(0));
     EXPECT_TRUE(freezer.frozen);
-    const std::vector<SeenFrame> frames = freezer.after.Frames();
+    frames = freezer.Frames();
     ASSERT_GE(frames.size(), 5u);
-    EXPECT_EQ(frames[2].counter, 3u);
-    EXPECT_EQ(frames[3].counter, 1u) << "nothing of the frozen stream after its third frame";
-    ASSERT_TRUE(camera->UnregisterImgStreamInput(&freezer, Freezer::Callback, 0));
+    EXPECT_EQ(frames[2].frameCounter, 3u);
+    EXPECT_EQ(frames[3].frameCounter, 1u) << "nothing of the frozen stream after its third frame";
+    ASSERT_TRUE(camera->UnregisterImgStreamInput(&freezer, FreezingSink::Callback, 0));
 }
 
 TEST_F(GenicamCameraConcurrency, GigEStreamSetUpAsConfiguredAndCounted) {
-    using vyx::test::FakeGenicamCamera;
     std::string why = FakeGenicamCamera::Unavailable(FakeGenicamCamera::Kind::GigE);
     if (!why.empty())
         GTEST_SKIP() << why;
@@ -308,8 +264,7 @@ TEST_F(GenicamCameraConcurrency, GigEStreamSetUpAsConfiguredAndCounted) {
     Vyx::CStreamStatistics stream;
     const auto takeFrames = [&] {
         FrameSink sink;
-        EXPECT_TRUE(camera->RegisterImgStreamInput(&sink, FrameSink::Callback, 0));
-        EXPECT_TRUE(camera->Grab(0)) << Error();
+        EXPECT_TRUE(GrabInto(sink)) << Error();
         const bool came = sink.WaitFor(5, std::chrono::seconds(60));
         EXPECT_TRUE(camera->Freeze(0));
         EXPECT_TRUE(camera->UnregisterImgStreamInput(&sink, FrameSink::Callback, 0));

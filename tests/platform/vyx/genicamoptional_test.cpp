@@ -13,6 +13,7 @@
 
 #include <string>
 
+using vyx::test::FakeGenicamCamera;
 using vyx::test::FrameSink;
 
 namespace {
@@ -36,8 +37,7 @@ protected:
         // Test cameras made from now on describe themselves with it.
         arv_set_fake_camera_genicam_filename(dir.File("camera.xml").c_str());
 #else
-        GTEST_SKIP() << "GenICam back end not built: Aravis 0.8 (libaravis-dev) is missing; "
-                        "scripts/deps installs it";
+        GTEST_SKIP() << FakeGenicamCamera::Unavailable(FakeGenicamCamera::Kind::InProcess);
 #endif
     }
     void TearDown() override {
@@ -99,8 +99,7 @@ TEST_F(GenicamOptionalConcurrency, PixelSizeTemperatureLightAndUserSet) {
 
     // Every frame carries the camera temperature.
     FrameSink sink;
-    ASSERT_TRUE(camera->RegisterImgStreamInput(&sink, FrameSink::Callback, 0));
-    ASSERT_TRUE(camera->Grab(0)) << Error();
+    ASSERT_TRUE(GrabInto(sink)) << Error();
     ASSERT_TRUE(sink.WaitFor(3));
     ASSERT_TRUE(camera->Freeze(0));
     for (const vyx::test::SeenFrame& f : sink.Frames()) {

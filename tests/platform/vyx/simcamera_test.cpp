@@ -9,8 +9,9 @@ using ::testing::HasSubstr;
 using namespace vyx::test;
 
 // The default camera's identity, geometry, capabilities and settings reach the camera sensor's
-// tests in full; here what the sensor never asks: calls outside the camera's life.
-TEST_F(SimCameraTest, CallsOutsideTheCamerasLife) {
+// tests in full; here what the sensor never asks: calls outside the camera's life, and the
+// files it is configured from.
+TEST_F(SimCameraTest, CallsOutsideTheCamerasLifeAndTheEnvironmentsFile) {
     camera = CImgSensors::GetInstance();
     ASSERT_NE(camera, nullptr);
     double value = 0;
@@ -21,32 +22,17 @@ TEST_F(SimCameraTest, CallsOutsideTheCamerasLife) {
     ASSERT_EQ(camera->Initialize(nullptr, 0), 1);
     EXPECT_TRUE(camera->Uninitialize(0));
     EXPECT_FALSE(camera->Grab(0));
-}
 
-TEST_F(SimCameraTest, FibrePresetAndAnEmptyItem) {
-    ASSERT_NE(Open("Model = fibre\nFpgaVersion =\nPixelWidthMm = 0.01 ; ten microns\n"), nullptr);
-    std::string xml;
-    ASSERT_TRUE(camera->GetCameraInfo(&xml, 0));
-    EXPECT_EQ(InfoItem(xml, L"fpgaversion"), ""); // empty, not left out
-    double w = 0, h = 0;
-    EXPECT_EQ(camera->GetPixelSize(&w, &h, 0), 1);
-    EXPECT_EQ(w, 0.01);
-    EXPECT_EQ(h, 0.005859375); // the fibre preset's
-    std::set<int32_t> caps;
-    ASSERT_TRUE(camera->GetImageMemoryCaps(&caps, 0));
-    EXPECT_EQ(caps.count(ImgCap_SmartParams), 1u);
-}
-
-TEST_F(SimCameraTest, EnvironmentFileRefinesTheMachineFile) {
-    std::string machine = WriteIni("machine.ini", "Width = 640\nHeight = 480\nFrameRate = 25\n");
-    std::string overrides = WriteIni("env.ini", "FrameRate = 30\n");
+    // A file named by the environment refines the machine file.
+    const std::string machine = dir.File("machine.ini"), overrides = dir.File("env.ini");
+    ASSERT_TRUE(
+        WriteFileBytes(machine, "[SimCamera]\nWidth = 640\nHeight = 480\nFrameRate = 25\n"));
+    ASSERT_TRUE(WriteFileBytes(overrides, "[SimCamera]\nFrameRate = 30\n"));
     vyx::test::SetEnvironment("VYX_SIMCAMERA_INI", overrides.c_str());
-    camera = CImgSensors::GetInstance();
     ASSERT_EQ(camera->Initialize(machine.c_str(), 0), 1) << Error();
-    double rate = 0;
-    ASSERT_TRUE(camera->GetFrameRate(&rate, 0));
+    ASSERT_TRUE(camera->GetFrameRate(&value, 0));
     EXPECT_EQ(InfoOf(camera).imageWidth, 640u);
-    EXPECT_EQ(rate, 30.0);
+    EXPECT_EQ(value, 30.0);
     EXPECT_EQ(SimControl::GetState().configFile, machine + ";" + overrides);
     camera->Uninitialize(0);
 
@@ -94,27 +80,14 @@ TEST_F(SimCameraTest, SettingsReadBackWithinLimits) {
     ASSERT_NE(Open("GainMax = 12\nExposureMax = 100\nFrameRateMax = 120\nLightMax = 80\n"
                    "TriggerModeMax = 5\n"),
               nullptr);
-    double value = 0;
-    int32_t mode = 0;
-    const struct {
-        bool (CImgSensors::*set)(double, int);
-        bool (CImgSensors::*get)(double*, int);
-        double good, tooLow, tooHigh;
-    } settings[] = {
-        {&CImgSensors::SetGain, &CImgSensors::GetGain, 6.5, -0.5, 12.5},
-        {&CImgSensors::SetExposure, &CImgSensors::GetExposure, 2.25, 0.001, 101},
-        {&CImgSensors::SetFrameRate, &CImgSensors::GetFrameRate, 33.3, 0.5, 121},
-    };
-    for (const auto& s : settings) {
-        EXPECT_TRUE((camera->*s.set)(s.good, 0));
-        for (double refused : {s.tooLow, s.tooHigh, std::nan("")})
-            EXPECT_FALSE((camera->*s.set)(refused, 0)) << refused;
-        ASSERT_TRUE((camera->*s.get)(&value, 0));
-        EXPECT_EQ(value, s.good); // refused values leave the setting alone
-    }
+    const double nan = std::nan("");
+    ExpectSetting(&CImgSensors::SetGain, &CImgSensors::GetGain, 6.5, {-0.5, 12.5, nan});
+    ExpectSetting(&CImgSensors::SetExposure, &CImgSensors::GetExposure, 2.25, {0.001, 101, nan});
+    ExpectSetting(&CImgSensors::SetFrameRate, &CImgSensors::GetFrameRate, 33.3, {0.5, 121, nan});
     EXPECT_THAT(Error(), HasSubstr("outside"));
 
     // Light and trigger read back through the camera sensor; here their bounds.
+    int32_t mode = 0;
     EXPECT_TRUE(camera->SetLightIntensity(0, 80, 0));
     EXPECT_FALSE(camera->SetLightIntensity(0, 80.5, 0));
     EXPECT_FALSE(camera->SetLightIntensity(1, 10, 0)); // one light channel
@@ -126,7 +99,7 @@ TEST_F(SimCameraTest, SettingsReadBackWithinLimits) {
     EXPECT_FALSE(camera->GetTriggerMode(1, &mode, 0));
 }
 
-TEST_F(SimCameraTest, ClippingFollowsTheLimits) {
+TEST_F(SimCameraTest, ClippingFollowsTheLimitsAndNoParameterBlock) {
     ASSERT_NE(Open(""), nullptr);
     EXPECT_EQ(vyx::test::ClippingLimits(camera),
               (std::vector<std::array<int32_t, 3>>{
@@ -148,17 +121,29 @@ TEST_F(SimCameraTest, ClippingFollowsTheLimits) {
     EXPECT_EQ(ClipOf(camera), Clip(320, 256, 640, 480));
     ASSERT_TRUE(camera->SetClippingRegion(0, 0, 0, 0, 0)); // 0: full frame
     EXPECT_EQ(ClipOf(camera), Clip(0, 0, 1280, 1024));
-}
-
-TEST_F(SimCameraTest, ParameterBlockOnlyOnTheFibreCamera) {
-    ASSERT_NE(Open(""), nullptr);
+    // A parameter block only on the fibre camera.
     CParamKR7700 block;
     EXPECT_FALSE(camera->GetSmartParam(&block, 0));
     EXPECT_FALSE(camera->SetSmartParam(&block, 0));
-    camera->Uninitialize(0);
+}
 
+TEST_F(SimCameraTest, FibrePresetItsParameterBlockAndAnEmptyItem) {
+    ASSERT_NE(
+        Open("Model = fibre\nQLimit = 0.25\nFpgaVersion =\nPixelWidthMm = 0.01 ; ten microns\n"),
+        nullptr);
+    std::string xml;
+    ASSERT_TRUE(camera->GetCameraInfo(&xml, 0));
+    EXPECT_EQ(InfoItem(xml, L"fpgaversion"), ""); // empty, not left out
+    double w = 0, h = 0;
+    EXPECT_EQ(camera->GetPixelSize(&w, &h, 0), 1);
+    EXPECT_EQ(w, 0.01);
+    EXPECT_EQ(h, 0.005859375); // the fibre preset's
+    std::set<int32_t> caps;
+    ASSERT_TRUE(camera->GetImageMemoryCaps(&caps, 0));
+    EXPECT_EQ(caps.count(ImgCap_SmartParams), 1u);
+
+    CParamKR7700 block;
     // Its round trip through the fibre sensor is tested there; here the blocks it refuses.
-    ASSERT_NE(Open("Model = fibre\nQLimit = 0.25\n"), nullptr);
     ASSERT_TRUE(camera->GetSmartParam(&block, 0));
     EXPECT_EQ(block.QLimit, 0.25f);
     // A light out of range is the fibre sensor's test.

@@ -5,30 +5,16 @@
 
 namespace vyx::test {
 
-namespace {
-
-void ResetSimulation() {
+void SimCameraTest::SetUp() {
     vyx::test::SetEnvironment("VYX_SIMCAMERA_INI", nullptr);
     Vyx::SimControl::SetConnected(true);
     for (int call = 0; call < static_cast<int>(Vyx::SimCall::Count); ++call)
         Vyx::SimControl::SetCallFailure(static_cast<Vyx::SimCall>(call), false);
 }
 
-} // namespace
-
-void SimCameraTest::SetUp() {
-    ResetSimulation();
-}
-
 void SimCameraTest::TearDown() {
-    ResetSimulation(); // connected again, so that the camera is there to close
+    SimCameraTest::SetUp(); // connected again, so that the camera is there to close
     CameraIniTest::TearDown();
-}
-
-std::string SimCameraTest::WriteIni(const std::string& name, const std::string& section) {
-    std::string file = dir.File(name);
-    EXPECT_TRUE(WriteFileBytes(file, "[SimCamera]\n" + section));
-    return file;
 }
 
 void CameraIniTest::TearDown() {
@@ -47,6 +33,24 @@ Vyx::CImgSensors* CameraIniTest::OpenIni(const std::string& ini) {
     const int result = Initialize(ini);
     EXPECT_EQ(result, 1) << Error();
     return result == 1 ? camera : nullptr;
+}
+
+bool CameraIniTest::GrabInto(FrameSink& sink) {
+    return camera->RegisterImgStreamInput(&sink, FrameSink::Callback, 0) && camera->Grab(0);
+}
+
+void CameraIniTest::ExpectSetting(Setter set, Getter get, double good,
+                                  std::initializer_list<double> refused, const char* refusal) {
+    ASSERT_TRUE((camera->*set)(good, 0)) << Error();
+    for (double value : refused) {
+        EXPECT_FALSE((camera->*set)(value, 0)) << value;
+        if (refusal != nullptr) {
+            EXPECT_EQ(Error(), refusal);
+        }
+    }
+    double value = 0;
+    ASSERT_TRUE((camera->*get)(&value, 0));
+    EXPECT_EQ(value, good) << "a refused value leaves the setting";
 }
 
 std::vector<std::array<int32_t, 3>> ClippingLimits(Vyx::CImgSensors* camera) {
@@ -75,18 +79,8 @@ std::string InfoItem(const std::string& xml, const wchar_t* key) {
 void FrameSink::Callback(void* context, const Vyx::CImgBuffer* image, uint32_t flags) {
     auto* sink = static_cast<FrameSink*>(context);
     SeenFrame seen;
-    seen.counter = image->frameCounter;
-    seen.pixels = image->pixels != nullptr;
-    seen.timeStamp = image->timeStamp;
-    seen.timeStampKind = image->timeStampKind;
+    static_cast<Vyx::CImgBuffer&>(seen) = *image;
     seen.flags = flags;
-    seen.rowPitch = image->rowPitch;
-    seen.rows = image->rows;
-    seen.offsetX = image->offsetX;
-    seen.offsetY = image->offsetY;
-    seen.clipWidth = image->clipWidth;
-    seen.clipHeight = image->clipHeight;
-    seen.bytesPerPixel = image->bytesPerPixel;
     auto temperature = image->attributes.find(Vyx::ImgAttr_Temperature);
     seen.hasTemperature = temperature != image->attributes.end();
     if (seen.hasTemperature)
@@ -108,6 +102,13 @@ void FrameSink::Callback(void* context, const Vyx::CImgBuffer* image, uint32_t f
     std::lock_guard<std::mutex> lock(sink->m_mutex);
     sink->m_frames.push_back(std::move(seen));
     sink->m_arrived.notify_all();
+}
+
+void FreezingSink::Callback(void* context, const Vyx::CImgBuffer* image, uint32_t flags) {
+    auto* self = static_cast<FreezingSink*>(context);
+    if (++self->calls == self->at)
+        self->frozen = self->camera->Freeze(0);
+    FrameSink::Callback(static_cast<FrameSink*>(self), image, flags);
 }
 
 bool FrameSink::WaitFor(size_t count, std::chrono::seconds timeout) {

@@ -10,15 +10,19 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <initializer_list>
 #include <mutex>
 #include <string>
 #include <tuple>
 #include <vector>
 
 namespace vyx::test {
+
+class FrameSink;
 
 // Initialises the camera library on a "vyxcamera.ini" of the test's own, whatever camera it
 // chooses; closes it at the end of the test.
@@ -31,6 +35,14 @@ protected:
     // Initialised on the text; null on failure.
     Vyx::CImgSensors* OpenIni(const std::string& ini);
     std::string Error() const { return camera ? camera->GetLastErrorText(0) : "no camera"; }
+    // The sink registered and the camera grabbing; false when either fails.
+    bool GrabInto(FrameSink& sink);
+    using Setter = bool (Vyx::CImgSensors::*)(double, int);
+    using Getter = bool (Vyx::CImgSensors::*)(double*, int);
+    // Sets `good`, then each refused value (with that error text when one is given), and reads
+    // `good` back: a refused value leaves the setting.
+    void ExpectSetting(Setter set, Getter get, double good, std::initializer_list<double> refused,
+                       const char* refusal = nullptr);
 
     TempDir dir;
     std::string path;
@@ -47,18 +59,19 @@ protected:
     Vyx::CImgSensors* Open(const std::string& section) {
         return OpenIni("[SimCamera]\n" + section);
     }
-    std::string WriteIni(const std::string& name, const std::string& section);
+    // The camera's own next frames in manual mode; false once one is not delivered.
+    static bool Emit(size_t count) {
+        for (size_t i = 0; i < count; ++i)
+            if (!Vyx::SimControl::EmitFrame())
+                return false;
+        return true;
+    }
 };
 
-// What a receiver saw of one frame.
-struct SeenFrame {
-    uint32_t counter = 0;
-    bool pixels = false;
-    uint64_t timeStamp = 0;
-    int32_t timeStampKind = 0;
+// What a receiver saw of one frame: the record as it came (its pixels are only to be told from
+// none: they are not the receiver's after the callback), and what came beside it.
+struct SeenFrame : Vyx::CImgBuffer {
     uint32_t flags = 0;
-    uint64_t rowPitch = 0, rows = 0, offsetX = 0, offsetY = 0, clipWidth = 0, clipHeight = 0;
-    uint64_t bytesPerPixel = 0;
     bool hasTemperature = false;
     double temperature = 0;
     std::chrono::steady_clock::time_point arrival;
@@ -83,11 +96,23 @@ private:
     std::vector<SeenFrame> m_frames;
 };
 
+// A receiver that freezes the camera from the acquisition thread on its `at`-th frame; it keeps
+// that frame and every other one it gets.
+struct FreezingSink : FrameSink {
+    FreezingSink(Vyx::CImgSensors* camera, int at) : camera(camera), at(at) {}
+    static void Callback(void* context, const Vyx::CImgBuffer* image, uint32_t flags);
+
+    Vyx::CImgSensors* const camera;
+    const int at;
+    std::atomic<int> calls{0};
+    std::atomic<bool> frozen{false};
+};
+
 // Counters of the frames, in order of arrival.
 inline std::vector<uint32_t> Counters(const std::vector<SeenFrame>& frames) {
     std::vector<uint32_t> counters;
     for (const SeenFrame& f : frames)
-        counters.push_back(f.counter);
+        counters.push_back(f.frameCounter);
     return counters;
 }
 
@@ -109,11 +134,5 @@ std::vector<std::array<int32_t, 3>> ClippingLimits(Vyx::CImgSensors* camera);
 
 // Value of an item of GetCameraInfo's XML; "<missing>" or "<unparsable>" otherwise.
 std::string InfoItem(const std::string& xml, const wchar_t* key);
-
-// Test-pattern value of an 8-bit pixel, written out here rather than taken
-// from the library so that the library's own arithmetic is checked.
-inline uint8_t Pattern8(uint64_t phase, uint64_t pitch, uint64_t x, uint64_t y) {
-    return static_cast<uint8_t>((y * pitch + x + phase % 251) % 251);
-}
 
 } // namespace vyx::test
