@@ -24,11 +24,6 @@ OPEN_GAIN = ("[General]\nChannels=imagewidth,imageheight,imageoffsetx,imageoffse
 TIMEOUT = 60
 
 
-def pattern(counter, y, x, width=320):
-    """The simulated camera's pixel (one byte per pixel)."""
-    return (y * width + x + counter) % 251
-
-
 def segment_exists(name):
     return os.path.exists("/dev/shm/" + name)
 
@@ -62,8 +57,9 @@ class CameraTest(unittest.TestCase):
                 self.assertEqual([c - frames[0][0] for c, _ in frames], [0, 1, 2, 3, 4])
                 for counter, image in frames:
                     self.assertEqual((len(image), len(image[0])), (240, 320))
+                    # The simulated camera's pixels, one byte each, in the last row.
                     self.assertEqual([image[239][x] for x in (0, 319)],
-                                     [pattern(counter, 239, x) for x in (0, 319)])
+                                     [(239 * 320 + x + counter) % 251 for x in (0, 319)])
 
     def test_a_scan_left_early_and_lost_frames(self):
         host = self.host(AREA + "DropEvery=4\n")
@@ -80,18 +76,7 @@ class CameraTest(unittest.TestCase):
             with ImageFifo(camera.fifo_name) as fifo:
                 self.assertEqual(fifo.used(), 0)
 
-    def test_set_opens_through_probe_config_and_a_new_size_refits_the_fifo(self):
-        host = self.host()
-        with Camera(port=host.port, timeout=TIMEOUT) as camera:
-            with self.assertRaisesRegex(ValueError, "gain not changed: it is not available"):
-                camera.set(gain=2)
-            camera.configure(OPEN_GAIN)
-            camera.set(gain=2, imageheight=100)
-            self.assertEqual((camera.get("gain"), camera.height), (2, 100))
-            self.assertGreater(camera.slots, 64 * 2 ** 20 // (320 * 240))
-            self.assertEqual([len(f.image.tolist()) for f in camera.frames(2)], [100, 100])
-
-    def test_the_c_example_reads_every_image_of_a_scan(self):
+    def test_the_c_example_reads_a_scan_and_a_new_size_refits_the_fifo(self):
         host = self.host()
         with Camera(port=host.port, timeout=TIMEOUT) as camera:
             camera.client.call("imagefifo select " + camera.fifo_name, check=True)
@@ -100,6 +85,14 @@ class CameraTest(unittest.TestCase):
                                   timeout=TIMEOUT)
             self.assertEqual(done.returncode, 0, done.stderr)
             self.assertRegex(done.stdout, r"^lines 20 lost 0 missing 0 mean ")
+            # set opens what probe.config opens.
+            with self.assertRaisesRegex(ValueError, "gain not changed: it is not available"):
+                camera.set(gain=2)
+            camera.configure(OPEN_GAIN)
+            camera.set(gain=2, imageheight=100)
+            self.assertEqual((camera.get("gain"), camera.height), (2, 100))
+            self.assertGreater(camera.slots, 64 * 2 ** 20 // (320 * 240))
+            self.assertEqual([len(f.image.tolist()) for f in camera.frames(2)], [100, 100])
 
 
 class CommandLineTest(unittest.TestCase):

@@ -145,12 +145,6 @@ def wait_until(condition, what, timeout=TIMEOUT):
 LEAK_CHECK_ENV = {"ASAN_OPTIONS": os.environ.get("ASAN_OPTIONS", "") + ":detect_leaks=1"}
 
 
-def leak_check_unavailable(stderr):
-    """LeakSanitizer needs process control that some sandboxes refuse; it then says so and
-    exits non-zero without having checked anything."""
-    return "LeakSanitizer has encountered a fatal error" in stderr
-
-
 def shm_names():
     """Segments in /dev/shm, less those named "<prefix>_<pid>_<n>[suffix]" by another living
     process: tests running beside this one create and remove theirs at any moment."""

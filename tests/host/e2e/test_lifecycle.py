@@ -61,11 +61,10 @@ class StartTest(unittest.TestCase):
                 greeting = c.read_line()
                 self.assertTrue(greeting.startswith('0000\tinfo "'), greeting)
                 self.assertIn("no camera connected", greeting)
-        with host.client() as c:
-            c.call("probesystem define " + PROBESYSTEM)
-            load = c.call("probesystem load %s 1" % PROBESYSTEM)
-            self.assertEqual(load.errors, ["internal error"])
-            self.assertIn("no camera connected", load.info[0])
+                c.call("probesystem define " + PROBESYSTEM)
+                load = c.call("probesystem load %s 1" % PROBESYSTEM)
+                self.assertEqual(load.errors, ["internal error"])
+                self.assertIn("no camera connected", load.info[0])
         self.assertEqual(host.stop(), 0, host.stderr())
 
     def test_a_half_open_machine_answers_only_what_it_enables(self):

@@ -14,11 +14,6 @@ from hostprocess import (AREA_CAMERA, PROBESYSTEM, TIMEOUT, load_camera, start_h
 from lintelclient import ImageFifo, PreviewMemory
 
 
-def blocks(lines):
-    """The image block of each scan line ("time trigger_count imageindex lock")."""
-    return [int(float(line.split()[2])) for line in lines]
-
-
 # A reader process: scans `frames` frames into the FIFO, releases the blocks it is told to,
 # says which blocks it got and then waits to be killed, its other blocks unreleased.
 READER = r"""
@@ -40,13 +35,14 @@ class SessionTest(unittest.TestCase):
     def setUp(self):
         self.host = start_host(self)
 
-    def stop_host(self):
+    def tearDown(self):
+        # Whatever a test did, the host ends cleanly once its clients are gone.
         self.assertEqual(self.host.stop(), 0, self.host.stderr())
 
-    def test_two_clients_interleave(self):
+    def test_two_clients_interleave_and_one_goes_in_a_scan(self):
         with self.host.client() as a, self.host.client() as b:
-            load_camera(self, a, fps=200)
-            scan = a.start("scan time+=0.5")
+            name, _ = load_camera(self, a, fifo_bytes=32 << 20, fps=100)
+            scan = a.start("scan time+=1")
             lines = scan.lines()
             first = next(lines)  # the scan runs
             # b is served while a's scan streams; the machine has one measurement.
@@ -56,11 +52,6 @@ class SessionTest(unittest.TestCase):
             self.assertEqual(b.call("scan time+=1").errors, ["command already active"])
             counters = [float(line.split()[2]) for line in [first] + list(lines)]
             self.assertEqual(counters, [counters[0] + i for i in range(100)])
-        self.stop_host()
-
-    def test_a_client_that_goes_in_a_scan(self):
-        with self.host.client() as a, self.host.client() as b:
-            name, _ = load_camera(self, a, fps=100)
             scan = a.start("scan time+=60")
             lines = scan.lines()
             for _ in range(5):
@@ -71,7 +62,6 @@ class SessionTest(unittest.TestCase):
                 # The host aborts the scan and frees every image the gone client held.
                 wait_until(lambda: fifo.used() == 0, "the host to free the images")
             self.assertEqual(len(b.call("scan time+=0.2").data), 20)
-        self.stop_host()
 
     def test_a_killed_reader_leaves_no_block_locked(self):
         # 12 blocks: the second scan takes the blocks the first reader released.
@@ -94,7 +84,8 @@ class SessionTest(unittest.TestCase):
                         next(scan.lines())
                     reader.send_signal(signal.SIGKILL)
                     reader.wait(TIMEOUT)
-                    mine = set(blocks(scan.wait().data))
+                    # The image block of each line ("time trigger_count imageindex lock").
+                    mine = {int(float(line.split()[2])) for line in scan.wait().data}
                     self.assertEqual(len(mine), 7)
                     with ImageFifo(fifo) as ring:
                         # The reader's blocks come free; those of the later scan, also the
@@ -104,22 +95,8 @@ class SessionTest(unittest.TestCase):
                         self.assertFalse(any(ring.in_use(b) for b in held - mine))
                         for block in mine:
                             ring.release(block)
-        self.stop_host()
 
-    def test_quit_answers_then_closes_and_aborts_what_runs(self):
-        with self.host.client() as a, self.host.client() as b:
-            autoinfo = a.start("autoinfo start 10 time")
-            quit_reply = a.start("quit")
-            self.assertTrue(quit_reply.wait().ok)
-            self.assertEqual(autoinfo.reply.errors, ["aborted"])
-            self.assertEqual(autoinfo.reply.info, ["the client quit"])
-            self.assertIsNone(a.read_line())  # closed by the host
-            # Its autoinfo is stopped: another one may start.
-            other = b.start("autoinfo start 10 time")
-            next(other.lines())
-        self.stop_host()
-
-    def test_autoinfo_streams_until_another_client_stops_it(self):
+    def test_autoinfo_streams_until_stopped_or_its_client_quits(self):
         with self.host.client() as a, self.host.client() as b:
             self.assertEqual(b.call("autoinfo start 10 time nothing").errors, ["invalid axis"])
             a.call("set scanstep=4")
@@ -129,7 +106,16 @@ class SessionTest(unittest.TestCase):
             self.assertEqual(b.call("autoinfo start 10 time").errors, ["command already active"])
             self.assertTrue(b.call("autoinfo stop").ok)
             self.assertTrue(autoinfo.wait().ok)
-        self.stop_host()
+            # Quit answers, then aborts what the client runs and closes.
+            autoinfo = a.start("autoinfo start 10 time")
+            quit_reply = a.start("quit")
+            self.assertTrue(quit_reply.wait().ok)
+            self.assertEqual(autoinfo.reply.errors, ["aborted"])
+            self.assertEqual(autoinfo.reply.info, ["the client quit"])
+            self.assertIsNone(a.read_line())  # closed by the host
+            # Its autoinfo is stopped: another one may start.
+            other = b.start("autoinfo start 10 time")
+            next(other.lines())
 
     def test_previews_end_with_a_probesystem_change_and_with_their_client(self):
         segment = unique_name("lhprev")
@@ -150,7 +136,6 @@ class SessionTest(unittest.TestCase):
             b.wait_for_event("preview begin")
             b.close()
             wait_until(lambda: not os.path.exists("/dev/shm/" + segment), "the preview to stop")
-        self.stop_host()
 
     def test_the_65th_client_is_refused_and_an_idle_host_sleeps(self):
         clients = [self.host.client() for _ in range(64)]
@@ -163,20 +148,17 @@ class SessionTest(unittest.TestCase):
             for c in clients:
                 c.close()
         # The host learns of the 64 closes in its own time: connect until there is room.
-        deadline = time.monotonic() + TIMEOUT
-        while True:
-            c = self.host.client()
-            try:
-                if c.call("version").ok:
-                    break
-            except ConnectionError:
-                pass
-            c.close()
-            self.assertLess(time.monotonic(), deadline, "the closed clients keep their places")
-            time.sleep(0.01)
-        with c:
+        wait_until(self.served, "the closed clients to give up their places")
+        with self.host.client() as c:
+            self.assertTrue(c.call("version").ok)
             self.assertIdle()
-        self.stop_host()
+
+    def served(self):
+        with self.host.client() as c:
+            try:
+                return c.call("version").ok
+            except ConnectionError:
+                return False
 
     def assertIdle(self):
         before = thread_switches(self.host.process.pid, "lh-command")
@@ -193,7 +175,6 @@ class SessionTest(unittest.TestCase):
             self.assertGreater(thread_switches(self.host.process.pid, "lh-command"),
                                before + 250)
             self.assertIdle()
-        self.stop_host()
 
 
 class EventTest(unittest.TestCase):

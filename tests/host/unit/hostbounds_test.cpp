@@ -31,14 +31,13 @@ TEST(Transaction, OnePollTakesAtMostMaxLines) {
     TestMachine machine;
     Transaction scan(1, 7);
     scan.BeginCommand(Transaction::Kind::Scan, new ReadyLines(&scan.Channel(), 5));
-    Transaction::Lines first;
-    EXPECT_FALSE(scan.Poll(machine, 3, first));
-    EXPECT_EQ(first.taken, 3u);
-    EXPECT_TRUE(first.more);
-    Transaction::Lines second;
-    EXPECT_FALSE(scan.Poll(machine, 3, second));
-    EXPECT_EQ(second.taken, 2u);
-    EXPECT_FALSE(second.more);
+    // Five lines ready: three now with more to come, then the last two.
+    for (auto [taken, more] : {std::pair{3u, true}, {2u, false}}) {
+        Transaction::Lines lines;
+        EXPECT_FALSE(scan.Poll(machine, 3, lines));
+        EXPECT_EQ(lines.taken, taken);
+        EXPECT_EQ(lines.more, more);
+    }
 }
 
 TEST(ClientBudget, StopsReadingAtMaxPendingRequests) {
