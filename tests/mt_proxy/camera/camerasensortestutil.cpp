@@ -27,6 +27,7 @@ void CameraSensorTest::TearDown() {
 }
 
 CSensorVyxCamera* CameraSensorTest::CreateFromIni(const std::string& ini) {
+    sensor.reset(); // lets go of the camera first
     EXPECT_TRUE(vyx::test::WriteFileBytes(dir.File("vyxcamera.ini"), ini));
     sensor = CSensorVyxCamera::GetInstance();
     camera = dynamic_cast<CSensorVyxCamera*>(sensor.get());

@@ -37,7 +37,8 @@ protected:
     CSensorVyxCamera* Create(const std::string& section) {
         return CreateFromIni("[SimCamera]\n" + section);
     }
-    // Writes the whole vyxcamera.ini and creates the sensor (null when GetInstance gives none).
+    // Writes the whole vyxcamera.ini and creates the sensor (null when GetInstance gives none),
+    // the test's sensor before it gone first.
     CSensorVyxCamera* CreateFromIni(const std::string& ini);
     // Checks [Camera] entries of the hardware data ("key=value key=value").
     void ExpectHardware(const std::string& list);

@@ -7,18 +7,9 @@
 #include "platform/trace/tracecapture.h"
 #include "tests/mt_proxy/camera/camerasensortestutil.h"
 
-namespace {
-
-class ProbeManagerCamera : public cameratest::CameraSensorTest {
-protected:
-    void TearDown() override {
-        manager.reset(); // lets go of the camera
-        CameraSensorTest::TearDown();
-    }
-    std::unique_ptr<CProbeManager> manager;
-};
-
-} // namespace
+// The test's own manager lets go of the camera when the test's body ends, before the fixture
+// looks at it.
+using ProbeManagerCamera = cameratest::CameraSensorTest;
 
 // The camera machine's tests store and restore the properties through the probe manager; a
 // damaged store is for this test alone.
@@ -34,16 +25,16 @@ TEST_F(ProbeManagerCamera, SensorsRegisteredOnceAndACorruptedBlobFailsCleanly) {
     ASSERT_TRUE(vyx::test::WriteFileBytes(dir.File("vyxcamera.ini"), "[SimCamera]\n"));
     vyx::trace::TraceCapture capture;
     // As the camera machine opens it: sensors first, then the database.
-    manager = std::make_unique<CProbeManager>();
-    manager->InitSensors(0.001);
-    ASSERT_TRUE(manager->Open(dir.Path(), "camprobedb.ini", 0.001));
-    camera = dynamic_cast<CSensorVyxCamera*>(manager->GetSensors().front());
+    CProbeManager manager;
+    manager.InitSensors(0.001);
+    ASSERT_TRUE(manager.Open(dir.Path(), "camprobedb.ini", 0.001));
+    camera = dynamic_cast<CSensorVyxCamera*>(manager.GetSensors().front());
     ASSERT_NE(camera, nullptr);
     const char line[] =
         "CProbeConfigDB::ReadData(): stl_decode_base64() failed at [Camera] PROPERTIES=";
     EXPECT_EQ(capture.CountErrTrace(line), 1) << capture.Dump();
     EXPECT_EQ(camera->GetPropertyTable().at("light_intensity").max, 100.0); // the template's
     std::string text;
-    ASSERT_TRUE(manager->GetConfigDB()->GetStringEntry("Camera", "PROPERTIES", text));
+    ASSERT_TRUE(manager.GetConfigDB()->GetStringEntry("Camera", "PROPERTIES", text));
     EXPECT_EQ(text, "W0dlbmVyYWxd*Cg=="); // left for the operators to repair
 }

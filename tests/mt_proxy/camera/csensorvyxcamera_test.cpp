@@ -25,7 +25,6 @@ TEST_F(CameraSensor, FoundIdentifiedOfTheRightClassOrNoneWithoutAWorkingCamera) 
                    "mem_height=1024 mem_bpp=1 bits_per_pixel=8 px_fmt=2 arrange=0 clip_x=0 "
                    "clip_y=0 clipsize_x=1280 clipsize_y=1024 framerate=40 shutter=12.5 gain=2 "
                    "px_width_mm=0.0061199999999999996");
-    sensor.reset();
 
     // Items left out of the self-description; text beyond ASCII (two, three and four bytes in
     // UTF-8) comes through unchanged; a 10-bit pixel format.
@@ -40,7 +39,6 @@ TEST_F(CameraSensor, FoundIdentifiedOfTheRightClassOrNoneWithoutAWorkingCamera) 
     ExpectHardware("fpgaversion=<unknown> mem_bpp=2 bits_per_pixel=10");
     EXPECT_EQ(CSensorVyxCamera_GetBitsPerPixel(77), 8u);
     EXPECT_EQ(capture.CountErrLog("GetBitsPerPixel(): unknown format 77"), 1);
-    sensor.reset();
 
     // The fibre camera (its own tests) from another maker gets no fibre sensor.
     ASSERT_NE(Create("Model = fibre\nManufacturer = Other\n"), nullptr);
@@ -88,7 +86,7 @@ TEST_F(CameraSensor, FoundIdentifiedOfTheRightClassOrNoneWithoutAWorkingCamera) 
     EXPECT_EQ(capture.CountErrTrace("get_camera_info(): LoadFromString() failed: "), 1);
 }
 
-TEST_F(CameraSensor, ChannelsWithTheCameraLimitsAndAMovableYOffsetForPartialScan) {
+TEST_F(CameraSensor, ChannelsWithTheCameraLimitsGeometryAndAMovableYOffsetForPartialScan) {
     ASSERT_NE(Create("ClipWidthMin = 32\nClipWidthInc = 16\nClipHeightMin = 12\n"
                      "ClipHeightInc = 4\n"),
               nullptr);
@@ -112,7 +110,51 @@ TEST_F(CameraSensor, ChannelsWithTheCameraLimitsAndAMovableYOffsetForPartialScan
                   std::tie(c.min, c.max, c.step, c.accuracy, c.access));
     }
     EXPECT_EQ(Value("temp_camera"), 0.0);
-    sensor.reset();
+
+    // The image geometry, aligned and read back.
+    EXPECT_FALSE(camera->IsPropertyListChanged());
+    // 481 with min 12, max 1024 and step 4: 480 + (1024 mod 4).
+    ASSERT_TRUE(Set({{"imagewidth", 640.0}, {"imageheight", 481.0}}));
+    EXPECT_EQ(std::make_tuple(Value("imagewidth"), Value("imageheight"), Value("imageoffsetx")),
+              std::make_tuple(640.0, 480.0, 0.0));
+    // The region is centred; the camera's largest image stays.
+    ExpectHardware("clip_x=320 clip_y=272 clipsize_x=640 clipsize_y=480 img_width=1280");
+    EXPECT_EQ(Vyx::SimControl::GetState().scanningMode, Vyx::ScanMode_Partial);
+
+    // The offsets may now move the region: their changed descriptions wait to be taken.
+    ASSERT_TRUE(camera->IsPropertyListChanged());
+    CSensorChannelTable changed;
+    ASSERT_TRUE(camera->TakeChangedProperties(changed));
+    ASSERT_EQ(changed.size(), 2u);
+    EXPECT_EQ(changed["imageoffsetx"].min, -320.0);
+    EXPECT_EQ(changed["imageoffsety"].max, 272.0);
+    EXPECT_FALSE(camera->IsPropertyListChanged());
+
+    ASSERT_TRUE(Set({{"imageoffsetx", 96.0}, {"imageoffsety", -50.0}}));
+    EXPECT_EQ(Value("imageoffsetx"), 96.0);
+    EXPECT_EQ(Value("imageoffsety"), -50.0);
+    ExpectHardware("clip_x=416 clip_y=222 clipsize_x=640"); // offsets alone keep the size
+    // Off the camera's x step (8): aligned to the position the camera takes; beyond the
+    // frame: the region stops at the edge on either side.
+    const std::tuple<double, double, const char*> offsets[] = {
+        {101.9, 96, "clip_x=416"}, {10000, 320, "clip_x=640"}, {-10000, -320, "clip_x=0"}};
+    for (const auto& [offset, taken, clipX] : offsets) {
+        ASSERT_TRUE(Set({{"imageoffsetx", offset}}));
+        EXPECT_EQ(Value("imageoffsetx"), taken) << offset;
+        ExpectHardware(clipX);
+    }
+
+    TraceCapture capture;
+    ASSERT_TRUE(Set({{"imagewidth", 5000.0}, {"imageheight", 1024.0}}));
+    EXPECT_EQ(Value("imagewidth"), 1280.0);
+    EXPECT_EQ(Vyx::SimControl::GetState().scanningMode, Vyx::ScanMode_FullFrame);
+
+    Vyx::SimControl::SetCallFailure(Vyx::SimCall::SetClippingRegion, true);
+    EXPECT_FALSE(Set({{"imagewidth", 640.0}}));
+    EXPECT_EQ(capture.CountErrTrace("change_image_geometry(): SetClippingRegion() failed"), 1);
+    EXPECT_EQ(capture.CountErrTrace("SetPropertyValue(): change_image_geometry() failed"), 1);
+    EXPECT_EQ(Value("imagewidth"), 1280.0);
+    Vyx::SimControl::SetCallFailure(Vyx::SimCall::SetClippingRegion, false);
 
     ASSERT_NE(
         Create("TemperatureSensor = 0\nHeight = 1022\nClipHeightMin = 10\nClipHeightInc = 4\n"),
@@ -122,7 +164,6 @@ TEST_F(CameraSensor, ChannelsWithTheCameraLimitsAndAMovableYOffsetForPartialScan
     // Sizes are aligned to "max minus a multiple of the step": 480 + (1022 mod 4).
     ASSERT_TRUE(Set({{"imageheight", 481.0}}));
     EXPECT_EQ(Value("imageheight"), 482.0);
-    TraceCapture capture;
     double value = 0.0;
     EXPECT_FALSE(camera->GetPropertyValue("zoom", &value));
     EXPECT_EQ(capture.CountErrTrace("GetPropertyValue(): unknown property zoom"), 1);
@@ -140,7 +181,6 @@ TEST_F(CameraSensor, ChannelsWithTheCameraLimitsAndAMovableYOffsetForPartialScan
     // Nor is a value array left over from the base's default channels.
     EXPECT_EQ(camera->GetPropertyValueAddress("gain"), nullptr);
     EXPECT_EQ(camera->GetQuickAccess(CSensorBase::kU), nullptr);
-    sensor.reset();
 
     // A partial-scan camera gets a movable y offset.
     ASSERT_NE(Create("DeviceName = TR3390c\n"), nullptr);
@@ -155,8 +195,8 @@ TEST_F(CameraSensor, ChannelsWithTheCameraLimitsAndAMovableYOffsetForPartialScan
     EXPECT_EQ(d.access, CSENSOR_ACCESS_R);
 }
 
-TEST_F(CameraSensor, SettingsConfigurationAndReceivers) {
-    ASSERT_NE(Create("Model = standard\n"), nullptr);
+TEST_F(CameraSensor, SettingsConfigurationReceiversAndAcquisition) {
+    ASSERT_NE(Create("Model = standard\nMode = manual\n"), nullptr);
     // Disabled channels (the template's default) never reach the camera.
     ASSERT_TRUE(Set({{"gain", 5.0}, {"framerate", 20.0}}));
     EXPECT_EQ(std::make_tuple(Value("gain"), Value("framerate")), std::make_tuple(0.0, 50.0));
@@ -216,63 +256,11 @@ TEST_F(CameraSensor, SettingsConfigurationAndReceivers) {
     EXPECT_FALSE(camera->SetPropertyData(1, &b));
     EXPECT_EQ(capture.CountErrTrace("SetPropertyData(): image receiver not registered"), 1);
     ASSERT_TRUE(camera->SetPropertyData(1, &a));
-}
 
-TEST_F(CameraSensor, ImageGeometryIsAlignedAndReadBack) {
-    ASSERT_NE(Create("ClipHeightMin = 12\nClipHeightInc = 4\n"), nullptr);
-    EXPECT_FALSE(camera->IsPropertyListChanged());
-    // 481 with min 12, max 1024 and step 4: 480 + (1024 mod 4).
-    ASSERT_TRUE(Set({{"imagewidth", 640.0}, {"imageheight", 481.0}}));
-    EXPECT_EQ(Value("imagewidth"), 640.0);
-    EXPECT_EQ(Value("imageheight"), 480.0);
-    EXPECT_EQ(Value("imageoffsetx"), 0.0);
-    // The region is centred; the camera's largest image stays.
-    ExpectHardware("clip_x=320 clip_y=272 clipsize_x=640 clipsize_y=480 img_width=1280");
-    EXPECT_EQ(Vyx::SimControl::GetState().scanningMode, Vyx::ScanMode_Partial);
-
-    // The offsets may now move the region: their changed descriptions wait to be taken.
-    ASSERT_TRUE(camera->IsPropertyListChanged());
-    CSensorChannelTable changed;
-    ASSERT_TRUE(camera->TakeChangedProperties(changed));
-    ASSERT_EQ(changed.size(), 2u);
-    EXPECT_EQ(changed["imageoffsetx"].min, -320.0);
-    EXPECT_EQ(changed["imageoffsety"].max, 272.0);
-    EXPECT_FALSE(camera->IsPropertyListChanged());
-
-    ASSERT_TRUE(Set({{"imageoffsetx", 96.0}, {"imageoffsety", -50.0}}));
-    EXPECT_EQ(Value("imageoffsetx"), 96.0);
-    EXPECT_EQ(Value("imageoffsety"), -50.0);
-    ExpectHardware("clip_x=416 clip_y=222 clipsize_x=640"); // offsets alone keep the size
-    // Off the camera's x step (8): aligned to the position the camera takes; beyond the
-    // frame: the region stops at the edge on either side.
-    const std::tuple<double, double, const char*> offsets[] = {
-        {101.9, 96, "clip_x=416"}, {10000, 320, "clip_x=640"}, {-10000, -320, "clip_x=0"}};
-    for (const auto& [offset, taken, clipX] : offsets) {
-        ASSERT_TRUE(Set({{"imageoffsetx", offset}}));
-        EXPECT_EQ(Value("imageoffsetx"), taken) << offset;
-        ExpectHardware(clipX);
-    }
-
-    TraceCapture capture;
-    ASSERT_TRUE(Set({{"imagewidth", 5000.0}, {"imageheight", 1024.0}}));
-    EXPECT_EQ(Value("imagewidth"), 1280.0);
-    EXPECT_EQ(Vyx::SimControl::GetState().scanningMode, Vyx::ScanMode_FullFrame);
-
-    Vyx::SimControl::SetCallFailure(Vyx::SimCall::SetClippingRegion, true);
-    EXPECT_FALSE(Set({{"imagewidth", 640.0}}));
-    EXPECT_EQ(capture.CountErrTrace("change_image_geometry(): SetClippingRegion() failed"), 1);
-    EXPECT_EQ(capture.CountErrTrace("SetPropertyValue(): change_image_geometry() failed"), 1);
-    EXPECT_EQ(Value("imagewidth"), 1280.0);
-}
-
-TEST_F(CameraSensor, StartStopAndRestoredSettings) {
-    ASSERT_NE(Create("Mode = manual\n"), nullptr);
-    TraceCapture capture;
-    // Stopping what never started changes nothing.
+    // Starting and stopping the acquisition; stopping what never started changes nothing.
     EXPECT_TRUE(camera->SetMeasurement(false));
     EXPECT_EQ(capture.CountTrace("calling Freeze()"), 0);
 
-    ASSERT_TRUE(EnableSettings());
     ASSERT_TRUE(camera->SetMeasurement(true));
     EXPECT_TRUE(Vyx::SimControl::GetState().grabbing);
     ASSERT_TRUE(Set({{"gain", 5.0}, {"imagewidth", 640.0}}));

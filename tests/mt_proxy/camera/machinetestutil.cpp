@@ -8,10 +8,8 @@
 namespace machinetest {
 
 void CountingNotifier::WakeUp() {
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        wakeUps.fetch_add(1);
-    }
+    std::lock_guard<std::mutex> lock(mutex);
+    wakeUps.fetch_add(1);
     woken.notify_all();
 }
 

@@ -237,7 +237,7 @@ TEST_F(CameraMeasurement, ErrorsEndTheScanWithTheirTextAndBrokenFramesAfterItAsk
     EXPECT_EQ(MachineChannel(), "0000\tevent \"resync needed\"\r\n");
 }
 
-TEST_F(CameraMeasurement, BlockSizeCameraTimeoutAndArguments) {
+TEST_F(CameraMeasurement, BlockSizeCameraTimeoutArgumentsAndClips) {
     vyx::trace::TraceCapture capture;
     // Blocks one byte smaller than the image are refused at the start, with no error line of
     // their own: the error log, which the server passes on, says why.
@@ -284,9 +284,27 @@ TEST_F(CameraMeasurement, BlockSizeCameraTimeoutAndArguments) {
         StartScan(request, false);
         EXPECT_EQ(Text(), reply);
     }
+
+    // Clipped images land in the blocks row after row.
+    ASSERT_EQ(Send("probe.config",
+                   "[General]\nChannels=imagewidth,imageheight,imageoffsetx,imageoffsety\n"
+                   "[Default]\nAccess=RW\n"),
+              "");
+    ASSERT_EQ(Set({{"imagewidth", 24}, {"imageheight", 10}}).find("error"), std::string::npos);
+    ASSERT_EQ(Set({{"imageoffsetx", 16}, {"imageoffsety", 4}}).find("error"), std::string::npos);
+    MCameraImageInfo info;
+    ASSERT_TRUE(machine->get_image_info("Camera:1", info));
+    CreateFifo(4, false, 24 * 10);
+    Measure(2, {1, 2});
+    ASSERT_EQ(lines.size(), 2u);
+    for (uint32_t i = 0; i < 2; ++i)
+        EXPECT_EQ(WrongPixels(static_cast<uint64_t>(lines[i][kImageindex]), i + 1, info.clipX,
+                              info.clipY, 24, 10),
+                  0u);
+    EXPECT_TRUE(info.clipX > 0 && info.clipY > 0) << "the offsets moved it from the corner";
 }
 
-TEST_F(CameraMeasurement, ProbesystemChangesAndScansWithoutProbesystem) {
+TEST_F(CameraMeasurement, ProbesystemChangesScansWithoutProbesystemAndFifoCommands) {
     CreateFifo(8);
     StartScan(TimeSpan(5 * 0.02));
     Emit({1});
@@ -311,32 +329,8 @@ TEST_F(CameraMeasurement, ProbesystemChangesAndScansWithoutProbesystem) {
     Measure(3, {1, 2, 3});
     EXPECT_EQ(Values(kLock), (std::vector<double>{0, 0, 0}))
         << "a frame handled twice would leave lock lines";
-}
 
-TEST_F(CameraMeasurement, AbortFreesTheImagesOfTheLinesNotRead) {
-    for (bool withImageindex : {true, false}) {
-        SCOPED_TRACE(withImageindex ? "imageindex reported" : "imageindex not reported");
-        Run(&Machine::NewMMachScandataCommand, withImageindex
-                                                   ? std::vector<std::string>{"time", "imageindex"}
-                                                   : std::vector<std::string>{"time", "clock"});
-        CreateFifo(8);
-        StartScan(TimeSpan(10 * 0.02));
-        Emit({1, 2, 3});
-        EXPECT_FALSE(scan->IsDone());
-        EXPECT_EQ(UsedBlocks(), withImageindex ? 3u : 0u);
-        scan->Abort();
-        EXPECT_EQ(UsedBlocks(), 0u);
-        EXPECT_FALSE(scan->ReadNextLine(line));
-        EXPECT_TRUE(scan->IsDone());
-        EXPECT_EQ(Text(), "0000\tevent \"measurement begin\"\r\n");
-        // The camera goes on, but nothing is measured any more.
-        Emit({4});
-        EXPECT_FALSE(scan->ReadNextLine(line));
-        scan.reset();
-    }
-}
-
-TEST_F(CameraMeasurement, FifoCommandsLeaveTheMeasurementsFifoAlone) {
+    // FIFO commands during a measurement leave its FIFO alone.
     CreateFifo(8);
     const std::string other = vyx::test::UniqueName("vyxmeasure_other");
     auto create = [&](const std::string& name) { return FifoCreate(name, uint64_t{1} << 20); };
@@ -361,10 +355,48 @@ TEST_F(CameraMeasurement, FifoCommandsLeaveTheMeasurementsFifoAlone) {
     EXPECT_EQ((Replies{FifoReset(), FifoDelete(fifoName)}), (Replies{"", ""}));
 }
 
-TEST_F(CameraMeasurement, LinesOfOneMeasurementNeverReachTheNext) {
+TEST_F(CameraMeasurement, AbortFreesTheImagesOfTheLinesNotRead) {
+    for (bool withImageindex : {true, false}) {
+        SCOPED_TRACE(withImageindex ? "imageindex reported" : "imageindex not reported");
+        Run(&Machine::NewMMachScandataCommand,
+            std::vector<std::string>{"time", withImageindex ? "imageindex" : "clock"});
+        CreateFifo(8);
+        StartScan(TimeSpan(10 * 0.02));
+        Emit({1, 2, 3});
+        EXPECT_FALSE(scan->IsDone());
+        EXPECT_EQ(UsedBlocks(), withImageindex ? 3u : 0u);
+        scan->Abort();
+        EXPECT_EQ(UsedBlocks(), 0u);
+        EXPECT_FALSE(scan->ReadNextLine(line));
+        EXPECT_TRUE(scan->IsDone());
+        EXPECT_EQ(Text(), "0000\tevent \"measurement begin\"\r\n");
+        // The camera goes on, but nothing is measured any more.
+        Emit({4});
+        EXPECT_FALSE(scan->ReadNextLine(line));
+        scan.reset();
+    }
+}
+
+TEST_F(CameraMeasurement, ScanpointsTakeOneImageAndLinesOfOneMeasurementNeverReachTheNext) {
     CreateFifo(4);
-    // A scanpoint aborted between its image and the next poll, and one done whose line nobody
-    // took (its command still there).
+    // A scanpoint takes one image, or times out.
+    std::unique_ptr<MMachScanpointCommand> point = StartScanpoint();
+    EXPECT_EQ(Text(), "0000\tevent \"measurement begin\"\r\n");
+    Emit({1});
+    EXPECT_TRUE(point->IsDone());
+    ASSERT_TRUE(point->ReadNextLine(line));
+    EXPECT_EQ(line[3], 1.0); // imageindex
+    EXPECT_EQ(Text(), "");
+
+    // An end time that has passed before the image came.
+    point = StartScanpoint(TimeSpan(0.0, false), false);
+    EXPECT_EQ(Text(), "0000\tevent \"measurement begin\"\r\n0009\terror \"probe: no contact\"\r\n");
+    point = StartScanpoint(TimeSpan(0.01), false);
+    EXPECT_EQ(Text(), "0009\terror \"invalid argument\"\r\n");
+
+    // In a new FIFO: a scanpoint aborted between its image and the next poll, and one done
+    // whose line nobody took (its command still there).
+    CreateFifo(4);
     std::unique_ptr<MMachScanpointCommand> aborted = StartScanpoint();
     Emit({1});
     aborted->Abort();
@@ -379,40 +411,4 @@ TEST_F(CameraMeasurement, LinesOfOneMeasurementNeverReachTheNext) {
     EXPECT_EQ(lines, (std::vector<std::vector<double>>{{0, 7, 0, 1, 3, 35}}));
     unread.reset();
     EXPECT_EQ(UsedBlocks(), 1u) << "only the scan's image, which its client holds";
-}
-
-TEST_F(CameraMeasurement, ClippedImagesLandRowAfterRow) {
-    ASSERT_EQ(Send("probe.config",
-                   "[General]\nChannels=imagewidth,imageheight,imageoffsetx,imageoffsety\n"
-                   "[Default]\nAccess=RW\n"),
-              "");
-    ASSERT_EQ(Set({{"imagewidth", 24}, {"imageheight", 10}}).find("error"), std::string::npos);
-    ASSERT_EQ(Set({{"imageoffsetx", 16}, {"imageoffsety", 4}}).find("error"), std::string::npos);
-    MCameraImageInfo info;
-    ASSERT_TRUE(machine->get_image_info("Camera:1", info));
-    CreateFifo(4, false, 24 * 10);
-    Measure(2, {1, 2});
-    ASSERT_EQ(lines.size(), 2u);
-    for (uint32_t i = 0; i < 2; ++i)
-        EXPECT_EQ(WrongPixels(static_cast<uint64_t>(lines[i][kImageindex]), i + 1, info.clipX,
-                              info.clipY, 24, 10),
-                  0u);
-    EXPECT_TRUE(info.clipX > 0 && info.clipY > 0) << "the offsets moved it from the corner";
-}
-
-TEST_F(CameraMeasurement, ScanpointTakesOneImageOrTimesOut) {
-    CreateFifo(4);
-    std::unique_ptr<MMachScanpointCommand> point = StartScanpoint();
-    EXPECT_EQ(Text(), "0000\tevent \"measurement begin\"\r\n");
-    Emit({1});
-    EXPECT_TRUE(point->IsDone());
-    ASSERT_TRUE(point->ReadNextLine(line));
-    EXPECT_EQ(line[3], 1.0); // imageindex
-    EXPECT_EQ(Text(), "");
-
-    // An end time that has passed before the image came.
-    point = StartScanpoint(TimeSpan(0.0, false), false);
-    EXPECT_EQ(Text(), "0000\tevent \"measurement begin\"\r\n0009\terror \"probe: no contact\"\r\n");
-    point = StartScanpoint(TimeSpan(0.01), false);
-    EXPECT_EQ(Text(), "0009\terror \"invalid argument\"\r\n");
 }

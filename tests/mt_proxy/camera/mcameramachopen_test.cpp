@@ -96,14 +96,6 @@ TEST_F(CameraMachineOpen, ReopenRestoresProbesystemProbeTipAndProperties) {
     EXPECT_EQ(MachineChannel(), kCapabilities);
 }
 
-TEST_F(CameraMachineOpen, WithoutACameraNoFolderIsMade) {
-    std::filesystem::remove_all(host.File("camera"));
-    Vyx::SimControl::SetConnected(false);
-    MCameraMachAbstract& machine = OpenMachine();
-    EXPECT_EQ(machine.GetDirectory(), host.File("camera"));
-    EXPECT_FALSE(vyx::test::PathExists(host.File("camera")));
-}
-
 TEST_F(CameraMachineOpen, StoredProbesystemThatCannotBeLoadedFallsBackToUnloaded) {
     OpenWithCamera();
     CloseMachine();
@@ -125,7 +117,7 @@ TEST_F(CameraMachineOpen, StoredProbesystemThatCannotBeLoadedFallsBackToUnloaded
               "0007\terror \"internal error\"\r\n");
 }
 
-TEST_F(CameraMachineOpen, FailuresAreReportedAndLeaveNothingOpen) {
+TEST_F(CameraMachineOpen, FailuresAreReportedAndLeaveNothingOpenOrMade) {
     // None of these fails Open or the commands: the machine goes on without what failed.
     const std::pair<std::function<void()>, const char*> cases[] = {
         {[&] { std::filesystem::create_directories(ConfigDir() + "/camprobedb.ini/x"); },
@@ -149,6 +141,11 @@ TEST_F(CameraMachineOpen, FailuresAreReportedAndLeaveNothingOpen) {
         this->machine.reset();
         EXPECT_FALSE(Vyx::SimControl::GetState().initialised);
     }
+    // Without a camera, and no host folder yet, no folder is made.
+    std::filesystem::remove_all(host.File("camera"));
+    Vyx::SimControl::SetConnected(false);
+    EXPECT_EQ(OpenMachine().GetDirectory(), host.File("camera"));
+    EXPECT_FALSE(vyx::test::PathExists(host.File("camera")));
 }
 
 TEST_F(CameraMachineOpen, SettingsFileChoosesTheRingBufferVariant) {

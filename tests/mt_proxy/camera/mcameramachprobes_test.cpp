@@ -15,6 +15,7 @@
 
 using namespace machinetest;
 using cameratest::Entry;
+using cameratest::ExpectEntries;
 
 namespace {
 
@@ -37,12 +38,13 @@ protected:
     std::string Define(uint32_t probe, uint32_t tip, const std::map<std::string, double>& v) {
         return Run(&Machine::NewMMachProbeDefineCommand, probe, tip, v);
     }
-    std::string Receive(const std::string& component, std::string* data = nullptr) {
+    // The data of a "receive" that has no reply of its own; "<no command>" without a command.
+    std::string Receive(const std::string& component) {
         MOutputChannel out(7);
         MMachReceiveCommand* command = machine->NewMMachReceiveCommand(&out, component);
-        if (command != nullptr && data != nullptr)
-            *data = command->GetData();
-        return Finish(command, out);
+        const std::string data = command != nullptr ? command->GetData() : "<no command>";
+        EXPECT_EQ(Finish(command, out), "") << component;
+        return data;
     }
     std::vector<double> Get(const std::vector<std::string>& names) {
         MOutputChannel out(7);
@@ -144,20 +146,14 @@ TEST_F(CameraMachineProbes, SendAndReceiveComponents) {
     EXPECT_EQ(Send("probe.config", "[General]\n"), "0007\terror \"probesystem not loaded\"\r\n");
     EXPECT_EQ(Send("probe.tip", "garbage"), "0007\terror \"probesystem not loaded\"\r\n");
     EXPECT_EQ(Send("no.such", "anything"), ""); // unknown components are no error
-    std::string data = "x";
-    EXPECT_EQ(Receive("no.such", &data), "");
-    EXPECT_EQ(data, "");
+    EXPECT_EQ(Receive("no.such"), "");
 
     LoadCamera();
-    EXPECT_EQ(Receive("probe.hardware", &data), "");
-    EXPECT_EQ(Entry(data, "Camera", "img_width"), "1280");
-    EXPECT_EQ(Entry(data, "Camera", "serialnumber"), "SIM0000001");
-    EXPECT_EQ(Receive("probe.config", &data), "");
-    EXPECT_EQ(Entry(data, "General", "Channels").substr(0, 22), "imagewidth,imageheight");
-    EXPECT_EQ(Receive("probe.tip", &data), "");
-    EXPECT_EQ(Entry(data, "General", "ComponentName"), "probe.tip");
-    std::string backup;
-    EXPECT_EQ(Receive("probesystems.config", &backup), "");
+    ExpectEntries(Receive("probe.hardware"), "Camera", "img_width=1280 serialnumber=SIM0000001");
+    EXPECT_EQ(Entry(Receive("probe.config"), "General", "Channels").substr(0, 22),
+              "imagewidth,imageheight");
+    EXPECT_EQ(Entry(Receive("probe.tip"), "General", "ComponentName"), "probe.tip");
+    const std::string backup = Receive("probesystems.config");
     EXPECT_EQ(Entry(backup, "Global", "SerialNo"), "SIM0000001");
 
     EXPECT_EQ(Send("probe.tip", "[Camera]\nzoom=4\n"), "0007\terror \"probe not loaded\"\r\n");
@@ -167,15 +163,13 @@ TEST_F(CameraMachineProbes, SendAndReceiveComponents) {
     ASSERT_EQ(Run(&Machine::NewMMachProbeLoadCommand, 4, 1), kProbesystemChanged);
     EXPECT_EQ(Send("probe.tip", "[Camera]\nzoom=4\n[Geometry]\nx0=1\n"), kProbesystemChanged);
     EXPECT_DOUBLE_EQ(m.get_zoom(), 0.25);
-    EXPECT_EQ(Receive("probe.tip", &data), "");
-    EXPECT_EQ(Entry(data, "Geometry", "x0"), "1");
+    EXPECT_EQ(Entry(Receive("probe.tip"), "Geometry", "x0"), "1");
     EXPECT_EQ(Send("probe.tip", "entry before any section\n"), "0007\terror \"wrong inidata\"\r\n");
     // Tip 0 of a probe has no tip data of its own: changing to it clears what the last tip
     // gave the sensor.
     ASSERT_EQ(Define(4, 0, {{"x", 3.0}}), "");
     EXPECT_EQ(Run(&Machine::NewMMachProbeChangeCommand, 4, 0), "");
-    EXPECT_EQ(Receive("probe.tip", &data), "");
-    EXPECT_EQ(Entry(data, "Geometry", "x0"), "0");
+    EXPECT_EQ(Entry(Receive("probe.tip"), "Geometry", "x0"), "0");
 
     // The backup goes back; a damaged one is refused and changes nothing.
     EXPECT_EQ(Send("probesystems.config", backup), "");

@@ -50,9 +50,8 @@ std::string StartXvfb(int& pid, std::string& failure, bool terminate) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addclose(&actions, fds[0]);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    for (int fd : {0, 1, 2})
+        posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd ? O_WRONLY : O_RDONLY, 0);
     int rc = posix_spawnp(&pid, "Xvfb", &actions, nullptr, const_cast<char**>(argv), environ);
     posix_spawn_file_actions_destroy(&actions);
     close(fds[1]);
@@ -110,10 +109,8 @@ void PrivateXServer::Kill() {
     EndXvfb(pid, SIGKILL);
 }
 
-DisplayVariable::DisplayVariable(const char* value) {
-    const char* now = std::getenv("DISPLAY");
-    had = now != nullptr;
-    former = had ? now : "";
+DisplayVariable::DisplayVariable(const char* value)
+    : had(std::getenv("DISPLAY") != nullptr), former(had ? std::getenv("DISPLAY") : "") {
     SetEnvironment("DISPLAY", value);
 }
 
